@@ -1,0 +1,24 @@
+#include "app/ErrorHandler.h"
+
+#include "app/Error.h"
+#include "app/MessageBox.h"
+
+QString errorBoxText(const QString& text)
+{
+    if (!text.isEmpty() && text.back() > QLatin1Char('.'))
+        return text + QLatin1Char('.');
+    return text;
+}
+
+void showError(const QString& text, QWidget* parent)
+{
+    MessageBox::error(parent, errorBoxText(text));
+}
+
+void showError(const std::exception& error, QWidget* parent)
+{
+    if (const auto* own = dynamic_cast<const KivaroError*>(&error))
+        showError(own->text(), parent);
+    else
+        showError(QString::fromLocal8Bit(error.what()), parent);
+}

@@ -1,0 +1,406 @@
+#include "db/DbClass.h"
+
+#include "app/Error.h"
+#include "app/HiClass.h"
+#include "db/Numbers.h"
+#include "db/TextCodec.h"
+
+#include <QAtomicInt>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QVariant>
+#include <mutex>
+#include <sodium.h>
+
+namespace {
+
+QAtomicInt connectionCounter;
+
+QString engineText(const QSqlError& error)
+{
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
+}
+
+QByteArray hashPassword(const QString& password)
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (sodium_init() < 0)
+            throw KivaroError(QStringLiteral("无法初始化密码库"));
+    });
+    const QByteArray bytes = password.toUtf8();
+    char hash[crypto_pwhash_STRBYTES];
+    if (crypto_pwhash_str(hash, bytes.constData(), bytes.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+            crypto_pwhash_MEMLIMIT_INTERACTIVE)
+        != 0)
+        throw KivaroError(QStringLiteral("内存不足，无法计算密码摘要"));
+    return QByteArray(hash);
+}
+
+bool verifyPassword(const QString& stored, const QString& password)
+{
+    const QByteArray hash = stored.toLatin1();
+    const QByteArray bytes = password.toUtf8();
+    return crypto_pwhash_str_verify(hash.constData(), bytes.constData(), bytes.size()) == 0;
+}
+
+QString dayForStorage(const QString& dayText)
+{
+    const std::optional<QDate> day = parseDayText(dayText);
+    if (!day)
+        throw KivaroError(QStringLiteral("无效的日期“%1”").arg(dayText));
+    return day->toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+qint32 quantityValue(const QString& text)
+{
+    const std::optional<qint32> quantity = parseQuantity(text);
+    if (!quantity)
+        throw KivaroError(QStringLiteral("无效的数量“%1”").arg(text));
+    return *quantity;
+}
+
+qint64 centsValue(const QString& text)
+{
+    const std::optional<qint64> cents = parseAmountCents(text, QLatin1Char('.'));
+    if (!cents)
+        throw KivaroError(QStringLiteral("无效的金额“%1”").arg(text));
+    return *cents;
+}
+
+qint64 idValue(const QString& text)
+{
+    bool ok = false;
+    const qint64 id = text.toLongLong(&ok);
+    if (!ok)
+        throw KivaroError(QStringLiteral("无效的记录编号“%1”").arg(text));
+    return id;
+}
+
+} // namespace
+
+// One opening of the database: opened on construction, closed on destruction. Writes that take more than one
+// statement run inside begin()/commit(); a session left without commit rolls back.
+class TDbMan::Session
+{
+public:
+    explicit Session(const TDbMan& owner)
+        : m_db(QSqlDatabase::database(owner.FConnectionName, false))
+    {
+        if (!QFile::exists(owner.databasePath()))
+            throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(owner.databasePath()));
+        if (!m_db.open())
+            throw KivaroError(QStringLiteral("无法打开数据库文件“%1”：%2").arg(owner.databasePath(), engineText(m_db.lastError())));
+    }
+    ~Session()
+    {
+        if (m_inTransaction)
+            QSqlQuery(QStringLiteral("ROLLBACK"), m_db);
+        m_db.close();
+    }
+
+    QSqlQuery prepare(const QString& statement)
+    {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        if (!query.prepare(statement))
+            throw KivaroError(engineText(query.lastError()));
+        return query;
+    }
+    static void exec(QSqlQuery& query)
+    {
+        if (!query.exec())
+            throw KivaroError(engineText(query.lastError()));
+    }
+    QSqlQuery run(const QString& statement, const QVariantList& values = {})
+    {
+        QSqlQuery query = prepare(statement);
+        for (const QVariant& value : values)
+            query.addBindValue(value);
+        exec(query);
+        return query;
+    }
+    bool exists(const QString& statement, const QVariantList& values)
+    {
+        QSqlQuery query = run(statement, values);
+        return query.next();
+    }
+    void begin()
+    {
+        // IMMEDIATE takes the write lock at once, so another instance waits for it instead of failing later.
+        run(QStringLiteral("BEGIN IMMEDIATE"));
+        m_inTransaction = true;
+    }
+    void commit()
+    {
+        run(QStringLiteral("COMMIT"));
+        m_inTransaction = false;
+    }
+
+private:
+    QSqlDatabase m_db;
+    bool m_inTransaction = false;
+};
+
+TDbMan::TDbMan()
+    : FDataDir(THi::GetDataDir(QString()))
+    , FConnectionName(QStringLiteral("kivaro-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+{
+    // QFile::copy never replaces an existing file; a missing template shows up at the first operation.
+    if (!QFile::exists(databasePath())) {
+        if (QFile::copy(THi::GetAppDir() + QStringLiteral("/db.sjk.new"), databasePath()))
+            QFile::setPermissions(databasePath(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnectionName);
+    // mode=rw: never let the engine create an empty file in place of a missing one.
+    db.setDatabaseName(QUrl::fromLocalFile(databasePath()).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rw"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=10000"));
+}
+
+TDbMan::~TDbMan()
+{
+    QSqlDatabase::removeDatabase(FConnectionName);
+}
+
+static const QString kUserByName = QStringLiteral("SELECT Password FROM Users WHERE UserName=?");
+
+bool TDbMan::UserExists(const QString& name)
+{
+    Session session(*this);
+    return session.exists(kUserByName, { EncodeText(name) });
+}
+
+bool TDbMan::CheckUser(const QString& name, const QString& password)
+{
+    Session session(*this);
+    QSqlQuery query = session.run(kUserByName, { EncodeText(name) });
+    return query.next() && verifyPassword(query.value(0).toString(), password);
+}
+
+void TDbMan::GetUserNames(QStringList* list)
+{
+    if (!list)
+        return;
+    list->clear();
+    Session session(*this);
+    QSqlQuery query = session.run(QStringLiteral("SELECT UserName FROM Users ORDER BY LoginOrder DESC, ID DESC"));
+    while (query.next())
+        list->append(DecodeText(query.value(0).toString()));
+}
+
+bool TDbMan::AddUser(const QString& name, const QString& password)
+{
+    const QString encoded = EncodeText(name);
+    if (UserExists(name))
+        return false;
+    const QByteArray hash = hashPassword(password);
+    Session session(*this);
+    session.begin();
+    if (session.exists(kUserByName, { encoded }))
+        return false;
+    session.run(QStringLiteral("INSERT INTO Users (UserName, Password, LoginOrder) "
+                               "VALUES (?, ?, (SELECT COALESCE(MAX(LoginOrder), 0) + 1 FROM Users))"),
+        { encoded, QString::fromLatin1(hash) });
+    const bool added = session.exists(kUserByName, { encoded });
+    session.commit();
+    return added;
+}
+
+bool TDbMan::DeleteUser(const QString& name, const QString& password)
+{
+    const QString encoded = EncodeText(name);
+    Session session(*this);
+    session.begin();
+    QSqlQuery stored = session.run(kUserByName, { encoded });
+    if (!stored.next() || !verifyPassword(stored.value(0).toString(), password))
+        return false;
+    stored.finish();
+    session.run(QStringLiteral("DELETE FROM Users WHERE UserName=?"), { encoded });
+    const bool deleted = !session.exists(kUserByName, { encoded });
+    session.commit();
+    return deleted;
+}
+
+bool TDbMan::ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
+{
+    const QString encoded = EncodeText(name);
+    if (!CheckUser(name, oldPassword))
+        return false;
+    const QByteArray hash = hashPassword(newPassword);
+    Session session(*this);
+    session.begin();
+    // Another instance may have changed the password since the check above.
+    QSqlQuery stored = session.run(kUserByName, { encoded });
+    if (!stored.next() || !verifyPassword(stored.value(0).toString(), oldPassword))
+        return false;
+    stored.finish();
+    session.run(QStringLiteral("UPDATE Users SET Password=? WHERE UserName=?"), { QString::fromLatin1(hash), encoded });
+    QSqlQuery changed = session.run(kUserByName, { encoded });
+    const bool ok = changed.next() && verifyPassword(changed.value(0).toString(), newPassword);
+    changed.finish();
+    session.commit();
+    return ok;
+}
+
+void TDbMan::MoveUserToFront(const QString& name)
+{
+    Session session(*this);
+    session.run(QStringLiteral("UPDATE Users SET LoginOrder=(SELECT COALESCE(MAX(LoginOrder), 0) + 1 FROM Users) "
+                               "WHERE UserName=?"),
+        { EncodeText(name) });
+}
+
+void TDbMan::AddRecord(const QString& userName, const QString& day, const QString& productName,
+    const QString& quantity, const QString& received, const QString& cost, const QString& memo)
+{
+    AddRecords(userName, { TSalesLine { day, productName, quantity, received, cost, memo } });
+}
+
+void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
+{
+    struct Values
+    {
+        QString day;
+        qint32 quantity;
+        qint64 received, cost;
+    };
+    // Every line is checked before the first one is written.
+    QList<Values> values;
+    values.reserve(lines.size());
+    for (const TSalesLine& line : lines)
+        values.append({ dayForStorage(line.day), quantityValue(line.quantity), centsValue(line.received),
+            centsValue(line.cost) });
+
+    const QString user = EncodeText(userName);
+    Session session(*this);
+    session.begin();
+    QSqlQuery insert = session.prepare(QStringLiteral(
+        "INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        insert.bindValue(0, user);
+        insert.bindValue(1, values[i].day);
+        insert.bindValue(2, EncodeText(lines[i].productName));
+        insert.bindValue(3, values[i].quantity);
+        insert.bindValue(4, values[i].received);
+        insert.bindValue(5, values[i].cost);
+        insert.bindValue(6, EncodeText(lines[i].memo));
+        Session::exec(insert);
+    }
+    insert.finish();
+    session.commit();
+}
+
+void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& productName, const QString& quantity,
+    const QString& received, const QString& cost, const QString& memo)
+{
+    const QVariantList values { dayForStorage(day), EncodeText(productName), quantityValue(quantity),
+        centsValue(received), centsValue(cost), EncodeText(memo), idValue(id) };
+    Session session(*this);
+    session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, RecMoney=?, RecCost=?, "
+                               "RecMemo=? WHERE ID=?"),
+        values);
+}
+
+void TDbMan::DeleteRecord(const QString& id)
+{
+    const qint64 key = idValue(id);
+    Session session(*this);
+    session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { key });
+}
+
+namespace {
+
+const QString kRangeFilter = QStringLiteral("WHERE UserName=? AND RecDate>=? AND RecDate<=? ");
+const QString kSums = QStringLiteral("SUM(RecQuantity), SUM(RecMoney), SUM(RecCost), SUM(RecMoney)-SUM(RecCost) ");
+
+QString rangeDay(const QString& dayText)
+{
+    const std::optional<QDate> day = parseDayText(dayText);
+    if (!day)
+        throw KivaroError(QStringLiteral("无效的日期“%1”").arg(dayText));
+    return day->toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+// Product names repeat across many lines; each distinct stored form is decoded once per query.
+class NameDecoder
+{
+public:
+    QString operator()(const QVariant& stored)
+    {
+        const QString encoded = stored.toString();
+        auto it = m_cache.constFind(encoded);
+        if (it == m_cache.constEnd())
+            it = m_cache.insert(encoded, DecodeText(encoded));
+        return *it;
+    }
+
+private:
+    QHash<QString, QString> m_cache;
+};
+
+// Appends the quantity sum and the three money sums, which end every grouped row.
+void appendSums(QStringList& list, const QSqlQuery& query, int first)
+{
+    list.append(QString::number(query.value(first).toLongLong()));
+    for (int column = first + 1; column < first + 4; ++column)
+        list.append(formatCents(query.value(column).toLongLong()));
+}
+
+} // namespace
+
+void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay,
+    QStringList& detail, QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking)
+{
+    detail.clear();
+    dailyTotals.clear();
+    dailyProducts.clear();
+    ranking.clear();
+    const QVariantList range { EncodeText(userName), rangeDay(firstDay), rangeDay(lastDay) };
+    NameDecoder decodeName;
+    Session session(*this);
+
+    QSqlQuery query = session.run(QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
+                                                 "RecMemo FROM Records ")
+            + kRangeFilter + QStringLiteral("ORDER BY RecDate, ID"),
+        range);
+    while (query.next()) {
+        detail.append(QString::number(query.value(0).toLongLong()));
+        detail.append(query.value(1).toString());
+        detail.append(decodeName(query.value(2)));
+        detail.append(QString::number(query.value(3).toLongLong()));
+        detail.append(formatCents(query.value(4).toLongLong()));
+        detail.append(formatCents(query.value(5).toLongLong()));
+        detail.append(DecodeText(query.value(6).toString()));
+    }
+
+    query = session.run(
+        QStringLiteral("SELECT RecDate, ") + kSums + QStringLiteral("FROM Records ") + kRangeFilter
+            + QStringLiteral("GROUP BY RecDate ORDER BY RecDate"),
+        range);
+    while (query.next()) {
+        dailyTotals.append(query.value(0).toString());
+        appendSums(dailyTotals, query, 1);
+    }
+
+    query = session.run(QStringLiteral("SELECT RecDate, RecProductName, ") + kSums + QStringLiteral("FROM Records ")
+            + kRangeFilter + QStringLiteral("GROUP BY RecDate, RecProductName ORDER BY RecDate, MIN(ID)"),
+        range);
+    while (query.next()) {
+        dailyProducts.append(query.value(0).toString());
+        dailyProducts.append(decodeName(query.value(1)));
+        appendSums(dailyProducts, query, 2);
+    }
+
+    // Products with equal quantities keep the order in which they were first sold.
+    query = session.run(QStringLiteral("SELECT RecProductName, ") + kSums + QStringLiteral("FROM Records ")
+            + kRangeFilter + QStringLiteral("GROUP BY RecProductName ORDER BY SUM(RecQuantity) DESC, MIN(ID)"),
+        range);
+    while (query.next()) {
+        ranking.append(decodeName(query.value(0)));
+        appendSums(ranking, query, 1);
+    }
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The program's byte form of a text: GB18030, which agrees with GBK on every GBK character.
+QByteArray toGb18030(const QString& text);
+QString fromGb18030(const QByteArray& bytes);
+
+// Base64 of the text's GB18030 bytes, with CR LF after every 76 output characters.
+QString EncodeText(const QString& text);
+// Inverse of EncodeText; characters outside the Base64 alphabet are skipped, a trailing partial group is dropped.
+QString DecodeText(const QString& encoded);
+QByteArray decodeBase64Lines(const QByteArray& encoded);
+
+// Leading and trailing characters with codes up to 32 removed.
+QString trimmed32(const QString& text);

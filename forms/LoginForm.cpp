@@ -1,0 +1,166 @@
+#include "forms/LoginForm.h"
+
+#include "app/BusyCursor.h"
+#include "app/ErrorHandler.h"
+#include "app/HiClass.h"
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "db/TextCodec.h"
+#include "forms/AccountForm.h"
+#include "forms/FormUtil.h"
+
+TfrmLogin::TfrmLogin(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+{
+    setObjectName(QStringLiteral("frmLogin"));
+    setFixedSize(346, 181);
+    setupControls();
+    // FormCreate.
+    setWindowTitle(QStringLiteral("%1 - 登陆").arg(QString::fromLatin1(kAppTitle)));
+    UpdateLoginButton();
+    FDbMan = std::make_unique<TDbMan>();
+    LoadUserNames();
+}
+
+TfrmLogin::~TfrmLogin() = default;
+
+void TfrmLogin::setupControls()
+{
+    makeLabel(this, "Label3", QStringLiteral("1.如果第一次使用，请点“帐户”按钮。"), 8, 10);
+    makeLabel(this, "Label4", QStringLiteral("2.新建用户名和密码后，即可在此登陆。"), 8, 30);
+    makeLabel(this, "Label5", QStringLiteral("3.如果多用户使用，请重复步骤1和步骤2。"), 8, 50);
+    makeLabel(this, "Label6", QStringLiteral("4.如果想修改密码，也请点“帐户”按钮。"), 8, 70);
+    makeLabel(this, "Label1", QStringLiteral("用户名："), 8, 122);
+    ComboBox1 = makeNameBox(this, "ComboBox1", QRect(64, 118, 274, 22));
+    makeLabel(this, "Label2", QStringLiteral("密  码："), 8, 152);
+    Edit1 = makeEdit(this, "Edit1", QRect(64, 148, 274, 22), true);
+    Button1 = makeButton(this, "Button1", QStringLiteral("登陆"), QRect(264, 8, 74, 23));
+    Button2 = makeButton(this, "Button2", QStringLiteral("取消"), QRect(264, 36, 74, 23));
+    Button3 = makeButton(this, "Button3", QStringLiteral("帐户"), QRect(264, 64, 74, 23));
+    setTabOrder(ComboBox1, Edit1);
+    setTabOrder(Edit1, Button1);
+    setTabOrder(Button1, Button2);
+    setTabOrder(Button2, Button3);
+
+    connect(ComboBox1, &QComboBox::editTextChanged, this, &TfrmLogin::UpdateLoginButton);
+    connect(ComboBox1, &QComboBox::activated, this, &TfrmLogin::UpdateLoginButton);
+    connect(Edit1, &QLineEdit::textChanged, this, &TfrmLogin::UpdateLoginButton);
+    connect(Button1, &QPushButton::clicked, this, &TfrmLogin::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TfrmLogin::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TfrmLogin::Button3Click);
+    ComboBox1->installEventFilter(this);
+    ComboBox1->lineEdit()->installEventFilter(this);
+    Edit1->installEventFilter(this);
+}
+
+void TfrmLogin::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TfrmLogin::FormShow()
+{
+    if (!trimmed32(ComboBox1->currentText()).isEmpty())
+        Edit1->setFocus();
+}
+
+void TfrmLogin::keyPressEvent(QKeyEvent* event)
+{
+    // Neither Enter nor Escape closes this dialog: it ends only through "登陆" or "取消".
+    if (event->key() == Qt::Key_Escape || isEnterKey(event)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TfrmLogin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == ComboBox1 || watched == ComboBox1->lineEdit())
+            return ComboBox1KeyPress(key);
+        if (watched == Edit1)
+            return Edit1KeyPress(key);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TfrmLogin::ComboBox1KeyPress(QKeyEvent* key)
+{
+    if (!isEnterKey(key))
+        return false;
+    Edit1->setFocus();
+    return true;
+}
+
+bool TfrmLogin::Edit1KeyPress(QKeyEvent* key)
+{
+    if (!isEnterKey(key))
+        return false;
+    Button1Click();
+    return true;
+}
+
+void TfrmLogin::UpdateLoginButton()
+{
+    Button1->setEnabled(!ComboBox1->currentText().isEmpty() && !Edit1->text().isEmpty());
+}
+
+void TfrmLogin::LoadUserNames()
+{
+    QStringList names;
+    FDbMan->GetUserNames(&names);
+    const QSignalBlocker blocker(ComboBox1);
+    ComboBox1->clear();
+    ComboBox1->addItems(names);
+    selectFirstQuietly(ComboBox1);
+}
+
+void TfrmLogin::Button1Click()
+{
+    if (!Button1->isEnabled())
+        return;
+    const QString name = ComboBox1->currentText();
+    bool verified = false;
+    bool ran = false;
+    {
+        BusyCursor busy(Button1);
+        ran = guarded(
+            [&] {
+                verified = FDbMan->CheckUser(name, Edit1->text());
+                if (verified)
+                    FDbMan->MoveUserToFront(name);
+            },
+            this);
+    }
+    if (!ran)
+        return;
+    if (!verified) {
+        MessageBox::information(this, QStringLiteral("登陆出错！请检查用户名或密码。"));
+        return;
+    }
+    SelectedUser = name;
+    accept();
+}
+
+void TfrmLogin::Button2Click()
+{
+    reject();
+}
+
+void TfrmLogin::Button3Click()
+{
+    Button3->setEnabled(false);
+    std::unique_ptr<TfrmAccount> account;
+    {
+        // The busy cursor covers the dialog's loading only; the user works in it with the normal cursor.
+        BusyCursor busy;
+        guarded([&] { account = std::make_unique<TfrmAccount>(this); }, this);
+    }
+    if (account && account->exec() == QDialog::Accepted)
+        guarded([&] { LoadUserNames(); }, this);
+    account.reset();
+    Button3->setEnabled(true);
+}

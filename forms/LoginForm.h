@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+class QComboBox;
+class QKeyEvent;
+class QLineEdit;
+class QPushButton;
+class TDbMan;
+
+// Asks for a user name and password at every start; accepted only after the store has verified both.
+class TfrmLogin : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmLogin(QWidget* parent = nullptr);
+    ~TfrmLogin() override;
+
+    QString SelectedUser;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setupControls();
+    void FormShow();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    bool ComboBox1KeyPress(QKeyEvent* key);
+    bool Edit1KeyPress(QKeyEvent* key);
+    void UpdateLoginButton();
+    void LoadUserNames();
+
+    std::unique_ptr<TDbMan> FDbMan;
+    QComboBox* ComboBox1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+};

@@ -1,0 +1,222 @@
+#include "forms/MainForm.h"
+
+#include "app/ErrorHandler.h"
+#include "app/HiClass.h"
+#include "db/DbClass.h"
+#include "forms/LoginForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QRadioButton>
+
+std::function<void()> TfrmMain::restartProgram = [] {
+    QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+};
+
+namespace {
+
+QWidget* makePanel(QWidget* parent, const char* name, const QRect& geometry, const QColor& colour)
+{
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setGeometry(geometry);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, colour);
+    panel->setPalette(palette);
+    return panel;
+}
+
+QLabel* makeHeaderLabel(QWidget* parent, const char* name, const QString& text, int pixelSize)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(palette);
+    return label;
+}
+
+void setTextColour(QLabel* label, const QColor& colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setFixedSize(692, 498);
+    QFont font(QStringLiteral("宋体"));
+    font.setPixelSize(12);
+    setFont(font);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    setPalette(palette);
+    setupFrame();
+    setupEntryPage();
+    setupReviewPage();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::setupFrame()
+{
+    Panel1 = makePanel(this, "Panel1", QRect(0, 0, 692, 40), QColor(57, 173, 222));
+    Shape1 = new QFrame(Panel1);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Shape1->setGeometry(0, 38, 692, 1);
+    Shape1->setAutoFillBackground(true);
+    QPalette white = Shape1->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    Shape1->setPalette(white);
+
+    RadioButton1 = new QRadioButton(Panel1);
+    RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
+    RadioButton1->setGeometry(12, 12, 17, 17);
+    RadioButton2 = new QRadioButton(Panel1);
+    RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
+    RadioButton2->setGeometry(78, 12, 17, 17);
+    Label1 = makeHeaderLabel(Panel1, "Label1", QStringLiteral("记帐"), 15);
+    Label1->move(29, 13);
+    Label2 = makeHeaderLabel(Panel1, "Label2", QStringLiteral("查帐"), 15);
+    Label2->move(95, 13);
+    Label3 = makeHeaderLabel(Panel1, "Label3", QString(), 12);
+    Label3->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label3->setGeometry(130, 14, 490, 14);
+    Label25 = makeHeaderLabel(Panel1, "Label25", QStringLiteral("切换用户"), 12);
+    QFont underlined = Label25->font();
+    underlined.setUnderline(true);
+    Label25->setFont(underlined);
+    Label25->setGeometry(630, 14, 52, 14);
+    Label25->setCursor(Qt::PointingHandCursor);
+
+    for (QWidget* w : { static_cast<QWidget*>(RadioButton1), static_cast<QWidget*>(RadioButton2) })
+        w->setFocusPolicy(Qt::NoFocus);
+    Label1->installEventFilter(this);
+    Label2->installEventFilter(this);
+    Label25->installEventFilter(this);
+    connect(RadioButton1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RadioButton1Click();
+    });
+    connect(RadioButton2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RadioButton2Click();
+    });
+
+    Panel2 = makePanel(this, "Panel2", QRect(0, 40, 692, 458), Qt::white);
+    Panel3 = makePanel(this, "Panel3", QRect(0, 40, 692, 458), Qt::white);
+    Panel3->hide();
+}
+
+TfrmMain::CreateResult TfrmMain::FormCreate()
+{
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    setWindowIcon(QApplication::windowIcon());
+    QString acceptedUser;
+    bool loggedIn = false;
+    const bool ok = guarded([&] {
+        FDataDir = THi::GetDataDir(QString());
+        TfrmLogin login(this);
+        loggedIn = login.exec() == QDialog::Accepted;
+        acceptedUser = login.SelectedUser;
+    });
+    if (!ok)
+        return CreateResult::Failed;
+    if (!loggedIn)
+        return CreateResult::LoginCancelled;
+    // A half-prepared window is of no use; the error has been shown and the program ends.
+    return guarded([&] { PrepareForUser(acceptedUser); }) ? CreateResult::Ready : CreateResult::Failed;
+}
+
+void TfrmMain::PrepareForUser(const QString& userName)
+{
+    FUserName = userName;
+    FDataDir = THi::GetDataDir(QString());
+    FDbMan = std::make_unique<TDbMan>();
+    Label3->setText(QStringLiteral("当前用户：%1").arg(FUserName));
+    RadioButton1->setChecked(true);
+    ProductsFile = QStringLiteral("%1/%2-products.txt").arg(FDataDir, THi::GetMd5(FUserName));
+    prepareEntryPage();
+    prepareReviewPage();
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void TfrmMain::FormClose()
+{
+    FDbMan.reset();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const bool press = event->type() == QEvent::MouseButtonPress;
+        if (mouse->button() == Qt::LeftButton) {
+            if (watched == Label1 && press)
+                Label1Click();
+            else if (watched == Label2 && press)
+                Label2Click();
+            else if (watched == Label25)
+                press ? Label25MouseDown() : Label25MouseUp();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmMain::Label1Click()
+{
+    RadioButton1->setChecked(true);
+}
+
+void TfrmMain::Label2Click()
+{
+    RadioButton2->setChecked(true);
+}
+
+void TfrmMain::RadioButton1Click()
+{
+    Panel2->show();
+    Panel3->hide();
+}
+
+void TfrmMain::RadioButton2Click()
+{
+    Panel2->hide();
+    Panel3->show();
+}
+
+void TfrmMain::Label25MouseDown()
+{
+    setTextColour(Label25, Qt::red);
+}
+
+void TfrmMain::Label25MouseUp()
+{
+    setTextColour(Label25, Qt::white);
+    restartProgram();
+    close();
+}

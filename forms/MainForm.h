@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QRadioButton;
+class QFrame;
+class TDbMan;
+
+// The main window: a blue header that switches between the bookkeeping page and the review page.
+class TfrmMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum class CreateResult { Ready, LoginCancelled, Failed };
+
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // The start sequence: data folder, login, then the pages for the accepted user.
+    CreateResult FormCreate();
+    // Everything after the login; raises on failure.
+    void PrepareForUser(const QString& userName);
+
+    QString userName() const { return FUserName; }
+
+    // Starts the program again for switching user; tests replace it.
+    static std::function<void()> restartProgram;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setupFrame();
+    void FormClose();
+    void Label1Click();
+    void Label2Click();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void Label25MouseDown();
+    void Label25MouseUp();
+
+    QString FUserName;
+    QString FDataDir;
+    QString ProductsFile;
+    std::unique_ptr<TDbMan> FDbMan;
+
+    QWidget* Panel1 = nullptr;
+    QFrame* Shape1 = nullptr;
+    QRadioButton* RadioButton1 = nullptr;
+    QRadioButton* RadioButton2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label25 = nullptr;
+    QWidget* Panel2 = nullptr;
+    QWidget* Panel3 = nullptr;
+
+    // ---- Bookkeeping page (MainFormEntry.cpp) ----
+    void setupEntryPage();
+    void prepareEntryPage();
+
+    // ---- Review page (MainFormReview.cpp) ----
+    void setupReviewPage();
+    void prepareReviewPage();
+};

@@ -1,0 +1,9 @@
+#include "forms/MainForm.h"
+
+void TfrmMain::setupEntryPage()
+{
+}
+
+void TfrmMain::prepareEntryPage()
+{
+}

@@ -1,0 +1,9 @@
+#include "forms/MainForm.h"
+
+void TfrmMain::setupReviewPage()
+{
+}
+
+void TfrmMain::prepareReviewPage()
+{
+}

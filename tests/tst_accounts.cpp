@@ -1,0 +1,134 @@
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "tests/TestUtil.h"
+
+#include <QFile>
+
+class TestAccounts : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+    std::unique_ptr<TDbMan> db;
+
+    QStringList names()
+    {
+        QStringList list { QStringLiteral("stale") };
+        db->GetUserNames(&list);
+        return list;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        home = std::make_unique<TestDataHome>();
+        db = std::make_unique<TDbMan>();
+    }
+    void cleanup()
+    {
+        db.reset();
+        home.reset();
+    }
+
+    void templateIsCopiedOnceAndNeverOverwritten()
+    {
+        QVERIFY(QFile::exists(home->dbPath()));
+        QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("pw")));
+        const QByteArray before = [&] {
+            QFile f(home->dbPath());
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        TDbMan second;
+        QFile f(home->dbPath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QCOMPARE(second.UserExists(QStringLiteral("A")), true);
+        QCOMPARE(QFileInfo(home->dbPath()).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    }
+
+    void missingDatabaseFailsClearlyAndIsNotCreated()
+    {
+        QVERIFY(QFile::remove(home->dbPath()));
+        try {
+            db->UserExists(QStringLiteral("A"));
+            QFAIL("no error raised");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("db.sjk")), qPrintable(error.text()));
+        }
+        QVERIFY(!QFile::exists(home->dbPath()));
+    }
+
+    void addUserRefusesTakenNamesAndListsNewestFirst()
+    {
+        QCOMPARE(names(), QStringList());
+        QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("1")));
+        QVERIFY(db->AddUser(QStringLiteral("B"), QStringLiteral("2")));
+        QVERIFY(!db->AddUser(QStringLiteral("A"), QStringLiteral("other")));
+        QCOMPARE(names(), (QStringList { QStringLiteral("B"), QStringLiteral("A") }));
+        QVERIFY(db->CheckUser(QStringLiteral("A"), QStringLiteral("1")));
+        db->MoveUserToFront(QStringLiteral("A"));
+        QCOMPARE(names(), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
+        db->GetUserNames(nullptr);
+    }
+
+    void namesAreTakenExactly()
+    {
+        QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("pw")));
+        QVERIFY(db->AddUser(QStringLiteral(" A"), QStringLiteral("pw")));
+        QVERIFY(db->AddUser(QStringLiteral("a"), QStringLiteral("pw")));
+        QVERIFY(!db->CheckUser(QStringLiteral("A "), QStringLiteral("pw")));
+        QVERIFY(!db->CheckUser(QStringLiteral("A"), QStringLiteral("pw ")));
+        QVERIFY(db->AddUser(QString(), QString()));
+        QVERIFY(db->CheckUser(QString(), QString()));
+        const QString odd = QStringLiteral("张三's \"shop\"; DELETE FROM Users; --") + QString(40, QChar(0x6BDB));
+        QVERIFY(db->AddUser(odd, QStringLiteral("密码")));
+        QCOMPARE(names().first(), odd);
+        QVERIFY(db->CheckUser(odd, QStringLiteral("密码")));
+        QCOMPARE(names().size(), 5);
+    }
+
+    void deleteUserNeedsThePasswordAndKeepsSales()
+    {
+        QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("pw")));
+        db->AddRecord(QStringLiteral("A"), QStringLiteral("2009/01/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+            QStringLiteral("10.00"), QStringLiteral("6.00"), QString());
+        QVERIFY(!db->DeleteUser(QStringLiteral("A"), QStringLiteral("wrong")));
+        QVERIFY(db->UserExists(QStringLiteral("A")));
+        QVERIFY(db->DeleteUser(QStringLiteral("A"), QStringLiteral("pw")));
+        QVERIFY(!names().contains(QStringLiteral("A")));
+        QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("new")));
+        QStringList detail, daily, products, ranking;
+        db->QueryReport(QStringLiteral("A"), QStringLiteral("2009/01/01"), QStringLiteral("2009/01/01"), detail, daily,
+            products, ranking);
+        QCOMPARE(detail.size(), 7);
+        QCOMPARE(detail.at(2), QStringLiteral("毛巾"));
+    }
+
+    void changePasswordNeedsTheOldOne()
+    {
+        QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("old")));
+        QVERIFY(!db->ChangePassword(QStringLiteral("A"), QStringLiteral("wrong"), QStringLiteral("new")));
+        QVERIFY(db->CheckUser(QStringLiteral("A"), QStringLiteral("old")));
+        QVERIFY(db->ChangePassword(QStringLiteral("A"), QStringLiteral("old"), QStringLiteral("new")));
+        QVERIFY(db->CheckUser(QStringLiteral("A"), QStringLiteral("new")));
+        QVERIFY(!db->CheckUser(QStringLiteral("A"), QStringLiteral("old")));
+        QVERIFY(!db->ChangePassword(QStringLiteral("nobody"), QStringLiteral("x"), QStringLiteral("y")));
+    }
+
+    void passwordsNeverReachTheFile()
+    {
+        const QString password = QStringLiteral("Secret-Pass-2026");
+        QVERIFY(db->AddUser(QStringLiteral("A"), password));
+        QFile f(home->dbPath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(!bytes.contains(password.toUtf8()));
+        QVERIFY(!bytes.contains(password.toUtf8().toBase64()));
+        QVERIFY(bytes.contains("$argon2id$"));
+    }
+};
+
+KIVARO_TEST_MAIN(TestAccounts)
+#include "tst_accounts.moc"

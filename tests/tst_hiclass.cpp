@@ -1,0 +1,53 @@
+#include "app/Error.h"
+#include "app/HiClass.h"
+#include "tests/TestUtil.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+class TestHiClass : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void md5IsLowerCaseHexOfGb18030Bytes()
+    {
+        QCOMPARE(THi::GetMd5(QStringLiteral("abc")), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+        // "张三" is D5 C5 C8 FD in GB18030.
+        QCOMPARE(THi::GetMd5(QStringLiteral("张三")),
+            QString::fromLatin1(QCryptographicHash::hash("\xD5\xC5\xC8\xFD", QCryptographicHash::Md5).toHex()));
+        QCOMPARE(THi::GetMd5(QStringLiteral("张三")), THi::GetMd5(QStringLiteral("张三")));
+    }
+
+    void dataDirIsCreatedPrivateOnce()
+    {
+        TestDataHome home;
+        const QString dir = THi::GetDataDir(QString());
+        QCOMPARE(dir, home.dataDir());
+        QVERIFY(QFileInfo(dir).isDir());
+        QCOMPARE(QFileInfo(dir).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther),
+            QFile::Permissions());
+        QCOMPARE(THi::GetDataDir(QString()), dir);
+        QCOMPARE(THi::GetDataDir(QStringLiteral("Other")), home.base() + QStringLiteral("/Other"));
+    }
+
+    void dataDirFailureRaises()
+    {
+        TestDataHome home;
+        // The base folder is missing: only one level is ever created.
+        qputenv("XDG_DATA_HOME", (home.base() + QStringLiteral("/missing/deeper")).toLocal8Bit());
+        QVERIFY_THROWS_EXCEPTION(KivaroError, THi::GetDataDir(QString()));
+        // A file stands where the folder should be.
+        qputenv("XDG_DATA_HOME", home.base().toLocal8Bit());
+        QFile file(home.dataDir());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY_THROWS_EXCEPTION(KivaroError, THi::GetDataDir(QString()));
+        QVERIFY(QFileInfo(home.dataDir()).isFile());
+    }
+};
+
+KIVARO_TEST_MAIN(TestHiClass)
+#include "tst_hiclass.moc"

@@ -1,0 +1,100 @@
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "forms/MainForm.h"
+#include "tests/TestUtil.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+class TestMainForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+
+private Q_SLOTS:
+    void init() { home = std::make_unique<TestDataHome>(); }
+    void cleanup()
+    {
+        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        MessageBox::takeShownTexts();
+        home.reset();
+    }
+
+    void loginOpensTheWindowForTheUser()
+    {
+        {
+            TDbMan db;
+            QVERIFY(db.AddUser(QStringLiteral("张三"), QStringLiteral("pw")));
+        }
+        TfrmMain form;
+        whenDialogShows("frmLogin", [](QWidget* login) {
+            typeText(child<QLineEdit>(login, "Edit1"), QStringLiteral("pw"));
+            QTest::keyClick(child<QLineEdit>(login, "Edit1"), Qt::Key_Return);
+        });
+        QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::Ready);
+        QCOMPARE(form.userName(), QStringLiteral("张三"));
+        QCOMPARE(form.windowTitle(), QStringLiteral("Kivaro"));
+        QCOMPARE(form.size(), QSize(692, 498));
+        auto* userLabel = child<QLabel>(&form, "Label3");
+        QCOMPARE(userLabel->text(), QStringLiteral("当前用户：张三"));
+        QCOMPARE(userLabel->geometry().right() + 1, 620);
+        QVERIFY(child<QRadioButton>(&form, "RadioButton1")->isChecked());
+    }
+
+    void cancelledLoginEndsWithoutWindow()
+    {
+        TfrmMain form;
+        whenDialogShows("frmLogin", [](QWidget* login) {
+            QTest::mouseClick(child<QPushButton>(login, "Button2"), Qt::LeftButton);
+        });
+        QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::LoginCancelled);
+        QVERIFY(!form.isVisible());
+    }
+
+    void dataFolderFailureIsShownAndEndsStartUp()
+    {
+        qputenv("XDG_DATA_HOME", (home->base() + QStringLiteral("/no/such/base")).toLocal8Bit());
+        TfrmMain form;
+        QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::Failed);
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().startsWith(QStringLiteral("无法创建数据文件夹")), qPrintable(shown.first()));
+        QVERIFY(shown.first().endsWith(QLatin1Char('.')));
+    }
+
+    void headerSwitchesPagesAndUser()
+    {
+        TfrmMain form;
+        form.PrepareForUser(QStringLiteral("A"));
+        form.show();
+        auto* entry = child<QWidget>(&form, "Panel2");
+        auto* review = child<QWidget>(&form, "Panel3");
+        QVERIFY(entry->isVisible() && !review->isVisible());
+        QTest::mouseClick(child<QLabel>(&form, "Label2"), Qt::LeftButton);
+        QVERIFY(!entry->isVisible() && review->isVisible());
+        QTest::mouseClick(child<QLabel>(&form, "Label2"), Qt::LeftButton);
+        QVERIFY(review->isVisible());
+        QTest::mouseClick(child<QRadioButton>(&form, "RadioButton1"), Qt::LeftButton);
+        QVERIFY(entry->isVisible() && !review->isVisible());
+
+        int restarts = 0;
+        TfrmMain::restartProgram = [&restarts] { ++restarts; };
+        auto* switchUser = child<QLabel>(&form, "Label25");
+        QTest::mousePress(switchUser, Qt::RightButton);
+        QTest::mouseRelease(switchUser, Qt::RightButton);
+        QCOMPARE(restarts, 0);
+        QTest::mousePress(switchUser, Qt::LeftButton);
+        QCOMPARE(switchUser->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QTest::mouseRelease(switchUser, Qt::LeftButton);
+        QCOMPARE(restarts, 1);
+        QVERIFY(!form.isVisible());
+    }
+};
+
+KIVARO_TEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"

@@ -1,0 +1,124 @@
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "tests/TestUtil.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+class TestRecords : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+    std::unique_ptr<TDbMan> db;
+    const QString user = QStringLiteral("张三");
+
+    struct Query
+    {
+        QStringList detail, daily, products, ranking;
+    };
+    Query query(const QString& first, const QString& last, const QString& who)
+    {
+        Query q;
+        db->QueryReport(who, first, last, q.detail, q.daily, q.products, q.ranking);
+        return q;
+    }
+    Query query(const QString& first = QStringLiteral("2009/01/01"), const QString& last = QStringLiteral("2009/12/31"))
+    {
+        return query(first, last, user);
+    }
+    void add(const QString& day, const QString& name, const QString& qty, const QString& money,
+        const QString& cost, const QString& memo = QString(), const QString& who = QString())
+    {
+        db->AddRecord(who.isNull() ? user : who, day, name, qty, money, cost, memo);
+    }
+    qint64 rowCount()
+    {
+        qint64 count = -1;
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            raw.setDatabaseName(home->dbPath());
+            raw.open();
+            QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM Records"), raw);
+            if (q.next())
+                count = q.value(0).toLongLong();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        return count;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        home = std::make_unique<TestDataHome>();
+        db = std::make_unique<TDbMan>();
+    }
+    void cleanup()
+    {
+        db.reset();
+        home.reset();
+    }
+
+    void addedLineReadsBackUnderItsUserOnly()
+    {
+        const QString longName = QStringLiteral("O'Neil 牌毛巾 ") + QString(60, QChar(0x5DFE));
+        add(QStringLiteral("2009-03-05"), longName, QStringLiteral("-3"), QStringLiteral("-12.50"),
+            QStringLiteral("8000000.88"), QStringLiteral("退货 'x'"));
+        add(QStringLiteral("2009.03.05"), longName, QStringLiteral("1"), QStringLiteral("1.00"), QStringLiteral("0.00"),
+            QString(), QStringLiteral("李四"));
+        const Query q = query();
+        QCOMPARE(q.detail.size(), 7);
+        QCOMPARE(q.detail.mid(1), (QStringList { QStringLiteral("2009-03-05"), longName, QStringLiteral("-3"),
+                                      QStringLiteral("-12.50"), QStringLiteral("8000000.88"), QStringLiteral("退货 'x'") }));
+        QCOMPARE(query(QStringLiteral("2009/01/01"), QStringLiteral("2009/12/31"), QStringLiteral("李四")).detail.at(6),
+            QString());
+    }
+
+    void badValuesRaiseAndStoreNothing()
+    {
+        QVERIFY_THROWS_EXCEPTION(KivaroError,
+            add(QStringLiteral("2009/02/30"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("1"),
+                QStringLiteral("1")));
+        QVERIFY_THROWS_EXCEPTION(KivaroError,
+            add(QStringLiteral("2009/02/03"), QStringLiteral("A"), QStringLiteral("1.5"), QStringLiteral("1"),
+                QStringLiteral("1")));
+        QCOMPARE(rowCount(), 0);
+    }
+
+    void savingIsAllOrNothing()
+    {
+        QList<TSalesLine> lines;
+        for (int i = 0; i < 3; ++i)
+            lines.append({ QStringLiteral("2009/01/0%1").arg(i + 1), QStringLiteral("P%1").arg(i), QStringLiteral("1"),
+                QStringLiteral("1.00"), QStringLiteral("0.50"), QString() });
+        lines[2].day = QStringLiteral("2009/13/01");
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db->AddRecords(user, lines));
+        QCOMPARE(rowCount(), 0);
+        lines[2].day = QStringLiteral("2009/01/03");
+        db->AddRecords(user, lines);
+        const Query q = query();
+        QCOMPARE(q.detail.size(), 21);
+        QCOMPARE(q.detail.at(2), QStringLiteral("P0"));
+        QCOMPARE(q.detail.at(16), QStringLiteral("P2"));
+    }
+
+    void updateMovesTheLineAndDeleteOfMissingIdIsQuiet()
+    {
+        add(QStringLiteral("2009/01/01"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("1.00"),
+            QStringLiteral("0.50"));
+        const QString id = query().detail.at(0);
+        db->UpdateRecord(id, QStringLiteral("2009/02/01"), QStringLiteral("B"), QStringLiteral("2"),
+            QStringLiteral("12.5"), QStringLiteral("3"), QStringLiteral("memo"));
+        Query q = query(QStringLiteral("2009/02/01"), QStringLiteral("2009/02/01"));
+        QCOMPARE(q.detail, (QStringList { id, QStringLiteral("2009-02-01"), QStringLiteral("B"), QStringLiteral("2"),
+                               QStringLiteral("12.50"), QStringLiteral("3.00"), QStringLiteral("memo") }));
+        QVERIFY(query(QStringLiteral("2009/01/01"), QStringLiteral("2009/01/31")).detail.isEmpty());
+        db->DeleteRecord(id);
+        db->DeleteRecord(id);
+        QCOMPARE(rowCount(), 0);
+    }
+};
+
+KIVARO_TEST_MAIN(TestRecords)
+#include "tst_records.moc"

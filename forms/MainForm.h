@@ -5,9 +5,13 @@
 #include <functional>
 #include <memory>
 
-class QLabel;
-class QRadioButton;
+class QComboBox;
+class QDateEdit;
 class QFrame;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTreeView;
 class TDbMan;
 
 // The main window: a blue header that switches between the bookkeeping page and the review page.
@@ -68,4 +72,37 @@ private:
     // ---- Review page (MainFormReview.cpp) ----
     void setupReviewPage();
     void prepareReviewPage();
+
+    QDateEdit* DateTimePicker2 = nullptr;
+    QDateEdit* DateTimePicker3 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QComboBox* ComboBox6 = nullptr;
+    QWidget* Panel4 = nullptr;
+    QWidget* Panel5 = nullptr;
+    QWidget* Panel6 = nullptr;
+    QWidget* Panel7 = nullptr;
+    // The four views: detail, daily totals, daily per product, ranking. Column 0 is hidden (the ID in ListView2).
+    QTreeView* ListView2 = nullptr;
+    QTreeView* ListView3 = nullptr;
+    QTreeView* ListView4 = nullptr;
+    QTreeView* ListView5 = nullptr;
+    // Their totals lines.
+    QLabel* Label19 = nullptr;
+    QLabel* Label22 = nullptr;
+    QLabel* Label23 = nullptr;
+    QLabel* Label24 = nullptr;
+    // "预览&&打印" under each view.
+    QPushButton* Button8 = nullptr;
+    QPushButton* Button13 = nullptr;
+    QPushButton* Button14 = nullptr;
+    QPushButton* Button15 = nullptr;
+    QPushButton* Button10 = nullptr;
+    QPushButton* Button11 = nullptr;
+
+    // ---- Printed reports (MainFormPrint.cpp) ----
+    // The review page connects the four print buttons to these.
+    void Button8Click();
+    void Button13Click();
+    void Button14Click();
+    void Button15Click();
 };

@@ -352,6 +352,21 @@ void appendSums(QStringList& list, const QSqlQuery& query, int first)
 
 } // namespace
 
+QStringList TDbMan::ReportStatements()
+{
+    const QString from = QStringLiteral("FROM Records ") + kRangeFilter;
+    return {
+        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo ") + from
+            + QStringLiteral("ORDER BY RecDate, ID"),
+        QStringLiteral("SELECT RecDate, ") + kSums + from + QStringLiteral("GROUP BY RecDate ORDER BY RecDate"),
+        QStringLiteral("SELECT RecDate, RecProductName, ") + kSums + from
+            + QStringLiteral("GROUP BY RecDate, RecProductName ORDER BY RecDate, MIN(ID)"),
+        // Products with equal quantities keep the order in which they were first sold.
+        QStringLiteral("SELECT RecProductName, ") + kSums + from
+            + QStringLiteral("GROUP BY RecProductName ORDER BY SUM(RecQuantity) DESC, MIN(ID)"),
+    };
+}
+
 void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay,
     QStringList& detail, QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking)
 {
@@ -363,10 +378,8 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
     NameDecoder decodeName;
     Session session(*this);
 
-    QSqlQuery query = session.run(QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
-                                                 "RecMemo FROM Records ")
-            + kRangeFilter + QStringLiteral("ORDER BY RecDate, ID"),
-        range);
+    const QStringList statements = ReportStatements();
+    QSqlQuery query = session.run(statements.at(0), range);
     while (query.next()) {
         detail.append(QString::number(query.value(0).toLongLong()));
         detail.append(query.value(1).toString());
@@ -377,28 +390,20 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
         detail.append(DecodeText(query.value(6).toString()));
     }
 
-    query = session.run(
-        QStringLiteral("SELECT RecDate, ") + kSums + QStringLiteral("FROM Records ") + kRangeFilter
-            + QStringLiteral("GROUP BY RecDate ORDER BY RecDate"),
-        range);
+    query = session.run(statements.at(1), range);
     while (query.next()) {
         dailyTotals.append(query.value(0).toString());
         appendSums(dailyTotals, query, 1);
     }
 
-    query = session.run(QStringLiteral("SELECT RecDate, RecProductName, ") + kSums + QStringLiteral("FROM Records ")
-            + kRangeFilter + QStringLiteral("GROUP BY RecDate, RecProductName ORDER BY RecDate, MIN(ID)"),
-        range);
+    query = session.run(statements.at(2), range);
     while (query.next()) {
         dailyProducts.append(query.value(0).toString());
         dailyProducts.append(decodeName(query.value(1)));
         appendSums(dailyProducts, query, 2);
     }
 
-    // Products with equal quantities keep the order in which they were first sold.
-    query = session.run(QStringLiteral("SELECT RecProductName, ") + kSums + QStringLiteral("FROM Records ")
-            + kRangeFilter + QStringLiteral("GROUP BY RecProductName ORDER BY SUM(RecQuantity) DESC, MIN(ID)"),
-        range);
+    query = session.run(statements.at(3), range);
     while (query.next()) {
         ranking.append(decodeName(query.value(0)));
         appendSums(ranking, query, 1);

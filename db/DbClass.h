@@ -51,6 +51,8 @@ public:
     // The four review lists for a user and an inclusive range of days given as "yyyy/MM/dd".
     void QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay, QStringList& detail,
         QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking);
+    // The four statements behind QueryReport; each binds the encoded user name, the first and the last day.
+    static QStringList ReportStatements();
 
 private:
     class Session;

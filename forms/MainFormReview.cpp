@@ -1,9 +1,360 @@
 #include "forms/MainForm.h"
 
+#include "app/BusyCursor.h"
+#include "app/ErrorHandler.h"
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "db/Numbers.h"
+#include "db/TextCodec.h"
+#include "forms/FormUtil.h"
+#include "forms/UpdateRecordForm.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QTreeView>
+
+namespace {
+
+const QStringList kViewNames { QStringLiteral("每天销售产品明细列表"), QStringLiteral("每天销售数量金额统计"),
+    QStringLiteral("每天各个产品销量统计"), QStringLiteral("各个产品销售数量排行") };
+
+constexpr Qt::Alignment kLeft = Qt::AlignLeft;
+constexpr Qt::Alignment kRight = Qt::AlignRight;
+
+QString rangeDayText(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy/MM/dd"));
+}
+
+// Amounts arrive with a full stop; the lists show them in the user's number format.
+QString shownAmount(const QString& text, QChar separator)
+{
+    if (separator == QLatin1Char('.'))
+        return text;
+    return formatCents(parseAmountCents(text, QLatin1Char('.')).value_or(0), separator);
+}
+
+// Cuts a flat list into rows of width texts; the amount columns are put into the user's number format.
+QList<QStringList> toRows(const QStringList& flat, int width, int firstAmount, int amounts, bool leadingEmpty)
+{
+    const QChar separator = localeDecimalSeparator();
+    QList<QStringList> rows;
+    rows.reserve(flat.size() / width);
+    for (qsizetype at = 0; at + width <= flat.size(); at += width) {
+        QStringList row;
+        row.reserve(width + 1);
+        if (leadingEmpty)
+            row.append(QString());
+        for (int i = 0; i < width; ++i) {
+            const QString& text = flat.at(at + i);
+            const bool amount = i >= firstAmount && i < firstAmount + amounts;
+            row.append(amount ? shownAmount(text, separator) : text);
+        }
+        rows.append(std::move(row));
+    }
+    return rows;
+}
+
+// The totals line of a list, from the texts shown in its quantity, received and cost columns.
+QString listTotals(const ReportListModel* model, int quantityColumn)
+{
+    const QChar separator = localeDecimalSeparator();
+    qint64 quantity = 0;
+    qint64 received = 0;
+    qint64 cost = 0;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QStringList& texts = model->row(row);
+        quantity += parseQuantity(texts.at(quantityColumn)).value_or(0);
+        received += parseAmountCents(texts.at(quantityColumn + 1), separator).value_or(0);
+        cost += parseAmountCents(texts.at(quantityColumn + 2), separator).value_or(0);
+    }
+    return totalsLine(quantity, received, cost);
+}
+
+QLabel* makeTotalsLabel(QWidget* panel, const char* name)
+{
+    QLabel* label = makeLabel(panel, name, QStringLiteral("#"), 8, 385);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    label->setPalette(palette);
+    label->setMinimumWidth(440);
+    return label;
+}
+
+QPushButton* makeViewButton(QWidget* panel, const char* name, const QString& text, int left)
+{
+    QPushButton* button = makeButton(panel, name, text, QRect(left, 380, 74, 23));
+    button->setFocusPolicy(Qt::ClickFocus);
+    return button;
+}
+
+QWidget* makeViewPanel(QWidget* parent, const char* name)
+{
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setGeometry(0, 41, 692, 417);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    panel->setPalette(palette);
+    return panel;
+}
+
+QDateEdit* makeDatePicker(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* picker = new QDateEdit(parent);
+    picker->setObjectName(QString::fromLatin1(name));
+    picker->setGeometry(geometry);
+    picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    picker->setCalendarPopup(true);
+    picker->setFocusPolicy(Qt::ClickFocus);
+    return picker;
+}
+
+} // namespace
+
+ReportListModel* TfrmMain::modelOf(QTreeView* view)
+{
+    return static_cast<ReportListModel*>(view->model());
+}
+
+QTreeView* TfrmMain::setupView(QWidget* panel, const char* name, QList<ReportListModel::Column> columns)
+{
+    auto* view = new QTreeView(panel);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setGeometry(8, 0, 676, 373);
+    columns.prepend({ QString(), 0, kLeft });
+    auto* model = new ReportListModel(columns, view);
+    view->setModel(model);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSortingEnabled(false);
+    view->setFocusPolicy(Qt::ClickFocus);
+    QHeaderView* header = view->header();
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(0);
+    for (int column = 0; column < columns.size(); ++column)
+        header->resizeSection(column, columns.at(column).width);
+    return view;
+}
+
 void TfrmMain::setupReviewPage()
 {
+    DateTimePicker2 = makeDatePicker(Panel3, "DateTimePicker2", QRect(8, 12, 135, 20));
+    makeLabel(Panel3, "Label20", QStringLiteral("-"), 150, 16);
+    DateTimePicker3 = makeDatePicker(Panel3, "DateTimePicker3", QRect(163, 12, 135, 20));
+    Button7 = makeViewButton(Panel3, "Button7", QStringLiteral("查看"), 302);
+    Button7->setGeometry(302, 10, 74, 23);
+    makeLabel(Panel3, "Label21", QStringLiteral("显示："), 465, 16);
+    ComboBox6 = new QComboBox(Panel3);
+    ComboBox6->setObjectName(QStringLiteral("ComboBox6"));
+    ComboBox6->setGeometry(504, 12, 180, 20);
+    ComboBox6->setFocusPolicy(Qt::ClickFocus);
+    ComboBox6->addItems(kViewNames);
+
+    Panel4 = makeViewPanel(Panel3, "Panel4");
+    ListView2 = setupView(Panel4, "ListView2",
+        { { QStringLiteral("日期"), 76, kLeft }, { QStringLiteral("品名"), 272, kLeft },
+            { QStringLiteral("数量"), 40, kRight }, { QStringLiteral("实收"), 64, kRight },
+            { QStringLiteral("成本"), 64, kRight }, { QStringLiteral("备注"), 136, kLeft } });
+    Label19 = makeTotalsLabel(Panel4, "Label19");
+    Button11 = makeViewButton(Panel4, "Button11", QStringLiteral("编辑"), 454);
+    Button10 = makeViewButton(Panel4, "Button10", QStringLiteral("删除"), 528);
+    Button8 = makeViewButton(Panel4, "Button8", QStringLiteral("预览&&打印"), 610);
+
+    Panel5 = makeViewPanel(Panel3, "Panel5");
+    ListView3 = setupView(Panel5, "ListView3",
+        { { QStringLiteral("日期"), 120, kLeft }, { QStringLiteral("数量"), 120, kRight },
+            { QStringLiteral("实收"), 120, kRight }, { QStringLiteral("成本"), 120, kRight },
+            { QStringLiteral("利润"), 120, kRight } });
+    Label22 = makeTotalsLabel(Panel5, "Label22");
+    Button13 = makeViewButton(Panel5, "Button13", QStringLiteral("预览&&打印"), 610);
+
+    Panel6 = makeViewPanel(Panel3, "Panel6");
+    ListView4 = setupView(Panel6, "ListView4",
+        { { QStringLiteral("日期"), 76, kLeft }, { QStringLiteral("品名"), 300, kLeft },
+            { QStringLiteral("数量"), 50, kRight }, { QStringLiteral("实收"), 74, kRight },
+            { QStringLiteral("成本"), 74, kRight }, { QStringLiteral("利润"), 74, kRight } });
+    Label23 = makeTotalsLabel(Panel6, "Label23");
+    Button14 = makeViewButton(Panel6, "Button14", QStringLiteral("预览&&打印"), 610);
+
+    Panel7 = makeViewPanel(Panel3, "Panel7");
+    ListView5 = setupView(Panel7, "ListView5",
+        { { QStringLiteral("品名"), 375, kLeft }, { QStringLiteral("数量"), 50, kRight },
+            { QStringLiteral("实收"), 74, kRight }, { QStringLiteral("成本"), 74, kRight },
+            { QStringLiteral("利润"), 74, kRight } });
+    Label24 = makeTotalsLabel(Panel7, "Label24");
+    Button15 = makeViewButton(Panel7, "Button15", QStringLiteral("预览&&打印"), 610);
+
+    connect(ComboBox6, &QComboBox::currentIndexChanged, this, &TfrmMain::ComboBox6Click);
+    connect(Button7, &QPushButton::clicked, this, &TfrmMain::Button7Click);
+    connect(Button10, &QPushButton::clicked, this, &TfrmMain::Button10Click);
+    connect(Button11, &QPushButton::clicked, this, &TfrmMain::Button11Click);
+    connect(Button8, &QPushButton::clicked, this, &TfrmMain::Button8Click);
+    connect(Button13, &QPushButton::clicked, this, &TfrmMain::Button13Click);
+    connect(Button14, &QPushButton::clicked, this, &TfrmMain::Button14Click);
+    connect(Button15, &QPushButton::clicked, this, &TfrmMain::Button15Click);
+    connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TfrmMain::ListView2Change);
 }
 
 void TfrmMain::prepareReviewPage()
 {
+    const QDate today = QDate::currentDate();
+    DateTimePicker2->setDate(today.addDays(1 - today.day()));
+    DateTimePicker3->setDate(today);
+    ComboBox6->setCurrentIndex(0);
+    ComboBox6Click();
+    UpdateDetailTotals();
+    UpdateDailyTotals();
+    UpdateDailyProductTotals();
+    UpdateRankingTotals();
+    ListView2Change();
+    ListView3Change();
+    ListView4Change();
+    ListView5Change();
+}
+
+void TfrmMain::ComboBox6Click()
+{
+    const QString chosen = ComboBox6->currentText().trimmed();
+    QWidget* const panels[] = { Panel4, Panel5, Panel6, Panel7 };
+    const qsizetype index = kViewNames.indexOf(chosen);
+    if (index < 0)
+        return;
+    for (qsizetype i = 0; i < 4; ++i)
+        panels[i]->setVisible(i == index);
+}
+
+void TfrmMain::Button7Click()
+{
+    {
+        BusyCursor busy(Button7);
+        guarded(
+            [this] {
+                QStringList detail, daily, products, ranking;
+                FDbMan->QueryReport(FUserName, rangeDayText(DateTimePicker2->date()),
+                    rangeDayText(DateTimePicker3->date()), detail, daily, products, ranking);
+                fillViews(detail, daily, products, ranking);
+            },
+            this);
+    }
+    ListView2Change();
+    ListView3Change();
+    ListView4Change();
+    ListView5Change();
+    UpdateDetailTotals();
+    UpdateDailyTotals();
+    UpdateDailyProductTotals();
+    UpdateRankingTotals();
+}
+
+void TfrmMain::fillViews(const QStringList& detail, const QStringList& daily, const QStringList& products,
+    const QStringList& ranking)
+{
+    // The query keeps the ID in front of each detail line; it becomes the hidden first column.
+    modelOf(ListView2)->setRows(toRows(detail, 7, 4, 2, false));
+    modelOf(ListView3)->setRows(toRows(daily, 5, 2, 3, true));
+    modelOf(ListView4)->setRows(toRows(products, 6, 3, 3, true));
+    modelOf(ListView5)->setRows(toRows(ranking, 5, 2, 3, true));
+}
+
+void TfrmMain::ListView2Change()
+{
+    const bool selected = selectedDetailRow() >= 0;
+    Button10->setEnabled(selected);
+    Button11->setEnabled(selected);
+    Button8->setEnabled(modelOf(ListView2)->rowCount() > 0);
+}
+
+void TfrmMain::ListView3Change()
+{
+    Button13->setEnabled(modelOf(ListView3)->rowCount() > 0);
+}
+
+void TfrmMain::ListView4Change()
+{
+    Button14->setEnabled(modelOf(ListView4)->rowCount() > 0);
+}
+
+void TfrmMain::ListView5Change()
+{
+    Button15->setEnabled(modelOf(ListView5)->rowCount() > 0);
+}
+
+void TfrmMain::UpdateDetailTotals()
+{
+    Label19->setText(listTotals(modelOf(ListView2), 3));
+}
+
+void TfrmMain::UpdateDailyTotals()
+{
+    Label22->setText(listTotals(modelOf(ListView3), 2));
+}
+
+void TfrmMain::UpdateDailyProductTotals()
+{
+    Label23->setText(listTotals(modelOf(ListView4), 3));
+}
+
+void TfrmMain::UpdateRankingTotals()
+{
+    Label24->setText(listTotals(modelOf(ListView5), 2));
+}
+
+int TfrmMain::selectedDetailRow() const
+{
+    const QModelIndexList rows = ListView2->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TfrmMain::Button10Click()
+{
+    const int row = selectedDetailRow();
+    if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
+        return;
+    const bool deleted = guarded([&] { FDbMan->DeleteRecord(modelOf(ListView2)->text(row, 0)); }, this);
+    if (deleted)
+        modelOf(ListView2)->removeRowAt(row);
+    ListView2Change();
+    UpdateDetailTotals();
+}
+
+void TfrmMain::Button11Click()
+{
+    const int row = selectedDetailRow();
+    if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
+        return;
+    ReportListModel* model = modelOf(ListView2);
+    const QStringList shown = model->row(row);
+    TfrmUpdateRecord dialog(this);
+    dialog.setLine(QDate::fromString(shown.at(1), QStringLiteral("yyyy-MM-dd")), shown.at(2), shown.at(3),
+        shown.at(4), shown.at(5), shown.at(6));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList typed = dialog.trimmedTexts();
+    const QChar separator = localeDecimalSeparator();
+    // The store takes amounts with a full stop; the dialog has checked that both parse.
+    const auto stored = [separator](const QString& amount) {
+        return formatCents(parseAmountCents(amount, separator).value_or(0));
+    };
+    const bool updated = guarded(
+        [&] {
+            FDbMan->UpdateRecord(shown.at(0), dialog.day().toString(QStringLiteral("yyyy/MM/dd")), typed.at(0),
+                typed.at(1), stored(typed.at(2)), stored(typed.at(3)), typed.at(4));
+        },
+        this);
+    if (!updated)
+        return;
+    model->setRow(row, QStringList { shown.at(0), dialog.day().toString(QStringLiteral("yyyy-MM-dd")) } + typed);
+    ListView2Change();
+    UpdateDetailTotals();
+    MessageBox::information(this, QStringLiteral("恭喜您，本次操作成功！"));
 }

@@ -1,0 +1,135 @@
+#include "db/DbClass.h"
+#include "db/TextCodec.h"
+#include "tests/TestUtil.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+// Rows of a flat list, width texts each.
+static QList<QStringList> rowsOf(const QStringList& flat, int width)
+{
+    QList<QStringList> rows;
+    for (qsizetype i = 0; i + width <= flat.size(); i += width)
+        rows.append(flat.mid(i, width));
+    return rows;
+}
+
+class TestReportQueries : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+    std::unique_ptr<TDbMan> db;
+    const QString user = QStringLiteral("A");
+    QStringList detail, daily, products, ranking;
+
+    void add(const QString& day, const QString& name, int qty, const QString& money, const QString& cost,
+        const QString& who = QStringLiteral("A"))
+    {
+        db->AddRecord(who, day, name, QString::number(qty), money, cost, QString());
+    }
+    void query(const QString& first, const QString& last)
+    {
+        db->QueryReport(user, first, last, detail, daily, products, ranking);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        home = std::make_unique<TestDataHome>();
+        db = std::make_unique<TDbMan>();
+        // Stale content that every query must clear first.
+        detail = daily = products = ranking = QStringList { QStringLiteral("stale") };
+    }
+    void cleanup()
+    {
+        db.reset();
+        home.reset();
+    }
+
+    void rangeIsInclusiveAndOtherUsersNeverShow()
+    {
+        add(QStringLiteral("2009/01/01"), QStringLiteral("P"), 1, QStringLiteral("1.00"), QStringLiteral("0.50"));
+        add(QStringLiteral("2009/01/31"), QStringLiteral("P"), 2, QStringLiteral("2.00"), QStringLiteral("1.00"));
+        add(QStringLiteral("2009/02/01"), QStringLiteral("P"), 4, QStringLiteral("4.00"), QStringLiteral("2.00"));
+        add(QStringLiteral("2009/01/15"), QStringLiteral("P"), 8, QStringLiteral("8.00"), QStringLiteral("4.00"),
+            QStringLiteral("B"));
+        query(QStringLiteral("2009/01/01"), QStringLiteral("2009/01/31"));
+        QCOMPARE(rowsOf(daily, 5),
+            (QList<QStringList> { { QStringLiteral("2009-01-01"), QStringLiteral("1"), QStringLiteral("1.00"),
+                                      QStringLiteral("0.50"), QStringLiteral("0.50") },
+                { QStringLiteral("2009-01-31"), QStringLiteral("2"), QStringLiteral("2.00"), QStringLiteral("1.00"),
+                    QStringLiteral("1.00") } }));
+        query(QStringLiteral("2009/01/31"), QStringLiteral("2009/01/31"));
+        QCOMPARE(detail.size(), 7);
+        query(QStringLiteral("2009/02/02"), QStringLiteral("2009/01/01"));
+        QVERIFY(detail.isEmpty() && daily.isEmpty() && products.isEmpty() && ranking.isEmpty());
+        query(QStringLiteral("2010/01/01"), QStringLiteral("2010/12/31"));
+        QVERIFY(detail.isEmpty() && daily.isEmpty() && products.isEmpty() && ranking.isEmpty());
+    }
+
+    void groupsFollowFirstSavingAndRankByQuantity()
+    {
+        // IDs 1..5: A, B, A on one day, A on two more days, and a return of B.
+        add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("10.00"), QStringLiteral("6.00"));
+        add(QStringLiteral("2009/03/01"), QStringLiteral("B"), 5, QStringLiteral("5.50"), QStringLiteral("3.25"));
+        add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 2, QStringLiteral("20.00"), QStringLiteral("12.00"));
+        add(QStringLiteral("2009/03/02"), QStringLiteral("A"), 3, QStringLiteral("30.00"), QStringLiteral("18.00"));
+        add(QStringLiteral("2009/03/03"), QStringLiteral("B"), -1, QStringLiteral("-1.10"), QStringLiteral("-0.65"));
+        add(QStringLiteral("2009/03/03"), QStringLiteral("a"), 100, QStringLiteral("0.01"), QStringLiteral("0.00"));
+        query(QStringLiteral("2009/03/01"), QStringLiteral("2009/03/31"));
+
+        const QList<QStringList> lines = rowsOf(detail, 7);
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.at(1).at(2), QStringLiteral("B"));
+        QCOMPARE(lines.at(2).at(2), QStringLiteral("A"));
+        QVERIFY(lines.at(0).at(0).toInt() < lines.at(1).at(0).toInt());
+        QCOMPARE(lines.at(4).at(3), QStringLiteral("-1"));
+        QCOMPARE(lines.at(4).at(6), QString());
+
+        const QList<QStringList> perDay = rowsOf(products, 6);
+        QCOMPARE(perDay.size(), 5);
+        QCOMPARE(perDay.at(0), (QStringList { QStringLiteral("2009-03-01"), QStringLiteral("A"), QStringLiteral("3"),
+                                   QStringLiteral("30.00"), QStringLiteral("18.00"), QStringLiteral("12.00") }));
+        QCOMPARE(perDay.at(1).at(1), QStringLiteral("B"));
+
+        const QList<QStringList> ranked = rowsOf(ranking, 5);
+        QCOMPARE(ranked.size(), 3);
+        QCOMPARE(ranked.at(0).at(0), QStringLiteral("a"));
+        QCOMPARE(ranked.at(1), (QStringList { QStringLiteral("A"), QStringLiteral("6"), QStringLiteral("60.00"),
+                                   QStringLiteral("36.00"), QStringLiteral("24.00") }));
+        QCOMPARE(ranked.at(2), (QStringList { QStringLiteral("B"), QStringLiteral("4"), QStringLiteral("4.40"),
+                                   QStringLiteral("2.60"), QStringLiteral("1.80") }));
+
+        QCOMPARE(rowsOf(daily, 5).at(2), (QStringList { QStringLiteral("2009-03-03"), QStringLiteral("99"),
+                                              QStringLiteral("-1.09"), QStringLiteral("-0.65"), QStringLiteral("-0.44") }));
+    }
+
+    void everyStatementUsesTheUserDateIndex()
+    {
+        add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plan"));
+            raw.setDatabaseName(home->dbPath());
+            QVERIFY(raw.open());
+            for (const QString& statement : TDbMan::ReportStatements()) {
+                QSqlQuery plan(raw);
+                QVERIFY(plan.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + statement));
+                plan.addBindValue(EncodeText(user));
+                plan.addBindValue(QStringLiteral("2009-01-01"));
+                plan.addBindValue(QStringLiteral("2009-12-31"));
+                QVERIFY(plan.exec());
+                QString details;
+                while (plan.next())
+                    details += plan.value(3).toString() + QLatin1Char('\n');
+                QVERIFY2(details.contains(QStringLiteral("RecordsByUserDate")), qPrintable(statement + details));
+                QVERIFY2(!details.contains(QStringLiteral("SCAN Records")), qPrintable(details));
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("plan"));
+    }
+};
+
+KIVARO_TEST_MAIN(TestReportQueries)
+#include "tst_reportqueries.moc"

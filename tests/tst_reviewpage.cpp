@@ -1,0 +1,225 @@
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "forms/MainForm.h"
+#include "tests/TestUtil.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
+
+class TestReviewPage : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+    std::unique_ptr<TfrmMain> form;
+    const QString user = QStringLiteral("张三");
+
+    QTreeView* view(const char* name) { return child<QTreeView>(form.get(), name); }
+    QPushButton* button(const char* name) { return child<QPushButton>(form.get(), name); }
+    QString label(const char* name) { return child<QLabel>(form.get(), name)->text(); }
+    QString cell(const char* list, int row, int column)
+    {
+        QAbstractItemModel* model = view(list)->model();
+        return model->data(model->index(row, column)).toString();
+    }
+    int rows(const char* list) { return view(list)->model()->rowCount(); }
+    void selectRow(int row)
+    {
+        QTreeView* detail = view("ListView2");
+        detail->selectionModel()->select(detail->model()->index(row, 1),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    void add(const QString& day, const QString& name, const QString& qty, const QString& money,
+        const QString& cost, const QString& memo = QString())
+    {
+        TDbMan db;
+        db.AddRecord(user, day, name, qty, money, cost, memo);
+    }
+    void showRange(const QDate& first, const QDate& last)
+    {
+        child<QDateEdit>(form.get(), "DateTimePicker2")->setDate(first);
+        child<QDateEdit>(form.get(), "DateTimePicker3")->setDate(last);
+        QTest::mouseClick(button("Button7"), Qt::LeftButton);
+    }
+    void addSampleWeek()
+    {
+        add(QStringLiteral("2009/01/01"), QStringLiteral("毛巾"), QStringLiteral("1"), QStringLiteral("10.00"),
+            QStringLiteral("6.00"), QStringLiteral("李四"));
+        add(QStringLiteral("2009/01/01"), QStringLiteral("牙刷"), QStringLiteral("1"), QStringLiteral("5.50"),
+            QStringLiteral("3.25"));
+        add(QStringLiteral("2009/01/07"), QStringLiteral("毛巾"), QStringLiteral("-1"), QStringLiteral("-10.00"),
+            QStringLiteral("-6.00"), QStringLiteral("退货"));
+        add(QStringLiteral("2009/01/08"), QStringLiteral("outside"), QStringLiteral("9"), QStringLiteral("9.00"),
+            QStringLiteral("9.00"));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        home = std::make_unique<TestDataHome>();
+        form = std::make_unique<TfrmMain>();
+        form->PrepareForUser(user);
+        form->show();
+        QTest::mouseClick(child<QLabel>(form.get(), "Label2"), Qt::LeftButton);
+    }
+    void cleanup()
+    {
+        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        MessageBox::takeShownTexts();
+        form.reset();
+        home.reset();
+    }
+
+    void startsEmptyWithoutQuery()
+    {
+        const QDate today = QDate::currentDate();
+        QCOMPARE(child<QDateEdit>(form.get(), "DateTimePicker2")->date(), QDate(today.year(), today.month(), 1));
+        QCOMPARE(child<QDateEdit>(form.get(), "DateTimePicker3")->date(), today);
+        QVERIFY(child<QWidget>(form.get(), "Panel4")->isVisible());
+        for (const char* totals : { "Label19", "Label22", "Label23", "Label24" })
+            QCOMPARE(label(totals), QStringLiteral("数量：0  实收：0.00  成本：0.00  利润：0.00"));
+        for (const char* name : { "Button8", "Button10", "Button11", "Button13", "Button14", "Button15" })
+            QVERIFY2(!button(name)->isEnabled(), name);
+        QCOMPARE(button("Button8")->text(), QStringLiteral("预览&&打印"));
+    }
+
+    void queryFillsAllFourViewsAndSwitchingDoesNotQuery()
+    {
+        addSampleWeek();
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        QCOMPARE(rows("ListView2"), 3);
+        QCOMPARE(rows("ListView3"), 2);
+        QCOMPARE(rows("ListView4"), 3);
+        QCOMPARE(rows("ListView5"), 2);
+        QCOMPARE(cell("ListView2", 0, 1), QStringLiteral("2009-01-01"));
+        QCOMPARE(cell("ListView2", 0, 6), QStringLiteral("李四"));
+        QCOMPARE(cell("ListView2", 2, 4), QStringLiteral("-10.00"));
+        QCOMPARE(label("Label19"), QStringLiteral("数量：1  实收：5.50  成本：3.25  利润：2.25"));
+        QCOMPARE(label("Label22"), label("Label19"));
+        QCOMPARE(cell("ListView5", 0, 1), QStringLiteral("牙刷"));
+        QVERIFY(button("Button8")->isEnabled() && button("Button15")->isEnabled());
+        QVERIFY(!button("Button10")->isEnabled());
+        QVERIFY(button("Button7")->isEnabled());
+
+        add(QStringLiteral("2009/01/02"), QStringLiteral("new"), QStringLiteral("1"), QStringLiteral("1"),
+            QStringLiteral("1"));
+        auto* selector = child<QComboBox>(form.get(), "ComboBox6");
+        selector->setCurrentIndex(3);
+        QVERIFY(child<QWidget>(form.get(), "Panel7")->isVisible());
+        QVERIFY(!child<QWidget>(form.get(), "Panel4")->isVisible());
+        QCOMPARE(rows("ListView5"), 2);
+
+        showRange(QDate(2009, 2, 1), QDate(2009, 1, 1));
+        QCOMPARE(rows("ListView2") + rows("ListView3") + rows("ListView4") + rows("ListView5"), 0);
+        QCOMPARE(label("Label24"), QStringLiteral("数量：0  实收：0.00  成本：0.00  利润：0.00"));
+        QVERIFY(!button("Button15")->isEnabled());
+    }
+
+    void totalsAreExactToTheCent()
+    {
+        add(QStringLiteral("2009/01/05"), QStringLiteral("大件"), QStringLiteral("1000000008"),
+            QStringLiteral("8000000.88"), QStringLiteral("6000000.68"));
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 31));
+        QCOMPARE(cell("ListView2", 0, 4), QStringLiteral("8000000.88"));
+        const QString expected = QStringLiteral("数量：1000000008  实收：8000000.88  成本：6000000.68  利润：2000000.20");
+        for (const char* totals : { "Label19", "Label22", "Label23", "Label24" })
+            QCOMPARE(label(totals), expected);
+    }
+
+    void deleteAsksAndOnlyTheDetailViewFollows()
+    {
+        addSampleWeek();
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        selectRow(0);
+        QVERIFY(button("Button10")->isEnabled() && button("Button11")->isEnabled());
+        // A click into the empty part of the list leaves no row selected.
+        QTest::mouseClick(view("ListView2")->viewport(), Qt::LeftButton, {}, QPoint(200, 300));
+        QVERIFY(!button("Button10")->isEnabled() && !button("Button11")->isEnabled());
+        selectRow(0);
+        MessageBox::setNextAnswer(QMessageBox::No);
+        QTest::mouseClick(button("Button10"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("真的要删除指定的记录？") });
+        QCOMPARE(rows("ListView2"), 3);
+
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button10"), Qt::LeftButton);
+        QCOMPARE(rows("ListView2"), 2);
+        QCOMPARE(cell("ListView2", 0, 2), QStringLiteral("牙刷"));
+        QCOMPARE(label("Label19"), QStringLiteral("数量：0  实收：-4.50  成本：-2.75  利润：-1.75"));
+        QCOMPARE(label("Label22"), QStringLiteral("数量：1  实收：5.50  成本：3.25  利润：2.25"));
+        QVERIFY(!button("Button10")->isEnabled());
+        QCOMPARE(rows("ListView4"), 3);
+
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        QCOMPARE(rows("ListView4"), 2);
+        MessageBox::takeShownTexts();
+    }
+
+    void editRewritesTheRowInPlace()
+    {
+        addSampleWeek();
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        selectRow(1);
+        MessageBox::setNextAnswer(QMessageBox::No);
+        QTest::mouseClick(button("Button11"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("真的要编辑指定的记录？") });
+
+        bool sawDialog = false;
+        whenDialogShows("frmUpdateRecord", [&sawDialog](QWidget* dialog) {
+            sawDialog = true;
+            QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("真的要编辑指定的记录？") });
+            auto* name = child<QLineEdit>(dialog, "Edit1");
+            auto* quantity = child<QLineEdit>(dialog, "Edit2");
+            auto* ok = child<QPushButton>(dialog, "Button2");
+            QCOMPARE(name->text(), QStringLiteral("牙刷"));
+            QCOMPARE(child<QLineEdit>(dialog, "Edit3")->text(), QStringLiteral("5.50"));
+            QVERIFY(ok->isEnabled());
+            name->setText(QStringLiteral("   "));
+            QVERIFY(!ok->isEnabled());
+            name->setText(QStringLiteral("  电动牙刷 "));
+            quantity->setText(QStringLiteral("2 "));
+            QTest::keyClick(child<QLineEdit>(dialog, "Edit5"), Qt::Key_Return);
+            QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("很抱歉，您的输入有错误！") });
+            QVERIFY(dialog->isVisible());
+            quantity->setText(QStringLiteral("-2"));
+            child<QLineEdit>(dialog, "Edit3")->setText(QStringLiteral("12.5"));
+            QTest::keyClick(child<QLineEdit>(dialog, "Edit5"), Qt::Key_Return);
+        });
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button11"), Qt::LeftButton);
+        QVERIFY(sawDialog);
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("恭喜您，本次操作成功！") });
+        QCOMPARE(cell("ListView2", 1, 2), QStringLiteral("电动牙刷"));
+        QCOMPARE(cell("ListView2", 1, 3), QStringLiteral("-2"));
+        QCOMPARE(cell("ListView2", 1, 4), QStringLiteral("12.5"));
+        QCOMPARE(label("Label19"), QStringLiteral("数量：-2  实收：12.50  成本：3.25  利润：9.25"));
+        QCOMPARE(label("Label22"), QStringLiteral("数量：1  实收：5.50  成本：3.25  利润：2.25"));
+
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        QCOMPARE(cell("ListView2", 1, 4), QStringLiteral("12.50"));
+        QCOMPARE(cell("ListView2", 1, 2), QStringLiteral("电动牙刷"));
+    }
+
+    void failingQueryKeepsTheViewsAndRestoresTheButton()
+    {
+        addSampleWeek();
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        QVERIFY(QFile::remove(home->dbPath()));
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 31));
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(QStringLiteral("db.sjk")), qPrintable(shown.first()));
+        QCOMPARE(rows("ListView2"), 3);
+        QVERIFY(button("Button7")->isEnabled());
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+};
+
+KIVARO_TEST_MAIN(TestReviewPage)
+#include "tst_reviewpage.moc"

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/AppIcon.h"
 #include "app/HiClass.h"
 #include "forms/MainForm.h"
 
@@ -20,6 +21,7 @@ int runKivaro(int argc, char** argv)
 {
     THi::CheckOS();
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(kivaroIcon());
     QDir::setCurrent(THi::GetAppDir());
     // A marker that other instances could see; nothing tests it, so a second instance runs like the first.
     static QSystemSemaphore marker(QStringLiteral("Orvel-Software-KVRDX-AppMutex"), 1, QSystemSemaphore::Open);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms/ReportListModel.h"
+
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -8,10 +10,14 @@
 class QComboBox;
 class QDateEdit;
 class QFrame;
+class QKeyEvent;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
 class TDbMan;
 
 // The main window: a blue header that switches between the bookkeeping page and the review page.
@@ -66,12 +72,78 @@ private:
     QWidget* Panel3 = nullptr;
 
     // ---- Bookkeeping page (MainFormEntry.cpp) ----
+public:
+    // Starts a desktop calculator; tests replace it.
+    static std::function<void()> startCalculator;
+
+private:
     void setupEntryPage();
+    void setupEntryHints();
+    void setupEntryFields();
+    void setupPendingList();
+    void setupEntryButtons();
+    void connectEntryPage();
     void prepareEntryPage();
+    void Button1Click();
+    void ComboBox1Change();
+    void ListView1Change();
+    void Button5Click();
+    void Button6Click();
+    void Button4Click();
+    void Button2Click();
+    void Button3Click();
+    void Button12Click();
+    bool DateTimePicker1KeyPress(QKeyEvent* key);
+    bool ComboBox1KeyPress(QKeyEvent* key);
+    bool ComboBox2KeyPress(QKeyEvent* key);
+    bool ComboBox3KeyPress(QKeyEvent* key);
+    bool ComboBox4KeyPress(QKeyEvent* key);
+    bool ComboBox5KeyPress(QKeyEvent* key);
+    void UpdatePendingTotals();
+    void LoadProductNames();
+    void RememberProductName();
+    void setProductNames(const QStringList& names);
+    void clearEntryFields();
+    void removePendingRow(QTreeWidgetItem* row);
+
+    QDateEdit* DateTimePicker1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QLineEdit* ComboBox2 = nullptr;
+    QLineEdit* ComboBox3 = nullptr;
+    QLineEdit* ComboBox4 = nullptr;
+    QLineEdit* ComboBox5 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button12 = nullptr;
+    // The pending lines; column 0 is hidden and empty.
+    QTreeWidget* ListView1 = nullptr;
+    // The pending totals line.
+    QLabel* Label18 = nullptr;
 
     // ---- Review page (MainFormReview.cpp) ----
     void setupReviewPage();
     void prepareReviewPage();
+    QTreeView* setupView(QWidget* panel, const char* name, QList<ReportListModel::Column> columns);
+    void ComboBox6Click();
+    void Button7Click();
+    void fillViews(const QStringList& detail, const QStringList& daily, const QStringList& products,
+        const QStringList& ranking);
+    void ListView2Change();
+    void ListView3Change();
+    void ListView4Change();
+    void ListView5Change();
+    void UpdateDetailTotals();
+    void UpdateDailyTotals();
+    void UpdateDailyProductTotals();
+    void UpdateRankingTotals();
+    void Button10Click();
+    void Button11Click();
+    int selectedDetailRow() const;
+    static ReportListModel* modelOf(QTreeView* view);
 
     QDateEdit* DateTimePicker2 = nullptr;
     QDateEdit* DateTimePicker3 = nullptr;

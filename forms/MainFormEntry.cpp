@@ -1,9 +1,459 @@
 #include "forms/MainForm.h"
 
+#include "app/BusyCursor.h"
+#include "app/Error.h"
+#include "app/ErrorHandler.h"
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "db/Numbers.h"
+#include "db/ProductsFile.h"
+#include "db/TextCodec.h"
+#include "forms/EditNameForm.h"
+#include "forms/FormUtil.h"
+
+#include <QDateEdit>
+#include <QFile>
+#include <QHeaderView>
+#include <QLocale>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTreeWidget>
+
+std::function<void()> TfrmMain::startCalculator = [] {
+    for (const char* name : { "gnome-calculator", "kcalc", "mate-calc", "galculator", "qalculate-gtk", "xcalc" }) {
+        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        if (!program.isEmpty() && QProcess::startDetached(program, {}))
+            return;
+    }
+};
+
+namespace {
+
+enum PendingColumn { ColId, ColDate, ColName, ColQuantity, ColReceived, ColCost, ColMemo, ColumnCount };
+
+constexpr int kFieldLeft = 248;
+constexpr int kFieldWidth = 357;
+constexpr int kButtonLeft = 612;
+constexpr int kRowHeight = 28;
+
+int fieldTop(int row)
+{
+    return 8 + row * kRowHeight;
+}
+
+// Hands the key presses of one control to a handler; the handler returns true for keys it swallowed.
+class KeyHandler : public QObject
+{
+public:
+    KeyHandler(QObject* target, std::function<bool(QKeyEvent*)> handler)
+        : QObject(target)
+        , m_handler(std::move(handler))
+    {
+        target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress)
+            return m_handler(static_cast<QKeyEvent*>(event));
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<bool(QKeyEvent*)> m_handler;
+};
+
+bool enterMovesFocus(QKeyEvent* key, QWidget* next)
+{
+    if (!isEnterKey(key))
+        return false;
+    next->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+QPushButton* makeSideButton(QWidget* parent, const char* name, const QString& text, int row)
+{
+    QPushButton* button = makeButton(parent, name, text, QRect(kButtonLeft, fieldTop(row) - 1, 72, 24));
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+// The separator of the day texts handed to the store: the first punctuation of the locale's short date format.
+QChar localeDateSeparator()
+{
+    const QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    for (const QChar c : format) {
+        if (!c.isLetterOrNumber() && !c.isSpace() && c != QLatin1Char('\''))
+            return c;
+    }
+    return QLatin1Char('/');
+}
+
+QList<TSalesLine> pendingLines(const QTreeWidget* list)
+{
+    const QChar decimal = localeDecimalSeparator();
+    const QChar dateSeparator = localeDateSeparator();
+    // The store reads amounts with a full stop; a listed amount holds nothing else but digits and a sign.
+    const auto storedAmount = [decimal](QString listed) { return listed.replace(decimal, QLatin1Char('.')); };
+    QList<TSalesLine> lines;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = list->topLevelItem(i);
+        lines.append(
+            { row->text(ColDate).replace(QLatin1Char('-'), dateSeparator), row->text(ColName), row->text(ColQuantity),
+                storedAmount(row->text(ColReceived)), storedAmount(row->text(ColCost)), row->text(ColMemo) });
+    }
+    return lines;
+}
+
+} // namespace
+
 void TfrmMain::setupEntryPage()
 {
+    setupEntryHints();
+    setupEntryFields();
+    setupPendingList();
+    setupEntryButtons();
+    connectEntryPage();
+}
+
+void TfrmMain::setupEntryHints()
+{
+    const QStringList hints { QStringLiteral("1.选择日期，例如：2009-01-01。"),
+        QStringLiteral("2.填写品名，例如：张三牌毛巾。"), QStringLiteral("3.填写数量，例如：1000000008。"),
+        QStringLiteral("4.填写实收，例如：8000000.88。"), QStringLiteral("5.填写成本，例如：6000000.68。"),
+        QStringLiteral("6.填写备注，例如：购买者李四。"), QStringLiteral("7.确认无误，请点添加按钮即可。"),
+        QStringLiteral("8.添加完所有售货请点完成按钮。") };
+    for (int i = 0; i < hints.size(); ++i) {
+        const QByteArray name = "Label" + QByteArray::number(4 + i);
+        makeLabel(Panel2, name.constData(), hints.at(i), 8, 12 + i * 20);
+    }
+}
+
+void TfrmMain::setupEntryFields()
+{
+    const char* captions[] = { "日期：", "品名：", "数量：", "实收：", "成本：", "备注：" };
+    for (int row = 0; row < 6; ++row) {
+        const QByteArray name = "Label" + QByteArray::number(12 + row);
+        makeLabel(Panel2, name.constData(), QString::fromUtf8(captions[row]), kFieldLeft - 40, fieldTop(row) + 4);
+    }
+    DateTimePicker1 = new QDateEdit(Panel2);
+    DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
+    DateTimePicker1->setGeometry(kFieldLeft, fieldTop(0), kFieldWidth, 22);
+    DateTimePicker1->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    DateTimePicker1->setCalendarPopup(true);
+    DateTimePicker1->setFocusPolicy(Qt::ClickFocus);
+    ComboBox1 = makeNameBox(Panel2, "ComboBox1", QRect(kFieldLeft, fieldTop(1), kFieldWidth, 22));
+    ComboBox1->setMaxVisibleItems(32);
+    ComboBox2 = makeEdit(Panel2, "ComboBox2", QRect(kFieldLeft, fieldTop(2), kFieldWidth, 22));
+    ComboBox3 = makeEdit(Panel2, "ComboBox3", QRect(kFieldLeft, fieldTop(3), kFieldWidth, 22));
+    ComboBox4 = makeEdit(Panel2, "ComboBox4", QRect(kFieldLeft, fieldTop(4), kFieldWidth, 22));
+    ComboBox5 = makeEdit(Panel2, "ComboBox5", QRect(kFieldLeft, fieldTop(5), kFieldWidth, 22));
+}
+
+void TfrmMain::setupPendingList()
+{
+    ListView1 = new QTreeWidget(Panel2);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setGeometry(8, 180, 676, 233);
+    ListView1->setColumnCount(ColumnCount);
+    ListView1->setHeaderLabels({ QString(), QStringLiteral("日期"), QStringLiteral("品名"), QStringLiteral("数量"),
+        QStringLiteral("实收"), QStringLiteral("成本"), QStringLiteral("备注") });
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSortingEnabled(false);
+    ListView1->setFocusPolicy(Qt::ClickFocus);
+    QHeaderView* header = ListView1->header();
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(0);
+    const int widths[ColumnCount] = { 0, 76, 272, 40, 64, 64, 136 };
+    for (int column = 0; column < ColumnCount; ++column)
+        ListView1->setColumnWidth(column, widths[column]);
+    ListView1->setColumnHidden(ColId, true);
+    for (int column : { ColQuantity, ColReceived, ColCost })
+        ListView1->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+void TfrmMain::setupEntryButtons()
+{
+    Button2 = makeSideButton(Panel2, "Button2", QStringLiteral("如何退货"), 0);
+    Button3 = makeSideButton(Panel2, "Button3", QStringLiteral("编辑品名"), 1);
+    Button12 = makeSideButton(Panel2, "Button12", QStringLiteral("计算器"), 4);
+    Button1 = makeSideButton(Panel2, "Button1", QStringLiteral("添加"), 5);
+    Button1->setFocusPolicy(Qt::StrongFocus);
+    Label18 = makeLabel(Panel2, "Label18", QString(), 8, 425);
+    Label18->resize(440, 14);
+    QPalette maroon = Label18->palette();
+    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    Label18->setPalette(maroon);
+    Button5 = makeButton(Panel2, "Button5", QStringLiteral("编辑"), QRect(460, 420, 72, 24));
+    Button6 = makeButton(Panel2, "Button6", QStringLiteral("删除"), QRect(536, 420, 72, 24));
+    Button4 = makeButton(Panel2, "Button4", QStringLiteral("完成"), QRect(612, 420, 72, 24));
+    for (QPushButton* button : { Button5, Button6, Button4 })
+        button->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(ComboBox1, ComboBox2);
+    setTabOrder(ComboBox2, ComboBox3);
+    setTabOrder(ComboBox3, ComboBox4);
+    setTabOrder(ComboBox4, ComboBox5);
+    setTabOrder(ComboBox5, Button1);
+}
+
+void TfrmMain::connectEntryPage()
+{
+    connect(ComboBox1, &QComboBox::editTextChanged, this, &TfrmMain::ComboBox1Change);
+    connect(ComboBox1, &QComboBox::activated, this, &TfrmMain::ComboBox1Change);
+    for (QLineEdit* field : { ComboBox2, ComboBox3, ComboBox4 })
+        connect(field, &QLineEdit::textChanged, this, &TfrmMain::ComboBox1Change);
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::ListView1Change);
+    connect(ListView1->model(), &QAbstractItemModel::rowsInserted, this, &TfrmMain::ListView1Change);
+    connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TfrmMain::ListView1Change);
+    connect(Button1, &QPushButton::clicked, this, &TfrmMain::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TfrmMain::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TfrmMain::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TfrmMain::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &TfrmMain::Button5Click);
+    connect(Button6, &QPushButton::clicked, this, &TfrmMain::Button6Click);
+    connect(Button12, &QPushButton::clicked, this, &TfrmMain::Button12Click);
+
+    new KeyHandler(DateTimePicker1, [this](QKeyEvent* key) { return DateTimePicker1KeyPress(key); });
+    new KeyHandler(ComboBox1, [this](QKeyEvent* key) { return ComboBox1KeyPress(key); });
+    new KeyHandler(ComboBox1->lineEdit(), [this](QKeyEvent* key) { return ComboBox1KeyPress(key); });
+    new KeyHandler(ComboBox2, [this](QKeyEvent* key) { return ComboBox2KeyPress(key); });
+    new KeyHandler(ComboBox3, [this](QKeyEvent* key) { return ComboBox3KeyPress(key); });
+    new KeyHandler(ComboBox4, [this](QKeyEvent* key) { return ComboBox4KeyPress(key); });
+    new KeyHandler(ComboBox5, [this](QKeyEvent* key) { return ComboBox5KeyPress(key); });
 }
 
 void TfrmMain::prepareEntryPage()
 {
+    LoadProductNames();
+    DateTimePicker1->setDate(QDate::currentDate());
+    ComboBox1Change();
+    ListView1Change();
+    UpdatePendingTotals();
+}
+
+bool TfrmMain::DateTimePicker1KeyPress(QKeyEvent* key)
+{
+    return enterMovesFocus(key, ComboBox1);
+}
+
+bool TfrmMain::ComboBox1KeyPress(QKeyEvent* key)
+{
+    return enterMovesFocus(key, ComboBox2);
+}
+
+bool TfrmMain::ComboBox2KeyPress(QKeyEvent* key)
+{
+    return enterMovesFocus(key, ComboBox3);
+}
+
+bool TfrmMain::ComboBox3KeyPress(QKeyEvent* key)
+{
+    return enterMovesFocus(key, ComboBox4);
+}
+
+bool TfrmMain::ComboBox4KeyPress(QKeyEvent* key)
+{
+    return enterMovesFocus(key, ComboBox5);
+}
+
+bool TfrmMain::ComboBox5KeyPress(QKeyEvent* key)
+{
+    if (!isEnterKey(key))
+        return false;
+    Button1Click();
+    return true;
+}
+
+void TfrmMain::ComboBox1Change()
+{
+    Button1->setEnabled(!trimmed32(ComboBox1->currentText()).isEmpty() && !trimmed32(ComboBox2->text()).isEmpty()
+        && !trimmed32(ComboBox3->text()).isEmpty() && !trimmed32(ComboBox4->text()).isEmpty());
+}
+
+void TfrmMain::ListView1Change()
+{
+    const bool selected = !ListView1->selectedItems().isEmpty();
+    Button5->setEnabled(selected);
+    Button6->setEnabled(selected);
+    Button4->setEnabled(ListView1->topLevelItemCount() > 0);
+}
+
+void TfrmMain::Button1Click()
+{
+    if (!Button1->isEnabled())
+        return;
+    const QChar decimal = localeDecimalSeparator();
+    const std::optional<qint32> quantity = parseQuantity(ComboBox2->text());
+    const std::optional<qint64> received = parseAmountCents(ComboBox3->text(), decimal);
+    const std::optional<qint64> cost = parseAmountCents(ComboBox4->text(), decimal);
+    if (!quantity || !received || !cost) {
+        MessageBox::information(this, QStringLiteral("很抱歉，您的输入有错误！"));
+        return;
+    }
+    auto* row = new QTreeWidgetItem({ QString(), DateTimePicker1->date().toString(QStringLiteral("yyyy-MM-dd")),
+        trimmed32(ComboBox1->currentText()), QString::number(*quantity), formatCents(*received, decimal),
+        formatCents(*cost, decimal), trimmed32(ComboBox5->text()) });
+    for (int column : { ColQuantity, ColReceived, ColCost })
+        row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    ListView1->addTopLevelItem(row);
+    ListView1Change();
+    UpdatePendingTotals();
+    RememberProductName();
+    clearEntryFields();
+    ComboBox1Change();
+    ComboBox1->setFocus(Qt::OtherFocusReason);
+}
+
+void TfrmMain::clearEntryFields()
+{
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->clearEditText();
+    for (QLineEdit* field : { ComboBox2, ComboBox3, ComboBox4, ComboBox5 })
+        field->clear();
+}
+
+void TfrmMain::UpdatePendingTotals()
+{
+    const QChar decimal = localeDecimalSeparator();
+    qint64 quantity = 0;
+    qint64 received = 0;
+    qint64 cost = 0;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ListView1->topLevelItem(i);
+        quantity += parseQuantity(row->text(ColQuantity)).value_or(0);
+        received += parseAmountCents(row->text(ColReceived), decimal).value_or(0);
+        cost += parseAmountCents(row->text(ColCost), decimal).value_or(0);
+    }
+    Label18->setText(totalsLine(quantity, received, cost));
+}
+
+void TfrmMain::Button5Click()
+{
+    QTreeWidgetItem* row = ListView1->selectedItems().value(0);
+    if (!Button5->isEnabled() || !row)
+        return;
+    if (!MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
+        return;
+    DateTimePicker1->setDate(QDate::fromString(row->text(ColDate), QStringLiteral("yyyy-MM-dd")));
+    ComboBox1->setEditText(row->text(ColName));
+    ComboBox2->setText(row->text(ColQuantity));
+    ComboBox3->setText(row->text(ColReceived));
+    ComboBox4->setText(row->text(ColCost));
+    ComboBox5->setText(row->text(ColMemo));
+    ComboBox1Change();
+    removePendingRow(row);
+    ListView1Change();
+    UpdatePendingTotals();
+}
+
+void TfrmMain::Button6Click()
+{
+    QTreeWidgetItem* row = ListView1->selectedItems().value(0);
+    if (!Button6->isEnabled() || !row)
+        return;
+    if (!MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
+        return;
+    removePendingRow(row);
+    ListView1Change();
+    UpdatePendingTotals();
+}
+
+void TfrmMain::removePendingRow(QTreeWidgetItem* row)
+{
+    delete row;
+    // The view would select the neighbour, and a second "删除" would take a line the user never chose.
+    ListView1->selectionModel()->clear();
+}
+
+void TfrmMain::Button4Click()
+{
+    if (!Button4->isEnabled())
+        return;
+    const QList<TSalesLine> lines = pendingLines(ListView1);
+    const bool saved = guarded(
+        [&] {
+            BusyCursor busy(Button4);
+            FDbMan->AddRecords(FUserName, lines);
+        },
+        this);
+    if (!saved)
+        return;
+    ListView1->clear();
+    ListView1Change();
+    UpdatePendingTotals();
+    MessageBox::information(this, QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！"));
+}
+
+void TfrmMain::Button2Click()
+{
+    guarded(
+        [this] {
+            static const bool registered = [] {
+                Q_INIT_RESOURCE(resources);
+                return true;
+            }();
+            Q_UNUSED(registered);
+            QFile help(QStringLiteral(":/RES_MAINFORM_HELP"));
+            if (!help.open(QIODevice::ReadOnly))
+                throw KivaroError(QStringLiteral("找不到退货说明"));
+            MessageBox::information(this, fromGb18030(help.readAll()));
+        },
+        this);
+}
+
+void TfrmMain::Button3Click()
+{
+    TfrmEditName editor(this);
+    editor.FileName = ProductsFile;
+    if (editor.exec() == QDialog::Accepted)
+        LoadProductNames();
+}
+
+void TfrmMain::Button12Click()
+{
+    startCalculator();
+}
+
+void TfrmMain::LoadProductNames()
+{
+    guarded(
+        [this] {
+            if (const std::optional<QStringList> names = readProductNames(ProductsFile))
+                setProductNames(*names);
+        },
+        this);
+}
+
+void TfrmMain::RememberProductName()
+{
+    QStringList names;
+    for (int i = 0; i < ComboBox1->count(); ++i)
+        names.append(ComboBox1->itemText(i));
+    if (!putNameFirst(names, ComboBox1->currentText()))
+        return;
+    setProductNames(names);
+    try {
+        writeProductNames(ProductsFile, names);
+    } catch (const KivaroError&) {
+        // The sale is in the list; a name list that cannot be saved is not worth interrupting the user.
+    }
+}
+
+// Replaces the drop-down entries and keeps what the field shows.
+void TfrmMain::setProductNames(const QStringList& names)
+{
+    const QSignalBlocker blocker(ComboBox1);
+    const QString shown = ComboBox1->currentText();
+    ComboBox1->clear();
+    ComboBox1->addItems(names);
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(shown);
 }

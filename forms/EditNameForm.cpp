@@ -1,0 +1,58 @@
+#include "forms/EditNameForm.h"
+
+#include "app/Error.h"
+#include "app/ErrorHandler.h"
+#include "db/ProductsFile.h"
+#include "forms/FormUtil.h"
+
+#include <QPlainTextEdit>
+#include <QShowEvent>
+
+TfrmEditName::TfrmEditName(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmEditName"));
+    setWindowTitle(QStringLiteral("编辑品名"));
+    setFixedSize(547, 422);
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(9, 9, 529, 373);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setTabChangesFocus(true);
+    Button1 = makeButton(this, "Button1", QStringLiteral("确定"), QRect((547 - 75) / 2, 389, 75, 25));
+    connect(Button1, &QPushButton::clicked, this, &TfrmEditName::Button1Click);
+}
+
+void TfrmEditName::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmEditName::FormShow()
+{
+    std::optional<QStringList> names;
+    const bool read = guarded([&] { names = readProductNames(FileName); }, this);
+    if (!read) {
+        // "确定" would replace names that could not be shown; only the close box is left.
+        Memo1->setReadOnly(true);
+        Button1->setEnabled(false);
+        return;
+    }
+    Memo1->setPlainText(names ? names->join(QLatin1Char('\n')) : QString());
+}
+
+void TfrmEditName::Button1Click()
+{
+    if (!Button1->isEnabled())
+        return;
+    try {
+        // The document's lines are the typed lines: a name wrapped on screen stays one name.
+        writeProductNames(FileName, splitLines(Memo1->toPlainText()));
+    } catch (const KivaroError&) {
+        // A list that cannot be saved is not worth a message; the old file stays as it was.
+    }
+    accept();
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDialog>
+
+class QPlainTextEdit;
+class QPushButton;
+
+// Edits a user's product-name file by hand, one name per line. "确定" writes the file; the close box writes nothing.
+class TfrmEditName : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmEditName(QWidget* parent = nullptr);
+
+    QString FileName;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+    void Button1Click();
+
+    QPlainTextEdit* Memo1 = nullptr;
+    QPushButton* Button1 = nullptr;
+};

@@ -1,0 +1,97 @@
+#include "app/Error.h"
+#include "db/ProductsFile.h"
+#include "db/TextCodec.h"
+#include "tests/TestUtil.h"
+
+#include <QDir>
+#include <QFile>
+
+class TestProducts : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath(QStringLiteral("names.txt")); }
+
+private Q_SLOTS:
+    void decode_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("empty file") << QByteArray() << QStringList();
+        QTest::newRow("CR LF") << QByteArray("A\r\nB\r\n") << QStringList { "A", "B" };
+        QTest::newRow("no final break") << QByteArray("A\r\nB") << QStringList { "A", "B" };
+        QTest::newRow("lone CR and LF") << QByteArray("A\rB\nC") << QStringList { "A", "B", "C" };
+        QTest::newRow("LF CR is two breaks") << QByteArray("A\n\rB") << QStringList { "A", "", "B" };
+        QTest::newRow("empty lines kept") << QByteArray("\r\nA\r\n\r\n") << QStringList { "", "A", "" };
+        QTest::newRow("blanks kept") << QByteArray(" B \r\nB\r\n") << QStringList { " B ", "B" };
+        QTest::newRow("stops at NUL") << QByteArray("A\r\nB\0C\r\nD\r\n", 12) << QStringList { "A", "B" };
+        QTest::newRow("GB18030") << toGb18030(QStringLiteral("张三牌毛巾\r\n")) << QStringList { "张三牌毛巾" };
+    }
+
+    void decode()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, names);
+        QCOMPARE(decodeProductNames(bytes), names);
+    }
+
+    void putFirst_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("known name") << QStringList { "A", "B", "C" } << "B" << QStringList { "B", "A", "C" };
+        QTest::newRow("new name") << QStringList { "A", "B", "C" } << "D" << QStringList { "D", "A", "B", "C" };
+        QTest::newRow("stored with a blank") << QStringList { "A", " B", "C" } << "B" << QStringList { "B", "A", "C" };
+        QTest::newRow("typed with blanks") << QStringList { "A", "B" } << "\tB  " << QStringList { "B", "A" };
+        QTest::newRow("letter case") << QStringList { "towel" } << "Towel" << QStringList { "Towel", "towel" };
+        QTest::newRow("first copy only") << QStringList { "B", "A", "B" } << "A" << QStringList { "A", "B", "B" };
+        QTest::newRow("empty list") << QStringList() << "毛巾" << QStringList { "毛巾" };
+    }
+
+    void putFirst()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, name);
+        QFETCH(QStringList, after);
+        QVERIFY(putNameFirst(before, name));
+        QCOMPARE(before, after);
+    }
+
+    void blankNameChangesNothing()
+    {
+        QStringList names { "A" };
+        QVERIFY(!putNameFirst(names, QStringLiteral(" \t ")));
+        QCOMPARE(names, QStringList { "A" });
+    }
+
+    void writesGb18030WithCrLfOwnerOnly()
+    {
+        writeProductNames(path(), { QStringLiteral("张三牌毛巾"), QString(), QStringLiteral("Towel") });
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), toGb18030(QStringLiteral("张三牌毛巾")) + QByteArray("\r\n\r\nTowel\r\n"));
+        const QFileDevice::Permissions userBits = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        QCOMPARE(file.permissions() & ~userBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(readProductNames(path()),
+            QStringList({ QStringLiteral("张三牌毛巾"), QString(), QStringLiteral("Towel") }));
+
+        writeProductNames(path(), {});
+        QCOMPARE(QFileInfo(path()).size(), 0);
+        QCOMPARE(readProductNames(path()), QStringList());
+    }
+
+    void missingAndUnusableFiles()
+    {
+        QCOMPARE(readProductNames(dir.filePath(QStringLiteral("missing.txt"))), std::nullopt);
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.txt")));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, readProductNames(dir.filePath(QStringLiteral("folder.txt"))));
+        const QString noFolder = dir.filePath(QStringLiteral("no/such/names.txt"));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, writeProductNames(noFolder, { "A" }));
+    }
+};
+
+KIVARO_TEST_MAIN(TestProducts)
+#include "tst_products.moc"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "forms/ReportListModel.h"
+#include "reports/ReportBuilder.h"
 
 #include <QString>
 #include <QWidget>
@@ -177,4 +178,12 @@ private:
     void Button13Click();
     void Button14Click();
     void Button15Click();
+    void buildReport(QPushButton* button, QTreeView* view, QLabel* totals, const ReportLayout& layout);
+    void QRCompositeReport1AddReports(ReportDocument& document);
+    void releaseReportPages();
+
+    // The pages of the report being shown; empty otherwise.
+    ReportPages FReportPages;
+    // Keeps its print settings from one report to the next.
+    ReportDocument QRCompositeReport1;
 };

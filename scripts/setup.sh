@@ -5,6 +5,8 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
   libsodium-dev fonts-arphic-uming desktop-file-utils appstream dpkg-dev file)
+# pdftotext reads the printed reports back in the tests.
+packages+=(poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class QLabel;
+class QPrintDialog;
+class QPrinter;
+class QPushButton;
+class QStatusBar;
+class ReportDocument;
+class ReportPreview;
+
+// The print preview: five flat buttons, the current page at 100 % and the page status.
+class TfrmPrint : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmPrint(QWidget* owner = nullptr);
+
+    // Sets CompositeReport and connects the page view to it, on page 1. The document must be prepared.
+    void connectDocument(ReportDocument* document);
+
+    ReportDocument* CompositeReport = nullptr;
+
+    // Shows the print dialog and tells whether it was confirmed; tests replace it to answer the dialog.
+    static std::function<bool(QPrintDialog&)> execPrintDialog;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    void setupToolStrip();
+    QPushButton* addToolButton(QWidget* strip, const char* name, const QString& caption, int tag);
+    void loadIcons();
+    void FormShow();
+    void btnFirstPageClick(QObject* sender);
+    void btnPrintClick();
+    bool askPrinter(QPrinter& printer);
+    void printTo(QPrinter& printer);
+
+    QWidget* CoolBar1 = nullptr;
+    QWidget* Panel1 = nullptr;
+    QPushButton* btnFirstPage = nullptr;
+    QPushButton* btnPrevPage = nullptr;
+    QPushButton* btnNextPage = nullptr;
+    QPushButton* btnLastPage = nullptr;
+    QPushButton* btnPrint = nullptr;
+    ReportPreview* QRPreview1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanel = nullptr;
+};

@@ -1,0 +1,161 @@
+#include "reports/ReportBuilder.h"
+
+#include "db/TextCodec.h"
+
+#include <QAbstractItemModel>
+
+namespace {
+
+ReportColumn column(const char* heading, int source, int left, int width, int cut)
+{
+    return { QString::fromUtf8(heading), source, left, width, cut };
+}
+
+// Centred on the content area; an item wider than the area overhangs both edges alike.
+void centre(ReportText& item)
+{
+    item.left = (ReportPage::contentWidth() - item.width()) / 2;
+}
+
+ReportText* addPageText(ReportPage& page, const QString& text, int top)
+{
+    ReportText* item = page.addText();
+    item->text = text;
+    item->top = top;
+    return item;
+}
+
+void placeInColumn(ReportText& item, const ReportColumn& col, const QString& text, int top)
+{
+    item.text = text;
+    item.top = top;
+    item.left = col.left;
+    item.boxWidth = col.width;
+    item.alignment = col.width > 0 ? ReportText::Alignment::Right : ReportText::Alignment::Left;
+}
+
+void placeRow(ReportPage& page, const ReportLayout& layout, const QStringList& texts, int top)
+{
+    const QList<ReportText*> cells = CreateCellLabels(int(layout.size()), page);
+    for (int c = 0; c < layout.size(); ++c)
+        placeInColumn(*cells[c], layout[c], texts[c], top);
+}
+
+ReportPage& startPage(ReportPages& pages, int number, const ReportLayout& layout, const QString& title)
+{
+    pages.push_back(std::make_unique<ReportPage>());
+    ReportPage& page = *pages.back();
+    ReportText* heading = addPageText(page, title, 0);
+    heading->fontSize = 20;
+    heading->bold = true;
+    centre(*heading);
+
+    QStringList headings;
+    for (const ReportColumn& col : layout)
+        headings << col.heading;
+    placeRow(page, layout, headings, kHeadingTop);
+
+    ReportText* footer = addPageText(page, QStringLiteral("第 %1 页").arg(number), 0);
+    footer->top = ReportPage::contentHeight() - footer->height();
+    centre(*footer);
+    return page;
+}
+
+QStringList rowCells(const ReportLayout& layout, const QStringList& row)
+{
+    QStringList cells;
+    for (const ReportColumn& col : layout)
+        cells << cutToBytes(row.value(col.source), col.cut);
+    return cells;
+}
+
+// The right edge is fixed on the content area's edge, whatever the device measures the text at.
+void placeTotals(ReportPage& page, const QString& text, int top)
+{
+    ReportText* totals = addPageText(page, text, top);
+    const int width = totals->width();
+    totals->left = ReportPage::contentWidth() - width;
+    totals->boxWidth = width;
+    totals->alignment = ReportText::Alignment::Right;
+}
+
+} // namespace
+
+const ReportLayout& detailReportLayout()
+{
+    static const ReportLayout layout { column("日期", 1, 0, 0, 10), column("品名", 2, 72, 0, 54),
+        column("数量", 3, 408, 30, 5), column("实收", 4, 444, 60, 10), column("成本", 5, 510, 60, 10),
+        column("备注", 6, 576, 0, 24) };
+    return layout;
+}
+
+const ReportLayout& dailyTotalsReportLayout()
+{
+    static const ReportLayout layout { column("日期", 1, 0, 0, 10), column("数量", 2, 72, 30, 5),
+        column("实收", 3, 108, 60, 10), column("成本", 4, 174, 60, 10), column("利润", 5, 240, 60, 10) };
+    return layout;
+}
+
+const ReportLayout& dailyProductReportLayout()
+{
+    static const ReportLayout layout { column("日期", 1, 0, 0, 10), column("品名", 2, 72, 0, 54),
+        column("数量", 3, 408, 30, 5), column("实收", 4, 444, 60, 10), column("成本", 5, 510, 60, 10),
+        column("利润", 6, 576, 60, 10) };
+    return layout;
+}
+
+const ReportLayout& rankingReportLayout()
+{
+    static const ReportLayout layout { column("品名", 1, 0, 0, 54), column("数量", 2, 408, 30, 5),
+        column("实收", 3, 444, 60, 10), column("成本", 4, 510, 60, 10), column("利润", 5, 576, 60, 10) };
+    return layout;
+}
+
+QString cutToBytes(const QString& text, int maxBytes)
+{
+    int bytes = 0;
+    for (qsizetype start = 0; start < text.size();) {
+        const bool pair = text[start].isHighSurrogate() && start + 1 < text.size() && text[start + 1].isLowSurrogate();
+        const qsizetype length = pair ? 2 : 1;
+        bytes += int(toGb18030(text.mid(start, length)).size());
+        if (bytes > maxBytes)
+            return text.left(start);
+        start += length;
+    }
+    return text;
+}
+
+QList<ReportText*> CreateCellLabels(int n, ReportPage& page)
+{
+    QList<ReportText*> cells;
+    cells.reserve(n);
+    for (int i = 0; i < n; ++i)
+        cells << page.addText();
+    return cells;
+}
+
+QList<QStringList> displayedRows(const QAbstractItemModel& model)
+{
+    QList<QStringList> rows;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model.columnCount(); ++c)
+            cells << model.data(model.index(r, c), Qt::DisplayRole).toString();
+        rows << cells;
+    }
+    return rows;
+}
+
+void buildReportPages(ReportPages& pages, const ReportLayout& layout, const QList<QStringList>& rows,
+    const QString& title, const QString& totalsLine)
+{
+    ReportPage* page = nullptr;
+    for (int i = 0; i < rows.size(); ++i) {
+        if (i % kRowsPerPage == 0)
+            page = &startPage(pages, i / kRowsPerPage + 1, layout, title);
+        const int top = kFirstRowTop + kRowPitch * (i % kRowsPerPage);
+        placeRow(*page, layout, rowCells(layout, rows[i]), top);
+        if (i == rows.size() - 1)
+            placeTotals(*page, totalsLine, top + kRowPitch);
+    }
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QFont>
+#include <QList>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QImage;
+class QPagedPaintDevice;
+class QPaintDevice;
+class QPainter;
+
+// Positions and sizes on a report page are in units of 1/96 inch, from the top-left corner of the content area.
+namespace ReportUnits {
+constexpr int perInch = 96;
+// A unit value on a device of the given resolution, rounded to the nearest dot.
+int toDots(int units, double dpi);
+int mmToDots(double mm, double dpi);
+int mmToUnits(double mm);
+} // namespace ReportUnits
+
+// One line of text placed on a page. It is as wide as its text and one unit higher than its font's line;
+// it never wraps and is never clipped.
+class ReportText
+{
+public:
+    enum class Alignment { Left, Right };
+
+    QString text;
+    int left = 0;
+    int top = 0;
+    // For a right-aligned item: the text ends at left + boxWidth, however wide it is.
+    int boxWidth = 0;
+    Alignment alignment = Alignment::Left;
+    QString fontName = QStringLiteral("宋体");
+    int fontSize = 9;
+    bool bold = false;
+
+    QFont font() const;
+    // Measured at 96 dpi, in units.
+    int width() const;
+    int height() const;
+    // Where the text starts and ends, in units.
+    int textLeft() const;
+    int textRight() const;
+};
+
+// One A4 portrait sheet with a single content area inside 10 mm margins; it owns its text items.
+class ReportPage
+{
+public:
+    static constexpr double paperWidthMm = 210;
+    static constexpr double paperHeightMm = 297;
+    static constexpr double marginMm = 10;
+    static int contentWidth();
+    static int contentHeight();
+
+    ReportText* addText();
+    const std::vector<std::unique_ptr<ReportText>>& items() const { return m_items; }
+    // The first item whose text is exactly this, or null.
+    const ReportText* find(const QString& text) const;
+
+    // Draws the content area with its top-left corner at origin (in device dots) at the device's resolution.
+    void render(QPainter& painter, QPaintDevice& device, const QPoint& origin) const;
+    // The whole sheet, white, at the given resolution.
+    QImage toImage(double dpi) const;
+
+private:
+    std::vector<std::unique_ptr<ReportText>> m_items;
+};
+
+// How the document is printed; kept from one report to the next.
+struct PrintSettings
+{
+    int copies = 1;
+    // 0 and 0 for all pages.
+    int firstPage = 0;
+    int lastPage = 0;
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    QPageSize::PageSizeId paper = QPageSize::A4;
+    // -1 for the system's default printer.
+    int printerIndex = -1;
+    QString printerName;
+};
+
+// An ordered set of pages shown and printed as one document. It does not own its pages: each time it is
+// prepared it asks for them again through addReports.
+class ReportDocument
+{
+public:
+    std::function<void(ReportDocument&)> addReports;
+    PrintSettings settings;
+
+    void clearPages() { m_pages.clear(); }
+    void addPage(const ReportPage* page) { m_pages.append(page); }
+    // Refills the page list; an error while adding pages leaves those added before it.
+    void prepare();
+    int pageCount() const { return int(m_pages.size()); }
+    // Page number counted from 1.
+    const ReportPage* page(int number) const;
+
+    // Sheets first … last (1-based) in order, copies times, each on its own sheet of the device.
+    // The device must be set to A4 without margins. Returns false when painting could not start.
+    bool print(QPagedPaintDevice& device, int first, int last, int copies = 1) const;
+    bool writePdf(const QString& fileName, int resolution = 1200) const;
+
+private:
+    QList<const ReportPage*> m_pages;
+};

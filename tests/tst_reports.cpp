@@ -1,0 +1,333 @@
+#include "reports/ReportBuilder.h"
+#include "tests/TestUtil.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString kTotals = QStringLiteral("数量：6  实收：30.00  成本：12.00  利润：18.00");
+
+// A detail view row: hidden ID, date, name, quantity, received, cost, memo.
+QStringList detailRow(int i)
+{
+    return { QString::number(i), QStringLiteral("2024-03-01"), QStringLiteral("毛巾%1").arg(i), QStringLiteral("1"),
+        QStringLiteral("5.00"), QStringLiteral("2.00"), QStringLiteral("备注%1").arg(i) };
+}
+
+QList<QStringList> detailRows(int n)
+{
+    QList<QStringList> rows;
+    for (int i = 0; i < n; ++i)
+        rows << detailRow(i);
+    return rows;
+}
+
+ReportPages build(int n, const QString& title = QStringLiteral("张三"))
+{
+    ReportPages pages;
+    buildReportPages(pages, detailReportLayout(), detailRows(n), title, kTotals);
+    return pages;
+}
+
+QList<const ReportText*> itemsAt(const ReportPage& page, int top)
+{
+    QList<const ReportText*> found;
+    for (const auto& item : page.items()) {
+        if (item->top == top)
+            found << item.get();
+    }
+    return found;
+}
+
+// The tops of the data rows on a page: every top between the headings and the page number.
+QList<int> rowTops(const ReportPage& page)
+{
+    QList<int> tops;
+    for (const auto& item : page.items()) {
+        if (item->text.startsWith(QStringLiteral("毛巾")))
+            tops << item->top;
+    }
+    return tops;
+}
+
+QString pdfText(const QString& fileName, const QStringList& options = {})
+{
+    QProcess process;
+    process.start(QStringLiteral("pdftotext"), options + QStringList { fileName, QStringLiteral("-") });
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestReports : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void contentAreaInUnits()
+    {
+        QCOMPARE(ReportPage::contentWidth(), 718);
+        QCOMPARE(ReportPage::contentHeight(), 1047);
+        QCOMPARE(ReportUnits::toDots(60, 96), 60);
+        QCOMPARE(ReportUnits::toDots(60, 300), 188);
+        // Each position on its own: 20 units at 300 dpi are 62.5 dots, but row 47 is not 47 × 63 dots down.
+        QCOMPARE(ReportUnits::toDots(980, 300), 3063);
+    }
+
+    void pagination_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<int>("rowsOnLastPage");
+        QTest::addColumn<int>("totalsTop");
+        QTest::newRow("1 row") << 1 << 1 << 1 << 80;
+        QTest::newRow("47 rows, a full page") << 47 << 1 << 47 << 1000;
+        QTest::newRow("48 rows") << 48 << 2 << 1 << 80;
+        QTest::newRow("95 rows") << 95 << 3 << 1 << 80;
+    }
+
+    void pagination()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, pages);
+        QFETCH(int, rowsOnLastPage);
+        QFETCH(int, totalsTop);
+        const ReportPages built = build(rows);
+        QCOMPARE(int(built.size()), pages);
+        for (int p = 0; p < pages; ++p) {
+            const ReportPage& page = *built[p];
+            const int expectedRows = p + 1 < pages ? kRowsPerPage : rowsOnLastPage;
+            QCOMPARE(int(rowTops(page).size()), expectedRows);
+            QCOMPARE(rowTops(page).first(), 60);
+            QCOMPARE(rowTops(page).last(), 60 + 20 * (expectedRows - 1));
+            QVERIFY(page.find(QStringLiteral("第 %1 页").arg(p + 1)));
+            QCOMPARE(page.find(QStringLiteral("张三"))->top, 0);
+            QCOMPARE(itemsAt(page, 40).size(), 6);
+            // Only the last page carries the totals line.
+            QCOMPARE(page.find(kTotals) != nullptr, p + 1 == pages);
+        }
+        QCOMPARE(built.back()->find(kTotals)->top, totalsTop);
+        // The first row of the last page is row 47 × (pages − 1) of the view.
+        QVERIFY(built.back()->find(QStringLiteral("毛巾%1").arg(47 * (pages - 1))));
+    }
+
+    void noRowsNoPages()
+    {
+        QCOMPARE(build(0).size(), size_t(0));
+    }
+
+    void fixedGeometry()
+    {
+        const ReportPages built = build(2);
+        const ReportPage& page = *built.front();
+
+        const ReportText* title = page.find(QStringLiteral("张三"));
+        QCOMPARE(title->fontSize, 20);
+        QVERIFY(title->bold);
+        QCOMPARE(title->left, (718 - title->width()) / 2);
+
+        const ReportText* number = page.find(QStringLiteral("第 1 页"));
+        QCOMPARE(number->top + number->height(), 1047);
+        QCOMPARE(number->left, (718 - number->width()) / 2);
+        QVERIFY(!number->bold);
+        QCOMPARE(number->fontSize, 9);
+
+        const ReportText* totals = page.find(kTotals);
+        QCOMPARE(totals->top, 100);
+        QCOMPARE(totals->textRight(), 718);
+        QCOMPARE(totals->textLeft(), 718 - totals->width());
+    }
+
+    void headingsAndCellsShareTheirColumns()
+    {
+        const ReportPages built = build(1);
+        const QList<const ReportText*> headings = itemsAt(*built.front(), 40);
+        const QList<const ReportText*> cells = itemsAt(*built.front(), 60);
+        QCOMPARE(headings.size(), 6);
+        QCOMPARE(cells.size(), 6);
+        const QStringList expected { QStringLiteral("日期"), QStringLiteral("品名"), QStringLiteral("数量"),
+            QStringLiteral("实收"), QStringLiteral("成本"), QStringLiteral("备注") };
+        const QStringList row = detailRow(0).mid(1);
+        for (int c = 0; c < 6; ++c) {
+            QCOMPARE(headings[c]->text, expected[c]);
+            QCOMPARE(cells[c]->text, row[c]);
+            QCOMPARE(headings[c]->fontSize, 9);
+            QVERIFY(!cells[c]->bold);
+            QCOMPARE(headings[c]->left, cells[c]->left);
+            QCOMPARE(headings[c]->boxWidth, cells[c]->boxWidth);
+            QVERIFY(headings[c]->alignment == cells[c]->alignment);
+        }
+        // "数量" is right-aligned in 408 … 438, "品名" starts at 72, both for the heading and the cell.
+        QCOMPARE(headings[2]->textRight(), 438);
+        QCOMPARE(cells[2]->textRight(), 438);
+        QCOMPARE(cells[3]->textRight(), 504);
+        QCOMPARE(headings[1]->textLeft(), 72);
+        QCOMPARE(cells[1]->textLeft(), 72);
+    }
+
+    void otherLayoutsReadTheirOwnColumns()
+    {
+        ReportPages pages;
+        const QStringList row { QString(), QStringLiteral("毛巾"), QStringLiteral("7"), QStringLiteral("35.00"),
+            QStringLiteral("14.00"), QStringLiteral("21.00") };
+        buildReportPages(pages, rankingReportLayout(), { row }, QStringLiteral("A"), kTotals);
+        const QList<const ReportText*> cells = itemsAt(*pages.front(), 60);
+        QCOMPARE(cells.size(), 5);
+        QCOMPARE(cells[0]->text, QStringLiteral("毛巾"));
+        QCOMPARE(cells[0]->textLeft(), 0);
+        QCOMPARE(cells[1]->text, QStringLiteral("7"));
+        QCOMPARE(cells[4]->text, QStringLiteral("21.00"));
+        QCOMPARE(cells[4]->textRight(), 636);
+
+        pages.clear();
+        const QStringList day { QString(), QStringLiteral("2024-03-01"), QStringLiteral("7"),
+            QStringLiteral("35.00"), QStringLiteral("14.00"), QStringLiteral("21.00") };
+        buildReportPages(pages, dailyTotalsReportLayout(), { day }, QStringLiteral("A"), kTotals);
+        QCOMPARE(itemsAt(*pages.front(), 60)[1]->textRight(), 102);
+        QCOMPARE(itemsAt(*pages.front(), 60)[4]->textRight(), 300);
+    }
+
+    void wideTitleOverhangsBothEdges()
+    {
+        const QString title = QStringLiteral("很长的用户名").repeated(6);
+        const ReportPages built = build(1, title);
+        const ReportText* item = built.front()->find(title);
+        QVERIFY(item->width() > 718);
+        QVERIFY(item->left < 0);
+        QVERIFY(qAbs(-item->left - (item->textRight() - 718)) <= 1);
+    }
+
+    void cut_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("quantity") << "123456" << 5 << "12345";
+        QTest::newRow("quantity that fits") << "-1234" << 5 << "-1234";
+        QTest::newRow("amount") << "12345678.90" << 10 << "12345678.9";
+        QTest::newRow("empty") << "" << 10 << "";
+        QTest::newRow("name of 27 characters fits") << QStringLiteral("毛").repeated(27) << 54
+                                                   << QStringLiteral("毛").repeated(27);
+        QTest::newRow("long name") << QStringLiteral("毛").repeated(40) << 54 << QStringLiteral("毛").repeated(27);
+        QTest::newRow("letter and Chinese") << QStringLiteral("A") + QStringLiteral("巾").repeated(30) << 54
+                                            << QStringLiteral("A") + QStringLiteral("巾").repeated(26);
+        // 23 bytes: the next character would end at byte 25.
+        QTest::newRow("long memo") << QStringLiteral("备注abc").repeated(5) << 24 << QStringLiteral("备注abc备注abc备注abc备");
+        QTest::newRow("four-byte character kept whole")
+            << QStringLiteral("ab\U00020000") << 5 << QStringLiteral("ab");
+        QTest::newRow("four-byte character fits") << QStringLiteral("a\U00020000") << 5 << QStringLiteral("a\U00020000");
+    }
+
+    void cut()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, limit);
+        QFETCH(QString, expected);
+        QCOMPARE(cutToBytes(text, limit), expected);
+    }
+
+    void rowsAreCutAsPrinted()
+    {
+        QStringList row = detailRow(0);
+        row[2] = QStringLiteral("A") + QStringLiteral("巾").repeated(30);
+        row[3] = QStringLiteral("123456");
+        row[6] = QStringLiteral("备注").repeated(10);
+        ReportPages pages;
+        buildReportPages(pages, detailReportLayout(), { row }, QStringLiteral("A"), kTotals);
+        const QList<const ReportText*> cells = itemsAt(*pages.front(), 60);
+        QCOMPARE(cells[1]->text, QStringLiteral("A") + QStringLiteral("巾").repeated(26));
+        QCOMPARE(cells[2]->text, QStringLiteral("12345"));
+        QCOMPARE(cells[5]->text, QStringLiteral("备注").repeated(6));
+        // The cut name ends before the quantity box.
+        QVERIFY(cells[1]->textRight() <= 408);
+    }
+
+    void documentAsksForItsPagesOnEveryPrepare()
+    {
+        ReportPages pages = build(48);
+        ReportDocument document;
+        int asked = 0;
+        document.addReports = [&](ReportDocument& doc) {
+            ++asked;
+            doc.clearPages();
+            for (const auto& page : pages)
+                doc.addPage(page.get());
+        };
+        document.prepare();
+        QCOMPARE(document.pageCount(), 2);
+        QCOMPARE(document.page(2), pages[1].get());
+        QVERIFY(!document.page(0) && !document.page(3));
+        pages = build(1);
+        document.prepare();
+        QCOMPARE(asked, 2);
+        QCOMPARE(document.pageCount(), 1);
+        QCOMPARE(document.page(1), pages[0].get());
+    }
+
+    void failingPageRequestKeepsPagesAddedBefore()
+    {
+        const ReportPages pages = build(95);
+        ReportDocument document;
+        document.addReports = [&](ReportDocument& doc) {
+            doc.addPage(pages[0].get());
+            throw std::runtime_error("out of pages");
+        };
+        document.prepare();
+        QCOMPARE(document.pageCount(), 1);
+    }
+
+    void threePagesToPdfAndBack()
+    {
+        const ReportPages pages = build(95);
+        ReportDocument document;
+        document.addReports = [&](ReportDocument& doc) {
+            for (const auto& page : pages)
+                doc.addPage(page.get());
+        };
+        document.prepare();
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("report.pdf"));
+        QVERIFY(document.writePdf(file));
+
+        const QStringList sheets = pdfText(file).split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+        QCOMPARE(sheets.size(), 3);
+        for (int p = 0; p < 3; ++p) {
+            QVERIFY2(sheets[p].contains(QStringLiteral("张三")), qPrintable(sheets[p]));
+            QVERIFY(sheets[p].contains(QStringLiteral("品名")));
+            QVERIFY(sheets[p].contains(QStringLiteral("第 %1 页").arg(p + 1)));
+        }
+        QVERIFY(sheets[1].contains(QStringLiteral("毛巾50")));
+        QVERIFY(sheets[2].contains(QStringLiteral("毛巾94")));
+        QVERIFY(!sheets[1].contains(QStringLiteral("利润：18.00")));
+        QVERIFY(sheets[2].contains(QStringLiteral("利润：18.00")));
+    }
+
+    void pdfPlacesItemsByTheirUnits()
+    {
+        const ReportPages pages = build(1);
+        ReportDocument document;
+        document.addReports = [&](ReportDocument& doc) { doc.addPage(pages[0].get()); };
+        document.prepare();
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("one.pdf"));
+        QVERIFY(document.writePdf(file, 600));
+        const QString boxes = pdfText(file, { QStringLiteral("-bbox") });
+        // In points from the sheet's corner: the margin is 28.35, a unit 0.75.
+        const QRegularExpression date(QStringLiteral("xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\"[^>]*>2024-03-01<"));
+        const QRegularExpressionMatch dateBox = date.match(boxes);
+        QVERIFY2(dateBox.hasMatch(), qPrintable(boxes));
+        QVERIFY(qAbs(dateBox.captured(1).toDouble() - 28.35) < 1);
+        QVERIFY(qAbs(dateBox.captured(2).toDouble() - (28.35 + 45)) < 1);
+        const QRegularExpression profit(QStringLiteral("xMax=\"([\\d.]+)\"[^>]*>利润：18.00<"));
+        const QRegularExpressionMatch profitBox = profit.match(boxes);
+        QVERIFY(profitBox.hasMatch());
+        QVERIFY(qAbs(profitBox.captured(1).toDouble() - (28.35 + 718 * 0.75)) < 1);
+    }
+};
+
+KIVARO_TEST_MAIN(TestReports)
+#include "tst_reports.moc"

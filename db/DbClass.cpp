@@ -6,12 +6,17 @@
 #include "db/TextCodec.h"
 
 #include <QAtomicInt>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
+#include <unistd.h>
 #include <sodium.h>
 
 namespace {
@@ -22,6 +27,65 @@ QString engineText(const QSqlError& error)
 {
     const QString text = error.databaseText().trimmed();
     return text.isEmpty() ? error.text().trimmed() : text;
+}
+
+// Asks the system itself, since the permission bits alone do not tell (root, access lists).
+bool mayReadWrite(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return errno != EACCES && errno != EPERM;
+    ::close(fd);
+    return true;
+}
+
+// What is wrong with the database file in words the user can act on, followed by the engine's own text.
+QString failureText(const QString& path, const QSqlError& error)
+{
+    const QString engine = engineText(error);
+    const QFileInfo file(path);
+    QString what;
+    // The engine's primary result code; extended codes keep it in the low byte.
+    switch (error.nativeErrorCode().toInt() & 0xFF) {
+    case 3: // SQLITE_PERM
+    case 23: // SQLITE_AUTH
+        what = QStringLiteral("没有访问数据库文件“%1”的权限");
+        break;
+    case 5: // SQLITE_BUSY
+    case 6: // SQLITE_LOCKED
+        what = QStringLiteral("数据库文件“%1”正被另一个程序占用，请稍后再试");
+        break;
+    case 8: // SQLITE_READONLY
+        what = QStringLiteral("无法写入数据库文件“%1”，文件或它所在的文件夹是只读的");
+        break;
+    case 10: // SQLITE_IOERR
+        what = QStringLiteral("读写数据库文件“%1”时出错");
+        break;
+    case 11: // SQLITE_CORRUPT
+        what = QStringLiteral("数据库文件“%1”已损坏");
+        break;
+    case 13: // SQLITE_FULL
+        what = QStringLiteral("磁盘已满，无法写入数据库文件“%1”");
+        break;
+    case 14: // SQLITE_CANTOPEN
+        if (file.isDir())
+            what = QStringLiteral("无法打开数据库文件“%1”，那里是一个文件夹");
+        else if (!mayReadWrite(path))
+            what = QStringLiteral("无法打开数据库文件“%1”，没有读写它的权限");
+        else
+            what = QStringLiteral("无法打开数据库文件“%1”");
+        break;
+    case 26: // SQLITE_NOTADB
+        what = QStringLiteral("“%1”不是数据库文件");
+        break;
+    default:
+        // An empty or foreign database opens fine and only fails at the first statement.
+        if (engine.startsWith(QLatin1String("no such table")) || engine.startsWith(QLatin1String("no such column")))
+            what = QStringLiteral("“%1”不是 Kivaro 的数据库");
+        else
+            what = QStringLiteral("数据库文件“%1”出错");
+    }
+    return what.arg(QDir::toNativeSeparators(path)) + QStringLiteral("：") + engine;
 }
 
 QByteArray hashPassword(const QString& password)
@@ -89,11 +153,17 @@ class TDbMan::Session
 public:
     explicit Session(const TDbMan& owner)
         : m_db(QSqlDatabase::database(owner.FConnectionName, false))
+        , m_path(owner.databasePath())
     {
-        if (!QFile::exists(owner.databasePath()))
-            throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(owner.databasePath()));
+        if (!QFile::exists(m_path)) {
+            const QString templatePath = owner.templatePath();
+            if (!QFile::exists(templatePath))
+                throw KivaroError(QStringLiteral("找不到数据库文件“%1”，也找不到用来新建它的空数据库“%2”")
+                                      .arg(QDir::toNativeSeparators(m_path), QDir::toNativeSeparators(templatePath)));
+            throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(QDir::toNativeSeparators(m_path)));
+        }
         if (!m_db.open())
-            throw KivaroError(QStringLiteral("无法打开数据库文件“%1”：%2").arg(owner.databasePath(), engineText(m_db.lastError())));
+            throw KivaroError(failureText(m_path, m_db.lastError()));
     }
     ~Session()
     {
@@ -107,13 +177,13 @@ public:
         QSqlQuery query(m_db);
         query.setForwardOnly(true);
         if (!query.prepare(statement))
-            throw KivaroError(engineText(query.lastError()));
+            throw KivaroError(failureText(m_path, query.lastError()));
         return query;
     }
-    static void exec(QSqlQuery& query)
+    void exec(QSqlQuery& query)
     {
         if (!query.exec())
-            throw KivaroError(engineText(query.lastError()));
+            throw KivaroError(failureText(m_path, query.lastError()));
     }
     QSqlQuery run(const QString& statement, const QVariantList& values = {})
     {
@@ -142,6 +212,7 @@ public:
 
 private:
     QSqlDatabase m_db;
+    QString m_path;
     bool m_inTransaction = false;
 };
 
@@ -151,7 +222,7 @@ TDbMan::TDbMan()
 {
     // QFile::copy never replaces an existing file; a missing template shows up at the first operation.
     if (!QFile::exists(databasePath())) {
-        if (QFile::copy(THi::GetAppDir() + QStringLiteral("/db.sjk.new"), databasePath()))
+        if (QFile::copy(templatePath(), databasePath()))
             QFile::setPermissions(databasePath(), QFile::ReadOwner | QFile::WriteOwner);
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnectionName);
@@ -163,6 +234,11 @@ TDbMan::TDbMan()
 TDbMan::~TDbMan()
 {
     QSqlDatabase::removeDatabase(FConnectionName);
+}
+
+QString TDbMan::templatePath()
+{
+    return THi::GetAppDir() + QStringLiteral("/db.sjk.new");
 }
 
 static const QString kUserByName = QStringLiteral("SELECT Password FROM Users WHERE UserName=?");
@@ -288,7 +364,7 @@ void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
         insert.bindValue(4, values[i].received);
         insert.bindValue(5, values[i].cost);
         insert.bindValue(6, EncodeText(lines[i].memo));
-        Session::exec(insert);
+        session.exec(insert);
     }
     insert.finish();
     session.commit();

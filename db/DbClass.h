@@ -28,6 +28,8 @@ public:
     TDbMan& operator=(const TDbMan&) = delete;
 
     QString databasePath() const { return FDataDir + QStringLiteral("/db.sjk"); }
+    // The empty database beside the program that a first start copies.
+    static QString templatePath();
 
     // Accounts.
     bool UserExists(const QString& name);

@@ -1,0 +1,115 @@
+// A separate process for the tests that need one: a save that can be killed half-way, two instances writing the
+// same file, and a start from a folder without the database template.
+//
+//   kivaro-testchild save <user> <count> <tag> [wait]   stores <count> lines through TDbMan::AddRecords
+//   kivaro-testchild adduser <name> <password> [wait]  creates an account through TDbMan::AddUser
+//   kivaro-testchild start                             runs the main window's start sequence
+//
+// Each mode prints "ready" once it is about to write; with "wait" it then waits for a line on stdin, so that a
+// test can release several children at the same moment. It prints "saved", "added", "taken" or the messages the
+// start showed, and exits with 0; a failure prints its text on stderr and exits with 2.
+
+#include "app/Error.h"
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "forms/MainForm.h"
+#include "tests/TestUtil.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+
+void announceReady(bool wait)
+{
+    std::cout << "ready" << std::endl;
+    if (wait) {
+        std::string line;
+        std::getline(std::cin, line);
+    }
+}
+
+// Line i of a child's save: its memo "<tag>-<i>" tells the lines apart, the other values vary with i.
+TSalesLine lineFor(const QString& tag, int i)
+{
+    return { QStringLiteral("2024/%1/%2").arg(i % 12 + 1, 2, 10, QLatin1Char('0')).arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
+        QStringLiteral("商品%1").arg(i % 50), QString::number(i % 7 + 1), QStringLiteral("%1.%2").arg(i % 1000).arg(i % 100, 2, 10, QLatin1Char('0')),
+        QStringLiteral("%1.25").arg(i % 500), QStringLiteral("%1-%2").arg(tag).arg(i) };
+}
+
+int save(const QStringList& args)
+{
+    const QString user = args.value(0);
+    const int count = args.value(1).toInt();
+    const QString tag = args.value(2);
+    QList<TSalesLine> lines;
+    lines.reserve(count);
+    for (int i = 0; i < count; ++i)
+        lines.append(lineFor(tag, i));
+    TDbMan db;
+    announceReady(args.value(3) == QLatin1String("wait"));
+    db.AddRecords(user, lines);
+    std::cout << "saved" << std::endl;
+    return 0;
+}
+
+int addUser(const QStringList& args)
+{
+    TDbMan db;
+    announceReady(args.value(2) == QLatin1String("wait"));
+    const bool added = db.AddUser(args.value(0), args.value(1));
+    std::cout << (added ? "added" : "taken") << std::endl;
+    return 0;
+}
+
+// The start sequence as the program runs it; a login dialog, should one appear, is cancelled.
+int start()
+{
+    prepareTestApplication();
+    whenDialogShows("frmLogin", [](QWidget* login) { child<QPushButton>(login, "Button2")->click(); });
+    TfrmMain form;
+    const TfrmMain::CreateResult result = form.FormCreate();
+    for (const QString& text : MessageBox::takeShownTexts())
+        std::cout << "message: " << text.toStdString() << std::endl;
+    switch (result) {
+    case TfrmMain::CreateResult::Ready:
+        std::cout << "ready-window" << std::endl;
+        break;
+    case TfrmMain::CreateResult::LoginCancelled:
+        std::cout << "login-cancelled" << std::endl;
+        break;
+    case TfrmMain::CreateResult::Failed:
+        std::cout << "failed" << std::endl;
+        break;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    QStringList args;
+    for (int i = 2; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    try {
+        if (mode == QLatin1String("start")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            QApplication app(argc, argv);
+            return start();
+        }
+        QCoreApplication app(argc, argv);
+        if (mode == QLatin1String("save"))
+            return save(args);
+        if (mode == QLatin1String("adduser"))
+            return addUser(args);
+        std::cerr << "unknown mode" << std::endl;
+    } catch (const KivaroError& error) {
+        std::cerr << error.text().toStdString() << std::endl;
+    }
+    return 2;
+}

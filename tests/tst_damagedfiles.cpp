@@ -1,0 +1,325 @@
+// Damaged and unexpected database files and folders, met the way a user meets them: starting the program, logging
+// in, saving. Each time the program says what is wrong, keeps running, and leaves the user's file as it found it.
+
+#include "app/HiClass.h"
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "forms/MainForm.h"
+#include "tests/ReliabilityUtil.h"
+#include "tests/TestUtil.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+const QString kUser = QStringLiteral("张三");
+const QString kPassword = QStringLiteral("pw");
+
+struct StartOutcome
+{
+    TfrmMain::CreateResult result;
+    QStringList shown;
+    // Names the login dialog listed, when it came up.
+    std::optional<QStringList> listed;
+};
+
+// The start as the program runs it; the login dialog, if it comes up, gets the password and Enter, and is cancelled
+// if it is still there afterwards.
+StartOutcome startProgram()
+{
+    std::optional<QStringList> listed;
+    // Owned here, so that it stops with this start even when no login dialog came up.
+    QTimer loginWatch;
+    loginWatch.setInterval(10);
+    QObject::connect(&loginWatch, &QTimer::timeout, [&] {
+        QWidget* login = QApplication::activeModalWidget();
+        if (!login || login->objectName() != QLatin1String("frmLogin") || !login->isVisible())
+            return;
+        loginWatch.stop();
+        auto* names = child<QComboBox>(login, "ComboBox1");
+        QStringList items;
+        for (int i = 0; i < names->count(); ++i)
+            items.append(names->itemText(i));
+        listed = items;
+        auto* password = child<QLineEdit>(login, "Edit1");
+        typeText(password, kPassword);
+        QTest::keyClick(password, Qt::Key_Return);
+        if (login->isVisible())
+            child<QPushButton>(login, "Button2")->click();
+    });
+    loginWatch.start();
+    TfrmMain form;
+    const TfrmMain::CreateResult result = form.FormCreate();
+    return { result, MessageBox::takeShownTexts(), listed };
+}
+
+// A database with one account and some lines, as a user's file looks after a while.
+QByteArray usedDatabase()
+{
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+    TestDataHome scratch;
+    {
+        TDbMan db;
+        db.AddUser(kUser, kPassword);
+        QList<TSalesLine> lines;
+        for (int i = 0; i < 300; ++i)
+            lines.append({ QStringLiteral("2024/05/01"), QStringLiteral("毛巾%1").arg(i), QStringLiteral("1"),
+                QStringLiteral("2.50"), QStringLiteral("1.00"), QStringLiteral("备注") });
+        db.AddRecords(kUser, lines);
+    }
+    return readAll(scratch.dbPath());
+}
+
+// A valid SQLite file made by some other program.
+QByteArray foreignDatabase()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("other.db"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery(QStringLiteral("CREATE TABLE Customers (Name TEXT, Phone TEXT)"), db);
+        QSqlQuery(QStringLiteral("INSERT INTO Customers VALUES ('王五', '123')"), db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+    return readAll(path);
+}
+
+constexpr auto kFileBits = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr auto kFolderBits = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+} // namespace
+
+class TestDamagedFiles : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+    QByteArray used;
+
+    void placeDatabase(const QByteArray& content)
+    {
+        QVERIFY(QDir().mkpath(home->dataDir()));
+        QVERIFY(writeAll(home->dbPath(), content));
+    }
+
+    // Every start refused the same way, with one clear message that names the file.
+    void expectRefusedStart(const QString& messageStart)
+    {
+        const StartOutcome outcome = startProgram();
+        QCOMPARE(outcome.result, TfrmMain::CreateResult::Failed);
+        QVERIFY2(!outcome.listed, "the login dialog came up on a database it could not read");
+        QCOMPARE(outcome.shown.size(), 1);
+        QVERIFY2(outcome.shown.first().contains(messageStart), qPrintable(outcome.shown.first()));
+    }
+
+private Q_SLOTS:
+    void initTestCase() { used = usedDatabase(); }
+    void init() { home = std::make_unique<TestDataHome>(); }
+    void cleanup()
+    {
+        QCOMPARE(MessageBox::pendingAnswers(), 0);
+        MessageBox::takeShownTexts();
+        // Whatever a test made unwritable must be removable again.
+        QFile::setPermissions(home->dataDir(), kFolderBits);
+        QFile::setPermissions(home->dbPath(), kFileBits);
+        home.reset();
+    }
+
+    void damagedDatabase_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message");
+        const QString damaged = QStringLiteral("”已损坏：");
+        const QString notDatabase = QStringLiteral("”不是数据库文件：");
+        const QString notOurs = QStringLiteral("”不是 Kivaro 的数据库：");
+        QTest::newRow("zero bytes") << QByteArray() << notOurs;
+        QTest::newRow("truncated to half") << used.left(used.size() / 2) << damaged;
+        QTest::newRow("header only") << used.left(100) << damaged;
+        QTest::newRow("cut inside the header") << used.left(50) << damaged;
+        QByteArray noise(64 * 1024, '\0');
+        QRandomGenerator random(20240501);
+        random.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        QTest::newRow("random bytes") << noise << notDatabase;
+        QByteArray scrambled = used;
+        for (qsizetype i = 4096; i < scrambled.size(); i += 97)
+            scrambled[i] = char(scrambled[i] ^ 0x5A);
+        QTest::newRow("scrambled pages") << scrambled << damaged;
+        QTest::newRow("text file") << QByteArray("张三,毛巾,1,2.50\r\n").repeated(100) << notDatabase;
+        QTest::newRow("another program's database") << foreignDatabase() << notOurs;
+    }
+
+    void damagedDatabase()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        placeDatabase(content);
+        const QByteArray before = fingerprint(home->dbPath());
+        expectRefusedStart(message);
+        QVERIFY(startProgram().shown.value(0).contains(home->dbPath()));
+        QCOMPARE(fingerprint(home->dbPath()), before);
+        QVERIFY(!QFile::exists(home->dbPath() + QStringLiteral("-journal")));
+    }
+
+    void folderInPlaceOfDatabase()
+    {
+        QVERIFY(QDir().mkpath(home->dbPath() + QStringLiteral("/inside")));
+        const QByteArray before = fingerprint(home->dbPath());
+        expectRefusedStart(QStringLiteral("”，那里是一个文件夹："));
+        QCOMPARE(fingerprint(home->dbPath()), before);
+    }
+
+    void unreadableDatabase()
+    {
+        placeDatabase(used);
+        QVERIFY(QFile::setPermissions(home->dbPath(), {}));
+        const QByteArray before = fingerprint(home->dbPath());
+        {
+            PermissionsApply apply;
+            expectRefusedStart(QStringLiteral("”，没有读写它的权限："));
+        }
+        QCOMPARE(fingerprint(home->dbPath()), before);
+    }
+
+    // The user can see the accounts but not log in, since logging in records the order of last login.
+    void readOnlyDatabaseRefusesLogin_data()
+    {
+        QTest::addColumn<bool>("folderReadOnly");
+        QTest::newRow("file read-only") << false;
+        QTest::newRow("folder read-only") << true;
+    }
+
+    void readOnlyDatabaseRefusesLogin()
+    {
+        QFETCH(bool, folderReadOnly);
+        placeDatabase(used);
+        QVERIFY(QFile::setPermissions(folderReadOnly ? home->dataDir() : home->dbPath(),
+            folderReadOnly ? QFileDevice::ReadOwner | QFileDevice::ExeOwner : QFileDevice::ReadOwner));
+        const QByteArray before = fingerprint(home->dbPath());
+        {
+            PermissionsApply apply;
+            const StartOutcome outcome = startProgram();
+            QCOMPARE(outcome.result, TfrmMain::CreateResult::LoginCancelled);
+            QCOMPARE(outcome.listed, QStringList { kUser });
+            QCOMPARE(outcome.shown.size(), 1);
+            QVERIFY2(outcome.shown.first().contains(QStringLiteral("文件或它所在的文件夹是只读的")),
+                qPrintable(outcome.shown.first()));
+        }
+        QCOMPARE(fingerprint(home->dbPath()), before);
+    }
+
+    // The file turns read-only while the window is open: "完成" fails, keeps every pending line, and can be
+    // pressed again once the file is writable, storing each line once.
+    void saveIntoReadOnlyDatabaseKeepsTheLines()
+    {
+        placeDatabase(used);
+        TfrmMain form;
+        form.PrepareForUser(kUser);
+        form.show();
+        QVERIFY(QFile::setPermissions(home->dbPath(), QFileDevice::ReadOwner));
+        const QByteArray before = fingerprint(home->dbPath());
+        auto* list = child<QTreeWidget>(&form, "ListView1");
+        typeText(child<QComboBox>(&form, "ComboBox1"), QStringLiteral("毛巾"));
+        for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
+            typeText(child<QLineEdit>(&form, field), QStringLiteral("3"));
+        QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        QCOMPARE(list->topLevelItemCount(), 1);
+        auto* finish = child<QPushButton>(&form, "Button4");
+        {
+            PermissionsApply apply;
+            QTest::mouseClick(finish, Qt::LeftButton);
+        }
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(QStringLiteral("只读")), qPrintable(shown.first()));
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QVERIFY(finish->isEnabled());
+        QCOMPARE(fingerprint(home->dbPath()), before);
+
+        QVERIFY(QFile::setPermissions(home->dbPath(), kFileBits));
+        QTest::mouseClick(finish, Qt::LeftButton);
+        QCOMPARE(list->topLevelItemCount(), 0);
+        MessageBox::takeShownTexts();
+        RawDb raw(home->dbPath());
+        QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Records")).toLongLong(), 301);
+    }
+
+    // A copy of a small program in a folder without db.sjk.new: the start fails with a message and creates no file.
+    void missingTemplate()
+    {
+        QTemporaryDir programDir;
+        const QString program = programDir.filePath(QStringLiteral("kivaro-testchild"));
+        QVERIFY(QFile::copy(testChildPath(), program));
+        QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("db.sjk.new"))));
+        for (int start = 0; start < 2; ++start) {
+            ChildProcess child({ QStringLiteral("start") }, program);
+            QVERIFY2(child.finishedCleanly(), qPrintable(child.errors()));
+            const QString output = child.output();
+            QVERIFY2(output.contains(QStringLiteral("message: 找不到数据库文件“%1”，也找不到用来新建它的空数据库“%2”")
+                                         .arg(home->dbPath(), programDir.filePath(QStringLiteral("db.sjk.new")))),
+                qPrintable(output));
+            QCOMPARE(output.count(QStringLiteral("message: ")), 1);
+            QVERIFY2(output.endsWith(QStringLiteral("failed\n")), qPrintable(output));
+            QVERIFY(!QFile::exists(home->dbPath()));
+        }
+        // The data folder itself was made, private to the user.
+        QCOMPARE(QFileInfo(home->dataDir()).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser
+                                                                  | QFileDevice::ExeUser),
+            kFolderBits);
+    }
+
+    void dataFolderCannotBeCreated_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::newRow("base folder missing") << "missing";
+        QTest::newRow("base folder is a file") << "base file";
+        QTest::newRow("base folder read-only") << "base read-only";
+        QTest::newRow("a file named Kivaro") << "data file";
+    }
+
+    void dataFolderCannotBeCreated()
+    {
+        QFETCH(QString, setup);
+        QString base = home->base();
+        if (setup == QLatin1String("missing"))
+            base += QStringLiteral("/no/such");
+        if (setup == QLatin1String("base file")) {
+            base += QStringLiteral("/plain.txt");
+            QVERIFY(writeAll(base, "not a folder"));
+        }
+        if (setup == QLatin1String("base read-only")) {
+            base += QStringLiteral("/locked");
+            QVERIFY(QDir().mkdir(base, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        if (setup == QLatin1String("data file"))
+            QVERIFY(writeAll(home->dataDir(), "a file where the data folder belongs"));
+        qputenv("XDG_DATA_HOME", base.toLocal8Bit());
+        const QString dataDir = base + QStringLiteral("/Kivaro");
+        const QByteArray before = fingerprint(dataDir);
+        {
+            PermissionsApply apply;
+            expectRefusedStart(QStringLiteral("无法创建数据文件夹“%1”").arg(dataDir));
+        }
+        QCOMPARE(fingerprint(dataDir), before);
+        QFile::setPermissions(base, kFolderBits);
+    }
+};
+
+KIVARO_TEST_MAIN(TestDamagedFiles)
+#include "tst_damagedfiles.moc"

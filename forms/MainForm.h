@@ -124,6 +124,9 @@ private:
     QTreeWidget* ListView1 = nullptr;
     // The pending totals line.
     QLabel* Label18 = nullptr;
+    // False while the products file exists but could not be read: its names are not in the list, so the list must
+    // not replace it.
+    bool FProductNamesRead = true;
 
     // ---- Review page (MainFormReview.cpp) ----
     void setupReviewPage();

@@ -424,7 +424,7 @@ void TfrmMain::Button12Click()
 
 void TfrmMain::LoadProductNames()
 {
-    guarded(
+    FProductNamesRead = guarded(
         [this] {
             if (const std::optional<QStringList> names = readProductNames(ProductsFile))
                 setProductNames(*names);
@@ -440,6 +440,8 @@ void TfrmMain::RememberProductName()
     if (!putNameFirst(names, ComboBox1->currentText()))
         return;
     setProductNames(names);
+    if (!FProductNamesRead)
+        return;
     try {
         writeProductNames(ProductsFile, names);
     } catch (const KivaroError&) {

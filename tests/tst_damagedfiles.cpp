@@ -1,9 +1,10 @@
-// Damaged and unexpected database files and folders, met the way a user meets them: starting the program, logging
+// Damaged and unexpected database files, products files and folders, met the way a user meets them: starting the program, logging
 // in, saving. Each time the program says what is wrong, keeps running, and leaves the user's file as it found it.
 
 #include "app/HiClass.h"
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
+#include "db/TextCodec.h"
 #include "forms/MainForm.h"
 #include "tests/ReliabilityUtil.h"
 #include "tests/TestUtil.h"
@@ -129,6 +130,31 @@ private:
         QVERIFY2(outcome.shown.first().contains(messageStart), qPrintable(outcome.shown.first()));
     }
 
+    QString productsFile() const
+    {
+        return home->dataDir() + QLatin1Char('/') + THi::GetMd5(kUser) + QStringLiteral("-products.txt");
+    }
+
+    static QStringList productNames(TfrmMain& form)
+    {
+        auto* names = child<QComboBox>(&form, "ComboBox1");
+        QStringList items;
+        for (int i = 0; i < names->count(); ++i)
+            items.append(names->itemText(i));
+        return items;
+    }
+
+    // Adds one pending line with the buttons, as the user does.
+    static void addLine(TfrmMain& form, const QString& product)
+    {
+        auto* name = child<QComboBox>(&form, "ComboBox1");
+        name->clearEditText();
+        typeText(name, product);
+        for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
+            typeText(child<QLineEdit>(&form, field), QStringLiteral("3"));
+        QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+    }
+
 private Q_SLOTS:
     void initTestCase() { used = usedDatabase(); }
     void init() { home = std::make_unique<TestDataHome>(); }
@@ -235,10 +261,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(home->dbPath(), QFileDevice::ReadOwner));
         const QByteArray before = fingerprint(home->dbPath());
         auto* list = child<QTreeWidget>(&form, "ListView1");
-        typeText(child<QComboBox>(&form, "ComboBox1"), QStringLiteral("毛巾"));
-        for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
-            typeText(child<QLineEdit>(&form, field), QStringLiteral("3"));
-        QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        addLine(form, QStringLiteral("毛巾"));
         QCOMPARE(list->topLevelItemCount(), 1);
         auto* finish = child<QPushButton>(&form, "Button4");
         {
@@ -318,6 +341,102 @@ private Q_SLOTS:
         }
         QCOMPARE(fingerprint(dataDir), before);
         QFile::setPermissions(base, kFolderBits);
+    }
+
+    // Files whose content is odd but readable load without a word, as far as they make sense.
+    void oddProductsFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("head");
+        QTest::addColumn<int>("count");
+        QTest::newRow("NUL inside") << toGb18030(QStringLiteral("毛巾\r\n牙刷")) + QByteArray("\0", 1)
+                + toGb18030(QStringLiteral("看不见\r\n杯子\r\n"))
+                                    << QStringList { QStringLiteral("毛巾"), QStringLiteral("牙刷") } << 2;
+        const QByteArray invalid = toGb18030(QStringLiteral("毛巾\r\n")) + QByteArray("\x81\x30\r\n\xFF\xFE\xFD\r\n\x80")
+            + QByteArray("\r\n\x81\r\n\x84\x31\xA4") + toGb18030(QStringLiteral("\r\n牙刷"));
+        QTest::newRow("not GB18030") << invalid << QStringList { QStringLiteral("毛巾") } << 7;
+        QByteArray big;
+        int lines = 0;
+        for (; big.size() < 10 * 1024 * 1024; ++lines)
+            big += toGb18030(QStringLiteral("商品%1\r\n").arg(lines, 7, 10, QLatin1Char('0')));
+        QTest::newRow("10 MB") << big << QStringList { QStringLiteral("商品0000000"), QStringLiteral("商品0000001") }
+                               << lines;
+    }
+
+    void oddProductsFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, head);
+        QFETCH(int, count);
+        placeDatabase(used);
+        QVERIFY(writeAll(productsFile(), content));
+        const QByteArray before = fingerprint(productsFile());
+        TfrmMain form;
+        form.PrepareForUser(kUser);
+        form.show();
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList());
+        const QStringList names = productNames(form);
+        QCOMPARE(names.size(), count);
+        QCOMPARE(names.mid(0, head.size()), head);
+        QVERIFY(!names.last().isEmpty());
+        QCOMPARE(fingerprint(productsFile()), before);
+    }
+
+    // A products file that cannot be read is reported once; the window works, and neither adding lines nor the
+    // name editor replaces the names it could not show.
+    void productsFileThatCannotBeRead_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("unreadable") << false;
+        QTest::newRow("folder in its place") << true;
+    }
+
+    void productsFileThatCannotBeRead()
+    {
+        QFETCH(bool, folder);
+        placeDatabase(used);
+        if (folder) {
+            QVERIFY(QDir().mkpath(productsFile() + QStringLiteral("/inside")));
+        } else {
+            QVERIFY(writeAll(productsFile(), toGb18030(QStringLiteral("毛巾\r\n牙刷\r\n"))));
+            QVERIFY(QFile::setPermissions(productsFile(), {}));
+        }
+        const QByteArray before = fingerprint(productsFile());
+        // Lowered only while the program works, so that the fingerprints still see the bytes.
+        std::optional<PermissionsApply> apply;
+        apply.emplace();
+        TfrmMain form;
+        form.PrepareForUser(kUser);
+        form.show();
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(QStringLiteral("无法读取品名文件")), qPrintable(shown.first()));
+
+        addLine(form, QStringLiteral("杯子"));
+        addLine(form, QStringLiteral("毛巾"));
+        QCOMPARE(child<QTreeWidget>(&form, "ListView1")->topLevelItemCount(), 2);
+        QCOMPARE(productNames(form), (QStringList { QStringLiteral("毛巾"), QStringLiteral("杯子") }));
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList());
+        apply.reset();
+        QCOMPARE(fingerprint(productsFile()), before);
+
+        apply.emplace();
+        QTimer editorWatch;
+        editorWatch.setInterval(10);
+        QObject::connect(&editorWatch, &QTimer::timeout, [&] {
+            QWidget* editor = QApplication::activeModalWidget();
+            if (!editor || editor->objectName() != QLatin1String("frmEditName") || !editor->isVisible())
+                return;
+            editorWatch.stop();
+            QTest::mouseClick(child<QPushButton>(editor, "Button1"), Qt::LeftButton);
+            if (editor->isVisible())
+                static_cast<QDialog*>(editor)->reject();
+        });
+        editorWatch.start();
+        QTest::mouseClick(child<QPushButton>(&form, "Button3"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts().size(), 1);
+        apply.reset();
+        QCOMPARE(fingerprint(productsFile()), before);
     }
 };
 

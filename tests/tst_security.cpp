@@ -1,14 +1,19 @@
 // What another user of the computer, or a hostile text, could get out of the program's files: no password in any
 // form, folders and files private to their owner, and texts that reach the database only as data.
 
+#include "app/HiClass.h"
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
 #include "tests/ReliabilityUtil.h"
+#include "forms/MainForm.h"
 #include "tests/TestUtil.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <sys/stat.h>
 
@@ -150,10 +155,22 @@ private Q_SLOTS:
             TDbMan db;
             QVERIFY(db.AddUser(QStringLiteral("A"), QStringLiteral("pw-123456")));
         }
-        QCOMPARE(QFileInfo(home->dataDir()).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(QFileInfo(home->dbPath()).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        // The products file is written when the first line is added on the bookkeeping page.
+        TfrmMain form;
+        form.PrepareForUser(QStringLiteral("A"));
+        typeText(child<QComboBox>(&form, "ComboBox1"), QStringLiteral("毛巾"));
+        for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
+            typeText(child<QLineEdit>(&form, field), QStringLiteral("1"));
+        QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        const QString products = home->dataDir() + QLatin1Char('/') + THi::GetMd5(QStringLiteral("A")) + "-products.txt";
+        QVERIFY(QFile::exists(products));
+
+        const auto ownerBits = [](const QString& path) {
+            return QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+        };
+        QCOMPARE(ownerBits(home->dataDir()), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(ownerBits(home->dbPath()), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(ownerBits(products), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
     void hostileAccountNames_data() { addHostileTexts(); }

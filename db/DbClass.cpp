@@ -3,6 +3,7 @@
 #include "app/Error.h"
 #include "app/HiClass.h"
 #include "db/Numbers.h"
+#include "db/SqliteRows.h"
 #include "db/TextCodec.h"
 
 #include <QAtomicInt>
@@ -405,25 +406,43 @@ QString rangeDay(const QString& dayText)
 class NameDecoder
 {
 public:
-    QString operator()(const QVariant& stored)
+    QString operator()(QByteArrayView stored)
     {
-        const QString encoded = stored.toString();
-        auto it = m_cache.constFind(encoded);
+        // The engine's bytes are looked up in place and copied only for a name not seen before.
+        auto it = m_cache.constFind(QByteArray::fromRawData(stored.data(), stored.size()));
         if (it == m_cache.constEnd())
-            it = m_cache.insert(encoded, DecodeText(encoded));
+            it = m_cache.insert(stored.toByteArray(), decodeStoredBytes(stored));
         return *it;
     }
 
 private:
-    QHash<QString, QString> m_cache;
+    QHash<QByteArray, QString> m_cache;
+};
+
+// Rows come in order of days: each day's text is made once and shared by that day's rows.
+class DayText
+{
+public:
+    QString operator()(QByteArrayView stored)
+    {
+        if (stored != m_stored) {
+            m_stored = stored.toByteArray();
+            m_text = QString::fromLatin1(stored);
+        }
+        return m_text;
+    }
+
+private:
+    QByteArray m_stored;
+    QString m_text;
 };
 
 // Appends the quantity sum and the three money sums, which end every grouped row.
-void appendSums(QStringList& list, const QSqlQuery& query, int first)
+void appendSums(QStringList& list, const SqliteRows& rows, int first)
 {
-    list.append(QString::number(query.value(first).toLongLong()));
+    list.append(QString::number(rows.integer(first)));
     for (int column = first + 1; column < first + 4; ++column)
-        list.append(formatCents(query.value(column).toLongLong()));
+        list.append(formatCents(rows.integer(column)));
 }
 
 } // namespace
@@ -450,38 +469,33 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
     dailyTotals.clear();
     dailyProducts.clear();
     ranking.clear();
-    const QVariantList range { EncodeText(userName), rangeDay(firstDay), rangeDay(lastDay) };
+    const QStringList range { EncodeText(userName), rangeDay(firstDay), rangeDay(lastDay) };
     NameDecoder decodeName;
+    DayText dayText;
     Session session(*this);
-
+    const QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
     const QStringList statements = ReportStatements();
-    QSqlQuery query = session.run(statements.at(0), range);
-    while (query.next()) {
-        detail.append(QString::number(query.value(0).toLongLong()));
-        detail.append(query.value(1).toString());
-        detail.append(decodeName(query.value(2)));
-        detail.append(QString::number(query.value(3).toLongLong()));
-        detail.append(formatCents(query.value(4).toLongLong()));
-        detail.append(formatCents(query.value(5).toLongLong()));
-        detail.append(DecodeText(query.value(6).toString()));
-    }
 
-    query = session.run(statements.at(1), range);
-    while (query.next()) {
-        dailyTotals.append(query.value(0).toString());
-        appendSums(dailyTotals, query, 1);
+    for (SqliteRows rows(db, statements.at(0), range); rows.next();) {
+        detail.append(QString::number(rows.integer(0)));
+        detail.append(dayText(rows.bytes(1)));
+        detail.append(decodeName(rows.bytes(2)));
+        detail.append(QString::number(rows.integer(3)));
+        detail.append(formatCents(rows.integer(4)));
+        detail.append(formatCents(rows.integer(5)));
+        detail.append(decodeStoredBytes(rows.bytes(6)));
     }
-
-    query = session.run(statements.at(2), range);
-    while (query.next()) {
-        dailyProducts.append(query.value(0).toString());
-        dailyProducts.append(decodeName(query.value(1)));
-        appendSums(dailyProducts, query, 2);
+    for (SqliteRows rows(db, statements.at(1), range); rows.next();) {
+        dailyTotals.append(dayText(rows.bytes(0)));
+        appendSums(dailyTotals, rows, 1);
     }
-
-    query = session.run(statements.at(3), range);
-    while (query.next()) {
-        ranking.append(decodeName(query.value(0)));
-        appendSums(ranking, query, 1);
+    for (SqliteRows rows(db, statements.at(2), range); rows.next();) {
+        dailyProducts.append(dayText(rows.bytes(0)));
+        dailyProducts.append(decodeName(rows.bytes(1)));
+        appendSums(dailyProducts, rows, 2);
+    }
+    for (SqliteRows rows(db, statements.at(3), range); rows.next();) {
+        ranking.append(decodeName(rows.bytes(0)));
+        appendSums(ranking, rows, 1);
     }
 }

@@ -126,10 +126,22 @@ std::optional<qint64> parseAmountCents(const QString& text, QChar decimalSeparat
 
 QString formatCents(qint64 cents, QChar decimalSeparator)
 {
-    const quint64 magnitude = cents < 0 ? 0 - quint64(cents) : quint64(cents);
-    QString text = QString::number(magnitude / 100) + decimalSeparator
-        + QStringLiteral("%1").arg(magnitude % 100, 2, 10, QLatin1Char('0'));
-    return cents < 0 ? QLatin1Char('-') + text : text;
+    // Written from the right into a buffer: the review page formats hundreds of thousands of these.
+    quint64 magnitude = cents < 0 ? 0 - quint64(cents) : quint64(cents);
+    char16_t buffer[24];
+    qsizetype pos = std::size(buffer);
+    buffer[--pos] = char16_t(u'0' + magnitude % 10);
+    magnitude /= 10;
+    buffer[--pos] = char16_t(u'0' + magnitude % 10);
+    magnitude /= 10;
+    buffer[--pos] = decimalSeparator.unicode();
+    do {
+        buffer[--pos] = char16_t(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude > 0);
+    if (cents < 0)
+        buffer[--pos] = u'-';
+    return QString(reinterpret_cast<const QChar*>(buffer + pos), qsizetype(std::size(buffer)) - pos);
 }
 
 QChar localeDecimalSeparator()

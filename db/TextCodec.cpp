@@ -3,15 +3,19 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+// Opening a converter costs several times more than converting a product name, so each thread keeps one of each
+// and clears its state before every use, which converts exactly as a new one would.
 QByteArray toGb18030(const QString& text)
 {
-    QStringEncoder encoder("GB18030");
+    thread_local QStringEncoder encoder("GB18030");
+    encoder.resetState();
     return encoder.encode(text);
 }
 
 QString fromGb18030(const QByteArray& bytes)
 {
-    QStringDecoder decoder("GB18030");
+    thread_local QStringDecoder decoder("GB18030");
+    decoder.resetState();
     return decoder.decode(bytes);
 }
 
@@ -29,50 +33,69 @@ QString EncodeText(const QString& text)
     return QString::fromLatin1(out);
 }
 
-static int base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    if (c == '=')
-        return 0;
-    return -1;
-}
+namespace {
 
-QByteArray decodeBase64Lines(const QByteArray& encoded)
+// The value of each byte in the Base64 alphabet; "=" counts as 0, bytes outside the alphabet are -1.
+struct Base64Table
 {
-    QByteArray out;
-    out.reserve(encoded.size() * 3 / 4);
-    char group[4];
+    signed char value[256];
+    constexpr Base64Table()
+        : value {}
+    {
+        for (int c = 0; c < 256; ++c)
+            value[c] = -1;
+        for (int c = 'A'; c <= 'Z'; ++c)
+            value[c] = static_cast<signed char>(c - 'A');
+        for (int c = 'a'; c <= 'z'; ++c)
+            value[c] = static_cast<signed char>(c - 'a' + 26);
+        for (int c = '0'; c <= '9'; ++c)
+            value[c] = static_cast<signed char>(c - '0' + 52);
+        value[int('+')] = 62;
+        value[int('/')] = 63;
+        value[int('=')] = 0;
+    }
+};
+
+constexpr Base64Table kBase64;
+
+} // namespace
+
+QByteArray decodeBase64Lines(QByteArrayView encoded)
+{
+    QByteArray out(encoded.size() * 3 / 4 + 3, Qt::Uninitialized);
+    char* write = out.data();
+    unsigned char group[4];
     int n = 0;
-    for (char c : encoded) {
-        if (base64Value(c) < 0)
+    for (const char c : encoded) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (kBase64.value[byte] < 0)
             continue;
-        group[n++] = c;
+        group[n++] = byte;
         if (n < 4)
             continue;
         n = 0;
-        const int v = (base64Value(group[0]) << 18) | (base64Value(group[1]) << 12) | (base64Value(group[2]) << 6)
-            | base64Value(group[3]);
-        out += char((v >> 16) & 0xFF);
+        const int v = (kBase64.value[group[0]] << 18) | (kBase64.value[group[1]] << 12)
+            | (kBase64.value[group[2]] << 6) | kBase64.value[group[3]];
+        *write++ = char((v >> 16) & 0xFF);
         if (group[2] != '=')
-            out += char((v >> 8) & 0xFF);
+            *write++ = char((v >> 8) & 0xFF);
         if (group[3] != '=')
-            out += char(v & 0xFF);
+            *write++ = char(v & 0xFF);
     }
+    out.truncate(write - out.constData());
     return out;
 }
 
 QString DecodeText(const QString& encoded)
 {
     return fromGb18030(decodeBase64Lines(encoded.toLatin1()));
+}
+
+QString decodeStoredBytes(QByteArrayView encoded)
+{
+    if (encoded.isEmpty())
+        return QString();
+    return fromGb18030(decodeBase64Lines(encoded));
 }
 
 QString trimmed32(const QString& text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // The program's byte form of a text: GB18030, which agrees with GBK on every GBK character.
@@ -11,7 +12,9 @@ QString fromGb18030(const QByteArray& bytes);
 QString EncodeText(const QString& text);
 // Inverse of EncodeText; characters outside the Base64 alphabet are skipped, a trailing partial group is dropped.
 QString DecodeText(const QString& encoded);
-QByteArray decodeBase64Lines(const QByteArray& encoded);
+// DecodeText of a stored form given as its bytes.
+QString decodeStoredBytes(QByteArrayView encoded);
+QByteArray decodeBase64Lines(QByteArrayView encoded);
 
 // Leading and trailing characters with codes up to 32 removed.
 QString trimmed32(const QString& text);

@@ -35,25 +35,17 @@ QString shownAmount(const QString& text, QChar separator)
     return formatCents(parseAmountCents(text, QLatin1Char('.')).value_or(0), separator);
 }
 
-// Cuts a flat list into rows of width texts; the amount columns are put into the user's number format.
-QList<QStringList> toRows(const QStringList& flat, int width, int firstAmount, int amounts, bool leadingEmpty)
+// Puts the amount columns of a flat list of rows of width texts into the user's number format.
+QStringList shownTexts(QStringList flat, int width, int firstAmount, int amounts)
 {
     const QChar separator = localeDecimalSeparator();
-    QList<QStringList> rows;
-    rows.reserve(flat.size() / width);
+    if (separator == QLatin1Char('.'))
+        return flat;
     for (qsizetype at = 0; at + width <= flat.size(); at += width) {
-        QStringList row;
-        row.reserve(width + 1);
-        if (leadingEmpty)
-            row.append(QString());
-        for (int i = 0; i < width; ++i) {
-            const QString& text = flat.at(at + i);
-            const bool amount = i >= firstAmount && i < firstAmount + amounts;
-            row.append(amount ? shownAmount(text, separator) : text);
-        }
-        rows.append(std::move(row));
+        for (int i = firstAmount; i < firstAmount + amounts; ++i)
+            flat[at + i] = shownAmount(flat.at(at + i), separator);
     }
-    return rows;
+    return flat;
 }
 
 // The totals line of a list, from the texts shown in its quantity, received and cost columns.
@@ -64,10 +56,9 @@ QString listTotals(const ReportListModel* model, int quantityColumn)
     qint64 received = 0;
     qint64 cost = 0;
     for (int row = 0; row < model->rowCount(); ++row) {
-        const QStringList& texts = model->row(row);
-        quantity += parseQuantity(texts.at(quantityColumn)).value_or(0);
-        received += parseAmountCents(texts.at(quantityColumn + 1), separator).value_or(0);
-        cost += parseAmountCents(texts.at(quantityColumn + 2), separator).value_or(0);
+        quantity += parseQuantity(model->text(row, quantityColumn)).value_or(0);
+        received += parseAmountCents(model->text(row, quantityColumn + 1), separator).value_or(0);
+        cost += parseAmountCents(model->text(row, quantityColumn + 2), separator).value_or(0);
     }
     return totalsLine(quantity, received, cost);
 }
@@ -260,10 +251,10 @@ void TfrmMain::fillViews(const QStringList& detail, const QStringList& daily, co
     const QStringList& ranking)
 {
     // The query keeps the ID in front of each detail line; it becomes the hidden first column.
-    modelOf(ListView2)->setRows(toRows(detail, 7, 4, 2, false));
-    modelOf(ListView3)->setRows(toRows(daily, 5, 2, 3, true));
-    modelOf(ListView4)->setRows(toRows(products, 6, 3, 3, true));
-    modelOf(ListView5)->setRows(toRows(ranking, 5, 2, 3, true));
+    modelOf(ListView2)->setTexts(shownTexts(detail, 7, 4, 2), true);
+    modelOf(ListView3)->setTexts(shownTexts(daily, 5, 2, 3), false);
+    modelOf(ListView4)->setTexts(shownTexts(products, 6, 3, 3), false);
+    modelOf(ListView5)->setTexts(shownTexts(ranking, 5, 2, 3), false);
 }
 
 void TfrmMain::ListView2Change()

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
-  libsodium-dev fonts-arphic-uming desktop-file-utils appstream dpkg-dev file)
+  libsodium-dev libsqlite3-dev fonts-arphic-uming desktop-file-utils appstream dpkg-dev file)
 # pdftotext reads the printed reports back in the tests.
 packages+=(poppler-utils)
 missing=()

@@ -92,6 +92,16 @@ private Q_SLOTS:
         QCOMPARE(formatCents(1234, QLatin1Char(',')), QStringLiteral("12,34"));
     }
 
+    void formatsCentsAtTheEdges()
+    {
+        QCOMPARE(formatCents(7), QStringLiteral("0.07"));
+        QCOMPARE(formatCents(100), QStringLiteral("1.00"));
+        QCOMPARE(formatCents(-100), QStringLiteral("-1.00"));
+        QCOMPARE(formatCents(-99, QLatin1Char(',')), QStringLiteral("-0,99"));
+        QCOMPARE(formatCents(std::numeric_limits<qint64>::max()), QStringLiteral("92233720368547758.07"));
+        QCOMPARE(formatCents(std::numeric_limits<qint64>::min()), QStringLiteral("-92233720368547758.08"));
+    }
+
     void totalsLineAddsExactly()
     {
         QCOMPARE(totalsLine(0, 0, 0), QStringLiteral("数量：0  实收：0.00  成本：0.00  利润：0.00"));

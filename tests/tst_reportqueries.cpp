@@ -106,6 +106,55 @@ private Q_SLOTS:
                                               QStringLiteral("-1.09"), QStringLiteral("-0.65"), QStringLiteral("-0.44") }));
     }
 
+    void longNamesAndMemosComeBackWhole()
+    {
+        // Long enough that their stored forms run over several Base64 lines.
+        const QString name = QStringLiteral("张三牌Super保温杯 500ml").repeated(6);
+        const QString memo = QStringLiteral("购买者李四 Order #42; ").repeated(6);
+        QVERIFY(EncodeText(name).contains(QStringLiteral("\r\n")) && EncodeText(memo).contains(QStringLiteral("\r\n")));
+        db->AddRecord(user, QStringLiteral("2009/05/01"), name, QStringLiteral("2"), QStringLiteral("3.50"),
+            QStringLiteral("1.25"), memo);
+        db->AddRecord(user, QStringLiteral("2009/05/02"), name, QStringLiteral("-1"), QStringLiteral("-1.75"),
+            QStringLiteral("-0.60"), QString());
+        query(QStringLiteral("2009/05/01"), QStringLiteral("2009/05/02"));
+        const QList<QStringList> lines = rowsOf(detail, 7);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0).mid(1), (QStringList { QStringLiteral("2009-05-01"), name, QStringLiteral("2"),
+                                         QStringLiteral("3.50"), QStringLiteral("1.25"), memo }));
+        QCOMPARE(lines.at(1).mid(1), (QStringList { QStringLiteral("2009-05-02"), name, QStringLiteral("-1"),
+                                         QStringLiteral("-1.75"), QStringLiteral("-0.60"), QString() }));
+        QCOMPARE(rowsOf(products, 6).at(1), (QStringList { QStringLiteral("2009-05-02"), name, QStringLiteral("-1"),
+                                                 QStringLiteral("-1.75"), QStringLiteral("-0.60"),
+                                                 QStringLiteral("-1.15") }));
+        QCOMPARE(ranking, (QStringList { name, QStringLiteral("1"), QStringLiteral("1.75"), QStringLiteral("0.65"),
+                              QStringLiteral("1.10") }));
+    }
+
+    // The grouped statements find every column they need in the index and never read the table's rows.
+    void groupedStatementsReadTheIndexAlone()
+    {
+        add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plan"));
+            raw.setDatabaseName(home->dbPath());
+            QVERIFY(raw.open());
+            const QStringList statements = TDbMan::ReportStatements();
+            for (const QString& statement : statements.mid(1)) {
+                QSqlQuery plan(raw);
+                QVERIFY(plan.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + statement));
+                plan.addBindValue(EncodeText(user));
+                plan.addBindValue(QStringLiteral("2009-01-01"));
+                plan.addBindValue(QStringLiteral("2009-12-31"));
+                QVERIFY(plan.exec());
+                QString details;
+                while (plan.next())
+                    details += plan.value(3).toString() + QLatin1Char('\n');
+                QVERIFY2(details.contains(QStringLiteral("COVERING INDEX RecordsByUserDate")), qPrintable(statement + details));
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("plan"));
+    }
+
     void everyStatementUsesTheUserDateIndex()
     {
         add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));

@@ -1,6 +1,9 @@
 #include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
+
 class TestTextCodec : public QObject
 {
     Q_OBJECT
@@ -50,6 +53,32 @@ private Q_SLOTS:
     {
         QCOMPARE(DecodeText(QStringLiteral(" Y Q = =\r\n")), QStringLiteral("a"));
         QCOMPARE(DecodeText(QStringLiteral("YWJj!!YQ")), QStringLiteral("abc"));
+    }
+
+    void storedBytesDecodeLikeTheText_data() { roundTrips_data(); }
+
+    void storedBytesDecodeLikeTheText()
+    {
+        QFETCH(QString, text);
+        const QString encoded = EncodeText(text);
+        QCOMPARE(decodeStoredBytes(encoded.toLatin1()), DecodeText(encoded));
+        QCOMPARE(decodeStoredBytes(QByteArrayView()), QString());
+    }
+
+    // The converters are kept from one call to the next; what one call leaves unfinished must not reach the next.
+    void conversionsDoNotCarryOver()
+    {
+        const QByteArray trail("\xC5\xC8");
+        const QString alone = QStringDecoder("GB18030").decode(trail);
+        QCOMPARE(fromGb18030(QByteArray("\xD5")), QString());
+        QCOMPARE(fromGb18030(trail), alone);
+        QVERIFY(alone != QStringLiteral("张"));
+
+        const QString low(QChar(0xDE00));
+        const QByteArray lowAlone = QStringEncoder("GB18030").encode(low);
+        toGb18030(QString(QChar(0xD83D)));
+        QCOMPARE(toGb18030(low), lowAlone);
+        QCOMPARE(toGb18030(QStringLiteral("张三牌毛巾")).size(), 10);
     }
 
     void trimsCodesUpTo32()

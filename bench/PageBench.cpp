@@ -1,0 +1,338 @@
+#include "bench/BenchCases.h"
+
+#include "app/HiClass.h"
+#include "app/MessageBox.h"
+#include "db/Numbers.h"
+#include "db/ProductsFile.h"
+#include "forms/MainForm.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <sqlite3.h>
+
+namespace {
+
+template <typename T>
+T* control(QObject* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(QString::fromLatin1(name));
+    check(found, QStringLiteral("control %1 not found").arg(QString::fromLatin1(name)));
+    return found;
+}
+
+// Key presses that carry the text, one character at a time, as a keyboard or an input method sends them.
+void typeInto(QWidget* field, const QString& text)
+{
+    for (const QChar ch : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(field, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(field, &release);
+    }
+}
+
+// The totals line of the user's lines in a range, summed by the engine.
+QString storedTotals(const QString& path, const QString& user, const QDate& first, const QDate& last)
+{
+    RawDb db(path, false);
+    RawStatement sums(db,
+        "SELECT SUM(RecQuantity), SUM(RecMoney), SUM(RecCost) FROM Records WHERE UserName=? AND RecDate>=? AND "
+        "RecDate<=?");
+    sums.bind(1, encodedStd(user));
+    sums.bind(2, dayStd(first));
+    sums.bind(3, dayStd(last));
+    check(sums.step(), QStringLiteral("no sums"));
+    return totalsLine(sqlite3_column_int64(sums.get(), 0), sqlite3_column_int64(sums.get(), 1),
+        sqlite3_column_int64(sums.get(), 2));
+}
+
+// A fingerprint of the lines stored after a given ID, to tell that two ways of saving stored the same.
+QString storedAfter(const QString& path, qint64 id)
+{
+    RawDb db(path, false);
+    RawStatement sums(db,
+        "SELECT COUNT(*), SUM(RecQuantity), SUM(RecMoney), SUM(RecCost), group_concat(RecDate || RecProductName || "
+        "RecMemo || UserName, '|') FROM Records WHERE ID>?");
+    sums.bind(1, id);
+    check(sums.step(), QStringLiteral("no sums"));
+    QStringList parts;
+    for (int c = 0; c < 4; ++c)
+        parts << QString::number(sqlite3_column_int64(sums.get(), c));
+    const auto* names = reinterpret_cast<const char*>(sqlite3_column_text(sums.get(), 4));
+    parts << QString::number(qHash(QByteArray(names ? names : "")));
+    return parts.join(QLatin1Char(' '));
+}
+
+void deleteAfter(const QString& path, qint64 id)
+{
+    RawDb db(path, true);
+    RawStatement remove(db, "DELETE FROM Records WHERE ID>?");
+    remove.bind(1, id);
+    remove.step();
+}
+
+void showReviewPage(TfrmMain& form)
+{
+    control<QRadioButton>(&form, "RadioButton2")->setChecked(true);
+    QCoreApplication::processEvents();
+}
+
+struct PendingLine
+{
+    QString name, quantity, received, cost, memo;
+};
+
+std::vector<PendingLine> pendingLines(const SalesData& data, int count, quint64 seed, std::vector<StoredLine>* stored,
+    const QDate& day)
+{
+    LineMaker maker(seed, int(data.products.size()));
+    const QChar decimal = localeDecimalSeparator();
+    std::vector<PendingLine> lines;
+    for (int i = 0; i < count; ++i) {
+        const GeneratedLine g = maker.next();
+        PendingLine line { data.products.at(g.product), QString::number(g.quantity), formatCents(g.received, decimal),
+            formatCents(g.cost, decimal), g.memo < 0 ? QString() : maker.memos().at(g.memo) };
+        if (stored)
+            stored->push_back({ dayStd(day), encodedStd(line.name), g.quantity, g.received, g.cost, encodedStd(line.memo) });
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+double median(std::vector<double> values)
+{
+    return Stats::of(std::move(values)).median;
+}
+
+} // namespace
+
+void benchReviewPage(BenchContext& context)
+{
+    const SalesData& data = context.data;
+    DataHome home(data.file);
+    const QString user = data.users.first();
+    const QDate last = data.params.lastDay();
+    const QDate first = data.firstDayForLines(user, context.config.reviewLines);
+    const qint64 lines = data.countLines(user, first, last);
+
+    TfrmMain form;
+    form.PrepareForUser(user);
+    form.show();
+    showReviewPage(form);
+    auto* from = control<QDateEdit>(&form, "DateTimePicker2");
+    auto* to = control<QDateEdit>(&form, "DateTimePicker3");
+    auto* button = control<QPushButton>(&form, "Button7");
+    const auto query = [&](const QDate& a, const QDate& b) {
+        from->setDate(a);
+        to->setDate(b);
+        Stopwatch clock;
+        button->click();
+        // What the click left for the event loop (the view's layout, the repaint) is part of what the user waits for.
+        QCoreApplication::processEvents();
+        return clock.seconds();
+    };
+    const QDate empty = last.addDays(1);
+    const auto fresh = [&] {
+        query(empty, empty);
+        return query(first, last);
+    };
+    // No target for this ratio: the floor shows how much of the time the engine alone needs for the range.
+    const std::string encodedUser = encodedStd(user);
+    const auto floor = [&] {
+        std::vector<std::string> texts;
+        Stopwatch clock;
+        rawReport(home.dbPath(), encodedUser, dayStd(first), dayStd(last), texts);
+        return clock.seconds();
+    };
+    Result result = measure(QStringLiteral("2. 查看 end to end, %1 detail lines (%2 … %3), vs the raw statements")
+                                .arg(lines)
+                                .arg(first.toString(Qt::ISODate), last.toString(Qt::ISODate)),
+        context.config.plan, fresh, floor);
+
+    QAbstractItemModel* detail = control<QTreeView>(&form, "ListView2")->model();
+    check(detail->rowCount() == lines,
+        QStringLiteral("查看 showed %1 detail rows, expected %2").arg(detail->rowCount()).arg(lines));
+    check(control<QTreeView>(&form, "ListView3")->model()->rowCount() == data.countDays(user, first, last),
+        QStringLiteral("查看 showed the wrong number of days"));
+    const QString totals = storedTotals(home.dbPath(), user, first, last);
+    for (const char* label : { "Label19", "Label22", "Label23", "Label24" })
+        check(control<QLabel>(&form, label)->text() == totals,
+            QStringLiteral("%1 shows %2, expected %3")
+                .arg(QString::fromLatin1(label), control<QLabel>(&form, label)->text(), totals));
+    result.target = Target::median(0.3);
+    result.note = QStringLiteral("from empty views; the four views hold %1, %2, %3 and %4 rows")
+                      .arg(detail->rowCount())
+                      .arg(control<QTreeView>(&form, "ListView3")->model()->rowCount())
+                      .arg(control<QTreeView>(&form, "ListView4")->model()->rowCount())
+                      .arg(control<QTreeView>(&form, "ListView5")->model()->rowCount());
+    context.results.push_back(result);
+
+    Result again = measure(QStringLiteral("2b. 查看 again over the same range (replaces the rows shown)"),
+        context.config.plan, [&] { return query(first, last); });
+    check(detail->rowCount() == lines, QStringLiteral("查看 again showed the wrong number of rows"));
+    again.note = QStringLiteral("no target; the old rows are freed inside the click");
+    context.results.push_back(again);
+}
+
+void benchSavePending(BenchContext& context)
+{
+    const SalesData& data = context.data;
+    DataHome home(data.file);
+    const QString user = data.users.at(1);
+    const QDate day = data.params.lastDay();
+    std::vector<StoredLine> stored;
+    const std::vector<PendingLine> lines
+        = pendingLines(data, context.config.saveLines, data.params.seed ^ 0x5a7e, &stored, day);
+    const qint64 lastId = RawDb(home.dbPath(), false).scalar("SELECT MAX(ID) FROM Records");
+
+    TfrmMain form;
+    form.PrepareForUser(user);
+    form.show();
+    QCoreApplication::processEvents();
+    auto* date = control<QDateEdit>(&form, "DateTimePicker1");
+    auto* name = control<QComboBox>(&form, "ComboBox1");
+    auto* quantity = control<QLineEdit>(&form, "ComboBox2");
+    auto* received = control<QLineEdit>(&form, "ComboBox3");
+    auto* cost = control<QLineEdit>(&form, "ComboBox4");
+    auto* memo = control<QLineEdit>(&form, "ComboBox5");
+    auto* add = control<QPushButton>(&form, "Button1");
+    auto* save = control<QPushButton>(&form, "Button4");
+    auto* pending = control<QTreeWidget>(&form, "ListView1");
+
+    std::vector<double> fillTimes;
+    const auto fill = [&] {
+        Stopwatch clock;
+        date->setDate(day);
+        for (const PendingLine& line : lines) {
+            name->setEditText(line.name);
+            quantity->setText(line.quantity);
+            received->setText(line.received);
+            cost->setText(line.cost);
+            memo->setText(line.memo);
+            add->click();
+        }
+        QCoreApplication::processEvents();
+        fillTimes.push_back(clock.seconds());
+        check(pending->topLevelItemCount() == int(lines.size()),
+            QStringLiteral("the pending list holds %1 lines, expected %2").arg(pending->topLevelItemCount()).arg(lines.size()));
+    };
+    QString pageStored, rawStored;
+    const auto measured = [&] {
+        fill();
+        MessageBox::takeShownTexts();
+        Stopwatch clock;
+        save->click();
+        QCoreApplication::processEvents();
+        const double seconds = clock.seconds();
+        check(pending->topLevelItemCount() == 0, QStringLiteral("完成 left lines in the pending list"));
+        check(MessageBox::takeShownTexts() == QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") },
+            QStringLiteral("完成 did not report success"));
+        pageStored = storedAfter(home.dbPath(), lastId);
+        deleteAfter(home.dbPath(), lastId);
+        return seconds;
+    };
+    const std::string encodedUser = encodedStd(user);
+    const auto baseline = [&] {
+        Stopwatch clock;
+        rawInsert(home.dbPath(), encodedUser, stored);
+        const double seconds = clock.seconds();
+        rawStored = storedAfter(home.dbPath(), lastId);
+        deleteAfter(home.dbPath(), lastId);
+        return seconds;
+    };
+    Result result = measure(QStringLiteral("3. 完成 with %1 pending lines vs raw one-transaction insert").arg(lines.size()),
+        context.config.slowPlan, measured, baseline);
+    check(!pageStored.isEmpty() && pageStored == rawStored,
+        QStringLiteral("完成 stored other values than the raw insert: %1 / %2").arg(pageStored, rawStored));
+    check(pageStored.startsWith(QString::number(lines.size()) + QLatin1Char(' ')),
+        QStringLiteral("完成 stored the wrong number of lines: ") + pageStored);
+    result.target = Target::ratio(1.5);
+    result.note = QStringLiteral("filling the list through 添加 took %1 s a run (median, untimed)")
+                      .arg(median(fillTimes), 0, 'f', 2);
+    context.results.push_back(result);
+}
+
+void benchAddLine(BenchContext& context)
+{
+    const SalesData& data = context.data;
+    DataHome home;
+    const QString user = data.users.at(2);
+    const int known = context.config.productsFileNames;
+    const int count = context.config.addLines;
+    const QStringList names = makeProductNames(known + count, data.params.seed ^ 0xadd);
+    const QString productsFile
+        = THi::GetDataDir(QString()) + QLatin1Char('/') + THi::GetMd5(user) + QStringLiteral("-products.txt");
+
+    // Most lines sell a product the list knows, some a new one; the fields are typed key by key.
+    LineMaker maker(data.params.seed ^ 0xadd1, known);
+    Rng newName(data.params.seed ^ 0xadd2);
+    const QChar decimal = localeDecimalSeparator();
+    std::vector<PendingLine> lines;
+    for (int i = 0; i < count; ++i) {
+        const GeneratedLine g = maker.next();
+        const QString product = newName.chance(20) ? names.at(known + i) : names.at(g.product);
+        lines.push_back({ product, QString::number(g.quantity), formatCents(g.received, decimal),
+            formatCents(g.cost, decimal), g.memo < 0 ? QString() : maker.memos().at(g.memo) });
+    }
+
+    std::vector<double> lastRun;
+    QString lastTotals;
+    const auto run = [&] {
+        writeProductNames(productsFile, names.mid(0, known));
+        TfrmMain form;
+        form.PrepareForUser(user);
+        form.show();
+        QCoreApplication::processEvents();
+        auto* name = control<QComboBox>(&form, "ComboBox1");
+        check(name->count() == known, QStringLiteral("the page loaded %1 product names").arg(name->count()));
+        QWidget* fields[] = { name->lineEdit(), control<QLineEdit>(&form, "ComboBox2"),
+            control<QLineEdit>(&form, "ComboBox3"), control<QLineEdit>(&form, "ComboBox4"),
+            control<QLineEdit>(&form, "ComboBox5") };
+        auto* add = control<QPushButton>(&form, "Button1");
+        std::vector<double> perLine;
+        double total = 0;
+        for (const PendingLine& line : lines) {
+            const QString* texts[] = { &line.name, &line.quantity, &line.received, &line.cost, &line.memo };
+            for (int f = 0; f < 5; ++f)
+                typeInto(fields[f], *texts[f]);
+            Stopwatch clock;
+            add->click();
+            QCoreApplication::processEvents();
+            perLine.push_back(clock.seconds());
+            total += perLine.back();
+        }
+        check(control<QTreeWidget>(&form, "ListView1")->topLevelItemCount() == count,
+            QStringLiteral("添加 did not add every line"));
+        const std::optional<QStringList> remembered = readProductNames(productsFile);
+        check(remembered && remembered->value(0) == lines.back().name,
+            QStringLiteral("the products file does not start with the last name added"));
+        lastRun = perLine;
+        lastTotals = control<QLabel>(&form, "Label18")->text();
+        return total / count;
+    };
+    Result result = measure(QStringLiteral("4. 添加, per line (%1 lines, products file of %2 names)").arg(count).arg(known),
+        context.config.slowPlan, run);
+
+    qint64 quantity = 0, received = 0, cost = 0;
+    for (const PendingLine& line : lines) {
+        quantity += line.quantity.toLongLong();
+        received += parseAmountCents(line.received, decimal).value_or(0);
+        cost += parseAmountCents(line.cost, decimal).value_or(0);
+    }
+    check(lastTotals == totalsLine(quantity, received, cost), QStringLiteral("wrong pending totals: ") + lastTotals);
+    std::sort(lastRun.begin(), lastRun.end());
+    result.target = Target::median(0.002);
+    result.note = QStringLiteral("figure = mean per line of a run; last run per line: median %1 ms, 99th %2 ms, max %3 ms")
+                      .arg(lastRun[lastRun.size() / 2] * 1000, 0, 'f', 2)
+                      .arg(lastRun[lastRun.size() * 99 / 100] * 1000, 0, 'f', 2)
+                      .arg(lastRun.back() * 1000, 0, 'f', 2);
+    context.results.push_back(result);
+}

@@ -1,0 +1,69 @@
+#include "db/SqliteRows.h"
+
+#include "app/Error.h"
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QVariant>
+#include <sqlite3.h>
+
+namespace {
+
+sqlite3* handleOf(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!db.isOpen() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw KivaroError(QStringLiteral("数据库连接不可用"));
+    sqlite3* connection = *static_cast<sqlite3* const*>(handle.constData());
+    if (!connection)
+        throw KivaroError(QStringLiteral("数据库连接不可用"));
+    return connection;
+}
+
+[[noreturn]] void fail(sqlite3* connection)
+{
+    throw KivaroError(QString::fromUtf8(sqlite3_errmsg(connection)));
+}
+
+} // namespace
+
+SqliteRows::SqliteRows(const QSqlDatabase& db, const QString& statement, const QStringList& values)
+{
+    sqlite3* connection = handleOf(db);
+    const QByteArray sql = statement.toUtf8();
+    if (sqlite3_prepare_v2(connection, sql.constData(), int(sql.size()), &m_statement, nullptr) != SQLITE_OK)
+        fail(connection);
+    for (int i = 0; i < values.size(); ++i) {
+        const QByteArray text = values.at(i).toUtf8();
+        if (sqlite3_bind_text(m_statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
+            sqlite3_finalize(m_statement);
+            fail(connection);
+        }
+    }
+}
+
+SqliteRows::~SqliteRows()
+{
+    sqlite3_finalize(m_statement);
+}
+
+bool SqliteRows::next()
+{
+    const int result = sqlite3_step(m_statement);
+    if (result == SQLITE_ROW)
+        return true;
+    if (result != SQLITE_DONE)
+        fail(sqlite3_db_handle(m_statement));
+    return false;
+}
+
+qint64 SqliteRows::integer(int column) const
+{
+    return sqlite3_column_int64(m_statement, column);
+}
+
+QByteArrayView SqliteRows::bytes(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+    return QByteArrayView(text, text ? sqlite3_column_bytes(m_statement, column) : 0);
+}

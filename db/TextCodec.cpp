@@ -9,6 +9,13 @@ QByteArray toGb18030(const QString& text)
 {
     thread_local QStringEncoder encoder("GB18030");
     encoder.resetState();
+    // The converter holds back a final high surrogate to wait for its pair and never writes it; a NUL after it
+    // makes it come out as the substitute byte, as it does anywhere else in a text.
+    if (!text.isEmpty() && text.back().isHighSurrogate()) {
+        QByteArray bytes = encoder.encode(text + QChar(0));
+        bytes.chop(1);
+        return bytes;
+    }
     return encoder.encode(text);
 }
 

@@ -81,6 +81,19 @@ private Q_SLOTS:
         QCOMPARE(toGb18030(QStringLiteral("张三牌毛巾")).size(), 10);
     }
 
+    // A character that cannot be converted costs the same bytes wherever it stands, the end of the text included,
+    // so that a text cut to a number of bytes character by character fits them as a whole.
+    void unpairedSurrogateCountsAtTheEndToo()
+    {
+        const QString high(QChar(0xD9D9));
+        const qsizetype inside = toGb18030(high + QLatin1Char('A')).size();
+        QVERIFY(inside > 1);
+        QCOMPARE(toGb18030(QLatin1Char('A') + high).size(), inside);
+        QCOMPARE(toGb18030(high).size(), inside - 1);
+        QCOMPARE(toGb18030(high + high).size(), 2 * (inside - 1));
+        QCOMPARE(toGb18030(QStringLiteral("😀")).size(), 4);
+    }
+
     void trimsCodesUpTo32()
     {
         QCOMPARE(trimmed32(QStringLiteral(" \t\r\nA B\x01 ")), QStringLiteral("A B"));

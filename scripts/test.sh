@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the whole test suite on the offscreen platform.
+# Sets everything up and runs the whole test suite on the offscreen platform, then the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure --timeout 600
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVARO_SANITIZE=ON
+cmake --build build-asan
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure --timeout 900
+
+bash scripts/fuzz.sh 60

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -69,7 +70,16 @@ int addUser(const QStringList& args)
 int start()
 {
     prepareTestApplication();
-    whenDialogShows("frmLogin", [](QWidget* login) { child<QPushButton>(login, "Button2")->click(); });
+    QTimer loginWatch;
+    loginWatch.setInterval(10);
+    QObject::connect(&loginWatch, &QTimer::timeout, [&loginWatch] {
+        QWidget* login = QApplication::activeModalWidget();
+        if (login && login->objectName() == QLatin1String("frmLogin") && login->isVisible()) {
+            loginWatch.stop();
+            child<QPushButton>(login, "Button2")->click();
+        }
+    });
+    loginWatch.start();
     TfrmMain form;
     const TfrmMain::CreateResult result = form.FormCreate();
     for (const QString& text : MessageBox::takeShownTexts())

@@ -1,6 +1,7 @@
 #include "db/SqliteRows.h"
 
 #include "app/Error.h"
+#include "db/DbError.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -22,7 +23,8 @@ sqlite3* handleOf(const QSqlDatabase& db)
 
 [[noreturn]] void fail(sqlite3* connection)
 {
-    throw KivaroError(QString::fromUtf8(sqlite3_errmsg(connection)));
+    throw KivaroError(databaseFailureText(QString::fromUtf8(sqlite3_db_filename(connection, "main")),
+        sqlite3_errcode(connection), QString::fromUtf8(sqlite3_errmsg(connection))));
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSqlDatabase>
@@ -281,6 +282,28 @@ private Q_SLOTS:
         MessageBox::takeShownTexts();
         RawDb raw(home->dbPath());
         QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Records")).toLongLong(), 301);
+    }
+
+    // Another program damages the file while the window is open: "查看" and "完成" say so and change nothing.
+    void databaseDamagedWhileTheWindowIsOpen()
+    {
+        placeDatabase(used);
+        TfrmMain form;
+        form.PrepareForUser(kUser);
+        form.show();
+        addLine(form, QStringLiteral("毛巾"));
+        QVERIFY(writeAll(home->dbPath(), used.left(used.size() / 2)));
+        const QByteArray before = fingerprint(home->dbPath());
+
+        QTest::mouseClick(child<QPushButton>(&form, "Button4"), Qt::LeftButton);
+        QCOMPARE(child<QTreeWidget>(&form, "ListView1")->topLevelItemCount(), 1);
+        child<QRadioButton>(&form, "RadioButton2")->setChecked(true);
+        QTest::mouseClick(child<QPushButton>(&form, "Button7"), Qt::LeftButton);
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 2);
+        for (const QString& text : shown)
+            QVERIFY2(text.contains(QStringLiteral("”已损坏：")), qPrintable(text));
+        QCOMPARE(fingerprint(home->dbPath()), before);
     }
 
     // A copy of a small program in a folder without db.sjk.new: the start fails with a message and creates no file.

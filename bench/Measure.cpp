@@ -76,6 +76,31 @@ Result measure(const QString& name, const RunPlan& plan, const RunFunction& meas
     return result;
 }
 
+Result measurePaired(const QString& name, const RunPlan& plan, const PairedRunFunction& run, const QString& unit)
+{
+    std::fprintf(stderr, "  %s ...", qPrintable(name));
+    std::fflush(stderr);
+    for (int i = 0; i < plan.warmups; ++i)
+        run();
+    std::vector<double> own;
+    std::vector<double> floor;
+    for (int i = 0; i < plan.runs; ++i) {
+        const auto [measured, baseline] = run();
+        own.push_back(measured);
+        floor.push_back(baseline);
+        std::fprintf(stderr, " %.2f/%.2f", inUnit(unit, measured), inUnit(unit, baseline));
+        std::fflush(stderr);
+    }
+    std::fprintf(stderr, "\n");
+    Result result;
+    result.name = name;
+    result.unit = unit;
+    result.runs = plan.runs;
+    result.measured = Stats::of(own);
+    result.baseline = Stats::of(floor);
+    return result;
+}
+
 namespace {
 
 QString figure(const Result& result, double value)

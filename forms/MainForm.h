@@ -101,6 +101,7 @@ private:
     bool ComboBox4KeyPress(QKeyEvent* key);
     bool ComboBox5KeyPress(QKeyEvent* key);
     void UpdatePendingTotals();
+    void countPendingRow(const QTreeWidgetItem* row, QChar decimal);
     void LoadProductNames();
     void RememberProductName();
     void setProductNames(const QStringList& names);
@@ -124,9 +125,15 @@ private:
     QTreeWidget* ListView1 = nullptr;
     // The pending totals line.
     QLabel* Label18 = nullptr;
+    // The sums of the quantity, received and cost texts of the pending list, as Label18 shows them.
+    qint64 FPendingQuantity = 0;
+    qint64 FPendingReceived = 0;
+    qint64 FPendingCost = 0;
     // False while the products file exists but could not be read: its names are not in the list, so the list must
     // not replace it.
     bool FProductNamesRead = true;
+    // The entries of ComboBox1's list, in their order.
+    QStringList FProductNames;
 
     // ---- Review page (MainFormReview.cpp) ----
     void setupReviewPage();

@@ -305,7 +305,9 @@ void TfrmMain::Button1Click()
         row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     ListView1->addTopLevelItem(row);
     ListView1Change();
-    UpdatePendingTotals();
+    // Only the new row is added to the sums: summing the whole list again on every sale grows with the list.
+    countPendingRow(row, decimal);
+    Label18->setText(totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
     RememberProductName();
     clearEntryFields();
     ComboBox1Change();
@@ -323,16 +325,19 @@ void TfrmMain::clearEntryFields()
 void TfrmMain::UpdatePendingTotals()
 {
     const QChar decimal = localeDecimalSeparator();
-    qint64 quantity = 0;
-    qint64 received = 0;
-    qint64 cost = 0;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = ListView1->topLevelItem(i);
-        quantity += parseQuantity(row->text(ColQuantity)).value_or(0);
-        received += parseAmountCents(row->text(ColReceived), decimal).value_or(0);
-        cost += parseAmountCents(row->text(ColCost), decimal).value_or(0);
-    }
-    Label18->setText(totalsLine(quantity, received, cost));
+    FPendingQuantity = 0;
+    FPendingReceived = 0;
+    FPendingCost = 0;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        countPendingRow(ListView1->topLevelItem(i), decimal);
+    Label18->setText(totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
+}
+
+void TfrmMain::countPendingRow(const QTreeWidgetItem* row, QChar decimal)
+{
+    FPendingQuantity += parseQuantity(row->text(ColQuantity)).value_or(0);
+    FPendingReceived += parseAmountCents(row->text(ColReceived), decimal).value_or(0);
+    FPendingCost += parseAmountCents(row->text(ColCost), decimal).value_or(0);
 }
 
 void TfrmMain::Button5Click()
@@ -434,16 +439,23 @@ void TfrmMain::LoadProductNames()
 
 void TfrmMain::RememberProductName()
 {
-    QStringList names;
-    for (int i = 0; i < ComboBox1->count(); ++i)
-        names.append(ComboBox1->itemText(i));
-    if (!putNameFirst(names, ComboBox1->currentText()))
+    const QString typed = ComboBox1->currentText();
+    const qsizetype from = indexOfName(FProductNames, typed);
+    if (!putNameFirst(FProductNames, typed))
         return;
-    setProductNames(names);
+    {
+        // One entry moves: rebuilding a list of thousands of names on every sale would cost more than the sale.
+        const QSignalBlocker blocker(ComboBox1);
+        if (from >= 0)
+            ComboBox1->removeItem(int(from));
+        ComboBox1->insertItem(0, FProductNames.first());
+        ComboBox1->setCurrentIndex(-1);
+        ComboBox1->setEditText(typed);
+    }
     if (!FProductNamesRead)
         return;
     try {
-        writeProductNames(ProductsFile, names);
+        writeProductNames(ProductsFile, FProductNames);
     } catch (const KivaroError&) {
         // The sale is in the list; a name list that cannot be saved is not worth interrupting the user.
     }
@@ -454,6 +466,7 @@ void TfrmMain::setProductNames(const QStringList& names)
 {
     const QSignalBlocker blocker(ComboBox1);
     const QString shown = ComboBox1->currentText();
+    FProductNames = names;
     ComboBox1->clear();
     ComboBox1->addItems(names);
     ComboBox1->setCurrentIndex(-1);

@@ -176,6 +176,39 @@ private Q_SLOTS:
         QCOMPARE(name()->count(), 3);
     }
 
+    // Each sale moves one entry of the drop-down list; the list and the file stay alike, entry for entry.
+    void addingMovesOneNameInListAndFile()
+    {
+        QDir().mkpath(home->dataDir());
+        writeProductNames(productsFile(), { "A", "B", "C", "D" });
+        openWindow();
+        const auto entries = [this] {
+            QStringList texts;
+            for (int i = 0; i < name()->count(); ++i)
+                texts.append(name()->itemText(i));
+            return texts;
+        };
+        enterLine(QStringLiteral(" C "), "1", "1", "1");
+        QCOMPARE(entries(), (QStringList { "C", "A", "B", "D" }));
+        enterLine(QStringLiteral("新品"), "1", "1", "1");
+        QCOMPARE(entries(), (QStringList { "新品", "C", "A", "B", "D" }));
+        enterLine(QStringLiteral("D"), "1", "1", "1");
+        enterLine(QStringLiteral("D"), "1", "1", "1");
+        QCOMPARE(entries(), (QStringList { "D", "新品", "C", "A", "B" }));
+        QCOMPARE(readProductNames(productsFile()), entries());
+        QCOMPARE(name()->currentIndex(), -1);
+        QCOMPARE(name()->currentText(), QString());
+        QCOMPARE(totals(), QStringLiteral("数量：4  实收：4.00  成本：4.00  利润：0.00"));
+
+        name()->setCurrentIndex(2);
+        QCOMPARE(name()->currentText(), QStringLiteral("C"));
+        enterLine(QString(), "2", "3", "1");
+        QCOMPARE(row(4).at(1), QStringLiteral("C"));
+        QCOMPARE(entries(), (QStringList { "C", "D", "新品", "A", "B" }));
+        QCOMPARE(readProductNames(productsFile()), entries());
+        QCOMPARE(totals(), QStringLiteral("数量：6  实收：7.00  成本：5.00  利润：2.00"));
+    }
+
     void badInputIsRefusedAndKept_data()
     {
         QTest::addColumn<QString>("quantity");

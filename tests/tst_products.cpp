@@ -67,6 +67,30 @@ private Q_SLOTS:
         QCOMPARE(names, QStringList { "A" });
     }
 
+    void findsTheFirstEntryThatMatchesTrimmed()
+    {
+        const QStringList names { QStringLiteral("B"), QStringLiteral(" A "), QStringLiteral("A"), QString() };
+        QCOMPARE(indexOfName(names, QStringLiteral("A")), 1);
+        QCOMPARE(indexOfName(names, QStringLiteral("\tA ")), 1);
+        QCOMPARE(indexOfName(names, QStringLiteral("a")), -1);
+        QCOMPARE(indexOfName(names, QStringLiteral("B")), 0);
+        QCOMPARE(indexOfName({}, QStringLiteral("B")), -1);
+    }
+
+    // The names are converted together; the bytes must be those of each name converted on its own.
+    void encodesEveryNameAsItsOwnText()
+    {
+        const QStringList names { QStringLiteral("张三牌毛巾"), QStringLiteral("Towel 500ml"), QString(),
+            QStringLiteral("笑脸😀"), QStringLiteral("half") + QChar(0xD83D), QChar(0xDE00) + QStringLiteral("rest"),
+            QStringLiteral("€ ß"), QStringLiteral("末尾") };
+        QByteArray expected;
+        for (const QString& name : names)
+            expected += toGb18030(name) + "\r\n";
+        QCOMPARE(encodeProductNames(names), expected);
+        QCOMPARE(decodeProductNames(encodeProductNames(names.mid(0, 4))), names.mid(0, 4));
+        QCOMPARE(encodeProductNames({}), QByteArray());
+    }
+
     void writesGb18030WithCrLfOwnerOnly()
     {
         writeProductNames(path(), { QStringLiteral("张三牌毛巾"), QString(), QStringLiteral("Towel") });

@@ -80,6 +80,8 @@ private Q_SLOTS:
                 QCOMPARE(ids->first().toLongLong(), qint64(kLinesEach));
             }
         }
+        qInfo("%d rounds of two saves of %d lines at once: all %d lines stored once, each save in one piece", kRounds,
+            kLinesEach, 2 * kLinesEach * kRounds);
     }
 
     void twoNewAccountsWithOneNameMakeOne()
@@ -106,6 +108,7 @@ private Q_SLOTS:
             QCOMPARE(db.CheckUser(name, QStringLiteral("first-pw")), aAdded);
             QCOMPARE(db.CheckUser(name, QStringLiteral("second-pw")), bAdded);
         }
+        qInfo("%d races for one new name: each made exactly one account", kNameRaces);
     }
 };
 

@@ -4,6 +4,8 @@
 #include "db/TextCodec.h"
 #include "fuzz/FuzzCheck.h"
 
+#include <cstring>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
@@ -14,6 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray written = encodeProductNames(names);
     FUZZ_CHECK(decodeProductNames(written) == names, "written names read back");
     FUZZ_CHECK(encodeProductNames(decodeProductNames(written)) == written, "second write is the same");
+
+    // Names as the page holds them, any UTF-16 at all: written together they are the bytes of each written alone.
+    QString typedText(qsizetype(size / 2), Qt::Uninitialized);
+    std::memcpy(typedText.data(), data, size_t(typedText.size()) * 2);
+    const QStringList typedNames = typedText.split(QLatin1Char('\n'));
+    QByteArray oneByOne;
+    for (const QString& name : typedNames)
+        oneByOne += toGb18030(name) + "\r\n";
+    FUZZ_CHECK(encodeProductNames(typedNames) == oneByOne, "names converted together as each alone");
 
     // Moving a name to the top keeps every other entry.
     QStringList moved = names;

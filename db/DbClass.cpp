@@ -4,7 +4,7 @@
 #include "app/HiClass.h"
 #include "db/DbError.h"
 #include "db/Numbers.h"
-#include "db/SqliteRows.h"
+#include "db/SqliteStatement.h"
 #include "db/TextCodec.h"
 
 #include <QAtomicInt>
@@ -284,34 +284,51 @@ void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
 {
     struct Values
     {
-        QString day;
+        QByteArray day;
         qint32 quantity;
         qint64 received, cost;
     };
-    // Every line is checked before the first one is written.
+    // Every line is checked before the first one is written. The lines of one save mostly share their day.
     QList<Values> values;
     values.reserve(lines.size());
-    for (const TSalesLine& line : lines)
-        values.append({ dayForStorage(line.day), quantityValue(line.quantity), centsValue(line.received),
-            centsValue(line.cost) });
+    QString lastDay;
+    QByteArray lastStored;
+    for (const TSalesLine& line : lines) {
+        if (values.isEmpty() || line.day != lastDay) {
+            lastDay = line.day;
+            lastStored = dayForStorage(line.day).toLatin1();
+        }
+        values.append({ lastStored, quantityValue(line.quantity), centsValue(line.received), centsValue(line.cost) });
+    }
 
-    const QString user = EncodeText(userName);
+    // A save holds many lines of the same products and memos; each text is encoded once.
+    QHash<QString, QByteArray> storedTexts;
+    const auto stored = [&storedTexts](const QString& text) -> const QByteArray& {
+        auto it = storedTexts.constFind(text);
+        if (it == storedTexts.cend())
+            it = storedTexts.insert(text, encodeTextBytes(text));
+        return *it;
+    };
+
+    const QByteArray user = encodeTextBytes(userName);
     Session session(*this);
     session.begin();
-    QSqlQuery insert = session.prepare(QStringLiteral(
-        "INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        insert.bindValue(0, user);
-        insert.bindValue(1, values[i].day);
-        insert.bindValue(2, EncodeText(lines[i].productName));
-        insert.bindValue(3, values[i].quantity);
-        insert.bindValue(4, values[i].received);
-        insert.bindValue(5, values[i].cost);
-        insert.bindValue(6, EncodeText(lines[i].memo));
-        session.exec(insert);
+    {
+        SqliteStatement insert(QSqlDatabase::database(FConnectionName, false),
+            QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
+                           "RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        // A value stays bound from one line to the next; every bound text lives until the insert has run.
+        insert.bind(1, user);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            insert.bind(2, values[i].day);
+            insert.bind(3, stored(lines[i].productName));
+            insert.bind(4, qint64(values[i].quantity));
+            insert.bind(5, values[i].received);
+            insert.bind(6, values[i].cost);
+            insert.bind(7, stored(lines[i].memo));
+            insert.run();
+        }
     }
-    insert.finish();
     session.commit();
 }
 
@@ -382,7 +399,7 @@ private:
 };
 
 // Appends the quantity sum and the three money sums, which end every grouped row.
-void appendSums(QStringList& list, const SqliteRows& rows, int first)
+void appendSums(QStringList& list, const SqliteStatement& rows, int first)
 {
     list.append(QString::number(rows.integer(first)));
     for (int column = first + 1; column < first + 4; ++column)
@@ -420,7 +437,7 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
     const QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
     const QStringList statements = ReportStatements();
 
-    for (SqliteRows rows(db, statements.at(0), range); rows.next();) {
+    for (SqliteStatement rows(db, statements.at(0), range); rows.next();) {
         detail.append(QString::number(rows.integer(0)));
         detail.append(dayText(rows.bytes(1)));
         detail.append(decodeName(rows.bytes(2)));
@@ -429,16 +446,16 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
         detail.append(formatCents(rows.integer(5)));
         detail.append(decodeStoredBytes(rows.bytes(6)));
     }
-    for (SqliteRows rows(db, statements.at(1), range); rows.next();) {
+    for (SqliteStatement rows(db, statements.at(1), range); rows.next();) {
         dailyTotals.append(dayText(rows.bytes(0)));
         appendSums(dailyTotals, rows, 1);
     }
-    for (SqliteRows rows(db, statements.at(2), range); rows.next();) {
+    for (SqliteStatement rows(db, statements.at(2), range); rows.next();) {
         dailyProducts.append(dayText(rows.bytes(0)));
         dailyProducts.append(decodeName(rows.bytes(1)));
         appendSums(dailyProducts, rows, 2);
     }
-    for (SqliteRows rows(db, statements.at(3), range); rows.next();) {
+    for (SqliteStatement rows(db, statements.at(3), range); rows.next();) {
         ranking.append(decodeName(rows.bytes(0)));
         appendSums(ranking, rows, 1);
     }

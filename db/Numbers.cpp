@@ -1,6 +1,7 @@
 #include "db/Numbers.h"
 
 #include <QLocale>
+#include <QVarLengthArray>
 
 namespace {
 
@@ -66,8 +67,9 @@ std::optional<qint64> parseAmountCents(const QString& text, QChar decimalSeparat
     if (pos < text.size() && (text.at(pos) == QLatin1Char('+') || text.at(pos) == QLatin1Char('-')))
         negative = text.at(pos++) == QLatin1Char('-');
 
-    // The significant digits without leading zeros, and how many of the digits stood after the separator.
-    QByteArray digits;
+    // The significant digits without leading zeros, and how many of the digits stood after the separator. Kept on the
+    // stack for any amount a person types: totals parse every row of a list.
+    QVarLengthArray<char, 32> digits;
     qint64 fractionDigits = 0;
     bool anyDigit = false;
     bool seenSeparator = false;
@@ -76,7 +78,7 @@ std::optional<qint64> parseAmountCents(const QString& text, QChar decimalSeparat
         if (isDigit(c)) {
             anyDigit = true;
             if (!digits.isEmpty() || c != QLatin1Char('0'))
-                digits += char(c.unicode());
+                digits.append(char(c.unicode()));
             if (seenSeparator)
                 ++fractionDigits;
         } else if (c == decimalSeparator && !seenSeparator) {

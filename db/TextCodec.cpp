@@ -26,18 +26,29 @@ QString fromGb18030(const QByteArray& bytes)
     return decoder.decode(bytes);
 }
 
-QString EncodeText(const QString& text)
+QByteArray encodeTextBytes(const QString& text)
 {
+    if (text.isEmpty())
+        return QByteArray("");
     const QByteArray base64 = toGb18030(text).toBase64();
+    if (base64.size() <= 76)
+        return base64.size() == 76 ? base64 + "\r\n" : base64;
     QByteArray out;
     out.reserve(base64.size() + base64.size() / 76 * 2);
     for (qsizetype pos = 0; pos < base64.size(); pos += 76) {
-        const QByteArray line = base64.mid(pos, 76);
+        const QByteArrayView line = QByteArrayView(base64).sliced(pos, std::min<qsizetype>(76, base64.size() - pos));
         out += line;
         if (line.size() == 76)
             out += "\r\n";
     }
-    return QString::fromLatin1(out);
+    return out;
+}
+
+QString EncodeText(const QString& text)
+{
+    // Never a null text: the database would store it as NULL, which its columns refuse.
+    const QByteArray bytes = encodeTextBytes(text);
+    return bytes.isEmpty() ? QStringLiteral("") : QString::fromLatin1(bytes);
 }
 
 namespace {

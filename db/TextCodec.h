@@ -10,6 +10,8 @@ QString fromGb18030(const QByteArray& bytes);
 
 // Base64 of the text's GB18030 bytes, with CR LF after every 76 output characters.
 QString EncodeText(const QString& text);
+// EncodeText as the bytes that are stored.
+QByteArray encodeTextBytes(const QString& text);
 // Inverse of EncodeText; characters outside the Base64 alphabet are skipped, a trailing partial group is dropped.
 QString DecodeText(const QString& encoded);
 // DecodeText of a stored form given as its bytes.

@@ -95,13 +95,21 @@ QList<TSalesLine> pendingLines(const QTreeWidget* list)
     const QChar decimal = localeDecimalSeparator();
     const QChar dateSeparator = localeDateSeparator();
     // The store reads amounts with a full stop; a listed amount holds nothing else but digits and a sign.
-    const auto storedAmount = [decimal](QString listed) { return listed.replace(decimal, QLatin1Char('.')); };
+    const auto storedAmount = [decimal](QString listed) {
+        return decimal == QLatin1Char('.') ? listed : listed.replace(decimal, QLatin1Char('.'));
+    };
     QList<TSalesLine> lines;
+    lines.reserve(list->topLevelItemCount());
+    // The lines of one list mostly share their day; each day's text is made once.
+    QString listedDay, storedDay;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = list->topLevelItem(i);
-        lines.append(
-            { row->text(ColDate).replace(QLatin1Char('-'), dateSeparator), row->text(ColName), row->text(ColQuantity),
-                storedAmount(row->text(ColReceived)), storedAmount(row->text(ColCost)), row->text(ColMemo) });
+        if (const QString day = row->text(ColDate); i == 0 || day != listedDay) {
+            listedDay = day;
+            storedDay = QString(day).replace(QLatin1Char('-'), dateSeparator);
+        }
+        lines.append({ storedDay, row->text(ColName), row->text(ColQuantity), storedAmount(row->text(ColReceived)),
+            storedAmount(row->text(ColCost)), row->text(ColMemo) });
     }
     return lines;
 }

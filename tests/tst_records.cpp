@@ -103,6 +103,59 @@ private Q_SLOTS:
         QCOMPARE(q.detail.at(16), QStringLiteral("P2"));
     }
 
+    // Days, names and memos repeat within a save; each line keeps its own.
+    void savedLinesKeepTheirOwnTexts()
+    {
+        const QStringList days { "2009/01/01", "2009/01/01", "2009/01/02", "2009/01/01", "2009-01-02" };
+        const QStringList names { "毛巾", "牙刷", "毛巾", "退货", "毛巾" };
+        const QStringList memos { "退货", QString(), "毛巾", "退货", QString() };
+        QList<TSalesLine> lines;
+        for (int i = 0; i < days.size(); ++i)
+            lines.append({ days.at(i), names.at(i), QString::number(i + 1), QStringLiteral("%1.25").arg(i),
+                QStringLiteral("0.5"), memos.at(i) });
+        db->AddRecords(user, lines);
+        const Query q = query();
+        QCOMPARE(q.detail.size(), 35);
+        for (int i = 0; i < days.size(); ++i) {
+            const QStringList row = q.detail.mid(i * 7, 7);
+            // The detail list runs by day, then in saving order.
+            const int saved = QList<int> { 0, 1, 3, 2, 4 }.at(i);
+            QCOMPARE(row.at(1), QString(days.at(saved)).replace(QLatin1Char('/'), QLatin1Char('-')));
+            QCOMPARE(row.at(2), names.at(saved));
+            QCOMPARE(row.at(3), QString::number(saved + 1));
+            QCOMPARE(row.at(4), QStringLiteral("%1.25").arg(saved));
+            QCOMPARE(row.at(6), memos.at(saved));
+        }
+    }
+
+    // A line the engine refuses in the middle of a save leaves none of the lines stored.
+    void anEngineFailureMidwayStoresNothing()
+    {
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            raw.setDatabaseName(home->dbPath());
+            QVERIFY(raw.open());
+            QSqlQuery trigger(raw);
+            QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.RecQuantity = 99 "
+                                                "BEGIN SELECT RAISE(ABORT, 'refused by test'); END")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        QList<TSalesLine> lines;
+        for (const char* quantity : { "1", "2", "99", "4" })
+            lines.append({ QStringLiteral("2009/01/01"), QStringLiteral("P"), QString::fromLatin1(quantity),
+                QStringLiteral("1.00"), QStringLiteral("0.50"), QString() });
+        try {
+            db->AddRecords(user, lines);
+            QFAIL("the refused line did not raise");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("refused by test")), qPrintable(error.text()));
+        }
+        QCOMPARE(rowCount(), 0);
+        lines.removeAt(2);
+        db->AddRecords(user, lines);
+        QCOMPARE(rowCount(), 3);
+    }
+
     void updateMovesTheLineAndDeleteOfMissingIdIsQuiet()
     {
         add(QStringLiteral("2009/01/01"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("1.00"),

@@ -24,6 +24,18 @@ private Q_SLOTS:
         QCOMPARE(EncodeText(QStringLiteral("a")), QStringLiteral("YQ=="));
     }
 
+    // An empty text is stored as an empty text, never as NULL, which the tables refuse.
+    void emptyTextEncodesToAnEmptyText()
+    {
+        QVERIFY(!EncodeText(QString()).isNull());
+        QVERIFY(EncodeText(QString()).isEmpty());
+        QVERIFY(!encodeTextBytes(QString()).isNull());
+        QCOMPARE(encodeTextBytes(QStringLiteral("张三")), EncodeText(QStringLiteral("张三")).toLatin1());
+        const QString long76 = QString(57, QLatin1Char('a'));
+        QCOMPARE(encodeTextBytes(long76), EncodeText(long76).toLatin1());
+        QVERIFY(encodeTextBytes(long76).endsWith("\r\n"));
+    }
+
     void encodesGb18030Bytes()
     {
         QCOMPARE(toGb18030(QStringLiteral("张三牌毛巾")).size(), 10);

@@ -1,4 +1,4 @@
-#include "db/SqliteRows.h"
+#include "db/SqliteStatement.h"
 
 #include "app/Error.h"
 #include "db/DbError.h"
@@ -29,7 +29,7 @@ sqlite3* handleOf(const QSqlDatabase& db)
 
 } // namespace
 
-SqliteRows::SqliteRows(const QSqlDatabase& db, const QString& statement, const QStringList& values)
+SqliteStatement::SqliteStatement(const QSqlDatabase& db, const QString& statement, const QStringList& values)
 {
     sqlite3* connection = handleOf(db);
     const QByteArray sql = statement.toUtf8();
@@ -44,12 +44,34 @@ SqliteRows::SqliteRows(const QSqlDatabase& db, const QString& statement, const Q
     }
 }
 
-SqliteRows::~SqliteRows()
+void SqliteStatement::bind(int index, QByteArrayView text)
+{
+    // A null pointer would bind NULL; an empty text stays a text.
+    const char* data = text.data() ? text.data() : "";
+    if (sqlite3_bind_text(m_statement, index, data, int(text.size()), SQLITE_STATIC) != SQLITE_OK)
+        fail(sqlite3_db_handle(m_statement));
+}
+
+void SqliteStatement::bind(int index, qint64 value)
+{
+    if (sqlite3_bind_int64(m_statement, index, value) != SQLITE_OK)
+        fail(sqlite3_db_handle(m_statement));
+}
+
+void SqliteStatement::run()
+{
+    const int result = sqlite3_step(m_statement);
+    if (result != SQLITE_DONE && result != SQLITE_ROW)
+        fail(sqlite3_db_handle(m_statement));
+    sqlite3_reset(m_statement);
+}
+
+SqliteStatement::~SqliteStatement()
 {
     sqlite3_finalize(m_statement);
 }
 
-bool SqliteRows::next()
+bool SqliteStatement::next()
 {
     const int result = sqlite3_step(m_statement);
     if (result == SQLITE_ROW)
@@ -59,12 +81,12 @@ bool SqliteRows::next()
     return false;
 }
 
-qint64 SqliteRows::integer(int column) const
+qint64 SqliteStatement::integer(int column) const
 {
     return sqlite3_column_int64(m_statement, column);
 }
 
-QByteArrayView SqliteRows::bytes(int column) const
+QByteArrayView SqliteStatement::bytes(int column) const
 {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
     return QByteArrayView(text, text ? sqlite3_column_bytes(m_statement, column) : 0);

@@ -149,7 +149,9 @@ int runBenchmarks(const Options& options)
         if (!r.note.isEmpty())
             notes += QStringLiteral("- %1: %2\n").arg(r.name.section(QLatin1Char(' '), 0, 0), r.note);
     }
-    const QString report = header + resultTable(context.results) + QLatin1Char('\n') + notes;
+    if (context.config.quick)
+        notes += QStringLiteral("\nQuick mode: the data is too small for the targets, which are not judged.\n");
+    const QString report = header + resultTable(context.results, !context.config.quick) + QLatin1Char('\n') + notes;
     std::printf("\n%s", report.toUtf8().constData());
     if (!options.markdown.isEmpty()) {
         QSaveFile file(options.markdown);

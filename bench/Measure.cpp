@@ -124,7 +124,7 @@ QString targetText(const Result& result)
 
 } // namespace
 
-QString resultTable(const std::vector<Result>& results)
+QString resultTable(const std::vector<Result>& results, bool judge)
 {
     QStringList lines;
     lines << QStringLiteral("| measurement | runs | min | median | max | baseline median | ratio | target | met |");
@@ -136,7 +136,7 @@ QString resultTable(const std::vector<Result>& results)
                          figure(r, r.measured.median) + unit, figure(r, r.measured.max) + unit,
                          r.baseline ? figure(r, r.baseline->median) + unit : QStringLiteral("—"),
                          r.baseline ? QString::number(r.ratio(), 'f', 2) : QStringLiteral("—"), targetText(r),
-                         r.judged() ? (r.met() ? QStringLiteral("yes") : QStringLiteral("**no**")) : QStringLiteral("—"));
+                         judge && r.judged() ? (r.met() ? QStringLiteral("yes") : QStringLiteral("**no**")) : QStringLiteral("—"));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

@@ -90,5 +90,5 @@ private:
     QElapsedTimer m_timer;
 };
 
-// The table of all results, in Markdown.
-QString resultTable(const std::vector<Result>& results);
+// The table of all results, in Markdown; without judging, the last column stays empty.
+QString resultTable(const std::vector<Result>& results, bool judge = true);

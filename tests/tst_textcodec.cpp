@@ -77,6 +77,24 @@ private Q_SLOTS:
         QCOMPARE(decodeStoredBytes(QByteArrayView()), QString());
     }
 
+    // Texts without surrogates are converted by a table taken from the converter; every character must come out as
+    // the converter gives it, alone and among others.
+    void everyCharacterConvertsAsTheConverterDoes()
+    {
+        QString all;
+        for (char32_t c = 0; c <= 0xFFFF; ++c) {
+            if (!QChar::isSurrogate(c))
+                all.append(QChar(char16_t(c)));
+        }
+        QCOMPARE(toGb18030(all), QByteArray(QStringEncoder("GB18030").encode(all)));
+        for (qsizetype at = 0; at < all.size(); at += 997) {
+            const QString one = all.mid(at, 1);
+            QCOMPARE(toGb18030(one), QByteArray(QStringEncoder("GB18030").encode(one)));
+        }
+        QCOMPARE(toGb18030(QStringLiteral("张€\u0080\uFFFF")), QByteArray("\xD5\xC5\xA2\xE3\x81\x30\x81\x30\x84\x31\xA4\x39"));
+        QCOMPARE(toGb18030(QStringLiteral("a😀b")), QByteArray(QStringEncoder("GB18030").encode(QStringLiteral("a😀b"))));
+    }
+
     // The converters are kept from one call to the next; what one call leaves unfinished must not reach the next.
     void conversionsDoNotCarryOver()
     {

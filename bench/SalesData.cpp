@@ -193,6 +193,12 @@ void generate(const SalesData& data, const QString& cacheDir)
     QFile::remove(partial);
     check(QFile::copy(home.dbPath(), partial) && QFile::rename(partial, data.file),
         QStringLiteral("cannot store the generated data in ") + data.file);
+    // Files of the same size made by another generator or for another schema are of no further use.
+    const QDir cache(cacheDir);
+    for (const QString& stale : cache.entryList({ QStringLiteral("sales-%1-*.sjk").arg(data.params.rows) }, QDir::Files)) {
+        if (cache.filePath(stale) != data.file)
+            QFile::remove(cache.filePath(stale));
+    }
     std::fprintf(stderr, "generated in %.1f s\n", clock.seconds());
 }
 

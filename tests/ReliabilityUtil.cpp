@@ -40,11 +40,11 @@ ChildProcess::~ChildProcess()
     }
 }
 
-bool ChildProcess::waitReady()
+bool ChildProcess::waitForLine(const QByteArray& line)
 {
     if (!m_process.waitForStarted(kChildTimeoutMs))
         return false;
-    while (!m_stdout.contains("ready\n")) {
+    while (!m_stdout.contains(QByteArray(line + '\n'))) {
         if (!m_process.waitForReadyRead(kChildTimeoutMs))
             return false;
         m_stdout += m_process.readAllStandardOutput();

@@ -19,7 +19,9 @@ public:
     ~ChildProcess();
 
     // Waits (bounded) until the child has printed "ready", that is, is about to write.
-    bool waitReady();
+    bool waitReady() { return waitForLine("ready"); }
+    // Waits (bounded) until the child has printed the line.
+    bool waitForLine(const QByteArray& line);
     // Lets a child started with "wait" go on.
     void release();
     // Waits (bounded) for the end; true when it ended by itself with exit code 0.

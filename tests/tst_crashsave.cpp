@@ -43,7 +43,7 @@ private:
             raw.value(QStringLiteral("SELECT TOTAL(RecMoney) FROM Records WHERE UserName=?"), key).toLongLong() };
     }
 
-    // Runs a full save of kLines lines and returns how long it took from "ready" to its end, in nanoseconds.
+    // Runs a full save of kLines lines and returns how long it took from "ready" to "saved", in nanoseconds.
     static qint64 timedSave(const QString& user)
     {
         ChildProcess child({ QStringLiteral("save"), user, QString::number(kLines), user });
@@ -51,9 +51,10 @@ private:
             return -1;
         QElapsedTimer timer;
         timer.start();
-        if (!child.finishedCleanly())
+        if (!child.waitForLine("saved"))
             return -1;
-        return timer.nsecsElapsed();
+        const qint64 elapsed = timer.nsecsElapsed();
+        return child.finishedCleanly() ? elapsed : -1;
     }
 
 private Q_SLOTS:

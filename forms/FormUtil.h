@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QHeaderView>
 #include <QString>
+#include <QTreeView>
 
 // Small builders shared by the windows: every control gets its form name as objectName.
 
@@ -62,4 +64,23 @@ inline void selectFirstQuietly(QComboBox* box)
     const QSignalBlocker blocker(box);
     if (box->count() > 0)
         box->setCurrentIndex(0);
+}
+
+// Every list of the program: whole rows, one selected at most, no editing in place, no sorting, fixed columns.
+inline void setReportStyle(QTreeView* view)
+{
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSortingEnabled(false);
+    view->setFocusPolicy(Qt::ClickFocus);
+    QHeaderView* header = view->header();
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(0);
 }

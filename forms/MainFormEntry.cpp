@@ -167,19 +167,7 @@ void TfrmMain::setupPendingList()
     ListView1->setColumnCount(ColumnCount);
     ListView1->setHeaderLabels({ QString(), QStringLiteral("日期"), QStringLiteral("品名"), QStringLiteral("数量"),
         QStringLiteral("实收"), QStringLiteral("成本"), QStringLiteral("备注") });
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setSortingEnabled(false);
-    ListView1->setFocusPolicy(Qt::ClickFocus);
-    QHeaderView* header = ListView1->header();
-    header->setSectionsClickable(false);
-    header->setSectionsMovable(false);
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(0);
+    setReportStyle(ListView1);
     const int widths[ColumnCount] = { 0, 76, 272, 40, 64, 64, 136 };
     for (int column = 0; column < ColumnCount; ++column)
         ListView1->setColumnWidth(column, widths[column]);

@@ -118,20 +118,8 @@ QTreeView* TfrmMain::setupView(QWidget* panel, const char* name, QList<ReportLis
     columns.prepend({ QString(), 0, kLeft });
     auto* model = new ReportListModel(columns, view);
     view->setModel(model);
-    view->setRootIsDecorated(false);
-    view->setItemsExpandable(false);
-    view->setUniformRowHeights(true);
-    view->setAllColumnsShowFocus(true);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSortingEnabled(false);
-    view->setFocusPolicy(Qt::ClickFocus);
+    setReportStyle(view);
     QHeaderView* header = view->header();
-    header->setSectionsClickable(false);
-    header->setSectionsMovable(false);
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(0);
     for (int column = 0; column < columns.size(); ++column)
         header->resizeSection(column, columns.at(column).width);
     return view;

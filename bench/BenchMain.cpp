@@ -125,11 +125,11 @@ int runBenchmarks(const Options& options)
     context.data = SalesData::prepare(context.config.data, context.config.cacheDir);
     std::fprintf(stderr, "data: %s\n", qPrintable(context.data.file));
 
-    const std::vector<std::pair<QString, std::function<void(BenchContext&)>>> cases {
-        { QStringLiteral("1"), benchQueryReport }, { QStringLiteral("2"), benchReviewPage },
-        { QStringLiteral("3"), benchSavePending }, { QStringLiteral("4"), benchAddLine },
-        { QStringLiteral("5"), benchReport }, { QStringLiteral("6"), benchStartup },
-        { QStringLiteral("7"), benchPeakMemory } };
+    const std::vector<std::pair<QString, std::function<void(BenchContext&)>>> cases { { QStringLiteral("1"),
+                                                                                          benchQueryReport },
+        { QStringLiteral("2"), benchReviewPage }, { QStringLiteral("3"), benchSavePending },
+        { QStringLiteral("4"), benchAddLine }, { QStringLiteral("5"), benchReport },
+        { QStringLiteral("6"), benchStartup }, { QStringLiteral("7"), benchPeakMemory } };
     for (const auto& [key, run] : cases) {
         if (options.only.isEmpty() || options.only.contains(key))
             run(context);

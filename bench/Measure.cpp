@@ -136,7 +136,8 @@ QString resultTable(const std::vector<Result>& results, bool judge)
                          figure(r, r.measured.median) + unit, figure(r, r.measured.max) + unit,
                          r.baseline ? figure(r, r.baseline->median) + unit : QStringLiteral("—"),
                          r.baseline ? QString::number(r.ratio(), 'f', 2) : QStringLiteral("—"), targetText(r),
-                         judge && r.judged() ? (r.met() ? QStringLiteral("yes") : QStringLiteral("**no**")) : QStringLiteral("—"));
+                         judge && r.judged() ? (r.met() ? QStringLiteral("yes") : QStringLiteral("**no**"))
+                                             : QStringLiteral("—"));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

@@ -68,14 +68,14 @@ using RunFunction = std::function<double()>;
 
 // Warm-up runs, then the runs of the plan. With a baseline each run times both, one after the other, alternating
 // which goes first, so that whatever the machine does meanwhile falls on both alike.
-Result measure(const QString& name, const RunPlan& plan, const RunFunction& measured,
-    const RunFunction& baseline = {}, const QString& unit = QStringLiteral("ms"));
+Result measure(const QString& name, const RunPlan& plan, const RunFunction& measured, const RunFunction& baseline = {},
+    const QString& unit = QStringLiteral("ms"));
 
 // For measurements whose baseline is interleaved inside each run, step by step: one call times both and returns the
 // measured figure and the baseline's.
 using PairedRunFunction = std::function<std::pair<double, double>()>;
-Result measurePaired(const QString& name, const RunPlan& plan, const PairedRunFunction& run,
-    const QString& unit = QStringLiteral("ms"));
+Result measurePaired(
+    const QString& name, const RunPlan& plan, const PairedRunFunction& run, const QString& unit = QStringLiteral("ms"));
 
 // A figure in the unit the table shows.
 double inUnit(const QString& unit, double value);

@@ -26,8 +26,7 @@
 
 namespace {
 
-template <typename T>
-T* control(QObject* parent, const char* name)
+template <typename T> T* control(QObject* parent, const char* name)
 {
     T* found = parent->findChild<T*>(QString::fromLatin1(name));
     check(found, QStringLiteral("control %1 not found").arg(QString::fromLatin1(name)));
@@ -56,8 +55,8 @@ QString storedTotals(const QString& path, const QString& user, const QDate& firs
     sums.bind(2, dayStd(first));
     sums.bind(3, dayStd(last));
     check(sums.step(), QStringLiteral("no sums"));
-    return totalsLine(sqlite3_column_int64(sums.get(), 0), sqlite3_column_int64(sums.get(), 1),
-        sqlite3_column_int64(sums.get(), 2));
+    return totalsLine(
+        sqlite3_column_int64(sums.get(), 0), sqlite3_column_int64(sums.get(), 1), sqlite3_column_int64(sums.get(), 2));
 }
 
 // A fingerprint of the lines stored after a given ID, to tell that two ways of saving stored the same.
@@ -96,8 +95,8 @@ struct PendingLine
     QString name, quantity, received, cost, memo;
 };
 
-std::vector<PendingLine> pendingLines(const SalesData& data, int count, quint64 seed, std::vector<StoredLine>* stored,
-    const QDate& day)
+std::vector<PendingLine> pendingLines(
+    const SalesData& data, int count, quint64 seed, std::vector<StoredLine>* stored, const QDate& day)
 {
     LineMaker maker(seed, int(data.products.size()));
     const QChar decimal = localeDecimalSeparator();
@@ -107,7 +106,8 @@ std::vector<PendingLine> pendingLines(const SalesData& data, int count, quint64 
         PendingLine line { data.products.at(g.product), QString::number(g.quantity), formatCents(g.received, decimal),
             formatCents(g.cost, decimal), g.memo < 0 ? QString() : maker.memos().at(g.memo) };
         if (stored)
-            stored->push_back({ dayStd(day), encodedStd(line.name), g.quantity, g.received, g.cost, encodedStd(line.memo) });
+            stored->push_back(
+                { dayStd(day), encodedStd(line.name), g.quantity, g.received, g.cost, encodedStd(line.memo) });
         lines.push_back(line);
     }
     return lines;
@@ -130,8 +130,7 @@ double durableRewrite(const QString& path, const QByteArray& bytes)
     check(fd >= 0, QStringLiteral("cannot create ") + QString::fromLocal8Bit(temporary));
     const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() && ::fdatasync(fd) == 0;
     ::close(fd);
-    check(written && ::rename(temporary.constData(), target.constData()) == 0,
-        QStringLiteral("cannot write ") + path);
+    check(written && ::rename(temporary.constData(), target.constData()) == 0, QStringLiteral("cannot write ") + path);
     return clock.seconds();
 }
 
@@ -250,7 +249,9 @@ void benchSavePending(BenchContext& context)
         QCoreApplication::processEvents();
         fillTimes.push_back(clock.seconds());
         check(pending->topLevelItemCount() == int(lines.size()),
-            QStringLiteral("the pending list holds %1 lines, expected %2").arg(pending->topLevelItemCount()).arg(lines.size()));
+            QStringLiteral("the pending list holds %1 lines, expected %2")
+                .arg(pending->topLevelItemCount())
+                .arg(lines.size()));
     };
     QString pageStored, rawStored;
     const auto measured = [&] {
@@ -261,7 +262,8 @@ void benchSavePending(BenchContext& context)
         QCoreApplication::processEvents();
         const double seconds = clock.seconds();
         check(pending->topLevelItemCount() == 0, QStringLiteral("完成 left lines in the pending list"));
-        check(MessageBox::takeShownTexts() == QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") },
+        check(MessageBox::takeShownTexts()
+                == QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") },
             QStringLiteral("完成 did not report success"));
         pageStored = storedAfter(home.dbPath(), lastId);
         deleteAfter(home.dbPath(), lastId);
@@ -276,8 +278,9 @@ void benchSavePending(BenchContext& context)
         deleteAfter(home.dbPath(), lastId);
         return seconds;
     };
-    Result result = measure(QStringLiteral("3. 完成 with %1 pending lines vs raw one-transaction insert").arg(lines.size()),
-        context.config.slowPlan, measured, baseline);
+    Result result
+        = measure(QStringLiteral("3. 完成 with %1 pending lines vs raw one-transaction insert").arg(lines.size()),
+            context.config.slowPlan, measured, baseline);
     check(!pageStored.isEmpty() && pageStored == rawStored,
         QStringLiteral("完成 stored other values than the raw insert: %1 / %2").arg(pageStored, rawStored));
     check(pageStored.startsWith(QString::number(lines.size()) + QLatin1Char(' ')),
@@ -292,8 +295,8 @@ void benchSavePending(BenchContext& context)
     const QChar decimal = localeDecimalSeparator();
     for (const PendingLine& line : lines)
         sales.append({ day.toString(QStringLiteral("yyyy/MM/dd")), line.name, line.quantity,
-            QString(line.received).replace(decimal, QLatin1Char('.')), QString(line.cost).replace(decimal, QLatin1Char('.')),
-            line.memo });
+            QString(line.received).replace(decimal, QLatin1Char('.')),
+            QString(line.cost).replace(decimal, QLatin1Char('.')), line.memo });
     TDbMan store;
     const auto addRecords = [&] {
         Stopwatch clock;
@@ -348,9 +351,9 @@ void benchAddLine(BenchContext& context)
         QCoreApplication::processEvents();
         auto* name = control<QComboBox>(&form, "ComboBox1");
         check(name->count() == known, QStringLiteral("the page loaded %1 product names").arg(name->count()));
-        QWidget* fields[] = { name->lineEdit(), control<QLineEdit>(&form, "ComboBox2"),
-            control<QLineEdit>(&form, "ComboBox3"), control<QLineEdit>(&form, "ComboBox4"),
-            control<QLineEdit>(&form, "ComboBox5") };
+        QWidget* fields[]
+            = { name->lineEdit(), control<QLineEdit>(&form, "ComboBox2"), control<QLineEdit>(&form, "ComboBox3"),
+                  control<QLineEdit>(&form, "ComboBox4"), control<QLineEdit>(&form, "ComboBox5") };
         auto* add = control<QPushButton>(&form, "Button1");
         std::vector<double> perLine, floor;
         for (const PendingLine& line : lines) {

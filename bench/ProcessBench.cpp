@@ -84,8 +84,10 @@ int memoryChild(int argc, char** argv)
     form.PrepareForUser(user);
     form.show();
     form.findChild<QRadioButton*>(QStringLiteral("RadioButton2"))->setChecked(true);
-    form.findChild<QDateEdit*>(QStringLiteral("DateTimePicker2"))->setDate(QDate::fromString(QString::fromLatin1(argv[3]), Qt::ISODate));
-    form.findChild<QDateEdit*>(QStringLiteral("DateTimePicker3"))->setDate(QDate::fromString(QString::fromLatin1(argv[4]), Qt::ISODate));
+    form.findChild<QDateEdit*>(QStringLiteral("DateTimePicker2"))
+        ->setDate(QDate::fromString(QString::fromLatin1(argv[3]), Qt::ISODate));
+    form.findChild<QDateEdit*>(QStringLiteral("DateTimePicker3"))
+        ->setDate(QDate::fromString(QString::fromLatin1(argv[4]), Qt::ISODate));
     QCoreApplication::processEvents();
     const qint64 before = statusKb("VmHWM:");
     form.findChild<QPushButton*>(QStringLiteral("Button7"))->click();
@@ -137,7 +139,8 @@ void benchStartup(BenchContext& context)
         inside.push_back(line.mid(6).trimmed().toLongLong() / 1e9);
         return seconds;
     };
-    Result result = measure(QStringLiteral("6. start-up: new process to the login dialog painted"), context.config.plan, run);
+    Result result
+        = measure(QStringLiteral("6. start-up: new process to the login dialog painted"), context.config.plan, run);
     result.target = Target::median(0.15);
     result.note = QStringLiteral("child process, offscreen platform, timed from the parent's start of the process; of "
                                  "that, from main() on: %1 ms (median)")

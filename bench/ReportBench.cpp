@@ -22,8 +22,8 @@ ReportListModel* detailModel(const SalesData& data, int rows, QString* totals, Q
     const QDate last = data.params.lastDay();
     const QDate first = data.firstDayForLines(user, rows);
     QStringList detail, daily, products, ranking;
-    TDbMan().QueryReport(user, first.toString(QStringLiteral("yyyy/MM/dd")), last.toString(QStringLiteral("yyyy/MM/dd")),
-        detail, daily, products, ranking);
+    TDbMan().QueryReport(user, first.toString(QStringLiteral("yyyy/MM/dd")),
+        last.toString(QStringLiteral("yyyy/MM/dd")), detail, daily, products, ranking);
     check(detail.size() >= qsizetype(rows) * 7, QStringLiteral("too few lines for the report"));
     const QStringList shown = detail.mid(0, qsizetype(rows) * 7);
     qint64 quantity = 0, received = 0, cost = 0;
@@ -100,7 +100,8 @@ void benchReport(BenchContext& context)
         pdfTimes.push_back(seconds - built);
         return seconds;
     };
-    Result result = measure(QStringLiteral("5a. report of %1 rows (%2 pages): build and write the PDF").arg(rows).arg(expectedPages),
+    Result result = measure(
+        QStringLiteral("5a. report of %1 rows (%2 pages): build and write the PDF").arg(rows).arg(expectedPages),
         context.config.plan, run);
     const int counted = pdfPages(pdf);
     check(counted < 0 || counted == expectedPages, QStringLiteral("the PDF has %1 pages").arg(counted));

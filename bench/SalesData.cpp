@@ -79,8 +79,8 @@ QString pick(Rng& rng, const QStringList& list)
 
 QString productName(Rng& rng)
 {
-    const QString brand = pick(rng, surnames()) + (rng.chance(50) ? pick(rng, surnames()) : QString())
-        + pick(rng, brandTails());
+    const QString brand
+        = pick(rng, surnames()) + (rng.chance(50) ? pick(rng, surnames()) : QString()) + pick(rng, brandTails());
     switch (rng.below(6)) {
     case 0:
         return pick(rng, nouns());
@@ -195,7 +195,8 @@ void generate(const SalesData& data, const QString& cacheDir)
         QStringLiteral("cannot store the generated data in ") + data.file);
     // Files of the same size made by another generator or for another schema are of no further use.
     const QDir cache(cacheDir);
-    for (const QString& stale : cache.entryList({ QStringLiteral("sales-%1-*.sjk").arg(data.params.rows) }, QDir::Files)) {
+    for (const QString& stale :
+        cache.entryList({ QStringLiteral("sales-%1-*.sjk").arg(data.params.rows) }, QDir::Files)) {
         if (cache.filePath(stale) != data.file)
             QFile::remove(cache.filePath(stale));
     }
@@ -278,7 +279,8 @@ namespace {
 qint64 countInRange(const QString& file, const char* what, const QString& user, const QDate& first, const QDate& last)
 {
     RawDb db(file, false);
-    RawStatement count(db, std::string("SELECT COUNT(") + what + ") FROM Records WHERE UserName=? AND RecDate>=? AND RecDate<=?");
+    RawStatement count(
+        db, std::string("SELECT COUNT(") + what + ") FROM Records WHERE UserName=? AND RecDate>=? AND RecDate<=?");
     count.bind(1, encodedStd(user));
     count.bind(2, dayStd(first));
     count.bind(3, dayStd(last));
@@ -301,13 +303,15 @@ qint64 SalesData::countDays(const QString& user, const QDate& first, const QDate
 QDate SalesData::firstDayForLines(const QString& user, qint64 lines) const
 {
     RawDb db(file, false);
-    RawStatement days(db, "SELECT RecDate, COUNT(*) FROM Records WHERE UserName=? GROUP BY RecDate ORDER BY RecDate DESC");
+    RawStatement days(
+        db, "SELECT RecDate, COUNT(*) FROM Records WHERE UserName=? GROUP BY RecDate ORDER BY RecDate DESC");
     days.bind(1, encodedStd(user));
     qint64 total = 0;
     QDate first = params.lastDay();
     while (total < lines && days.step()) {
-        first = QDate::fromString(QString::fromLatin1(reinterpret_cast<const char*>(sqlite3_column_text(days.get(), 0))),
-            QStringLiteral("yyyy-MM-dd"));
+        first
+            = QDate::fromString(QString::fromLatin1(reinterpret_cast<const char*>(sqlite3_column_text(days.get(), 0))),
+                QStringLiteral("yyyy-MM-dd"));
         total += sqlite3_column_int64(days.get(), 1);
     }
     return first;

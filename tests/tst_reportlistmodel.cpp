@@ -84,7 +84,8 @@ private Q_SLOTS:
         int resets = 0;
         int removed = -1;
         connect(&model, &QAbstractItemModel::modelReset, this, [&] { ++resets; });
-        connect(&model, &QAbstractItemModel::rowsRemoved, this, [&](const QModelIndex&, int first, int) { removed = first; });
+        connect(&model, &QAbstractItemModel::rowsRemoved, this,
+            [&](const QModelIndex&, int first, int) { removed = first; });
         model.setTexts(words("a b c d"), true);
         QCOMPARE(resets, 1);
         model.removeRowAt(1);

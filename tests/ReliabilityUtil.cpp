@@ -158,7 +158,8 @@ QByteArray fingerprint(const QString& path)
         return "missing";
     const QByteArray mode = QByteArray::number(int(info.permissions()), 16);
     if (info.isDir())
-        return "folder " + mode + ' ' + QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join('/').toUtf8();
+        return "folder " + mode + ' '
+            + QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join('/').toUtf8();
     // Readable for the check even where the test made it unreadable to the program.
     return "file " + mode + ' ' + QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex() + ' '
         + QByteArray::number(info.size());

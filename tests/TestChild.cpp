@@ -36,9 +36,12 @@ void announceReady(bool wait)
 // Line i of a child's save: its memo "<tag>-<i>" tells the lines apart, the other values vary with i.
 TSalesLine lineFor(const QString& tag, int i)
 {
-    return { QStringLiteral("2024/%1/%2").arg(i % 12 + 1, 2, 10, QLatin1Char('0')).arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
-        QStringLiteral("商品%1").arg(i % 50), QString::number(i % 7 + 1), QStringLiteral("%1.%2").arg(i % 1000).arg(i % 100, 2, 10, QLatin1Char('0')),
-        QStringLiteral("%1.25").arg(i % 500), QStringLiteral("%1-%2").arg(tag).arg(i) };
+    return {
+        QStringLiteral("2024/%1/%2").arg(i % 12 + 1, 2, 10, QLatin1Char('0')).arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
+        QStringLiteral("商品%1").arg(i % 50), QString::number(i % 7 + 1),
+        QStringLiteral("%1.%2").arg(i % 1000).arg(i % 100, 2, 10, QLatin1Char('0')),
+        QStringLiteral("%1.25").arg(i % 500), QStringLiteral("%1-%2").arg(tag).arg(i)
+    };
 }
 
 int save(const QStringList& args)

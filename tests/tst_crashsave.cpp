@@ -103,11 +103,11 @@ private Q_SLOTS:
             const Stored lines = stored(raw, user);
             QVERIFY2(lines.lines == 0 || lines.lines == kLines,
                 qPrintable(QStringLiteral("trial %1 (seed %2, kill at %3 ms): %4 of %5 lines stored")
-                        .arg(trial)
-                        .arg(seed)
-                        .arg(killAtMs)
-                        .arg(lines.lines)
-                        .arg(kLines)));
+                               .arg(trial)
+                               .arg(seed)
+                               .arg(killAtMs)
+                               .arg(lines.lines)
+                               .arg(kLines)));
             lines.lines == 0 ? ++none : ++all;
             const Stored before = stored(raw, QStringLiteral("earlier"));
             QCOMPARE(before.lines, earlier.lines);
@@ -119,8 +119,8 @@ private Q_SLOTS:
             next.AddRecord(QStringLiteral("next"), QStringLiteral("2024/06/01"), QStringLiteral("毛巾"),
                 QStringLiteral("2"), QStringLiteral("3.50"), QStringLiteral("1.00"), QString());
             QStringList detail, daily, products, ranking;
-            next.QueryReport(QStringLiteral("next"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"),
-                detail, daily, products, ranking);
+            next.QueryReport(QStringLiteral("next"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail,
+                daily, products, ranking);
             QCOMPARE(detail.size(), 7);
             QCOMPARE(detail.at(4), QStringLiteral("3.50"));
         }

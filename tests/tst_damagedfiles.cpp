@@ -1,5 +1,6 @@
-// Damaged and unexpected database files, products files and folders, met the way a user meets them: starting the program, logging
-// in, saving. Each time the program says what is wrong, keeps running, and leaves the user's file as it found it.
+// Damaged and unexpected database files, products files and folders, met the way a user meets them: starting the
+// program, logging in, saving. Each time the program says what is wrong, keeps running, and leaves the user's file as
+// it found it.
 
 #include "app/HiClass.h"
 #include "app/MessageBox.h"
@@ -325,8 +326,8 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(home->dbPath()));
         }
         // The data folder itself was made, private to the user.
-        QCOMPARE(QFileInfo(home->dataDir()).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser
-                                                                  | QFileDevice::ExeUser),
+        QCOMPARE(QFileInfo(home->dataDir()).permissions()
+                & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
             kFolderBits);
     }
 
@@ -375,8 +376,9 @@ private Q_SLOTS:
         QTest::newRow("NUL inside") << toGb18030(QStringLiteral("毛巾\r\n牙刷")) + QByteArray("\0", 1)
                 + toGb18030(QStringLiteral("看不见\r\n杯子\r\n"))
                                     << QStringList { QStringLiteral("毛巾"), QStringLiteral("牙刷") } << 2;
-        const QByteArray invalid = toGb18030(QStringLiteral("毛巾\r\n")) + QByteArray("\x81\x30\r\n\xFF\xFE\xFD\r\n\x80")
-            + QByteArray("\r\n\x81\r\n\x84\x31\xA4") + toGb18030(QStringLiteral("\r\n牙刷"));
+        const QByteArray invalid = toGb18030(QStringLiteral("毛巾\r\n"))
+            + QByteArray("\x81\x30\r\n\xFF\xFE\xFD\r\n\x80") + QByteArray("\r\n\x81\r\n\x84\x31\xA4")
+            + toGb18030(QStringLiteral("\r\n牙刷"));
         QTest::newRow("not GB18030") << invalid << QStringList { QStringLiteral("毛巾") } << 7;
         QByteArray big;
         int lines = 0;

@@ -4,8 +4,8 @@
 #include "app/HiClass.h"
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
-#include "tests/ReliabilityUtil.h"
 #include "forms/MainForm.h"
+#include "tests/ReliabilityUtil.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>
@@ -138,7 +138,8 @@ private Q_SLOTS:
         for (const QString& password : passwords) {
             forms += byteForms(password).size();
             QVERIFY2(filesHolding(home->dataDir(), password).isEmpty(),
-                qPrintable(password + QStringLiteral(" found in ") + filesHolding(home->dataDir(), password).join(", ")));
+                qPrintable(
+                    password + QStringLiteral(" found in ") + filesHolding(home->dataDir(), password).join(", ")));
         }
         qInfo("%lld byte forms of %lld passwords searched in %s (%lld bytes): none found", qint64(forms),
             qint64(passwords.size()), qPrintable(files.join(QStringLiteral(", "))), bytes);
@@ -170,11 +171,13 @@ private Q_SLOTS:
         for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
             typeText(child<QLineEdit>(&form, field), QStringLiteral("1"));
         QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
-        const QString products = home->dataDir() + QLatin1Char('/') + THi::GetMd5(QStringLiteral("A")) + "-products.txt";
+        const QString products
+            = home->dataDir() + QLatin1Char('/') + THi::GetMd5(QStringLiteral("A")) + "-products.txt";
         QVERIFY(QFile::exists(products));
 
         const auto ownerBits = [](const QString& path) {
-            return QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+            return QFileInfo(path).permissions()
+                & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
         };
         QCOMPARE(ownerBits(home->dataDir()), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(ownerBits(home->dbPath()), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -216,13 +219,13 @@ private Q_SLOTS:
         db.AddRecord(QStringLiteral("neighbour"), QStringLiteral("2024/05/01"), QStringLiteral("毛巾"),
             QStringLiteral("1"), QStringLiteral("1.00"), QStringLiteral("0.50"), QString());
         db.AddRecords(text,
-            { { QStringLiteral("2024/05/01"), text, QStringLiteral("2"), QStringLiteral("3.10"),
-                  QStringLiteral("1.20"), text },
+            { { QStringLiteral("2024/05/01"), text, QStringLiteral("2"), QStringLiteral("3.10"), QStringLiteral("1.20"),
+                  text },
                 { QStringLiteral("2024/05/02"), QStringLiteral("毛巾"), QStringLiteral("1"), QStringLiteral("1.00"),
                     QStringLiteral("0.10"), text } });
         QStringList detail, daily, products, ranking;
-        db.QueryReport(text, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products,
-            ranking);
+        db.QueryReport(
+            text, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
         QCOMPARE(detail.size(), 14);
         QCOMPARE(detail.mid(1, 6),
             (QStringList { QStringLiteral("2024-05-01"), text, QStringLiteral("2"), QStringLiteral("3.10"),
@@ -232,8 +235,8 @@ private Q_SLOTS:
         QCOMPARE(ranking.at(0), text);
         QCOMPARE(ranking.at(5), QStringLiteral("毛巾"));
 
-        db.QueryReport(QStringLiteral("neighbour"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"),
-            detail, daily, products, ranking);
+        db.QueryReport(QStringLiteral("neighbour"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail,
+            daily, products, ranking);
         QCOMPARE(detail.size(), 7);
         QCOMPARE(detail.at(2), QStringLiteral("毛巾"));
     }

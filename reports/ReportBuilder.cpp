@@ -6,9 +6,14 @@
 
 namespace {
 
-ReportColumn column(const char* heading, int source, int left, int width, int cut)
+ReportColumn textColumn(const char* heading, int source, int left, int cut)
 {
-    return { QString::fromUtf8(heading), source, left, width, cut };
+    return { QString::fromUtf8(heading), source, left, 0, cut, false };
+}
+
+ReportColumn figureColumn(const char* heading, int source, int left, int width, int cut)
+{
+    return { QString::fromUtf8(heading), source, left, width, cut, true };
 }
 
 // Centred on the content area; an item wider than the area overhangs both edges alike.
@@ -32,6 +37,8 @@ void placeInColumn(ReportText& item, const ReportColumn& col, const QString& tex
     item.left = col.left;
     item.boxWidth = col.width;
     item.alignment = col.width > 0 ? ReportText::Alignment::Right : ReportText::Alignment::Left;
+    // A figure within the cut fits its box at full size; only a longer one is drawn smaller.
+    item.shrinkToBox = col.figure && cutToBytes(text, col.cut).size() < text.size();
 }
 
 void placeRow(ReportPage& page, const ReportLayout& layout, const QStringList& texts, int top)
@@ -65,7 +72,7 @@ QStringList rowCells(const ReportLayout& layout, const QStringList& row)
 {
     QStringList cells;
     for (const ReportColumn& col : layout)
-        cells << cutToBytes(row.value(col.source), col.cut);
+        cells << (col.figure ? row.value(col.source) : cutToBytes(row.value(col.source), col.cut));
     return cells;
 }
 
@@ -83,31 +90,33 @@ void placeTotals(ReportPage& page, const QString& text, int top)
 
 const ReportLayout& detailReportLayout()
 {
-    static const ReportLayout layout { column("日期", 1, 0, 0, 10), column("品名", 2, 72, 0, 54),
-        column("数量", 3, 408, 30, 5), column("实收", 4, 444, 60, 10), column("成本", 5, 510, 60, 10),
-        column("备注", 6, 576, 0, 24) };
+    static const ReportLayout layout { textColumn("日期", 1, 0, 10), textColumn("品名", 2, 72, 54),
+        figureColumn("数量", 3, 408, 30, 5), figureColumn("实收", 4, 444, 60, 10), figureColumn("成本", 5, 510, 60, 10),
+        textColumn("备注", 6, 576, 24) };
     return layout;
 }
 
 const ReportLayout& dailyTotalsReportLayout()
 {
-    static const ReportLayout layout { column("日期", 1, 0, 0, 10), column("数量", 2, 72, 30, 5),
-        column("实收", 3, 108, 60, 10), column("成本", 4, 174, 60, 10), column("利润", 5, 240, 60, 10) };
+    static const ReportLayout layout { textColumn("日期", 1, 0, 10), figureColumn("数量", 2, 72, 30, 5),
+        figureColumn("实收", 3, 108, 60, 10), figureColumn("成本", 4, 174, 60, 10),
+        figureColumn("利润", 5, 240, 60, 10) };
     return layout;
 }
 
 const ReportLayout& dailyProductReportLayout()
 {
-    static const ReportLayout layout { column("日期", 1, 0, 0, 10), column("品名", 2, 72, 0, 54),
-        column("数量", 3, 408, 30, 5), column("实收", 4, 444, 60, 10), column("成本", 5, 510, 60, 10),
-        column("利润", 6, 576, 60, 10) };
+    static const ReportLayout layout { textColumn("日期", 1, 0, 10), textColumn("品名", 2, 72, 54),
+        figureColumn("数量", 3, 408, 30, 5), figureColumn("实收", 4, 444, 60, 10), figureColumn("成本", 5, 510, 60, 10),
+        figureColumn("利润", 6, 576, 60, 10) };
     return layout;
 }
 
 const ReportLayout& rankingReportLayout()
 {
-    static const ReportLayout layout { column("品名", 1, 0, 0, 54), column("数量", 2, 408, 30, 5),
-        column("实收", 3, 444, 60, 10), column("成本", 4, 510, 60, 10), column("利润", 5, 576, 60, 10) };
+    static const ReportLayout layout { textColumn("品名", 1, 0, 54), figureColumn("数量", 2, 408, 30, 5),
+        figureColumn("实收", 3, 444, 60, 10), figureColumn("成本", 4, 510, 60, 10),
+        figureColumn("利润", 5, 576, 60, 10) };
     return layout;
 }
 

@@ -11,7 +11,8 @@
 class QAbstractItemModel;
 
 // One printed column: the heading, the column of the view it is read from (the hidden first column is 0), where
-// it stands, and how many GB18030 bytes of its text are printed. A column with a width is right-aligned in it.
+// it stands, and how many GB18030 bytes of its text fit. A column with a width is right-aligned in it.
+// A text is cut to fit; a figure is never cut, and one longer than the cut is printed smaller to fit the box.
 struct ReportColumn
 {
     QString heading;
@@ -19,6 +20,7 @@ struct ReportColumn
     int left = 0;
     int width = 0;
     int cut = 0;
+    bool figure = false;
 };
 
 using ReportLayout = QList<ReportColumn>;

@@ -45,6 +45,29 @@ QPaintDevice* unitDevice()
     return &device;
 }
 
+void drawItem(QPainter& painter, const ReportText& item, QPaintDevice& device, const QPoint& origin)
+{
+    const QFont font(item.font(), &device);
+    const QFontMetricsF metrics(font, &device);
+    const double advance = metrics.horizontalAdvance(item.text);
+    const int boxLeft = ReportUnits::toDots(item.left, device.logicalDpiX());
+    const int boxRight = ReportUnits::toDots(item.left + item.boxWidth, device.logicalDpiX());
+    const double baseline = origin.y() + ReportUnits::toDots(item.top, device.logicalDpiY()) + metrics.ascent();
+    painter.setFont(font);
+    if (item.shrinks() && advance > boxRight - boxLeft) {
+        // Scaled as a whole on the common baseline, so the text fills the box exactly on any device.
+        const double scale = (boxRight - boxLeft) / advance;
+        painter.save();
+        painter.translate(origin.x() + boxRight, baseline);
+        painter.scale(scale, scale);
+        painter.drawText(QPointF(-advance, 0), item.text);
+        painter.restore();
+        return;
+    }
+    const int x = item.alignment == ReportText::Alignment::Right ? boxRight - qCeil(advance) : boxLeft;
+    painter.drawText(QPointF(origin.x() + x, baseline), item.text);
+}
+
 } // namespace
 
 QFont ReportText::font() const
@@ -57,12 +80,18 @@ QFont ReportText::font() const
 
 int ReportText::width() const
 {
-    return qCeil(QFontMetricsF(font(), unitDevice()).horizontalAdvance(text));
+    const int natural = qCeil(QFontMetricsF(font(), unitDevice()).horizontalAdvance(text));
+    return shrinks() ? qMin(natural, boxWidth) : natural;
 }
 
 int ReportText::height() const
 {
     return qCeil(QFontMetricsF(font(), unitDevice()).height()) + 1;
+}
+
+bool ReportText::shrinks() const
+{
+    return shrinkToBox && alignment == Alignment::Right && boxWidth > 0;
 }
 
 int ReportText::textLeft() const
@@ -102,20 +131,10 @@ const ReportText* ReportPage::find(const QString& text) const
 
 void ReportPage::render(QPainter& painter, QPaintDevice& device, const QPoint& origin) const
 {
-    const double dpiX = device.logicalDpiX();
-    const double dpiY = device.logicalDpiY();
     painter.save();
     painter.setPen(Qt::black);
-    for (const auto& item : m_items) {
-        const QFont font(item->font(), &device);
-        const QFontMetricsF metrics(font, &device);
-        int x = ReportUnits::toDots(item->left, dpiX);
-        if (item->alignment == ReportText::Alignment::Right)
-            x = ReportUnits::toDots(item->left + item->boxWidth, dpiX) - qCeil(metrics.horizontalAdvance(item->text));
-        const int y = ReportUnits::toDots(item->top, dpiY);
-        painter.setFont(font);
-        painter.drawText(QPointF(origin.x() + x, origin.y() + y + metrics.ascent()), item->text);
-    }
+    for (const auto& item : m_items)
+        drawItem(painter, *item, device, origin);
     painter.restore();
 }
 

@@ -33,20 +33,24 @@ public:
     QString text;
     int left = 0;
     int top = 0;
-    // For a right-aligned item: the text ends at left + boxWidth, however wide it is.
+    // For a right-aligned item: the text ends at left + boxWidth, and a wider text grows to the left
+    // unless it shrinks to the box.
     int boxWidth = 0;
     Alignment alignment = Alignment::Left;
+    // For a right-aligned item: a text wider than the box is drawn smaller to fill it exactly.
+    bool shrinkToBox = false;
     QString fontName = QStringLiteral("宋体");
     int fontSize = 9;
     bool bold = false;
 
     QFont font() const;
-    // Measured at 96 dpi, in units.
+    // Measured at 96 dpi, in units; a shrunk text is as wide as its box.
     int width() const;
     int height() const;
     // Where the text starts and ends, in units.
     int textLeft() const;
     int textRight() const;
+    bool shrinks() const;
 };
 
 // One A4 portrait sheet with a single content area inside 10 mm margins; it owns its text items.

@@ -1,6 +1,7 @@
 #include "reports/ReportBuilder.h"
 #include "tests/TestUtil.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -50,6 +51,30 @@ QList<int> rowTops(const ReportPage& page)
             tops << item->top;
     }
     return tops;
+}
+
+// A detail row whose figures are wider than their boxes, with a name and a memo longer than their cuts.
+QStringList bigDetailRow()
+{
+    return { QString(), QStringLiteral("2024-03-01"), QStringLiteral("毛").repeated(40), QStringLiteral("3000000024"),
+        QStringLiteral("24000002.64"), QStringLiteral("12345678901.23"), QStringLiteral("备注").repeated(10) };
+}
+
+// The leftmost and rightmost inked columns of the sheet between two heights, in dots; (-1, -1) when blank.
+QPair<int, int> inkColumns(const QImage& sheet, int top, int bottom)
+{
+    int first = -1;
+    int last = -1;
+    for (int y = qMax(0, top); y < qMin(sheet.height(), bottom); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(sheet.constScanLine(y));
+        for (int x = 0; x < sheet.width(); ++x) {
+            if (qGray(line[x]) < 224) {
+                first = first < 0 ? x : qMin(first, x);
+                last = qMax(last, x);
+            }
+        }
+    }
+    return { first, last };
 }
 
 QString pdfText(const QString& fileName, const QStringList& options = {})
@@ -115,10 +140,7 @@ private Q_SLOTS:
         QVERIFY(built.back()->find(QStringLiteral("毛巾%1").arg(47 * (pages - 1))));
     }
 
-    void noRowsNoPages()
-    {
-        QCOMPARE(build(0).size(), size_t(0));
-    }
+    void noRowsNoPages() { QCOMPARE(build(0).size(), size_t(0)); }
 
     void fixedGeometry()
     {
@@ -184,8 +206,8 @@ private Q_SLOTS:
         QCOMPARE(cells[4]->textRight(), 636);
 
         pages.clear();
-        const QStringList day { QString(), QStringLiteral("2024-03-01"), QStringLiteral("7"),
-            QStringLiteral("35.00"), QStringLiteral("14.00"), QStringLiteral("21.00") };
+        const QStringList day { QString(), QStringLiteral("2024-03-01"), QStringLiteral("7"), QStringLiteral("35.00"),
+            QStringLiteral("14.00"), QStringLiteral("21.00") };
         buildReportPages(pages, dailyTotalsReportLayout(), { day }, QStringLiteral("A"), kTotals);
         QCOMPARE(itemsAt(*pages.front(), 60)[1]->textRight(), 102);
         QCOMPARE(itemsAt(*pages.front(), 60)[4]->textRight(), 300);
@@ -210,16 +232,17 @@ private Q_SLOTS:
         QTest::newRow("quantity that fits") << "-1234" << 5 << "-1234";
         QTest::newRow("amount") << "12345678.90" << 10 << "12345678.9";
         QTest::newRow("empty") << "" << 10 << "";
-        QTest::newRow("name of 27 characters fits") << QStringLiteral("毛").repeated(27) << 54
-                                                   << QStringLiteral("毛").repeated(27);
+        QTest::newRow("name of 27 characters fits")
+            << QStringLiteral("毛").repeated(27) << 54 << QStringLiteral("毛").repeated(27);
         QTest::newRow("long name") << QStringLiteral("毛").repeated(40) << 54 << QStringLiteral("毛").repeated(27);
         QTest::newRow("letter and Chinese") << QStringLiteral("A") + QStringLiteral("巾").repeated(30) << 54
                                             << QStringLiteral("A") + QStringLiteral("巾").repeated(26);
         // 23 bytes: the next character would end at byte 25.
-        QTest::newRow("long memo") << QStringLiteral("备注abc").repeated(5) << 24 << QStringLiteral("备注abc备注abc备注abc备");
-        QTest::newRow("four-byte character kept whole")
-            << QStringLiteral("ab\U00020000") << 5 << QStringLiteral("ab");
-        QTest::newRow("four-byte character fits") << QStringLiteral("a\U00020000") << 5 << QStringLiteral("a\U00020000");
+        QTest::newRow("long memo") << QStringLiteral("备注abc").repeated(5) << 24
+                                   << QStringLiteral("备注abc备注abc备注abc备");
+        QTest::newRow("four-byte character kept whole") << QStringLiteral("ab\U00020000") << 5 << QStringLiteral("ab");
+        QTest::newRow("four-byte character fits")
+            << QStringLiteral("a\U00020000") << 5 << QStringLiteral("a\U00020000");
     }
 
     void cut()
@@ -240,10 +263,104 @@ private Q_SLOTS:
         buildReportPages(pages, detailReportLayout(), { row }, QStringLiteral("A"), kTotals);
         const QList<const ReportText*> cells = itemsAt(*pages.front(), 60);
         QCOMPARE(cells[1]->text, QStringLiteral("A") + QStringLiteral("巾").repeated(26));
-        QCOMPARE(cells[2]->text, QStringLiteral("12345"));
+        // A figure is never cut.
+        QCOMPARE(cells[2]->text, QStringLiteral("123456"));
         QCOMPARE(cells[5]->text, QStringLiteral("备注").repeated(6));
         // The cut name ends before the quantity box.
         QVERIFY(cells[1]->textRight() <= 408);
+    }
+
+    void figuresPrintWholeInsideTheirBoxes()
+    {
+        ReportPages pages;
+        QStringList ordinary = detailRow(0);
+        ordinary[3] = QStringLiteral("99999");
+        ordinary[4] = QStringLiteral("1234567.89");
+        buildReportPages(pages, detailReportLayout(), { bigDetailRow(), ordinary }, QStringLiteral("A"), kTotals);
+        const QList<const ReportText*> big = itemsAt(*pages.front(), 60);
+        QCOMPARE(big[1]->text, QStringLiteral("毛").repeated(27));
+        QCOMPARE(big[5]->text, QStringLiteral("备注").repeated(6));
+        const QStringList expected { QStringLiteral("3000000024"), QStringLiteral("24000002.64"),
+            QStringLiteral("12345678901.23") };
+        const QList<int> boxLeft { 408, 444, 510 };
+        const QList<int> boxRight { 438, 504, 570 };
+        for (int c = 2; c < 5; ++c) {
+            QCOMPARE(big[c]->text, expected[c - 2]);
+            QVERIFY(big[c]->shrinkToBox);
+            QCOMPARE(big[c]->textRight(), boxRight[c - 2]);
+            QCOMPARE(big[c]->textLeft(), boxLeft[c - 2]);
+        }
+        // Figures that fit their cut, and the headings, keep the full size and grow left as before.
+        const QList<const ReportText*> fitting = itemsAt(*pages.front(), 80);
+        QCOMPARE(fitting[3]->text, QStringLiteral("1234567.89"));
+        for (const ReportText* item : fitting + itemsAt(*pages.front(), 40))
+            QVERIFY2(!item->shrinkToBox, qPrintable(item->text));
+
+        pages.clear();
+        const QStringList ranked { QString(), QStringLiteral("毛巾"), QStringLiteral("7"), QStringLiteral("5.00"),
+            QStringLiteral("1.00"), QStringLiteral("-12345678896.23") };
+        buildReportPages(pages, rankingReportLayout(), { ranked }, QStringLiteral("A"), kTotals);
+        QCOMPARE(itemsAt(*pages.front(), 60)[4]->text, ranked[5]);
+        QCOMPARE(itemsAt(*pages.front(), 60)[4]->textLeft(), 576);
+    }
+
+    void shrunkFiguresStayInTheirBoxesOnEveryDevice_data()
+    {
+        QTest::addColumn<double>("dpi");
+        QTest::newRow("screen") << 96.0;
+        QTest::newRow("300 dpi") << 300.0;
+        QTest::newRow("600 dpi") << 600.0;
+    }
+
+    void shrunkFiguresStayInTheirBoxesOnEveryDevice()
+    {
+        QFETCH(double, dpi);
+        for (const QString& figure : { QStringLiteral("3000000024"), QStringLiteral("-12345678901.23") }) {
+            ReportPage page;
+            ReportText* item = page.addText();
+            item->text = figure;
+            item->top = 60;
+            item->left = 444;
+            item->boxWidth = 60;
+            item->alignment = ReportText::Alignment::Right;
+            item->shrinkToBox = true;
+            const QImage sheet = page.toImage(dpi);
+            const int margin = ReportUnits::mmToDots(ReportPage::marginMm, dpi);
+            const int left = margin + ReportUnits::toDots(444, dpi);
+            const int right = margin + ReportUnits::toDots(504, dpi);
+            const auto [first, last] = inkColumns(
+                sheet, margin + ReportUnits::toDots(60, dpi), margin + ReportUnits::toDots(60 + item->height(), dpi));
+            const QString where
+                = QStringLiteral("%1: ink %2 … %3, box %4 … %5").arg(figure).arg(first).arg(last).arg(left).arg(right);
+            QVERIFY2(first >= left && last < right, qPrintable(where));
+            // Filled, not shrunk more than it must be.
+            QVERIFY2(last - first >= (right - left) * 8 / 10, qPrintable(where));
+        }
+    }
+
+    void ordinaryFiguresDrawAsAtFullSize()
+    {
+        QList<QStringList> rows;
+        for (const QString& amount :
+            { QStringLiteral("1234567.89"), QStringLiteral("-123456.78"), QStringLiteral("5.00") }) {
+            QStringList row = detailRow(0);
+            row[3] = QStringLiteral("-9999");
+            row[4] = amount;
+            rows << row;
+        }
+        rows << bigDetailRow();
+        ReportPages pages;
+        buildReportPages(pages, detailReportLayout(), rows, QStringLiteral("A"), kTotals);
+        // At 300 dpi a ten-character amount measures a little wider than its box; it must still print unscaled.
+        const ReportPage& page = *pages.front();
+        const QImage shrinkable = page.toImage(300);
+        for (const auto& item : page.items())
+            item->shrinkToBox = false;
+        const QImage fullSize = page.toImage(300);
+        const int margin = ReportUnits::mmToDots(ReportPage::marginMm, 300);
+        const int bigRow = margin + ReportUnits::toDots(120, 300);
+        QCOMPARE(shrinkable.copy(0, 0, shrinkable.width(), bigRow), fullSize.copy(0, 0, fullSize.width(), bigRow));
+        QVERIFY(shrinkable != fullSize);
     }
 
     void documentAsksForItsPagesOnEveryPrepare()
@@ -304,6 +421,23 @@ private Q_SLOTS:
         QVERIFY(sheets[2].contains(QStringLiteral("毛巾94")));
         QVERIFY(!sheets[1].contains(QStringLiteral("利润：18.00")));
         QVERIFY(sheets[2].contains(QStringLiteral("利润：18.00")));
+    }
+
+    void pdfHoldsWholeFiguresAndCutTexts()
+    {
+        ReportPages pages;
+        buildReportPages(pages, detailReportLayout(), { bigDetailRow() }, QStringLiteral("A"), kTotals);
+        ReportDocument document;
+        document.addReports = [&](ReportDocument& doc) { doc.addPage(pages[0].get()); };
+        document.prepare();
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("big.pdf"));
+        QVERIFY(document.writePdf(file, 600));
+        const QString text = pdfText(file);
+        for (const char* figure : { "3000000024", "24000002.64", "12345678901.23" })
+            QVERIFY2(text.contains(QLatin1String(figure)), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("毛").repeated(27)));
+        QVERIFY(!text.contains(QStringLiteral("毛").repeated(28)));
     }
 
     void pdfPlacesItemsByTheirUnits()

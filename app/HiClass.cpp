@@ -37,8 +37,19 @@ QString THi::GetDataDir(const QString& folderName)
 {
     const QString path = GetSpecialFolder(kAppDataFolder) + '/' + (folderName.isEmpty() ? kAppTitle : folderName);
     if (!QFileInfo(path).isDir()) {
-        // One level only: the base folder must exist already. Private to the user, like the data it holds.
-        if (!QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        // A new account may lack the base folder too; every folder made here is private to the user, as the data
+        // it holds (and as the XDG base directory convention asks of the base folder).
+        QStringList missing;
+        for (QString folder = path; !folder.isEmpty() && !QFileInfo(folder).exists();) {
+            missing.prepend(folder);
+            const QString parent = QFileInfo(folder).absolutePath();
+            folder = parent == folder ? QString() : parent;
+        }
+        for (const QString& folder : std::as_const(missing)) {
+            if (!QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) && !QFileInfo(folder).isDir())
+                throw KivaroError(QStringLiteral("无法创建数据文件夹“%1”").arg(QDir::toNativeSeparators(folder)));
+        }
+        if (!QFileInfo(path).isDir())
             throw KivaroError(QStringLiteral("无法创建数据文件夹“%1”").arg(QDir::toNativeSeparators(path)));
     }
     return QFileInfo(path).isDir() ? path : QString();

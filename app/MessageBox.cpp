@@ -54,6 +54,8 @@ QMessageBox::StandardButton MessageBox::show(QWidget* parent, QMessageBox::Icon 
         return answers.isEmpty() ? defaultButton : answers.dequeue();
     }
     QMessageBox box(icon, QString::fromLatin1(kAppTitle), text, buttons, parent);
+    // Texts carry user names, product names and file names, never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }

@@ -10,6 +10,10 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -89,6 +93,30 @@ qint64 idValue(const QString& text)
     return id;
 }
 
+// Copies the empty database into place, never over an existing file. Returns why it failed, or nothing. Every
+// step is checked: a full disk must not leave a cut-off database behind.
+QString copyTemplate(const QString& from, const QString& to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return source.errorString();
+    const QByteArray bytes = source.readAll();
+    if (source.error() != QFileDevice::NoError)
+        return source.errorString();
+    QTemporaryFile copy(to + QStringLiteral(".XXXXXX"));
+    if (!copy.open() || !copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
+        || copy.write(bytes) != bytes.size() || !copy.flush() || fsync(copy.handle()) != 0)
+        return copy.errorString().isEmpty() ? QString::fromLocal8Bit(strerror(errno)) : copy.errorString();
+    copy.close();
+    // rename() never replaces: when another instance made the file meanwhile, its copy stays and serves.
+    copy.setAutoRemove(false);
+    if (copy.rename(to))
+        return {};
+    const QString why = copy.errorString();
+    copy.remove();
+    return QFile::exists(to) ? QString() : why;
+}
+
 } // namespace
 
 // One opening of the database: opened on construction, closed on destruction. Writes that take more than one
@@ -105,6 +133,10 @@ public:
             if (!QFile::exists(templatePath))
                 throw KivaroError(QStringLiteral("找不到数据库文件“%1”，也找不到用来新建它的空数据库“%2”")
                                       .arg(QDir::toNativeSeparators(m_path), QDir::toNativeSeparators(templatePath)));
+            if (!owner.FCopyFailure.isEmpty())
+                throw KivaroError(QStringLiteral("无法从空数据库“%1”新建数据库文件“%2”：%3")
+                                      .arg(QDir::toNativeSeparators(templatePath), QDir::toNativeSeparators(m_path),
+                                          owner.FCopyFailure));
             throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(QDir::toNativeSeparators(m_path)));
         }
         if (!m_db.open())
@@ -165,11 +197,9 @@ TDbMan::TDbMan()
     : FDataDir(THi::GetDataDir(QString()))
     , FConnectionName(QStringLiteral("kivaro-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
 {
-    // QFile::copy never replaces an existing file; a missing template shows up at the first operation.
-    if (!QFile::exists(databasePath())) {
-        if (QFile::copy(templatePath(), databasePath()))
-            QFile::setPermissions(databasePath(), QFile::ReadOwner | QFile::WriteOwner);
-    }
+    // A missing template or a failed copy shows up at the first operation.
+    if (!QFile::exists(databasePath()) && QFile::exists(templatePath()))
+        FCopyFailure = copyTemplate(templatePath(), databasePath());
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnectionName);
     // mode=rw: never let the engine create an empty file in place of a missing one.
     db.setDatabaseName(QUrl::fromLocalFile(databasePath()).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rw"));
@@ -338,16 +368,20 @@ void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& 
     const QVariantList values { dayForStorage(day), EncodeText(productName), quantityValue(quantity),
         centsValue(received), centsValue(cost), EncodeText(memo), idValue(id) };
     Session session(*this);
-    session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, RecMoney=?, RecCost=?, "
-                               "RecMemo=? WHERE ID=?"),
+    QSqlQuery update = session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, "
+                                                  "RecMoney=?, RecCost=?, RecMemo=? WHERE ID=?"),
         values);
+    if (update.numRowsAffected() < 1)
+        throw TRecordGone();
 }
 
 void TDbMan::DeleteRecord(const QString& id)
 {
     const qint64 key = idValue(id);
     Session session(*this);
-    session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { key });
+    QSqlQuery deleted = session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { key });
+    if (deleted.numRowsAffected() < 1)
+        throw TRecordGone();
 }
 
 namespace {

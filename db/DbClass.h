@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Error.h"
+
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -15,6 +17,16 @@ struct TSalesLine
     QString received;
     QString cost;
     QString memo;
+};
+
+// An edit or delete found no line with its ID: another instance deleted it meanwhile.
+class TRecordGone : public KivaroError
+{
+public:
+    TRecordGone()
+        : KivaroError(QStringLiteral("该记录已被删除或修改，请重新查看。"))
+    {
+    }
 };
 
 // Access to the database file db.sjk in the data folder. Every operation opens the file, runs its statements and
@@ -46,6 +58,7 @@ public:
         const QString& received, const QString& cost, const QString& memo);
     // Stores all lines or, when one fails, none of them.
     void AddRecords(const QString& userName, const QList<TSalesLine>& lines);
+    // Both raise TRecordGone when no line has the ID.
     void UpdateRecord(const QString& id, const QString& day, const QString& productName, const QString& quantity,
         const QString& received, const QString& cost, const QString& memo);
     void DeleteRecord(const QString& id);
@@ -61,4 +74,6 @@ private:
 
     QString FDataDir;
     QString FConnectionName;
+    // Why the first start could not copy the template; empty when it did or had no need to.
+    QString FCopyFailure;
 };

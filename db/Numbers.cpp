@@ -146,18 +146,73 @@ QString formatCents(qint64 cents, QChar decimalSeparator)
     return QString(reinterpret_cast<const QChar*>(buffer + pos), qsizetype(std::size(buffer)) - pos);
 }
 
+QString formatWideCents(WideCents cents, QChar decimalSeparator)
+{
+    using Magnitude = unsigned __int128;
+    Magnitude magnitude = cents < 0 ? Magnitude(0) - Magnitude(cents) : Magnitude(cents);
+    char16_t buffer[48];
+    qsizetype pos = std::size(buffer);
+    for (int digit = 0; digit < 3 || magnitude > 0; ++digit) {
+        if (digit == 2)
+            buffer[--pos] = decimalSeparator.unicode();
+        buffer[--pos] = char16_t(u'0' + int(magnitude % 10));
+        magnitude /= 10;
+    }
+    if (cents < 0)
+        buffer[--pos] = u'-';
+    return QString(reinterpret_cast<const QChar*>(buffer + pos), qsizetype(std::size(buffer)) - pos);
+}
+
+namespace {
+
+// Optional minus, then digits only; at most maxDigits of them.
+std::optional<WideCents> parseShownDigits(QStringView text, int maxDigits)
+{
+    const bool negative = text.startsWith(QLatin1Char('-'));
+    if (negative)
+        text = text.mid(1);
+    if (text.isEmpty() || text.size() > maxDigits)
+        return std::nullopt;
+    WideCents value = 0;
+    for (const QChar c : text) {
+        if (!isDigit(c))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+std::optional<qint64> parseShownInteger(const QString& text)
+{
+    const std::optional<WideCents> value = parseShownDigits(text, 18);
+    if (!value)
+        return std::nullopt;
+    return qint64(*value);
+}
+
+std::optional<WideCents> parseShownCents(const QString& text, QChar decimalSeparator)
+{
+    const qsizetype at = text.size() - 3;
+    if (at < 1 || text.at(at) != decimalSeparator)
+        return std::nullopt;
+    const QString digits = text.left(at) + text.right(2);
+    return parseShownDigits(digits, 36);
+}
+
 QChar localeDecimalSeparator()
 {
     const QString point = QLocale().decimalPoint();
     return point.size() == 1 ? point.at(0) : QLatin1Char('.');
 }
 
-QString totalsLine(qint64 quantity, qint64 receivedCents, qint64 costCents)
+QString totalsLine(qint64 quantity, WideCents receivedCents, WideCents costCents)
 {
     const QChar sep = localeDecimalSeparator();
     return QStringLiteral("数量：%1  实收：%2  成本：%3  利润：%4")
-        .arg(QString::number(quantity), formatCents(receivedCents, sep), formatCents(costCents, sep),
-            formatCents(receivedCents - costCents, sep));
+        .arg(QString::number(quantity), formatWideCents(receivedCents, sep), formatWideCents(costCents, sep),
+            formatWideCents(receivedCents - costCents, sep));
 }
 
 std::optional<QDate> parseDayText(const QString& text)

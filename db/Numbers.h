@@ -16,14 +16,23 @@ std::optional<qint32> parseQuantity(const QString& text);
 // decimal separator, an optional exponent, blanks. No thousands separators; above one trillion is refused.
 std::optional<qint64> parseAmountCents(const QString& text, QChar decimalSeparator);
 
+// Sums of many amounts: a total of lines near the one-trillion limit outgrows 64 bits.
+using WideCents = __int128;
+
 // Cents as a fixed two-decimal text without thousands separators.
 QString formatCents(qint64 cents, QChar decimalSeparator = QLatin1Char('.'));
+QString formatWideCents(WideCents cents, QChar decimalSeparator = QLatin1Char('.'));
+
+// A whole number or an amount as formatCents writes it (optional minus, digits, and for an amount the separator
+// and two decimals), of any size; nothing for any other text.
+std::optional<qint64> parseShownInteger(const QString& text);
+std::optional<WideCents> parseShownCents(const QString& text, QChar decimalSeparator);
 
 // The decimal separator of the user's number format.
 QChar localeDecimalSeparator();
 
 // "数量：%d  实收：%0.2f  成本：%0.2f  利润：%0.2f"
-QString totalsLine(qint64 quantity, qint64 receivedCents, qint64 costCents);
+QString totalsLine(qint64 quantity, WideCents receivedCents, WideCents costCents);
 
 // Year, month and day as four, two and two digits, each pair joined by any one character.
 std::optional<QDate> parseDayText(const QString& text);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QHeaderView>
 #include <QString>
 #include <QTreeView>
@@ -13,11 +14,34 @@
 
 inline QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int left, int top)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
+    // Labels show what users typed, which must never be read as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->move(left, top);
     label->adjustSize();
     return label;
+}
+
+// A label that grows and shrinks with its text, so a long line of totals is never cut.
+inline void setSizedText(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
+// Places a top-level window in the middle of the screen it is on, frame included.
+inline void centreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen();
+    if (!screen)
+        return;
+    const QRect frame = window->frameGeometry();
+    QRect centred(QPoint(0, 0), frame.size());
+    centred.moveCenter(screen->availableGeometry().center());
+    // For a window, move() places the frame's corner.
+    window->move(centred.topLeft());
 }
 
 inline QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)

@@ -55,6 +55,10 @@ void TfrmLogin::setupControls()
 
 void TfrmLogin::showEvent(QShowEvent* event)
 {
+    if (!FShownOnce) {
+        FShownOnce = true;
+        centreOnScreen(this);
+    }
     QDialog::showEvent(event);
     FormShow();
 }

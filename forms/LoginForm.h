@@ -37,6 +37,7 @@ private:
     void LoadUserNames();
 
     std::unique_ptr<TDbMan> FDbMan;
+    bool FShownOnce = false;
     QComboBox* ComboBox1 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QPushButton* Button1 = nullptr;

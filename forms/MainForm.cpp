@@ -3,6 +3,7 @@
 #include "app/ErrorHandler.h"
 #include "app/HiClass.h"
 #include "db/DbClass.h"
+#include "forms/FormUtil.h"
 #include "forms/LoginForm.h"
 
 #include <QApplication>
@@ -34,8 +35,10 @@ QWidget* makePanel(QWidget* parent, const char* name, const QRect& geometry, con
 
 QLabel* makeHeaderLabel(QWidget* parent, const char* name, const QString& text, int pixelSize)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     QFont font = label->font();
     font.setPixelSize(pixelSize);
     font.setBold(true);
@@ -157,6 +160,15 @@ void TfrmMain::PrepareForUser(const QString& userName)
     prepareReviewPage();
     raise();
     activateWindow();
+}
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    if (!FShownOnce) {
+        FShownOnce = true;
+        centreOnScreen(this);
+    }
+    QWidget::showEvent(event);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event)

@@ -43,6 +43,7 @@ public:
     static std::function<void()> restartProgram;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -58,6 +59,7 @@ private:
 
     QString FUserName;
     QString FDataDir;
+    bool FShownOnce = false;
     QString ProductsFile;
     std::unique_ptr<TDbMan> FDbMan;
 

@@ -27,12 +27,10 @@ QString rangeDayText(const QDate& day)
     return day.toString(QStringLiteral("yyyy/MM/dd"));
 }
 
-// Amounts arrive with a full stop; the lists show them in the user's number format.
-QString shownAmount(const QString& text, QChar separator)
+// Amounts arrive with a full stop, whatever their size; the lists show them in the user's number format.
+QString shownAmount(QString text, QChar separator)
 {
-    if (separator == QLatin1Char('.'))
-        return text;
-    return formatCents(parseAmountCents(text, QLatin1Char('.')).value_or(0), separator);
+    return text.replace(QLatin1Char('.'), separator);
 }
 
 // Puts the amount columns of a flat list of rows of width texts into the user's number format.
@@ -48,17 +46,33 @@ QStringList shownTexts(QStringList flat, int width, int firstAmount, int amounts
     return flat;
 }
 
-// The totals line of a list, from the texts shown in its quantity, received and cost columns.
+// A grouped row holds sums, which may exceed what one typed line may hold: they are read at any size. An edited
+// detail row shows what the user typed, read as a typed line.
+qint64 listedQuantity(const QString& text)
+{
+    if (const std::optional<qint64> sum = parseShownInteger(text))
+        return *sum;
+    return parseQuantity(text).value_or(0);
+}
+
+WideCents listedCents(const QString& text, QChar separator)
+{
+    if (const std::optional<WideCents> sum = parseShownCents(text, separator))
+        return *sum;
+    return parseAmountCents(text, separator).value_or(0);
+}
+
+// The totals line of a list, from its quantity, received and cost columns.
 QString listTotals(const ReportListModel* model, int quantityColumn)
 {
     const QChar separator = localeDecimalSeparator();
     qint64 quantity = 0;
-    qint64 received = 0;
-    qint64 cost = 0;
+    WideCents received = 0;
+    WideCents cost = 0;
     for (int row = 0; row < model->rowCount(); ++row) {
-        quantity += parseQuantity(model->text(row, quantityColumn)).value_or(0);
-        received += parseAmountCents(model->text(row, quantityColumn + 1), separator).value_or(0);
-        cost += parseAmountCents(model->text(row, quantityColumn + 2), separator).value_or(0);
+        quantity += listedQuantity(model->text(row, quantityColumn));
+        received += listedCents(model->text(row, quantityColumn + 1), separator);
+        cost += listedCents(model->text(row, quantityColumn + 2), separator);
     }
     return totalsLine(quantity, received, cost);
 }
@@ -69,7 +83,6 @@ QLabel* makeTotalsLabel(QWidget* panel, const char* name)
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
     label->setPalette(palette);
-    label->setMinimumWidth(440);
     return label;
 }
 
@@ -101,6 +114,21 @@ QDateEdit* makeDatePicker(QWidget* parent, const char* name, const QRect& geomet
     picker->setCalendarPopup(true);
     picker->setFocusPolicy(Qt::ClickFocus);
     return picker;
+}
+
+// Runs an edit or delete of a stored line. A line that is gone is the user's news, not an unexpected error.
+template <typename Change>
+bool guardedChange(Change&& change, QWidget* parent)
+{
+    try {
+        change();
+        return true;
+    } catch (const TRecordGone& gone) {
+        MessageBox::error(parent, gone.text());
+        return false;
+    } catch (...) {
+        return guarded([] { throw; }, parent);
+    }
 }
 
 } // namespace
@@ -270,22 +298,22 @@ void TfrmMain::ListView5Change()
 
 void TfrmMain::UpdateDetailTotals()
 {
-    Label19->setText(listTotals(modelOf(ListView2), 3));
+    setSizedText(Label19, listTotals(modelOf(ListView2), 3));
 }
 
 void TfrmMain::UpdateDailyTotals()
 {
-    Label22->setText(listTotals(modelOf(ListView3), 2));
+    setSizedText(Label22, listTotals(modelOf(ListView3), 2));
 }
 
 void TfrmMain::UpdateDailyProductTotals()
 {
-    Label23->setText(listTotals(modelOf(ListView4), 3));
+    setSizedText(Label23, listTotals(modelOf(ListView4), 3));
 }
 
 void TfrmMain::UpdateRankingTotals()
 {
-    Label24->setText(listTotals(modelOf(ListView5), 2));
+    setSizedText(Label24, listTotals(modelOf(ListView5), 2));
 }
 
 int TfrmMain::selectedDetailRow() const
@@ -299,9 +327,11 @@ void TfrmMain::Button10Click()
     const int row = selectedDetailRow();
     if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
         return;
-    const bool deleted = guarded([&] { FDbMan->DeleteRecord(modelOf(ListView2)->text(row, 0)); }, this);
+    const bool deleted = guardedChange([&] { FDbMan->DeleteRecord(modelOf(ListView2)->text(row, 0)); }, this);
     if (deleted)
         modelOf(ListView2)->removeRowAt(row);
+    // The view would select the neighbour, and a second "删除" would take a line the user never chose.
+    ListView2->selectionModel()->clear();
     ListView2Change();
     UpdateDetailTotals();
 }
@@ -324,7 +354,7 @@ void TfrmMain::Button11Click()
     const auto stored = [separator](const QString& amount) {
         return formatCents(parseAmountCents(amount, separator).value_or(0));
     };
-    const bool updated = guarded(
+    const bool updated = guardedChange(
         [&] {
             FDbMan->UpdateRecord(shown.at(0), dialog.day().toString(QStringLiteral("yyyy/MM/dd")), typed.at(0),
                 typed.at(1), stored(typed.at(2)), stored(typed.at(3)), typed.at(4));
@@ -333,6 +363,7 @@ void TfrmMain::Button11Click()
     if (!updated)
         return;
     model->setRow(row, QStringList { shown.at(0), dialog.day().toString(QStringLiteral("yyyy-MM-dd")) } + typed);
+    ListView2->selectionModel()->clear();
     ListView2Change();
     UpdateDetailTotals();
     MessageBox::information(this, QStringLiteral("恭喜您，本次操作成功！"));

@@ -36,8 +36,21 @@ private Q_SLOTS:
     void dataDirFailureRaises()
     {
         TestDataHome home;
-        // The base folder is missing: only one level is ever created.
-        qputenv("XDG_DATA_HOME", (home.base() + QStringLiteral("/missing/deeper")).toLocal8Bit());
+        // A new account has no base folder yet: every missing level is made, private to the user.
+        const QString base = home.base() + QStringLiteral("/missing/deeper");
+        qputenv("XDG_DATA_HOME", base.toLocal8Bit());
+        QCOMPARE(THi::GetDataDir(QString()), base + QStringLiteral("/Kivaro"));
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+            | QFile::WriteOther | QFile::ExeOther;
+        for (const QString& made : QStringList { home.base() + QStringLiteral("/missing"), base, base + QStringLiteral("/Kivaro") }) {
+            QCOMPARE(QFileInfo(made).permissions() & others, QFile::Permissions());
+            QVERIFY(QFileInfo(made).permissions().testFlags(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        // A file stands where a folder on the way should be.
+        qputenv("XDG_DATA_HOME", (home.base() + QStringLiteral("/afile/below")).toLocal8Bit());
+        QFile blocker(home.base() + QStringLiteral("/afile"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
         QVERIFY_THROWS_EXCEPTION(KivaroError, THi::GetDataDir(QString()));
         // A file stands where the folder should be.
         qputenv("XDG_DATA_HOME", home.base().toLocal8Bit());

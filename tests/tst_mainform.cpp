@@ -58,6 +58,9 @@ private Q_SLOTS:
 
     void dataFolderFailureIsShownAndEndsStartUp()
     {
+        QFile blocker(home->base() + QStringLiteral("/no"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
         qputenv("XDG_DATA_HOME", (home->base() + QStringLiteral("/no/such/base")).toLocal8Bit());
         TfrmMain form;
         QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::Failed);

@@ -156,7 +156,7 @@ private Q_SLOTS:
         QCOMPARE(rowCount(), 3);
     }
 
-    void updateMovesTheLineAndDeleteOfMissingIdIsQuiet()
+    void updateMovesTheLineAndChangesOfMissingIdFail()
     {
         add(QStringLiteral("2009/01/01"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("1.00"),
             QStringLiteral("0.50"));
@@ -168,7 +168,12 @@ private Q_SLOTS:
                                QStringLiteral("12.50"), QStringLiteral("3.00"), QStringLiteral("memo") }));
         QVERIFY(query(QStringLiteral("2009/01/01"), QStringLiteral("2009/01/31")).detail.isEmpty());
         db->DeleteRecord(id);
-        db->DeleteRecord(id);
+        QCOMPARE(rowCount(), 0);
+        // Another instance deleted the line meanwhile: neither change may pass for done.
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->DeleteRecord(id));
+        QVERIFY_THROWS_EXCEPTION(TRecordGone,
+            db->UpdateRecord(id, QStringLiteral("2009/02/01"), QStringLiteral("B"), QStringLiteral("2"),
+                QStringLiteral("12.5"), QStringLiteral("3"), QStringLiteral("memo")));
         QCOMPARE(rowCount(), 0);
     }
 };

@@ -132,6 +132,83 @@ private Q_SLOTS:
             QCOMPARE(label(totals), expected);
     }
 
+    // Group sums outgrow what one typed line may hold; every totals line still equals the exact sum of the lines,
+    // on screen and in full (the label grows with its text).
+    void totalsOfLargeSumsAreExact()
+    {
+        for (int i = 0; i < 3; ++i)
+            add(QStringLiteral("2009/01/05"), QStringLiteral("大件"), QStringLiteral("1000000008"),
+                QStringLiteral("8000000.88"), QStringLiteral("6000000.68"));
+        add(QStringLiteral("2009/01/06"), QStringLiteral("小件"), QStringLiteral("5"), QStringLiteral("10"),
+            QStringLiteral("4"));
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 31));
+        QCOMPARE(cell("ListView3", 0, 2), QStringLiteral("3000000024"));
+        const QString expected = QStringLiteral("数量：3000000029  实收：24000012.64  成本：18000006.04  利润：6000006.60");
+        for (const char* totals : { "Label19", "Label22", "Label23", "Label24" })
+            QCOMPARE(label(totals), expected);
+
+        // Amounts at the one-trillion limit: three of them sum past every 64-bit cent limit of one line.
+        for (int i = 0; i < 3; ++i)
+            add(QStringLiteral("2009/02/01"), QStringLiteral("巨"), QStringLiteral("2147483647"),
+                QStringLiteral("1000000000000"), QStringLiteral("-1000000000000"));
+        showRange(QDate(2009, 2, 1), QDate(2009, 2, 1));
+        const QString huge = QStringLiteral(
+            "数量：6442450941  实收：3000000000000.00  成本：-3000000000000.00  利润：6000000000000.00");
+        for (const char* totals : { "Label19", "Label22", "Label23", "Label24" }) {
+            QCOMPARE(label(totals), huge);
+            auto* shown = child<QLabel>(form.get(), totals);
+            QVERIFY2(shown->width() >= shown->fontMetrics().horizontalAdvance(huge), totals);
+        }
+    }
+
+    // After a delete or an edit no row is selected, so a second click cannot reach a line the user never chose;
+    // a line another instance deleted meanwhile is reported and left on screen as it was.
+    void changesLeaveNoSelectionAndVanishedLinesAreReported()
+    {
+        addSampleWeek();
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        selectRow(0);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button10"), Qt::LeftButton);
+        QCOMPARE(rows("ListView2"), 2);
+        QVERIFY(view("ListView2")->selectionModel()->selectedRows().isEmpty());
+        QVERIFY(!button("Button10")->isEnabled() && !button("Button11")->isEnabled());
+        MessageBox::takeShownTexts();
+
+        selectRow(0);
+        whenDialogShows("frmUpdateRecord",
+            [](QWidget* dialog) { QTest::keyClick(child<QLineEdit>(dialog, "Edit5"), Qt::Key_Return); });
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button11"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts().last(), QStringLiteral("恭喜您，本次操作成功！"));
+        QVERIFY(view("ListView2")->selectionModel()->selectedRows().isEmpty());
+        QVERIFY(!button("Button10")->isEnabled() && !button("Button11")->isEnabled());
+
+        // Another instance deletes both lines that are still shown.
+        {
+            TDbMan other;
+            other.DeleteRecord(cell("ListView2", 0, 0));
+            other.DeleteRecord(cell("ListView2", 1, 0));
+        }
+        const QString gone = QStringLiteral("该记录已被删除或修改，请重新查看。");
+        const QString totals = label("Label19");
+        selectRow(0);
+        whenDialogShows("frmUpdateRecord", [](QWidget* dialog) {
+            child<QLineEdit>(dialog, "Edit1")->setText(QStringLiteral("changed"));
+            QTest::keyClick(child<QLineEdit>(dialog, "Edit5"), Qt::Key_Return);
+        });
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button11"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts(), (QStringList { QStringLiteral("真的要编辑指定的记录？"), gone }));
+        QCOMPARE(cell("ListView2", 0, 2), QStringLiteral("牙刷"));
+        selectRow(1);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button10"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts(), (QStringList { QStringLiteral("真的要删除指定的记录？"), gone }));
+        QCOMPARE(rows("ListView2"), 2);
+        QCOMPARE(label("Label19"), totals);
+    }
+
     void deleteAsksAndOnlyTheDetailViewFollows()
     {
         addSampleWeek();

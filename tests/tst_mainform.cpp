@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 class TestMainForm : public QObject
 {
@@ -44,6 +45,47 @@ private Q_SLOTS:
         QCOMPARE(userLabel->text(), QStringLiteral("当前用户：张三"));
         QCOMPARE(userLabel->geometry().right() + 1, 620);
         QVERIFY(child<QRadioButton>(&form, "RadioButton1")->isChecked());
+    }
+
+    // A user's name is shown as typed, never read as markup; both windows come up in the middle of the screen.
+    void namesShowAsPlainTextAndWindowsAreCentred()
+    {
+        const QString name = QStringLiteral("<s>张三</s><font color=red>(管理员)</font><h1>x</h1>");
+        {
+            TDbMan db;
+            QVERIFY(db.AddUser(name, QStringLiteral("pw")));
+        }
+        const auto centred = [](QWidget* window) {
+            const QPoint offset = window->frameGeometry().center() - window->screen()->availableGeometry().center();
+            return offset.manhattanLength() <= 2;
+        };
+        TfrmMain form;
+        bool loginCentred = false;
+        QStringList richLabels;
+        const auto collectRich = [&richLabels](QWidget* window) {
+            const QList<QLabel*> labels = window->findChildren<QLabel*>();
+            QVERIFY(labels.size() > 5);
+            for (const QLabel* label : labels) {
+                if (label->textFormat() != Qt::PlainText)
+                    richLabels.append(label->objectName());
+            }
+        };
+        whenDialogShows("frmLogin", [&](QWidget* login) {
+            loginCentred = centred(login);
+            collectRich(login);
+            typeText(child<QLineEdit>(login, "Edit1"), QStringLiteral("pw"));
+            QTest::keyClick(child<QLineEdit>(login, "Edit1"), Qt::Key_Return);
+        });
+        QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::Ready);
+        QVERIFY(loginCentred);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(centred(&form));
+        auto* userLabel = child<QLabel>(&form, "Label3");
+        QCOMPARE(userLabel->text(), QStringLiteral("当前用户：") + name);
+        QVERIFY(userLabel->sizeHint().width() >= userLabel->fontMetrics().horizontalAdvance(userLabel->text()));
+        collectRich(&form);
+        QCOMPARE(richLabels, QStringList());
     }
 
     void cancelledLoginEndsWithoutWindow()

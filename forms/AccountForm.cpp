@@ -6,6 +6,7 @@
 #include "db/DbClass.h"
 #include "forms/FormUtil.h"
 
+#include <QKeyEvent>
 #include <QTabWidget>
 
 TfrmAccount::TfrmAccount(QWidget* parent)
@@ -177,4 +178,14 @@ void TfrmAccount::Button1Click()
 void TfrmAccount::Button2Click()
 {
     reject();
+}
+
+void TfrmAccount::keyPressEvent(QKeyEvent* event)
+{
+    // The window ends only through its buttons and its close box.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

@@ -20,6 +20,7 @@ public:
     ~TfrmAccount() override;
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

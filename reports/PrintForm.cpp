@@ -3,6 +3,7 @@
 #include "reports/ReportEngine.h"
 #include "reports/ReportPreview.h"
 
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPrintDialog>
@@ -224,4 +225,14 @@ void TfrmPrint::printTo(QPrinter& printer)
     const int first = settings.firstPage > 0 ? settings.firstPage : 1;
     const int last = settings.lastPage > 0 ? settings.lastPage : CompositeReport->pageCount();
     CompositeReport->print(printer, first, last, copies);
+}
+
+void TfrmPrint::keyPressEvent(QKeyEvent* event)
+{
+    // The window ends only through its buttons and its close box.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

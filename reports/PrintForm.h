@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <functional>
 
+class QKeyEvent;
 class QLabel;
 class QPrintDialog;
 class QPrinter;
@@ -28,6 +29,7 @@ public:
     static std::function<bool(QPrintDialog&)> execPrintDialog;
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

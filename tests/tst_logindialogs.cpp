@@ -97,8 +97,16 @@ private Q_SLOTS:
         QCOMPARE(child<QComboBox>(&again, "ComboBox1")->count(), 2);
     }
 
-    void escapeDoesNotCloseTheLoginButCancelDoes()
+    void escapeClosesNeitherTheLoginNorTheAccountDialog()
     {
+        TfrmAccount account;
+        account.show();
+        QTest::keyClick(child<QLineEdit>(&account, "Edit1"), Qt::Key_Escape);
+        QTest::keyClick(&account, Qt::Key_Escape);
+        QVERIFY(account.isVisible());
+        account.close();
+        QVERIFY(!account.isVisible());
+
         TfrmLogin login;
         login.show();
         QTest::keyClick(&login, Qt::Key_Escape);

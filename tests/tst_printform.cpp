@@ -140,6 +140,12 @@ private Q_SLOTS:
         }
         QCOMPARE(child<QStatusBar>(form.get(), "StatusBar1")->height(), 21);
         QCOMPARE(child<QWidget>(form.get(), "CoolBar1")->height(), 27);
+        // Escape does not end the preview; its close box does.
+        QTest::keyClick(form.get(), Qt::Key_Escape);
+        QTest::keyClick(preview(), Qt::Key_Escape);
+        QVERIFY(form->isVisible());
+        form->close();
+        QVERIFY(!form->isVisible());
     }
 
     void pageShownAt100Percent()

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
+#include <utility>
 
 // A fresh, private data location for one test: XDG_DATA_HOME points into a temporary folder, so the real
 // user's data is never touched.
@@ -35,6 +36,26 @@ void typeText(QWidget* widget, const QString& text);
 void whenDialogShows(const char* objectName, std::function<void(QWidget*)> action);
 
 void prepareTestApplication();
+
+// Replaces a replaceable hook (a static std::function such as TfrmMain::startCalculator) for the life of the guard,
+// and puts the program's own back at the end, so no test leaves a hook holding a lambda over its dead variables.
+template <typename Hook>
+class ScopedHook
+{
+public:
+    ScopedHook(Hook& hook, Hook replacement)
+        : m_hook(hook)
+        , m_saved(std::exchange(hook, std::move(replacement)))
+    {
+    }
+    ~ScopedHook() { m_hook = std::move(m_saved); }
+    ScopedHook(const ScopedHook&) = delete;
+    ScopedHook& operator=(const ScopedHook&) = delete;
+
+private:
+    Hook& m_hook;
+    Hook m_saved;
+};
 
 #define KIVARO_TEST_MAIN(TestObject)                                                                                   \
     int main(int argc, char** argv)                                                                                    \

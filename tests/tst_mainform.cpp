@@ -128,7 +128,7 @@ private Q_SLOTS:
         QVERIFY(entry->isVisible() && !review->isVisible());
 
         int restarts = 0;
-        TfrmMain::restartProgram = [&restarts] { ++restarts; };
+        const ScopedHook restart(TfrmMain::restartProgram, std::function<void()>([&restarts] { ++restarts; }));
         auto* switchUser = child<QLabel>(&form, "Label25");
         QTest::mousePress(switchUser, Qt::RightButton);
         QTest::mouseRelease(switchUser, Qt::RightButton);

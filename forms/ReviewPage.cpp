@@ -1,0 +1,347 @@
+#include "forms/ReviewPage.h"
+
+#include "app/BusyCursor.h"
+#include "app/ErrorHandler.h"
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "db/Numbers.h"
+#include "forms/FormUtil.h"
+#include "forms/UpdateRecordForm.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+const QStringList kViewNames { QStringLiteral("每天销售产品明细列表"), QStringLiteral("每天销售数量金额统计"),
+    QStringLiteral("每天各个产品销量统计"), QStringLiteral("各个产品销售数量排行") };
+
+// Up to this many rows per day and product, the ranking is computed at once; beyond, away from the window.
+constexpr qint64 kRankingInline = 20'000;
+
+QLabel* makeTotalsLabel(QWidget* panel, const char* name)
+{
+    QLabel* label = makeLabel(panel, name, QStringLiteral("#"), 8, 385);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    label->setPalette(palette);
+    return label;
+}
+
+QPushButton* makeViewButton(QWidget* panel, const char* name, const QString& text, int left)
+{
+    QPushButton* button = makeButton(panel, name, text, QRect(left, 380, 74, 23));
+    button->setFocusPolicy(Qt::ClickFocus);
+    return button;
+}
+
+QWidget* makeViewPanel(QWidget* parent, const char* name)
+{
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setGeometry(0, 41, 692, 417);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    panel->setPalette(palette);
+    return panel;
+}
+
+QDateEdit* makeDatePicker(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* picker = new QDateEdit(parent);
+    picker->setObjectName(QString::fromLatin1(name));
+    picker->setGeometry(geometry);
+    picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    picker->setCalendarPopup(true);
+    picker->setFocusPolicy(Qt::ClickFocus);
+    return picker;
+}
+
+// A line edited in the dialog, from its checked texts.
+SalesLine editedLine(qint64 id, const QDate& day, const QStringList& typed)
+{
+    const QChar separator = localeDecimalSeparator();
+    return { id, day, typed.at(0), parseQuantity(typed.at(1)).value_or(0),
+        parseAmountCents(typed.at(2), separator).value_or(0), parseAmountCents(typed.at(3), separator).value_or(0),
+        typed.at(4) };
+}
+
+} // namespace
+
+TReviewPage::TReviewPage(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Panel3"));
+    setupControls();
+    setupViews();
+    connectControls();
+}
+
+TReviewPage::~TReviewPage()
+{
+    // A ranking still being computed must not report to a page that is gone.
+    FRankingWatcher.disconnect(this);
+    FRankingWatcher.waitForFinished();
+}
+
+void TReviewPage::setupControls()
+{
+    DateTimePicker2 = makeDatePicker(this, "DateTimePicker2", QRect(8, 12, 135, 20));
+    makeLabel(this, "Label20", QStringLiteral("-"), 150, 16);
+    DateTimePicker3 = makeDatePicker(this, "DateTimePicker3", QRect(163, 12, 135, 20));
+    Button7 = makeViewButton(this, "Button7", QStringLiteral("查看"), 302);
+    Button7->setGeometry(302, 10, 74, 23);
+    makeLabel(this, "Label21", QStringLiteral("显示："), 465, 16);
+    ComboBox6 = new QComboBox(this);
+    ComboBox6->setObjectName(QStringLiteral("ComboBox6"));
+    ComboBox6->setGeometry(504, 12, 180, 20);
+    ComboBox6->setFocusPolicy(Qt::ClickFocus);
+    ComboBox6->addItems(kViewNames);
+}
+
+void TReviewPage::setupViews()
+{
+    Panel4 = makeViewPanel(this, "Panel4");
+    FDetail = new DetailListModel(this);
+    ListView2 = setupView(Panel4, "ListView2", FDetail);
+    Label19 = makeTotalsLabel(Panel4, "Label19");
+    Button11 = makeViewButton(Panel4, "Button11", QStringLiteral("编辑"), 454);
+    Button10 = makeViewButton(Panel4, "Button10", QStringLiteral("删除"), 528);
+    Button8 = makeViewButton(Panel4, "Button8", QStringLiteral("预览&&打印"), 610);
+
+    Panel5 = makeViewPanel(this, "Panel5");
+    FDaily = new DailyListModel(this);
+    ListView3 = setupView(Panel5, "ListView3", FDaily);
+    Label22 = makeTotalsLabel(Panel5, "Label22");
+    Button13 = makeViewButton(Panel5, "Button13", QStringLiteral("预览&&打印"), 610);
+
+    Panel6 = makeViewPanel(this, "Panel6");
+    FDayProducts = new DayProductListModel(this);
+    ListView4 = setupView(Panel6, "ListView4", FDayProducts);
+    Label23 = makeTotalsLabel(Panel6, "Label23");
+    Button14 = makeViewButton(Panel6, "Button14", QStringLiteral("预览&&打印"), 610);
+
+    Panel7 = makeViewPanel(this, "Panel7");
+    FRanking = new RankingListModel(this);
+    ListView5 = setupView(Panel7, "ListView5", FRanking);
+    Label24 = makeTotalsLabel(Panel7, "Label24");
+    Button15 = makeViewButton(Panel7, "Button15", QStringLiteral("预览&&打印"), 610);
+}
+
+QTreeView* TReviewPage::setupView(QWidget* panel, const char* name, SalesListModel* model)
+{
+    auto* view = new QTreeView(panel);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setGeometry(8, 0, 676, 373);
+    view->setModel(model);
+    setReportStyle(view);
+    QHeaderView* header = view->header();
+    for (int column = 0; column < model->columns().size(); ++column)
+        header->resizeSection(column, model->columns().at(column).width);
+    return view;
+}
+
+void TReviewPage::connectControls()
+{
+    connect(ComboBox6, &QComboBox::currentIndexChanged, this, &TReviewPage::ComboBox6Click);
+    connect(Button7, &QPushButton::clicked, this, &TReviewPage::Button7Click);
+    connect(Button10, &QPushButton::clicked, this, &TReviewPage::Button10Click);
+    connect(Button11, &QPushButton::clicked, this, &TReviewPage::Button11Click);
+    connect(Button8, &QPushButton::clicked, this, &TReviewPage::Button8Click);
+    connect(Button13, &QPushButton::clicked, this, &TReviewPage::Button13Click);
+    connect(Button14, &QPushButton::clicked, this, &TReviewPage::Button14Click);
+    connect(Button15, &QPushButton::clicked, this, &TReviewPage::Button15Click);
+    connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TReviewPage::ListView2Change);
+    connect(&FRankingWatcher, &QFutureWatcher<RankingResult>::finished, this, &TReviewPage::applyRanking);
+}
+
+void TReviewPage::applyRanking()
+{
+    if (FRankingWatcher.property("query").toInt() != FQueryNumber || FRankingApplied)
+        return;
+    FRankingApplied = true;
+    const RankingResult result = FRankingWatcher.result();
+    if (!result.error.isEmpty())
+        showError(result.error, this);
+    FRanking->setRows(result.rows);
+    updateButtons();
+}
+
+void TReviewPage::waitForRanking()
+{
+    if (!FRankingWatcher.isRunning() && FRankingApplied)
+        return;
+    BusyCursor busy(Button15);
+    FRankingWatcher.waitForFinished();
+    applyRanking();
+}
+
+void TReviewPage::prepare(TDbMan* dbMan, const QString& userName)
+{
+    FDbMan = dbMan;
+    FUserName = userName;
+    const QDate today = QDate::currentDate();
+    DateTimePicker2->setDate(today.addDays(1 - today.day()));
+    DateTimePicker3->setDate(today);
+    ComboBox6->setCurrentIndex(0);
+    ComboBox6Click();
+    updateTotals();
+    updateButtons();
+}
+
+void TReviewPage::ComboBox6Click()
+{
+    const QString chosen = ComboBox6->currentText().trimmed();
+    QWidget* const panels[] = { Panel4, Panel5, Panel6, Panel7 };
+    const qsizetype index = kViewNames.indexOf(chosen);
+    if (index < 0)
+        return;
+    for (qsizetype i = 0; i < 4; ++i)
+        panels[i]->setVisible(i == index);
+}
+
+void TReviewPage::Button7Click()
+{
+    {
+        BusyCursor busy(Button7);
+        guarded(
+            [this] {
+                const SalesRange range { FUserName, DateTimePicker2->date(), DateTimePicker3->date() };
+                const QList<DayCount> days = FDbMan->QueryDays(range);
+                ++FQueryNumber;
+                TDbMan* store = FDbMan;
+                FDetail->reset(days, [store, range](const QDate& day, qint64 offset, int count) {
+                    return store->QueryLineWindow(range, day, offset, count);
+                });
+                FDaily->reset(days);
+                FDayProducts->reset(days, [store, range](const QDate& day, qint64 offset, int count) {
+                    return store->QueryDayProductWindow(range, day, offset, count);
+                });
+                FRanking->reset(FDaily->totals());
+                qint64 groups = 0;
+                for (const DayCount& day : days)
+                    groups += day.rows;
+                startRanking(range, groups);
+            },
+            this);
+    }
+    updateButtons();
+    updateTotals();
+}
+
+void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
+{
+    if (groups == 0)
+        return;
+    if (groups <= kRankingInline) {
+        FRanking->setRows(FDbMan->QueryRanking(range));
+        return;
+    }
+    FRankingWatcher.setProperty("query", FQueryNumber);
+    FRankingApplied = false;
+    FRankingWatcher.setFuture(QtConcurrent::run([range] {
+        RankingResult result;
+        try {
+            // A connection of its own: a connection belongs to the thread that opened it.
+            TDbMan store;
+            result.rows = store.QueryRanking(range);
+        } catch (const std::exception& error) {
+            const auto* own = dynamic_cast<const KivaroError*>(&error);
+            result.error = own ? own->text() : QString::fromLocal8Bit(error.what());
+        }
+        return result;
+    }));
+}
+
+void TReviewPage::ListView2Change()
+{
+    const bool selected = selectedDetailRow() >= 0;
+    Button10->setEnabled(selected);
+    Button11->setEnabled(selected);
+}
+
+void TReviewPage::updateButtons()
+{
+    ListView2Change();
+    Button8->setEnabled(FDetail->rowCount() > 0);
+    Button13->setEnabled(FDaily->rowCount() > 0);
+    Button14->setEnabled(FDayProducts->rowCount() > 0);
+    Button15->setEnabled(FRanking->rowCount() > 0);
+}
+
+void TReviewPage::updateTotals()
+{
+    setSizedText(Label19, FDetail->totals().text());
+    setSizedText(Label22, FDaily->totals().text());
+    setSizedText(Label23, FDayProducts->totals().text());
+    setSizedText(Label24, FRanking->totals().text());
+}
+
+int TReviewPage::selectedDetailRow() const
+{
+    const QModelIndexList rows = ListView2->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+namespace {
+
+// Runs an edit or delete of a stored line. A line that is gone is the user's news, not an unexpected error.
+template <typename Change>
+bool guardedChange(Change&& change, QWidget* parent)
+{
+    try {
+        change();
+        return true;
+    } catch (const TRecordGone& gone) {
+        MessageBox::error(parent, gone.text());
+        return false;
+    } catch (...) {
+        return guarded([] { throw; }, parent);
+    }
+}
+
+} // namespace
+
+void TReviewPage::Button10Click()
+{
+    const int row = selectedDetailRow();
+    if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
+        return;
+    const SalesLine* line = FDetail->line(row);
+    const bool deleted = line && guardedChange([&] { FDbMan->DeleteLine(line->id); }, this);
+    if (deleted)
+        FDetail->removeLine(row);
+    // The view would select the neighbour, and a second "删除" would take a line the user never chose.
+    ListView2->selectionModel()->clear();
+    updateButtons();
+    setSizedText(Label19, FDetail->totals().text());
+}
+
+void TReviewPage::Button11Click()
+{
+    const int row = selectedDetailRow();
+    if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
+        return;
+    const QStringList shown = FDetail->rowTexts(row);
+    const SalesLine* stored = FDetail->line(row);
+    if (!stored)
+        return;
+    const qint64 id = stored->id;
+    TfrmUpdateRecord dialog(this);
+    dialog.setLine(stored->day, shown.at(2), shown.at(3), shown.at(4), shown.at(5), shown.at(6));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList typed = dialog.trimmedTexts();
+    const SalesLine line = editedLine(id, dialog.day(), typed);
+    if (!guardedChange([&] { FDbMan->UpdateLine(line); }, this))
+        return;
+    FDetail->setEdited(row, line, QStringList { dialog.day().toString(QStringLiteral("yyyy-MM-dd")) } + typed);
+    ListView2->selectionModel()->clear();
+    updateButtons();
+    setSizedText(Label19, FDetail->totals().text());
+    MessageBox::information(this, QStringLiteral("恭喜您，本次操作成功！"));
+}

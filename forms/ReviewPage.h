@@ -1,0 +1,103 @@
+#pragma once
+
+#include "db/SalesRows.h"
+#include "forms/SalesModels.h"
+#include "reports/ReportBuilder.h"
+
+#include <QFutureWatcher>
+#include <QWidget>
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QPushButton;
+class QTreeView;
+class TDbMan;
+
+// The review page ("查帐"): a range of days, four views of the user's stored lines with their totals lines, editing
+// and deleting of stored lines, and printing of each view.
+class TReviewPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TReviewPage(QWidget* parent);
+    ~TReviewPage() override;
+
+    // Shows the current month, empty, for the user; the store stays the caller's.
+    void prepare(TDbMan* dbMan, const QString& userName);
+
+private:
+    void setupControls();
+    void setupViews();
+    void connectControls();
+    QTreeView* setupView(QWidget* panel, const char* name, SalesListModel* model);
+    void ComboBox6Click();
+    void Button7Click();
+    void startRanking(const SalesRange& range, qint64 groups);
+    void applyRanking();
+    // Printing the ranking needs its rows: waits for a computation still running.
+    void waitForRanking();
+    void ListView2Change();
+    void updateButtons();
+    void updateTotals();
+    void Button10Click();
+    void Button11Click();
+    int selectedDetailRow() const;
+
+    // Printing (ReviewPagePrint.cpp).
+    void Button8Click();
+    void Button13Click();
+    void Button14Click();
+    void Button15Click();
+    void buildReport(QPushButton* button, QTreeView* view, const ReportLayout& layout);
+    void QRCompositeReport1AddReports(ReportDocument& document);
+    void releaseReportPages();
+
+    TDbMan* FDbMan = nullptr;
+    QString FUserName;
+
+    QDateEdit* DateTimePicker2 = nullptr;
+    QDateEdit* DateTimePicker3 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QComboBox* ComboBox6 = nullptr;
+    QWidget* Panel4 = nullptr;
+    QWidget* Panel5 = nullptr;
+    QWidget* Panel6 = nullptr;
+    QWidget* Panel7 = nullptr;
+    // The four views: detail, daily totals, daily per product, ranking. Column 0 is hidden (the ID in ListView2).
+    QTreeView* ListView2 = nullptr;
+    QTreeView* ListView3 = nullptr;
+    QTreeView* ListView4 = nullptr;
+    QTreeView* ListView5 = nullptr;
+    DetailListModel* FDetail = nullptr;
+    DailyListModel* FDaily = nullptr;
+    DayProductListModel* FDayProducts = nullptr;
+    RankingListModel* FRanking = nullptr;
+    // The ranking of a long range is computed away from the window; a newer query drops an older result.
+    struct RankingResult
+    {
+        QList<RankingRow> rows;
+        QString error;
+    };
+    QFutureWatcher<RankingResult> FRankingWatcher;
+    int FQueryNumber = 0;
+    bool FRankingApplied = true;
+    // Their totals lines.
+    QLabel* Label19 = nullptr;
+    QLabel* Label22 = nullptr;
+    QLabel* Label23 = nullptr;
+    QLabel* Label24 = nullptr;
+    // "预览&&打印" under each view.
+    QPushButton* Button8 = nullptr;
+    QPushButton* Button13 = nullptr;
+    QPushButton* Button14 = nullptr;
+    QPushButton* Button15 = nullptr;
+    QPushButton* Button10 = nullptr;
+    QPushButton* Button11 = nullptr;
+
+    // The pages of the report being shown; empty otherwise.
+    ReportPages FReportPages;
+    // Keeps its print settings from one report to the next.
+    ReportDocument QRCompositeReport1;
+};

@@ -1,0 +1,325 @@
+#include "forms/SalesModels.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr Qt::Alignment kLeft = Qt::AlignLeft;
+constexpr Qt::Alignment kRight = Qt::AlignRight;
+
+QString dayText(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+// Columns 2 to 5 of a grouped row: quantity, received, cost, profit.
+QString sumsText(const SalesSums& sums, int index)
+{
+    const QChar separator = localeDecimalSeparator();
+    switch (index) {
+    case 0:
+        return QString::number(sums.quantity);
+    case 1:
+        return formatCents(sums.received, separator);
+    case 2:
+        return formatCents(sums.cost, separator);
+    case 3:
+        return formatWideCents(WideCents(sums.received) - sums.cost, separator);
+    }
+    return {};
+}
+
+SalesTotals totalsOf(const QList<DayCount>& days)
+{
+    SalesTotals totals;
+    for (const DayCount& day : days)
+        totals.add(day.sums, day.lines);
+    return totals;
+}
+
+} // namespace
+
+SalesListModel::SalesListModel(QList<Column> columns, QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_columns(std::move(columns))
+{
+    m_columns.prepend({ QString(), 0, kLeft });
+}
+
+int SalesListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+QVariant SalesListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= m_columns.size())
+        return {};
+    if (role == Qt::DisplayRole)
+        return text(index.row(), index.column());
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(m_columns.at(index.column()).alignment | Qt::AlignVCenter);
+    return {};
+}
+
+QVariant SalesListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.size())
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_columns.at(section).caption;
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(m_columns.at(section).alignment | Qt::AlignVCenter);
+    return {};
+}
+
+QStringList SalesListModel::rowTexts(int row) const
+{
+    QStringList texts;
+    texts.reserve(m_columns.size());
+    for (int column = 0; column < m_columns.size(); ++column)
+        texts.append(text(row, column));
+    return texts;
+}
+
+template <typename Row>
+void RowWindows<Row>::reset(const QList<DayCount>& days, bool rowsAreLines, Fetch fetch)
+{
+    m_days.clear();
+    m_starts.assign(1, 0);
+    for (const DayCount& day : days) {
+        const qint64 rows = rowsAreLines ? day.lines : day.rows;
+        if (rows <= 0)
+            continue;
+        m_days.append(day.day);
+        m_starts.push_back(m_starts.back() + rows);
+    }
+    m_fetch = std::move(fetch);
+    m_blocks.clear();
+    m_recent.clear();
+}
+
+template <typename Row>
+const Row* RowWindows<Row>::at(qint64 position) const
+{
+    if (position < 0 || position >= size())
+        return nullptr;
+    const qint64 block = position / kBlock;
+    auto found = m_blocks.constFind(block);
+    if (found == m_blocks.cend()) {
+        const qint64 first = block * kBlock;
+        // The day that holds the block's first row: the last one that starts at or before it.
+        const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), first);
+        const qsizetype day = qsizetype(next - m_starts.begin()) - 1;
+        const int count = int(std::min<qint64>(kBlock, size() - first));
+        QList<Row> rows = m_fetch ? m_fetch(m_days.at(day), first - m_starts[size_t(day)], count) : QList<Row>();
+        if (m_blocks.size() >= kKeptBlocks)
+            m_blocks.remove(m_recent.takeFirst());
+        found = m_blocks.insert(block, std::move(rows));
+        m_recent.append(block);
+    }
+    const qint64 inBlock = position - block * kBlock;
+    return inBlock < found->size() ? &found->at(inBlock) : nullptr;
+}
+
+template class RowWindows<SalesLine>;
+template class RowWindows<DayProductRow>;
+
+DetailListModel::DetailListModel(QObject* parent)
+    : SalesListModel({ { QStringLiteral("日期"), 76, kLeft }, { QStringLiteral("品名"), 272, kLeft },
+                         { QStringLiteral("数量"), 40, kRight }, { QStringLiteral("实收"), 64, kRight },
+                         { QStringLiteral("成本"), 64, kRight }, { QStringLiteral("备注"), 136, kLeft } },
+        parent)
+{
+}
+
+int DetailListModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return int(std::min<qint64>(m_windows.size() - qint64(m_removed.size()), std::numeric_limits<int>::max()));
+}
+
+qint64 DetailListModel::position(int row) const
+{
+    qint64 position = row;
+    for (const qint64 removed : m_removed) {
+        if (removed > position)
+            break;
+        ++position;
+    }
+    return position;
+}
+
+const SalesLine* DetailListModel::line(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return nullptr;
+    const qint64 at = position(row);
+    const auto edited = m_edited.constFind(at);
+    if (edited != m_edited.cend())
+        return &edited->line;
+    return m_windows.at(at);
+}
+
+QString DetailListModel::text(int row, int column) const
+{
+    if (row < 0 || row >= rowCount())
+        return {};
+    const qint64 at = position(row);
+    const auto edited = m_edited.constFind(at);
+    if (edited != m_edited.cend())
+        return column == 0 ? QString::number(edited->line.id) : edited->texts.value(column - 1);
+    const SalesLine* shown = m_windows.at(at);
+    if (!shown)
+        return {};
+    switch (column) {
+    case 0:
+        return QString::number(shown->id);
+    case 1:
+        return dayText(shown->day);
+    case 2:
+        return shown->productName;
+    case 3:
+        return QString::number(shown->quantity);
+    case 4:
+        return formatCents(shown->received, localeDecimalSeparator());
+    case 5:
+        return formatCents(shown->cost, localeDecimalSeparator());
+    case 6:
+        return shown->memo;
+    }
+    return {};
+}
+
+void DetailListModel::reset(const QList<DayCount>& days, Fetch fetch)
+{
+    beginResetModel();
+    m_windows.reset(days, true, std::move(fetch));
+    m_removed.clear();
+    m_edited.clear();
+    m_totals = totalsOf(days);
+    endResetModel();
+}
+
+void DetailListModel::setEdited(int row, const SalesLine& line, const QStringList& typed)
+{
+    const SalesLine* before = this->line(row);
+    if (!before)
+        return;
+    m_totals.remove(*before);
+    m_totals.add(line);
+    m_edited.insert(position(row), { line, typed });
+    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+void DetailListModel::removeLine(int row)
+{
+    const SalesLine* removed = line(row);
+    if (!removed)
+        return;
+    beginRemoveRows(QModelIndex(), row, row);
+    m_totals.remove(*removed);
+    const qint64 at = position(row);
+    m_edited.remove(at);
+    m_removed.insert(std::lower_bound(m_removed.begin(), m_removed.end(), at), at);
+    endRemoveRows();
+}
+
+DailyListModel::DailyListModel(QObject* parent)
+    : SalesListModel({ { QStringLiteral("日期"), 120, kLeft }, { QStringLiteral("数量"), 120, kRight },
+                         { QStringLiteral("实收"), 120, kRight }, { QStringLiteral("成本"), 120, kRight },
+                         { QStringLiteral("利润"), 120, kRight } },
+        parent)
+{
+}
+
+int DailyListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_days.size());
+}
+
+QString DailyListModel::text(int row, int column) const
+{
+    if (row < 0 || row >= m_days.size() || column == 0)
+        return {};
+    const DayCount& day = m_days.at(row);
+    return column == 1 ? dayText(day.day) : sumsText(day.sums, column - 2);
+}
+
+void DailyListModel::reset(const QList<DayCount>& days)
+{
+    beginResetModel();
+    m_days = days;
+    m_totals = totalsOf(days);
+    endResetModel();
+}
+
+DayProductListModel::DayProductListModel(QObject* parent)
+    : SalesListModel({ { QStringLiteral("日期"), 76, kLeft }, { QStringLiteral("品名"), 300, kLeft },
+                         { QStringLiteral("数量"), 50, kRight }, { QStringLiteral("实收"), 74, kRight },
+                         { QStringLiteral("成本"), 74, kRight }, { QStringLiteral("利润"), 74, kRight } },
+        parent)
+{
+}
+
+int DayProductListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(std::min<qint64>(m_windows.size(), std::numeric_limits<int>::max()));
+}
+
+QString DayProductListModel::text(int row, int column) const
+{
+    const DayProductRow* shown = m_windows.at(row);
+    if (!shown || column == 0)
+        return {};
+    if (column == 1)
+        return dayText(shown->day);
+    if (column == 2)
+        return shown->productName;
+    return sumsText(shown->sums, column - 3);
+}
+
+void DayProductListModel::reset(const QList<DayCount>& days, Fetch fetch)
+{
+    beginResetModel();
+    m_windows.reset(days, false, std::move(fetch));
+    m_totals = totalsOf(days);
+    endResetModel();
+}
+
+RankingListModel::RankingListModel(QObject* parent)
+    : SalesListModel({ { QStringLiteral("品名"), 375, kLeft }, { QStringLiteral("数量"), 50, kRight },
+                         { QStringLiteral("实收"), 74, kRight }, { QStringLiteral("成本"), 74, kRight },
+                         { QStringLiteral("利润"), 74, kRight } },
+        parent)
+{
+}
+
+int RankingListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+QString RankingListModel::text(int row, int column) const
+{
+    if (row < 0 || row >= m_rows.size() || column == 0)
+        return {};
+    const RankingRow& shown = m_rows.at(row);
+    return column == 1 ? shown.productName : sumsText(shown.sums, column - 2);
+}
+
+void RankingListModel::reset(const SalesTotals& totals)
+{
+    beginResetModel();
+    m_rows.clear();
+    m_totals = totals;
+    endResetModel();
+}
+
+void RankingListModel::setRows(QList<RankingRow> rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}

@@ -4,7 +4,10 @@
 #include "db/TextCodec.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <algorithm>
 
 QStringList splitLines(const QString& text)
@@ -52,6 +55,61 @@ QByteArray encodeProductNames(const QStringList& names)
     return bytes + toGb18030(batch);
 }
 
+namespace {
+
+constexpr int kLockWaitMs = 5000;
+// Less free space than this on the file's volume counts as a full disk.
+constexpr qint64 kRoomNeeded = 64 * 1024;
+
+// A write cut short by a full disk comes without an error of its own, and so does a lock file that could not be
+// written: a volume without room is named as the cause whatever the reported reason.
+KivaroError saveFailure(const QString& path, const QString& reported)
+{
+    const QStorageInfo volume(QFileInfo(path).absolutePath());
+    const bool full = volume.isValid() && volume.bytesAvailable() < kRoomNeeded;
+    return KivaroError(
+        QStringLiteral("无法保存品名文件“%1”：%2").arg(path, full ? QStringLiteral("磁盘空间已满") : reported));
+}
+
+KivaroError writeFailure(const QString& path, const QSaveFile& file)
+{
+    return saveFailure(path, file.error() == QFileDevice::NoError ? QStringLiteral("写入不完整") : file.errorString());
+}
+
+// Other instances of the same user change the file too; each change is made while holding this lock.
+class ProductsFileLock
+{
+public:
+    explicit ProductsFileLock(const QString& path)
+        : m_lock(path + QStringLiteral(".lock"))
+    {
+        if (m_lock.tryLock(kLockWaitMs))
+            return;
+        if (m_lock.error() == QLockFile::LockFailedError)
+            throw KivaroError(QStringLiteral("无法保存品名文件“%1”：另一个程序正在修改它").arg(path));
+        throw saveFailure(path, QStringLiteral("无法建立锁文件“%1.lock”").arg(path));
+    }
+
+private:
+    QLockFile m_lock;
+};
+
+void replaceContent(const QString& path, const QStringList& names)
+{
+    const QByteArray bytes = encodeProductNames(names);
+    QSaveFile file(path);
+    // Unbuffered: a buffered write that fails at commit time can still replace the file with nothing.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw writeFailure(path, file);
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw writeFailure(path, file);
+    if (!file.commit())
+        throw writeFailure(path, file);
+}
+
+} // namespace
+
 std::optional<QStringList> readProductNames(const QString& path)
 {
     QFile file(path);
@@ -67,20 +125,26 @@ std::optional<QStringList> readProductNames(const QString& path)
 
 void writeProductNames(const QString& path, const QStringList& names)
 {
-    QSaveFile file(path);
-    const QByteArray bytes = encodeProductNames(names);
-    const bool written = file.open(QIODevice::WriteOnly)
-        && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) && file.write(bytes) == bytes.size()
-        && file.commit();
-    if (!written)
-        throw KivaroError(QStringLiteral("无法保存品名文件“%1”：%2").arg(path, file.errorString()));
+    const ProductsFileLock lock(path);
+    replaceContent(path, names);
+}
+
+std::optional<QStringList> rememberProductName(const QString& path, const QString& name)
+{
+    if (isBlankText(name))
+        return std::nullopt;
+    const ProductsFileLock lock(path);
+    QStringList names = readProductNames(path).value_or(QStringList());
+    putNameFirst(names, name);
+    replaceContent(path, names);
+    return names;
 }
 
 qsizetype indexOfName(const QStringList& names, const QString& name)
 {
-    const QString wanted = trimmed32(name);
+    const QString wanted = composedTrimmed(name);
     for (qsizetype i = 0; i < names.size(); ++i) {
-        if (trimmed32(names.at(i)) == wanted)
+        if (composedTrimmed(names.at(i)) == wanted)
             return i;
     }
     return -1;
@@ -88,8 +152,8 @@ qsizetype indexOfName(const QStringList& names, const QString& name)
 
 bool putNameFirst(QStringList& names, const QString& name)
 {
-    const QString wanted = trimmed32(name);
-    if (wanted.isEmpty())
+    const QString wanted = composedTrimmed(name);
+    if (isBlankText(wanted))
         return false;
     const qsizetype at = indexOfName(names, wanted);
     if (at >= 0)

@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -186,4 +187,14 @@ QString trimmed32(const QString& text)
     while (end > begin && text.at(end - 1).unicode() <= 32)
         --end;
     return text.mid(begin, end - begin);
+}
+
+QString composedTrimmed(const QString& text)
+{
+    return trimmed32(text).normalized(QString::NormalizationForm_C);
+}
+
+bool isBlankText(const QString& text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 32 || c.isSpace(); });
 }

@@ -1,6 +1,5 @@
 #include "forms/EditNameForm.h"
 
-#include "app/Error.h"
 #include "app/ErrorHandler.h"
 #include "db/ProductsFile.h"
 #include "forms/FormUtil.h"
@@ -41,18 +40,23 @@ void TfrmEditName::FormShow()
         Button1->setEnabled(false);
         return;
     }
-    Memo1->setPlainText(names ? names->join(QLatin1Char('\n')) : QString());
+    const QStringList shown = names.value_or(QStringList());
+    FStoredNames = QSet<QString>(shown.cbegin(), shown.cend());
+    Memo1->setPlainText(shown.join(QLatin1Char('\n')));
 }
 
 void TfrmEditName::Button1Click()
 {
     if (!Button1->isEnabled())
         return;
-    try {
-        // The document's lines are the typed lines: a name wrapped on screen stays one name.
-        writeProductNames(FileName, splitLines(Memo1->toPlainText()));
-    } catch (const KivaroError&) {
-        // A list that cannot be saved is not worth a message; the old file stays as it was.
+    // The document's lines are the typed lines: a name wrapped on screen stays one name.
+    QStringList names = splitLines(Memo1->toPlainText());
+    // Names the file held are kept as they were stored; typed ones are kept composed.
+    for (QString& name : names) {
+        if (!FStoredNames.contains(name))
+            name = name.normalized(QString::NormalizationForm_C);
     }
-    accept();
+    // On failure the old file stays, and the dialog stays open with the user's text.
+    if (guarded([&] { writeProductNames(FileName, names); }, this))
+        accept();
 }

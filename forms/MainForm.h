@@ -131,9 +131,8 @@ private:
     qint64 FPendingQuantity = 0;
     qint64 FPendingReceived = 0;
     qint64 FPendingCost = 0;
-    // False while the products file exists but could not be read: its names are not in the list, so the list must
-    // not replace it.
-    bool FProductNamesRead = true;
+    // True once a failure of the products file was shown, until a write succeeds: the next 添加 stays quiet.
+    bool FProductsFileFailureShown = false;
     // The entries of ComboBox1's list, in their order.
     QStringList FProductNames;
 

@@ -90,6 +90,13 @@ QChar localeDateSeparator()
     return QLatin1Char('/');
 }
 
+// Label18 grows with its text: long totals are never cut off.
+void showTotals(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
 QList<TSalesLine> pendingLines(const QTreeWidget* list)
 {
     const QChar decimal = localeDecimalSeparator();
@@ -184,7 +191,6 @@ void TfrmMain::setupEntryButtons()
     Button1 = makeSideButton(Panel2, "Button1", QStringLiteral("添加"), 5);
     Button1->setFocusPolicy(Qt::StrongFocus);
     Label18 = makeLabel(Panel2, "Label18", QString(), 8, 425);
-    Label18->resize(440, 14);
     QPalette maroon = Label18->palette();
     maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
     Label18->setPalette(maroon);
@@ -193,6 +199,9 @@ void TfrmMain::setupEntryButtons()
     Button4 = makeButton(Panel2, "Button4", QStringLiteral("完成"), QRect(612, 420, 72, 24));
     for (QPushButton* button : { Button5, Button6, Button4 })
         button->setFocusPolicy(Qt::NoFocus);
+    // Long totals reach under the buttons: drawn above them the end stays readable, and clicks go through to them.
+    Label18->raise();
+    Label18->setAttribute(Qt::WA_TransparentForMouseEvents);
     setTabOrder(ComboBox1, ComboBox2);
     setTabOrder(ComboBox2, ComboBox3);
     setTabOrder(ComboBox3, ComboBox4);
@@ -270,7 +279,7 @@ bool TfrmMain::ComboBox5KeyPress(QKeyEvent* key)
 
 void TfrmMain::ComboBox1Change()
 {
-    Button1->setEnabled(!trimmed32(ComboBox1->currentText()).isEmpty() && !trimmed32(ComboBox2->text()).isEmpty()
+    Button1->setEnabled(!isBlankText(ComboBox1->currentText()) && !trimmed32(ComboBox2->text()).isEmpty()
         && !trimmed32(ComboBox3->text()).isEmpty() && !trimmed32(ComboBox4->text()).isEmpty());
 }
 
@@ -295,15 +304,15 @@ void TfrmMain::Button1Click()
         return;
     }
     auto* row = new QTreeWidgetItem({ QString(), DateTimePicker1->date().toString(QStringLiteral("yyyy-MM-dd")),
-        trimmed32(ComboBox1->currentText()), QString::number(*quantity), formatCents(*received, decimal),
-        formatCents(*cost, decimal), trimmed32(ComboBox5->text()) });
+        composedTrimmed(ComboBox1->currentText()), QString::number(*quantity), formatCents(*received, decimal),
+        formatCents(*cost, decimal), composedTrimmed(ComboBox5->text()) });
     for (int column : { ColQuantity, ColReceived, ColCost })
         row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     ListView1->addTopLevelItem(row);
     ListView1Change();
     // Only the new row is added to the sums: summing the whole list again on every sale grows with the list.
     countPendingRow(row, decimal);
-    Label18->setText(totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
+    showTotals(Label18, totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
     RememberProductName();
     clearEntryFields();
     ComboBox1Change();
@@ -326,7 +335,7 @@ void TfrmMain::UpdatePendingTotals()
     FPendingCost = 0;
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
         countPendingRow(ListView1->topLevelItem(i), decimal);
-    Label18->setText(totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
+    showTotals(Label18, totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
 }
 
 void TfrmMain::countPendingRow(const QTreeWidgetItem* row, QChar decimal)
@@ -425,22 +434,37 @@ void TfrmMain::Button12Click()
 
 void TfrmMain::LoadProductNames()
 {
-    FProductNamesRead = guarded(
+    const bool read = guarded(
         [this] {
             if (const std::optional<QStringList> names = readProductNames(ProductsFile))
                 setProductNames(*names);
         },
         this);
+    if (!read)
+        FProductsFileFailureShown = true;
 }
 
 void TfrmMain::RememberProductName()
 {
     const QString typed = ComboBox1->currentText();
+    std::optional<QStringList> written;
+    QString failure;
+    try {
+        written = rememberProductName(ProductsFile, typed);
+        FProductsFileFailureShown = false;
+    } catch (const KivaroError& error) {
+        failure = error.text();
+    }
     const qsizetype from = indexOfName(FProductNames, typed);
-    if (!putNameFirst(FProductNames, typed))
+    QStringList moved = FProductNames;
+    if (!putNameFirst(moved, typed))
         return;
-    {
+    if (written && *written != moved) {
+        // Another instance changed the file since it was read: show what it holds now.
+        setProductNames(*written);
+    } else {
         // One entry moves: rebuilding a list of thousands of names on every sale would cost more than the sale.
+        FProductNames = moved;
         const QSignalBlocker blocker(ComboBox1);
         if (from >= 0)
             ComboBox1->removeItem(int(from));
@@ -448,12 +472,10 @@ void TfrmMain::RememberProductName()
         ComboBox1->setCurrentIndex(-1);
         ComboBox1->setEditText(typed);
     }
-    if (!FProductNamesRead)
-        return;
-    try {
-        writeProductNames(ProductsFile, FProductNames);
-    } catch (const KivaroError&) {
-        // The sale is in the list; a name list that cannot be saved is not worth interrupting the user.
+    // The sale is in the list whatever happened to the file; one message per run of failures is enough.
+    if (!failure.isEmpty() && !FProductsFileFailureShown) {
+        FProductsFileFailureShown = true;
+        showError(failure, this);
     }
 }
 

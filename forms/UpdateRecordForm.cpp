@@ -59,6 +59,8 @@ void TfrmUpdateRecord::setupControls()
 void TfrmUpdateRecord::setLine(const QDate& day, const QString& productName, const QString& quantity,
     const QString& received, const QString& cost, const QString& memo)
 {
+    FStoredName = productName;
+    FStoredMemo = memo;
     DateTimePicker1->setDate(day);
     Edit1->setText(productName);
     Edit2->setText(quantity);
@@ -74,8 +76,12 @@ QDate TfrmUpdateRecord::day() const
 
 QStringList TfrmUpdateRecord::trimmedTexts() const
 {
-    return { trimmed32(Edit1->text()), trimmed32(Edit2->text()), trimmed32(Edit3->text()), trimmed32(Edit4->text()),
-        trimmed32(Edit5->text()) };
+    // A stored text left unchanged keeps its form; an edited one is kept composed.
+    const auto kept = [](const QLineEdit* edit, const QString& stored) {
+        return edit->text() == stored ? trimmed32(stored) : composedTrimmed(edit->text());
+    };
+    return { kept(Edit1, FStoredName), trimmed32(Edit2->text()), trimmed32(Edit3->text()), trimmed32(Edit4->text()),
+        kept(Edit5, FStoredMemo) };
 }
 
 void TfrmUpdateRecord::keyPressEvent(QKeyEvent* event)
@@ -114,7 +120,7 @@ bool TfrmUpdateRecord::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmUpdateRecord::Edit1Change()
 {
-    Button2->setEnabled(!trimmed32(Edit1->text()).isEmpty() && !trimmed32(Edit2->text()).isEmpty()
+    Button2->setEnabled(!isBlankText(Edit1->text()) && !trimmed32(Edit2->text()).isEmpty()
         && !trimmed32(Edit3->text()).isEmpty() && !trimmed32(Edit4->text()).isEmpty());
 }
 

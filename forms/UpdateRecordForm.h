@@ -19,7 +19,7 @@ public:
     void setLine(const QDate& day, const QString& productName, const QString& quantity, const QString& received,
         const QString& cost, const QString& memo);
     QDate day() const;
-    // The five texts as typed, trimmed: name, quantity, received, cost, memo.
+    // The five texts as typed, trimmed: name, quantity, received, cost, memo. An edited name or memo comes composed.
     QStringList trimmedTexts() const;
 
 protected:
@@ -32,6 +32,9 @@ private:
     void Button2Click();
     void Button1Click();
 
+    // The name and memo as stored, given by setLine.
+    QString FStoredName;
+    QString FStoredMemo;
     QDateEdit* DateTimePicker1 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;

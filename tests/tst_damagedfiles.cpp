@@ -5,6 +5,7 @@
 #include "app/HiClass.h"
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
+#include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "forms/MainForm.h"
 #include "tests/ReliabilityUtil.h"
@@ -24,8 +25,36 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
+
+// While one lives, no file of this process can grow past the given size: a write beyond it fails as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_before);
+        // The signal would end the process; ignored, the write fails with an error instead.
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_before;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_before);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_before {};
+    void (*m_handler)(int) = nullptr;
+};
 
 const QString kUser = QStringLiteral("张三");
 const QString kPassword = QStringLiteral("pw");
@@ -462,6 +491,57 @@ private Q_SLOTS:
         QCOMPARE(MessageBox::takeShownTexts().size(), 1);
         apply.reset();
         QCOMPARE(fingerprint(productsFile()), before);
+    }
+
+    // On a full disk every 添加 still adds its line and the products file keeps its bytes; the user hears of it once,
+    // and again only after a write succeeded in between. "确定" in the name editor says so too and stays open.
+    void fullDiskKeepsTheProductsFile()
+    {
+        placeDatabase(used);
+        QStringList stored;
+        for (int i = 0; i < 300; ++i)
+            stored.append(QStringLiteral("商品%1").arg(i));
+        // Larger than the limit below, and small enough to sit in a write buffer until the commit.
+        QVERIFY(writeAll(productsFile(), encodeProductNames(stored)));
+        const QByteArray before = fingerprint(productsFile());
+        const QByteArray folder = fingerprint(home->dataDir());
+        TfrmMain form;
+        form.PrepareForUser(kUser);
+        form.show();
+        // The number of messages shown since the last call, or -1 when one of them was about something else.
+        const auto failuresShown = [] {
+            const QStringList shown = MessageBox::takeShownTexts();
+            return shown.filter(QStringLiteral("无法保存品名文件")).size() == shown.size() ? shown.size() : -1;
+        };
+        std::optional<FileSizeLimit> full;
+        full.emplace(1024);
+        addLine(form, QStringLiteral("杯子"));
+        addLine(form, QStringLiteral("毛巾"));
+        QCOMPARE(failuresShown(), 1);
+        QCOMPARE(productNames(form).mid(0, 3),
+            (QStringList { QStringLiteral("毛巾"), QStringLiteral("杯子"), QStringLiteral("商品0") }));
+        QCOMPARE(fingerprint(productsFile()), before);
+        QCOMPARE(fingerprint(home->dataDir()), folder);
+
+        bool stayedOpen = false;
+        whenDialogShows("frmEditName", [&](QWidget* editor) {
+            QTest::mouseClick(child<QPushButton>(editor, "Button1"), Qt::LeftButton);
+            stayedOpen = editor->isVisible();
+            static_cast<QDialog*>(editor)->reject();
+        });
+        QTest::mouseClick(child<QPushButton>(&form, "Button3"), Qt::LeftButton);
+        QVERIFY(stayedOpen);
+        QCOMPARE(failuresShown(), 1);
+        QCOMPARE(fingerprint(productsFile()), before);
+
+        full.reset();
+        addLine(form, QStringLiteral("牙刷"));
+        QCOMPARE(failuresShown(), 0);
+        QCOMPARE(readProductNames(productsFile()), QStringList { QStringLiteral("牙刷") } + stored);
+        full.emplace(1024);
+        addLine(form, QStringLiteral("商品7"));
+        QCOMPARE(failuresShown(), 1);
+        QCOMPARE(child<QTreeWidget>(&form, "ListView1")->topLevelItemCount(), 4);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "forms/MainForm.h"
+#include "forms/UpdateRecordForm.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>
@@ -62,6 +63,14 @@ private:
         QStringList texts;
         for (int column = 1; column < 7; ++column)
             texts.append(list()->topLevelItem(index)->text(column));
+        return texts;
+    }
+
+    QStringList nameEntries()
+    {
+        QStringList texts;
+        for (int i = 0; i < name()->count(); ++i)
+            texts.append(name()->itemText(i));
         return texts;
     }
 
@@ -373,6 +382,93 @@ private Q_SLOTS:
         QTest::mouseClick(button("Button3"), Qt::LeftButton);
         QCOMPARE(QFileInfo(productsFile()).size(), 0);
         QCOMPARE(name()->count(), 0);
+    }
+
+    // Long totals grow the line past the buttons on its right; drawn above them, its end stays on screen, and the
+    // buttons still take their clicks.
+    void longTotalsAreShownWhole()
+    {
+        openWindow();
+        auto* label = child<QLabel>(form.get(), "Label18");
+        QPushButton* edit = button("Button5");
+        for (int i = 0; i < 2; ++i)
+            enterLine(QStringLiteral("毛巾"), "2147483647", "999999999999.99", "-999999999999.99");
+        QCOMPARE(totals(),
+            QStringLiteral(
+                "数量：4294967294  实收：1999999999999.98  成本：-1999999999999.98  利润：3999999999999.96"));
+        QVERIFY(label->fontMetrics().horizontalAdvance(totals()) <= label->width());
+        QVERIFY(label->geometry().right() > edit->x() + 8);
+
+        const QImage shot = label->parentWidget()->grab().toImage();
+        int maroon = 0;
+        for (int x = edit->x() + 2; x <= label->geometry().right(); ++x) {
+            for (int y = label->y(); y <= label->geometry().bottom(); ++y) {
+                const QColor pixel = shot.pixelColor(x, y);
+                maroon += pixel.red() > pixel.green() + 40 && pixel.red() > pixel.blue() + 40;
+            }
+        }
+        QVERIFY2(maroon > 0, "the end of the totals is hidden under the buttons");
+        QCOMPARE(label->parentWidget()->childAt(edit->x() + 4, label->y() + 4), edit);
+    }
+
+    // Two windows of one user, as two instances are: each add keeps the names the other one added.
+    void twoWindowsKeepEachOthersNames()
+    {
+        QDir().mkpath(home->dataDir());
+        writeProductNames(productsFile(), { "A", "B" });
+        openWindow();
+        std::unique_ptr<TfrmMain> other = std::move(form);
+        openWindow();
+        enterLine(QStringLiteral("X"), "1", "1", "1");
+        // The helpers drive the window in form; the other one takes its turn there.
+        std::swap(form, other);
+        enterLine(QStringLiteral("B"), "1", "1", "1");
+        QCOMPARE(readProductNames(productsFile()), (QStringList { "B", "X", "A" }));
+        QCOMPARE(nameEntries(), (QStringList { "B", "X", "A" }));
+        QCOMPARE(name()->currentText(), QString());
+        other.reset();
+    }
+
+    // A decomposed name or memo is kept composed, so it and the same text typed normally are one; a name of
+    // full-width spaces is no name.
+    void lookAlikeNamesAreOne()
+    {
+        const QString cafe = QStringLiteral("Caf\u00E9");
+        const QString storedDecomposed = QStringLiteral("Nai\u0308ve");
+        QDir().mkpath(home->dataDir());
+        writeProductNames(productsFile(), { storedDecomposed });
+        openWindow();
+        enterLine(QStringLiteral("Cafe\u0301"), "1", "1", "1", QStringLiteral(" Cre\u0300me "));
+        enterLine(cafe, "2", "1", "1");
+        QCOMPARE(row(0).at(1), cafe);
+        QCOMPARE(row(0).at(5), QStringLiteral("Cr\u00E8me"));
+        QCOMPARE(nameEntries(), (QStringList { cafe, storedDecomposed }));
+
+        typeText(name(), QStringLiteral("\u3000\u3000"));
+        for (const char* edit : { "ComboBox2", "ComboBox3", "ComboBox4" })
+            typeText(field(edit), QStringLiteral("1"));
+        QVERIFY(!button("Button1")->isEnabled());
+
+        // The editor keeps the stored spelling of the names it showed and composes the ones typed into it.
+        whenDialogShows("frmEditName", [](QWidget* editor) {
+            auto* memo = child<QPlainTextEdit>(editor, "Memo1");
+            memo->setPlainText(memo->toPlainText() + QStringLiteral("\nBru\u0302le\u0301e"));
+            QTest::mouseClick(child<QPushButton>(editor, "Button1"), Qt::LeftButton);
+        });
+        QTest::mouseClick(button("Button3"), Qt::LeftButton);
+        QCOMPARE(readProductNames(productsFile()),
+            (QStringList { cafe, storedDecomposed, QStringLiteral("Br\u00FBl\u00E9e") }));
+
+        // The edit dialog of a stored line likewise.
+        TfrmUpdateRecord dialog;
+        dialog.setLine(QDate(2009, 1, 1), storedDecomposed, "1", "2", "1", QStringLiteral("Cre\u0300me"));
+        QCOMPARE(dialog.trimmedTexts().at(0), storedDecomposed);
+        child<QLineEdit>(&dialog, "Edit1")->setText(QStringLiteral(" \u3000 "));
+        QVERIFY(!child<QPushButton>(&dialog, "Button2")->isEnabled());
+        child<QLineEdit>(&dialog, "Edit1")->setText(QStringLiteral("Tha\u0308 "));
+        child<QLineEdit>(&dialog, "Edit5")->setText(QStringLiteral("Cre\u0300me\t"));
+        QCOMPARE(dialog.trimmedTexts(),
+            (QStringList { QStringLiteral("Th\u00E4"), "1", "2", "1", QStringLiteral("Cr\u00E8me") }));
     }
 
     void unreadableNamesDoNotStopTheWindow()

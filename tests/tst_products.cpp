@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <atomic>
+#include <thread>
 
 class TestProducts : public QObject
 {
@@ -49,6 +51,10 @@ private Q_SLOTS:
         QTest::newRow("letter case") << QStringList { "towel" } << "Towel" << QStringList { "Towel", "towel" };
         QTest::newRow("first copy only") << QStringList { "B", "A", "B" } << "A" << QStringList { "A", "B", "B" };
         QTest::newRow("empty list") << QStringList() << "毛巾" << QStringList { "毛巾" };
+        const QString cafe = QStringLiteral("Caf\u00E9");
+        const QString decomposed = QStringLiteral("Cafe\u0301");
+        QTest::newRow("stored decomposed") << QStringList { "A", decomposed } << cafe << QStringList { cafe, "A" };
+        QTest::newRow("typed decomposed") << QStringList { "A", cafe } << decomposed << QStringList { cafe, "A" };
     }
 
     void putFirst()
@@ -63,7 +69,9 @@ private Q_SLOTS:
     void blankNameChangesNothing()
     {
         QStringList names { "A" };
-        QVERIFY(!putNameFirst(names, QStringLiteral(" \t ")));
+        for (const QString& blank :
+            { QStringLiteral(" \t "), QStringLiteral("\u3000\u3000"), QStringLiteral(" \u3000") })
+            QVERIFY(!putNameFirst(names, blank));
         QCOMPARE(names, QStringList { "A" });
     }
 
@@ -105,6 +113,32 @@ private Q_SLOTS:
         writeProductNames(path(), {});
         QCOMPARE(QFileInfo(path()).size(), 0);
         QCOMPARE(readProductNames(path()), QStringList());
+    }
+
+    // Two instances of one user side by side: each name goes on top of what the file holds when it is written, and
+    // the lock keeps one writer from reading before the other has written, so no name is lost.
+    void twoWritersKeepEachOthersNames()
+    {
+        const QTemporaryDir own;
+        const QString path = own.filePath(QStringLiteral("names.txt"));
+        const int rounds = 50;
+        std::atomic<int> failures = 0;
+        const auto writer = [&](QChar stem) {
+            for (int i = 0; i < rounds; ++i) {
+                try {
+                    rememberProductName(path, stem + QString::number(i));
+                } catch (const KivaroError&) {
+                    ++failures;
+                }
+            }
+        };
+        std::thread first(writer, QChar(u'甲'));
+        std::thread second(writer, QChar(u'乙'));
+        first.join();
+        second.join();
+        QCOMPARE(failures, 0);
+        QCOMPARE(readProductNames(path).value_or(QStringList()).size(), 2 * rounds);
+        QCOMPARE(QDir(own.path()).entryList(QDir::Files), QStringList { QStringLiteral("names.txt") });
     }
 
     void missingAndUnusableFiles()

@@ -130,6 +130,15 @@ private Q_SLOTS:
         QCOMPARE(trimmed32(QStringLiteral("   ")), QString());
         QCOMPARE(trimmed32(QStringLiteral("\u3000A")), QStringLiteral("\u3000A"));
     }
+
+    void blankAndComposedTexts()
+    {
+        QVERIFY(isBlankText(QStringLiteral(" \t\u3000\x01\u00A0")) && isBlankText(QString()));
+        QVERIFY(!isBlankText(QStringLiteral("\u3000A\u3000")) && !isBlankText(QStringLiteral("\u0301")));
+        QCOMPARE(composedTrimmed(QStringLiteral(" Cafe\u0301 \u1100\u1161\t")), QStringLiteral("Caf\u00E9 \uAC00"));
+        // Composed, not folded: full-width letters and spaces stay what they are.
+        QCOMPARE(composedTrimmed(QStringLiteral("\u3000\uFF21\u3000")), QStringLiteral("\u3000\uFF21\u3000"));
+    }
 };
 
 KIVARO_TEST_MAIN(TestTextCodec)

@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString typed = names.isEmpty() ? QStringLiteral(" x ") : names.last();
     if (putNameFirst(moved, typed)) {
         FUZZ_CHECK(moved.size() == names.size() || moved.size() == names.size() + 1, "one entry moved or added");
-        FUZZ_CHECK(moved.first() == trimmed32(typed), "trimmed name first");
+        FUZZ_CHECK(moved.first() == composedTrimmed(typed), "trimmed, composed name first");
+        FUZZ_CHECK(indexOfName(moved, typed) == 0, "the moved name is found first");
     }
     return 0;
 }

@@ -336,6 +336,26 @@ private Q_SLOTS:
         QCOMPARE(fingerprint(home->dbPath()), before);
     }
 
+    // The first start cannot copy the template (here a folder it may not write to, as a full disk would): the
+    // message says that the copy failed and why, and no file, whole or cut off, is left behind.
+    void templateCopyFails()
+    {
+        QVERIFY(QDir().mkpath(home->dataDir()));
+        QVERIFY(QFile::setPermissions(home->dataDir(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        {
+            PermissionsApply apply;
+            const StartOutcome outcome = startProgram();
+            QCOMPARE(outcome.result, TfrmMain::CreateResult::Failed);
+            QCOMPARE(outcome.shown.size(), 1);
+            QVERIFY2(outcome.shown.first().startsWith(QStringLiteral("无法从空数据库“%1”新建数据库文件“%2”：")
+                                                          .arg(TDbMan::templatePath(), home->dbPath())),
+                qPrintable(outcome.shown.first()));
+            QVERIFY2(outcome.shown.first().contains(QStringLiteral("ermission")), qPrintable(outcome.shown.first()));
+        }
+        QFile::setPermissions(home->dataDir(), kFolderBits);
+        QCOMPARE(QDir(home->dataDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+
     // A copy of a small program in a folder without db.sjk.new: the start fails with a message and creates no file.
     void missingTemplate()
     {
@@ -363,7 +383,7 @@ private Q_SLOTS:
     void dataFolderCannotBeCreated_data()
     {
         QTest::addColumn<QString>("setup");
-        QTest::newRow("base folder missing") << "missing";
+        QTest::newRow("missing folders under a read-only one") << "missing";
         QTest::newRow("base folder is a file") << "base file";
         QTest::newRow("base folder read-only") << "base read-only";
         QTest::newRow("a file named Kivaro") << "data file";
@@ -373,8 +393,13 @@ private Q_SLOTS:
     {
         QFETCH(QString, setup);
         QString base = home->base();
-        if (setup == QLatin1String("missing"))
-            base += QStringLiteral("/no/such");
+        // The first folder that cannot be made is the one named.
+        QString failing = base + QStringLiteral("/Kivaro");
+        if (setup == QLatin1String("missing")) {
+            QVERIFY(QDir().mkdir(base + QStringLiteral("/locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            failing = base + QStringLiteral("/locked/no");
+            base += QStringLiteral("/locked/no/such");
+        }
         if (setup == QLatin1String("base file")) {
             base += QStringLiteral("/plain.txt");
             QVERIFY(writeAll(base, "not a folder"));
@@ -386,14 +411,15 @@ private Q_SLOTS:
         if (setup == QLatin1String("data file"))
             QVERIFY(writeAll(home->dataDir(), "a file where the data folder belongs"));
         qputenv("XDG_DATA_HOME", base.toLocal8Bit());
-        const QString dataDir = base + QStringLiteral("/Kivaro");
-        const QByteArray before = fingerprint(dataDir);
+        if (setup != QLatin1String("missing"))
+            failing = base + QStringLiteral("/Kivaro");
+        const QByteArray before = fingerprint(failing);
         {
             PermissionsApply apply;
-            expectRefusedStart(QStringLiteral("无法创建数据文件夹“%1”").arg(dataDir));
+            expectRefusedStart(QStringLiteral("无法创建数据文件夹“%1”").arg(failing));
         }
-        QCOMPARE(fingerprint(dataDir), before);
-        QFile::setPermissions(base, kFolderBits);
+        QCOMPARE(fingerprint(failing), before);
+        QFile::setPermissions(QFileInfo(failing).absolutePath(), kFolderBits);
     }
 
     // Files whose content is odd but readable load without a word, as far as they make sense.

@@ -4,22 +4,23 @@
 #include "app/HiClass.h"
 #include "db/DbError.h"
 #include "db/Numbers.h"
+#include "db/Schema.h"
 #include "db/SqliteStatement.h"
 #include "db/TextCodec.h"
 
 #include <QAtomicInt>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryFile>
 #include <QUrl>
 #include <QVariant>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <sodium.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,12 +61,35 @@ bool verifyPassword(const QString& stored, const QString& password)
     return crypto_pwhash_str_verify(hash.constData(), bytes.constData(), bytes.size()) == 0;
 }
 
-QString dayForStorage(const QString& dayText)
+QDate dayValue(const QString& dayText)
 {
     const std::optional<QDate> day = parseDayText(dayText);
     if (!day)
         throw KivaroError(QStringLiteral("无效的日期“%1”").arg(dayText));
-    return day->toString(QStringLiteral("yyyy-MM-dd"));
+    return *day;
+}
+
+void checkDay(const QDate& day)
+{
+    // Four-digit years only, so that the stored texts sort as the days do.
+    if (!day.isValid() || day.year() < 1 || day.year() > 9999)
+        throw KivaroError(QStringLiteral("无效的日期“%1”").arg(day.toString(Qt::ISODate)));
+}
+
+QByteArray storedDay(const QDate& day)
+{
+    checkDay(day);
+    return day.toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+}
+
+// A typed line holds the same values that the entry fields accept.
+void checkLine(const SalesLine& line)
+{
+    checkDay(line.day);
+    for (const qint64 cents : { line.received, line.cost }) {
+        if (cents > kMaxAmountCents || cents < -kMaxAmountCents)
+            throw KivaroError(QStringLiteral("无效的金额“%1”").arg(formatCents(cents)));
+    }
 }
 
 qint32 quantityValue(const QString& text)
@@ -104,8 +128,8 @@ QString copyTemplate(const QString& from, const QString& to)
     if (source.error() != QFileDevice::NoError)
         return source.errorString();
     QTemporaryFile copy(to + QStringLiteral(".XXXXXX"));
-    if (!copy.open() || !copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
-        || copy.write(bytes) != bytes.size() || !copy.flush() || fsync(copy.handle()) != 0)
+    if (!copy.open() || !copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner) || copy.write(bytes) != bytes.size()
+        || !copy.flush() || fsync(copy.handle()) != 0)
         return copy.errorString().isEmpty() ? QString::fromLocal8Bit(strerror(errno)) : copy.errorString();
     copy.close();
     // rename() never replaces: when another instance made the file meanwhile, its copy stays and serves.
@@ -124,7 +148,7 @@ QString copyTemplate(const QString& from, const QString& to)
 class TDbMan::Session
 {
 public:
-    explicit Session(const TDbMan& owner)
+    explicit Session(TDbMan& owner)
         : m_db(QSqlDatabase::database(owner.FConnectionName, false))
         , m_path(owner.databasePath())
     {
@@ -141,13 +165,17 @@ public:
         }
         if (!m_db.open())
             throw KivaroError(failureText(m_path, m_db.lastError()));
+        owner.prepareSummaries(*this);
     }
     ~Session()
     {
-        if (m_inTransaction)
-            QSqlQuery(QStringLiteral("ROLLBACK"), m_db);
+        rollback();
         m_db.close();
     }
+
+    QSqlDatabase& database() { return m_db; }
+    // The engine's result code of the last failed statement.
+    int lastEngineCode() const { return m_lastEngineCode; }
 
     QSqlQuery prepare(const QString& statement)
     {
@@ -159,8 +187,10 @@ public:
     }
     void exec(QSqlQuery& query)
     {
-        if (!query.exec())
+        if (!query.exec()) {
+            m_lastEngineCode = query.lastError().nativeErrorCode().toInt();
             throw KivaroError(failureText(m_path, query.lastError()));
+        }
     }
     QSqlQuery run(const QString& statement, const QVariantList& values = {})
     {
@@ -186,12 +216,51 @@ public:
         run(QStringLiteral("COMMIT"));
         m_inTransaction = false;
     }
+    void rollback()
+    {
+        if (m_inTransaction)
+            QSqlQuery(QStringLiteral("ROLLBACK"), m_db);
+        m_inTransaction = false;
+    }
+    int userVersion()
+    {
+        QSqlQuery query = run(QStringLiteral("PRAGMA user_version"));
+        return query.next() ? query.value(0).toInt() : 0;
+    }
 
 private:
     QSqlDatabase m_db;
     QString m_path;
     bool m_inTransaction = false;
+    int m_lastEngineCode = 0;
 };
+
+void TDbMan::prepareSummaries(Session& session)
+{
+    if (FSummaries != TSummaries::Unknown)
+        return;
+    try {
+        int version = session.userVersion();
+        if (version == 0) {
+            session.begin();
+            // Another instance may have given the file its summaries while this one waited for the lock.
+            version = session.userVersion();
+            if (version == 0) {
+                Schema::addSummaries(session.database());
+                version = Schema::kVersion;
+            }
+            session.commit();
+        }
+        // A newer layout may keep other summaries; its lines are read directly.
+        FSummaries = version == Schema::kVersion ? TSummaries::Kept : TSummaries::Missing;
+    } catch (const KivaroError&) {
+        session.rollback();
+        // A file held by another instance may be upgraded at a later opening; any other refusal is final.
+        const int code = session.lastEngineCode() & 0xFF;
+        if (code != 5 && code != 6)
+            FSummaries = TSummaries::Missing;
+    }
+}
 
 TDbMan::TDbMan()
     : FDataDir(THi::GetDataDir(QString()))
@@ -304,31 +373,39 @@ void TDbMan::MoveUserToFront(const QString& name)
         { EncodeText(name) });
 }
 
-void TDbMan::AddRecord(const QString& userName, const QString& day, const QString& productName,
-    const QString& quantity, const QString& received, const QString& cost, const QString& memo)
+void TDbMan::AddRecord(const QString& userName, const QString& day, const QString& productName, const QString& quantity,
+    const QString& received, const QString& cost, const QString& memo)
 {
     AddRecords(userName, { TSalesLine { day, productName, quantity, received, cost, memo } });
 }
 
 void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
 {
-    struct Values
-    {
-        QByteArray day;
-        qint32 quantity;
-        qint64 received, cost;
-    };
-    // Every line is checked before the first one is written. The lines of one save mostly share their day.
-    QList<Values> values;
-    values.reserve(lines.size());
+    QList<SalesLine> parsed;
+    parsed.reserve(lines.size());
+    // The lines of one save mostly share their day.
     QString lastDay;
-    QByteArray lastStored;
+    QDate lastParsed;
     for (const TSalesLine& line : lines) {
-        if (values.isEmpty() || line.day != lastDay) {
+        if (parsed.isEmpty() || line.day != lastDay) {
             lastDay = line.day;
-            lastStored = dayForStorage(line.day).toLatin1();
+            lastParsed = dayValue(line.day);
         }
-        values.append({ lastStored, quantityValue(line.quantity), centsValue(line.received), centsValue(line.cost) });
+        parsed.append({ 0, lastParsed, line.productName, quantityValue(line.quantity), centsValue(line.received),
+            centsValue(line.cost), line.memo });
+    }
+    AddLines(userName, parsed);
+}
+
+void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
+{
+    // Every line is checked before the first one is written.
+    QList<QByteArray> days;
+    days.reserve(lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        checkLine(lines[i]);
+        // The lines of one save mostly share their day.
+        days.append(i > 0 && lines[i].day == lines[i - 1].day ? days.last() : storedDay(lines[i].day));
     }
 
     // A save holds many lines of the same products and memos; each text is encoded once.
@@ -344,17 +421,17 @@ void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
     Session session(*this);
     session.begin();
     {
-        SqliteStatement insert(QSqlDatabase::database(FConnectionName, false),
+        SqliteStatement insert(session.database(),
             QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
                            "RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?)"));
         // A value stays bound from one line to the next; every bound text lives until the insert has run.
         insert.bind(1, user);
         for (qsizetype i = 0; i < lines.size(); ++i) {
-            insert.bind(2, values[i].day);
+            insert.bind(2, days[i]);
             insert.bind(3, stored(lines[i].productName));
-            insert.bind(4, qint64(values[i].quantity));
-            insert.bind(5, values[i].received);
-            insert.bind(6, values[i].cost);
+            insert.bind(4, qint64(lines[i].quantity));
+            insert.bind(5, lines[i].received);
+            insert.bind(6, lines[i].cost);
             insert.bind(7, stored(lines[i].memo));
             insert.run();
         }
@@ -365,8 +442,18 @@ void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
 void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& productName, const QString& quantity,
     const QString& received, const QString& cost, const QString& memo)
 {
-    const QVariantList values { dayForStorage(day), EncodeText(productName), quantityValue(quantity),
-        centsValue(received), centsValue(cost), EncodeText(memo), idValue(id) };
+    const QDate parsedDay = dayValue(day);
+    const qint32 parsedQuantity = quantityValue(quantity);
+    const qint64 parsedReceived = centsValue(received);
+    const qint64 parsedCost = centsValue(cost);
+    UpdateLine({ idValue(id), parsedDay, productName, parsedQuantity, parsedReceived, parsedCost, memo });
+}
+
+void TDbMan::UpdateLine(const SalesLine& line)
+{
+    checkLine(line);
+    const QVariantList values { QString::fromLatin1(storedDay(line.day)), EncodeText(line.productName), line.quantity,
+        line.received, line.cost, EncodeText(line.memo), line.id };
     Session session(*this);
     QSqlQuery update = session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, "
                                                   "RecMoney=?, RecCost=?, RecMemo=? WHERE ID=?"),
@@ -377,9 +464,13 @@ void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& 
 
 void TDbMan::DeleteRecord(const QString& id)
 {
-    const qint64 key = idValue(id);
+    DeleteLine(idValue(id));
+}
+
+void TDbMan::DeleteLine(qint64 id)
+{
     Session session(*this);
-    QSqlQuery deleted = session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { key });
+    QSqlQuery deleted = session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { id });
     if (deleted.numRowsAffected() < 1)
         throw TRecordGone();
 }
@@ -391,10 +482,7 @@ const QString kSums = QStringLiteral("SUM(RecQuantity), SUM(RecMoney), SUM(RecCo
 
 QString rangeDay(const QString& dayText)
 {
-    const std::optional<QDate> day = parseDayText(dayText);
-    if (!day)
-        throw KivaroError(QStringLiteral("无效的日期“%1”").arg(dayText));
-    return day->toString(QStringLiteral("yyyy-MM-dd"));
+    return dayValue(dayText).toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 // Product names repeat across many lines; each distinct stored form is decoded once per query.
@@ -457,8 +545,8 @@ QStringList TDbMan::ReportStatements()
     };
 }
 
-void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay,
-    QStringList& detail, QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking)
+void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay, QStringList& detail,
+    QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking)
 {
     detail.clear();
     dailyTotals.clear();
@@ -493,4 +581,138 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
         ranking.append(decodeName(rows.bytes(0)));
         appendSums(ranking, rows, 1);
     }
+}
+
+namespace {
+
+// Bound as ?1, ?2 and ?3 by every review statement below; a summary table's fallback binds them again inside.
+const QString kSummaryFilter = QStringLiteral("UserName=?1 AND RecDate>=?2 AND RecDate<=?3");
+
+// The encoded user and the days from..last of the range, as the statements below bind them.
+QStringList rangeValues(const SalesRange& range, const QDate& from)
+{
+    checkDay(from);
+    checkDay(range.last);
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    return { EncodeText(range.userName), from.toString(format), range.last.toString(format) };
+}
+
+QString daySource(bool kept)
+{
+    return kept ? QStringLiteral("DaySums") : QLatin1Char('(') + Schema::dayGroups(kSummaryFilter) + QLatin1Char(')');
+}
+
+QString dayProductSource(bool kept)
+{
+    return kept ? QStringLiteral("DayProductSums")
+                : QLatin1Char('(') + Schema::dayProductGroups(kSummaryFilter) + QLatin1Char(')');
+}
+
+// Rows come in order of days: each stored day is read once and shared by that day's rows.
+class DayValue
+{
+public:
+    QDate operator()(QByteArrayView stored)
+    {
+        if (stored != m_stored) {
+            m_stored = stored.toByteArray();
+            m_day = QDate::fromString(QString::fromLatin1(stored), QStringLiteral("yyyy-MM-dd"));
+        }
+        return m_day;
+    }
+
+private:
+    QByteArray m_stored;
+    QDate m_day;
+};
+
+SalesSums sumsAt(const SqliteStatement& rows, int first)
+{
+    return { rows.integer(first), rows.integer(first + 1), rows.integer(first + 2) };
+}
+
+} // namespace
+
+bool TDbMan::HasSummaries()
+{
+    Session session(*this);
+    return FSummaries == TSummaries::Kept;
+}
+
+QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
+{
+    const QStringList values = rangeValues(range, range.first);
+    QList<DayCount> days;
+    DayValue dayValue;
+    Session session(*this);
+    const QString statement = QStringLiteral("SELECT RecDate, Products, Lines, Quantity, Money, Cost FROM %1 WHERE %2 "
+                                             "ORDER BY RecDate")
+                                  .arg(daySource(FSummaries == TSummaries::Kept), kSummaryFilter);
+    for (SqliteStatement rows(session.database(), statement, values); rows.next();)
+        days.append({ dayValue(rows.bytes(0)), rows.integer(1), rows.integer(2), sumsAt(rows, 3) });
+    return days;
+}
+
+QList<SalesLine> TDbMan::QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
+{
+    const QStringList values = rangeValues(range, qMax(day, range.first));
+    QList<SalesLine> lines;
+    if (count <= 0)
+        return lines;
+    lines.reserve(count);
+    NameDecoder decodeName;
+    DayValue dayValue;
+    Session session(*this);
+    // Seeks to the first day through RecordsByUserDateId and steps over offset entries of the index alone.
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo FROM Records "
+                       "WHERE %1 ORDER BY RecDate, ID LIMIT ?4 OFFSET ?5")
+            .arg(kSummaryFilter),
+        values);
+    rows.bind(4, qint64(count));
+    rows.bind(5, qMax(offset, qint64(0)));
+    while (rows.next()) {
+        lines.append({ rows.integer(0), dayValue(rows.bytes(1)), decodeName(rows.bytes(2)), qint32(rows.integer(3)),
+            rows.integer(4), rows.integer(5), decodeStoredBytes(rows.bytes(6)) });
+    }
+    return lines;
+}
+
+QList<DayProductRow> TDbMan::QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
+{
+    const QStringList values = rangeValues(range, qMax(day, range.first));
+    QList<DayProductRow> groups;
+    if (count <= 0)
+        return groups;
+    groups.reserve(count);
+    NameDecoder decodeName;
+    DayValue dayValue;
+    Session session(*this);
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT RecDate, RecProductName, Quantity, Money, Cost FROM %1 WHERE %2 "
+                       "ORDER BY RecDate, FirstID LIMIT ?4 OFFSET ?5")
+            .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter),
+        values);
+    rows.bind(4, qint64(count));
+    rows.bind(5, qMax(offset, qint64(0)));
+    while (rows.next())
+        groups.append({ dayValue(rows.bytes(0)), decodeName(rows.bytes(1)), sumsAt(rows, 2) });
+    return groups;
+}
+
+QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
+{
+    const QStringList values = rangeValues(range, range.first);
+    QList<RankingRow> ranking;
+    NameDecoder decodeName;
+    Session session(*this);
+    // The engine's SUM raises on a total beyond 64 bits.
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT RecProductName, SUM(Quantity), SUM(Money), SUM(Cost) FROM %1 WHERE %2 "
+                       "GROUP BY RecProductName ORDER BY SUM(Quantity) DESC, MIN(FirstID)")
+            .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter),
+        values);
+    while (rows.next())
+        ranking.append({ decodeName(rows.bytes(0)), sumsAt(rows, 1) });
+    return ranking;
 }

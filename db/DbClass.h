@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Error.h"
+#include "db/SalesRows.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -63,6 +64,27 @@ public:
         const QString& received, const QString& cost, const QString& memo);
     void DeleteRecord(const QString& id);
 
+    // ---- Typed lines and the review views ----
+    // Stores the lines (their id is not read) in one transaction: all of them or, when one fails, none.
+    void AddLines(const QString& userName, const QList<SalesLine>& lines);
+    // Rewrites the stored line line.id, or raises TRecordGone.
+    void UpdateLine(const SalesLine& line);
+    // Raises TRecordGone when no line has the id.
+    void DeleteLine(qint64 id);
+
+    // The days of the range that hold lines, in order: each day's number of lines, its number of rows in the view
+    // per day and product (DayCount::rows), and its sums. Read from the summaries: a row a day, whatever the lines.
+    QList<DayCount> QueryDays(const SalesRange& range);
+    // Up to count lines of the range in the detail view's order (day, then ID), starting offset lines into day.
+    QList<SalesLine> QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);
+    // Up to count rows per day and product in their view's order (day, then first sale), starting offset rows into
+    // day.
+    QList<DayProductRow> QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);
+    // Products by quantity sold, most first; equal quantities in the order of their first sale.
+    QList<RankingRow> QueryRanking(const SalesRange& range);
+    // False when the file lacks its summaries and could not be given them (read-only): answers are the same, slower.
+    bool HasSummaries();
+
     // The four review lists for a user and an inclusive range of days given as "yyyy/MM/dd".
     void QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay, QStringList& detail,
         QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking);
@@ -71,9 +93,15 @@ public:
 
 private:
     class Session;
+    // Whether the open file has its summaries: not yet known, kept up to date, or missing and left so.
+    enum class TSummaries { Unknown, Kept, Missing };
+
+    // Gives a file of the old layout its summaries, once per TDbMan; a file that refuses keeps working without.
+    void prepareSummaries(Session& session);
 
     QString FDataDir;
     QString FConnectionName;
     // Why the first start could not copy the template; empty when it did or had no need to.
     QString FCopyFailure;
+    TSummaries FSummaries = TSummaries::Unknown;
 };

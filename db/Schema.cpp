@@ -9,33 +9,191 @@
 
 namespace Schema {
 
-// Amounts are integer cents; days are "yyyy-MM-dd" texts, so they sort and compare as days.
-static const char* const kStatements[] = {
-    "CREATE TABLE Users ("
-    " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " UserName TEXT NOT NULL UNIQUE,"
-    " Password TEXT NOT NULL,"
-    " LoginOrder INTEGER NOT NULL DEFAULT 0)",
-    "CREATE TABLE Records ("
-    " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " UserName TEXT NOT NULL,"
-    " RecDate TEXT NOT NULL,"
-    " RecProductName TEXT NOT NULL,"
-    " RecQuantity INTEGER NOT NULL,"
-    " RecMoney INTEGER NOT NULL,"
-    " RecCost INTEGER NOT NULL,"
-    " RecMemo TEXT NOT NULL)",
-    // Holds every column that the grouped report statements read, so that they never visit the table itself.
-    "CREATE INDEX RecordsByUserDate ON Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost)",
-};
+namespace {
+
+    // Amounts are integer cents; days are "yyyy-MM-dd" texts, so they sort and compare as days.
+    const char* const kBaseStatements[] = {
+        "CREATE TABLE Users ("
+        " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " UserName TEXT NOT NULL UNIQUE,"
+        " Password TEXT NOT NULL,"
+        " LoginOrder INTEGER NOT NULL DEFAULT 0)",
+        "CREATE TABLE Records ("
+        " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " UserName TEXT NOT NULL,"
+        " RecDate TEXT NOT NULL,"
+        " RecProductName TEXT NOT NULL,"
+        " RecQuantity INTEGER NOT NULL,"
+        " RecMoney INTEGER NOT NULL,"
+        " RecCost INTEGER NOT NULL,"
+        " RecMemo TEXT NOT NULL)",
+        // Holds every column that the grouped report statements read, so that they never visit the table itself.
+        "CREATE INDEX RecordsByUserDate ON Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost)",
+    };
+
+// SQLite turns an integer sum beyond 64 bits into an inexact REAL; the check makes such a write fail instead.
+#define KIVARO_SUMS_CHECK                                                                                              \
+    " CONSTRAINT SumsWithin64Bits CHECK (typeof(Quantity) = 'integer' AND typeof(Money) = 'integer'"                   \
+    " AND typeof(Cost) = 'integer')"
+
+    // Per user and day, and per user, day and product: the sums of the lines, kept by the triggers below. Products is
+    // the day's number of DayProductSums rows, FirstID the group's smallest line ID (the order of first sale).
+    const char* const kSummaryTables[] = {
+        "CREATE TABLE DaySums ("
+        " UserName TEXT NOT NULL,"
+        " RecDate TEXT NOT NULL,"
+        " Lines INTEGER NOT NULL,"
+        " Products INTEGER NOT NULL,"
+        " Quantity INTEGER NOT NULL,"
+        " Money INTEGER NOT NULL,"
+        " Cost INTEGER NOT NULL,"
+        " PRIMARY KEY (UserName, RecDate)," KIVARO_SUMS_CHECK ") WITHOUT ROWID",
+        "CREATE TABLE DayProductSums ("
+        " UserName TEXT NOT NULL,"
+        " RecDate TEXT NOT NULL,"
+        " RecProductName TEXT NOT NULL,"
+        " Lines INTEGER NOT NULL,"
+        " FirstID INTEGER NOT NULL,"
+        " Quantity INTEGER NOT NULL,"
+        " Money INTEGER NOT NULL,"
+        " Cost INTEGER NOT NULL,"
+        " PRIMARY KEY (UserName, RecDate, RecProductName)," KIVARO_SUMS_CHECK ") WITHOUT ROWID",
+    };
+
+#undef KIVARO_SUMS_CHECK
+
+    const char* const kSummaryIndexes[] = {
+        // The engine appends the row ID, so a day's lines come in saving order without a sort.
+        "CREATE INDEX RecordsByUserDateId ON Records (UserName, RecDate)",
+        "CREATE INDEX DayProductSumsByFirstSale ON DayProductSums (UserName, RecDate, FirstID)",
+    };
+
+    const QString kGroupKey
+        = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate AND RecProductName=%1.RecProductName");
+    const QString kDayKey = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate");
+
+    // The statements that count the line row (NEW or OLD) into its day and group.
+    QString addLine(const QString& row)
+    {
+        const QString groupKey = kGroupKey.arg(row);
+        return QStringLiteral(
+            "INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) "
+            "VALUES (%1.UserName, %1.RecDate, 1, 1, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
+            "ON CONFLICT (UserName, RecDate) DO UPDATE SET Lines=Lines+1, "
+            "Products=Products+(NOT EXISTS (SELECT 1 FROM DayProductSums WHERE %2)), "
+            "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, Cost=Cost+excluded.Cost;\n"
+            "INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost) "
+            "VALUES (%1.UserName, %1.RecDate, %1.RecProductName, 1, %1.ID, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
+            "ON CONFLICT (UserName, RecDate, RecProductName) DO UPDATE SET Lines=Lines+1, "
+            "FirstID=MIN(FirstID, excluded.FirstID), Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
+            "Cost=Cost+excluded.Cost;\n")
+            .arg(row, groupKey);
+    }
+
+    // The statements that take the line row out of its day and group; runs after the line has left Records.
+    QString removeLine(const QString& row)
+    {
+        const QString groupKey = kGroupKey.arg(row);
+        const QString dayKey = kDayKey.arg(row);
+        return QStringLiteral(
+            "DELETE FROM DayProductSums WHERE %2 AND Lines=1;\n"
+            "UPDATE DayProductSums SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, "
+            "Cost=Cost-%1.RecCost, "
+            "FirstID=CASE WHEN FirstID=%1.ID THEN (SELECT MIN(ID) FROM Records WHERE %2) ELSE FirstID END "
+            "WHERE %2;\n"
+            "DELETE FROM DaySums WHERE %3 AND Lines=1;\n"
+            "UPDATE DaySums SET Lines=Lines-1, Products=Products-(NOT EXISTS (SELECT 1 FROM DayProductSums WHERE %2)), "
+            "Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost WHERE %3;\n")
+            .arg(row, groupKey, dayKey);
+    }
+
+    // Every writer, an older copy of the program included, keeps the summaries right within its own statement.
+    QStringList triggers()
+    {
+        const QString newRow = QStringLiteral("NEW");
+        const QString oldRow = QStringLiteral("OLD");
+        return {
+            QStringLiteral("CREATE TRIGGER RecordsAddToSums AFTER INSERT ON Records BEGIN\n") + addLine(newRow)
+                + QStringLiteral("END"),
+            QStringLiteral("CREATE TRIGGER RecordsRemoveFromSums AFTER DELETE ON Records BEGIN\n") + removeLine(oldRow)
+                + QStringLiteral("END"),
+            // A change of the memo alone leaves the sums as they are.
+            QStringLiteral(
+                "CREATE TRIGGER RecordsMoveInSums AFTER UPDATE OF ID, UserName, RecDate, RecProductName, "
+                "RecQuantity, RecMoney, RecCost ON Records "
+                "WHEN OLD.ID IS NOT NEW.ID OR OLD.UserName IS NOT NEW.UserName OR OLD.RecDate IS NOT NEW.RecDate "
+                "OR OLD.RecProductName IS NOT NEW.RecProductName OR OLD.RecQuantity IS NOT NEW.RecQuantity "
+                "OR OLD.RecMoney IS NOT NEW.RecMoney OR OLD.RecCost IS NOT NEW.RecCost BEGIN\n")
+                + removeLine(oldRow) + addLine(newRow) + QStringLiteral("END"),
+        };
+    }
+
+    void run(QSqlDatabase& db, const QString& statement)
+    {
+        QSqlQuery query(db);
+        if (!query.exec(statement))
+            throw KivaroError(query.lastError().text());
+    }
+
+    template <size_t N> void runAll(QSqlDatabase& db, const char* const (&statements)[N])
+    {
+        for (const char* statement : statements)
+            run(db, QString::fromLatin1(statement));
+    }
+
+    void runAll(QSqlDatabase& db, const QStringList& statements)
+    {
+        for (const QString& statement : statements)
+            run(db, statement);
+    }
+
+    void markVersion(QSqlDatabase& db)
+    {
+        run(db, QStringLiteral("PRAGMA user_version = %1").arg(kVersion));
+    }
+
+} // namespace
+
+QString dayGroups(const QString& condition)
+{
+    return QStringLiteral("SELECT UserName, RecDate, COUNT(*) AS Lines, COUNT(DISTINCT RecProductName) AS Products, "
+                          "SUM(RecQuantity) AS Quantity, SUM(RecMoney) AS Money, SUM(RecCost) AS Cost "
+                          "FROM Records WHERE %1 GROUP BY UserName, RecDate")
+        .arg(condition);
+}
+
+QString dayProductGroups(const QString& condition)
+{
+    return QStringLiteral("SELECT UserName, RecDate, RecProductName, COUNT(*) AS Lines, MIN(ID) AS FirstID, "
+                          "SUM(RecQuantity) AS Quantity, SUM(RecMoney) AS Money, SUM(RecCost) AS Cost "
+                          "FROM Records WHERE %1 GROUP BY UserName, RecDate, RecProductName")
+        .arg(condition);
+}
 
 void create(QSqlDatabase& db)
 {
-    QSqlQuery query(db);
-    for (const char* statement : kStatements) {
-        if (!query.exec(QString::fromLatin1(statement)))
-            throw KivaroError(query.lastError().text());
-    }
+    runAll(db, kBaseStatements);
+    runAll(db, kSummaryTables);
+    runAll(db, kSummaryIndexes);
+    runAll(db, triggers());
+    markVersion(db);
+}
+
+void addSummaries(QSqlDatabase& db)
+{
+    runAll(db, kSummaryTables);
+    const QString all = QStringLiteral("1");
+    run(db,
+        QStringLiteral("INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) ")
+            + dayGroups(all));
+    run(db,
+        QStringLiteral(
+            "INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost) ")
+            + dayProductGroups(all));
+    // Indexes made after the rows are filled in are built in one sort.
+    runAll(db, kSummaryIndexes);
+    runAll(db, triggers());
+    markVersion(db);
 }
 
 void writeTemplate(const QString& path)

@@ -5,8 +5,21 @@
 
 namespace Schema {
 
-// Creates the program's tables and indexes in an empty, open database. Raises KivaroError on failure.
+// The layout this program writes, kept in the file as PRAGMA user_version. Version 0 had no summaries.
+inline constexpr int kVersion = 1;
+
+// Creates the program's tables, indexes and triggers in an empty, open database and marks it kVersion. Raises
+// KivaroError on failure.
 void create(QSqlDatabase& db);
+
+// Gives a version 0 database its summaries, filled from its lines, and marks it kVersion. Runs inside the caller's
+// transaction; raises KivaroError on failure.
+void addSummaries(QSqlDatabase& db);
+
+// The rows of DaySums and of DayProductSums computed from the lines of Records that meet the condition, with the
+// same column names: what the summaries hold, for a file that lacks them.
+QString dayGroups(const QString& condition);
+QString dayProductGroups(const QString& condition);
 
 // Writes an empty database with the program's tables to path, replacing it atomically.
 void writeTemplate(const QString& path);

@@ -1,0 +1,553 @@
+// The per-day and per-day-and-product summaries behind the review views: kept right by every writer, given to files
+// of the old layout, done without where a file cannot take them, and the typed queries that read them.
+
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "db/Numbers.h"
+#include "db/TextCodec.h"
+#include "tests/ReliabilityUtil.h"
+#include "tests/TestUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <limits>
+
+namespace {
+
+const QString kUser = QStringLiteral("张三");
+const QString kOther = QStringLiteral("Mary Chen");
+const QStringList kProducts { QStringLiteral("毛巾"), QStringLiteral("牙刷"), QStringLiteral("Yoga mat"),
+    QStringLiteral("张三牌Super保温杯 500ml").repeated(4), QStringLiteral("水杯") };
+
+// What the summaries must hold, computed here from the lines themselves.
+const QString kExpectedDays = QStringLiteral(
+    "SELECT UserName || '|' || RecDate || '|' || COUNT(*) || '|' || COUNT(DISTINCT RecProductName) || '|' || "
+    "SUM(RecQuantity) || '|' || SUM(RecMoney) || '|' || SUM(RecCost) FROM Records GROUP BY UserName, RecDate "
+    "ORDER BY 1");
+const QString kStoredDays = QStringLiteral("SELECT UserName || '|' || RecDate || '|' || Lines || '|' || Products || "
+                                           "'|' || Quantity || '|' || Money || '|' || Cost FROM DaySums ORDER BY 1");
+const QString kExpectedGroups = QStringLiteral(
+    "SELECT UserName || '|' || RecDate || '|' || RecProductName || '|' || COUNT(*) || '|' || MIN(ID) || '|' || "
+    "SUM(RecQuantity) || '|' || SUM(RecMoney) || '|' || SUM(RecCost) FROM Records "
+    "GROUP BY UserName, RecDate, RecProductName ORDER BY 1");
+const QString kStoredGroups = QStringLiteral(
+    "SELECT UserName || '|' || RecDate || '|' || RecProductName || '|' || Lines || '|' || FirstID || '|' || "
+    "Quantity || '|' || Money || '|' || Cost FROM DayProductSums ORDER BY 1");
+
+// The layout files had before the summaries.
+const char* const kOldSchema[] = {
+    "CREATE TABLE Users (ID INTEGER PRIMARY KEY AUTOINCREMENT, UserName TEXT NOT NULL UNIQUE, Password TEXT NOT NULL,"
+    " LoginOrder INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE Records (ID INTEGER PRIMARY KEY AUTOINCREMENT, UserName TEXT NOT NULL, RecDate TEXT NOT NULL,"
+    " RecProductName TEXT NOT NULL, RecQuantity INTEGER NOT NULL, RecMoney INTEGER NOT NULL, RecCost INTEGER NOT NULL,"
+    " RecMemo TEXT NOT NULL)",
+    "CREATE INDEX RecordsByUserDate ON Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost)",
+};
+
+const QString kInsertRaw = QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, "
+                                          "RecMoney, RecCost, RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?)");
+
+QVariantList rawLine(const QString& user, const QString& day, const QString& product, qint64 quantity, qint64 money,
+    qint64 cost, const QString& memo = QString())
+{
+    return { EncodeText(user), day, EncodeText(product), quantity, money, cost, EncodeText(memo) };
+}
+
+QString dayText(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QStringList lineTexts(const SalesLine& line)
+{
+    return { QString::number(line.id), dayText(line.day), line.productName, QString::number(line.quantity),
+        formatCents(line.received), formatCents(line.cost), line.memo };
+}
+
+QStringList sumsTexts(const SalesSums& sums)
+{
+    return { QString::number(sums.quantity), formatCents(sums.received), formatCents(sums.cost),
+        formatCents(sums.profit()) };
+}
+
+QList<QStringList> rowsOf(const QStringList& flat, int width)
+{
+    QList<QStringList> rows;
+    for (qsizetype i = 0; i + width <= flat.size(); i += width)
+        rows.append(flat.mid(i, width));
+    return rows;
+}
+
+// Where the row at position lies: its day and its offset into that day, for a view that counts size rows a day.
+std::pair<QDate, qint64> windowStart(const QList<DayCount>& days, qint64 DayCount::*size, qint64 position)
+{
+    for (const DayCount& day : days) {
+        if (position < day.*size)
+            return { day.day, position };
+        position -= day.*size;
+    }
+    return { days.isEmpty() ? QDate() : days.last().day.addDays(1), 0 };
+}
+
+// Random sales over eight days of five products, returns among them; the same seed gives the same lines.
+class Walk
+{
+public:
+    explicit Walk(quint32 seed)
+        : m_rng(seed)
+    {
+    }
+    QDate day() { return QDate(2024, 2, 26).addDays(m_rng.bounded(8)); }
+    QString product() { return kProducts.at(m_rng.bounded(int(kProducts.size()))); }
+    SalesLine line()
+    {
+        const int quantity = m_rng.bounded(-3, 20);
+        const qint64 money = quantity * qint64(m_rng.bounded(1, 100000));
+        return { 0, day(), product(), quantity, money, money / 2,
+            m_rng.bounded(3) == 0 ? QStringLiteral("退货") : QString() };
+    }
+    int below(int n) { return m_rng.bounded(n); }
+
+private:
+    QRandomGenerator m_rng;
+};
+
+} // namespace
+
+class TestSummaries : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+
+    void createOldFile(const QList<QVariantList>& lines)
+    {
+        QVERIFY(QDir().mkpath(home->dataDir()));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+            db.setDatabaseName(home->dbPath());
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            for (const char* statement : kOldSchema)
+                QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
+            QVERIFY(db.transaction());
+            for (const QVariantList& line : lines) {
+                QVERIFY(query.prepare(kInsertRaw));
+                for (const QVariant& value : line)
+                    query.addBindValue(value);
+                QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+            }
+            QVERIFY(db.commit());
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("old"));
+    }
+
+    // Lines of both users over a week, with repeated products, returns and long names.
+    static QList<QVariantList> sampleLines()
+    {
+        QList<QVariantList> lines;
+        Walk walk(7);
+        for (int i = 0; i < 90; ++i) {
+            const SalesLine line = walk.line();
+            lines.append(rawLine(i % 4 == 3 ? kOther : kUser, dayText(line.day), line.productName, line.quantity,
+                line.received, line.cost, line.memo));
+        }
+        return lines;
+    }
+
+    // The engine's plan for a statement over the test's file, one step a line.
+    QString queryPlan(const QString& statement)
+    {
+        QString plan;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plan"));
+            db.setDatabaseName(home->dbPath());
+            if (db.open()) {
+                QSqlQuery query(db);
+                query.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + statement);
+                for (const QVariant& value : { QVariant(EncodeText(kUser)), QVariant(QStringLiteral("2024-01-01")),
+                         QVariant(QStringLiteral("2024-12-31")) })
+                    query.addBindValue(value);
+                if (!query.exec())
+                    plan = query.lastError().text();
+                while (query.next())
+                    plan += query.value(3).toString() + QLatin1Char('\n');
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("plan"));
+        return plan;
+    }
+
+    void verifySummaries(RawDb& raw)
+    {
+        const std::optional<QVariantList> days = raw.column(kStoredDays);
+        QVERIFY2(days, qPrintable(raw.lastError()));
+        QCOMPARE(*days, *raw.column(kExpectedDays));
+        const std::optional<QVariantList> groups = raw.column(kStoredGroups);
+        QVERIFY2(groups, qPrintable(raw.lastError()));
+        QCOMPARE(*groups, *raw.column(kExpectedGroups));
+    }
+
+    // Every typed query answers what QueryReport lists for the same user and days.
+    void verifyTypedQueries(TDbMan& db, const SalesRange& range)
+    {
+        QStringList detail, daily, products, ranking;
+        db.QueryReport(range.userName, range.first.toString(QStringLiteral("yyyy/MM/dd")),
+            range.last.toString(QStringLiteral("yyyy/MM/dd")), detail, daily, products, ranking);
+        const QList<QStringList> detailRows = rowsOf(detail, 7);
+        const QList<QStringList> productRows = rowsOf(products, 6);
+
+        const QList<DayCount> days = db.QueryDays(range);
+        QList<QStringList> dayRows;
+        qint64 lines = 0, groups = 0;
+        for (const DayCount& day : days) {
+            dayRows.append(QStringList { dayText(day.day) } + sumsTexts(day.sums));
+            const QString text = dayText(day.day);
+            QCOMPARE(day.lines, std::count_if(detailRows.cbegin(), detailRows.cend(), [&text](const QStringList& row) {
+                return row.at(1) == text;
+            }));
+            QCOMPARE(day.rows, std::count_if(productRows.cbegin(), productRows.cend(), [&text](const QStringList& row) {
+                return row.at(0) == text;
+            }));
+            lines += day.lines;
+            groups += day.rows;
+        }
+        QCOMPARE(dayRows, rowsOf(daily, 5));
+
+        QList<QStringList> rankingRows;
+        for (const RankingRow& row : db.QueryRanking(range))
+            rankingRows.append(QStringList { row.productName } + sumsTexts(row.sums));
+        QCOMPARE(rankingRows, rowsOf(ranking, 5));
+
+        // Windows of every size from every row on: they end inside days, at their ends, and run across them.
+        for (const int count : { 1, 2, 3, 7, int(qMax(lines, qint64(1))) }) {
+            for (qint64 position = 0; position < lines; ++position) {
+                const auto [day, offset] = windowStart(days, &DayCount::lines, position);
+                QList<QStringList> texts;
+                for (const SalesLine& line : db.QueryLineWindow(range, day, offset, count))
+                    texts.append(lineTexts(line));
+                QCOMPARE(texts, detailRows.mid(position, count));
+            }
+            for (qint64 position = 0; position < groups; ++position) {
+                const auto [day, offset] = windowStart(days, &DayCount::rows, position);
+                QList<QStringList> texts;
+                for (const DayProductRow& row : db.QueryDayProductWindow(range, day, offset, count))
+                    texts.append(QStringList { dayText(row.day), row.productName } + sumsTexts(row.sums));
+                QCOMPARE(texts, productRows.mid(position, count));
+            }
+        }
+    }
+
+    void verifyTypedQueries(TDbMan& db)
+    {
+        const QDate monday(2024, 2, 26);
+        for (const SalesRange& range : { SalesRange { kUser, monday, monday.addDays(7) },
+                 SalesRange { kUser, monday.addDays(2), monday.addDays(4) },
+                 SalesRange { kOther, monday.addDays(-30), monday.addDays(30) },
+                 SalesRange { kUser, monday.addDays(5), monday.addDays(1) } }) {
+            verifyTypedQueries(db, range);
+            if (QTest::currentTestFailed())
+                qWarning() << "range" << range.userName << range.first << range.last;
+        }
+    }
+
+private Q_SLOTS:
+    void init() { home = std::make_unique<TestDataHome>(); }
+    void cleanup() { home.reset(); }
+
+    // Adds, edits that move a line to another day, product or user, deletions of the first line of a group, and
+    // writes straight into Records as an older copy of the program makes them.
+    void summariesFollowEveryWrite()
+    {
+        TDbMan db;
+        QVERIFY(db.HasSummaries());
+        RawDb raw(home->dbPath());
+        QVERIFY(raw.isOpen());
+        Walk walk(20240226);
+        for (int step = 0; step < 400; ++step) {
+            const std::optional<QVariantList> ids = raw.column(QStringLiteral("SELECT ID FROM Records"));
+            QVERIFY(ids);
+            const qint64 someId = ids->isEmpty() ? 0 : ids->at(walk.below(int(ids->size()))).toLongLong();
+            const QVariant firstOfGroup
+                = raw.value(QStringLiteral("SELECT FirstID FROM DayProductSums LIMIT 1 OFFSET ?"), { walk.below(4) });
+            switch (ids->size() < 20 ? 0 : walk.below(9)) {
+            case 0:
+            case 1: {
+                QList<SalesLine> lines;
+                for (int i = walk.below(5); i >= 0; --i)
+                    lines.append(walk.line());
+                db.AddLines(walk.below(3) == 0 ? kOther : kUser, lines);
+                break;
+            }
+            case 2: {
+                SalesLine line = walk.line();
+                line.id = someId;
+                db.UpdateLine(line);
+                break;
+            }
+            case 3:
+                db.DeleteLine(someId);
+                break;
+            case 4:
+                if (firstOfGroup.isValid())
+                    db.DeleteLine(firstOfGroup.toLongLong());
+                break;
+            case 5: {
+                // The first line of a group moves on to another product of the same day.
+                if (!firstOfGroup.isValid())
+                    break;
+                QVERIFY(raw.exec(QStringLiteral("UPDATE Records SET RecProductName=? WHERE ID=?"),
+                    { EncodeText(walk.product()), firstOfGroup }));
+                break;
+            }
+            case 6: {
+                const SalesLine line = walk.line();
+                QVERIFY2(
+                    raw.exec(kInsertRaw,
+                        rawLine(kUser, dayText(line.day), line.productName, line.quantity, line.received, line.cost)),
+                    qPrintable(raw.lastError()));
+                break;
+            }
+            case 7:
+                QVERIFY(raw.exec(QStringLiteral("UPDATE Records SET UserName=?, RecMemo=? WHERE ID=?"),
+                    { EncodeText(walk.below(2) ? kUser : kOther), EncodeText(QStringLiteral("改")), someId }));
+                break;
+            default:
+                QVERIFY(raw.exec(QStringLiteral("DELETE FROM Records WHERE RecDate=? AND RecQuantity < 3"),
+                    { dayText(walk.day()) }));
+            }
+            verifySummaries(raw);
+            if (QTest::currentTestFailed()) {
+                qWarning() << "after step" << step;
+                return;
+            }
+        }
+        verifyTypedQueries(db);
+        QVERIFY(raw.exec(QStringLiteral("DELETE FROM Records")));
+        QCOMPARE(
+            raw.value(QStringLiteral("SELECT (SELECT COUNT(*) FROM DaySums) + (SELECT COUNT(*) FROM DayProductSums)")),
+            QVariant(0));
+    }
+
+    void typedQueriesAnswerAsTheReport()
+    {
+        TDbMan db;
+        QList<SalesLine> mine, theirs;
+        Walk walk(11);
+        for (int i = 0; i < 80; ++i)
+            (i % 5 == 4 ? theirs : mine).append(walk.line());
+        db.AddLines(kUser, mine);
+        db.AddLines(kOther, theirs);
+        verifyTypedQueries(db);
+
+        const SalesRange week { kUser, QDate(2024, 2, 26), QDate(2024, 3, 4) };
+        const QList<SalesLine> all = db.QueryLineWindow(week, week.first, 0, 1000);
+        QCOMPARE(all.size(), mine.size());
+        // An offset past the day's own lines runs on into the next days.
+        const QList<DayCount> days = db.QueryDays(week);
+        QCOMPARE(
+            db.QueryLineWindow(week, days.first().day, days.first().lines + 2, 3), all.mid(days.first().lines + 2, 3));
+        QVERIFY(db.QueryLineWindow(week, week.first, 0, 0).isEmpty());
+        QVERIFY(db.QueryLineWindow(week, week.last.addDays(1), 0, 10).isEmpty());
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.QueryDays(SalesRange { kUser, QDate(), week.last }));
+    }
+
+    // Equal quantities rank in the order of each product's first sale in the range, not of its latest group.
+    void rankingTiesFollowTheFirstSale()
+    {
+        TDbMan db;
+        const QString shop = QStringLiteral("王五小店");
+        const QDate day(2024, 5, 1);
+        db.AddLines(shop,
+            { { 0, day, QStringLiteral("P"), 2, 200, 100, {} }, { 0, day, QStringLiteral("Q"), 3, 300, 100, {} },
+                { 0, day.addDays(1), QStringLiteral("P"), 1, 100, 50, {} },
+                { 0, day.addDays(1), QStringLiteral("R"), 3, 1, 1, {} } });
+        const auto names = [&db, &shop](const QDate& first) {
+            QStringList order;
+            for (const RankingRow& row : db.QueryRanking({ shop, first, first.addDays(1) }))
+                order.append(row.productName);
+            return order;
+        };
+        QCOMPARE(names(day), (QStringList { QStringLiteral("P"), QStringLiteral("Q"), QStringLiteral("R") }));
+        QCOMPARE(names(day.addDays(1)), (QStringList { QStringLiteral("R"), QStringLiteral("P") }));
+        verifyTypedQueries(db, { shop, day, day.addDays(1) });
+    }
+
+    void typedWritesCheckTheirLines()
+    {
+        TDbMan db;
+        const SalesLine good { 0, QDate(2024, 3, 1), QStringLiteral("毛巾"), 2, kMaxAmountCents, -kMaxAmountCents, {} };
+        SalesLine tooMuch = good;
+        tooMuch.received = kMaxAmountCents + 1;
+        SalesLine noDay = good;
+        noDay.day = QDate();
+        SalesLine farDay = good;
+        farDay.day = QDate(10000, 1, 1);
+        for (const SalesLine& bad : { tooMuch, noDay, farDay })
+            QVERIFY_THROWS_EXCEPTION(KivaroError, db.AddLines(kUser, { good, bad }));
+        const SalesRange range { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
+        QVERIFY(db.QueryDays(range).isEmpty());
+        db.AddLines(kUser, { good });
+        SalesLine stored = db.QueryLineWindow(range, range.first, 0, 1).value(0);
+        QVERIFY(stored.id > 0);
+        tooMuch.id = stored.id;
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UpdateLine(tooMuch));
+        QCOMPARE(db.QueryLineWindow(range, range.first, 0, 1).value(0), stored);
+        stored.memo = QStringLiteral("改过");
+        db.UpdateLine(stored);
+        QCOMPARE(db.QueryLineWindow(range, range.first, 0, 1).value(0), stored);
+        db.DeleteLine(stored.id);
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db.DeleteLine(stored.id));
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db.UpdateLine(stored));
+    }
+
+    // The detail view's order comes from an index, not from sorting the range, and so do the other two views'.
+    void theViewOrdersNeedNoSort()
+    {
+        {
+            TDbMan db;
+            db.AddLines(kUser, { SalesLine { 0, QDate(2024, 3, 1), QStringLiteral("A"), 1, 1, 1, {} } });
+        }
+        const QString filter = QStringLiteral("WHERE UserName=? AND RecDate>=? AND RecDate<=? ");
+        const QStringList statements {
+            QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo FROM Records ")
+                + filter + QStringLiteral("ORDER BY RecDate, ID LIMIT 50 OFFSET 10"),
+            QStringLiteral("SELECT RecDate, RecProductName, Quantity, Money, Cost FROM DayProductSums ") + filter
+                + QStringLiteral("ORDER BY RecDate, FirstID LIMIT 50 OFFSET 10"),
+            QStringLiteral("SELECT RecDate, Lines, Products FROM DaySums ") + filter
+                + QStringLiteral("ORDER BY RecDate"),
+        };
+        for (const QString& statement : statements) {
+            const QString plan = queryPlan(statement);
+            QVERIFY2(plan.startsWith(QStringLiteral("SEARCH")), qPrintable(statement + plan));
+            QVERIFY2(!plan.contains(QStringLiteral("TEMP B-TREE")), qPrintable(statement + plan));
+        }
+    }
+
+    // A file of the old layout gets its summaries at its first opening and answers as before; later writes keep
+    // them, and a second program on the file finds them made.
+    void oldFileIsUpgradedOnFirstOpening()
+    {
+        createOldFile(sampleLines());
+        {
+            TDbMan db;
+            QVERIFY(db.HasSummaries());
+            verifyTypedQueries(db);
+            Walk walk(3);
+            db.AddLines(kUser, { walk.line(), walk.line() });
+            db.DeleteLine(1);
+        }
+        RawDb raw(home->dbPath());
+        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")), QVariant(1));
+        verifySummaries(raw);
+        TDbMan again;
+        QVERIFY(again.HasSummaries());
+        verifyTypedQueries(again);
+    }
+
+    // A read-only old file, or one in a read-only folder, cannot take the summaries: it answers the same from its
+    // lines and is left as it was.
+    void oldFileThatCannotBeUpgradedStillAnswers_data()
+    {
+        QTest::addColumn<bool>("folderReadOnly");
+        QTest::newRow("file read-only") << false;
+        QTest::newRow("folder read-only") << true;
+    }
+    void oldFileThatCannotBeUpgradedStillAnswers()
+    {
+        QFETCH(bool, folderReadOnly);
+        createOldFile(sampleLines());
+        QVERIFY(QFile::setPermissions(folderReadOnly ? home->dataDir() : home->dbPath(),
+            folderReadOnly ? QFileDevice::ReadOwner | QFileDevice::ExeOwner : QFileDevice::ReadOwner));
+        const QByteArray file = fingerprint(home->dbPath());
+        const QByteArray folder = fingerprint(home->dataDir());
+        {
+            PermissionsApply apply;
+            TDbMan db;
+            QVERIFY(!db.HasSummaries());
+            verifyTypedQueries(db);
+        }
+        QCOMPARE(fingerprint(home->dbPath()), file);
+        QCOMPARE(fingerprint(home->dataDir()), folder);
+        QVERIFY(QFile::setPermissions(
+            home->dataDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(home->dbPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        RawDb raw(home->dbPath());
+        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")), QVariant(0));
+    }
+
+    // A file of a later layout is read through its lines and never marked back to this one.
+    void newerFileIsReadAndLeftNewer()
+    {
+        {
+            TDbMan db;
+            QList<SalesLine> lines;
+            Walk walk(5);
+            for (int i = 0; i < 40; ++i)
+                lines.append(walk.line());
+            db.AddLines(kUser, lines);
+        }
+        {
+            RawDb raw(home->dbPath());
+            QVERIFY(raw.exec(QStringLiteral("PRAGMA user_version = 2")));
+        }
+        {
+            TDbMan db;
+            QVERIFY(!db.HasSummaries());
+            verifyTypedQueries(db);
+            db.AddLines(kUser, { Walk(9).line() });
+        }
+        RawDb raw(home->dbPath());
+        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")), QVariant(2));
+        verifySummaries(raw);
+    }
+
+    // Sums beyond 64 bits are refused with an error, whoever writes the lines; nothing of the write is kept and no
+    // query returns a wrapped or rounded total.
+    void sumsBeyond64BitsFailTheWrite()
+    {
+        constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+        TDbMan db;
+        RawDb raw(home->dbPath());
+        const QString day = QStringLiteral("2024-03-01");
+        // An older writer knows no limit per line.
+        QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, day, QStringLiteral("A"), 1, kMax - kMaxAmountCents, 0)));
+        QVERIFY(!raw.exec(kInsertRaw, rawLine(kUser, day, QStringLiteral("B"), 1, kMaxAmountCents + 1, 0)));
+        QVERIFY2(raw.lastError().contains(QStringLiteral("SumsWithin64Bits")), qPrintable(raw.lastError()));
+
+        const SalesLine last { 0, QDate(2024, 3, 1), QStringLiteral("A"), 1, kMaxAmountCents, 0, {} };
+        db.AddLines(kUser, { last });
+        SalesLine over = last;
+        over.received = 1;
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.AddLines(kUser, { last, over }));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.AddLines(kUser, { over }));
+        // A line moved onto the full day takes it beyond 64 bits: the edit fails and the line stays where it was.
+        db.AddLines(kUser, { SalesLine { 0, QDate(2024, 3, 5), QStringLiteral("C"), 1, 5, 0, {} } });
+        const SalesRange range { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
+        const QList<SalesLine> lines = db.QueryLineWindow(range, range.first, 0, 10);
+        QCOMPARE(lines.size(), 3);
+        SalesLine moved = lines.at(2);
+        moved.day = last.day;
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UpdateLine(moved));
+        QCOMPARE(db.QueryLineWindow(range, range.first, 0, 10), lines);
+        verifySummaries(raw);
+        QCOMPARE(db.QueryDays(range).value(0).sums.received, kMax);
+
+        // Each day fits, the two days together do not: the ranking refuses to add them up.
+        QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-03-02"), QStringLiteral("A"), 1, 1, 0)));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.QueryRanking(range));
+        QStringList detail, daily, products, ranking;
+        QVERIFY_THROWS_EXCEPTION(KivaroError,
+            db.QueryReport(
+                kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking));
+    }
+};
+
+KIVARO_TEST_MAIN(TestSummaries)
+#include "tst_summaries.moc"

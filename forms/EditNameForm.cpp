@@ -4,6 +4,7 @@
 #include "db/ProductsFile.h"
 #include "forms/FormUtil.h"
 
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QShowEvent>
 
@@ -59,4 +60,14 @@ void TfrmEditName::Button1Click()
     // On failure the old file stays, and the dialog stays open with the user's text.
     if (guarded([&] { writeProductNames(FileName, names); }, this))
         accept();
+}
+
+void TfrmEditName::keyPressEvent(QKeyEvent* event)
+{
+    // The editor ends only through its buttons and its close box: Escape must not throw away the edited names.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

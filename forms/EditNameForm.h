@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QString>
 
+class QKeyEvent;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -20,6 +21,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FormShow();

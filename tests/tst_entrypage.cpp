@@ -349,7 +349,7 @@ private Q_SLOTS:
         QCOMPARE(resource.size(), 170);
 
         int started = 0;
-        TfrmMain::startCalculator = [&started] { ++started; };
+        const ScopedHook calculator(TfrmMain::startCalculator, std::function<void()>([&started] { ++started; }));
         QTest::mouseClick(button("Button12"), Qt::LeftButton);
         QCOMPARE(started, 1);
     }
@@ -359,7 +359,14 @@ private Q_SLOTS:
         QDir().mkpath(home->dataDir());
         writeProductNames(productsFile(), { "A", "B" });
         openWindow();
-        whenDialogShows("frmEditName", [](QWidget* editor) { editor->close(); });
+        whenDialogShows("frmEditName", [](QWidget* editor) {
+            auto* memo = child<QPlainTextEdit>(editor, "Memo1");
+            memo->setPlainText(QStringLiteral("typed"));
+            QTest::keyClick(memo, Qt::Key_Escape);
+            QTest::keyClick(editor, Qt::Key_Escape);
+            QVERIFY(editor->isVisible());
+            editor->close();
+        });
         QTest::mouseClick(button("Button3"), Qt::LeftButton);
         QCOMPARE(readProductNames(productsFile()), QStringList({ "A", "B" }));
 

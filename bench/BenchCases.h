@@ -21,6 +21,7 @@ struct BenchConfig
     int productsFileNames = 5'000;
     int reportRows = 10'000;
     int reportPages = 213;
+    qint64 reportMemoryRows = 100'000;
     QString cacheDir;
 
     static BenchConfig full();
@@ -39,8 +40,11 @@ void benchReviewPage(BenchContext& context);
 void benchSavePending(BenchContext& context);
 void benchAddLine(BenchContext& context);
 void benchReport(BenchContext& context);
+void benchReportMemory(BenchContext& context);
 void benchStartup(BenchContext& context);
 void benchPeakMemory(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);
+// The child process of the report memory figure; -1 when this process is not one.
+int runReportChild(int argc, char** argv);

@@ -48,11 +48,10 @@ void placeRow(ReportPage& page, const ReportLayout& layout, const QStringList& t
         placeInColumn(*cells[c], layout[c], texts[c], top);
 }
 
-ReportPage& startPage(ReportPages& pages, int number, const ReportLayout& layout, const QString& title)
+std::unique_ptr<ReportPage> startPage(int number, const ReportLayout& layout, const QString& title)
 {
-    pages.push_back(std::make_unique<ReportPage>());
-    ReportPage& page = *pages.back();
-    ReportText* heading = addPageText(page, title, 0);
+    auto page = std::make_unique<ReportPage>();
+    ReportText* heading = addPageText(*page, title, 0);
     heading->fontSize = 20;
     heading->bold = true;
     centre(*heading);
@@ -60,9 +59,9 @@ ReportPage& startPage(ReportPages& pages, int number, const ReportLayout& layout
     QStringList headings;
     for (const ReportColumn& col : layout)
         headings << col.heading;
-    placeRow(page, layout, headings, kHeadingTop);
+    placeRow(*page, layout, headings, kHeadingTop);
 
-    ReportText* footer = addPageText(page, QStringLiteral("第 %1 页").arg(number), 0);
+    ReportText* footer = addPageText(*page, QStringLiteral("第 %1 页").arg(number), 0);
     footer->top = ReportPage::contentHeight() - footer->height();
     centre(*footer);
     return page;
@@ -143,28 +142,65 @@ QList<ReportText*> CreateCellLabels(int n, ReportPage& page)
     return cells;
 }
 
+ReportRows listRows(const QList<QStringList>& rows)
+{
+    return { rows.size(), [rows](qsizetype row) { return rows.at(row); } };
+}
+
+ReportRows modelRows(const QAbstractItemModel& model)
+{
+    return { model.rowCount(), [&model](qsizetype row) {
+                QStringList cells;
+                for (int c = 0; c < model.columnCount(); ++c)
+                    cells << model.data(model.index(int(row), c), Qt::DisplayRole).toString();
+                return cells;
+            } };
+}
+
 QList<QStringList> displayedRows(const QAbstractItemModel& model)
 {
-    QList<QStringList> rows;
-    for (int r = 0; r < model.rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < model.columnCount(); ++c)
-            cells << model.data(model.index(r, c), Qt::DisplayRole).toString();
-        rows << cells;
+    const ReportRows rows = modelRows(model);
+    QList<QStringList> list;
+    list.reserve(rows.count);
+    for (qsizetype r = 0; r < rows.count; ++r)
+        list << rows.row(r);
+    return list;
+}
+
+int reportPageCount(qsizetype rows)
+{
+    return int((rows + kRowsPerPage - 1) / kRowsPerPage);
+}
+
+std::unique_ptr<ReportPage> buildReportPage(
+    const ReportLayout& layout, const ReportRows& rows, int index, const QString& title, const QString& totalsLine)
+{
+    const qsizetype first = qsizetype(index) * kRowsPerPage;
+    if (index < 0 || first >= rows.count)
+        return nullptr;
+    std::unique_ptr<ReportPage> page = startPage(index + 1, layout, title);
+    const qsizetype end = qMin(rows.count, first + kRowsPerPage);
+    for (qsizetype i = first; i < end; ++i) {
+        const int top = kFirstRowTop + kRowPitch * int(i - first);
+        placeRow(*page, layout, rowCells(layout, rows.row(i)), top);
+        if (i == rows.count - 1)
+            placeTotals(*page, totalsLine, top + kRowPitch);
     }
-    return rows;
+    return page;
+}
+
+void addReportPages(ReportDocument& document, const ReportLayout& layout, const ReportRows& rows, const QString& title,
+    const QString& totalsLine)
+{
+    document.addPages(reportPageCount(rows.count), [layout, rows, title, totalsLine](int index) {
+        return buildReportPage(layout, rows, index, title, totalsLine);
+    });
 }
 
 void buildReportPages(ReportPages& pages, const ReportLayout& layout, const QList<QStringList>& rows,
     const QString& title, const QString& totalsLine)
 {
-    ReportPage* page = nullptr;
-    for (int i = 0; i < rows.size(); ++i) {
-        if (i % kRowsPerPage == 0)
-            page = &startPage(pages, i / kRowsPerPage + 1, layout, title);
-        const int top = kFirstRowTop + kRowPitch * (i % kRowsPerPage);
-        placeRow(*page, layout, rowCells(layout, rows[i]), top);
-        if (i == rows.size() - 1)
-            placeTotals(*page, totalsLine, top + kRowPitch);
-    }
+    const ReportRows source = listRows(rows);
+    for (int index = 0; index < reportPageCount(source.count); ++index)
+        pages.push_back(buildReportPage(layout, source, index, title, totalsLine));
 }

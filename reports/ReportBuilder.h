@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -42,10 +43,35 @@ QString cutToBytes(const QString& text, int maxBytes);
 // n items in the cell style ("宋体" 9 pt, left-aligned), in creation order.
 QList<ReportText*> CreateCellLabels(int n, ReportPage& page);
 
+// The rows of a report, read one at a time when a page is built: row(i) gives every column's display text of
+// row i, the hidden first column included.
+struct ReportRows
+{
+    qsizetype count = 0;
+    std::function<QStringList(qsizetype row)> row;
+};
+
+// Rows from a list held by the source itself.
+ReportRows listRows(const QList<QStringList>& rows);
+// The rows of a model as it shows them, top-level rows in order, read from the model when asked for; the count is
+// taken now, and the model must outlive the source.
+ReportRows modelRows(const QAbstractItemModel& model);
+
 // The rows of a model as it shows them: every column's display text, top-level rows in order.
 QList<QStringList> displayedRows(const QAbstractItemModel& model);
 
-// Appends the pages of one report, 47 rows a page, with the title and the headings on each page and the totals
-// line under the last row. No rows, no pages.
+// 47 rows a page; no rows, no pages.
+int reportPageCount(qsizetype rows);
+
+// Page index (from 0) of one report, with the title and the headings, its rows, and under the last row of the
+// report the totals line. Reads only the rows of that page; null past the last page.
+std::unique_ptr<ReportPage> buildReportPage(
+    const ReportLayout& layout, const ReportRows& rows, int index, const QString& title, const QString& totalsLine);
+
+// Appends the pages of one report to the document, each built from its rows when it is shown or printed.
+void addReportPages(ReportDocument& document, const ReportLayout& layout, const ReportRows& rows, const QString& title,
+    const QString& totalsLine);
+
+// Appends every page of one report, built now.
 void buildReportPages(ReportPages& pages, const ReportLayout& layout, const QList<QStringList>& rows,
     const QString& title, const QString& totalsLine);

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QtMath>
+#include <algorithm>
 
 namespace ReportUnits {
 
@@ -148,9 +149,34 @@ QImage ReportPage::toImage(double dpi) const
     return image;
 }
 
+void ReportDocument::clearPages()
+{
+    m_runs.clear();
+    m_pageCount = 0;
+    m_kept.clear();
+}
+
+void ReportDocument::addRun(int count, SharedMaker make)
+{
+    if (count <= 0)
+        return;
+    m_runs.push_back({ m_pageCount, count, std::move(make) });
+    m_pageCount += count;
+}
+
+void ReportDocument::addPages(int count, PageMaker make)
+{
+    addRun(count, [make = std::move(make)](int index) { return std::shared_ptr<const ReportPage>(make(index)); });
+}
+
+void ReportDocument::addPage(const ReportPage* page)
+{
+    addRun(1, [page](int) { return std::shared_ptr<const ReportPage>(page, [](const ReportPage*) {}); });
+}
+
 void ReportDocument::prepare()
 {
-    m_pages.clear();
+    clearPages();
     if (!addReports)
         return;
     try {
@@ -160,11 +186,37 @@ void ReportDocument::prepare()
     }
 }
 
+std::shared_ptr<const ReportPage> ReportDocument::kept(int number) const
+{
+    for (const auto& [keptNumber, page] : m_kept) {
+        if (keptNumber == number)
+            return page;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<const ReportPage> ReportDocument::build(int number) const
+{
+    const auto run = std::upper_bound(
+        m_runs.begin(), m_runs.end(), number - 1, [](int index, const Run& r) { return index < r.first; });
+    return std::prev(run)->make(number - 1 - std::prev(run)->first);
+}
+
 const ReportPage* ReportDocument::page(int number) const
 {
-    if (number < 1 || number > m_pages.size())
+    if (number < 1 || number > m_pageCount)
         return nullptr;
-    return m_pages.at(number - 1);
+    const auto found
+        = std::find_if(m_kept.begin(), m_kept.end(), [number](const auto& entry) { return entry.first == number; });
+    if (found != m_kept.end()) {
+        std::rotate(found, found + 1, m_kept.end());
+        return m_kept.back().second.get();
+    }
+    std::shared_ptr<const ReportPage> built = build(number);
+    if (m_kept.size() >= size_t(keptPages))
+        m_kept.erase(m_kept.begin());
+    m_kept.emplace_back(number, std::move(built));
+    return m_kept.back().second.get();
 }
 
 bool ReportDocument::print(QPagedPaintDevice& device, int first, int last, int copies) const
@@ -176,8 +228,10 @@ bool ReportDocument::print(QPagedPaintDevice& device, int first, int last, int c
         ReportUnits::mmToDots(ReportPage::marginMm, device.logicalDpiY()));
     bool firstSheet = true;
     for (int copy = 0; copy < copies; ++copy) {
-        for (int number = first; number <= last; ++number) {
-            const ReportPage* sheet = page(number);
+        for (int number = qMax(first, 1); number <= qMin(last, m_pageCount); ++number) {
+            std::shared_ptr<const ReportPage> sheet = kept(number);
+            if (!sheet)
+                sheet = build(number);
             if (!sheet)
                 continue;
             if (!firstSheet)

@@ -91,27 +91,52 @@ struct PrintSettings
     QString printerName;
 };
 
-// An ordered set of pages shown and printed as one document. It does not own its pages: each time it is
-// prepared it asks for them again through addReports.
+// An ordered set of pages shown and printed as one document. Each time it is prepared it asks for its pages again
+// through addReports. Pages added by count are built only when they are shown or printed, and only the few built
+// last are kept, so a document of any length holds a handful of pages at a time.
 class ReportDocument
 {
 public:
+    // Builds one page of a run added by addPages, counted from 0 within the run.
+    using PageMaker = std::function<std::unique_ptr<ReportPage>(int index)>;
+    static constexpr int keptPages = 3;
+
     std::function<void(ReportDocument&)> addReports;
     PrintSettings settings;
 
-    void clearPages() { m_pages.clear(); }
-    void addPage(const ReportPage* page) { m_pages.append(page); }
+    void clearPages();
+    // Appends count pages, each built by make when it is asked for.
+    void addPages(int count, PageMaker make);
+    // Appends a page that the caller owns and keeps alive while the document uses it.
+    void addPage(const ReportPage* page);
     // Refills the page list; an error while adding pages leaves those added before it.
     void prepare();
-    int pageCount() const { return int(m_pages.size()); }
-    // Page number counted from 1.
+    int pageCount() const { return m_pageCount; }
+    // Page number counted from 1, or null; builds the page if it is not kept. The page stays valid until
+    // keptPages other pages have been asked for since, or the pages change.
     const ReportPage* page(int number) const;
 
-    // Sheets first … last (1-based) in order, copies times, each on its own sheet of the device.
-    // The device must be set to A4 without margins. Returns false when painting could not start.
+    // Sheets first … last (1-based) in order, copies times, each on its own sheet of the device; a page not kept
+    // is built for its sheet and released after it. The device must be set to A4 without margins.
+    // Returns false when painting could not start.
     bool print(QPagedPaintDevice& device, int first, int last, int copies = 1) const;
     bool writePdf(const QString& fileName, int resolution = 1200) const;
 
 private:
-    QList<const ReportPage*> m_pages;
+    using SharedMaker = std::function<std::shared_ptr<const ReportPage>(int index)>;
+    struct Run
+    {
+        int first = 0;
+        int count = 0;
+        SharedMaker make;
+    };
+
+    void addRun(int count, SharedMaker make);
+    std::shared_ptr<const ReportPage> kept(int number) const;
+    std::shared_ptr<const ReportPage> build(int number) const;
+
+    std::vector<Run> m_runs;
+    int m_pageCount = 0;
+    // Most recently asked for last.
+    mutable std::vector<std::pair<int, std::shared_ptr<const ReportPage>>> m_kept;
 };

@@ -25,7 +25,7 @@ void ReportPreview::setDocument(const ReportDocument* document)
 {
     m_document = document;
     m_pageNumber = 1;
-    renderPage();
+    renderPage(1);
 }
 
 int ReportPreview::pageCount() const
@@ -37,15 +37,15 @@ void ReportPreview::showPage(int number)
 {
     if (number < 1 || number > pageCount() || number == m_pageNumber)
         return;
+    renderPage(number);
     m_pageNumber = number;
-    renderPage();
     horizontalScrollBar()->setValue(horizontalScrollBar()->minimum());
     verticalScrollBar()->setValue(verticalScrollBar()->minimum());
 }
 
-void ReportPreview::renderPage()
+void ReportPreview::renderPage(int number)
 {
-    const ReportPage* page = m_document ? m_document->page(m_pageNumber) : nullptr;
+    const ReportPage* page = m_document ? m_document->page(number) : nullptr;
     if (!page) {
         m_sheet->clear();
         return;

@@ -17,11 +17,12 @@ public:
     void setDocument(const ReportDocument* document);
     int pageNumber() const { return m_pageNumber; }
     int pageCount() const;
-    // Shows another page and scrolls to its top-left corner; numbers outside 1 … page count are ignored.
+    // Shows another page and scrolls to its top-left corner; numbers outside 1 … page count are ignored; when the page
+    // cannot be built the error is thrown and the page shown stays.
     void showPage(int number);
 
 private:
-    void renderPage();
+    void renderPage(int number);
 
     const ReportDocument* m_document = nullptr;
     QLabel* m_sheet = nullptr;

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <numeric>
 
 namespace {
 
@@ -36,6 +37,30 @@ struct Report
     ReportPages pages;
     ReportDocument own;
     ReportDocument* document;
+};
+
+// A report of n detail rows read when a page asks for them, counting the reads; rows from failFrom on fail.
+struct StreamedReport
+{
+    explicit StreamedReport(qsizetype n, qsizetype failFrom = -1)
+        : reads(n, 0)
+    {
+        const ReportRows rows { n, [this, failFrom](qsizetype row) {
+                                   if (failFrom >= 0 && row >= failFrom)
+                                       throw std::runtime_error("row not readable");
+                                   ++reads[row];
+                                   return QStringList { QString(), QStringLiteral("2024-03-01"),
+                                       QStringLiteral("毛巾%1").arg(row), QStringLiteral("1"), QStringLiteral("5.00"),
+                                       QStringLiteral("2.00"), QString() };
+                               } };
+        document.addReports = [rows](ReportDocument& doc) {
+            addReportPages(doc, detailReportLayout(), rows, QStringLiteral("张三"), QStringLiteral("数量：1"));
+        };
+        document.prepare();
+    }
+
+    QList<int> reads;
+    ReportDocument document;
 };
 
 // What the print dialog was offered, and how the test answers it.
@@ -274,6 +299,46 @@ private Q_SLOTS:
         QCOMPARE(report.document->settings.copies, 3);
         QCOMPARE(status(), QStringLiteral("第 3 页 / 共 3 页"));
         QVERIFY(form->isVisible());
+    }
+
+    void previewReadsTheRowsOfThePagesShown()
+    {
+        StreamedReport report(46990);
+        open(&report.document);
+        QCOMPARE(status(), QStringLiteral("第 1 页 / 共 1000 页"));
+        QCOMPARE(std::accumulate(report.reads.begin(), report.reads.end(), 0), 47);
+        click("btnLastPage");
+        QCOMPARE(status(), QStringLiteral("第 1000 页 / 共 1000 页"));
+        QCOMPARE(std::accumulate(report.reads.begin(), report.reads.end(), 0), 47 + 37);
+    }
+
+    void printingReadsOnlyTheRowsOfThePagesChosen()
+    {
+        StreamedReport report(95);
+        open(&report.document);
+        DialogAnswer answer;
+        answer.pdfFile = dir.filePath(QStringLiteral("streamed.pdf"));
+        answer.from = 2;
+        answer.to = 3;
+        answer.copies = 2;
+        answerPrintDialogWith(answer);
+        report.reads.fill(0);
+        click("btnPrint");
+        QCOMPARE(pdfSheets(answer.pdfFile).size(), 4);
+        QCOMPARE(report.reads.mid(0, 47), QList<int>(47, 0));
+        // At most once a sheet.
+        QVERIFY(std::all_of(report.reads.begin() + 47, report.reads.end(), [](int n) { return n == 1 || n == 2; }));
+    }
+
+    void unreadableRowsKeepThePageShown()
+    {
+        StreamedReport report(95, 47);
+        open(&report.document);
+        click("btnNextPage");
+        click("btnLastPage");
+        QCOMPARE(preview()->pageNumber(), 1);
+        QCOMPARE(status(), QStringLiteral("第 1 页 / 共 3 页"));
+        QVERIFY(!qobject_cast<QLabel*>(preview()->widget())->pixmap().isNull());
     }
 
     void printerFailureIsIgnored()

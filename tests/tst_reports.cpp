@@ -4,7 +4,9 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
+#include <numeric>
 
 namespace {
 
@@ -23,6 +25,33 @@ QList<QStringList> detailRows(int n)
     for (int i = 0; i < n; ++i)
         rows << detailRow(i);
     return rows;
+}
+
+// Detail rows made when asked for, counting the reads of each row in reads.
+ReportRows countedRows(QList<int>& reads)
+{
+    return { reads.size(), [&reads](qsizetype row) {
+                ++reads[row];
+                return detailRow(int(row));
+            } };
+}
+
+// Everything a page prints, item by item.
+QStringList contents(const ReportPage& page)
+{
+    QStringList items;
+    for (const auto& item : page.items())
+        items << QStringLiteral("%1|%2,%3,%4|%5,%6|%7,%8,%9")
+                     .arg(item->text)
+                     .arg(item->left)
+                     .arg(item->top)
+                     .arg(item->boxWidth)
+                     .arg(int(item->alignment))
+                     .arg(int(item->shrinkToBox))
+                     .arg(item->fontName)
+                     .arg(item->fontSize)
+                     .arg(int(item->bold));
+    return items;
 }
 
 ReportPages build(int n, const QString& title = QStringLiteral("张三"))
@@ -421,6 +450,63 @@ private Q_SLOTS:
         QVERIFY(sheets[2].contains(QStringLiteral("毛巾94")));
         QVERIFY(!sheets[1].contains(QStringLiteral("利润：18.00")));
         QVERIFY(sheets[2].contains(QStringLiteral("利润：18.00")));
+    }
+
+    void pagesBuiltOnDemandMatchPagesBuiltUpFront()
+    {
+        QStandardItemModel model;
+        for (int i = 0; i < 1000; ++i) {
+            QList<QStandardItem*> items;
+            for (const QString& text : i % 97 == 5 ? bigDetailRow() : detailRow(i))
+                items << new QStandardItem(text);
+            model.appendRow(items);
+        }
+        ReportPages upFront;
+        buildReportPages(upFront, detailReportLayout(), displayedRows(model), QStringLiteral("张三"), kTotals);
+        ReportDocument document;
+        addReportPages(document, detailReportLayout(), modelRows(model), QStringLiteral("张三"), kTotals);
+        QCOMPARE(int(upFront.size()), 22);
+        QCOMPARE(document.pageCount(), 22);
+        // Out of order, so that no page can borrow anything from the one built before it.
+        for (int number : { 22, 1, 12, 2, 21, 3, 11, 13, 4, 20, 5, 19, 6, 18, 7, 17, 8, 16, 9, 15, 10, 14 })
+            QCOMPARE(contents(*document.page(number)), contents(*upFront[number - 1]));
+    }
+
+    void pagesReadOnlyTheirOwnRows()
+    {
+        QList<int> reads(46990, 0);
+        ReportDocument document;
+        addReportPages(document, detailReportLayout(), countedRows(reads), QStringLiteral("张三"), kTotals);
+        QCOMPARE(document.pageCount(), 1000);
+        const ReportPage* last = document.page(1000);
+        QCOMPARE(rowTops(*last).size(), 37);
+        QCOMPARE(last->find(kTotals)->top, 60 + 20 * 37);
+        QVERIFY(document.page(1)->find(QStringLiteral("毛巾46")));
+        QCOMPARE(std::accumulate(reads.begin(), reads.end(), 0), 47 + 37);
+        QCOMPARE(reads.first() + reads.at(46) + reads.at(46953) + reads.last(), 4);
+        // Built pages are let go once others have been asked for.
+        for (int number = 2; number <= 2 + ReportDocument::keptPages; ++number)
+            document.page(number);
+        document.page(1);
+        QCOMPARE(reads.first(), 2);
+    }
+
+    void pdfReadsEveryRowOnce()
+    {
+        const ReportPages cover = build(1, QStringLiteral("封面"));
+        QList<int> reads(95, 0);
+        ReportDocument document;
+        document.addPage(cover[0].get());
+        addReportPages(document, detailReportLayout(), countedRows(reads), QStringLiteral("张三"), kTotals);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("streamed.pdf"));
+        QVERIFY(document.writePdf(file, 300));
+        QCOMPARE(reads, QList<int>(95, 1));
+        const QStringList sheets = pdfText(file).split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+        QCOMPARE(sheets.size(), 4);
+        QVERIFY(sheets[0].contains(QStringLiteral("封面")));
+        QVERIFY(sheets[1].contains(QStringLiteral("毛巾46")) && !sheets[1].contains(QStringLiteral("毛巾47")));
+        QVERIFY(sheets[3].contains(QStringLiteral("毛巾94")) && sheets[3].contains(QStringLiteral("利润：18.00")));
     }
 
     void pdfHoldsWholeFiguresAndCutTexts()

@@ -4,7 +4,9 @@
 #include "app/HiClass.h"
 #include "db/DbClass.h"
 #include "forms/FormUtil.h"
+#include "forms/EntryPage.h"
 #include "forms/LoginForm.h"
+#include "forms/ReviewPage.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -72,11 +74,15 @@ TfrmMain::TfrmMain(QWidget* parent)
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
     setupFrame();
-    setupEntryPage();
-    setupReviewPage();
+
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    // The pages read through the store; they go first.
+    delete Panel3;
+    delete Panel2;
+}
 
 void TfrmMain::setupFrame()
 {
@@ -123,8 +129,15 @@ void TfrmMain::setupFrame()
             RadioButton2Click();
     });
 
-    Panel2 = makePanel(this, "Panel2", QRect(0, 40, 692, 458), Qt::white);
-    Panel3 = makePanel(this, "Panel3", QRect(0, 40, 692, 458), Qt::white);
+    Panel2 = new TEntryPage(this);
+    Panel3 = new TReviewPage(this);
+    for (QWidget* page : { static_cast<QWidget*>(Panel2), static_cast<QWidget*>(Panel3) }) {
+        page->setGeometry(0, 40, 692, 458);
+        page->setAutoFillBackground(true);
+        QPalette white = page->palette();
+        white.setColor(QPalette::Window, Qt::white);
+        page->setPalette(white);
+    }
     Panel3->hide();
 }
 
@@ -156,8 +169,8 @@ void TfrmMain::PrepareForUser(const QString& userName)
     Label3->setText(QStringLiteral("当前用户：%1").arg(FUserName));
     RadioButton1->setChecked(true);
     ProductsFile = QStringLiteral("%1/%2-products.txt").arg(FDataDir, THi::GetMd5(FUserName));
-    prepareEntryPage();
-    prepareReviewPage();
+    Panel2->prepare(FDbMan.get(), FUserName, ProductsFile);
+    Panel3->prepare(FDbMan.get(), FUserName);
     raise();
     activateWindow();
 }
@@ -179,6 +192,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 
 void TfrmMain::FormClose()
 {
+    Panel3->clearViews();
     FDbMan.reset();
 }
 

@@ -193,6 +193,17 @@ void TReviewPage::prepare(TDbMan* dbMan, const QString& userName)
     updateButtons();
 }
 
+void TReviewPage::clearViews()
+{
+    ++FQueryNumber;
+    FDetail->clear();
+    FDaily->reset({});
+    FDayProducts->reset({}, {});
+    FRanking->reset({});
+    updateButtons();
+    updateTotals();
+}
+
 void TReviewPage::ComboBox6Click()
 {
     const QString chosen = ComboBox6->currentText().trimmed();

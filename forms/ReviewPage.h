@@ -26,6 +26,8 @@ public:
 
     // Shows the current month, empty, for the user; the store stays the caller's.
     void prepare(TDbMan* dbMan, const QString& userName);
+    // Empties the views, which read through the store, before the store goes.
+    void clearViews();
 
 private:
     void setupControls();
@@ -51,8 +53,6 @@ private:
     void Button14Click();
     void Button15Click();
     void buildReport(QPushButton* button, QTreeView* view, const ReportLayout& layout);
-    void QRCompositeReport1AddReports(ReportDocument& document);
-    void releaseReportPages();
 
     TDbMan* FDbMan = nullptr;
     QString FUserName;
@@ -96,8 +96,6 @@ private:
     QPushButton* Button10 = nullptr;
     QPushButton* Button11 = nullptr;
 
-    // The pages of the report being shown; empty otherwise.
-    ReportPages FReportPages;
     // Keeps its print settings from one report to the next.
     ReportDocument QRCompositeReport1;
 };

@@ -50,14 +50,19 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
     guarded(
         [&] {
             BusyCursor busy(button);
-            const auto release = qScopeGuard([this] { releaseReportPages(); });
+            const auto release = qScopeGuard([this] {
+                QRCompositeReport1.clearPages();
+                QRCompositeReport1.addReports = nullptr;
+            });
+            // Pages are laid out as they are shown or printed, from the rows the view's model fetches for them.
             const auto* model = static_cast<const SalesListModel*>(view->model());
-            buildReportPages(FReportPages, layout, displayedRows(*model), FUserName, model->totals().text());
-            if (FReportPages.empty())
+            const ReportRows rows { model->rowCount(), [model](qsizetype row) { return model->rowTexts(int(row)); } };
+            if (rows.count == 0)
                 return;
-            QRCompositeReport1.addReports = [this](ReportDocument& document) {
-                QRCompositeReport1AddReports(document);
-            };
+            QRCompositeReport1.addReports
+                = [rows, layout, title = FUserName, totals = model->totals().text()](ReportDocument& document) {
+                      addReportPages(document, layout, rows, title, totals);
+                  };
             QRCompositeReport1.prepare();
             TfrmPrint preview(this);
             preview.connectDocument(&QRCompositeReport1);
@@ -65,18 +70,4 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             preview.exec();
         },
         this);
-}
-
-void TReviewPage::QRCompositeReport1AddReports(ReportDocument& document)
-{
-    document.clearPages();
-    for (const auto& page : FReportPages)
-        document.addPage(page.get());
-}
-
-void TReviewPage::releaseReportPages()
-{
-    QRCompositeReport1.clearPages();
-    while (!FReportPages.empty())
-        FReportPages.pop_back();
 }

@@ -323,3 +323,63 @@ void RankingListModel::setRows(QList<RankingRow> rows)
     m_rows = std::move(rows);
     endResetModel();
 }
+
+PendingListModel::PendingListModel(QObject* parent)
+    : SalesListModel({ { QStringLiteral("日期"), 76, kLeft }, { QStringLiteral("品名"), 272, kLeft },
+                         { QStringLiteral("数量"), 40, kRight }, { QStringLiteral("实收"), 64, kRight },
+                         { QStringLiteral("成本"), 64, kRight }, { QStringLiteral("备注"), 136, kLeft } },
+        parent)
+{
+}
+
+int PendingListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_lines.size());
+}
+
+QString PendingListModel::text(int row, int column) const
+{
+    if (row < 0 || row >= m_lines.size())
+        return {};
+    const SalesLine& line = m_lines.at(row);
+    switch (column) {
+    case 1:
+        return dayText(line.day);
+    case 2:
+        return line.productName;
+    case 3:
+        return QString::number(line.quantity);
+    case 4:
+        return formatCents(line.received, localeDecimalSeparator());
+    case 5:
+        return formatCents(line.cost, localeDecimalSeparator());
+    case 6:
+        return line.memo;
+    }
+    return {};
+}
+
+void PendingListModel::append(const SalesLine& line)
+{
+    beginInsertRows(QModelIndex(), int(m_lines.size()), int(m_lines.size()));
+    m_lines.append(line);
+    m_totals.add(line);
+    endInsertRows();
+}
+
+void PendingListModel::removeLine(int row)
+{
+    if (row < 0 || row >= m_lines.size())
+        return;
+    beginRemoveRows(QModelIndex(), row, row);
+    m_totals.remove(m_lines.takeAt(row));
+    endRemoveRows();
+}
+
+void PendingListModel::clear()
+{
+    beginResetModel();
+    m_lines.clear();
+    m_totals = {};
+    endResetModel();
+}

@@ -151,3 +151,22 @@ public:
 private:
     QList<RankingRow> m_rows;
 };
+
+// The bookkeeping page's pending lines, typed; the shown texts are made in data(), in the user's number format.
+class PendingListModel : public SalesListModel
+{
+    Q_OBJECT
+
+public:
+    explicit PendingListModel(QObject* parent = nullptr);
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QString text(int row, int column) const override;
+
+    const QList<SalesLine>& lines() const { return m_lines; }
+    void append(const SalesLine& line);
+    void removeLine(int row);
+    void clear();
+
+private:
+    QList<SalesLine> m_lines;
+};

@@ -37,7 +37,7 @@ void whenDialogShows(const char* objectName, std::function<void(QWidget*)> actio
 
 void prepareTestApplication();
 
-// Replaces a replaceable hook (a static std::function such as TfrmMain::startCalculator) for the life of the guard,
+// Replaces a replaceable hook (a static std::function such as TEntryPage::startCalculator) for the life of the guard,
 // and puts the program's own back at the end, so no test leaves a hook holding a lambda over its dead variables.
 template <typename Hook>
 class ScopedHook

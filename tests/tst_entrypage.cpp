@@ -3,6 +3,7 @@
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
+#include "forms/EntryPage.h"
 #include "forms/MainForm.h"
 #include "forms/UpdateRecordForm.h"
 #include "tests/TestUtil.h"
@@ -17,7 +18,7 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTreeWidget>
+#include <QTreeView>
 
 class TestEntryPage : public QObject
 {
@@ -32,7 +33,9 @@ private:
     QComboBox* name() { return child<QComboBox>(form.get(), "ComboBox1"); }
     QLineEdit* field(const char* objectName) { return child<QLineEdit>(form.get(), objectName); }
     QPushButton* button(const char* objectName) { return child<QPushButton>(form.get(), objectName); }
-    QTreeWidget* list() { return child<QTreeWidget>(form.get(), "ListView1"); }
+    QTreeView* list() { return child<QTreeView>(form.get(), "ListView1"); }
+    int pendingRows() { return list()->model()->rowCount(); }
+    void selectPending(int row) { list()->setCurrentIndex(list()->model()->index(row, 1)); }
     QString totals() { return child<QLabel>(form.get(), "Label18")->text(); }
     QString productsFile() const { return home->dataDir() + "/" + THi::GetMd5(user) + "-products.txt"; }
 
@@ -62,7 +65,7 @@ private:
     {
         QStringList texts;
         for (int column = 1; column < 7; ++column)
-            texts.append(list()->topLevelItem(index)->text(column));
+            texts.append(list()->model()->index(index, column).data().toString());
         return texts;
     }
 
@@ -134,7 +137,7 @@ private Q_SLOTS:
         typeText(field("ComboBox4"), QStringLiteral(" "));
         QVERIFY(!button("Button1")->isEnabled());
         QTest::keyClick(field("ComboBox5"), Qt::Key_Return);
-        QCOMPARE(list()->topLevelItemCount(), 0);
+        QCOMPARE(pendingRows(), 0);
         typeText(name(), QStringLiteral("毛巾"));
         field("ComboBox2")->setText(QStringLiteral("1"));
         field("ComboBox3")->setText(QStringLiteral("1"));
@@ -168,7 +171,7 @@ private Q_SLOTS:
         typeText(field("ComboBox5"), QStringLiteral(" 购买者李四 "));
         QTest::keyClick(field("ComboBox5"), Qt::Key_Return);
 
-        QCOMPARE(list()->topLevelItemCount(), 1);
+        QCOMPARE(pendingRows(), 1);
         QCOMPARE(row(0), (QStringList { "2009-01-01", "张三牌毛巾", "16", "8000000.88", "-12.50", "购买者李四" }));
         QCOMPARE(totals(), QStringLiteral("数量：16  实收：8000000.88  成本：-12.50  利润：8000013.38"));
         QCOMPARE(date->date(), QDate(2009, 1, 1));
@@ -237,7 +240,7 @@ private Q_SLOTS:
         openWindow();
         enterLine(QStringLiteral("毛巾"), quantity, received, cost);
         QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("很抱歉，您的输入有错误！") });
-        QCOMPARE(list()->topLevelItemCount(), 0);
+        QCOMPARE(pendingRows(), 0);
         QCOMPARE(name()->currentText(), QStringLiteral("毛巾"));
         QCOMPARE(field("ComboBox2")->text(), quantity);
         QCOMPARE(field("ComboBox4")->text(), cost);
@@ -255,19 +258,19 @@ private Q_SLOTS:
         QCOMPARE(totals(), QStringLiteral("数量：2  实收：15.50  成本：9.25  利润：6.25"));
         QVERIFY(!button("Button5")->isEnabled());
 
-        list()->setCurrentItem(list()->topLevelItem(0));
+        selectPending(0);
         QVERIFY(button("Button5")->isEnabled() && button("Button6")->isEnabled());
         MessageBox::setNextAnswer(QMessageBox::No);
         QTest::mouseClick(button("Button5"), Qt::LeftButton);
         MessageBox::setNextAnswer(QMessageBox::No);
         QTest::mouseClick(button("Button6"), Qt::LeftButton);
         QCOMPARE(MessageBox::takeShownTexts(), (QStringList { "真的要编辑指定的记录？", "真的要删除指定的记录？" }));
-        QCOMPARE(list()->topLevelItemCount(), 2);
+        QCOMPARE(pendingRows(), 2);
         QVERIFY(name()->currentText().isEmpty());
 
         MessageBox::setNextAnswer(QMessageBox::Yes);
         QTest::mouseClick(button("Button5"), Qt::LeftButton);
-        QCOMPARE(list()->topLevelItemCount(), 1);
+        QCOMPARE(pendingRows(), 1);
         QCOMPARE(row(0).at(1), QStringLiteral("袜子"));
         QCOMPARE(date->date(), QDate(2009, 3, 5));
         QCOMPARE(name()->currentText(), QStringLiteral("毛巾"));
@@ -279,10 +282,10 @@ private Q_SLOTS:
 
         QTest::mouseClick(button("Button1"), Qt::LeftButton);
         QCOMPARE(row(1), (QStringList { "2009-03-05", "毛巾", "1", "10.00", "6.00", "李四" }));
-        list()->setCurrentItem(list()->topLevelItem(0));
+        selectPending(0);
         MessageBox::setNextAnswer(QMessageBox::Yes);
         QTest::mouseClick(button("Button6"), Qt::LeftButton);
-        QCOMPARE(list()->topLevelItemCount(), 1);
+        QCOMPARE(pendingRows(), 1);
         QCOMPARE(row(0).at(1), QStringLiteral("毛巾"));
         QCOMPARE(totals(), QStringLiteral("数量：1  实收：10.00  成本：6.00  利润：4.00"));
         MessageBox::takeShownTexts();
@@ -303,7 +306,7 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown.first().contains(QStringLiteral("refused")), qPrintable(shown.first()));
         QVERIFY(storedDetail().isEmpty());
-        QCOMPARE(list()->topLevelItemCount(), 3);
+        QCOMPARE(pendingRows(), 3);
         QVERIFY(button("Button4")->isEnabled());
         QVERIFY(!QApplication::overrideCursor());
 
@@ -313,7 +316,7 @@ private Q_SLOTS:
         QCOMPARE(storedDetail(),
             (QStringList { "2009-01-01", "毛巾", "1", "10.00", "6.00", "李四", "2009-01-01", "袜子", "2", "8000000.88",
                 "6000000.68", "", "2009-01-01", "O'Neil", "-3", "-12.50", "0.00", "" }));
-        QCOMPARE(list()->topLevelItemCount(), 0);
+        QCOMPARE(pendingRows(), 0);
         for (const char* name : { "Button4", "Button5", "Button6" })
             QVERIFY2(!button(name)->isEnabled(), name);
         QCOMPARE(totals(), QStringLiteral("数量：0  实收：0.00  成本：0.00  利润：0.00"));
@@ -349,7 +352,7 @@ private Q_SLOTS:
         QCOMPARE(resource.size(), 170);
 
         int started = 0;
-        const ScopedHook calculator(TfrmMain::startCalculator, std::function<void()>([&started] { ++started; }));
+        const ScopedHook calculator(TEntryPage::startCalculator, std::function<void()>([&started] { ++started; }));
         QTest::mouseClick(button("Button12"), Qt::LeftButton);
         QCOMPARE(started, 1);
     }
@@ -485,7 +488,7 @@ private Q_SLOTS:
         QCOMPARE(MessageBox::takeShownTexts().size(), 1);
         QVERIFY(form->isVisible());
         enterLine(QStringLiteral("毛巾"), "1", "1", "1");
-        QCOMPARE(list()->topLevelItemCount(), 1);
+        QCOMPARE(pendingRows(), 1);
         QCOMPARE(name()->itemText(0), QStringLiteral("毛巾"));
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
     }

@@ -2,6 +2,7 @@
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
 #include "reports/PrintForm.h"
+#include "reports/ReportEngine.h"
 #include "tests/TestUtil.h"
 
 #include <QDateEdit>

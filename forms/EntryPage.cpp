@@ -1,4 +1,4 @@
-#include "forms/MainForm.h"
+#include "forms/EntryPage.h"
 
 #include "app/BusyCursor.h"
 #include "app/Error.h"
@@ -17,9 +17,9 @@
 #include <QLocale>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTreeWidget>
+#include <QTreeView>
 
-std::function<void()> TfrmMain::startCalculator = [] {
+std::function<void()> TEntryPage::startCalculator = [] {
     for (const char* name : { "gnome-calculator", "kcalc", "mate-calc", "galculator", "qalculate-gtk", "xcalc" }) {
         const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
         if (!program.isEmpty() && QProcess::startDetached(program, {}))
@@ -28,8 +28,6 @@ std::function<void()> TfrmMain::startCalculator = [] {
 };
 
 namespace {
-
-enum PendingColumn { ColId, ColDate, ColName, ColQuantity, ColReceived, ColCost, ColMemo, ColumnCount };
 
 constexpr int kFieldLeft = 248;
 constexpr int kFieldWidth = 357;
@@ -79,17 +77,6 @@ QPushButton* makeSideButton(QWidget* parent, const char* name, const QString& te
     return button;
 }
 
-// The separator of the day texts handed to the store: the first punctuation of the locale's short date format.
-QChar localeDateSeparator()
-{
-    const QString format = QLocale().dateFormat(QLocale::ShortFormat);
-    for (const QChar c : format) {
-        if (!c.isLetterOrNumber() && !c.isSpace() && c != QLatin1Char('\''))
-            return c;
-    }
-    return QLatin1Char('/');
-}
-
 // Label18 grows with its text: long totals are never cut off.
 void showTotals(QLabel* label, const QString& text)
 {
@@ -97,42 +84,20 @@ void showTotals(QLabel* label, const QString& text)
     label->adjustSize();
 }
 
-QList<TSalesLine> pendingLines(const QTreeWidget* list)
-{
-    const QChar decimal = localeDecimalSeparator();
-    const QChar dateSeparator = localeDateSeparator();
-    // The store reads amounts with a full stop; a listed amount holds nothing else but digits and a sign.
-    const auto storedAmount = [decimal](QString listed) {
-        return decimal == QLatin1Char('.') ? listed : listed.replace(decimal, QLatin1Char('.'));
-    };
-    QList<TSalesLine> lines;
-    lines.reserve(list->topLevelItemCount());
-    // The lines of one list mostly share their day; each day's text is made once.
-    QString listedDay, storedDay;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = list->topLevelItem(i);
-        if (const QString day = row->text(ColDate); i == 0 || day != listedDay) {
-            listedDay = day;
-            storedDay = QString(day).replace(QLatin1Char('-'), dateSeparator);
-        }
-        lines.append({ storedDay, row->text(ColName), row->text(ColQuantity), storedAmount(row->text(ColReceived)),
-            storedAmount(row->text(ColCost)), row->text(ColMemo) });
-    }
-    return lines;
-}
-
 } // namespace
 
-void TfrmMain::setupEntryPage()
+TEntryPage::TEntryPage(QWidget* parent)
+    : QWidget(parent)
 {
-    setupEntryHints();
-    setupEntryFields();
+    setObjectName(QStringLiteral("Panel2"));
+    setupHints();
+    setupFields();
     setupPendingList();
-    setupEntryButtons();
-    connectEntryPage();
+    setupButtons();
+    connectControls();
 }
 
-void TfrmMain::setupEntryHints()
+void TEntryPage::setupHints()
 {
     const QStringList hints { QStringLiteral("1.选择日期，例如：2009-01-01。"),
         QStringLiteral("2.填写品名，例如：张三牌毛巾。"), QStringLiteral("3.填写数量，例如：1000000008。"),
@@ -141,62 +106,58 @@ void TfrmMain::setupEntryHints()
         QStringLiteral("8.添加完所有售货请点完成按钮。") };
     for (int i = 0; i < hints.size(); ++i) {
         const QByteArray name = "Label" + QByteArray::number(4 + i);
-        makeLabel(Panel2, name.constData(), hints.at(i), 8, 12 + i * 20);
+        makeLabel(this, name.constData(), hints.at(i), 8, 12 + i * 20);
     }
 }
 
-void TfrmMain::setupEntryFields()
+void TEntryPage::setupFields()
 {
     const char* captions[] = { "日期：", "品名：", "数量：", "实收：", "成本：", "备注：" };
     for (int row = 0; row < 6; ++row) {
         const QByteArray name = "Label" + QByteArray::number(12 + row);
-        makeLabel(Panel2, name.constData(), QString::fromUtf8(captions[row]), kFieldLeft - 40, fieldTop(row) + 4);
+        makeLabel(this, name.constData(), QString::fromUtf8(captions[row]), kFieldLeft - 40, fieldTop(row) + 4);
     }
-    DateTimePicker1 = new QDateEdit(Panel2);
+    DateTimePicker1 = new QDateEdit(this);
     DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
     DateTimePicker1->setGeometry(kFieldLeft, fieldTop(0), kFieldWidth, 22);
     DateTimePicker1->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     DateTimePicker1->setCalendarPopup(true);
     DateTimePicker1->setFocusPolicy(Qt::ClickFocus);
-    ComboBox1 = makeNameBox(Panel2, "ComboBox1", QRect(kFieldLeft, fieldTop(1), kFieldWidth, 22));
+    ComboBox1 = makeNameBox(this, "ComboBox1", QRect(kFieldLeft, fieldTop(1), kFieldWidth, 22));
     ComboBox1->setMaxVisibleItems(32);
-    ComboBox2 = makeEdit(Panel2, "ComboBox2", QRect(kFieldLeft, fieldTop(2), kFieldWidth, 22));
-    ComboBox3 = makeEdit(Panel2, "ComboBox3", QRect(kFieldLeft, fieldTop(3), kFieldWidth, 22));
-    ComboBox4 = makeEdit(Panel2, "ComboBox4", QRect(kFieldLeft, fieldTop(4), kFieldWidth, 22));
-    ComboBox5 = makeEdit(Panel2, "ComboBox5", QRect(kFieldLeft, fieldTop(5), kFieldWidth, 22));
+    ComboBox2 = makeEdit(this, "ComboBox2", QRect(kFieldLeft, fieldTop(2), kFieldWidth, 22));
+    ComboBox3 = makeEdit(this, "ComboBox3", QRect(kFieldLeft, fieldTop(3), kFieldWidth, 22));
+    ComboBox4 = makeEdit(this, "ComboBox4", QRect(kFieldLeft, fieldTop(4), kFieldWidth, 22));
+    ComboBox5 = makeEdit(this, "ComboBox5", QRect(kFieldLeft, fieldTop(5), kFieldWidth, 22));
 }
 
-void TfrmMain::setupPendingList()
+void TEntryPage::setupPendingList()
 {
-    ListView1 = new QTreeWidget(Panel2);
+    ListView1 = new QTreeView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setGeometry(8, 180, 676, 233);
-    ListView1->setColumnCount(ColumnCount);
-    ListView1->setHeaderLabels({ QString(), QStringLiteral("日期"), QStringLiteral("品名"), QStringLiteral("数量"),
-        QStringLiteral("实收"), QStringLiteral("成本"), QStringLiteral("备注") });
+    FPending = new PendingListModel(this);
+    ListView1->setModel(FPending);
     setReportStyle(ListView1);
-    const int widths[ColumnCount] = { 0, 76, 272, 40, 64, 64, 136 };
-    for (int column = 0; column < ColumnCount; ++column)
-        ListView1->setColumnWidth(column, widths[column]);
-    ListView1->setColumnHidden(ColId, true);
-    for (int column : { ColQuantity, ColReceived, ColCost })
-        ListView1->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    for (int column = 0; column < FPending->columns().size(); ++column)
+        ListView1->setColumnWidth(column, FPending->columns().at(column).width);
+    ListView1->setColumnHidden(0, true);
 }
 
-void TfrmMain::setupEntryButtons()
+void TEntryPage::setupButtons()
 {
-    Button2 = makeSideButton(Panel2, "Button2", QStringLiteral("如何退货"), 0);
-    Button3 = makeSideButton(Panel2, "Button3", QStringLiteral("编辑品名"), 1);
-    Button12 = makeSideButton(Panel2, "Button12", QStringLiteral("计算器"), 4);
-    Button1 = makeSideButton(Panel2, "Button1", QStringLiteral("添加"), 5);
+    Button2 = makeSideButton(this, "Button2", QStringLiteral("如何退货"), 0);
+    Button3 = makeSideButton(this, "Button3", QStringLiteral("编辑品名"), 1);
+    Button12 = makeSideButton(this, "Button12", QStringLiteral("计算器"), 4);
+    Button1 = makeSideButton(this, "Button1", QStringLiteral("添加"), 5);
     Button1->setFocusPolicy(Qt::StrongFocus);
-    Label18 = makeLabel(Panel2, "Label18", QString(), 8, 425);
+    Label18 = makeLabel(this, "Label18", QString(), 8, 425);
     QPalette maroon = Label18->palette();
     maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
     Label18->setPalette(maroon);
-    Button5 = makeButton(Panel2, "Button5", QStringLiteral("编辑"), QRect(460, 420, 72, 24));
-    Button6 = makeButton(Panel2, "Button6", QStringLiteral("删除"), QRect(536, 420, 72, 24));
-    Button4 = makeButton(Panel2, "Button4", QStringLiteral("完成"), QRect(612, 420, 72, 24));
+    Button5 = makeButton(this, "Button5", QStringLiteral("编辑"), QRect(460, 420, 72, 24));
+    Button6 = makeButton(this, "Button6", QStringLiteral("删除"), QRect(536, 420, 72, 24));
+    Button4 = makeButton(this, "Button4", QStringLiteral("完成"), QRect(612, 420, 72, 24));
     for (QPushButton* button : { Button5, Button6, Button4 })
         button->setFocusPolicy(Qt::NoFocus);
     // Long totals reach under the buttons: drawn above them the end stays readable, and clicks go through to them.
@@ -209,22 +170,22 @@ void TfrmMain::setupEntryButtons()
     setTabOrder(ComboBox5, Button1);
 }
 
-void TfrmMain::connectEntryPage()
+void TEntryPage::connectControls()
 {
-    connect(ComboBox1, &QComboBox::editTextChanged, this, &TfrmMain::ComboBox1Change);
-    connect(ComboBox1, &QComboBox::activated, this, &TfrmMain::ComboBox1Change);
+    connect(ComboBox1, &QComboBox::editTextChanged, this, &TEntryPage::ComboBox1Change);
+    connect(ComboBox1, &QComboBox::activated, this, &TEntryPage::ComboBox1Change);
     for (QLineEdit* field : { ComboBox2, ComboBox3, ComboBox4 })
-        connect(field, &QLineEdit::textChanged, this, &TfrmMain::ComboBox1Change);
-    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::ListView1Change);
-    connect(ListView1->model(), &QAbstractItemModel::rowsInserted, this, &TfrmMain::ListView1Change);
-    connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TfrmMain::ListView1Change);
-    connect(Button1, &QPushButton::clicked, this, &TfrmMain::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TfrmMain::Button2Click);
-    connect(Button3, &QPushButton::clicked, this, &TfrmMain::Button3Click);
-    connect(Button4, &QPushButton::clicked, this, &TfrmMain::Button4Click);
-    connect(Button5, &QPushButton::clicked, this, &TfrmMain::Button5Click);
-    connect(Button6, &QPushButton::clicked, this, &TfrmMain::Button6Click);
-    connect(Button12, &QPushButton::clicked, this, &TfrmMain::Button12Click);
+        connect(field, &QLineEdit::textChanged, this, &TEntryPage::ComboBox1Change);
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TEntryPage::ListView1Change);
+    connect(ListView1->model(), &QAbstractItemModel::rowsInserted, this, &TEntryPage::ListView1Change);
+    connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TEntryPage::ListView1Change);
+    connect(Button1, &QPushButton::clicked, this, &TEntryPage::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TEntryPage::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TEntryPage::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TEntryPage::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &TEntryPage::Button5Click);
+    connect(Button6, &QPushButton::clicked, this, &TEntryPage::Button6Click);
+    connect(Button12, &QPushButton::clicked, this, &TEntryPage::Button12Click);
 
     new KeyHandler(DateTimePicker1, [this](QKeyEvent* key) { return DateTimePicker1KeyPress(key); });
     new KeyHandler(ComboBox1, [this](QKeyEvent* key) { return ComboBox1KeyPress(key); });
@@ -235,8 +196,12 @@ void TfrmMain::connectEntryPage()
     new KeyHandler(ComboBox5, [this](QKeyEvent* key) { return ComboBox5KeyPress(key); });
 }
 
-void TfrmMain::prepareEntryPage()
+void TEntryPage::prepare(TDbMan* dbMan, const QString& userName, const QString& productsFile)
 {
+    FDbMan = dbMan;
+    FUserName = userName;
+    ProductsFile = productsFile;
+    FPending->clear();
     LoadProductNames();
     DateTimePicker1->setDate(QDate::currentDate());
     ComboBox1Change();
@@ -244,32 +209,32 @@ void TfrmMain::prepareEntryPage()
     UpdatePendingTotals();
 }
 
-bool TfrmMain::DateTimePicker1KeyPress(QKeyEvent* key)
+bool TEntryPage::DateTimePicker1KeyPress(QKeyEvent* key)
 {
     return enterMovesFocus(key, ComboBox1);
 }
 
-bool TfrmMain::ComboBox1KeyPress(QKeyEvent* key)
+bool TEntryPage::ComboBox1KeyPress(QKeyEvent* key)
 {
     return enterMovesFocus(key, ComboBox2);
 }
 
-bool TfrmMain::ComboBox2KeyPress(QKeyEvent* key)
+bool TEntryPage::ComboBox2KeyPress(QKeyEvent* key)
 {
     return enterMovesFocus(key, ComboBox3);
 }
 
-bool TfrmMain::ComboBox3KeyPress(QKeyEvent* key)
+bool TEntryPage::ComboBox3KeyPress(QKeyEvent* key)
 {
     return enterMovesFocus(key, ComboBox4);
 }
 
-bool TfrmMain::ComboBox4KeyPress(QKeyEvent* key)
+bool TEntryPage::ComboBox4KeyPress(QKeyEvent* key)
 {
     return enterMovesFocus(key, ComboBox5);
 }
 
-bool TfrmMain::ComboBox5KeyPress(QKeyEvent* key)
+bool TEntryPage::ComboBox5KeyPress(QKeyEvent* key)
 {
     if (!isEnterKey(key))
         return false;
@@ -277,21 +242,27 @@ bool TfrmMain::ComboBox5KeyPress(QKeyEvent* key)
     return true;
 }
 
-void TfrmMain::ComboBox1Change()
+void TEntryPage::ComboBox1Change()
 {
     Button1->setEnabled(!isBlankText(ComboBox1->currentText()) && !trimmed32(ComboBox2->text()).isEmpty()
         && !trimmed32(ComboBox3->text()).isEmpty() && !trimmed32(ComboBox4->text()).isEmpty());
 }
 
-void TfrmMain::ListView1Change()
+void TEntryPage::ListView1Change()
 {
-    const bool selected = !ListView1->selectedItems().isEmpty();
+    const bool selected = selectedPendingRow() >= 0;
     Button5->setEnabled(selected);
     Button6->setEnabled(selected);
-    Button4->setEnabled(ListView1->topLevelItemCount() > 0);
+    Button4->setEnabled(FPending->rowCount() > 0);
 }
 
-void TfrmMain::Button1Click()
+int TEntryPage::selectedPendingRow() const
+{
+    const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TEntryPage::Button1Click()
 {
     if (!Button1->isEnabled())
         return;
@@ -303,23 +274,17 @@ void TfrmMain::Button1Click()
         MessageBox::information(this, QStringLiteral("很抱歉，您的输入有错误！"));
         return;
     }
-    auto* row = new QTreeWidgetItem({ QString(), DateTimePicker1->date().toString(QStringLiteral("yyyy-MM-dd")),
-        composedTrimmed(ComboBox1->currentText()), QString::number(*quantity), formatCents(*received, decimal),
-        formatCents(*cost, decimal), composedTrimmed(ComboBox5->text()) });
-    for (int column : { ColQuantity, ColReceived, ColCost })
-        row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    ListView1->addTopLevelItem(row);
+    FPending->append({ 0, DateTimePicker1->date(), composedTrimmed(ComboBox1->currentText()), *quantity, *received,
+        *cost, composedTrimmed(ComboBox5->text()) });
     ListView1Change();
-    // Only the new row is added to the sums: summing the whole list again on every sale grows with the list.
-    countPendingRow(row, decimal);
-    showTotals(Label18, totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
+    UpdatePendingTotals();
     RememberProductName();
     clearEntryFields();
     ComboBox1Change();
     ComboBox1->setFocus(Qt::OtherFocusReason);
 }
 
-void TfrmMain::clearEntryFields()
+void TEntryPage::clearEntryFields()
 {
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->clearEditText();
@@ -327,47 +292,35 @@ void TfrmMain::clearEntryFields()
         field->clear();
 }
 
-void TfrmMain::UpdatePendingTotals()
+void TEntryPage::UpdatePendingTotals()
 {
-    const QChar decimal = localeDecimalSeparator();
-    FPendingQuantity = 0;
-    FPendingReceived = 0;
-    FPendingCost = 0;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        countPendingRow(ListView1->topLevelItem(i), decimal);
-    showTotals(Label18, totalsLine(FPendingQuantity, FPendingReceived, FPendingCost));
+    showTotals(Label18, FPending->totals().text());
 }
 
-void TfrmMain::countPendingRow(const QTreeWidgetItem* row, QChar decimal)
+void TEntryPage::Button5Click()
 {
-    FPendingQuantity += parseQuantity(row->text(ColQuantity)).value_or(0);
-    FPendingReceived += parseAmountCents(row->text(ColReceived), decimal).value_or(0);
-    FPendingCost += parseAmountCents(row->text(ColCost), decimal).value_or(0);
-}
-
-void TfrmMain::Button5Click()
-{
-    QTreeWidgetItem* row = ListView1->selectedItems().value(0);
-    if (!Button5->isEnabled() || !row)
+    const int row = selectedPendingRow();
+    if (!Button5->isEnabled() || row < 0)
         return;
     if (!MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
         return;
-    DateTimePicker1->setDate(QDate::fromString(row->text(ColDate), QStringLiteral("yyyy-MM-dd")));
-    ComboBox1->setEditText(row->text(ColName));
-    ComboBox2->setText(row->text(ColQuantity));
-    ComboBox3->setText(row->text(ColReceived));
-    ComboBox4->setText(row->text(ColCost));
-    ComboBox5->setText(row->text(ColMemo));
+    const QStringList shown = FPending->rowTexts(row);
+    DateTimePicker1->setDate(FPending->lines().at(row).day);
+    ComboBox1->setEditText(shown.at(2));
+    ComboBox2->setText(shown.at(3));
+    ComboBox3->setText(shown.at(4));
+    ComboBox4->setText(shown.at(5));
+    ComboBox5->setText(shown.at(6));
     ComboBox1Change();
     removePendingRow(row);
     ListView1Change();
     UpdatePendingTotals();
 }
 
-void TfrmMain::Button6Click()
+void TEntryPage::Button6Click()
 {
-    QTreeWidgetItem* row = ListView1->selectedItems().value(0);
-    if (!Button6->isEnabled() || !row)
+    const int row = selectedPendingRow();
+    if (!Button6->isEnabled() || row < 0)
         return;
     if (!MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
         return;
@@ -376,33 +329,32 @@ void TfrmMain::Button6Click()
     UpdatePendingTotals();
 }
 
-void TfrmMain::removePendingRow(QTreeWidgetItem* row)
+void TEntryPage::removePendingRow(int row)
 {
-    delete row;
+    FPending->removeLine(row);
     // The view would select the neighbour, and a second "删除" would take a line the user never chose.
     ListView1->selectionModel()->clear();
 }
 
-void TfrmMain::Button4Click()
+void TEntryPage::Button4Click()
 {
     if (!Button4->isEnabled())
         return;
-    const QList<TSalesLine> lines = pendingLines(ListView1);
     const bool saved = guarded(
         [&] {
             BusyCursor busy(Button4);
-            FDbMan->AddRecords(FUserName, lines);
+            FDbMan->AddLines(FUserName, FPending->lines());
         },
         this);
     if (!saved)
         return;
-    ListView1->clear();
+    FPending->clear();
     ListView1Change();
     UpdatePendingTotals();
     MessageBox::information(this, QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！"));
 }
 
-void TfrmMain::Button2Click()
+void TEntryPage::Button2Click()
 {
     guarded(
         [this] {
@@ -419,7 +371,7 @@ void TfrmMain::Button2Click()
         this);
 }
 
-void TfrmMain::Button3Click()
+void TEntryPage::Button3Click()
 {
     TfrmEditName editor(this);
     editor.FileName = ProductsFile;
@@ -427,12 +379,12 @@ void TfrmMain::Button3Click()
         LoadProductNames();
 }
 
-void TfrmMain::Button12Click()
+void TEntryPage::Button12Click()
 {
     startCalculator();
 }
 
-void TfrmMain::LoadProductNames()
+void TEntryPage::LoadProductNames()
 {
     const bool read = guarded(
         [this] {
@@ -444,7 +396,7 @@ void TfrmMain::LoadProductNames()
         FProductsFileFailureShown = true;
 }
 
-void TfrmMain::RememberProductName()
+void TEntryPage::RememberProductName()
 {
     const QString typed = ComboBox1->currentText();
     std::optional<QStringList> written;
@@ -480,7 +432,7 @@ void TfrmMain::RememberProductName()
 }
 
 // Replaces the drop-down entries and keeps what the field shows.
-void TfrmMain::setProductNames(const QStringList& names)
+void TEntryPage::setProductNames(const QStringList& names)
 {
     const QSignalBlocker blocker(ComboBox1);
     const QString shown = ComboBox1->currentText();

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "forms/SalesModels.h"
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QComboBox;
+class QDateEdit;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeView;
+class TDbMan;
+
+// The bookkeeping page ("记帐"): the fields of one sales line, the pending list, and saving it ("完成").
+class TEntryPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TEntryPage(QWidget* parent);
+
+    // Readies the page for the user: today's date, the user's product names, an empty pending list. The store
+    // stays the caller's.
+    void prepare(TDbMan* dbMan, const QString& userName, const QString& productsFile);
+
+    // Starts a desktop calculator; tests replace it.
+    static std::function<void()> startCalculator;
+
+private:
+    void setupHints();
+    void setupFields();
+    void setupPendingList();
+    void setupButtons();
+    void connectControls();
+    void Button1Click();
+    void ComboBox1Change();
+    void ListView1Change();
+    void Button5Click();
+    void Button6Click();
+    void Button4Click();
+    void Button2Click();
+    void Button3Click();
+    void Button12Click();
+    bool DateTimePicker1KeyPress(QKeyEvent* key);
+    bool ComboBox1KeyPress(QKeyEvent* key);
+    bool ComboBox2KeyPress(QKeyEvent* key);
+    bool ComboBox3KeyPress(QKeyEvent* key);
+    bool ComboBox4KeyPress(QKeyEvent* key);
+    bool ComboBox5KeyPress(QKeyEvent* key);
+    void UpdatePendingTotals();
+    void LoadProductNames();
+    void RememberProductName();
+    void setProductNames(const QStringList& names);
+    void clearEntryFields();
+    int selectedPendingRow() const;
+    void removePendingRow(int row);
+
+    TDbMan* FDbMan = nullptr;
+    QString FUserName;
+    QString ProductsFile;
+
+    QDateEdit* DateTimePicker1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QLineEdit* ComboBox2 = nullptr;
+    QLineEdit* ComboBox3 = nullptr;
+    QLineEdit* ComboBox4 = nullptr;
+    QLineEdit* ComboBox5 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button12 = nullptr;
+    // The pending lines; column 0 is hidden and empty.
+    QTreeView* ListView1 = nullptr;
+    PendingListModel* FPending = nullptr;
+    // The pending totals line.
+    QLabel* Label18 = nullptr;
+    // True once a failure of the products file was shown, until a write succeeds: the next 添加 stays quiet.
+    bool FProductsFileFailureShown = false;
+    // The entries of ComboBox1's list, in their order.
+    QStringList FProductNames;
+};

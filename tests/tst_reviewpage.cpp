@@ -1,5 +1,6 @@
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
+#include "db/Numbers.h"
 #include "forms/MainForm.h"
 #include "tests/TestUtil.h"
 
@@ -207,6 +208,47 @@ private Q_SLOTS:
         QCOMPARE(MessageBox::takeShownTexts(), (QStringList { QStringLiteral("真的要删除指定的记录？"), gone }));
         QCOMPARE(rows("ListView2"), 2);
         QCOMPARE(label("Label19"), totals);
+    }
+
+    // A range of many lines: the lists show every row while fetching only what is looked at, the last row is the
+    // last line, and a ranking too long to compute at once arrives without a further click.
+    void manyLinesAreShownAndRankedInTheBackground()
+    {
+        QList<SalesLine> lines;
+        SalesTotals expected;
+        for (int i = 0; i < 30'000; ++i) {
+            const SalesLine line { 0, QDate(2020, 1, 1).addDays(i / 500), QStringLiteral("品%1").arg(i % 500),
+                qint32(1 + i % 7), 1000 + i, 500 + i % 300, QString() };
+            lines.append(line);
+            expected.add(line);
+        }
+        {
+            TDbMan db;
+            db.AddLines(user, lines);
+        }
+        showRange(QDate(2020, 1, 1), QDate(2020, 12, 31));
+        QCOMPARE(rows("ListView2"), 30'000);
+        QCOMPARE(rows("ListView3"), 60);
+        QCOMPARE(rows("ListView4"), 30'000);
+        for (const char* totals : { "Label19", "Label22", "Label23", "Label24" })
+            QCOMPARE(label(totals), expected.text());
+        view("ListView2")->scrollToBottom();
+        QCOMPARE(cell("ListView2", 29'999, 2), QStringLiteral("品499"));
+        QCOMPARE(cell("ListView2", 29'999, 4), formatCents(1000 + 29'999));
+        QCOMPARE(cell("ListView4", 15'001, 2), QStringLiteral("品1"));
+        QTRY_COMPARE(rows("ListView5"), 500);
+        // Most sold first; equal quantities in the order of the first sale, which is the order of the numbers.
+        QList<std::pair<qint64, int>> sold(500);
+        for (int i = 0; i < 500; ++i)
+            sold[i] = { 0, i };
+        for (const SalesLine& line : std::as_const(lines))
+            sold[line.productName.mid(1).toInt()].first += line.quantity;
+        std::stable_sort(sold.begin(), sold.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const int row : { 0, 1, 250, 499 }) {
+            QCOMPARE(cell("ListView5", row, 1), QStringLiteral("品%1").arg(sold.at(row).second));
+            QCOMPARE(cell("ListView5", row, 2), QString::number(sold.at(row).first));
+        }
+        QVERIFY(button("Button15")->isEnabled());
     }
 
     void deleteAsksAndOnlyTheDetailViewFollows()

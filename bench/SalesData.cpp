@@ -138,8 +138,10 @@ QString cacheKey(const DataParams& p)
                                     .arg(p.firstYear)
                                     .toUtf8()
         + QByteArray(text ? text : "");
-    return QStringLiteral("%1-%2").arg(p.rows).arg(
-        QString::fromLatin1(QCryptographicHash::hash(material, QCryptographicHash::Sha1).toHex().left(12)));
+    return QStringLiteral("%1-%2u-%3")
+        .arg(p.rows)
+        .arg(p.users)
+        .arg(QString::fromLatin1(QCryptographicHash::hash(material, QCryptographicHash::Sha1).toHex().left(12)));
 }
 
 void generate(const SalesData& data, const QString& cacheDir)
@@ -193,10 +195,10 @@ void generate(const SalesData& data, const QString& cacheDir)
     QFile::remove(partial);
     check(QFile::copy(home.dbPath(), partial) && QFile::rename(partial, data.file),
         QStringLiteral("cannot store the generated data in ") + data.file);
-    // Files of the same size made by another generator or for another schema are of no further use.
+    // Files of the same size and users made by another generator or for another schema are of no further use.
     const QDir cache(cacheDir);
-    for (const QString& stale :
-        cache.entryList({ QStringLiteral("sales-%1-*.sjk").arg(data.params.rows) }, QDir::Files)) {
+    for (const QString& stale : cache.entryList(
+             { QStringLiteral("sales-%1-%2u-*.sjk").arg(data.params.rows).arg(data.params.users) }, QDir::Files)) {
         if (cache.filePath(stale) != data.file)
             QFile::remove(cache.filePath(stale));
     }

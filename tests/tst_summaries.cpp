@@ -208,16 +208,12 @@ private:
         qint64 lines = 0, groups = 0;
         for (const DayCount& day : days) {
             dayRows.append(QStringList { dayText(day.day) } + sumsTexts(day.sums));
-            const QString text = dayText(day.day);
-            QCOMPARE(day.lines, std::count_if(detailRows.cbegin(), detailRows.cend(), [&text](const QStringList& row) {
-                return row.at(1) == text;
-            }));
-            QCOMPARE(day.rows, std::count_if(productRows.cbegin(), productRows.cend(), [&text](const QStringList& row) {
-                return row.at(0) == text;
-            }));
             lines += day.lines;
             groups += day.rows;
         }
+        // A wrong count of a day shows in the windows below, which start at the day the counts point to.
+        QCOMPARE(lines, detailRows.size());
+        QCOMPARE(groups, productRows.size());
         QCOMPARE(dayRows, rowsOf(daily, 5));
 
         QList<QStringList> rankingRows;

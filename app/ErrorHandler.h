@@ -14,8 +14,7 @@ void showError(const QString& text, QWidget* parent = nullptr);
 void showError(const std::exception& error, QWidget* parent = nullptr);
 
 // Runs one user action; a failure ends the action, is shown, and the program goes on. Returns false on failure.
-template <typename Action>
-bool guarded(Action&& action, QWidget* parent = nullptr)
+template <typename Action> bool guarded(Action&& action, QWidget* parent = nullptr)
 {
     try {
         std::forward<Action>(action)();

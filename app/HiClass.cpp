@@ -46,7 +46,8 @@ QString THi::GetDataDir(const QString& folderName)
             folder = parent == folder ? QString() : parent;
         }
         for (const QString& folder : std::as_const(missing)) {
-            if (!QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) && !QFileInfo(folder).isDir())
+            if (!QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+                && !QFileInfo(folder).isDir())
                 throw KivaroError(QStringLiteral("无法创建数据文件夹“%1”").arg(QDir::toNativeSeparators(folder)));
         }
         if (!QFileInfo(path).isDir())

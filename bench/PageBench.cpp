@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeView>
-#include <QTreeView>
 #include <fcntl.h>
 #include <numeric>
 #include <sqlite3.h>
@@ -249,9 +248,7 @@ void benchSavePending(BenchContext& context)
         QCoreApplication::processEvents();
         fillTimes.push_back(clock.seconds());
         check(pending->rowCount() == int(lines.size()),
-            QStringLiteral("the pending list holds %1 lines, expected %2")
-                .arg(pending->rowCount())
-                .arg(lines.size()));
+            QStringLiteral("the pending list holds %1 lines, expected %2").arg(pending->rowCount()).arg(lines.size()));
     };
     QString pageStored, rawStored;
     const auto measured = [&] {

@@ -58,7 +58,18 @@ QString databaseFailureText(const QString& path, int engineCode, const QString& 
     case 26: // SQLITE_NOTADB
         what = QStringLiteral("“%1”不是数据库文件");
         break;
+    case 19: // SQLITE_CONSTRAINT
+        if (engine.contains(QLatin1String("SumsWithin64Bits"))) {
+            what = QStringLiteral("合计超出了能精确记录的范围，数据库文件“%1”没有改动");
+            break;
+        }
+        what = QStringLiteral("数据库文件“%1”出错");
+        break;
     default:
+        if (engine.contains(QLatin1String("integer overflow"))) {
+            what = QStringLiteral("合计超出了能精确记录的范围，无法在数据库文件“%1”中求和");
+            break;
+        }
         // An empty or foreign database opens fine and only fails at the first statement.
         if (engine.startsWith(QLatin1String("no such table")) || engine.startsWith(QLatin1String("no such column")))
             what = QStringLiteral("“%1”不是 Kivaro 的数据库");

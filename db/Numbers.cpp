@@ -41,7 +41,8 @@ std::optional<qint32> parseQuantity(const QString& text)
     if (pos < text.size() && (text.at(pos) == QLatin1Char('$') || text.at(pos).toLower() == QLatin1Char('x'))) {
         base = 16;
         ++pos;
-    } else if (pos + 1 < text.size() && text.at(pos) == QLatin1Char('0') && text.at(pos + 1).toLower() == QLatin1Char('x')) {
+    } else if (pos + 1 < text.size() && text.at(pos) == QLatin1Char('0')
+        && text.at(pos + 1).toLower() == QLatin1Char('x')) {
         base = 16;
         pos += 2;
     }
@@ -50,7 +51,8 @@ std::optional<qint32> parseQuantity(const QString& text)
     const qint64 limit = negative ? 2147483648LL : 2147483647LL;
     qint64 value = 0;
     for (; pos < text.size(); ++pos) {
-        const int digit = base == 16 ? hexValue(text.at(pos)) : (isDigit(text.at(pos)) ? text.at(pos).unicode() - '0' : -1);
+        const int digit
+            = base == 16 ? hexValue(text.at(pos)) : (isDigit(text.at(pos)) ? text.at(pos).unicode() - '0' : -1);
         if (digit < 0)
             return std::nullopt;
         value = value * base + digit;

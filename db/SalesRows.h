@@ -29,7 +29,6 @@ struct SalesSums
     qint64 received = 0;
     qint64 cost = 0;
 
-    qint64 profit() const { return received - cost; }
     friend bool operator==(const SalesSums&, const SalesSums&) = default;
 };
 

@@ -154,8 +154,8 @@ QByteArray decodeBase64Lines(QByteArrayView encoded)
         if (n < 4)
             continue;
         n = 0;
-        const int v = (kBase64.value[group[0]] << 18) | (kBase64.value[group[1]] << 12)
-            | (kBase64.value[group[2]] << 6) | kBase64.value[group[3]];
+        const int v = (kBase64.value[group[0]] << 18) | (kBase64.value[group[1]] << 12) | (kBase64.value[group[2]] << 6)
+            | kBase64.value[group[3]];
         *write++ = char((v >> 16) & 0xFF);
         if (group[2] != '=')
             *write++ = char((v >> 8) & 0xFF);

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QHeaderView>
 #include <QString>
 #include <QTreeView>
 

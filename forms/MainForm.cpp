@@ -3,8 +3,8 @@
 #include "app/ErrorHandler.h"
 #include "app/HiClass.h"
 #include "db/DbClass.h"
-#include "forms/FormUtil.h"
 #include "forms/EntryPage.h"
+#include "forms/FormUtil.h"
 #include "forms/LoginForm.h"
 #include "forms/ReviewPage.h"
 
@@ -17,9 +17,8 @@
 #include <QProcess>
 #include <QRadioButton>
 
-std::function<void()> TfrmMain::restartProgram = [] {
-    QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
-};
+std::function<void()> TfrmMain::restartProgram
+    = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
 
 namespace {
 
@@ -61,8 +60,9 @@ void setTextColour(QLabel* label, const QColor& colour)
 } // namespace
 
 TfrmMain::TfrmMain(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmMain"));
     setFixedSize(692, 498);
@@ -74,7 +74,6 @@ TfrmMain::TfrmMain(QWidget* parent)
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
     setupFrame();
-
 }
 
 TfrmMain::~TfrmMain()

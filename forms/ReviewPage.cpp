@@ -301,8 +301,7 @@ int TReviewPage::selectedDetailRow() const
 namespace {
 
 // Runs an edit or delete of a stored line. A line that is gone is the user's news, not an unexpected error.
-template <typename Change>
-bool guardedChange(Change&& change, QWidget* parent)
+template <typename Change> bool guardedChange(Change&& change, QWidget* parent)
 {
     try {
         change();

@@ -60,9 +60,8 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             if (rows.count == 0)
                 return;
             QRCompositeReport1.addReports
-                = [rows, layout, title = FUserName, totals = model->totals().text()](ReportDocument& document) {
-                      addReportPages(document, layout, rows, title, totals);
-                  };
+                = [rows, layout, title = FUserName, totals = model->totals().text()](
+                      ReportDocument& document) { addReportPages(document, layout, rows, title, totals); };
             QRCompositeReport1.prepare();
             TfrmPrint preview(this);
             preview.connectDocument(&QRCompositeReport1);

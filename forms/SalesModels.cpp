@@ -82,8 +82,7 @@ QStringList SalesListModel::rowTexts(int row) const
     return texts;
 }
 
-template <typename Row>
-void RowWindows<Row>::reset(const QList<DayCount>& days, bool rowsAreLines, Fetch fetch)
+template <typename Row> void RowWindows<Row>::reset(const QList<DayCount>& days, bool rowsAreLines, Fetch fetch)
 {
     m_days.clear();
     m_starts.assign(1, 0);
@@ -99,8 +98,7 @@ void RowWindows<Row>::reset(const QList<DayCount>& days, bool rowsAreLines, Fetc
     m_recent.clear();
 }
 
-template <typename Row>
-const Row* RowWindows<Row>::at(qint64 position) const
+template <typename Row> const Row* RowWindows<Row>::at(qint64 position) const
 {
     if (position < 0 || position >= size())
         return nullptr;

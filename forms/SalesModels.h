@@ -47,8 +47,7 @@ private:
 
 // Rows of one kind fetched in blocks by their position in a range: the range's days with how many rows each holds,
 // and a fetch that returns up to count rows starting offset rows into a day. A bounded number of blocks is kept.
-template <typename Row>
-class RowWindows
+template <typename Row> class RowWindows
 {
 public:
     using Fetch = std::function<QList<Row>(const QDate& day, qint64 offset, int count)>;

@@ -48,9 +48,9 @@ void TfrmUpdateRecord::setupControls()
         setTabOrder(order[i], order[i + 1]);
     for (QLineEdit* edit : { Edit1, Edit2, Edit3, Edit4 })
         connect(edit, &QLineEdit::textChanged, this, &TfrmUpdateRecord::Edit1Change);
-    for (QWidget* field : { static_cast<QWidget*>(DateTimePicker1), static_cast<QWidget*>(Edit1),
-             static_cast<QWidget*>(Edit2), static_cast<QWidget*>(Edit3), static_cast<QWidget*>(Edit4),
-             static_cast<QWidget*>(Edit5) })
+    for (QWidget* field :
+        { static_cast<QWidget*>(DateTimePicker1), static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit2),
+            static_cast<QWidget*>(Edit3), static_cast<QWidget*>(Edit4), static_cast<QWidget*>(Edit5) })
         field->installEventFilter(this);
     connect(Button2, &QPushButton::clicked, this, &TfrmUpdateRecord::Button2Click);
     connect(Button1, &QPushButton::clicked, this, &TfrmUpdateRecord::Button1Click);
@@ -103,8 +103,8 @@ bool TfrmUpdateRecord::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() != QEvent::KeyPress || !isEnterKey(static_cast<QKeyEvent*>(event)))
         return QDialog::eventFilter(watched, event);
-    QWidget* const next[][2] = { { DateTimePicker1, Edit1 }, { Edit1, Edit2 }, { Edit2, Edit3 }, { Edit3, Edit4 },
-        { Edit4, Edit5 } };
+    QWidget* const next[][2]
+        = { { DateTimePicker1, Edit1 }, { Edit1, Edit2 }, { Edit2, Edit3 }, { Edit3, Edit4 }, { Edit4, Edit5 } };
     for (const auto& step : next) {
         if (watched == step[0]) {
             step[1]->setFocus();

@@ -3,8 +3,8 @@
 #include "reports/ReportEngine.h"
 #include "reports/ReportPreview.h"
 
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -20,9 +20,8 @@ static void initReportResources()
     Q_INIT_RESOURCE(reports);
 }
 
-std::function<bool(QPrintDialog&)> TfrmPrint::execPrintDialog = [](QPrintDialog& dialog) {
-    return dialog.exec() == QDialog::Accepted;
-};
+std::function<bool(QPrintDialog&)> TfrmPrint::execPrintDialog
+    = [](QPrintDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
 
 namespace {
 
@@ -37,8 +36,9 @@ int printerIndexOf(const QPrinter& printer)
 } // namespace
 
 TfrmPrint::TfrmPrint(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-              | Qt::WindowCloseButtonHint)
+    : QDialog(owner,
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmPrint"));
     setWindowTitle(QStringLiteral("打印"));
@@ -80,8 +80,8 @@ void TfrmPrint::setupToolStrip()
     CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
     CoolBar1->setFixedHeight(27);
     CoolBar1->setAttribute(Qt::WA_StyledBackground);
-    CoolBar1->setStyleSheet(QStringLiteral(
-        "#CoolBar1 { border-top: 1px solid palette(mid); border-bottom: 1px solid palette(mid); }"));
+    CoolBar1->setStyleSheet(
+        QStringLiteral("#CoolBar1 { border-top: 1px solid palette(mid); border-bottom: 1px solid palette(mid); }"));
     Panel1 = new QWidget(CoolBar1);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(0, 2, 370, 23);
@@ -112,9 +112,9 @@ QPushButton* TfrmPrint::addToolButton(QWidget* strip, const char* name, const QS
 void TfrmPrint::loadIcons()
 {
     initReportResources();
-    const std::pair<QPushButton*, const char*> icons[] = { { btnFirstPage, "QRFIRSTPAGEBITMAP" },
-        { btnPrevPage, "QRPREVPAGEBITMAP" }, { btnNextPage, "QRNEXTPAGEBITMAP" },
-        { btnLastPage, "QRLASTPAGEBITMAP" }, { btnPrint, "QRPRINTBITMAP" } };
+    const std::pair<QPushButton*, const char*> icons[]
+        = { { btnFirstPage, "QRFIRSTPAGEBITMAP" }, { btnPrevPage, "QRPREVPAGEBITMAP" },
+              { btnNextPage, "QRNEXTPAGEBITMAP" }, { btnLastPage, "QRLASTPAGEBITMAP" }, { btnPrint, "QRPRINTBITMAP" } };
     for (const auto& [button, resource] : icons) {
         const QPixmap bitmap(QStringLiteral(":/") + QString::fromLatin1(resource));
         if (bitmap.isNull())

@@ -7,8 +7,8 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev
   libsodium-dev libsqlite3-dev fonts-arphic-uming desktop-file-utils appstream dpkg-dev file)
 # pdftotext reads the printed reports back in the tests.
 packages+=(poppler-utils)
-# clang and its runtimes build the fuzzers.
-packages+=(clang libclang-rt-14-dev)
+# clang and its runtimes build the fuzzers; clang-format keeps the code in one style.
+packages+=(clang libclang-rt-14-dev clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the whole test suite on the offscreen platform, then the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for a minute.
+# Sets everything up, checks that the code is formatted, and runs the whole test suite on the offscreen platform,
+# then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-format.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure --timeout 600
 

@@ -20,8 +20,7 @@ private:
 };
 
 // Finds a child by objectName and fails the test when it is missing.
-template <typename T>
-T* child(QObject* parent, const char* name)
+template <typename T> T* child(QObject* parent, const char* name)
 {
     T* found = parent->findChild<T*>(QString::fromLatin1(name));
     if (!found)
@@ -39,8 +38,7 @@ void prepareTestApplication();
 
 // Replaces a replaceable hook (a static std::function such as TEntryPage::startCalculator) for the life of the guard,
 // and puts the program's own back at the end, so no test leaves a hook holding a lambda over its dead variables.
-template <typename Hook>
-class ScopedHook
+template <typename Hook> class ScopedHook
 {
 public:
     ScopedHook(Hook& hook, Hook replacement)

@@ -353,7 +353,8 @@ private Q_SLOTS:
             QVERIFY2(outcome.shown.first().contains(QStringLiteral("ermission")), qPrintable(outcome.shown.first()));
         }
         QFile::setPermissions(home->dataDir(), kFolderBits);
-        QCOMPARE(QDir(home->dataDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(
+            QDir(home->dataDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 
     // A copy of a small program in a folder without db.sjk.new: the start fails with a message and creates no file.

@@ -80,8 +80,8 @@ private:
     QStringList storedDetail()
     {
         QStringList detail, daily, products, ranking;
-        TDbMan().QueryReport(user, QStringLiteral("2000/01/01"), QStringLiteral("2100/12/31"), detail, daily,
-            products, ranking);
+        TDbMan().QueryReport(
+            user, QStringLiteral("2000/01/01"), QStringLiteral("2100/12/31"), detail, daily, products, ranking);
         QStringList withoutIds;
         for (qsizetype i = 0; i < detail.size(); ++i) {
             if (i % 7 != 0)
@@ -226,10 +226,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("quantity");
         QTest::addColumn<QString>("received");
         QTest::addColumn<QString>("cost");
-        QTest::newRow("blank after quantity") << "5 " << "1" << "1";
-        QTest::newRow("quantity above 32 bits") << "2147483648" << "1" << "1";
-        QTest::newRow("thousands separator") << "1" << "1,000" << "1";
-        QTest::newRow("cost above a trillion") << "1" << "1" << "1000000000000.01";
+        QTest::newRow("blank after quantity") << "5 "
+                                              << "1"
+                                              << "1";
+        QTest::newRow("quantity above 32 bits") << "2147483648"
+                                                << "1"
+                                                << "1";
+        QTest::newRow("thousands separator") << "1"
+                                             << "1,000"
+                                             << "1";
+        QTest::newRow("cost above a trillion") << "1"
+                                               << "1"
+                                               << "1000000000000.01";
     }
 
     void badInputIsRefusedAndKept()
@@ -312,7 +320,8 @@ private Q_SLOTS:
 
         runSql(QStringLiteral("DROP TRIGGER refuse"));
         QTest::mouseClick(button("Button4"), Qt::LeftButton);
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") });
+        QCOMPARE(
+            MessageBox::takeShownTexts(), QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") });
         QCOMPARE(storedDetail(),
             (QStringList { "2009-01-01", "毛巾", "1", "10.00", "6.00", "李四", "2009-01-01", "袜子", "2", "8000000.88",
                 "6000000.68", "", "2009-01-01", "O'Neil", "-3", "-12.50", "0.00", "" }));
@@ -343,9 +352,10 @@ private Q_SLOTS:
         openWindow();
         QFile resource(QStringLiteral(":/RES_MAINFORM_HELP"));
         QTest::mouseClick(button("Button2"), Qt::LeftButton);
-        const QString help = QStringLiteral("如何退货\r\n\r\n1.点“查帐”。\r\n2.选择退货所在的日期范围，点“查看”按钮。\r\n"
-                                            "3.选择的日期范围内的售货明细将在列表中显示出来。\r\n"
-                                            "4.在列表中您找到要退货的记录，或编辑，或删除。\r\n");
+        const QString help
+            = QStringLiteral("如何退货\r\n\r\n1.点“查帐”。\r\n2.选择退货所在的日期范围，点“查看”按钮。\r\n"
+                             "3.选择的日期范围内的售货明细将在列表中显示出来。\r\n"
+                             "4.在列表中您找到要退货的记录，或编辑，或删除。\r\n");
         QCOMPARE(MessageBox::takeShownTexts(), QStringList { help });
         QVERIFY(resource.open(QIODevice::ReadOnly));
         QCOMPARE(resource.readAll(), toGb18030(help));

@@ -42,7 +42,8 @@ private Q_SLOTS:
         QCOMPARE(THi::GetDataDir(QString()), base + QStringLiteral("/Kivaro"));
         const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
             | QFile::WriteOther | QFile::ExeOther;
-        for (const QString& made : QStringList { home.base() + QStringLiteral("/missing"), base, base + QStringLiteral("/Kivaro") }) {
+        for (const QString& made :
+            QStringList { home.base() + QStringLiteral("/missing"), base, base + QStringLiteral("/Kivaro") }) {
             QCOMPARE(QFileInfo(made).permissions() & others, QFile::Permissions());
             QVERIFY(QFileInfo(made).permissions().testFlags(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         }

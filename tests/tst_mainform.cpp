@@ -91,9 +91,8 @@ private Q_SLOTS:
     void cancelledLoginEndsWithoutWindow()
     {
         TfrmMain form;
-        whenDialogShows("frmLogin", [](QWidget* login) {
-            QTest::mouseClick(child<QPushButton>(login, "Button2"), Qt::LeftButton);
-        });
+        whenDialogShows("frmLogin",
+            [](QWidget* login) { QTest::mouseClick(child<QPushButton>(login, "Button2"), Qt::LeftButton); });
         QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::LoginCancelled);
         QVERIFY(!form.isVisible());
     }

@@ -73,8 +73,8 @@ private:
             shown.firstPageTexts = textsOf(print->CompositeReport->page(1));
             shown.lastPageTexts = textsOf(print->CompositeReport->page(shown.pages));
             shown.buttonEnabled = pressed->isEnabled();
-            shown.busyCursor = QApplication::overrideCursor()
-                && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            shown.busyCursor
+                = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
             print->reject();
         });
         QTest::mouseClick(pressed, Qt::LeftButton);

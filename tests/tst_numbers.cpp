@@ -50,29 +50,52 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("separator");
         QTest::addColumn<OptCents>("expected");
-        QTest::newRow("two decimals") << "10.00" << "." << OptCents(1000);
-        QTest::newRow("sample received") << "8000000.88" << "." << OptCents(800000088);
-        QTest::newRow("sample cost") << "6000000.68" << "." << OptCents(600000068);
-        QTest::newRow("negative") << "-12.5" << "." << OptCents(-1250);
-        QTest::newRow("blanks around") << "  3.25  " << "." << OptCents(325);
-        QTest::newRow("no integer part") << ".5" << "." << OptCents(50);
-        QTest::newRow("no fraction") << "5." << "." << OptCents(500);
-        QTest::newRow("exponent") << "1.5e3" << "." << OptCents(150000);
-        QTest::newRow("negative exponent") << "125E-2" << "." << OptCents(125);
-        QTest::newRow("half cent rounds up") << "0.005" << "." << OptCents(1);
-        QTest::newRow("half cent negative") << "-0.005" << "." << OptCents(-1);
-        QTest::newRow("below half cent") << "0.0049999" << "." << OptCents(0);
-        QTest::newRow("thousands separator") << "1,000" << "." << OptCents();
-        QTest::newRow("comma locale") << "12,34" << "," << OptCents(1234);
-        QTest::newRow("point in comma locale") << "12.34" << "," << OptCents();
-        QTest::newRow("two separators") << "1.2.3" << "." << OptCents();
-        QTest::newRow("exponent without digits") << "1e" << "." << OptCents();
-        QTest::newRow("letters") << "abc" << "." << OptCents();
-        QTest::newRow("empty") << "" << "." << OptCents();
-        QTest::newRow("one trillion") << "1000000000000" << "." << OptCents(100000000000000LL);
-        QTest::newRow("above one trillion") << "1000000000000.01" << "." << OptCents();
-        QTest::newRow("huge exponent") << "1e400" << "." << OptCents();
-        QTest::newRow("tiny exponent") << "1e-400" << "." << OptCents(0);
+        QTest::newRow("two decimals") << "10.00"
+                                      << "." << OptCents(1000);
+        QTest::newRow("sample received") << "8000000.88"
+                                         << "." << OptCents(800000088);
+        QTest::newRow("sample cost") << "6000000.68"
+                                     << "." << OptCents(600000068);
+        QTest::newRow("negative") << "-12.5"
+                                  << "." << OptCents(-1250);
+        QTest::newRow("blanks around") << "  3.25  "
+                                       << "." << OptCents(325);
+        QTest::newRow("no integer part") << ".5"
+                                         << "." << OptCents(50);
+        QTest::newRow("no fraction") << "5."
+                                     << "." << OptCents(500);
+        QTest::newRow("exponent") << "1.5e3"
+                                  << "." << OptCents(150000);
+        QTest::newRow("negative exponent") << "125E-2"
+                                           << "." << OptCents(125);
+        QTest::newRow("half cent rounds up") << "0.005"
+                                             << "." << OptCents(1);
+        QTest::newRow("half cent negative") << "-0.005"
+                                            << "." << OptCents(-1);
+        QTest::newRow("below half cent") << "0.0049999"
+                                         << "." << OptCents(0);
+        QTest::newRow("thousands separator") << "1,000"
+                                             << "." << OptCents();
+        QTest::newRow("comma locale") << "12,34"
+                                      << "," << OptCents(1234);
+        QTest::newRow("point in comma locale") << "12.34"
+                                               << "," << OptCents();
+        QTest::newRow("two separators") << "1.2.3"
+                                        << "." << OptCents();
+        QTest::newRow("exponent without digits") << "1e"
+                                                 << "." << OptCents();
+        QTest::newRow("letters") << "abc"
+                                 << "." << OptCents();
+        QTest::newRow("empty") << ""
+                               << "." << OptCents();
+        QTest::newRow("one trillion") << "1000000000000"
+                                      << "." << OptCents(100000000000000LL);
+        QTest::newRow("above one trillion") << "1000000000000.01"
+                                            << "." << OptCents();
+        QTest::newRow("huge exponent") << "1e400"
+                                       << "." << OptCents();
+        QTest::newRow("tiny exponent") << "1e-400"
+                                       << "." << OptCents(0);
     }
 
     void amount()

@@ -28,8 +28,8 @@ private:
     {
         return query(first, last, user);
     }
-    void add(const QString& day, const QString& name, const QString& qty, const QString& money,
-        const QString& cost, const QString& memo = QString(), const QString& who = QString())
+    void add(const QString& day, const QString& name, const QString& qty, const QString& money, const QString& cost,
+        const QString& memo = QString(), const QString& who = QString())
     {
         db->AddRecord(who.isNull() ? user : who, day, name, qty, money, cost, memo);
     }
@@ -69,8 +69,9 @@ private Q_SLOTS:
             QString(), QStringLiteral("李四"));
         const Query q = query();
         QCOMPARE(q.detail.size(), 7);
-        QCOMPARE(q.detail.mid(1), (QStringList { QStringLiteral("2009-03-05"), longName, QStringLiteral("-3"),
-                                      QStringLiteral("-12.50"), QStringLiteral("8000000.88"), QStringLiteral("退货 'x'") }));
+        QCOMPARE(q.detail.mid(1),
+            (QStringList { QStringLiteral("2009-03-05"), longName, QStringLiteral("-3"), QStringLiteral("-12.50"),
+                QStringLiteral("8000000.88"), QStringLiteral("退货 'x'") }));
         QCOMPARE(query(QStringLiteral("2009/01/01"), QStringLiteral("2009/12/31"), QStringLiteral("李四")).detail.at(6),
             QString());
     }
@@ -136,8 +137,9 @@ private Q_SLOTS:
             raw.setDatabaseName(home->dbPath());
             QVERIFY(raw.open());
             QSqlQuery trigger(raw);
-            QVERIFY(trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.RecQuantity = 99 "
-                                                "BEGIN SELECT RAISE(ABORT, 'refused by test'); END")));
+            QVERIFY(
+                trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.RecQuantity = 99 "
+                                            "BEGIN SELECT RAISE(ABORT, 'refused by test'); END")));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("raw"));
         QList<TSalesLine> lines;
@@ -164,8 +166,9 @@ private Q_SLOTS:
         db->UpdateRecord(id, QStringLiteral("2009/02/01"), QStringLiteral("B"), QStringLiteral("2"),
             QStringLiteral("12.5"), QStringLiteral("3"), QStringLiteral("memo"));
         Query q = query(QStringLiteral("2009/02/01"), QStringLiteral("2009/02/01"));
-        QCOMPARE(q.detail, (QStringList { id, QStringLiteral("2009-02-01"), QStringLiteral("B"), QStringLiteral("2"),
-                               QStringLiteral("12.50"), QStringLiteral("3.00"), QStringLiteral("memo") }));
+        QCOMPARE(q.detail,
+            (QStringList { id, QStringLiteral("2009-02-01"), QStringLiteral("B"), QStringLiteral("2"),
+                QStringLiteral("12.50"), QStringLiteral("3.00"), QStringLiteral("memo") }));
         QVERIFY(query(QStringLiteral("2009/01/01"), QStringLiteral("2009/01/31")).detail.isEmpty());
         db->DeleteRecord(id);
         QCOMPARE(rowCount(), 0);

@@ -90,20 +90,24 @@ private Q_SLOTS:
 
         const QList<QStringList> perDay = rowsOf(products, 6);
         QCOMPARE(perDay.size(), 5);
-        QCOMPARE(perDay.at(0), (QStringList { QStringLiteral("2009-03-01"), QStringLiteral("A"), QStringLiteral("3"),
-                                   QStringLiteral("30.00"), QStringLiteral("18.00"), QStringLiteral("12.00") }));
+        QCOMPARE(perDay.at(0),
+            (QStringList { QStringLiteral("2009-03-01"), QStringLiteral("A"), QStringLiteral("3"),
+                QStringLiteral("30.00"), QStringLiteral("18.00"), QStringLiteral("12.00") }));
         QCOMPARE(perDay.at(1).at(1), QStringLiteral("B"));
 
         const QList<QStringList> ranked = rowsOf(ranking, 5);
         QCOMPARE(ranked.size(), 3);
         QCOMPARE(ranked.at(0).at(0), QStringLiteral("a"));
-        QCOMPARE(ranked.at(1), (QStringList { QStringLiteral("A"), QStringLiteral("6"), QStringLiteral("60.00"),
-                                   QStringLiteral("36.00"), QStringLiteral("24.00") }));
-        QCOMPARE(ranked.at(2), (QStringList { QStringLiteral("B"), QStringLiteral("4"), QStringLiteral("4.40"),
-                                   QStringLiteral("2.60"), QStringLiteral("1.80") }));
+        QCOMPARE(ranked.at(1),
+            (QStringList { QStringLiteral("A"), QStringLiteral("6"), QStringLiteral("60.00"), QStringLiteral("36.00"),
+                QStringLiteral("24.00") }));
+        QCOMPARE(ranked.at(2),
+            (QStringList { QStringLiteral("B"), QStringLiteral("4"), QStringLiteral("4.40"), QStringLiteral("2.60"),
+                QStringLiteral("1.80") }));
 
-        QCOMPARE(rowsOf(daily, 5).at(2), (QStringList { QStringLiteral("2009-03-03"), QStringLiteral("99"),
-                                              QStringLiteral("-1.09"), QStringLiteral("-0.65"), QStringLiteral("-0.44") }));
+        QCOMPARE(rowsOf(daily, 5).at(2),
+            (QStringList { QStringLiteral("2009-03-03"), QStringLiteral("99"), QStringLiteral("-1.09"),
+                QStringLiteral("-0.65"), QStringLiteral("-0.44") }));
     }
 
     void longNamesAndMemosComeBackWhole()
@@ -119,15 +123,18 @@ private Q_SLOTS:
         query(QStringLiteral("2009/05/01"), QStringLiteral("2009/05/02"));
         const QList<QStringList> lines = rowsOf(detail, 7);
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.at(0).mid(1), (QStringList { QStringLiteral("2009-05-01"), name, QStringLiteral("2"),
-                                         QStringLiteral("3.50"), QStringLiteral("1.25"), memo }));
-        QCOMPARE(lines.at(1).mid(1), (QStringList { QStringLiteral("2009-05-02"), name, QStringLiteral("-1"),
-                                         QStringLiteral("-1.75"), QStringLiteral("-0.60"), QString() }));
-        QCOMPARE(rowsOf(products, 6).at(1), (QStringList { QStringLiteral("2009-05-02"), name, QStringLiteral("-1"),
-                                                 QStringLiteral("-1.75"), QStringLiteral("-0.60"),
-                                                 QStringLiteral("-1.15") }));
-        QCOMPARE(ranking, (QStringList { name, QStringLiteral("1"), QStringLiteral("1.75"), QStringLiteral("0.65"),
-                              QStringLiteral("1.10") }));
+        QCOMPARE(lines.at(0).mid(1),
+            (QStringList { QStringLiteral("2009-05-01"), name, QStringLiteral("2"), QStringLiteral("3.50"),
+                QStringLiteral("1.25"), memo }));
+        QCOMPARE(lines.at(1).mid(1),
+            (QStringList { QStringLiteral("2009-05-02"), name, QStringLiteral("-1"), QStringLiteral("-1.75"),
+                QStringLiteral("-0.60"), QString() }));
+        QCOMPARE(rowsOf(products, 6).at(1),
+            (QStringList { QStringLiteral("2009-05-02"), name, QStringLiteral("-1"), QStringLiteral("-1.75"),
+                QStringLiteral("-0.60"), QStringLiteral("-1.15") }));
+        QCOMPARE(ranking,
+            (QStringList {
+                name, QStringLiteral("1"), QStringLiteral("1.75"), QStringLiteral("0.65"), QStringLiteral("1.10") }));
     }
 
     // The grouped statements find every column they need in the index and never read the table's rows.
@@ -149,7 +156,8 @@ private Q_SLOTS:
                 QString details;
                 while (plan.next())
                     details += plan.value(3).toString() + QLatin1Char('\n');
-                QVERIFY2(details.contains(QStringLiteral("COVERING INDEX RecordsByUserDate")), qPrintable(statement + details));
+                QVERIFY2(details.contains(QStringLiteral("COVERING INDEX RecordsByUserDate")),
+                    qPrintable(statement + details));
             }
         }
         QSqlDatabase::removeDatabase(QStringLiteral("plan"));

@@ -33,11 +33,11 @@ private:
     void selectRow(int row)
     {
         QTreeView* detail = view("ListView2");
-        detail->selectionModel()->select(detail->model()->index(row, 1),
-            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        detail->selectionModel()->select(
+            detail->model()->index(row, 1), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    void add(const QString& day, const QString& name, const QString& qty, const QString& money,
-        const QString& cost, const QString& memo = QString())
+    void add(const QString& day, const QString& name, const QString& qty, const QString& money, const QString& cost,
+        const QString& memo = QString())
     {
         TDbMan db;
         db.AddRecord(user, day, name, qty, money, cost, memo);
@@ -128,7 +128,8 @@ private Q_SLOTS:
             QStringLiteral("8000000.88"), QStringLiteral("6000000.68"));
         showRange(QDate(2009, 1, 1), QDate(2009, 1, 31));
         QCOMPARE(cell("ListView2", 0, 4), QStringLiteral("8000000.88"));
-        const QString expected = QStringLiteral("数量：1000000008  实收：8000000.88  成本：6000000.68  利润：2000000.20");
+        const QString expected
+            = QStringLiteral("数量：1000000008  实收：8000000.88  成本：6000000.68  利润：2000000.20");
         for (const char* totals : { "Label19", "Label22", "Label23", "Label24" })
             QCOMPARE(label(totals), expected);
     }
@@ -144,7 +145,8 @@ private Q_SLOTS:
             QStringLiteral("4"));
         showRange(QDate(2009, 1, 1), QDate(2009, 1, 31));
         QCOMPARE(cell("ListView3", 0, 2), QStringLiteral("3000000024"));
-        const QString expected = QStringLiteral("数量：3000000029  实收：24000012.64  成本：18000006.04  利润：6000006.60");
+        const QString expected
+            = QStringLiteral("数量：3000000029  实收：24000012.64  成本：18000006.04  利润：6000006.60");
         for (const char* totals : { "Label19", "Label22", "Label23", "Label24" })
             QCOMPARE(label(totals), expected);
 

@@ -119,8 +119,9 @@ private Q_SLOTS:
         SalesLine edited = expected.at(10);
         edited.productName = QStringLiteral("改");
         edited.received = 123456789012345LL;
-        model.setEdited(10, edited, { QStringLiteral("2020-01-05"), QStringLiteral("改"), QStringLiteral(" 7"),
-                                        QStringLiteral("1234567890123.45"), QStringLiteral("0"), QString() });
+        model.setEdited(10, edited,
+            { QStringLiteral("2020-01-05"), QStringLiteral("改"), QStringLiteral(" 7"),
+                QStringLiteral("1234567890123.45"), QStringLiteral("0"), QString() });
         expected[10] = edited;
         QCOMPARE(model.rowCount(), int(expected.size()));
         for (int row = 0; row < model.rowCount(); row += 53) {
@@ -146,20 +147,23 @@ private Q_SLOTS:
         DailyListModel daily;
         daily.reset(days);
         QCOMPARE(daily.rowCount(), 2);
-        QCOMPARE(daily.rowTexts(0), (QStringList { QString(), QStringLiteral("2021-03-01"),
-                                        QStringLiteral("6000000000"), QStringLiteral("92233720368547758.02"),
-                                        QStringLiteral("-92233720368547758.02"), QStringLiteral("184467440737095516.04") }));
+        QCOMPARE(daily.rowTexts(0),
+            (QStringList { QString(), QStringLiteral("2021-03-01"), QStringLiteral("6000000000"),
+                QStringLiteral("92233720368547758.02"), QStringLiteral("-92233720368547758.02"),
+                QStringLiteral("184467440737095516.04") }));
         QCOMPARE(daily.totals().lines, 6);
-        QCOMPARE(daily.totals().text(), QStringLiteral("数量：5999999999  实收：92233720368547757.97  "
-                                                       "成本：-92233720368547757.97  利润：184467440737095515.94"));
+        QCOMPARE(daily.totals().text(),
+            QStringLiteral("数量：5999999999  实收：92233720368547757.97  "
+                           "成本：-92233720368547757.97  利润：184467440737095515.94"));
 
         RankingListModel ranking;
         ranking.reset(daily.totals());
         QCOMPARE(ranking.rowCount(), 0);
         QCOMPARE(ranking.totals(), daily.totals());
         ranking.setRows({ { QStringLiteral("甲"), { 3, 250, 100 } } });
-        QCOMPARE(ranking.rowTexts(0), (QStringList { QString(), QStringLiteral("甲"), QStringLiteral("3"),
-                                          QStringLiteral("2.50"), QStringLiteral("1.00"), QStringLiteral("1.50") }));
+        QCOMPARE(ranking.rowTexts(0),
+            (QStringList { QString(), QStringLiteral("甲"), QStringLiteral("3"), QStringLiteral("2.50"),
+                QStringLiteral("1.00"), QStringLiteral("1.50") }));
     }
 };
 

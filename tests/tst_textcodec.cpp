@@ -91,7 +91,8 @@ private Q_SLOTS:
             const QString one = all.mid(at, 1);
             QCOMPARE(toGb18030(one), QByteArray(QStringEncoder("GB18030").encode(one)));
         }
-        QCOMPARE(toGb18030(QStringLiteral("张€\u0080\uFFFF")), QByteArray("\xD5\xC5\xA2\xE3\x81\x30\x81\x30\x84\x31\xA4\x39"));
+        QCOMPARE(toGb18030(QStringLiteral("张€\u0080\uFFFF")),
+            QByteArray("\xD5\xC5\xA2\xE3\x81\x30\x81\x30\x84\x31\xA4\x39"));
         QCOMPARE(toGb18030(QStringLiteral("a😀b")), QByteArray(QStringEncoder("GB18030").encode(QStringLiteral("a😀b"))));
     }
 

@@ -43,6 +43,8 @@ void benchReport(BenchContext& context);
 void benchReportMemory(BenchContext& context);
 void benchStartup(BenchContext& context);
 void benchPeakMemory(BenchContext& context);
+void benchBigReview(BenchContext& context);
+void benchBigReviewMemory(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);

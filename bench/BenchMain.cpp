@@ -105,7 +105,7 @@ Options parse(const QStringList& args)
             ++i;
         } else {
             throw BenchError(QStringLiteral("unknown argument %1\nusage: kivaro_bench [--quick] [--runs N] "
-                                            "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7] [--markdown FILE]")
+                                            "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d] [--markdown FILE]")
                                  .arg(a));
         }
     }
@@ -130,7 +130,8 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("1"), benchQueryReport }, { QStringLiteral("2"), benchReviewPage },
         { QStringLiteral("3"), benchSavePending }, { QStringLiteral("4"), benchAddLine },
         { QStringLiteral("5"), benchReport }, { QStringLiteral("5c"), benchReportMemory },
-        { QStringLiteral("6"), benchStartup }, { QStringLiteral("7"), benchPeakMemory }
+        { QStringLiteral("6"), benchStartup }, { QStringLiteral("7"), benchPeakMemory },
+        { QStringLiteral("8"), benchBigReview }, { QStringLiteral("8d"), benchBigReviewMemory }
     };
     for (const auto& [key, run] : cases) {
         if (options.only.isEmpty() || options.only.contains(key))

@@ -400,3 +400,88 @@ void benchAddLine(BenchContext& context)
                       .arg(lastRun.back() * 1000, 0, 'f', 2);
     context.results.push_back(result);
 }
+
+// One user with every line over all the years, as a busy shop has after five of them: 查看 over everything and
+// over the last year, scrolling to the last line, from the window's controls.
+void benchBigReview(BenchContext& context)
+{
+    DataParams params = context.config.data;
+    params.users = 1;
+    const SalesData data = SalesData::prepare(params, context.config.cacheDir);
+    DataHome home(data.file);
+    const QString user = data.users.first();
+    const QDate first = params.firstDay();
+    const QDate last = params.lastDay();
+    const QDate yearStart(last.year(), 1, 1);
+    const qint64 lines = data.countLines(user, first, last);
+
+    TfrmMain form;
+    form.PrepareForUser(user);
+    form.show();
+    showReviewPage(form);
+    auto* from = control<QDateEdit>(&form, "DateTimePicker2");
+    auto* to = control<QDateEdit>(&form, "DateTimePicker3");
+    auto* button = control<QPushButton>(&form, "Button7");
+    auto* detailView = control<QTreeView>(&form, "ListView2");
+    const auto query = [&](const QDate& a, const QDate& b) {
+        from->setDate(a);
+        to->setDate(b);
+        Stopwatch clock;
+        button->click();
+        QCoreApplication::processEvents();
+        return clock.seconds();
+    };
+    const QDate empty = last.addDays(1);
+    const auto fresh = [&](const QDate& a, const QDate& b) {
+        query(empty, empty);
+        return query(a, b);
+    };
+    const auto name = [&](char key, const QString& what) {
+        return QStringLiteral("8%1. one user, %2 lines over %3 years: %4")
+            .arg(QLatin1Char(key))
+            .arg(lines)
+            .arg(params.years)
+            .arg(what);
+    };
+
+    Result all = measure(
+        name('a', QStringLiteral("查看 over all years")), context.config.plan, [&] { return fresh(first, last); });
+    check(detailView->model()->rowCount() == lines,
+        QStringLiteral("查看 showed %1 detail rows, expected %2").arg(detailView->model()->rowCount()).arg(lines));
+    const QString totals = storedTotals(home.dbPath(), user, first, last);
+    for (const char* label : { "Label19", "Label22", "Label23" })
+        check(control<QLabel>(&form, label)->text() == totals,
+            QStringLiteral("%1 shows %2, expected %3")
+                .arg(QString::fromLatin1(label), control<QLabel>(&form, label)->text(), totals));
+    all.target = Target::median(0.3);
+    all.note = QStringLiteral("from empty views to the detail view painted; the ranking of the range is computed "
+                              "away from the window afterwards");
+    context.results.push_back(all);
+
+    Result year = measure(name('b', QStringLiteral("查看 over the last year")), context.config.plan,
+        [&] { return fresh(yearStart, last); });
+    check(detailView->model()->rowCount() == data.countLines(user, yearStart, last),
+        QStringLiteral("查看 over the last year showed the wrong number of rows"));
+    year.target = Target::median(0.1);
+    context.results.push_back(year);
+
+    Result scroll
+        = measure(name('c', QStringLiteral("scrolling the detail view to its last row")), context.config.plan, [&] {
+              fresh(first, last);
+              detailView->scrollToTop();
+              QCoreApplication::processEvents();
+              Stopwatch clock;
+              detailView->scrollToBottom();
+              QCoreApplication::processEvents();
+              return clock.seconds();
+          });
+    const QModelIndex lastRow = detailView->model()->index(int(lines - 1), 1);
+    check(detailView->visualRect(lastRow).isValid()
+            && detailView->viewport()->rect().intersects(detailView->visualRect(lastRow)),
+        QStringLiteral("the last row is not on screen after scrolling"));
+    check(detailView->model()->index(int(lines - 1), 0).data().toLongLong() > 0,
+        QStringLiteral("the last row shows no line"));
+    scroll.target = Target::median(0.05);
+    scroll.note = QStringLiteral("fresh views each run, so the rows at the end are fetched from the store");
+    context.results.push_back(scroll);
+}

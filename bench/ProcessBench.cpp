@@ -177,3 +177,37 @@ void benchPeakMemory(BenchContext& context)
                       .arg(Stats::of(before).median / 1e6, 0, 'f', 1);
     context.results.push_back(result);
 }
+
+// The same figure for one user's lines over all the years.
+void benchBigReviewMemory(BenchContext& context)
+{
+    DataParams params = context.config.data;
+    params.users = 1;
+    const SalesData data = SalesData::prepare(params, context.config.cacheDir);
+    DataHome home(data.file);
+    const QString user = data.users.first();
+    const qint64 lines = data.countLines(user, params.firstDay(), params.lastDay());
+    const QProcessEnvironment env = childEnvironment();
+    std::vector<double> before;
+    const auto run = [&] {
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(),
+            { QString::fromLatin1(kMemoryChild), user, params.firstDay().toString(Qt::ISODate),
+                params.lastDay().toString(Qt::ISODate) });
+        check(child.waitForFinished(120000), QStringLiteral("the memory child did not finish"));
+        const QList<QByteArray> words = child.readAllStandardOutput().trimmed().split(' ');
+        check(words.size() == 6 && words[0] == "rows" && words[1].toLongLong() == lines,
+            QStringLiteral("the memory child reported %1").arg(QString::fromLocal8Bit(words.join(' '))));
+        before.push_back(words[5].toDouble() * 1024);
+        return words[3].toDouble() * 1024;
+    };
+    Result result = measure(QStringLiteral("8d. one user, %1 lines over %2 years: peak resident memory after 查看")
+                                .arg(lines)
+                                .arg(params.years),
+        context.config.slowPlan, run, {}, QStringLiteral("MB"));
+    result.target = Target::median(150e6);
+    result.note = QStringLiteral("VmHWM of a fresh process; %1 MB before the click")
+                      .arg(Stats::of(before).median / 1e6, 0, 'f', 1);
+    context.results.push_back(result);
+}

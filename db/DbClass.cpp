@@ -263,7 +263,12 @@ void TDbMan::prepareSummaries(Session& session)
 }
 
 TDbMan::TDbMan()
-    : FDataDir(THi::GetDataDir(QString()))
+    : TDbMan(THi::GetDataDir(QString()))
+{
+}
+
+TDbMan::TDbMan(const QString& dataDir)
+    : FDataDir(dataDir)
     , FConnectionName(QStringLiteral("kivaro-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
 {
     // A missing template or a failed copy shows up at the first operation.

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 // One sales line as the pages hand it over: day text, product name, quantity, amounts with a full stop as
 // decimal separator, memo.
@@ -37,6 +38,10 @@ class TDbMan
 public:
     TDbMan();
     ~TDbMan();
+    // The store in a given data folder. A connection belongs to the thread that made it: another thread makes its
+    // own from dataDir().
+    explicit TDbMan(const QString& dataDir);
+    QString dataDir() const { return FDataDir; }
     TDbMan(const TDbMan&) = delete;
     TDbMan& operator=(const TDbMan&) = delete;
 

@@ -75,6 +75,7 @@ SalesLine editedLine(qint64 id, const QDate& day, const QStringList& typed)
 TReviewPage::TReviewPage(QWidget* parent)
     : QWidget(parent)
 {
+    FRankingPool.setMaxThreadCount(1);
     setObjectName(QStringLiteral("Panel3"));
     setupControls();
     setupViews();
@@ -85,7 +86,8 @@ TReviewPage::~TReviewPage()
 {
     // A ranking still being computed must not report to a page that is gone.
     FRankingWatcher.disconnect(this);
-    FRankingWatcher.waitForFinished();
+    FRankingPool.clear();
+    FRankingPool.waitForDone();
 }
 
 void TReviewPage::setupControls()
@@ -254,12 +256,11 @@ void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
     }
     FRankingWatcher.setProperty("query", FQueryNumber);
     FRankingApplied = false;
-    FRankingWatcher.setFuture(QtConcurrent::run([range] {
+    FRankingPool.clear();
+    FRankingWatcher.setFuture(QtConcurrent::run(&FRankingPool, [range, dataDir = FDbMan->dataDir()] {
         RankingResult result;
         try {
-            // A connection of its own: a connection belongs to the thread that opened it.
-            TDbMan store;
-            result.rows = store.QueryRanking(range);
+            result.rows = TDbMan(dataDir).QueryRanking(range);
         } catch (const std::exception& error) {
             const auto* own = dynamic_cast<const KivaroError*>(&error);
             result.error = own ? own->text() : QString::fromLocal8Bit(error.what());

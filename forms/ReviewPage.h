@@ -5,6 +5,7 @@
 #include "reports/ReportBuilder.h"
 
 #include <QFutureWatcher>
+#include <QThreadPool>
 #include <QWidget>
 
 class QComboBox;
@@ -81,6 +82,8 @@ private:
         QString error;
     };
     QFutureWatcher<RankingResult> FRankingWatcher;
+    // One ranking at a time; one that a newer query made useless is dropped before it starts.
+    QThreadPool FRankingPool;
     int FQueryNumber = 0;
     bool FRankingApplied = true;
     // Their totals lines.

@@ -9,6 +9,8 @@
 #include <QSaveFile>
 #include <QStorageInfo>
 #include <algorithm>
+#include <mutex>
+#include <sys/stat.h>
 
 QStringList splitLines(const QString& text)
 {
@@ -129,14 +131,69 @@ void writeProductNames(const QString& path, const QStringList& names)
     replaceContent(path, names);
 }
 
+namespace {
+
+// Which file a path held when it was last written here: every write puts a new file in place, so its inode, time
+// and size tell whether anyone has written since.
+struct FileStamp
+{
+    quint64 inode = 0;
+    qint64 seconds = 0;
+    qint64 nanoseconds = 0;
+    qint64 size = -1;
+    bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> stampOf(const QString& path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return FileStamp { quint64(info.st_ino), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec),
+        qint64(info.st_size) };
+}
+
+// The names last written here, so that a sale need not read back and decode the file it wrote itself.
+struct LastWrite
+{
+    QString path;
+    FileStamp stamp;
+    QStringList names;
+};
+std::mutex lastWriteMutex;
+LastWrite lastWrite;
+
+std::optional<QStringList> namesLastWritten(const QString& path)
+{
+    const std::optional<FileStamp> stamp = stampOf(path);
+    const std::lock_guard<std::mutex> guard(lastWriteMutex);
+    if (!stamp || lastWrite.path != path || !(lastWrite.stamp == *stamp))
+        return std::nullopt;
+    return lastWrite.names;
+}
+
+void rememberWrite(const QString& path, const QStringList& names)
+{
+    const std::optional<FileStamp> stamp = stampOf(path);
+    const std::lock_guard<std::mutex> guard(lastWriteMutex);
+    lastWrite = stamp ? LastWrite { path, *stamp, names } : LastWrite {};
+}
+
+} // namespace
+
 std::optional<QStringList> rememberProductName(const QString& path, const QString& name)
 {
     if (isBlankText(name))
         return std::nullopt;
     const ProductsFileLock lock(path);
-    QStringList names = readProductNames(path).value_or(QStringList());
+    QStringList names;
+    if (std::optional<QStringList> known = namesLastWritten(path))
+        names = std::move(*known);
+    else
+        names = readProductNames(path).value_or(QStringList());
     putNameFirst(names, name);
     replaceContent(path, names);
+    rememberWrite(path, names);
     return names;
 }
 
@@ -144,7 +201,9 @@ qsizetype indexOfName(const QStringList& names, const QString& name)
 {
     const QString wanted = composedTrimmed(name);
     for (qsizetype i = 0; i < names.size(); ++i) {
-        if (composedTrimmed(names.at(i)) == wanted)
+        // Most entries are kept composed and trimmed already: only the others are made so to compare.
+        const QString& entry = names.at(i);
+        if (entry == wanted || (!isComposedTrimmed(entry) && composedTrimmed(entry) == wanted))
             return i;
     }
     return -1;

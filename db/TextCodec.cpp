@@ -189,9 +189,33 @@ QString trimmed32(const QString& text)
     return text.mid(begin, end - begin);
 }
 
+namespace {
+
+// True for a text that composition cannot change: nothing but characters below the combining marks, the CJK,
+// kana and Hangul blocks without their two combining sound marks, and the full-width forms. Composing a long list of
+// names for every comparison costs more than the comparisons; most names pass this check and skip it.
+bool isSurelyComposed(const QString& text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x300 || (u >= 0x3000 && u < 0xF900 && u != 0x3099 && u != 0x309A) || (u >= 0xFF00 && u < 0xFFF0);
+    });
+}
+
+} // namespace
+
+bool isComposedTrimmed(const QString& text)
+{
+    const bool trimmed = text.isEmpty() || (text.front().unicode() > 32 && text.back().unicode() > 32);
+    return trimmed && isSurelyComposed(text);
+}
+
 QString composedTrimmed(const QString& text)
 {
-    return trimmed32(text).normalized(QString::NormalizationForm_C);
+    QString trimmed = trimmed32(text);
+    if (isSurelyComposed(trimmed))
+        return trimmed;
+    return trimmed.normalized(QString::NormalizationForm_C);
 }
 
 bool isBlankText(const QString& text)

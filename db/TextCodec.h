@@ -23,5 +23,7 @@ QString trimmed32(const QString& text);
 // A typed name or memo as it is kept: trimmed32, then composed (NFC), so that a decomposed paste and the same text
 // typed normally are one text.
 QString composedTrimmed(const QString& text);
+// True when composedTrimmed surely gives the text itself back; false may also mean that it does.
+bool isComposedTrimmed(const QString& text);
 // True when the text holds nothing but characters up to 32 and white space, full-width spaces included.
 bool isBlankText(const QString& text);

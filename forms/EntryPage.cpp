@@ -407,10 +407,14 @@ void TEntryPage::RememberProductName()
     } catch (const KivaroError& error) {
         failure = error.text();
     }
-    const qsizetype from = indexOfName(FProductNames, typed);
-    QStringList moved = FProductNames;
-    if (!putNameFirst(moved, typed))
+    const QString wanted = composedTrimmed(typed);
+    if (isBlankText(wanted))
         return;
+    const qsizetype from = indexOfName(FProductNames, wanted);
+    QStringList moved = FProductNames;
+    if (from >= 0)
+        moved.removeAt(from);
+    moved.prepend(wanted);
     if (written && *written != moved) {
         // Another instance changed the file since it was read: show what it holds now.
         setProductNames(*written);

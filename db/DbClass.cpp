@@ -246,6 +246,9 @@ void TDbMan::prepareSummaries(Session& session)
             // Another instance may have given the file its summaries while this one waited for the lock.
             version = session.userVersion();
             if (version == 0) {
+                const std::shared_ptr<void> notice = longWorkNotice
+                    ? longWorkNotice(QStringLiteral("正在为数据库建立汇总，以后查帐会更快，请稍候……"))
+                    : nullptr;
                 Schema::addSummaries(session.database());
                 version = Schema::kVersion;
             }
@@ -261,6 +264,8 @@ void TDbMan::prepareSummaries(Session& session)
             FSummaries = TSummaries::Missing;
     }
 }
+
+std::function<std::shared_ptr<void>(const QString&)> TDbMan::longWorkNotice;
 
 TDbMan::TDbMan()
     : TDbMan(THi::GetDataDir(QString()))

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 // One sales line as the pages hand it over: day text, product name, quantity, amounts with a full stop as
@@ -42,6 +43,10 @@ public:
     // own from dataDir().
     explicit TDbMan(const QString& dataDir);
     QString dataDir() const { return FDataDir; }
+
+    // Shown while the store does long work of its own (giving an old file its summaries takes seconds for a
+    // million lines): called with the text to show, it returns what to destroy when the work is done.
+    static std::function<std::shared_ptr<void>(const QString& text)> longWorkNotice;
     TDbMan(const TDbMan&) = delete;
     TDbMan& operator=(const TDbMan&) = delete;
 

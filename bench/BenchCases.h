@@ -2,6 +2,7 @@
 
 #include "bench/Measure.h"
 #include "bench/SalesData.h"
+#include "tests/TestUtil.h"
 
 #include <QString>
 #include <vector>

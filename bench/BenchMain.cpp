@@ -1,5 +1,3 @@
-#include "app/MessageBox.h"
-#include "app/Startup.h"
 #include "bench/BenchCases.h"
 #include "bench/RawSqlite.h"
 
@@ -176,8 +174,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    installFontSubstitutes();
-    MessageBox::setTestMode(true);
+    prepareTestApplication();
     try {
         return runBenchmarks(parse(QCoreApplication::arguments()));
     } catch (const BenchError& error) {

@@ -12,11 +12,9 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTreeView>
 #include <fcntl.h>
 #include <numeric>
@@ -25,29 +23,11 @@
 
 namespace {
 
-template <typename T> T* control(QObject* parent, const char* name)
-{
-    T* found = parent->findChild<T*>(QString::fromLatin1(name));
-    check(found, QStringLiteral("control %1 not found").arg(QString::fromLatin1(name)));
-    return found;
-}
-
-// Key presses that carry the text, one character at a time, as a keyboard or an input method sends them.
-void typeInto(QWidget* field, const QString& text)
-{
-    for (const QChar ch : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QApplication::sendEvent(field, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QApplication::sendEvent(field, &release);
-    }
-}
-
 // The totals line of the user's lines in a range, summed by the engine.
 QString storedTotals(const QString& path, const QString& user, const QDate& first, const QDate& last)
 {
-    RawDb db(path, false);
-    RawStatement sums(db,
+    RawSqliteDb db(path, false);
+    RawSqliteStatement sums(db,
         "SELECT SUM(RecQuantity), SUM(RecMoney), SUM(RecCost) FROM Records WHERE UserName=? AND RecDate>=? AND "
         "RecDate<=?");
     sums.bind(1, encodedStd(user));
@@ -61,8 +41,8 @@ QString storedTotals(const QString& path, const QString& user, const QDate& firs
 // A fingerprint of the lines stored after a given ID, to tell that two ways of saving stored the same.
 QString storedAfter(const QString& path, qint64 id)
 {
-    RawDb db(path, false);
-    RawStatement sums(db,
+    RawSqliteDb db(path, false);
+    RawSqliteStatement sums(db,
         "SELECT COUNT(*), SUM(RecQuantity), SUM(RecMoney), SUM(RecCost), group_concat(RecDate || RecProductName || "
         "RecMemo || UserName, '|') FROM Records WHERE ID>?");
     sums.bind(1, id);
@@ -77,16 +57,10 @@ QString storedAfter(const QString& path, qint64 id)
 
 void deleteAfter(const QString& path, qint64 id)
 {
-    RawDb db(path, true);
-    RawStatement remove(db, "DELETE FROM Records WHERE ID>?");
+    RawSqliteDb db(path, true);
+    RawSqliteStatement remove(db, "DELETE FROM Records WHERE ID>?");
     remove.bind(1, id);
     remove.step();
-}
-
-void showReviewPage(TfrmMain& form)
-{
-    control<QRadioButton>(&form, "RadioButton2")->setChecked(true);
-    QCoreApplication::processEvents();
 }
 
 struct PendingLine
@@ -143,19 +117,17 @@ double median(std::vector<double> values)
 void benchReviewPage(BenchContext& context)
 {
     const SalesData& data = context.data;
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const QString user = data.users.first();
     const QDate last = data.params.lastDay();
     const QDate first = data.firstDayForLines(user, context.config.reviewLines);
     const qint64 lines = data.countLines(user, first, last);
 
-    TfrmMain form;
-    form.PrepareForUser(user);
-    form.show();
-    showReviewPage(form);
-    auto* from = control<QDateEdit>(&form, "DateTimePicker2");
-    auto* to = control<QDateEdit>(&form, "DateTimePicker3");
-    auto* button = control<QPushButton>(&form, "Button7");
+    const std::unique_ptr<TfrmMain> form = openReviewWindow(user);
+    QCoreApplication::processEvents();
+    auto* from = child<QDateEdit>(form.get(), "DateTimePicker2");
+    auto* to = child<QDateEdit>(form.get(), "DateTimePicker3");
+    auto* button = child<QPushButton>(form.get(), "Button7");
     const auto query = [&](const QDate& a, const QDate& b) {
         from->setDate(a);
         to->setDate(b);
@@ -183,22 +155,22 @@ void benchReviewPage(BenchContext& context)
                                 .arg(first.toString(Qt::ISODate), last.toString(Qt::ISODate)),
         context.config.plan, fresh, floor);
 
-    QAbstractItemModel* detail = control<QTreeView>(&form, "ListView2")->model();
+    QAbstractItemModel* detail = child<QTreeView>(form.get(), "ListView2")->model();
     check(detail->rowCount() == lines,
         QStringLiteral("查看 showed %1 detail rows, expected %2").arg(detail->rowCount()).arg(lines));
-    check(control<QTreeView>(&form, "ListView3")->model()->rowCount() == data.countDays(user, first, last),
+    check(child<QTreeView>(form.get(), "ListView3")->model()->rowCount() == data.countDays(user, first, last),
         QStringLiteral("查看 showed the wrong number of days"));
     const QString totals = storedTotals(home.dbPath(), user, first, last);
     for (const char* label : { "Label19", "Label22", "Label23", "Label24" })
-        check(control<QLabel>(&form, label)->text() == totals,
+        check(child<QLabel>(form.get(), label)->text() == totals,
             QStringLiteral("%1 shows %2, expected %3")
-                .arg(QString::fromLatin1(label), control<QLabel>(&form, label)->text(), totals));
+                .arg(QString::fromLatin1(label), child<QLabel>(form.get(), label)->text(), totals));
     result.target = Target::median(0.3);
     result.note = QStringLiteral("from empty views; the four views hold %1, %2, %3 and %4 rows")
                       .arg(detail->rowCount())
-                      .arg(control<QTreeView>(&form, "ListView3")->model()->rowCount())
-                      .arg(control<QTreeView>(&form, "ListView4")->model()->rowCount())
-                      .arg(control<QTreeView>(&form, "ListView5")->model()->rowCount());
+                      .arg(child<QTreeView>(form.get(), "ListView3")->model()->rowCount())
+                      .arg(child<QTreeView>(form.get(), "ListView4")->model()->rowCount())
+                      .arg(child<QTreeView>(form.get(), "ListView5")->model()->rowCount());
     context.results.push_back(result);
 
     Result again = measure(QStringLiteral("2b. 查看 again over the same range (replaces the rows shown)"),
@@ -211,27 +183,27 @@ void benchReviewPage(BenchContext& context)
 void benchSavePending(BenchContext& context)
 {
     const SalesData& data = context.data;
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const QString user = data.users.at(1);
     const QDate day = data.params.lastDay();
     std::vector<StoredLine> stored;
     const std::vector<PendingLine> lines
         = pendingLines(data, context.config.saveLines, data.params.seed ^ 0x5a7e, &stored, day);
-    const qint64 lastId = RawDb(home.dbPath(), false).scalar("SELECT MAX(ID) FROM Records");
+    const qint64 lastId = RawSqliteDb(home.dbPath(), false).scalar("SELECT MAX(ID) FROM Records");
 
     TfrmMain form;
     form.PrepareForUser(user);
     form.show();
     QCoreApplication::processEvents();
-    auto* date = control<QDateEdit>(&form, "DateTimePicker1");
-    auto* name = control<QComboBox>(&form, "ComboBox1");
-    auto* quantity = control<QLineEdit>(&form, "ComboBox2");
-    auto* received = control<QLineEdit>(&form, "ComboBox3");
-    auto* cost = control<QLineEdit>(&form, "ComboBox4");
-    auto* memo = control<QLineEdit>(&form, "ComboBox5");
-    auto* add = control<QPushButton>(&form, "Button1");
-    auto* save = control<QPushButton>(&form, "Button4");
-    QAbstractItemModel* pending = control<QTreeView>(&form, "ListView1")->model();
+    auto* date = child<QDateEdit>(&form, "DateTimePicker1");
+    auto* name = child<QComboBox>(&form, "ComboBox1");
+    auto* quantity = child<QLineEdit>(&form, "ComboBox2");
+    auto* received = child<QLineEdit>(&form, "ComboBox3");
+    auto* cost = child<QLineEdit>(&form, "ComboBox4");
+    auto* memo = child<QLineEdit>(&form, "ComboBox5");
+    auto* add = child<QPushButton>(&form, "Button1");
+    auto* save = child<QPushButton>(&form, "Button4");
+    QAbstractItemModel* pending = child<QTreeView>(&form, "ListView1")->model();
 
     std::vector<double> fillTimes;
     const auto fill = [&] {
@@ -313,7 +285,7 @@ void benchSavePending(BenchContext& context)
 void benchAddLine(BenchContext& context)
 {
     const SalesData& data = context.data;
-    DataHome home;
+    TestDataHome home;
     const QString user = data.users.at(2);
     const int known = context.config.productsFileNames;
     const int count = context.config.addLines;
@@ -346,17 +318,17 @@ void benchAddLine(BenchContext& context)
         form.PrepareForUser(user);
         form.show();
         QCoreApplication::processEvents();
-        auto* name = control<QComboBox>(&form, "ComboBox1");
+        auto* name = child<QComboBox>(&form, "ComboBox1");
         check(name->count() == known, QStringLiteral("the page loaded %1 product names").arg(name->count()));
         QWidget* fields[]
-            = { name->lineEdit(), control<QLineEdit>(&form, "ComboBox2"), control<QLineEdit>(&form, "ComboBox3"),
-                  control<QLineEdit>(&form, "ComboBox4"), control<QLineEdit>(&form, "ComboBox5") };
-        auto* add = control<QPushButton>(&form, "Button1");
+            = { name->lineEdit(), child<QLineEdit>(&form, "ComboBox2"), child<QLineEdit>(&form, "ComboBox3"),
+                  child<QLineEdit>(&form, "ComboBox4"), child<QLineEdit>(&form, "ComboBox5") };
+        auto* add = child<QPushButton>(&form, "Button1");
         std::vector<double> perLine, floor;
         for (const PendingLine& line : lines) {
             const QString* texts[] = { &line.name, &line.quantity, &line.received, &line.cost, &line.memo };
             for (int f = 0; f < 5; ++f)
-                typeInto(fields[f], *texts[f]);
+                typeText(fields[f], *texts[f]);
             // The typed text is on the screen before the click, as it is for a user.
             QCoreApplication::processEvents();
             Stopwatch clock;
@@ -366,12 +338,12 @@ void benchAddLine(BenchContext& context)
             perLine.push_back(clock.seconds());
             floor.push_back(durableRewrite(floorFile, fileBytes(productsFile)));
         }
-        check(control<QTreeView>(&form, "ListView1")->model()->rowCount() == count,
+        check(child<QTreeView>(&form, "ListView1")->model()->rowCount() == count,
             QStringLiteral("添加 did not add every line"));
         const std::optional<QStringList> remembered = readProductNames(productsFile);
         check(remembered && remembered->value(0) == trimmed32(lines.back().name),
             QStringLiteral("the products file does not start with the last name added"));
-        lastTotals = control<QLabel>(&form, "Label18")->text();
+        lastTotals = child<QLabel>(&form, "Label18")->text();
         means.push_back(std::accumulate(perLine.begin(), perLine.end(), 0.0) / count);
         lastRun = perLine;
         return std::pair { median(perLine), median(floor) };
@@ -408,21 +380,19 @@ void benchBigReview(BenchContext& context)
     DataParams params = context.config.data;
     params.users = 1;
     const SalesData data = SalesData::prepare(params, context.config.cacheDir);
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const QString user = data.users.first();
     const QDate first = params.firstDay();
     const QDate last = params.lastDay();
     const QDate yearStart(last.year(), 1, 1);
     const qint64 lines = data.countLines(user, first, last);
 
-    TfrmMain form;
-    form.PrepareForUser(user);
-    form.show();
-    showReviewPage(form);
-    auto* from = control<QDateEdit>(&form, "DateTimePicker2");
-    auto* to = control<QDateEdit>(&form, "DateTimePicker3");
-    auto* button = control<QPushButton>(&form, "Button7");
-    auto* detailView = control<QTreeView>(&form, "ListView2");
+    const std::unique_ptr<TfrmMain> form = openReviewWindow(user);
+    QCoreApplication::processEvents();
+    auto* from = child<QDateEdit>(form.get(), "DateTimePicker2");
+    auto* to = child<QDateEdit>(form.get(), "DateTimePicker3");
+    auto* button = child<QPushButton>(form.get(), "Button7");
+    auto* detailView = child<QTreeView>(form.get(), "ListView2");
     const auto query = [&](const QDate& a, const QDate& b) {
         from->setDate(a);
         to->setDate(b);
@@ -450,9 +420,9 @@ void benchBigReview(BenchContext& context)
         QStringLiteral("查看 showed %1 detail rows, expected %2").arg(detailView->model()->rowCount()).arg(lines));
     const QString totals = storedTotals(home.dbPath(), user, first, last);
     for (const char* label : { "Label19", "Label22", "Label23" })
-        check(control<QLabel>(&form, label)->text() == totals,
+        check(child<QLabel>(form.get(), label)->text() == totals,
             QStringLiteral("%1 shows %2, expected %3")
-                .arg(QString::fromLatin1(label), control<QLabel>(&form, label)->text(), totals));
+                .arg(QString::fromLatin1(label), child<QLabel>(form.get(), label)->text(), totals));
     all.target = Target::median(0.3);
     all.note = QStringLiteral("from empty views to the detail view painted; the ranking of the range is computed "
                               "away from the window afterwards");

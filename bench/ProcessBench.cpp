@@ -1,6 +1,5 @@
 #include "bench/BenchCases.h"
 
-#include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "forms/MainForm.h"
 
@@ -9,7 +8,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 #include <QTreeView>
 #include <cstdio>
@@ -77,22 +75,17 @@ int memoryChild(int argc, char** argv)
     if (argc < 5)
         return 2;
     QApplication app(argc, argv);
-    installFontSubstitutes();
-    MessageBox::setTestMode(true);
-    const QString user = QString::fromUtf8(argv[2]);
-    TfrmMain form;
-    form.PrepareForUser(user);
-    form.show();
-    form.findChild<QRadioButton*>(QStringLiteral("RadioButton2"))->setChecked(true);
-    form.findChild<QDateEdit*>(QStringLiteral("DateTimePicker2"))
+    prepareTestApplication();
+    const std::unique_ptr<TfrmMain> form = openReviewWindow(QString::fromUtf8(argv[2]));
+    child<QDateEdit>(form.get(), "DateTimePicker2")
         ->setDate(QDate::fromString(QString::fromLatin1(argv[3]), Qt::ISODate));
-    form.findChild<QDateEdit*>(QStringLiteral("DateTimePicker3"))
+    child<QDateEdit>(form.get(), "DateTimePicker3")
         ->setDate(QDate::fromString(QString::fromLatin1(argv[4]), Qt::ISODate));
     QCoreApplication::processEvents();
     const qint64 before = statusKb("VmHWM:");
-    form.findChild<QPushButton*>(QStringLiteral("Button7"))->click();
+    child<QPushButton>(form.get(), "Button7")->click();
     QCoreApplication::processEvents();
-    const int rows = form.findChild<QTreeView*>(QStringLiteral("ListView2"))->model()->rowCount();
+    const int rows = child<QTreeView>(form.get(), "ListView2")->model()->rowCount();
     std::printf("rows %d hwm %lld before %lld\n", rows, statusKb("VmHWM:"), before);
     std::fflush(stdout);
     std::_Exit(0);
@@ -119,7 +112,7 @@ int runChild(int argc, char** argv)
 
 void benchStartup(BenchContext& context)
 {
-    DataHome home(context.data.file);
+    TestDataHome home(context.data.file);
     const QProcessEnvironment env = childEnvironment();
     std::vector<double> inside;
     const auto run = [&] {
@@ -151,7 +144,7 @@ void benchStartup(BenchContext& context)
 void benchPeakMemory(BenchContext& context)
 {
     const SalesData& data = context.data;
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const QString user = data.users.first();
     const QDate last = data.params.lastDay();
     const QDate first = data.firstDayForLines(user, context.config.reviewLines);
@@ -184,7 +177,7 @@ void benchBigReviewMemory(BenchContext& context)
     DataParams params = context.config.data;
     params.users = 1;
     const SalesData data = SalesData::prepare(params, context.config.cacheDir);
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const QString user = data.users.first();
     const qint64 lines = data.countLines(user, params.firstDay(), params.lastDay());
     const QProcessEnvironment env = childEnvironment();

@@ -31,9 +31,9 @@ qint64 rawDetailQuantity(const std::vector<std::string>& texts, size_t rows)
 // A grouped report statement over the lines themselves, as the review views ran before the summaries; returns the
 // rows and the first column of the first row.
 std::pair<qint64, std::string> rawGrouped(
-    RawDb& db, int statement, const std::string& user, const QDate& first, const QDate& last)
+    RawSqliteDb& db, int statement, const std::string& user, const QDate& first, const QDate& last)
 {
-    RawStatement query(db, TDbMan::ReportStatements().at(statement).toStdString());
+    RawSqliteStatement query(db, TDbMan::ReportStatements().at(statement).toStdString());
     query.bind(1, user);
     query.bind(2, dayStd(first));
     query.bind(3, dayStd(last));
@@ -46,9 +46,9 @@ std::pair<qint64, std::string> rawGrouped(
     return { rows, head };
 }
 
-QString queryPlan(RawDb& db, const std::string& statement)
+QString queryPlan(RawSqliteDb& db, const std::string& statement)
 {
-    RawStatement plan(db, "EXPLAIN QUERY PLAN " + statement);
+    RawSqliteStatement plan(db, "EXPLAIN QUERY PLAN " + statement);
     QStringList steps;
     while (plan.step())
         steps.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(plan.get(), 3))));
@@ -62,7 +62,7 @@ void benchReviewSummaries(BenchContext& context)
     DataParams params = context.config.data;
     params.users = 1;
     const SalesData data = SalesData::prepare(params, context.config.cacheDir);
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const QString user = data.users.first();
     const std::string encodedUser = encodedStd(user);
     const SalesRange all { user, params.firstDay(), params.lastDay() };
@@ -72,7 +72,7 @@ void benchReviewSummaries(BenchContext& context)
 
     TDbMan db;
     check(db.HasSummaries(), QStringLiteral("the generated file has no summaries"));
-    RawDb raw(home.dbPath(), false);
+    RawSqliteDb raw(home.dbPath(), false);
     const auto name = [&](char key, const QString& what) {
         return QStringLiteral("1%1. one user, %2 lines over %3 years: %4")
             .arg(QLatin1Char(key))
@@ -119,7 +119,7 @@ void benchReviewSummaries(BenchContext& context)
             break;
         offset -= day.lines;
     }
-    RawStatement maxId(raw, "SELECT MAX(ID) FROM Records WHERE UserName=?");
+    RawSqliteStatement maxId(raw, "SELECT MAX(ID) FROM Records WHERE UserName=?");
     maxId.bind(1, encodedUser);
     check(maxId.step(), QStringLiteral("no last line"));
     const qint64 lastId = sqlite3_column_int64(maxId.get(), 0);
@@ -181,7 +181,7 @@ void benchReviewSummaries(BenchContext& context)
 void benchReportLists(BenchContext& context)
 {
     const SalesData& data = context.data;
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const QString user = data.users.first();
     // A whole year near the end of the data, when the table is at its largest.
     const int year = data.params.firstYear + data.params.years - 2;

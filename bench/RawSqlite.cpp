@@ -14,7 +14,7 @@ void fail(sqlite3* db, const char* what)
 
 } // namespace
 
-RawDb::RawDb(const QString& path, bool writable)
+RawSqliteDb::RawSqliteDb(const QString& path, bool writable)
 {
     const int flags = writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
     if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr) != SQLITE_OK)
@@ -22,55 +22,55 @@ RawDb::RawDb(const QString& path, bool writable)
     sqlite3_busy_timeout(m_db, 10000);
 }
 
-RawDb::~RawDb()
+RawSqliteDb::~RawSqliteDb()
 {
     sqlite3_close(m_db);
 }
 
-void RawDb::exec(const char* sql)
+void RawSqliteDb::exec(const char* sql)
 {
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(m_db, sql);
 }
 
-qint64 RawDb::scalar(const char* sql)
+qint64 RawSqliteDb::scalar(const char* sql)
 {
-    RawStatement statement(*this, sql);
+    RawSqliteStatement statement(*this, sql);
     check(statement.step(), QStringLiteral("no row from %1").arg(QString::fromLatin1(sql)));
     return sqlite3_column_int64(statement.get(), 0);
 }
 
-RawStatement::RawStatement(RawDb& db, const std::string& sql)
+RawSqliteStatement::RawSqliteStatement(RawSqliteDb& db, const std::string& sql)
     : m_db(db)
 {
     if (sqlite3_prepare_v2(db.handle(), sql.c_str(), int(sql.size()), &m_stmt, nullptr) != SQLITE_OK)
         fail(db.handle(), "prepare");
 }
 
-RawStatement::~RawStatement()
+RawSqliteStatement::~RawSqliteStatement()
 {
     sqlite3_finalize(m_stmt);
 }
 
-void RawStatement::bind(int index, const std::string& text)
+void RawSqliteStatement::bind(int index, const std::string& text)
 {
     if (sqlite3_bind_text(m_stmt, index, text.data(), int(text.size()), SQLITE_STATIC) != SQLITE_OK)
         fail(m_db.handle(), "bind");
 }
 
-void RawStatement::bind(int index, std::string&& text)
+void RawSqliteStatement::bind(int index, std::string&& text)
 {
     if (sqlite3_bind_text(m_stmt, index, text.data(), int(text.size()), SQLITE_TRANSIENT) != SQLITE_OK)
         fail(m_db.handle(), "bind");
 }
 
-void RawStatement::bind(int index, qint64 value)
+void RawSqliteStatement::bind(int index, qint64 value)
 {
     if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
         fail(m_db.handle(), "bind");
 }
 
-bool RawStatement::step()
+bool RawSqliteStatement::step()
 {
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW)
@@ -80,7 +80,7 @@ bool RawStatement::step()
     return false;
 }
 
-void RawStatement::reset()
+void RawSqliteStatement::reset()
 {
     sqlite3_reset(m_stmt);
 }
@@ -90,10 +90,10 @@ std::array<size_t, 4> rawReport(const QString& path, const std::string& encodedU
 {
     texts.clear();
     std::array<size_t, 4> rows {};
-    RawDb db(path, true);
+    RawSqliteDb db(path, true);
     const QStringList statements = TDbMan::ReportStatements();
     for (int s = 0; s < 4; ++s) {
-        RawStatement query(db, statements.at(s).toStdString());
+        RawSqliteStatement query(db, statements.at(s).toStdString());
         query.bind(1, encodedUser);
         query.bind(2, firstDay);
         query.bind(3, lastDay);
@@ -111,10 +111,10 @@ std::array<size_t, 4> rawReport(const QString& path, const std::string& encodedU
 
 void rawInsert(const QString& path, const std::string& encodedUser, const std::vector<StoredLine>& lines)
 {
-    RawDb db(path, true);
+    RawSqliteDb db(path, true);
     db.exec("BEGIN IMMEDIATE");
     {
-        RawStatement insert(db,
+        RawSqliteStatement insert(db,
             "INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo) "
             "VALUES (?, ?, ?, ?, ?, ?, ?)");
         for (const StoredLine& line : lines) {

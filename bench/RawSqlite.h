@@ -11,13 +11,13 @@ struct sqlite3_stmt;
 
 // Thin wrappers over SQLite's C API: the floors that the program's own code is compared with, and the fast path
 // that writes the generated data. Failures raise BenchError.
-class RawDb
+class RawSqliteDb
 {
 public:
-    RawDb(const QString& path, bool writable);
-    ~RawDb();
-    RawDb(const RawDb&) = delete;
-    RawDb& operator=(const RawDb&) = delete;
+    RawSqliteDb(const QString& path, bool writable);
+    ~RawSqliteDb();
+    RawSqliteDb(const RawSqliteDb&) = delete;
+    RawSqliteDb& operator=(const RawSqliteDb&) = delete;
 
     sqlite3* handle() const { return m_db; }
     void exec(const char* sql);
@@ -27,13 +27,13 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-class RawStatement
+class RawSqliteStatement
 {
 public:
-    RawStatement(RawDb& db, const std::string& sql);
-    ~RawStatement();
-    RawStatement(const RawStatement&) = delete;
-    RawStatement& operator=(const RawStatement&) = delete;
+    RawSqliteStatement(RawSqliteDb& db, const std::string& sql);
+    ~RawSqliteStatement();
+    RawSqliteStatement(const RawSqliteStatement&) = delete;
+    RawSqliteStatement& operator=(const RawSqliteStatement&) = delete;
 
     // The text must stay alive until the statement is reset; a temporary is copied instead.
     void bind(int index, const std::string& text);
@@ -45,7 +45,7 @@ public:
     sqlite3_stmt* get() const { return m_stmt; }
 
 private:
-    RawDb& m_db;
+    RawSqliteDb& m_db;
     sqlite3_stmt* m_stmt = nullptr;
 };
 

@@ -234,7 +234,7 @@ void benchReportMemory(BenchContext& context)
 void benchReport(BenchContext& context)
 {
     const SalesData& data = context.data;
-    DataHome home(data.file);
+    TestDataHome home(data.file);
     const int rows = context.config.reportRows;
     const int expectedPages = context.config.reportPages;
     QString totals;

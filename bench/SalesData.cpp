@@ -3,6 +3,7 @@
 #include "bench/Measure.h"
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
+#include "tests/support/DataHome.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -124,8 +125,8 @@ QString cacheKey(const DataParams& p)
 {
     const QString templatePath = QCoreApplication::applicationDirPath() + QStringLiteral("/db.sjk.new");
     check(QFile::exists(templatePath), QStringLiteral("no database template beside the benchmark: ") + templatePath);
-    RawDb schema(templatePath, false);
-    RawStatement sql(schema, "SELECT group_concat(sql, ';') FROM (SELECT sql FROM sqlite_master ORDER BY name)");
+    RawSqliteDb schema(templatePath, false);
+    RawSqliteStatement sql(schema, "SELECT group_concat(sql, ';') FROM (SELECT sql FROM sqlite_master ORDER BY name)");
     check(sql.step(), QStringLiteral("template without schema"));
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(sql.get(), 0));
     const QByteArray material = QStringLiteral("v%1 rows=%2 users=%3 years=%4 products=%5 seed=%6 first=%7 ")
@@ -148,7 +149,7 @@ void generate(const SalesData& data, const QString& cacheDir)
 {
     std::fprintf(stderr, "generating %lld sales lines into %s\n", data.params.rows, qPrintable(data.file));
     Stopwatch clock;
-    DataHome home;
+    TestDataHome home;
     {
         // The accounts go through the program itself, so they carry real password hashes.
         TDbMan db;
@@ -156,10 +157,10 @@ void generate(const SalesData& data, const QString& cacheDir)
             check(db.AddUser(user, QStringLiteral("bench")), QStringLiteral("cannot add user ") + user);
     }
     {
-        RawDb raw(home.dbPath(), true);
+        RawSqliteDb raw(home.dbPath(), true);
         raw.exec("PRAGMA synchronous=OFF");
         raw.exec("BEGIN IMMEDIATE");
-        RawStatement insert(raw,
+        RawSqliteStatement insert(raw,
             "INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo) "
             "VALUES (?, ?, ?, ?, ?, ?, ?)");
         std::vector<std::string> users, products, memos, days;
@@ -280,8 +281,8 @@ namespace {
 
 qint64 countInRange(const QString& file, const char* what, const QString& user, const QDate& first, const QDate& last)
 {
-    RawDb db(file, false);
-    RawStatement count(
+    RawSqliteDb db(file, false);
+    RawSqliteStatement count(
         db, std::string("SELECT COUNT(") + what + ") FROM Records WHERE UserName=? AND RecDate>=? AND RecDate<=?");
     count.bind(1, encodedStd(user));
     count.bind(2, dayStd(first));
@@ -304,8 +305,8 @@ qint64 SalesData::countDays(const QString& user, const QDate& first, const QDate
 
 QDate SalesData::firstDayForLines(const QString& user, qint64 lines) const
 {
-    RawDb db(file, false);
-    RawStatement days(
+    RawSqliteDb db(file, false);
+    RawSqliteStatement days(
         db, "SELECT RecDate, COUNT(*) FROM Records WHERE UserName=? GROUP BY RecDate ORDER BY RecDate DESC");
     days.bind(1, encodedStd(user));
     qint64 total = 0;
@@ -317,17 +318,6 @@ QDate SalesData::firstDayForLines(const QString& user, qint64 lines) const
         total += sqlite3_column_int64(days.get(), 1);
     }
     return first;
-}
-
-DataHome::DataHome(const QString& database)
-{
-    check(m_dir.isValid(), QStringLiteral("no temporary folder"));
-    qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
-    if (database.isEmpty())
-        return;
-    check(QDir().mkdir(dataDir()), QStringLiteral("cannot create ") + dataDir());
-    check(QFile::copy(database, dbPath()), QStringLiteral("cannot copy the database to ") + dbPath());
-    QFile::setPermissions(dbPath(), QFile::ReadOwner | QFile::WriteOwner);
 }
 
 std::string encodedStd(const QString& text)

@@ -5,7 +5,6 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <vector>
 
 // A small, fast generator whose sequence is the same on every machine and library.
@@ -83,20 +82,6 @@ struct SalesData
     qint64 countDays(const QString& user, const QDate& first, const QDate& last) const;
     // The shortest range that ends on the last day and holds at least the given number of the user's lines.
     QDate firstDayForLines(const QString& user, qint64 lines) const;
-};
-
-// A data folder of the program's own: XDG_DATA_HOME points into a temporary folder, which holds a copy of the
-// given database as db.sjk.
-class DataHome
-{
-public:
-    explicit DataHome(const QString& database = QString());
-    QString base() const { return m_dir.path(); }
-    QString dataDir() const { return m_dir.path() + QStringLiteral("/Kivaro"); }
-    QString dbPath() const { return dataDir() + QStringLiteral("/db.sjk"); }
-
-private:
-    QTemporaryDir m_dir;
 };
 
 std::string encodedStd(const QString& text);

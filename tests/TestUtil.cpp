@@ -2,14 +2,11 @@
 
 #include "app/MessageBox.h"
 #include "app/Startup.h"
+#include "forms/MainForm.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QTimer>
-
-TestDataHome::TestDataHome()
-{
-    qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
-}
 
 void typeText(QWidget* widget, const QString& text)
 {
@@ -34,6 +31,15 @@ void whenDialogShows(const char* objectName, std::function<void(QWidget*)> actio
             static_cast<QDialog*>(modal)->reject();
     });
     timer->start();
+}
+
+std::unique_ptr<TfrmMain> openReviewWindow(const QString& user)
+{
+    auto form = std::make_unique<TfrmMain>();
+    form->PrepareForUser(user);
+    form->show();
+    QTest::mouseClick(child<QLabel>(form.get(), "Label2"), Qt::LeftButton);
+    return form;
 }
 
 void prepareTestApplication()

@@ -1,23 +1,21 @@
 #pragma once
 
+// The support library of the tests and the benchmark: a private data home, a raw connection to a database file,
+// file fingerprints, a child process, guards for the replaceable hooks and the message box queue, and the helpers
+// below that drive windows.
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/DataHome.h"
+#include "tests/support/Files.h"
+#include "tests/support/Hooks.h"
+#include "tests/support/RawDb.h"
+
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTest>
-#include <utility>
+#include <functional>
+#include <memory>
 
-// A fresh, private data location for one test: XDG_DATA_HOME points into a temporary folder, so the real
-// user's data is never touched.
-class TestDataHome
-{
-public:
-    TestDataHome();
-    QString dataDir() const { return m_dir.path() + QStringLiteral("/Kivaro"); }
-    QString dbPath() const { return dataDir() + QStringLiteral("/db.sjk"); }
-    QString base() const { return m_dir.path(); }
-
-private:
-    QTemporaryDir m_dir;
-};
+class TfrmMain;
 
 // Finds a child by objectName and fails the test when it is missing.
 template <typename T> T* child(QObject* parent, const char* name)
@@ -31,29 +29,14 @@ template <typename T> T* child(QObject* parent, const char* name)
 // Types text, Chinese included, as key events that carry the text.
 void typeText(QWidget* widget, const QString& text);
 
-// Runs a function once the next modal dialog of type T is showing; the function gets the dialog.
+// Runs a function once the next modal dialog of that objectName is showing; the function gets the dialog.
 void whenDialogShows(const char* objectName, std::function<void(QWidget*)> action);
 
+// The main window of a signed-in user, shown and turned to the review page by a click on 查帐.
+std::unique_ptr<TfrmMain> openReviewWindow(const QString& user);
+
+// Message boxes answered from the queue, the substitute fonts installed.
 void prepareTestApplication();
-
-// Replaces a replaceable hook (a static std::function such as TEntryPage::startCalculator) for the life of the guard,
-// and puts the program's own back at the end, so no test leaves a hook holding a lambda over its dead variables.
-template <typename Hook> class ScopedHook
-{
-public:
-    ScopedHook(Hook& hook, Hook replacement)
-        : m_hook(hook)
-        , m_saved(std::exchange(hook, std::move(replacement)))
-    {
-    }
-    ~ScopedHook() { m_hook = std::move(m_saved); }
-    ScopedHook(const ScopedHook&) = delete;
-    ScopedHook& operator=(const ScopedHook&) = delete;
-
-private:
-    Hook& m_hook;
-    Hook m_saved;
-};
 
 #define KIVARO_TEST_MAIN(TestObject)                                                                                   \
     int main(int argc, char** argv)                                                                                    \

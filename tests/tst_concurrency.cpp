@@ -3,7 +3,6 @@
 
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
-#include "tests/ReliabilityUtil.h"
 #include "tests/TestUtil.h"
 
 #include <QSet>

@@ -4,7 +4,6 @@
 
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
-#include "tests/ReliabilityUtil.h"
 #include "tests/TestUtil.h"
 
 #include <QElapsedTimer>

@@ -8,7 +8,6 @@
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "forms/MainForm.h"
-#include "tests/ReliabilityUtil.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>
@@ -20,8 +19,6 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -121,14 +118,10 @@ QByteArray foreignDatabase()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("other.db"));
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery(QStringLiteral("CREATE TABLE Customers (Name TEXT, Phone TEXT)"), db);
-        QSqlQuery(QStringLiteral("INSERT INTO Customers VALUES ('王五', '123')"), db);
-        db.close();
+        RawDb db(path, RawDb::Open::CreateIfMissing);
+        db.exec(QStringLiteral("CREATE TABLE Customers (Name TEXT, Phone TEXT)"));
+        db.exec(QStringLiteral("INSERT INTO Customers VALUES ('王五', '123')"));
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
     return readAll(path);
 }
 
@@ -142,6 +135,7 @@ class TestDamagedFiles : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<HookGuard> hooks;
     std::unique_ptr<TestDataHome> home;
     QByteArray used;
 
@@ -188,11 +182,14 @@ private:
 
 private Q_SLOTS:
     void initTestCase() { used = usedDatabase(); }
-    void init() { home = std::make_unique<TestDataHome>(); }
+    void init()
+    {
+        hooks = std::make_unique<HookGuard>();
+        home = std::make_unique<TestDataHome>();
+    }
     void cleanup()
     {
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
-        MessageBox::takeShownTexts();
+        hooks.reset();
         // Whatever a test made unwritable must be removable again.
         QFile::setPermissions(home->dataDir(), kFolderBits);
         QFile::setPermissions(home->dbPath(), kFileBits);

@@ -16,8 +16,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTreeView>
 
 class TestEntryPage : public QObject
@@ -27,6 +25,7 @@ class TestEntryPage : public QObject
 private:
     const QString user = QStringLiteral("张三");
     const QLocale startLocale;
+    std::unique_ptr<HookGuard> hooks;
     std::unique_ptr<TestDataHome> home;
     std::unique_ptr<TfrmMain> form;
 
@@ -92,24 +91,22 @@ private:
 
     void runSql(const QString& statement)
     {
-        {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
-            raw.setDatabaseName(home->dbPath());
-            QVERIFY(raw.open());
-            QSqlQuery query(raw);
-            QVERIFY(query.exec(statement));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        RawDb raw(home->dbPath());
+        QVERIFY2(raw.isOpen(), qPrintable(raw.lastError()));
+        QVERIFY2(raw.exec(statement), qPrintable(raw.lastError()));
     }
 
 private Q_SLOTS:
-    void init() { home = std::make_unique<TestDataHome>(); }
+    void init()
+    {
+        hooks = std::make_unique<HookGuard>();
+        home = std::make_unique<TestDataHome>();
+    }
     void cleanup()
     {
         form.reset();
         QLocale::setDefault(startLocale);
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
-        MessageBox::takeShownTexts();
+        hooks.reset();
         home.reset();
     }
 

@@ -15,14 +15,18 @@ class TestMainForm : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<HookGuard> hooks;
     std::unique_ptr<TestDataHome> home;
 
 private Q_SLOTS:
-    void init() { home = std::make_unique<TestDataHome>(); }
+    void init()
+    {
+        hooks = std::make_unique<HookGuard>();
+        home = std::make_unique<TestDataHome>();
+    }
     void cleanup()
     {
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
-        MessageBox::takeShownTexts();
+        hooks.reset();
         home.reset();
     }
 

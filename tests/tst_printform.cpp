@@ -118,9 +118,9 @@ class TestPrintForm : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<HookGuard> hooks;
     std::unique_ptr<TfrmPrint> form;
     QTemporaryDir dir;
-    std::function<bool(QPrintDialog&)> systemDialog;
 
     QString status() const { return child<QLabel>(form.get(), "StatusPanel")->text(); }
     ReportPreview* preview() const { return child<ReportPreview>(form.get(), "QRPreview1"); }
@@ -135,11 +135,11 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { systemDialog = TfrmPrint::execPrintDialog; }
+    void init() { hooks = std::make_unique<HookGuard>(); }
     void cleanup()
     {
         form.reset();
-        TfrmPrint::execPrintDialog = systemDialog;
+        hooks.reset();
     }
 
     void windowLayout()

@@ -2,9 +2,6 @@
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
-
 class TestRecords : public QObject
 {
     Q_OBJECT
@@ -35,17 +32,8 @@ private:
     }
     qint64 rowCount()
     {
-        qint64 count = -1;
-        {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
-            raw.setDatabaseName(home->dbPath());
-            raw.open();
-            QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM Records"), raw);
-            if (q.next())
-                count = q.value(0).toLongLong();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
-        return count;
+        const QVariant count = RawDb(home->dbPath()).value(QStringLiteral("SELECT COUNT(*) FROM Records"));
+        return count.isValid() ? count.toLongLong() : -1;
     }
 
 private Q_SLOTS:
@@ -133,15 +121,11 @@ private Q_SLOTS:
     void anEngineFailureMidwayStoresNothing()
     {
         {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
-            raw.setDatabaseName(home->dbPath());
-            QVERIFY(raw.open());
-            QSqlQuery trigger(raw);
-            QVERIFY(
-                trigger.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.RecQuantity = 99 "
+            RawDb raw(home->dbPath());
+            QVERIFY(raw.isOpen());
+            QVERIFY(raw.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.RecQuantity = 99 "
                                             "BEGIN SELECT RAISE(ABORT, 'refused by test'); END")));
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
         QList<TSalesLine> lines;
         for (const char* quantity : { "1", "2", "99", "4" })
             lines.append({ QStringLiteral("2009/01/01"), QStringLiteral("P"), QString::fromLatin1(quantity),

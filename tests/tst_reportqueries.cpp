@@ -2,9 +2,6 @@
 #include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
-
 // Rows of a flat list, width texts each.
 static QList<QStringList> rowsOf(const QStringList& flat, int width)
 {
@@ -32,6 +29,10 @@ private:
     void query(const QString& first, const QString& last)
     {
         db->QueryReport(user, first, last, detail, daily, products, ranking);
+    }
+    QVariantList planValues() const
+    {
+        return { EncodeText(user), QStringLiteral("2009-01-01"), QStringLiteral("2009-12-31") };
     }
 
 private Q_SLOTS:
@@ -141,50 +142,28 @@ private Q_SLOTS:
     void groupedStatementsReadTheIndexAlone()
     {
         add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
-        {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plan"));
-            raw.setDatabaseName(home->dbPath());
-            QVERIFY(raw.open());
-            const QStringList statements = TDbMan::ReportStatements();
-            for (const QString& statement : statements.mid(1)) {
-                QSqlQuery plan(raw);
-                QVERIFY(plan.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + statement));
-                plan.addBindValue(EncodeText(user));
-                plan.addBindValue(QStringLiteral("2009-01-01"));
-                plan.addBindValue(QStringLiteral("2009-12-31"));
-                QVERIFY(plan.exec());
-                QString details;
-                while (plan.next())
-                    details += plan.value(3).toString() + QLatin1Char('\n');
-                QVERIFY2(details.contains(QStringLiteral("COVERING INDEX RecordsByUserDate")),
-                    qPrintable(statement + details));
-            }
+        RawDb raw(home->dbPath());
+        QVERIFY(raw.isOpen());
+        const QStringList statements = TDbMan::ReportStatements();
+        for (const QString& statement : statements.mid(1)) {
+            const std::optional<QString> details = raw.queryPlan(statement, planValues());
+            QVERIFY2(details, qPrintable(raw.lastError()));
+            QVERIFY2(details->contains(QStringLiteral("COVERING INDEX RecordsByUserDate")),
+                qPrintable(statement + *details));
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("plan"));
     }
 
     void everyStatementUsesTheUserDateIndex()
     {
         add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
-        {
-            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plan"));
-            raw.setDatabaseName(home->dbPath());
-            QVERIFY(raw.open());
-            for (const QString& statement : TDbMan::ReportStatements()) {
-                QSqlQuery plan(raw);
-                QVERIFY(plan.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + statement));
-                plan.addBindValue(EncodeText(user));
-                plan.addBindValue(QStringLiteral("2009-01-01"));
-                plan.addBindValue(QStringLiteral("2009-12-31"));
-                QVERIFY(plan.exec());
-                QString details;
-                while (plan.next())
-                    details += plan.value(3).toString() + QLatin1Char('\n');
-                QVERIFY2(details.contains(QStringLiteral("RecordsByUserDate")), qPrintable(statement + details));
-                QVERIFY2(!details.contains(QStringLiteral("SCAN Records")), qPrintable(details));
-            }
+        RawDb raw(home->dbPath());
+        QVERIFY(raw.isOpen());
+        for (const QString& statement : TDbMan::ReportStatements()) {
+            const std::optional<QString> details = raw.queryPlan(statement, planValues());
+            QVERIFY2(details, qPrintable(raw.lastError()));
+            QVERIFY2(details->contains(QStringLiteral("RecordsByUserDate")), qPrintable(statement + *details));
+            QVERIFY2(!details->contains(QStringLiteral("SCAN Records")), qPrintable(*details));
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("plan"));
     }
 };
 

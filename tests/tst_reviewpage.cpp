@@ -17,6 +17,7 @@ class TestReviewPage : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<HookGuard> hooks;
     std::unique_ptr<TestDataHome> home;
     std::unique_ptr<TfrmMain> form;
     const QString user = QStringLiteral("张三");
@@ -63,16 +64,13 @@ private:
 private Q_SLOTS:
     void init()
     {
+        hooks = std::make_unique<HookGuard>();
         home = std::make_unique<TestDataHome>();
-        form = std::make_unique<TfrmMain>();
-        form->PrepareForUser(user);
-        form->show();
-        QTest::mouseClick(child<QLabel>(form.get(), "Label2"), Qt::LeftButton);
+        form = openReviewWindow(user);
     }
     void cleanup()
     {
-        QCOMPARE(MessageBox::pendingAnswers(), 0);
-        MessageBox::takeShownTexts();
+        hooks.reset();
         form.reset();
         home.reset();
     }

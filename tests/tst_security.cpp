@@ -5,7 +5,6 @@
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
 #include "forms/MainForm.h"
-#include "tests/ReliabilityUtil.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>

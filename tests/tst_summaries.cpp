@@ -5,15 +5,11 @@
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/TextCodec.h"
-#include "tests/ReliabilityUtil.h"
 #include "tests/TestUtil.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <limits>
 
 namespace {
@@ -128,24 +124,14 @@ private:
     void createOldFile(const QList<QVariantList>& lines)
     {
         QVERIFY(QDir().mkpath(home->dataDir()));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
-            db.setDatabaseName(home->dbPath());
-            QVERIFY(db.open());
-            QSqlQuery query(db);
-            for (const char* statement : kOldSchema)
-                QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
-            QVERIFY(db.transaction());
-            for (const QVariantList& line : lines) {
-                QVERIFY(query.prepare(kInsertRaw));
-                for (const QVariant& value : line)
-                    query.addBindValue(value);
-                QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
-            }
-            QVERIFY(db.commit());
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("old"));
+        RawDb db(home->dbPath(), RawDb::Open::CreateIfMissing);
+        QVERIFY(db.isOpen());
+        for (const char* statement : kOldSchema)
+            QVERIFY2(db.exec(QString::fromLatin1(statement)), qPrintable(db.lastError()));
+        QVERIFY(db.exec(QStringLiteral("BEGIN")));
+        for (const QVariantList& line : lines)
+            QVERIFY2(db.exec(kInsertRaw, line), qPrintable(db.lastError()));
+        QVERIFY(db.exec(QStringLiteral("COMMIT")));
     }
 
     // Lines of both users over a week, with repeated products, returns and long names.
@@ -164,24 +150,10 @@ private:
     // The engine's plan for a statement over the test's file, one step a line.
     QString queryPlan(const QString& statement)
     {
-        QString plan;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plan"));
-            db.setDatabaseName(home->dbPath());
-            if (db.open()) {
-                QSqlQuery query(db);
-                query.prepare(QStringLiteral("EXPLAIN QUERY PLAN ") + statement);
-                for (const QVariant& value : { QVariant(EncodeText(kUser)), QVariant(QStringLiteral("2024-01-01")),
-                         QVariant(QStringLiteral("2024-12-31")) })
-                    query.addBindValue(value);
-                if (!query.exec())
-                    plan = query.lastError().text();
-                while (query.next())
-                    plan += query.value(3).toString() + QLatin1Char('\n');
-            }
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("plan"));
-        return plan;
+        RawDb db(home->dbPath());
+        return db
+            .queryPlan(statement, { EncodeText(kUser), QStringLiteral("2024-01-01"), QStringLiteral("2024-12-31") })
+            .value_or(db.lastError());
     }
 
     void verifySummaries(RawDb& raw)

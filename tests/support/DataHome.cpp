@@ -1,0 +1,17 @@
+#include "tests/support/DataHome.h"
+
+#include <QDir>
+#include <QFile>
+
+TestDataHome::TestDataHome(const QString& database)
+{
+    if (!m_dir.isValid())
+        qFatal("no temporary folder for the data home");
+    qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
+    if (database.isEmpty())
+        return;
+    if (!QDir().mkdir(dataDir()) || !QFile::copy(database, dbPath()))
+        qFatal("cannot copy %s into %s", qPrintable(database), qPrintable(dataDir()));
+    // The program writes to its file whatever the bits of the file it was copied from.
+    QFile::setPermissions(dbPath(), QFile::ReadOwner | QFile::WriteOwner);
+}

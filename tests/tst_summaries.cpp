@@ -403,9 +403,21 @@ private Q_SLOTS:
     void oldFileIsUpgradedOnFirstOpening()
     {
         createOldFile(sampleLines());
+        // The upgrade says what it is doing while it works, once, and ends its notice when done.
+        int shown = 0;
+        std::weak_ptr<void> notice;
+        const ScopedHook noticeHook(
+            TDbMan::longWorkNotice, std::function<std::shared_ptr<void>(const QString&)>([&](const QString& text) {
+                ++shown;
+                auto token = std::make_shared<QString>(text);
+                notice = token;
+                return std::shared_ptr<void>(token);
+            }));
         {
             TDbMan db;
             QVERIFY(db.HasSummaries());
+            QCOMPARE(shown, 1);
+            QVERIFY(notice.expired());
             verifyTypedQueries(db);
             Walk walk(3);
             db.AddLines(kUser, { walk.line(), walk.line() });
@@ -417,6 +429,7 @@ private Q_SLOTS:
         TDbMan again;
         QVERIFY(again.HasSummaries());
         verifyTypedQueries(again);
+        QCOMPARE(shown, 1);
     }
 
     // A read-only old file, or one in a read-only folder, cannot take the summaries: it answers the same from its

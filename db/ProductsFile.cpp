@@ -3,14 +3,20 @@
 #include "app/Error.h"
 #include "db/TextCodec.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
 #include <QStorageInfo>
+#include <QThread>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 QStringList splitLines(const QString& text)
 {
@@ -63,7 +69,7 @@ constexpr int kLockWaitMs = 5000;
 // Less free space than this on the file's volume counts as a full disk.
 constexpr qint64 kRoomNeeded = 64 * 1024;
 
-// A write cut short by a full disk comes without an error of its own, and so does a lock file that could not be
+// A write cut short by a full disk comes without an error of its own, and neither does a file that could not be
 // written: a volume without room is named as the cause whatever the reported reason.
 KivaroError saveFailure(const QString& path, const QString& reported)
 {
@@ -78,22 +84,39 @@ KivaroError writeFailure(const QString& path, const QSaveFile& file)
     return saveFailure(path, file.error() == QFileDevice::NoError ? QStringLiteral("写入不完整") : file.errorString());
 }
 
-// Other instances of the same user change the file too; each change is made while holding this lock.
+// Other instances of the same user change the file too; each change is made while holding this lock. It is taken
+// on the folder that holds the file: nothing is written for it, nothing is left behind, and the system lets it go
+// when a process dies.
 class ProductsFileLock
 {
 public:
     explicit ProductsFileLock(const QString& path)
-        : m_lock(path + QStringLiteral(".lock"))
     {
-        if (m_lock.tryLock(kLockWaitMs))
-            return;
-        if (m_lock.error() == QLockFile::LockFailedError)
-            throw KivaroError(QStringLiteral("无法保存品名文件“%1”：另一个程序正在修改它").arg(path));
-        throw saveFailure(path, QStringLiteral("无法建立锁文件“%1.lock”").arg(path));
+        const QString folder = QFileInfo(path).absolutePath();
+        m_fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0)
+            throw saveFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
+        QElapsedTimer waited;
+        waited.start();
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+                ::close(m_fd);
+                throw saveFailure(path, reason);
+            }
+            if (waited.elapsed() > kLockWaitMs) {
+                ::close(m_fd);
+                throw KivaroError(QStringLiteral("无法保存品名文件“%1”：另一个程序正在修改它").arg(path));
+            }
+            QThread::msleep(5);
+        }
     }
+    ~ProductsFileLock() { ::close(m_fd); }
+    ProductsFileLock(const ProductsFileLock&) = delete;
+    ProductsFileLock& operator=(const ProductsFileLock&) = delete;
 
 private:
-    QLockFile m_lock;
+    int m_fd = -1;
 };
 
 void replaceContent(const QString& path, const QStringList& names)

@@ -420,7 +420,8 @@ void TEntryPage::RememberProductName()
         setProductNames(*written);
     } else {
         // One entry moves: rebuilding a list of thousands of names on every sale would cost more than the sale.
-        FProductNames = moved;
+        // The written list shares its texts with the copy the store keeps, which makes the next comparison cheap.
+        FProductNames = written ? *written : moved;
         const QSignalBlocker blocker(ComboBox1);
         if (from >= 0)
             ComboBox1->removeItem(int(from));

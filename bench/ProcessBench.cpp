@@ -141,14 +141,12 @@ void benchStartup(BenchContext& context)
     context.results.push_back(result);
 }
 
-void benchPeakMemory(BenchContext& context)
+namespace {
+
+// Peak resident memory of fresh processes that show the review page and click "查看" over the range.
+void measureReviewMemory(BenchContext& context, const QString& name, const QString& user, const QDate& first,
+    const QDate& last, qint64 lines)
 {
-    const SalesData& data = context.data;
-    TestDataHome home(data.file);
-    const QString user = data.users.first();
-    const QDate last = data.params.lastDay();
-    const QDate first = data.firstDayForLines(user, context.config.reviewLines);
-    const qint64 lines = data.countLines(user, first, last);
     const QProcessEnvironment env = childEnvironment();
     std::vector<double> before;
     const auto run = [&] {
@@ -163,12 +161,25 @@ void benchPeakMemory(BenchContext& context)
         before.push_back(words[5].toDouble() * 1024);
         return words[3].toDouble() * 1024;
     };
-    Result result = measure(QStringLiteral("7. peak resident memory, %1 detail lines shown").arg(lines),
-        context.config.slowPlan, run, {}, QStringLiteral("MB"));
+    Result result = measure(name, context.config.slowPlan, run, {}, QStringLiteral("MB"));
     result.target = Target::median(150e6);
     result.note = QStringLiteral("VmHWM of a fresh process; %1 MB before the click")
                       .arg(Stats::of(before).median / 1e6, 0, 'f', 1);
     context.results.push_back(result);
+}
+
+} // namespace
+
+void benchPeakMemory(BenchContext& context)
+{
+    const SalesData& data = context.data;
+    TestDataHome home(data.file);
+    const QString user = data.users.first();
+    const QDate last = data.params.lastDay();
+    const QDate first = data.firstDayForLines(user, context.config.reviewLines);
+    const qint64 lines = data.countLines(user, first, last);
+    measureReviewMemory(
+        context, QStringLiteral("7. peak resident memory, %1 detail lines shown").arg(lines), user, first, last, lines);
 }
 
 // The same figure for one user's lines over all the years.
@@ -180,27 +191,9 @@ void benchBigReviewMemory(BenchContext& context)
     TestDataHome home(data.file);
     const QString user = data.users.first();
     const qint64 lines = data.countLines(user, params.firstDay(), params.lastDay());
-    const QProcessEnvironment env = childEnvironment();
-    std::vector<double> before;
-    const auto run = [&] {
-        QProcess child;
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(),
-            { QString::fromLatin1(kMemoryChild), user, params.firstDay().toString(Qt::ISODate),
-                params.lastDay().toString(Qt::ISODate) });
-        check(child.waitForFinished(120000), QStringLiteral("the memory child did not finish"));
-        const QList<QByteArray> words = child.readAllStandardOutput().trimmed().split(' ');
-        check(words.size() == 6 && words[0] == "rows" && words[1].toLongLong() == lines,
-            QStringLiteral("the memory child reported %1").arg(QString::fromLocal8Bit(words.join(' '))));
-        before.push_back(words[5].toDouble() * 1024);
-        return words[3].toDouble() * 1024;
-    };
-    Result result = measure(QStringLiteral("8d. one user, %1 lines over %2 years: peak resident memory after 查看")
-                                .arg(lines)
-                                .arg(params.years),
-        context.config.slowPlan, run, {}, QStringLiteral("MB"));
-    result.target = Target::median(150e6);
-    result.note = QStringLiteral("VmHWM of a fresh process; %1 MB before the click")
-                      .arg(Stats::of(before).median / 1e6, 0, 'f', 1);
-    context.results.push_back(result);
+    measureReviewMemory(context,
+        QStringLiteral("8d. one user, %1 lines over %2 years: peak resident memory after 查看")
+            .arg(lines)
+            .arg(params.years),
+        user, params.firstDay(), params.lastDay(), lines);
 }

@@ -165,44 +165,6 @@ QString formatWideCents(WideCents cents, QChar decimalSeparator)
     return QString(reinterpret_cast<const QChar*>(buffer + pos), qsizetype(std::size(buffer)) - pos);
 }
 
-namespace {
-
-// Optional minus, then digits only; at most maxDigits of them.
-std::optional<WideCents> parseShownDigits(QStringView text, int maxDigits)
-{
-    const bool negative = text.startsWith(QLatin1Char('-'));
-    if (negative)
-        text = text.mid(1);
-    if (text.isEmpty() || text.size() > maxDigits)
-        return std::nullopt;
-    WideCents value = 0;
-    for (const QChar c : text) {
-        if (!isDigit(c))
-            return std::nullopt;
-        value = value * 10 + (c.unicode() - '0');
-    }
-    return negative ? -value : value;
-}
-
-} // namespace
-
-std::optional<qint64> parseShownInteger(const QString& text)
-{
-    const std::optional<WideCents> value = parseShownDigits(text, 18);
-    if (!value)
-        return std::nullopt;
-    return qint64(*value);
-}
-
-std::optional<WideCents> parseShownCents(const QString& text, QChar decimalSeparator)
-{
-    const qsizetype at = text.size() - 3;
-    if (at < 1 || text.at(at) != decimalSeparator)
-        return std::nullopt;
-    const QString digits = text.left(at) + text.right(2);
-    return parseShownDigits(digits, 36);
-}
-
 QChar localeDecimalSeparator()
 {
     const QString point = QLocale().decimalPoint();

@@ -23,11 +23,6 @@ using WideCents = __int128;
 QString formatCents(qint64 cents, QChar decimalSeparator = QLatin1Char('.'));
 QString formatWideCents(WideCents cents, QChar decimalSeparator = QLatin1Char('.'));
 
-// A whole number or an amount as formatCents writes it (optional minus, digits, and for an amount the separator
-// and two decimals), of any size; nothing for any other text.
-std::optional<qint64> parseShownInteger(const QString& text);
-std::optional<WideCents> parseShownCents(const QString& text, QChar decimalSeparator);
-
 // The decimal separator of the user's number format.
 QChar localeDecimalSeparator();
 

@@ -77,13 +77,6 @@ QPushButton* makeSideButton(QWidget* parent, const char* name, const QString& te
     return button;
 }
 
-// Label18 grows with its text: long totals are never cut off.
-void showTotals(QLabel* label, const QString& text)
-{
-    label->setText(text);
-    label->adjustSize();
-}
-
 } // namespace
 
 TEntryPage::TEntryPage(QWidget* parent)
@@ -294,7 +287,7 @@ void TEntryPage::clearEntryFields()
 
 void TEntryPage::UpdatePendingTotals()
 {
-    showTotals(Label18, FPending->totals().text());
+    setSizedText(Label18, FPending->totals().text());
 }
 
 void TEntryPage::Button5Click()

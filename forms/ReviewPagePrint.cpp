@@ -56,7 +56,7 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             });
             // Pages are laid out as they are shown or printed, from the rows the view's model fetches for them.
             const auto* model = static_cast<const SalesListModel*>(view->model());
-            const ReportRows rows { model->rowCount(), [model](qsizetype row) { return model->rowTexts(int(row)); } };
+            const ReportRows rows = modelRows(*model);
             if (rows.count == 0)
                 return;
             QRCompositeReport1.addReports

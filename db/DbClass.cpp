@@ -2,41 +2,15 @@
 
 #include "app/Error.h"
 #include "app/HiClass.h"
-#include "db/DbError.h"
+#include "db/LedgerStore.h"
 #include "db/Numbers.h"
-#include "db/Schema.h"
-#include "db/SqliteStatement.h"
-#include "db/TextCodec.h"
+#include "db/ServerStore.h"
+#include "db/SqliteStore.h"
 
-#include <QAtomicInt>
-#include <QDir>
-#include <QFile>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QTemporaryFile>
-#include <QUrl>
-#include <QVariant>
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <sodium.h>
-#include <unistd.h>
 
 namespace {
-
-QAtomicInt connectionCounter;
-
-QString engineText(const QSqlError& error)
-{
-    const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.text().trimmed() : text;
-}
-
-// The database's failure in the user's words, with the engine's text.
-QString failureText(const QString& path, const QSqlError& error)
-{
-    return databaseFailureText(path, error.nativeErrorCode().toInt(), engineText(error));
-}
 
 QByteArray hashPassword(const QString& password)
 {
@@ -76,10 +50,10 @@ void checkDay(const QDate& day)
         throw KivaroError(QStringLiteral("无效的日期“%1”").arg(day.toString(Qt::ISODate)));
 }
 
-QByteArray storedDay(const QDate& day)
+void checkRange(const SalesRange& range)
 {
-    checkDay(day);
-    return day.toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    checkDay(range.first);
+    checkDay(range.last);
 }
 
 // A typed line holds the same values that the entry fields accept.
@@ -117,197 +91,50 @@ qint64 idValue(const QString& text)
     return id;
 }
 
-// Copies the empty database into place, never over an existing file. Returns why it failed, or nothing. Every
-// step is checked: a full disk must not leave a cut-off database behind.
-QString copyTemplate(const QString& from, const QString& to)
+std::unique_ptr<LedgerStore> openStore(const LedgerLocation& location)
 {
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return source.errorString();
-    const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError)
-        return source.errorString();
-    QTemporaryFile copy(to + QStringLiteral(".XXXXXX"));
-    if (!copy.open() || !copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner) || copy.write(bytes) != bytes.size()
-        || !copy.flush() || fsync(copy.handle()) != 0)
-        return copy.errorString().isEmpty() ? QString::fromLocal8Bit(strerror(errno)) : copy.errorString();
-    copy.close();
-    // rename() never replaces: when another instance made the file meanwhile, its copy stays and serves.
-    copy.setAutoRemove(false);
-    if (copy.rename(to))
-        return {};
-    const QString why = copy.errorString();
-    copy.remove();
-    return QFile::exists(to) ? QString() : why;
+    if (location.isServer())
+        return std::make_unique<ServerStore>(location);
+    return std::make_unique<SqliteStore>(location);
 }
 
 } // namespace
 
-// One opening of the database: opened on construction, closed on destruction. Writes that take more than one
-// statement run inside begin()/commit(); a session left without commit rolls back.
-class TDbMan::Session
-{
-public:
-    explicit Session(TDbMan& owner)
-        : m_db(QSqlDatabase::database(owner.FConnectionName, false))
-        , m_path(owner.databasePath())
-    {
-        if (!QFile::exists(m_path)) {
-            const QString templatePath = owner.templatePath();
-            if (!QFile::exists(templatePath))
-                throw KivaroError(QStringLiteral("找不到数据库文件“%1”，也找不到用来新建它的空数据库“%2”")
-                                      .arg(QDir::toNativeSeparators(m_path), QDir::toNativeSeparators(templatePath)));
-            if (!owner.FCopyFailure.isEmpty())
-                throw KivaroError(QStringLiteral("无法从空数据库“%1”新建数据库文件“%2”：%3")
-                                      .arg(QDir::toNativeSeparators(templatePath), QDir::toNativeSeparators(m_path),
-                                          owner.FCopyFailure));
-            throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(QDir::toNativeSeparators(m_path)));
-        }
-        if (!m_db.open())
-            throw KivaroError(failureText(m_path, m_db.lastError()));
-        owner.prepareSummaries(*this);
-    }
-    ~Session()
-    {
-        rollback();
-        m_db.close();
-    }
-
-    QSqlDatabase& database() { return m_db; }
-    // The engine's result code of the last failed statement.
-    int lastEngineCode() const { return m_lastEngineCode; }
-
-    QSqlQuery prepare(const QString& statement)
-    {
-        QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        if (!query.prepare(statement))
-            throw KivaroError(failureText(m_path, query.lastError()));
-        return query;
-    }
-    void exec(QSqlQuery& query)
-    {
-        if (!query.exec()) {
-            m_lastEngineCode = query.lastError().nativeErrorCode().toInt();
-            throw KivaroError(failureText(m_path, query.lastError()));
-        }
-    }
-    QSqlQuery run(const QString& statement, const QVariantList& values = {})
-    {
-        QSqlQuery query = prepare(statement);
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        exec(query);
-        return query;
-    }
-    bool exists(const QString& statement, const QVariantList& values)
-    {
-        QSqlQuery query = run(statement, values);
-        return query.next();
-    }
-    void begin()
-    {
-        // IMMEDIATE takes the write lock at once, so another instance waits for it instead of failing later.
-        run(QStringLiteral("BEGIN IMMEDIATE"));
-        m_inTransaction = true;
-    }
-    void commit()
-    {
-        run(QStringLiteral("COMMIT"));
-        m_inTransaction = false;
-    }
-    void rollback()
-    {
-        if (m_inTransaction)
-            QSqlQuery(QStringLiteral("ROLLBACK"), m_db);
-        m_inTransaction = false;
-    }
-    int userVersion()
-    {
-        QSqlQuery query = run(QStringLiteral("PRAGMA user_version"));
-        return query.next() ? query.value(0).toInt() : 0;
-    }
-
-private:
-    QSqlDatabase m_db;
-    QString m_path;
-    bool m_inTransaction = false;
-    int m_lastEngineCode = 0;
-};
-
-void TDbMan::prepareSummaries(Session& session)
-{
-    if (FSummaries != TSummaries::Unknown)
-        return;
-    try {
-        int version = session.userVersion();
-        if (version == 0) {
-            session.begin();
-            // Another instance may have given the file its summaries while this one waited for the lock.
-            version = session.userVersion();
-            if (version == 0) {
-                const std::shared_ptr<void> notice = longWorkNotice
-                    ? longWorkNotice(QStringLiteral("正在为数据库建立汇总，以后查帐会更快，请稍候……"))
-                    : nullptr;
-                Schema::addSummaries(session.database());
-                version = Schema::kVersion;
-            }
-            session.commit();
-        }
-        // A newer layout may keep other summaries; its lines are read directly.
-        FSummaries = version == Schema::kVersion ? TSummaries::Kept : TSummaries::Missing;
-    } catch (const KivaroError&) {
-        session.rollback();
-        // A file held by another instance may be upgraded at a later opening; any other refusal is final.
-        const int code = session.lastEngineCode() & 0xFF;
-        if (code != 5 && code != 6)
-            FSummaries = TSummaries::Missing;
-    }
-}
-
 std::function<std::shared_ptr<void>(const QString&)> TDbMan::longWorkNotice;
+std::function<std::optional<QString>(const QString&, const QString&)> TDbMan::passwordPrompt;
 
 TDbMan::TDbMan()
-    : TDbMan(THi::GetDataDir(QString()))
+    : TDbMan(currentLedger())
 {
 }
 
 TDbMan::TDbMan(const QString& dataDir)
-    : FDataDir(dataDir)
-    , FConnectionName(QStringLiteral("kivaro-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+    : TDbMan(LedgerLocation::file(dataDir))
 {
-    // A missing template or a failed copy shows up at the first operation.
-    if (!QFile::exists(databasePath()) && QFile::exists(templatePath()))
-        FCopyFailure = copyTemplate(templatePath(), databasePath());
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnectionName);
-    // mode=rw: never let the engine create an empty file in place of a missing one.
-    db.setDatabaseName(QUrl::fromLocalFile(databasePath()).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rw"));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=10000"));
 }
 
-TDbMan::~TDbMan()
+TDbMan::TDbMan(const LedgerLocation& location)
+    : FLocation(location)
+    , FStore(openStore(location))
 {
-    QSqlDatabase::removeDatabase(FConnectionName);
 }
+
+TDbMan::~TDbMan() = default;
 
 QString TDbMan::templatePath()
 {
-    return THi::GetAppDir() + QStringLiteral("/db.sjk.new");
+    return SqliteStore::templatePath();
 }
-
-static const QString kUserByName = QStringLiteral("SELECT Password FROM Users WHERE UserName=?");
 
 bool TDbMan::UserExists(const QString& name)
 {
-    Session session(*this);
-    return session.exists(kUserByName, { EncodeText(name) });
+    return FStore->passwordHash(name).has_value();
 }
 
 bool TDbMan::CheckUser(const QString& name, const QString& password)
 {
-    Session session(*this);
-    QSqlQuery query = session.run(kUserByName, { EncodeText(name) });
-    return query.next() && verifyPassword(query.value(0).toString(), password);
+    const std::optional<QString> hash = FStore->passwordHash(name);
+    return hash && verifyPassword(*hash, password);
 }
 
 void TDbMan::GetUserNames(QStringList* list)
@@ -315,72 +142,34 @@ void TDbMan::GetUserNames(QStringList* list)
     if (!list)
         return;
     list->clear();
-    Session session(*this);
-    QSqlQuery query = session.run(QStringLiteral("SELECT UserName FROM Users ORDER BY LoginOrder DESC, ID DESC"));
-    while (query.next())
-        list->append(DecodeText(query.value(0).toString()));
+    *list = FStore->userNames();
 }
 
 bool TDbMan::AddUser(const QString& name, const QString& password)
 {
-    const QString encoded = EncodeText(name);
     if (UserExists(name))
         return false;
-    const QByteArray hash = hashPassword(password);
-    Session session(*this);
-    session.begin();
-    if (session.exists(kUserByName, { encoded }))
-        return false;
-    session.run(QStringLiteral("INSERT INTO Users (UserName, Password, LoginOrder) "
-                               "VALUES (?, ?, (SELECT COALESCE(MAX(LoginOrder), 0) + 1 FROM Users))"),
-        { encoded, QString::fromLatin1(hash) });
-    const bool added = session.exists(kUserByName, { encoded });
-    session.commit();
-    return added;
+    return FStore->insertUser(name, QString::fromLatin1(hashPassword(password)));
 }
 
 bool TDbMan::DeleteUser(const QString& name, const QString& password)
 {
-    const QString encoded = EncodeText(name);
-    Session session(*this);
-    session.begin();
-    QSqlQuery stored = session.run(kUserByName, { encoded });
-    if (!stored.next() || !verifyPassword(stored.value(0).toString(), password))
-        return false;
-    stored.finish();
-    session.run(QStringLiteral("DELETE FROM Users WHERE UserName=?"), { encoded });
-    const bool deleted = !session.exists(kUserByName, { encoded });
-    session.commit();
-    return deleted;
+    return FStore->deleteUserIf(name, [&](const QString& hash) { return verifyPassword(hash, password); });
 }
 
 bool TDbMan::ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
 {
-    const QString encoded = EncodeText(name);
     if (!CheckUser(name, oldPassword))
         return false;
-    const QByteArray hash = hashPassword(newPassword);
-    Session session(*this);
-    session.begin();
+    const QString hash = QString::fromLatin1(hashPassword(newPassword));
     // Another instance may have changed the password since the check above.
-    QSqlQuery stored = session.run(kUserByName, { encoded });
-    if (!stored.next() || !verifyPassword(stored.value(0).toString(), oldPassword))
-        return false;
-    stored.finish();
-    session.run(QStringLiteral("UPDATE Users SET Password=? WHERE UserName=?"), { QString::fromLatin1(hash), encoded });
-    QSqlQuery changed = session.run(kUserByName, { encoded });
-    const bool ok = changed.next() && verifyPassword(changed.value(0).toString(), newPassword);
-    changed.finish();
-    session.commit();
-    return ok;
+    return FStore->replaceHashIf(
+        name, [&](const QString& stored) { return verifyPassword(stored, oldPassword); }, hash);
 }
 
 void TDbMan::MoveUserToFront(const QString& name)
 {
-    Session session(*this);
-    session.run(QStringLiteral("UPDATE Users SET LoginOrder=(SELECT COALESCE(MAX(LoginOrder), 0) + 1 FROM Users) "
-                               "WHERE UserName=?"),
-        { EncodeText(name) });
+    FStore->moveUserToFront(name);
 }
 
 void TDbMan::AddRecord(const QString& userName, const QString& day, const QString& productName, const QString& quantity,
@@ -410,43 +199,9 @@ void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
 void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
 {
     // Every line is checked before the first one is written.
-    QList<QByteArray> days;
-    days.reserve(lines.size());
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        checkLine(lines[i]);
-        // The lines of one save mostly share their day.
-        days.append(i > 0 && lines[i].day == lines[i - 1].day ? days.last() : storedDay(lines[i].day));
-    }
-
-    // A save holds many lines of the same products and memos; each text is encoded once.
-    QHash<QString, QByteArray> storedTexts;
-    const auto stored = [&storedTexts](const QString& text) -> const QByteArray& {
-        auto it = storedTexts.constFind(text);
-        if (it == storedTexts.cend())
-            it = storedTexts.insert(text, encodeTextBytes(text));
-        return *it;
-    };
-
-    const QByteArray user = encodeTextBytes(userName);
-    Session session(*this);
-    session.begin();
-    {
-        SqliteStatement insert(session.database(),
-            QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
-                           "RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-        // A value stays bound from one line to the next; every bound text lives until the insert has run.
-        insert.bind(1, user);
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            insert.bind(2, days[i]);
-            insert.bind(3, stored(lines[i].productName));
-            insert.bind(4, qint64(lines[i].quantity));
-            insert.bind(5, lines[i].received);
-            insert.bind(6, lines[i].cost);
-            insert.bind(7, stored(lines[i].memo));
-            insert.run();
-        }
-    }
-    session.commit();
+    for (const SalesLine& line : lines)
+        checkLine(line);
+    FStore->addLines(userName, lines);
 }
 
 void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& productName, const QString& quantity,
@@ -462,13 +217,7 @@ void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& 
 void TDbMan::UpdateLine(const SalesLine& line)
 {
     checkLine(line);
-    const QVariantList values { QString::fromLatin1(storedDay(line.day)), EncodeText(line.productName), line.quantity,
-        line.received, line.cost, EncodeText(line.memo), line.id };
-    Session session(*this);
-    QSqlQuery update = session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, "
-                                                  "RecMoney=?, RecCost=?, RecMemo=? WHERE ID=?"),
-        values);
-    if (update.numRowsAffected() < 1)
+    if (!FStore->updateLine(line))
         throw TRecordGone();
 }
 
@@ -479,80 +228,41 @@ void TDbMan::DeleteRecord(const QString& id)
 
 void TDbMan::DeleteLine(qint64 id)
 {
-    Session session(*this);
-    QSqlQuery deleted = session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { id });
-    if (deleted.numRowsAffected() < 1)
+    if (!FStore->deleteLine(id))
         throw TRecordGone();
 }
 
-namespace {
-
-const QString kRangeFilter = QStringLiteral("WHERE UserName=? AND RecDate>=? AND RecDate<=? ");
-const QString kSums = QStringLiteral("SUM(RecQuantity), SUM(RecMoney), SUM(RecCost), SUM(RecMoney)-SUM(RecCost) ");
-
-QString rangeDay(const QString& dayText)
+QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
 {
-    return dayValue(dayText).toString(QStringLiteral("yyyy-MM-dd"));
+    checkRange(range);
+    return FStore->queryDays(range);
 }
 
-// Product names repeat across many lines; each distinct stored form is decoded once per query.
-class NameDecoder
+QList<SalesLine> TDbMan::QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
 {
-public:
-    QString operator()(QByteArrayView stored)
-    {
-        // The engine's bytes are looked up in place and copied only for a name not seen before.
-        auto it = m_cache.constFind(QByteArray::fromRawData(stored.data(), stored.size()));
-        if (it == m_cache.constEnd())
-            it = m_cache.insert(stored.toByteArray(), decodeStoredBytes(stored));
-        return *it;
-    }
-
-private:
-    QHash<QByteArray, QString> m_cache;
-};
-
-// Rows come in order of days: each day's text is made once and shared by that day's rows.
-class DayText
-{
-public:
-    QString operator()(QByteArrayView stored)
-    {
-        if (stored != m_stored) {
-            m_stored = stored.toByteArray();
-            m_text = QString::fromLatin1(stored);
-        }
-        return m_text;
-    }
-
-private:
-    QByteArray m_stored;
-    QString m_text;
-};
-
-// Appends the quantity sum and the three money sums, which end every grouped row.
-void appendSums(QStringList& list, const SqliteStatement& rows, int first)
-{
-    list.append(QString::number(rows.integer(first)));
-    for (int column = first + 1; column < first + 4; ++column)
-        list.append(formatCents(rows.integer(column)));
+    checkRange(range);
+    if (count <= 0)
+        return {};
+    return FStore->queryLineWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
 }
 
-} // namespace
-
-QStringList TDbMan::ReportStatements()
+QList<DayProductRow> TDbMan::QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
 {
-    const QString from = QStringLiteral("FROM Records ") + kRangeFilter;
-    return {
-        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo ") + from
-            + QStringLiteral("ORDER BY RecDate, ID"),
-        QStringLiteral("SELECT RecDate, ") + kSums + from + QStringLiteral("GROUP BY RecDate ORDER BY RecDate"),
-        QStringLiteral("SELECT RecDate, RecProductName, ") + kSums + from
-            + QStringLiteral("GROUP BY RecDate, RecProductName ORDER BY RecDate, MIN(ID)"),
-        // Products with equal quantities keep the order in which they were first sold.
-        QStringLiteral("SELECT RecProductName, ") + kSums + from
-            + QStringLiteral("GROUP BY RecProductName ORDER BY SUM(RecQuantity) DESC, MIN(ID)"),
-    };
+    checkRange(range);
+    if (count <= 0)
+        return {};
+    return FStore->queryDayProductWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
+}
+
+QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
+{
+    checkRange(range);
+    return FStore->queryRanking(range);
+}
+
+bool TDbMan::HasSummaries()
+{
+    return FStore->hasSummaries();
 }
 
 void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay, QStringList& detail,
@@ -562,167 +272,27 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
     dailyTotals.clear();
     dailyProducts.clear();
     ranking.clear();
-    const QStringList range { EncodeText(userName), rangeDay(firstDay), rangeDay(lastDay) };
-    NameDecoder decodeName;
-    DayText dayText;
-    Session session(*this);
-    const QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
-    const QStringList statements = ReportStatements();
-
-    for (SqliteStatement rows(db, statements.at(0), range); rows.next();) {
-        detail.append(QString::number(rows.integer(0)));
-        detail.append(dayText(rows.bytes(1)));
-        detail.append(decodeName(rows.bytes(2)));
-        detail.append(QString::number(rows.integer(3)));
-        detail.append(formatCents(rows.integer(4)));
-        detail.append(formatCents(rows.integer(5)));
-        detail.append(decodeStoredBytes(rows.bytes(6)));
-    }
-    for (SqliteStatement rows(db, statements.at(1), range); rows.next();) {
-        dailyTotals.append(dayText(rows.bytes(0)));
-        appendSums(dailyTotals, rows, 1);
-    }
-    for (SqliteStatement rows(db, statements.at(2), range); rows.next();) {
-        dailyProducts.append(dayText(rows.bytes(0)));
-        dailyProducts.append(decodeName(rows.bytes(1)));
-        appendSums(dailyProducts, rows, 2);
-    }
-    for (SqliteStatement rows(db, statements.at(3), range); rows.next();) {
-        ranking.append(decodeName(rows.bytes(0)));
-        appendSums(ranking, rows, 1);
-    }
+    const SalesRange range { userName, dayValue(firstDay), dayValue(lastDay) };
+    checkRange(range);
+    FStore->queryReport(range, detail, dailyTotals, dailyProducts, ranking);
 }
 
-namespace {
-
-// Bound as ?1, ?2 and ?3 by every review statement below; a summary table's fallback binds them again inside.
-const QString kSummaryFilter = QStringLiteral("UserName=?1 AND RecDate>=?2 AND RecDate<=?3");
-
-// The encoded user and the days from..last of the range, as the statements below bind them.
-QStringList rangeValues(const SalesRange& range, const QDate& from)
+QStringList TDbMan::ReportStatements()
 {
-    checkDay(from);
-    checkDay(range.last);
-    const QString format = QStringLiteral("yyyy-MM-dd");
-    return { EncodeText(range.userName), from.toString(format), range.last.toString(format) };
+    return SqliteStore::reportStatements();
 }
 
-QString daySource(bool kept)
+std::optional<QStringList> TDbMan::ProductNames(const QString& userName)
 {
-    return kept ? QStringLiteral("DaySums") : QLatin1Char('(') + Schema::dayGroups(kSummaryFilter) + QLatin1Char(')');
+    return FStore->productNames(userName);
 }
 
-QString dayProductSource(bool kept)
+std::optional<QStringList> TDbMan::RememberProductName(const QString& userName, const QString& name)
 {
-    return kept ? QStringLiteral("DayProductSums")
-                : QLatin1Char('(') + Schema::dayProductGroups(kSummaryFilter) + QLatin1Char(')');
+    return FStore->rememberProductName(userName, name);
 }
 
-// Rows come in order of days: each stored day is read once and shared by that day's rows.
-class DayValue
+void TDbMan::WriteProductNames(const QString& userName, const QStringList& names)
 {
-public:
-    QDate operator()(QByteArrayView stored)
-    {
-        if (stored != m_stored) {
-            m_stored = stored.toByteArray();
-            m_day = QDate::fromString(QString::fromLatin1(stored), QStringLiteral("yyyy-MM-dd"));
-        }
-        return m_day;
-    }
-
-private:
-    QByteArray m_stored;
-    QDate m_day;
-};
-
-SalesSums sumsAt(const SqliteStatement& rows, int first)
-{
-    return { rows.integer(first), rows.integer(first + 1), rows.integer(first + 2) };
-}
-
-} // namespace
-
-bool TDbMan::HasSummaries()
-{
-    Session session(*this);
-    return FSummaries == TSummaries::Kept;
-}
-
-QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
-{
-    const QStringList values = rangeValues(range, range.first);
-    QList<DayCount> days;
-    DayValue dayValue;
-    Session session(*this);
-    const QString statement = QStringLiteral("SELECT RecDate, Products, Lines, Quantity, Money, Cost FROM %1 WHERE %2 "
-                                             "ORDER BY RecDate")
-                                  .arg(daySource(FSummaries == TSummaries::Kept), kSummaryFilter);
-    for (SqliteStatement rows(session.database(), statement, values); rows.next();)
-        days.append({ dayValue(rows.bytes(0)), rows.integer(1), rows.integer(2), sumsAt(rows, 3) });
-    return days;
-}
-
-QList<SalesLine> TDbMan::QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
-{
-    const QStringList values = rangeValues(range, qMax(day, range.first));
-    QList<SalesLine> lines;
-    if (count <= 0)
-        return lines;
-    lines.reserve(count);
-    NameDecoder decodeName;
-    DayValue dayValue;
-    Session session(*this);
-    // Seeks to the first day through RecordsByUserDateId and steps over offset entries of the index alone.
-    SqliteStatement rows(session.database(),
-        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo FROM Records "
-                       "WHERE %1 ORDER BY RecDate, ID LIMIT ?4 OFFSET ?5")
-            .arg(kSummaryFilter),
-        values);
-    rows.bind(4, qint64(count));
-    rows.bind(5, qMax(offset, qint64(0)));
-    while (rows.next()) {
-        lines.append({ rows.integer(0), dayValue(rows.bytes(1)), decodeName(rows.bytes(2)), qint32(rows.integer(3)),
-            rows.integer(4), rows.integer(5), decodeStoredBytes(rows.bytes(6)) });
-    }
-    return lines;
-}
-
-QList<DayProductRow> TDbMan::QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
-{
-    const QStringList values = rangeValues(range, qMax(day, range.first));
-    QList<DayProductRow> groups;
-    if (count <= 0)
-        return groups;
-    groups.reserve(count);
-    NameDecoder decodeName;
-    DayValue dayValue;
-    Session session(*this);
-    SqliteStatement rows(session.database(),
-        QStringLiteral("SELECT RecDate, RecProductName, Quantity, Money, Cost FROM %1 WHERE %2 "
-                       "ORDER BY RecDate, FirstID LIMIT ?4 OFFSET ?5")
-            .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter),
-        values);
-    rows.bind(4, qint64(count));
-    rows.bind(5, qMax(offset, qint64(0)));
-    while (rows.next())
-        groups.append({ dayValue(rows.bytes(0)), decodeName(rows.bytes(1)), sumsAt(rows, 2) });
-    return groups;
-}
-
-QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
-{
-    const QStringList values = rangeValues(range, range.first);
-    QList<RankingRow> ranking;
-    NameDecoder decodeName;
-    Session session(*this);
-    // The engine's SUM raises on a total beyond 64 bits.
-    SqliteStatement rows(session.database(),
-        QStringLiteral("SELECT RecProductName, SUM(Quantity), SUM(Money), SUM(Cost) FROM %1 WHERE %2 "
-                       "GROUP BY RecProductName ORDER BY SUM(Quantity) DESC, MIN(FirstID)")
-            .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter),
-        values);
-    while (rows.next())
-        ranking.append({ decodeName(rows.bytes(0)), sumsAt(rows, 1) });
-    return ranking;
+    FStore->writeProductNames(userName, names);
 }

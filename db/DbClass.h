@@ -3,12 +3,14 @@
 #include "app/Error.h"
 #include "db/SalesRows.h"
 
+#include "db/LedgerLocation.h"
+
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // One sales line as the pages hand it over: day text, product name, quantity, amounts with a full stop as
 // decimal separator, memo.
@@ -32,17 +34,26 @@ public:
     }
 };
 
-// Access to the database file db.sjk in the data folder. Every operation opens the file, runs its statements and
-// closes it again; failures are raised as KivaroError with the engine's text.
+class LedgerStore;
+
+// Access to the ledger: the database file db.sjk in the data folder, or a PostgreSQL server. Every operation is one
+// transaction; failures are raised as KivaroError in the user's words, with the engine's text.
 class TDbMan
 {
 public:
+    // The ledger this process uses (currentLedger()).
     TDbMan();
     ~TDbMan();
-    // The store in a given data folder. A connection belongs to the thread that made it: another thread makes its
-    // own from dataDir().
+    // The file ledger in a given data folder.
     explicit TDbMan(const QString& dataDir);
-    QString dataDir() const { return FDataDir; }
+    // A connection belongs to the thread that made it: another thread makes its own from location().
+    explicit TDbMan(const LedgerLocation& location);
+    LedgerLocation location() const { return FLocation; }
+    QString dataDir() const { return FLocation.dataDir(); }
+
+    // Asked for a password when a server wants one that neither the connection string nor libpq's password and
+    // service files hold; gives nothing when the user declines. What it returns is kept in memory only.
+    static std::function<std::optional<QString>(const QString& server, const QString& reason)> passwordPrompt;
 
     // Shown while the store does long work of its own (giving an old file its summaries takes seconds for a
     // million lines): called with the text to show, it returns what to destroy when the work is done.
@@ -50,7 +61,7 @@ public:
     TDbMan(const TDbMan&) = delete;
     TDbMan& operator=(const TDbMan&) = delete;
 
-    QString databasePath() const { return FDataDir + QStringLiteral("/db.sjk"); }
+    QString databasePath() const { return FLocation.databasePath(); }
     // The empty database beside the program that a first start copies.
     static QString templatePath();
 
@@ -92,6 +103,16 @@ public:
     QList<DayProductRow> QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);
     // Products by quantity sold, most first; equal quantities in the order of their first sale.
     QList<RankingRow> QueryRanking(const SalesRange& range);
+    // A user's product names by last use, shared by every computer on a server; nothing when none were kept.
+    std::optional<QStringList> ProductNames(const QString& userName);
+    // Moves the name to the top of the user's list as it is stored now and returns the list; nothing for a blank
+    // name.
+    std::optional<QStringList> RememberProductName(const QString& userName, const QString& name);
+    void WriteProductNames(const QString& userName, const QStringList& names);
+
+    // The store behind this object, for copying a ledger.
+    LedgerStore& store() { return *FStore; }
+
     // False when the file lacks its summaries and could not be given them (read-only): answers are the same, slower.
     bool HasSummaries();
 
@@ -102,16 +123,6 @@ public:
     static QStringList ReportStatements();
 
 private:
-    class Session;
-    // Whether the open file has its summaries: not yet known, kept up to date, or missing and left so.
-    enum class TSummaries { Unknown, Kept, Missing };
-
-    // Gives a file of the old layout its summaries, once per TDbMan; a file that refuses keeps working without.
-    void prepareSummaries(Session& session);
-
-    QString FDataDir;
-    QString FConnectionName;
-    // Why the first start could not copy the template; empty when it did or had no need to.
-    QString FCopyFailure;
-    TSummaries FSummaries = TSummaries::Unknown;
+    LedgerLocation FLocation;
+    std::unique_ptr<LedgerStore> FStore;
 };

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "db/LedgerLocation.h"
+#include "db/SalesRows.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// An account as stored: the name, its password hash and its place in the login order.
+struct StoredAccount
+{
+    QString name;
+    QString passwordHash;
+    qint64 loginOrder = 0;
+    friend bool operator==(const StoredAccount&, const StoredAccount&) = default;
+};
+
+// The totals of one user's lines, for checking a copy.
+struct UserTotals
+{
+    QString userName;
+    SalesTotals totals;
+    friend bool operator==(const UserTotals&, const UserTotals&) = default;
+};
+
+// A ledger being filled by a copy: everything added lands in one transaction at commit(), or nothing does when the
+// object is destroyed first.
+class LedgerImport
+{
+public:
+    virtual ~LedgerImport() = default;
+    virtual void addAccount(const StoredAccount& account) = 0;
+    // Lines in their order of entry; their ids are not read.
+    virtual void addLines(const QString& userName, const QList<SalesLine>& lines) = 0;
+    virtual void setProductNames(const QString& userName, const QStringList& names) = 0;
+    virtual void commit() = 0;
+};
+
+// One kind of storage behind TDbMan. Values are checked by TDbMan before they reach a store; failures are raised as
+// KivaroError in the user's words.
+class LedgerStore
+{
+public:
+    virtual ~LedgerStore() = default;
+    virtual LedgerLocation location() const = 0;
+
+    // Accounts. Hashes are made and checked by the caller; the checks run inside the store's transaction.
+    virtual QStringList userNames() = 0;
+    virtual std::optional<QString> passwordHash(const QString& name) = 0;
+    // False when the name is taken.
+    virtual bool insertUser(const QString& name, const QString& hash) = 0;
+    // Deletes the account when check accepts its stored hash; true when it is gone.
+    virtual bool deleteUserIf(const QString& name, const std::function<bool(const QString& hash)>& check) = 0;
+    // Replaces the hash when check accepts the stored one; true when the new hash is stored.
+    virtual bool replaceHashIf(
+        const QString& name, const std::function<bool(const QString& hash)>& check, const QString& newHash)
+        = 0;
+    virtual void moveUserToFront(const QString& name) = 0;
+
+    // Sales lines: all or none; false when no line has the id.
+    virtual void addLines(const QString& userName, const QList<SalesLine>& lines) = 0;
+    virtual bool updateLine(const SalesLine& line) = 0;
+    virtual bool deleteLine(qint64 id) = 0;
+
+    virtual QList<DayCount> queryDays(const SalesRange& range) = 0;
+    virtual QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) = 0;
+    virtual QList<DayProductRow> queryDayProductWindow(
+        const SalesRange& range, const QDate& day, qint64 offset, int count)
+        = 0;
+    virtual QList<RankingRow> queryRanking(const SalesRange& range) = 0;
+    virtual bool hasSummaries() = 0;
+    // The four review lists as texts (see TDbMan::QueryReport); by default made from the typed queries above.
+    virtual void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
+        QStringList& dailyProducts, QStringList& ranking);
+
+    // A user's product names by last use: nothing when none were ever kept.
+    virtual std::optional<QStringList> productNames(const QString& userName) = 0;
+    // Moves the name to the top of the stored list (kept names another computer added meanwhile stay) and returns
+    // the list; nothing, with no change, for a blank name.
+    virtual std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) = 0;
+    virtual void writeProductNames(const QString& userName, const QStringList& names) = 0;
+
+    // For copying a ledger.
+    virtual QList<StoredAccount> accounts() = 0;
+    // Every user that owns lines, with their totals.
+    virtual QList<UserTotals> totalsByUser() = 0;
+    // Hands the user's lines to take, in order of entry, a batch at a time.
+    virtual void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) = 0;
+    // Raises KivaroError when the store already holds accounts or lines.
+    virtual std::unique_ptr<LedgerImport> startImport() = 0;
+};

@@ -1,0 +1,143 @@
+#include "db/ServerConnection.h"
+
+#include "app/Error.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QStringList>
+#include <libpq-fe.h>
+#include <memory>
+
+namespace {
+
+struct Option
+{
+    QString key;
+    QString value;
+};
+
+// The options libpq reads from the text, in its order; a value the text leaves out is absent.
+QList<Option> parseOptions(const QString& connection)
+{
+    char* error = nullptr;
+    std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> parsed(
+        PQconninfoParse(connection.toUtf8().constData(), &error), &PQconninfoFree);
+    if (!parsed) {
+        QString why = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("内存不足");
+        PQfreemem(error);
+        throw KivaroError(QStringLiteral("无法识别数据库连接“%1”：%2")
+                              .arg(connectionWithoutPassword(connection), why));
+    }
+    QList<Option> options;
+    for (const PQconninfoOption* option = parsed.get(); option->keyword; ++option) {
+        if (option->val && *option->val)
+            options.append({ QString::fromUtf8(option->keyword), QString::fromUtf8(option->val) });
+    }
+    return options;
+}
+
+// A value in libpq's key='value' form.
+QString quoted(const QString& value)
+{
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}
+
+QMutex passwordsMutex;
+QHash<QString, QString> passwords;
+
+} // namespace
+
+ServerParams parseServerConnection(const QString& connection)
+{
+    ServerParams params;
+    QStringList options;
+    for (const Option& option : parseOptions(connection)) {
+        if (option.key == QLatin1String("host"))
+            params.host = option.value;
+        else if (option.key == QLatin1String("dbname"))
+            params.databaseName = option.value;
+        else if (option.key == QLatin1String("user"))
+            params.userName = option.value;
+        else if (option.key == QLatin1String("password"))
+            params.password = option.value;
+        else if (option.key == QLatin1String("port") && !option.value.contains(QLatin1Char(',')))
+            params.port = option.value.toInt();
+        else {
+            // QPSQL separates its options at semicolons.
+            if (option.value.contains(QLatin1Char(';')))
+                throw KivaroError(QStringLiteral("数据库连接的参数 %1 中不能含有分号“;”").arg(option.key));
+            options.append(option.key + QLatin1Char('=') + quoted(option.value));
+        }
+    }
+    params.options = options.join(QLatin1Char(';'));
+    return params;
+}
+
+QString serverDisplayName(const QString& connection)
+{
+    QString host;
+    QString database;
+    QString service;
+    QString port;
+    try {
+        for (const Option& option : parseOptions(connection)) {
+            if (option.key == QLatin1String("host") || (option.key == QLatin1String("hostaddr") && host.isEmpty()))
+                host = option.value;
+            else if (option.key == QLatin1String("dbname"))
+                database = option.value;
+            else if (option.key == QLatin1String("service"))
+                service = option.value;
+            else if (option.key == QLatin1String("port"))
+                port = option.value;
+        }
+    } catch (const KivaroError&) {
+        return connectionWithoutPassword(connection);
+    }
+    QString name = host.startsWith(QLatin1Char('/')) || host.isEmpty() ? QString() : host;
+    if (!name.isEmpty() && !port.isEmpty())
+        name += QLatin1Char(':') + port;
+    if (name.isEmpty() && !service.isEmpty())
+        name = QStringLiteral("service=") + service;
+    if (name.isEmpty())
+        name = QStringLiteral("localhost");
+    if (!database.isEmpty())
+        name += QLatin1Char('/') + database;
+    return name;
+}
+
+QString connectionWithoutPassword(const QString& connection)
+{
+    QList<Option> options;
+    try {
+        options = parseOptions(connection);
+    } catch (const KivaroError&) {
+        // Unreadable: nothing of it can be shown safely but its start.
+        return QStringLiteral("（无法识别的连接）");
+    }
+    bool hadPassword = false;
+    for (const Option& option : options)
+        hadPassword = hadPassword || option.key == QLatin1String("password");
+    if (!hadPassword)
+        return connection.trimmed();
+    QStringList kept;
+    for (const Option& option : options) {
+        if (option.key != QLatin1String("password"))
+            kept.append(option.key + QLatin1Char('=') + quoted(option.value));
+    }
+    return kept.join(QLatin1Char(' '));
+}
+
+void rememberServerPassword(const QString& connection, const QString& password)
+{
+    const QMutexLocker lock(&passwordsMutex);
+    passwords.insert(connection, password);
+}
+
+QString rememberedServerPassword(const QString& connection)
+{
+    const QMutexLocker lock(&passwordsMutex);
+    return passwords.value(connection);
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QStringList>
+
+namespace ServerSchema {
+
+// The statements that create the program's tables, summaries, triggers and indexes in an empty PostgreSQL database
+// and mark it with the version given.
+QStringList createStatements(int version);
+
+} // namespace ServerSchema

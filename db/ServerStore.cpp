@@ -1,0 +1,724 @@
+#include "db/ServerStore.h"
+
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "db/ProductsFile.h"
+#include "db/ServerConnection.h"
+#include "db/ServerSchema.h"
+#include "db/TextCodec.h"
+
+#include <QAtomicInt>
+#include <QMap>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QUuid>
+#include <QVariant>
+#include <libpq-fe.h>
+
+namespace {
+
+QAtomicInt connectionCounter;
+
+// The connection itself failed: what was not committed is gone, and the work may run again on a new one.
+class ConnectionLost : public KivaroError
+{
+public:
+    ConnectionLost(const QString& text, bool duringCommit)
+        : KivaroError(text)
+        , duringCommit(duringCommit)
+    {
+    }
+    bool duringCommit;
+};
+
+// The user name is taken: another computer made the same account meanwhile.
+class NameTaken : public KivaroError
+{
+public:
+    NameTaken()
+        : KivaroError(QStringLiteral("用户名已存在"))
+    {
+    }
+};
+
+QByteArray textValue(const QString& text)
+{
+    // PostgreSQL's texts cannot hold U+0000.
+    if (text.contains(QChar(0)))
+        throw KivaroError(QStringLiteral("文字中含有空字符（U+0000），服务器上的账本不能保存它。"));
+    return text.toUtf8();
+}
+
+QByteArray dayValue(const QDate& day)
+{
+    return day.toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+}
+
+QByteArray numberValue(qint64 value)
+{
+    return QByteArray::number(value);
+}
+
+} // namespace
+
+// A finished statement's rows, read as libpq's texts.
+class ServerStore::Result
+{
+public:
+    explicit Result(pg_result* result)
+        : m_result(result)
+    {
+    }
+    ~Result() { PQclear(m_result); }
+    Result(Result&& other) noexcept
+        : m_result(std::exchange(other.m_result, nullptr))
+    {
+    }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    pg_result* handle() const { return m_result; }
+    int rows() const { return PQntuples(m_result); }
+    qint64 affected() const { return QByteArray(PQcmdTuples(m_result)).toLongLong(); }
+    bool isNull(int row, int column) const { return PQgetisnull(m_result, row, column); }
+    QByteArrayView bytes(int row, int column) const
+    {
+        return QByteArrayView(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+    }
+    QString text(int row, int column) const
+    {
+        return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+    }
+    qint64 integer(int row, int column) const { return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10); }
+    QDate day(int row, int column) const
+    {
+        // ISO dates, "yyyy-mm-dd": the session sets DateStyle.
+        const char* text = PQgetvalue(m_result, row, column);
+        return QDate(std::atoi(text), std::atoi(text + 5), std::atoi(text + 8));
+    }
+    SalesSums sums(int row, int first) const
+    {
+        return { integer(row, first), integer(row, first + 1), integer(row, first + 2) };
+    }
+
+private:
+    pg_result* m_result;
+};
+
+// One operation on the connection. Writes of more than one statement run inside begin()/commit(); a session left
+// without commit rolls back.
+class ServerStore::Session
+{
+public:
+    Session(ServerStore& store, pg_conn* connection)
+        : m_store(store)
+        , m_connection(connection)
+    {
+    }
+    ~Session()
+    {
+        if (m_inTransaction && PQstatus(m_connection) == CONNECTION_OK)
+            PQclear(PQexec(m_connection, "ROLLBACK"));
+    }
+
+    Result exec(const char* statement, const QList<QByteArray>& values = {})
+    {
+        QVarLengthArray<const char*, 16> pointers;
+        for (const QByteArray& value : values)
+            pointers.append(value.isNull() ? nullptr : value.constData());
+        Result result(PQexecParams(m_connection, statement, int(values.size()), nullptr, pointers.constData(), nullptr,
+            nullptr, 0));
+        check(result);
+        return result;
+    }
+    Result exec(const QString& statement, const QList<QByteArray>& values = {})
+    {
+        return exec(statement.toUtf8().constData(), values);
+    }
+    void begin()
+    {
+        exec("BEGIN");
+        m_inTransaction = true;
+    }
+    void commit()
+    {
+        m_committing = true;
+        exec("COMMIT");
+        m_committing = false;
+        m_inTransaction = false;
+    }
+
+private:
+    void check(const Result& result)
+    {
+        const ExecStatusType status = PQresultStatus(result.handle());
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+            return;
+        const QString server = m_store.FLocation.displayName();
+        const QString engine = QString::fromUtf8(PQerrorMessage(m_connection)).trimmed();
+        if (PQstatus(m_connection) != CONNECTION_OK) {
+            throw ConnectionLost(
+                QStringLiteral("与数据库服务器“%1”的连接中断了：%2").arg(server, engine), m_committing);
+        }
+        const QByteArray state = PQresultErrorField(result.handle(), PG_DIAG_SQLSTATE);
+        if (state == "23505")
+            throw NameTaken();
+        if (state == "22003")
+            throw KivaroError(QStringLiteral("合计超出了能精确记录的范围，数据库服务器“%1”上的账本没有改动：%2")
+                                  .arg(server, engine));
+        throw KivaroError(QStringLiteral("数据库服务器“%1”出错：%2").arg(server, engine));
+    }
+
+    ServerStore& m_store;
+    pg_conn* m_connection;
+    bool m_inTransaction = false;
+    bool m_committing = false;
+};
+
+ServerStore::ServerStore(const LedgerLocation& location)
+    : FLocation(location)
+    , FConnectionName(QStringLiteral("kivaro-server-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+{
+    QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), FConnectionName);
+}
+
+ServerStore::~ServerStore()
+{
+    disconnect();
+    QSqlDatabase::removeDatabase(FConnectionName);
+}
+
+pg_conn* ServerStore::connect()
+{
+    if (FConnection)
+        return FConnection;
+    const QString server = FLocation.displayName();
+    const ServerParams params = parseServerConnection(FLocation.connection);
+    QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
+    if (!db.isValid())
+        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：本程序缺少 PostgreSQL 的驱动（QPSQL）").arg(server));
+    db.setHostName(params.host);
+    db.setDatabaseName(params.databaseName);
+    db.setUserName(params.userName);
+    db.setPort(params.port);
+    QString options = params.options;
+    // An unreachable server is reported after seconds, not minutes.
+    if (!options.contains(QLatin1String("connect_timeout=")))
+        options += (options.isEmpty() ? QString() : QStringLiteral(";")) + QStringLiteral("connect_timeout='10'");
+    db.setConnectOptions(options);
+
+    QString password = params.password.isEmpty() ? rememberedServerPassword(FLocation.connection) : params.password;
+    for (int asked = 0;; ++asked) {
+        db.setPassword(password);
+        if (db.open())
+            break;
+        const QString engine = db.lastError().databaseText().trimmed().isEmpty() ? db.lastError().text().trimmed()
+                                                                                 : db.lastError().databaseText().trimmed();
+        db.setPassword(QString());
+        const bool noPassword = engine.contains(QLatin1String("no password supplied"));
+        const bool wrongPassword = engine.contains(QLatin1String("password authentication failed"));
+        if ((noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3 && TDbMan::passwordPrompt) {
+            const QString reason = noPassword ? QStringLiteral("服务器要求输入密码。")
+                                              : QStringLiteral("密码不对，请重新输入。");
+            if (const std::optional<QString> typed = TDbMan::passwordPrompt(server, reason)) {
+                password = *typed;
+                continue;
+            }
+        }
+        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
+    }
+    if (params.password.isEmpty() && !password.isEmpty())
+        rememberServerPassword(FLocation.connection, password);
+
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0) {
+        db.close();
+        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：驱动没有给出连接").arg(server));
+    }
+    FConnection = *static_cast<pg_conn* const*>(handle.constData());
+    // Days travel as ISO texts, texts as UTF-8.
+    PQclear(PQexec(FConnection, "SET DateStyle = ISO"));
+    PQsetClientEncoding(FConnection, "UTF8");
+    return FConnection;
+}
+
+void ServerStore::disconnect()
+{
+    FConnection = nullptr;
+    QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
+    if (db.isValid())
+        db.close();
+}
+
+template <typename Work> auto ServerStore::withSession(Work&& work)
+{
+    for (int attempt = 0;; ++attempt) {
+        const bool wasOpen = FConnection != nullptr;
+        Session session(*this, connect());
+        try {
+            if (!FSchemaReady)
+                prepareSchema(session);
+            return work(session);
+        } catch (const ConnectionLost& lost) {
+            disconnect();
+            // A server restarted since the last operation: nothing of this one was committed, so it runs again.
+            if (attempt > 0 || !wasOpen || lost.duringCommit)
+                throw;
+        }
+    }
+}
+
+void ServerStore::prepareSchema(Session& session)
+{
+    const QString server = FLocation.displayName();
+    session.begin();
+    // Two computers that meet an empty database at once create the tables once.
+    session.exec("SELECT pg_advisory_xact_lock(hashtext('kivaro-schema'))");
+    if (session.exec("SELECT to_regclass('kivaro_schema') IS NOT NULL").bytes(0, 0) == "t") {
+        const Result version = session.exec("SELECT max(version) FROM kivaro_schema");
+        const qint64 found = version.isNull(0, 0) ? 0 : version.integer(0, 0);
+        if (found > kSchemaVersion)
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本由更新版本的 Kivaro 建立（版本 %2），"
+                                             "请先升级本程序。")
+                                  .arg(server)
+                                  .arg(found));
+        if (found < 1)
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（没有版本记录）。").arg(server));
+    } else {
+        if (session.exec("SELECT 1 FROM pg_class WHERE relnamespace = current_schema()::regnamespace LIMIT 1").rows()
+            > 0)
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的数据库不是空的，也不是 Kivaro 的账本；"
+                                             "请为 Kivaro 新建一个空的数据库。")
+                                  .arg(server));
+        for (const QString& statement : ServerSchema::createStatements(kSchemaVersion))
+            session.exec(statement);
+    }
+    session.commit();
+    FSchemaReady = true;
+}
+
+QStringList ServerStore::userNames()
+{
+    return withSession([](Session& session) {
+        QStringList names;
+        const Result rows = session.exec("SELECT user_name FROM users ORDER BY login_order DESC, id DESC");
+        for (int row = 0; row < rows.rows(); ++row)
+            names.append(rows.text(row, 0));
+        return names;
+    });
+}
+
+std::optional<QString> ServerStore::passwordHash(const QString& name)
+{
+    const QByteArray user = textValue(name);
+    return withSession([&](Session& session) -> std::optional<QString> {
+        const Result rows = session.exec("SELECT password_hash FROM users WHERE user_name = $1", { user });
+        if (rows.rows() == 0)
+            return std::nullopt;
+        return rows.text(0, 0);
+    });
+}
+
+bool ServerStore::insertUser(const QString& name, const QString& hash)
+{
+    const QByteArray user = textValue(name);
+    try {
+        return withSession([&](Session& session) {
+            const Result added = session.exec(
+                "INSERT INTO users (user_name, password_hash, login_order) "
+                "VALUES ($1, $2, (SELECT COALESCE(max(login_order), 0) + 1 FROM users))",
+                { user, hash.toLatin1() });
+            return added.affected() == 1;
+        });
+    } catch (const NameTaken&) {
+        return false;
+    }
+}
+
+bool ServerStore::deleteUserIf(const QString& name, const std::function<bool(const QString&)>& check)
+{
+    const QByteArray user = textValue(name);
+    return withSession([&](Session& session) {
+        session.begin();
+        const Result stored
+            = session.exec("SELECT password_hash FROM users WHERE user_name = $1 FOR UPDATE", { user });
+        if (stored.rows() == 0 || !check(stored.text(0, 0)))
+            return false;
+        const Result deleted = session.exec("DELETE FROM users WHERE user_name = $1", { user });
+        session.commit();
+        return deleted.affected() == 1;
+    });
+}
+
+bool ServerStore::replaceHashIf(
+    const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash)
+{
+    const QByteArray user = textValue(name);
+    return withSession([&](Session& session) {
+        session.begin();
+        const Result stored
+            = session.exec("SELECT password_hash FROM users WHERE user_name = $1 FOR UPDATE", { user });
+        if (stored.rows() == 0 || !check(stored.text(0, 0)))
+            return false;
+        const Result changed
+            = session.exec("UPDATE users SET password_hash = $2 WHERE user_name = $1", { user, newHash.toLatin1() });
+        session.commit();
+        return changed.affected() == 1;
+    });
+}
+
+void ServerStore::moveUserToFront(const QString& name)
+{
+    const QByteArray user = textValue(name);
+    withSession([&](Session& session) {
+        session.exec("UPDATE users SET login_order = (SELECT COALESCE(max(login_order), 0) + 1 FROM users) "
+                     "WHERE user_name = $1",
+            { user });
+    });
+}
+
+void ServerStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines)
+{
+    // Many lines to a statement: a save of thousands of lines costs a few round trips, not thousands.
+    constexpr qsizetype kRowsPerStatement = 1000;
+    const QByteArray user = textValue(userName);
+    QByteArray statement;
+    qsizetype preparedRows = 0;
+    QList<QByteArray> values;
+    for (qsizetype first = 0; first < lines.size(); first += kRowsPerStatement) {
+        const qsizetype count = qMin(kRowsPerStatement, lines.size() - first);
+        if (count != preparedRows) {
+            statement = "INSERT INTO records (user_name, day, product_name, quantity, received, cost, memo) VALUES ";
+            for (qsizetype row = 0; row < count; ++row) {
+                const qsizetype base = row * 6 + 2;
+                statement += (row ? ",($1," : "($1,") + QByteArray::number(base) + "::date,$"
+                    + QByteArray::number(base + 1) + ",$" + QByteArray::number(base + 2) + "::integer,$"
+                    + QByteArray::number(base + 3) + "::bigint,$" + QByteArray::number(base + 4) + "::bigint,$"
+                    + QByteArray::number(base + 5) + ")";
+            }
+            preparedRows = count;
+        }
+        values.clear();
+        values.reserve(count * 6 + 1);
+        values.append(user);
+        for (qsizetype i = first; i < first + count; ++i) {
+            const SalesLine& line = lines[i];
+            values.append(dayValue(line.day));
+            values.append(textValue(line.productName));
+            values.append(numberValue(line.quantity));
+            values.append(numberValue(line.received));
+            values.append(numberValue(line.cost));
+            values.append(textValue(line.memo));
+        }
+        session.exec(statement.constData(), values);
+    }
+}
+
+void ServerStore::addLines(const QString& userName, const QList<SalesLine>& lines)
+{
+    if (lines.isEmpty())
+        return;
+    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const auto save = [&](Session& session) {
+        session.begin();
+        insertLines(session, userName, lines);
+        session.exec("INSERT INTO saves (token, user_name, lines) VALUES ($1, $2, $3)",
+            { token, textValue(userName), numberValue(lines.size()) });
+        session.commit();
+    };
+    try {
+        withSession(save);
+    } catch (const ConnectionLost& lost) {
+        if (!lost.duringCommit)
+            throw;
+        // The connection broke while the server committed: the save landed whole or not at all, and its token says
+        // which.
+        try {
+            const bool landed = withSession([&](Session& session) {
+                return session.exec("SELECT 1 FROM saves WHERE token = $1", { token }).rows() > 0;
+            });
+            if (!landed)
+                withSession(save);
+        } catch (const KivaroError&) {
+            throw KivaroError(QStringLiteral("与数据库服务器“%1”的连接在保存时中断了，无法确定这次保存是否完成。"
+                                             "待存的记录仍然保留；请在连上服务器后先查帐核对，再决定是否重新保存。")
+                                  .arg(FLocation.displayName()));
+        }
+    }
+}
+
+bool ServerStore::updateLine(const SalesLine& line)
+{
+    const QList<QByteArray> values { numberValue(line.id), dayValue(line.day), textValue(line.productName),
+        numberValue(line.quantity), numberValue(line.received), numberValue(line.cost), textValue(line.memo) };
+    return withSession([&](Session& session) {
+        return session
+                   .exec("UPDATE records SET day = $2, product_name = $3, quantity = $4, received = $5, cost = $6, "
+                         "memo = $7 WHERE id = $1",
+                       values)
+                   .affected()
+            >= 1;
+    });
+}
+
+bool ServerStore::deleteLine(qint64 id)
+{
+    return withSession([&](Session& session) {
+        return session.exec("DELETE FROM records WHERE id = $1", { numberValue(id) }).affected() >= 1;
+    });
+}
+
+namespace {
+
+QList<QByteArray> rangeValues(const SalesRange& range, const QDate& from)
+{
+    return { textValue(range.userName), dayValue(from), dayValue(range.last) };
+}
+
+} // namespace
+
+QList<DayCount> ServerStore::queryDays(const SalesRange& range)
+{
+    const QList<QByteArray> values = rangeValues(range, range.first);
+    return withSession([&](Session& session) {
+        QList<DayCount> days;
+        const Result rows = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
+                                         "WHERE user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
+            values);
+        days.reserve(rows.rows());
+        for (int row = 0; row < rows.rows(); ++row)
+            days.append({ rows.day(row, 0), rows.integer(row, 1), rows.integer(row, 2), rows.sums(row, 3) });
+        return days;
+    });
+}
+
+QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
+{
+    QList<QByteArray> values = rangeValues(range, day);
+    values << numberValue(count) << numberValue(offset);
+    return withSession([&](Session& session) {
+        QList<SalesLine> lines;
+        const Result rows
+            = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
+                           "WHERE user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day, id LIMIT $4 OFFSET $5",
+                values);
+        lines.reserve(rows.rows());
+        for (int row = 0; row < rows.rows(); ++row) {
+            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
+                rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+        }
+        return lines;
+    });
+}
+
+QList<DayProductRow> ServerStore::queryDayProductWindow(
+    const SalesRange& range, const QDate& day, qint64 offset, int count)
+{
+    QList<QByteArray> values = rangeValues(range, day);
+    values << numberValue(count) << numberValue(offset);
+    return withSession([&](Session& session) {
+        QList<DayProductRow> groups;
+        const Result rows = session.exec(
+            "SELECT day, product_name, quantity, received, cost FROM day_product_sums "
+            "WHERE user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day, first_id LIMIT $4 OFFSET $5",
+            values);
+        groups.reserve(rows.rows());
+        for (int row = 0; row < rows.rows(); ++row)
+            groups.append({ rows.day(row, 0), rows.text(row, 1), rows.sums(row, 2) });
+        return groups;
+    });
+}
+
+QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
+{
+    const QList<QByteArray> values = rangeValues(range, range.first);
+    return withSession([&](Session& session) {
+        QList<RankingRow> ranking;
+        // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
+        const Result rows = session.exec(
+            "SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint "
+            "FROM day_product_sums WHERE user_name = $1 AND day >= $2 AND day <= $3 "
+            "GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)",
+            values);
+        ranking.reserve(rows.rows());
+        for (int row = 0; row < rows.rows(); ++row)
+            ranking.append({ rows.text(row, 0), rows.sums(row, 1) });
+        return ranking;
+    });
+}
+
+namespace {
+
+// Takes turns with other writers of the same user's product names.
+const char* const kLockProductNames = "SELECT pg_advisory_xact_lock(hashtext('kivaro-products:' || $1))";
+
+} // namespace
+
+std::optional<QStringList> ServerStore::productNames(const QString& userName)
+{
+    const QByteArray user = textValue(userName);
+    return withSession([&](Session& session) -> std::optional<QStringList> {
+        const Result rows = session.exec(
+            "SELECT product_name FROM product_names WHERE user_name = $1 ORDER BY last_use DESC", { user });
+        if (rows.rows() == 0)
+            return std::nullopt;
+        QStringList names;
+        names.reserve(rows.rows());
+        for (int row = 0; row < rows.rows(); ++row)
+            names.append(rows.text(row, 0));
+        return names;
+    });
+}
+
+void ServerStore::putProductNames(Session& session, const QString& userName, const QStringList& names)
+{
+    const QByteArray user = textValue(userName);
+    session.exec("DELETE FROM product_names WHERE user_name = $1", { user });
+    // The first name is the most recent; a name that comes twice keeps its first place.
+    QSet<QString> seen;
+    qint64 use = names.size();
+    for (const QString& name : names) {
+        if (!seen.contains(name)) {
+            seen.insert(name);
+            session.exec("INSERT INTO product_names (user_name, product_name, last_use) VALUES ($1, $2, $3)",
+                { user, textValue(name), numberValue(use) });
+        }
+        --use;
+    }
+}
+
+std::optional<QStringList> ServerStore::rememberProductName(const QString& userName, const QString& name)
+{
+    const QByteArray user = textValue(userName);
+    textValue(name);
+    return withSession([&](Session& session) -> std::optional<QStringList> {
+        session.begin();
+        session.exec(kLockProductNames, { user });
+        const Result rows = session.exec(
+            "SELECT product_name, last_use FROM product_names WHERE user_name = $1 ORDER BY last_use DESC", { user });
+        QStringList names;
+        for (int row = 0; row < rows.rows(); ++row)
+            names.append(rows.text(row, 0));
+        const qsizetype found = indexOfName(names, name);
+        if (!putNameFirst(names, name))
+            return std::nullopt;
+        // Only the moved name changes: it leaves its old place and takes the newest use.
+        if (found >= 0)
+            session.exec("DELETE FROM product_names WHERE user_name = $1 AND product_name = $2",
+                { user, textValue(rows.text(int(found), 0)) });
+        const qint64 newest = rows.rows() > 0 ? rows.integer(0, 1) + 1 : 1;
+        session.exec("INSERT INTO product_names (user_name, product_name, last_use) VALUES ($1, $2, $3) "
+                     "ON CONFLICT (user_name, product_name) DO UPDATE SET last_use = excluded.last_use",
+            { user, textValue(names.first()), numberValue(newest) });
+        session.commit();
+        return names;
+    });
+}
+
+void ServerStore::writeProductNames(const QString& userName, const QStringList& names)
+{
+    const QByteArray user = textValue(userName);
+    for (const QString& name : names)
+        textValue(name);
+    withSession([&](Session& session) {
+        session.begin();
+        session.exec(kLockProductNames, { user });
+        putProductNames(session, userName, names);
+        session.commit();
+    });
+}
+
+QList<StoredAccount> ServerStore::accounts()
+{
+    return withSession([](Session& session) {
+        QList<StoredAccount> accounts;
+        const Result rows = session.exec("SELECT user_name, password_hash, login_order FROM users ORDER BY id");
+        for (int row = 0; row < rows.rows(); ++row)
+            accounts.append({ rows.text(row, 0), rows.text(row, 1), rows.integer(row, 2) });
+        return accounts;
+    });
+}
+
+QList<UserTotals> ServerStore::totalsByUser()
+{
+    return withSession([](Session& session) {
+        QList<UserTotals> totals;
+        // Day by day, so that a user's amounts add up beyond 64 bits.
+        const Result rows = session.exec(
+            "SELECT user_name, lines, quantity, received, cost FROM day_sums ORDER BY user_name COLLATE \"C\"");
+        for (int row = 0; row < rows.rows(); ++row) {
+            const QString user = rows.text(row, 0);
+            if (totals.isEmpty() || totals.last().userName != user)
+                totals.append({ user, {} });
+            totals.last().totals.add(rows.sums(row, 2), rows.integer(row, 1));
+        }
+        return totals;
+    });
+}
+
+void ServerStore::readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take)
+{
+    const QByteArray user = textValue(userName);
+    withSession([&](Session& session) {
+        session.begin();
+        session.exec("DECLARE lines NO SCROLL CURSOR FOR SELECT id, day, product_name, quantity, received, cost, memo "
+                     "FROM records WHERE user_name = $1 ORDER BY id",
+            { user });
+        for (;;) {
+            const Result rows = session.exec("FETCH 10000 FROM lines");
+            if (rows.rows() == 0)
+                break;
+            QList<SalesLine> batch;
+            batch.reserve(rows.rows());
+            for (int row = 0; row < rows.rows(); ++row) {
+                batch.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
+                    rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+            }
+            take(batch);
+        }
+        session.commit();
+    });
+}
+
+// Holds one transaction open from the first account to commit().
+class ServerStore::Import : public LedgerImport
+{
+public:
+    explicit Import(ServerStore& store)
+        : m_store(store)
+        , m_session(store, store.connect())
+    {
+        if (!store.FSchemaReady)
+            store.prepareSchema(m_session);
+        m_session.begin();
+        // Nobody else writes while the copy fills the ledger.
+        m_session.exec("LOCK TABLE users, records, product_names IN SHARE ROW EXCLUSIVE MODE");
+        if (m_session.exec("SELECT 1 FROM users UNION ALL SELECT 1 FROM records LIMIT 1").rows() > 0)
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本中已有帐户或记录，不能复制到这里。")
+                                  .arg(store.FLocation.displayName()));
+    }
+    void addAccount(const StoredAccount& account) override
+    {
+        m_session.exec("INSERT INTO users (user_name, password_hash, login_order) VALUES ($1, $2, $3)",
+            { textValue(account.name), account.passwordHash.toLatin1(), numberValue(account.loginOrder) });
+    }
+    void addLines(const QString& userName, const QList<SalesLine>& lines) override
+    {
+        m_store.insertLines(m_session, userName, lines);
+    }
+    void setProductNames(const QString& userName, const QStringList& names) override
+    {
+        m_store.putProductNames(m_session, userName, names);
+    }
+    void commit() override { m_session.commit(); }
+
+private:
+    ServerStore& m_store;
+    Session m_session;
+};
+
+std::unique_ptr<LedgerImport> ServerStore::startImport()
+{
+    return std::make_unique<Import>(*this);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "db/LedgerStore.h"
+
+#include <QByteArray>
+#include <QList>
+
+struct pg_conn;
+struct pg_result;
+
+// The ledger in a PostgreSQL database, shared by every computer that connects to it. QtSql's QPSQL driver opens the
+// connection; statements go to libpq on its handle with every value as a parameter (QPSQL's own prepared queries
+// paste the values into an EXECUTE). A connection lost between two operations is made again without a word.
+class ServerStore : public LedgerStore
+{
+public:
+    explicit ServerStore(const LedgerLocation& location);
+    ~ServerStore() override;
+    ServerStore(const ServerStore&) = delete;
+    ServerStore& operator=(const ServerStore&) = delete;
+
+    // The layout this program creates, kept in the table kivaro_schema.
+    static constexpr int kSchemaVersion = 1;
+
+    LedgerLocation location() const override { return FLocation; }
+
+    QStringList userNames() override;
+    std::optional<QString> passwordHash(const QString& name) override;
+    bool insertUser(const QString& name, const QString& hash) override;
+    bool deleteUserIf(const QString& name, const std::function<bool(const QString&)>& check) override;
+    bool replaceHashIf(
+        const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
+    void moveUserToFront(const QString& name) override;
+
+    void addLines(const QString& userName, const QList<SalesLine>& lines) override;
+    bool updateLine(const SalesLine& line) override;
+    bool deleteLine(qint64 id) override;
+
+    QList<DayCount> queryDays(const SalesRange& range) override;
+    QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
+    QList<DayProductRow> queryDayProductWindow(
+        const SalesRange& range, const QDate& day, qint64 offset, int count) override;
+    QList<RankingRow> queryRanking(const SalesRange& range) override;
+    bool hasSummaries() override { return true; }
+
+    std::optional<QStringList> productNames(const QString& userName) override;
+    std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;
+    void writeProductNames(const QString& userName, const QStringList& names) override;
+
+    QList<StoredAccount> accounts() override;
+    QList<UserTotals> totalsByUser() override;
+    void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
+    std::unique_ptr<LedgerImport> startImport() override;
+
+private:
+    class Result;
+    class Session;
+    class Import;
+
+    // Runs work on an open connection with the schema in place. When the connection turns out to be lost before
+    // anything was committed, it is made again and the work runs once more.
+    template <typename Work> auto withSession(Work&& work);
+    pg_conn* connect();
+    void disconnect();
+    void prepareSchema(Session& session);
+    void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines);
+    void putProductNames(Session& session, const QString& userName, const QStringList& names);
+
+    LedgerLocation FLocation;
+    QString FConnectionName;
+    pg_conn* FConnection = nullptr;
+    bool FSchemaReady = false;
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "db/LedgerStore.h"
+
+#include <QStringList>
+
+// The ledger in the file db.sjk of a data folder. Every operation opens the file, runs its statements and closes it
+// again, so that several instances on this computer share the file.
+class SqliteStore : public LedgerStore
+{
+public:
+    explicit SqliteStore(const LedgerLocation& location);
+    ~SqliteStore() override;
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
+
+    LedgerLocation location() const override { return FLocation; }
+    // The empty database beside the program that a first start copies.
+    static QString templatePath();
+    // The four statements behind queryReport; each binds the encoded user name, the first and the last day.
+    static QStringList reportStatements();
+
+    QStringList userNames() override;
+    std::optional<QString> passwordHash(const QString& name) override;
+    bool insertUser(const QString& name, const QString& hash) override;
+    bool deleteUserIf(const QString& name, const std::function<bool(const QString&)>& check) override;
+    bool replaceHashIf(
+        const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
+    void moveUserToFront(const QString& name) override;
+
+    void addLines(const QString& userName, const QList<SalesLine>& lines) override;
+    bool updateLine(const SalesLine& line) override;
+    bool deleteLine(qint64 id) override;
+
+    QList<DayCount> queryDays(const SalesRange& range) override;
+    QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
+    QList<DayProductRow> queryDayProductWindow(
+        const SalesRange& range, const QDate& day, qint64 offset, int count) override;
+    QList<RankingRow> queryRanking(const SalesRange& range) override;
+    bool hasSummaries() override;
+    void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
+        QStringList& dailyProducts, QStringList& ranking) override;
+
+    std::optional<QStringList> productNames(const QString& userName) override;
+    std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;
+    void writeProductNames(const QString& userName, const QStringList& names) override;
+    // The file that keeps a user's product names.
+    QString productsPath(const QString& userName) const;
+
+    QList<StoredAccount> accounts() override;
+    QList<UserTotals> totalsByUser() override;
+    void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
+    std::unique_ptr<LedgerImport> startImport() override;
+
+private:
+    class Session;
+    class Import;
+    // Whether the open file has its summaries: not yet known, kept up to date, or missing and left so.
+    enum class TSummaries { Unknown, Kept, Missing };
+
+    // Gives a file of the old layout its summaries, once per store; a file that refuses keeps working without.
+    void prepareSummaries(Session& session);
+    void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines);
+
+    LedgerLocation FLocation;
+    QString FConnectionName;
+    // Why the first start could not copy the template; empty when it did or had no need to.
+    QString FCopyFailure;
+    TSummaries FSummaries = TSummaries::Unknown;
+};

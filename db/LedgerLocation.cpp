@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace {
 
@@ -16,8 +17,10 @@ std::optional<LedgerLocation> chosen;
 
 QSettings settings()
 {
-    // The XDG config folder: ~/.config/Kivaro/Kivaro.conf.
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kivaro"), QStringLiteral("Kivaro"));
+    // The XDG config folder, looked up at every use: ~/.config/Kivaro/Kivaro.conf.
+    return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            + QStringLiteral("/Kivaro/Kivaro.conf"),
+        QSettings::IniFormat);
 }
 
 const QString kServerKey = QStringLiteral("database/server");

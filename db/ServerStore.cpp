@@ -126,7 +126,7 @@ public:
     {
         QVarLengthArray<const char*, 16> pointers;
         for (const QByteArray& value : values)
-            pointers.append(value.isNull() ? nullptr : value.constData());
+            pointers.append(value.constData());
         Result result(PQexecParams(m_connection, statement, int(values.size()), nullptr, pointers.constData(), nullptr,
             nullptr, 0));
         check(result);
@@ -232,9 +232,9 @@ pg_conn* ServerStore::connect()
         rememberServerPassword(FLocation.connection, password);
 
     const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0) {
+    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
         db.close();
-        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：驱动没有给出连接").arg(server));
+        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：驱动没有给出连接 %2 %3").arg(server, QString::fromLatin1(handle.typeName())).arg(handle.isValid()));
     }
     FConnection = *static_cast<pg_conn* const*>(handle.constData());
     // Days travel as ISO texts, texts as UTF-8.
@@ -392,7 +392,7 @@ void ServerStore::insertLines(Session& session, const QString& userName, const Q
             statement = "INSERT INTO records (user_name, day, product_name, quantity, received, cost, memo) VALUES ";
             for (qsizetype row = 0; row < count; ++row) {
                 const qsizetype base = row * 6 + 2;
-                statement += (row ? ",($1," : "($1,") + QByteArray::number(base) + "::date,$"
+                statement += (row ? ",($1,$" : "($1,$") + QByteArray::number(base) + "::date,$"
                     + QByteArray::number(base + 1) + ",$" + QByteArray::number(base + 2) + "::integer,$"
                     + QByteArray::number(base + 3) + "::bigint,$" + QByteArray::number(base + 4) + "::bigint,$"
                     + QByteArray::number(base + 5) + ")";

@@ -9,6 +9,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/Hooks.h"
 #include "tests/support/RawDb.h"
+#include "tests/support/ServerDb.h"
 
 #include <QApplication>
 #include <QTest>

@@ -8,10 +8,23 @@ TestDataHome::TestDataHome(const QString& database)
     if (!m_dir.isValid())
         qFatal("no temporary folder for the data home");
     qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toLocal8Bit());
+    if (testingOnServer()) {
+        m_server = std::make_unique<TestServerDb>();
+        qputenv("KIVARO_DATABASE", m_server->connection().toUtf8());
+    } else {
+        qunsetenv("KIVARO_DATABASE");
+    }
     if (database.isEmpty())
         return;
     if (!QDir().mkdir(dataDir()) || !QFile::copy(database, dbPath()))
         qFatal("cannot copy %s into %s", qPrintable(database), qPrintable(dataDir()));
     // The program writes to its file whatever the bits of the file it was copied from.
     QFile::setPermissions(dbPath(), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+TestDataHome::~TestDataHome()
+{
+    if (m_server)
+        qunsetenv("KIVARO_DATABASE");
 }

@@ -18,8 +18,8 @@ std::optional<LedgerLocation> chosen;
 QSettings settings()
 {
     // The XDG config folder, looked up at every use: ~/.config/Kivaro/Kivaro.conf.
-    return QSettings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-            + QStringLiteral("/Kivaro/Kivaro.conf"),
+    return QSettings(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Kivaro/Kivaro.conf"),
         QSettings::IniFormat);
 }
 

@@ -25,8 +25,7 @@ QList<Option> parseOptions(const QString& connection)
     if (!parsed) {
         QString why = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("内存不足");
         PQfreemem(error);
-        throw KivaroError(QStringLiteral("无法识别数据库连接“%1”：%2")
-                              .arg(connectionWithoutPassword(connection), why));
+        throw KivaroError(QStringLiteral("无法识别数据库连接“%1”：%2").arg(connectionWithoutPassword(connection), why));
     }
     QList<Option> options;
     for (const PQconninfoOption* option = parsed.get(); option->keyword; ++option) {

@@ -127,8 +127,8 @@ public:
         QVarLengthArray<const char*, 16> pointers;
         for (const QByteArray& value : values)
             pointers.append(value.constData());
-        Result result(PQexecParams(m_connection, statement, int(values.size()), nullptr, pointers.constData(), nullptr,
-            nullptr, 0));
+        Result result(PQexecParams(
+            m_connection, statement, int(values.size()), nullptr, pointers.constData(), nullptr, nullptr, 0));
         check(result);
         return result;
     }
@@ -165,8 +165,8 @@ private:
         if (state == "23505")
             throw NameTaken();
         if (state == "22003")
-            throw KivaroError(QStringLiteral("合计超出了能精确记录的范围，数据库服务器“%1”上的账本没有改动：%2")
-                                  .arg(server, engine));
+            throw KivaroError(
+                QStringLiteral("合计超出了能精确记录的范围，数据库服务器“%1”上的账本没有改动：%2").arg(server, engine));
         throw KivaroError(QStringLiteral("数据库服务器“%1”出错：%2").arg(server, engine));
     }
 
@@ -197,7 +197,8 @@ pg_conn* ServerStore::connect()
     const ServerParams params = parseServerConnection(FLocation.connection);
     QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
     if (!db.isValid())
-        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：本程序缺少 PostgreSQL 的驱动（QPSQL）").arg(server));
+        throw KivaroError(
+            QStringLiteral("无法连接数据库服务器“%1”：本程序缺少 PostgreSQL 的驱动（QPSQL）").arg(server));
     db.setHostName(params.host);
     db.setDatabaseName(params.databaseName);
     db.setUserName(params.userName);
@@ -213,14 +214,15 @@ pg_conn* ServerStore::connect()
         db.setPassword(password);
         if (db.open())
             break;
-        const QString engine = db.lastError().databaseText().trimmed().isEmpty() ? db.lastError().text().trimmed()
-                                                                                 : db.lastError().databaseText().trimmed();
+        const QString engine = db.lastError().databaseText().trimmed().isEmpty()
+            ? db.lastError().text().trimmed()
+            : db.lastError().databaseText().trimmed();
         db.setPassword(QString());
         const bool noPassword = engine.contains(QLatin1String("no password supplied"));
         const bool wrongPassword = engine.contains(QLatin1String("password authentication failed"));
         if ((noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3 && TDbMan::passwordPrompt) {
-            const QString reason = noPassword ? QStringLiteral("服务器要求输入密码。")
-                                              : QStringLiteral("密码不对，请重新输入。");
+            const QString reason
+                = noPassword ? QStringLiteral("服务器要求输入密码。") : QStringLiteral("密码不对，请重新输入。");
             if (const std::optional<QString> typed = TDbMan::passwordPrompt(server, reason)) {
                 password = *typed;
                 continue;
@@ -232,9 +234,12 @@ pg_conn* ServerStore::connect()
         rememberServerPassword(FLocation.connection, password);
 
     const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
         db.close();
-        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：驱动没有给出连接 %2 %3").arg(server, QString::fromLatin1(handle.typeName())).arg(handle.isValid()));
+        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：驱动没有给出连接 %2 %3")
+                              .arg(server, QString::fromLatin1(handle.typeName()))
+                              .arg(handle.isValid()));
     }
     FConnection = *static_cast<pg_conn* const*>(handle.constData());
     // Days travel as ISO texts, texts as UTF-8.
@@ -313,7 +318,8 @@ std::optional<QString> ServerStore::passwordHash(const QString& name)
 {
     const QByteArray user = textValue(name);
     return withSession([&](Session& session) -> std::optional<QString> {
-        const Result rows = session.exec("SELECT password_hash FROM users WHERE user_name = $1", { user });
+        const Result rows = session.exec(
+            "SELECT password_hash FROM users WHERE md5(user_name) = md5($1) AND user_name = $1", { user });
         if (rows.rows() == 0)
             return std::nullopt;
         return rows.text(0, 0);
@@ -325,9 +331,8 @@ bool ServerStore::insertUser(const QString& name, const QString& hash)
     const QByteArray user = textValue(name);
     try {
         return withSession([&](Session& session) {
-            const Result added = session.exec(
-                "INSERT INTO users (user_name, password_hash, login_order) "
-                "VALUES ($1, $2, (SELECT COALESCE(max(login_order), 0) + 1 FROM users))",
+            const Result added = session.exec("INSERT INTO users (user_name, password_hash, login_order) "
+                                              "VALUES ($1, $2, (SELECT COALESCE(max(login_order), 0) + 1 FROM users))",
                 { user, hash.toLatin1() });
             return added.affected() == 1;
         });
@@ -341,11 +346,12 @@ bool ServerStore::deleteUserIf(const QString& name, const std::function<bool(con
     const QByteArray user = textValue(name);
     return withSession([&](Session& session) {
         session.begin();
-        const Result stored
-            = session.exec("SELECT password_hash FROM users WHERE user_name = $1 FOR UPDATE", { user });
+        const Result stored = session.exec(
+            "SELECT password_hash FROM users WHERE md5(user_name) = md5($1) AND user_name = $1 FOR UPDATE", { user });
         if (stored.rows() == 0 || !check(stored.text(0, 0)))
             return false;
-        const Result deleted = session.exec("DELETE FROM users WHERE user_name = $1", { user });
+        const Result deleted
+            = session.exec("DELETE FROM users WHERE md5(user_name) = md5($1) AND user_name = $1", { user });
         session.commit();
         return deleted.affected() == 1;
     });
@@ -357,12 +363,13 @@ bool ServerStore::replaceHashIf(
     const QByteArray user = textValue(name);
     return withSession([&](Session& session) {
         session.begin();
-        const Result stored
-            = session.exec("SELECT password_hash FROM users WHERE user_name = $1 FOR UPDATE", { user });
+        const Result stored = session.exec(
+            "SELECT password_hash FROM users WHERE md5(user_name) = md5($1) AND user_name = $1 FOR UPDATE", { user });
         if (stored.rows() == 0 || !check(stored.text(0, 0)))
             return false;
         const Result changed
-            = session.exec("UPDATE users SET password_hash = $2 WHERE user_name = $1", { user, newHash.toLatin1() });
+            = session.exec("UPDATE users SET password_hash = $2 WHERE md5(user_name) = md5($1) AND user_name = $1",
+                { user, newHash.toLatin1() });
         session.commit();
         return changed.affected() == 1;
     });
@@ -373,7 +380,7 @@ void ServerStore::moveUserToFront(const QString& name)
     const QByteArray user = textValue(name);
     withSession([&](Session& session) {
         session.exec("UPDATE users SET login_order = (SELECT COALESCE(max(login_order), 0) + 1 FROM users) "
-                     "WHERE user_name = $1",
+                     "WHERE md5(user_name) = md5($1) AND user_name = $1",
             { user });
     });
 }
@@ -483,9 +490,10 @@ QList<DayCount> ServerStore::queryDays(const SalesRange& range)
     const QList<QByteArray> values = rangeValues(range, range.first);
     return withSession([&](Session& session) {
         QList<DayCount> days;
-        const Result rows = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
-                                         "WHERE user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
-            values);
+        const Result rows
+            = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
+                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
+                values);
         days.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
             days.append({ rows.day(row, 0), rows.integer(row, 1), rows.integer(row, 2), rows.sums(row, 3) });
@@ -501,7 +509,8 @@ QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDa
         QList<SalesLine> lines;
         const Result rows
             = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
-                           "WHERE user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day, id LIMIT $4 OFFSET $5",
+                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
+                           "ORDER BY day, id LIMIT $4 OFFSET $5",
                 values);
         lines.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row) {
@@ -519,10 +528,11 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<DayProductRow> groups;
-        const Result rows = session.exec(
-            "SELECT day, product_name, quantity, received, cost FROM day_product_sums "
-            "WHERE user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day, first_id LIMIT $4 OFFSET $5",
-            values);
+        const Result rows
+            = session.exec("SELECT day, product_name, quantity, received, cost FROM day_product_sums "
+                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
+                           "ORDER BY day, first_id LIMIT $4 OFFSET $5",
+                values);
         groups.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
             groups.append({ rows.day(row, 0), rows.text(row, 1), rows.sums(row, 2) });
@@ -538,7 +548,7 @@ QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
         // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
         const Result rows = session.exec(
             "SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint "
-            "FROM day_product_sums WHERE user_name = $1 AND day >= $2 AND day <= $3 "
+            "FROM day_product_sums WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
             "GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)",
             values);
         ranking.reserve(rows.rows());
@@ -559,8 +569,10 @@ std::optional<QStringList> ServerStore::productNames(const QString& userName)
 {
     const QByteArray user = textValue(userName);
     return withSession([&](Session& session) -> std::optional<QStringList> {
-        const Result rows = session.exec(
-            "SELECT product_name FROM product_names WHERE user_name = $1 ORDER BY last_use DESC", { user });
+        const Result rows
+            = session.exec("SELECT product_name FROM product_names WHERE md5(user_name) = md5($1) AND user_name = $1 "
+                           "ORDER BY last_use DESC",
+                { user });
         if (rows.rows() == 0)
             return std::nullopt;
         QStringList names;
@@ -574,7 +586,7 @@ std::optional<QStringList> ServerStore::productNames(const QString& userName)
 void ServerStore::putProductNames(Session& session, const QString& userName, const QStringList& names)
 {
     const QByteArray user = textValue(userName);
-    session.exec("DELETE FROM product_names WHERE user_name = $1", { user });
+    session.exec("DELETE FROM product_names WHERE md5(user_name) = md5($1) AND user_name = $1", { user });
     // The first name is the most recent; a name that comes twice keeps its first place.
     QSet<QString> seen;
     qint64 use = names.size();
@@ -596,7 +608,9 @@ std::optional<QStringList> ServerStore::rememberProductName(const QString& userN
         session.begin();
         session.exec(kLockProductNames, { user });
         const Result rows = session.exec(
-            "SELECT product_name, last_use FROM product_names WHERE user_name = $1 ORDER BY last_use DESC", { user });
+            "SELECT product_name, last_use FROM product_names WHERE md5(user_name) = md5($1) AND user_name = $1 "
+            "ORDER BY last_use DESC",
+            { user });
         QStringList names;
         for (int row = 0; row < rows.rows(); ++row)
             names.append(rows.text(row, 0));
@@ -605,11 +619,12 @@ std::optional<QStringList> ServerStore::rememberProductName(const QString& userN
             return std::nullopt;
         // Only the moved name changes: it leaves its old place and takes the newest use.
         if (found >= 0)
-            session.exec("DELETE FROM product_names WHERE user_name = $1 AND product_name = $2",
+            session.exec("DELETE FROM product_names WHERE md5(user_name) = md5($1) AND md5(product_name) = md5($2) "
+                         "AND user_name = $1 AND product_name = $2",
                 { user, textValue(rows.text(int(found), 0)) });
         const qint64 newest = rows.rows() > 0 ? rows.integer(0, 1) + 1 : 1;
         session.exec("INSERT INTO product_names (user_name, product_name, last_use) VALUES ($1, $2, $3) "
-                     "ON CONFLICT (user_name, product_name) DO UPDATE SET last_use = excluded.last_use",
+                     "ON CONFLICT (md5(user_name), md5(product_name)) DO UPDATE SET last_use = excluded.last_use",
             { user, textValue(names.first()), numberValue(newest) });
         session.commit();
         return names;
@@ -646,7 +661,7 @@ QList<UserTotals> ServerStore::totalsByUser()
         QList<UserTotals> totals;
         // Day by day, so that a user's amounts add up beyond 64 bits.
         const Result rows = session.exec(
-            "SELECT user_name, lines, quantity, received, cost FROM day_sums ORDER BY user_name COLLATE \"C\"");
+            "SELECT user_name, lines, quantity, received, cost FROM day_sums ORDER BY md5(user_name), user_name");
         for (int row = 0; row < rows.rows(); ++row) {
             const QString user = rows.text(row, 0);
             if (totals.isEmpty() || totals.last().userName != user)
@@ -663,7 +678,7 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
     withSession([&](Session& session) {
         session.begin();
         session.exec("DECLARE lines NO SCROLL CURSOR FOR SELECT id, day, product_name, quantity, received, cost, memo "
-                     "FROM records WHERE user_name = $1 ORDER BY id",
+                     "FROM records WHERE md5(user_name) = md5($1) AND user_name = $1 ORDER BY id",
             { user });
         for (;;) {
             const Result rows = session.exec("FETCH 10000 FROM lines");

@@ -224,7 +224,6 @@ QString SqliteStore::templatePath()
     return THi::GetAppDir() + QStringLiteral("/db.sjk.new");
 }
 
-
 namespace {
 const QString kUserByName = QStringLiteral("SELECT Password FROM Users WHERE UserName=?");
 } // namespace
@@ -564,7 +563,8 @@ QList<SalesLine> SqliteStore::queryLineWindow(const SalesRange& range, const QDa
     return lines;
 }
 
-QList<DayProductRow> SqliteStore::queryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
+QList<DayProductRow> SqliteStore::queryDayProductWindow(
+    const SalesRange& range, const QDate& day, qint64 offset, int count)
 {
     const QStringList values = rangeValues(range, qMax(day, range.first));
     QList<DayProductRow> groups;
@@ -629,7 +629,8 @@ QList<StoredAccount> SqliteStore::accounts()
     Session session(*this);
     QSqlQuery query = session.run(QStringLiteral("SELECT UserName, Password, LoginOrder FROM Users ORDER BY ID"));
     while (query.next())
-        accounts.append({ DecodeText(query.value(0).toString()), query.value(1).toString(), query.value(2).toLongLong() });
+        accounts.append(
+            { DecodeText(query.value(0).toString()), query.value(1).toString(), query.value(2).toLongLong() });
     return accounts;
 }
 
@@ -640,7 +641,8 @@ QList<UserTotals> SqliteStore::totalsByUser()
     Session session(*this);
     const QString days = FSummaries == TSummaries::Kept
         ? QStringLiteral("SELECT UserName, Lines, Quantity, Money, Cost FROM DaySums")
-        : QStringLiteral("SELECT UserName, Lines, Quantity, Money, Cost FROM (%1)").arg(Schema::dayGroups(QStringLiteral("1")));
+        : QStringLiteral("SELECT UserName, Lines, Quantity, Money, Cost FROM (%1)")
+              .arg(Schema::dayGroups(QStringLiteral("1")));
     for (SqliteStatement rows(session.database(), days); rows.next();)
         byUser[rows.bytes(0).toByteArray()].add(sumsAt(rows, 2), rows.integer(1));
     QList<UserTotals> totals;

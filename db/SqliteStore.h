@@ -38,8 +38,8 @@ public:
         const SalesRange& range, const QDate& day, qint64 offset, int count) override;
     QList<RankingRow> queryRanking(const SalesRange& range) override;
     bool hasSummaries() override;
-    void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
-        QStringList& dailyProducts, QStringList& ranking) override;
+    void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals, QStringList& dailyProducts,
+        QStringList& ranking) override;
 
     std::optional<QStringList> productNames(const QString& userName) override;
     std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;

@@ -47,3 +47,17 @@ void prepareTestApplication()
     MessageBox::setTestMode(true);
     installFontSubstitutes();
 }
+
+qint64 storedLineCount(const TestDataHome& home)
+{
+    if (home.server()) {
+        // Before the first operation the program has not made its tables yet.
+        if (home.server()->value(QStringLiteral("SELECT to_regclass('records') IS NULL")) == QLatin1String("t"))
+            return 0;
+        bool ok = false;
+        const qint64 count = home.server()->value(QStringLiteral("SELECT count(*) FROM records")).toLongLong(&ok);
+        return ok ? count : -1;
+    }
+    const QVariant count = RawDb(home.dbPath()).value(QStringLiteral("SELECT COUNT(*) FROM Records"));
+    return count.isValid() ? count.toLongLong() : -1;
+}

@@ -36,6 +36,17 @@ void whenDialogShows(const char* objectName, std::function<void(QWidget*)> actio
 // The main window of a signed-in user, shown and turned to the review page by a click on 查帐.
 std::unique_ptr<TfrmMain> openReviewWindow(const QString& user);
 
+// The number of stored lines in the home's ledger, counted by the engine itself (file or server); -1 when it cannot
+// be read.
+qint64 storedLineCount(const TestDataHome& home);
+
+// For a case about the file store's own layout, which a server ledger does not have.
+#define KIVARO_FILE_STORE_ONLY()                                                                                       \
+    do {                                                                                                               \
+        if (testingOnServer())                                                                                         \
+            QSKIP("about the database file itself");                                                                   \
+    } while (false)
+
 // Message boxes answered from the queue, the substitute fonts installed.
 void prepareTestApplication();
 

@@ -33,6 +33,7 @@ private Q_SLOTS:
 
     void templateIsCopiedOnceAndNeverOverwritten()
     {
+        KIVARO_FILE_STORE_ONLY();
         QVERIFY(QFile::exists(home->dbPath()));
         QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("pw")));
         const QByteArray before = [&] {
@@ -50,6 +51,7 @@ private Q_SLOTS:
 
     void missingDatabaseFailsClearlyAndIsNotCreated()
     {
+        KIVARO_FILE_STORE_ONLY();
         QVERIFY(QFile::remove(home->dbPath()));
         try {
             db->UserExists(QStringLiteral("A"));
@@ -119,6 +121,7 @@ private Q_SLOTS:
 
     void passwordsNeverReachTheFile()
     {
+        KIVARO_FILE_STORE_ONLY();
         const QString password = QStringLiteral("Secret-Pass-2026");
         QVERIFY(db->AddUser(QStringLiteral("A"), password));
         QFile f(home->dbPath());

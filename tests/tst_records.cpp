@@ -30,11 +30,7 @@ private:
     {
         db->AddRecord(who.isNull() ? user : who, day, name, qty, money, cost, memo);
     }
-    qint64 rowCount()
-    {
-        const QVariant count = RawDb(home->dbPath()).value(QStringLiteral("SELECT COUNT(*) FROM Records"));
-        return count.isValid() ? count.toLongLong() : -1;
-    }
+    qint64 rowCount() { return storedLineCount(*home); }
 
 private Q_SLOTS:
     void init()
@@ -120,7 +116,13 @@ private Q_SLOTS:
     // A line the engine refuses in the middle of a save leaves none of the lines stored.
     void anEngineFailureMidwayStoresNothing()
     {
-        {
+        if (home->server()) {
+            QVERIFY(!db->UserExists(QStringLiteral("nobody")));
+            QVERIFY(home->server()->exec(QStringLiteral(
+                "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                "IF NEW.quantity = 99 THEN RAISE EXCEPTION 'refused by test'; END IF; RETURN NEW; END $$; "
+                "CREATE TRIGGER refuse BEFORE INSERT ON records FOR EACH ROW EXECUTE FUNCTION refuse()")));
+        } else {
             RawDb raw(home->dbPath());
             QVERIFY(raw.isOpen());
             QVERIFY(raw.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.RecQuantity = 99 "

@@ -141,6 +141,7 @@ private Q_SLOTS:
     // The grouped statements find every column they need in the index and never read the table's rows.
     void groupedStatementsReadTheIndexAlone()
     {
+        KIVARO_FILE_STORE_ONLY();
         add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
         RawDb raw(home->dbPath());
         QVERIFY(raw.isOpen());
@@ -155,6 +156,7 @@ private Q_SLOTS:
 
     void everyStatementUsesTheUserDateIndex()
     {
+        KIVARO_FILE_STORE_ONLY();
         add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
         RawDb raw(home->dbPath());
         QVERIFY(raw.isOpen());

@@ -429,6 +429,8 @@ void ServerStore::addLines(const QString& userName, const QList<SalesLine>& line
     const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
     const auto save = [&](Session& session) {
         session.begin();
+        // The same turn the summaries' triggers take: one user's saves never interleave their lines.
+        session.exec("SELECT pg_advisory_xact_lock(hashtext($1))", { textValue(userName) });
         insertLines(session, userName, lines);
         session.exec("INSERT INTO saves (token, user_name, lines) VALUES ($1, $2, $3)",
             { token, textValue(userName), numberValue(lines.size()) });

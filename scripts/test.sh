@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Sets everything up, checks that the code is formatted, and runs the whole test suite on the offscreen platform,
 # then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for a minute.
+# The tests labelled "server" run against a throwaway PostgreSQL cluster that pg_virtualenv makes for them and drops
+# afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/check-format.sh
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure --timeout 600
+ctest --test-dir build --output-on-failure --timeout 600 -LE server
+pg_virtualenv ctest --test-dir build --output-on-failure --timeout 900 -L server
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVARO_SANITIZE=ON
 cmake --build build-asan
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure --timeout 900
+  ctest --test-dir build-asan --output-on-failure --timeout 900 -LE server
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  pg_virtualenv ctest --test-dir build-asan --output-on-failure --timeout 1200 -L server
 
 bash scripts/fuzz.sh 60

@@ -1,0 +1,260 @@
+// The ledger on a PostgreSQL server: its tables made once in an empty database, a foreign or newer one refused, the
+// server gone and back, and the same data giving the same views and pages as the file.
+
+#include "app/Error.h"
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "forms/MainForm.h"
+#include "reports/PrintForm.h"
+#include "reports/ReportEngine.h"
+#include "tests/TestUtil.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTreeView>
+
+namespace {
+
+// Stops or starts the test's server: pg_virtualenv's cluster, or the one KIVARO_TEST_CLUSTER names ("15 dev").
+bool cluster(const QString& action)
+{
+    QString named = qEnvironmentVariable("KIVARO_TEST_CLUSTER");
+    if (named.isEmpty())
+        named = qEnvironmentVariable("PGVERSION", QStringLiteral("15")) + QStringLiteral(" regress");
+    QStringList arguments = named.split(QLatin1Char(' '));
+    arguments << action;
+    if (action != QLatin1String("start"))
+        arguments << QStringLiteral("-m") << QStringLiteral("immediate");
+    QProcess control;
+    control.start(QStringLiteral("pg_ctlcluster"), arguments);
+    return control.waitForFinished(60'000) && control.exitStatus() == QProcess::NormalExit && control.exitCode() == 0;
+}
+
+// Every text of every page of the report that a print button previews.
+QStringList printedTexts(TfrmMain* form, const char* buttonName)
+{
+    QStringList texts;
+    whenDialogShows("frmPrint", [&texts](QWidget* window) {
+        auto* print = static_cast<TfrmPrint*>(window);
+        for (int page = 1; page <= print->CompositeReport->pageCount(); ++page) {
+            for (const auto& item : print->CompositeReport->page(page)->items())
+                texts << item->text;
+        }
+        print->reject();
+    });
+    QTest::mouseClick(child<QPushButton>(form, buttonName), Qt::LeftButton);
+    return texts;
+}
+
+} // namespace
+
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<HookGuard> hooks;
+    std::unique_ptr<TestDataHome> home;
+    const QString user = QStringLiteral("张三");
+
+    QString server(const QString& query) { return home->server()->value(query); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!testingOnServer())
+            QFAIL("needs a server: run under pg_virtualenv with KIVARO_TEST_SERVER=1");
+    }
+    void init()
+    {
+        hooks = std::make_unique<HookGuard>();
+        home = std::make_unique<TestDataHome>();
+    }
+    void cleanup()
+    {
+        hooks.reset();
+        home.reset();
+    }
+
+    // Two computers meeting an empty database at once make its tables once, and both go on.
+    void emptyDatabaseGetsItsTablesOnce()
+    {
+        ChildProcess a(
+            { QStringLiteral("adduser"), QStringLiteral("甲"), QStringLiteral("pw"), QStringLiteral("wait") });
+        ChildProcess b(
+            { QStringLiteral("adduser"), QStringLiteral("乙"), QStringLiteral("pw"), QStringLiteral("wait") });
+        QVERIFY2(a.waitReady() && b.waitReady(), qPrintable(a.errors() + b.errors()));
+        a.release();
+        b.release();
+        QVERIFY2(a.finishedCleanly(), qPrintable(a.errors()));
+        QVERIFY2(b.finishedCleanly(), qPrintable(b.errors()));
+        QVERIFY(a.output().contains(QStringLiteral("added")) && b.output().contains(QStringLiteral("added")));
+        QCOMPARE(
+            server(QStringLiteral("SELECT count(*) || ':' || max(version) FROM kivaro_schema")), QStringLiteral("1:1"));
+        QCOMPARE(server(QStringLiteral("SELECT data_type FROM information_schema.columns "
+                                       "WHERE table_name = 'records' AND column_name = 'day'")),
+            QStringLiteral("date"));
+        TDbMan db;
+        QVERIFY(db.CheckUser(QStringLiteral("甲"), QStringLiteral("pw")));
+        QVERIFY(db.CheckUser(QStringLiteral("乙"), QStringLiteral("pw")));
+    }
+
+    void foreignOrNewerDatabaseIsRefusedUntouched()
+    {
+        QVERIFY(home->server()->exec(QStringLiteral("CREATE TABLE shop_stock (item text)")));
+        try {
+            TDbMan().UserExists(user);
+            QFAIL("a foreign database was taken");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("不是空的")), qPrintable(error.text()));
+        }
+        QCOMPARE(server(QStringLiteral("SELECT to_regclass('users') IS NULL")), QStringLiteral("t"));
+
+        QVERIFY(home->server()->exec(QStringLiteral("DROP TABLE shop_stock")));
+        QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = 99")));
+        try {
+            TDbMan().AddUser(QStringLiteral("李四"), QStringLiteral("pw"));
+            QFAIL("a newer ledger was written");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("更新版本")), qPrintable(error.text()));
+        }
+        QCOMPARE(server(QStringLiteral("SELECT count(*) FROM users")), QStringLiteral("1"));
+    }
+
+    void unreachableServerIsNamed()
+    {
+        try {
+            TDbMan(LedgerLocation::server(QStringLiteral("host=127.0.0.1 port=1 dbname=ledger connect_timeout=5")))
+                .UserExists(user);
+            QFAIL("no error from a server that is not there");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("无法连接数据库服务器“127.0.0.1:1/ledger”")),
+                qPrintable(error.text()));
+        }
+    }
+
+    // The server stops during 完成: nothing half-stored, the pending lines stay, a message; once it is back the next
+    // 完成 reconnects and stores them without an error.
+    void serverStoppedDuringASave()
+    {
+        // A child's large save, cut by an immediate stop.
+        const int lines = 300'000;
+        ChildProcess saver({ QStringLiteral("save"), user, QString::number(lines), QStringLiteral("cut") });
+        QVERIFY2(saver.waitReady(), qPrintable(saver.errors()));
+        QTest::qWait(300);
+        QVERIFY(cluster(QStringLiteral("stop")));
+        const bool saved = saver.finishedCleanly();
+        const QString errors = saver.errors();
+        QVERIFY(cluster(QStringLiteral("start")));
+        const qint64 stored = storedLineCount(*home);
+        QVERIFY2(stored == 0 || stored == lines, qPrintable(QString::number(stored)));
+        qInfo("save of %d lines cut by the stop: %s, %lld lines stored", lines, saved ? "it finished" : "it failed",
+            stored);
+        if (!saved) {
+            QVERIFY2(errors.contains(QStringLiteral("连接")), qPrintable(errors));
+            // Only a save cut while the server committed may have landed, and then it says it cannot tell.
+            QVERIFY2(stored == 0 || errors.contains(QStringLiteral("无法确定")), qPrintable(errors));
+        }
+
+        // The window: pending lines survive a failed 完成.
+        TfrmMain form;
+        form.PrepareForUser(QStringLiteral("李四"));
+        form.show();
+        for (const char* product : { "毛巾", "牙刷", "香皂" }) {
+            typeText(child<QComboBox>(&form, "ComboBox1"), QString::fromUtf8(product));
+            QTest::keyClick(child<QComboBox>(&form, "ComboBox1"), Qt::Key_Return);
+            for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4", "ComboBox5" }) {
+                typeText(child<QLineEdit>(&form, field), QString(field) == QLatin1String("ComboBox5") ? "" : "2");
+                QTest::keyClick(child<QLineEdit>(&form, field), Qt::Key_Return);
+            }
+        }
+        auto* pending = child<QTreeView>(&form, "ListView1");
+        QCOMPARE(pending->model()->rowCount(), 3);
+        QVERIFY(cluster(QStringLiteral("stop")));
+        QTest::mouseClick(child<QPushButton>(&form, "Button4"), Qt::LeftButton);
+        QStringList shown = MessageBox::takeShownTexts();
+        QVERIFY(cluster(QStringLiteral("start")));
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(home->server()->name()), qPrintable(shown.first()));
+        QCOMPARE(pending->model()->rowCount(), 3);
+
+        QTest::mouseClick(child<QPushButton>(&form, "Button4"), Qt::LeftButton);
+        shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown, QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") });
+        QCOMPARE(pending->model()->rowCount(), 0);
+        QCOMPARE(TDbMan().QueryDays({ QStringLiteral("李四"), QDate(1, 1, 1), QDate(9999, 12, 31) }).first().lines, 3);
+    }
+
+    // A server restarted between two operations is reconnected on the next one, without a word.
+    void restartedServerIsReconnected()
+    {
+        TDbMan db;
+        QVERIFY(db.AddUser(user, QStringLiteral("pw")));
+        db.AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+            QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
+        QVERIFY(cluster(QStringLiteral("restart")));
+        QVERIFY(db.CheckUser(user, QStringLiteral("pw")));
+        QVERIFY(cluster(QStringLiteral("restart")));
+        db.AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+            QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
+        QCOMPARE(db.QueryDays({ user, QDate(2024, 1, 1), QDate(2024, 12, 31) }).first().lines, 2);
+    }
+
+    // The same lines in the file and on the server: the four views, their totals and their printed pages agree.
+    void sameDataGivesTheSameViewsAndPages()
+    {
+        QVERIFY(QDir().mkpath(home->dataDir()));
+        TDbMan file(home->dataDir());
+        TDbMan server;
+        const QStringList names { QStringLiteral("毛巾"), QStringLiteral("牙刷"), QStringLiteral("O'Brien \"皂\""),
+            QStringLiteral("  空格  "), QStringLiteral("香皂") };
+        QList<SalesLine> lines;
+        for (int i = 0; i < 400; ++i) {
+            const int sign = i % 9 == 0 ? -1 : 1;
+            lines.append({ 0, QDate(2024, 1 + i % 3, 1 + i % 27), names.at(i * 7 % names.size()), sign * (1 + i % 4),
+                sign * (i * 137 % 100'000), sign * (i * 71 % 50'000), QStringLiteral("备注%1").arg(i % 5) });
+        }
+        for (TDbMan* db : { &file, &server }) {
+            db->AddLines(user, lines.mid(0, 250));
+            db->AddLines(user, lines.mid(250));
+        }
+        const SalesRange range { user, QDate(2024, 1, 1), QDate(2024, 3, 31) };
+        QCOMPARE(server.QueryDays(range).size(), file.QueryDays(range).size());
+        QCOMPARE(server.QueryRanking(range), file.QueryRanking(range));
+        QStringList fileLists[4], serverLists[4];
+        file.QueryReport(user, QStringLiteral("2024/01/01"), QStringLiteral("2024/03/31"), fileLists[0], fileLists[1],
+            fileLists[2], fileLists[3]);
+        server.QueryReport(user, QStringLiteral("2024/01/01"), QStringLiteral("2024/03/31"), serverLists[0],
+            serverLists[1], serverLists[2], serverLists[3]);
+        for (int list = 0; list < 4; ++list)
+            QCOMPARE(serverLists[list], fileLists[list]);
+
+        QStringList pages[2];
+        QStringList totals[2];
+        for (int kind = 0; kind < 2; ++kind) {
+            setCurrentLedger(kind == 0 ? std::optional(file.location()) : std::nullopt);
+            std::unique_ptr<TfrmMain> form = openReviewWindow(user);
+            child<QDateEdit>(form.get(), "DateTimePicker2")->setDate(range.first);
+            child<QDateEdit>(form.get(), "DateTimePicker3")->setDate(range.last);
+            QTest::mouseClick(child<QPushButton>(form.get(), "Button7"), Qt::LeftButton);
+            for (const char* label : { "Label19", "Label22", "Label23", "Label24" })
+                totals[kind] << child<QLabel>(form.get(), label)->text();
+            for (const char* button : { "Button8", "Button13", "Button14", "Button15" })
+                pages[kind] << printedTexts(form.get(), button);
+        }
+        setCurrentLedger(std::nullopt);
+        QVERIFY(totals[0].first().startsWith(QStringLiteral("数量：")));
+        QCOMPARE(totals[1], totals[0]);
+        QVERIFY(pages[0].size() > 400);
+        QCOMPARE(pages[1], pages[0]);
+    }
+};
+
+KIVARO_TEST_MAIN(TestServer)
+#include "tst_server.moc"

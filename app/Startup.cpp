@@ -1,8 +1,12 @@
 #include "app/Startup.h"
 
 #include "app/AppIcon.h"
+#include "app/CommandLine.h"
+#include "app/Error.h"
+#include "app/ErrorHandler.h"
 #include "app/HiClass.h"
 #include "db/DbClass.h"
+#include "forms/DatabaseForm.h"
 #include "forms/MainForm.h"
 
 #include <QApplication>
@@ -39,17 +43,52 @@ std::shared_ptr<void> showLongWork(const QString& text)
     });
 }
 
+std::optional<LedgerLocation> ledgerFromArguments(const QStringList& arguments)
+{
+    const QString option = QStringLiteral("--database");
+    const QString missing = QStringLiteral("--database 后面缺少账本：数据库文件，或数据库服务器的连接串");
+    std::optional<LedgerLocation> chosen;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        QString value;
+        if (argument == option) {
+            if (i + 1 >= arguments.size())
+                throw KivaroError(missing);
+            value = arguments.at(++i);
+        } else if (argument.startsWith(option + QLatin1Char('='))) {
+            value = argument.mid(option.size() + 1);
+        } else {
+            continue;
+        }
+        if (value.trimmed().isEmpty())
+            throw KivaroError(missing);
+        chosen = ledgerFromArgument(value);
+    }
+    return chosen;
+}
+
 int runKivaro(int argc, char** argv)
 {
+    if (const std::optional<int> exitCode = runCommandLineTool(argc, argv))
+        return *exitCode;
     THi::CheckOS();
     QApplication app(argc, argv);
     QApplication::setWindowIcon(kivaroIcon());
+    // A relative path given with --database means the folder the program was started in.
+    try {
+        if (const std::optional<LedgerLocation> chosen = ledgerFromArguments(QCoreApplication::arguments()))
+            setCurrentLedger(withoutShownPassword(*chosen));
+    } catch (const KivaroError& error) {
+        showError(error.text());
+        return 2;
+    }
     QDir::setCurrent(THi::GetAppDir());
     // A marker that other instances could see; nothing tests it, so a second instance runs like the first.
     static QSystemSemaphore marker(QStringLiteral("Orvel-Software-KVRDX-AppMutex"), 1, QSystemSemaphore::Open);
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
     installFontSubstitutes();
     TDbMan::longWorkNotice = showLongWork;
+    TDbMan::passwordPrompt = askServerPassword;
 
     TfrmMain mainForm;
     switch (mainForm.FormCreate()) {

@@ -1,6 +1,7 @@
 #include "forms/EditNameForm.h"
 
 #include "app/ErrorHandler.h"
+#include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "forms/FormUtil.h"
 
@@ -8,8 +9,10 @@
 #include <QPlainTextEdit>
 #include <QShowEvent>
 
-TfrmEditName::TfrmEditName(QWidget* parent)
+TfrmEditName::TfrmEditName(TDbMan* dbMan, const QString& userName, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , FDbMan(dbMan)
+    , FUserName(userName)
 {
     setObjectName(QStringLiteral("frmEditName"));
     setWindowTitle(QStringLiteral("编辑品名"));
@@ -34,7 +37,7 @@ void TfrmEditName::showEvent(QShowEvent* event)
 void TfrmEditName::FormShow()
 {
     std::optional<QStringList> names;
-    const bool read = guarded([&] { names = readProductNames(FileName); }, this);
+    const bool read = guarded([&] { names = FDbMan->ProductNames(FUserName); }, this);
     if (!read) {
         // "确定" would replace names that could not be shown; only the close box is left.
         Memo1->setReadOnly(true);
@@ -52,13 +55,13 @@ void TfrmEditName::Button1Click()
         return;
     // The document's lines are the typed lines: a name wrapped on screen stays one name.
     QStringList names = splitLines(Memo1->toPlainText());
-    // Names the file held are kept as they were stored; typed ones are kept composed.
+    // Names the store held are kept as they were stored; typed ones are kept composed.
     for (QString& name : names) {
         if (!FStoredNames.contains(name))
             name = name.normalized(QString::NormalizationForm_C);
     }
-    // On failure the old file stays, and the dialog stays open with the user's text.
-    if (guarded([&] { writeProductNames(FileName, names); }, this))
+    // On failure the old names stay, and the dialog stays open with the user's text.
+    if (guarded([&] { FDbMan->WriteProductNames(FUserName, names); }, this))
         accept();
 }
 

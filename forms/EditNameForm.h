@@ -7,17 +7,17 @@
 class QKeyEvent;
 class QPlainTextEdit;
 class QPushButton;
+class TDbMan;
 
-// Edits a user's product-name file by hand, one name per line. "确定" writes the file and closes, or says why it
+// Edits a user's product names by hand, one name per line. "确定" writes them to the store and closes, or says why it
 // could not; the close box writes nothing.
 class TfrmEditName : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit TfrmEditName(QWidget* parent = nullptr);
-
-    QString FileName;
+    // The store stays the caller's.
+    TfrmEditName(TDbMan* dbMan, const QString& userName, QWidget* parent = nullptr);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -27,7 +27,9 @@ private:
     void FormShow();
     void Button1Click();
 
-    // The names the file held when the dialog opened.
+    TDbMan* FDbMan;
+    QString FUserName;
+    // The names the store held when the dialog opened.
     QSet<QString> FStoredNames;
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* Button1 = nullptr;

@@ -189,11 +189,10 @@ void TEntryPage::connectControls()
     new KeyHandler(ComboBox5, [this](QKeyEvent* key) { return ComboBox5KeyPress(key); });
 }
 
-void TEntryPage::prepare(TDbMan* dbMan, const QString& userName, const QString& productsFile)
+void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
 {
     FDbMan = dbMan;
     FUserName = userName;
-    ProductsFile = productsFile;
     FPending->clear();
     LoadProductNames();
     DateTimePicker1->setDate(QDate::currentDate());
@@ -366,8 +365,7 @@ void TEntryPage::Button2Click()
 
 void TEntryPage::Button3Click()
 {
-    TfrmEditName editor(this);
-    editor.FileName = ProductsFile;
+    TfrmEditName editor(FDbMan, FUserName, this);
     if (editor.exec() == QDialog::Accepted)
         LoadProductNames();
 }
@@ -381,12 +379,12 @@ void TEntryPage::LoadProductNames()
 {
     const bool read = guarded(
         [this] {
-            if (const std::optional<QStringList> names = readProductNames(ProductsFile))
+            if (const std::optional<QStringList> names = FDbMan->ProductNames(FUserName))
                 setProductNames(*names);
         },
         this);
     if (!read)
-        FProductsFileFailureShown = true;
+        FProductNamesFailureShown = true;
 }
 
 void TEntryPage::RememberProductName()
@@ -395,8 +393,8 @@ void TEntryPage::RememberProductName()
     std::optional<QStringList> written;
     QString failure;
     try {
-        written = rememberProductName(ProductsFile, typed);
-        FProductsFileFailureShown = false;
+        written = FDbMan->RememberProductName(FUserName, typed);
+        FProductNamesFailureShown = false;
     } catch (const KivaroError& error) {
         failure = error.text();
     }
@@ -409,7 +407,7 @@ void TEntryPage::RememberProductName()
         moved.removeAt(from);
     moved.prepend(wanted);
     if (written && *written != moved) {
-        // Another instance changed the file since it was read: show what it holds now.
+        // Another instance changed the list since it was read: show what it holds now.
         setProductNames(*written);
     } else {
         // One entry moves: rebuilding a list of thousands of names on every sale would cost more than the sale.
@@ -422,9 +420,9 @@ void TEntryPage::RememberProductName()
         ComboBox1->setCurrentIndex(-1);
         ComboBox1->setEditText(typed);
     }
-    // The sale is in the list whatever happened to the file; one message per run of failures is enough.
-    if (!failure.isEmpty() && !FProductsFileFailureShown) {
-        FProductsFileFailureShown = true;
+    // The sale is in the list whatever happened to the names; one message per run of failures is enough.
+    if (!failure.isEmpty() && !FProductNamesFailureShown) {
+        FProductNamesFailureShown = true;
         showError(failure, this);
     }
 }

@@ -23,9 +23,9 @@ class TEntryPage : public QWidget
 public:
     explicit TEntryPage(QWidget* parent);
 
-    // Readies the page for the user: today's date, the user's product names, an empty pending list. The store
-    // stays the caller's.
-    void prepare(TDbMan* dbMan, const QString& userName, const QString& productsFile);
+    // Readies the page for the user: today's date, the user's product names from the store, an empty pending list.
+    // The store stays the caller's.
+    void prepare(TDbMan* dbMan, const QString& userName);
 
     // Starts a desktop calculator; tests replace it.
     static std::function<void()> startCalculator;
@@ -61,7 +61,6 @@ private:
 
     TDbMan* FDbMan = nullptr;
     QString FUserName;
-    QString ProductsFile;
 
     QDateEdit* DateTimePicker1 = nullptr;
     QComboBox* ComboBox1 = nullptr;
@@ -81,8 +80,8 @@ private:
     PendingListModel* FPending = nullptr;
     // The pending totals line.
     QLabel* Label18 = nullptr;
-    // True once a failure of the products file was shown, until a write succeeds: the next 添加 stays quiet.
-    bool FProductsFileFailureShown = false;
+    // True once a failure to keep the product names was shown, until a write succeeds: the next 添加 stays quiet.
+    bool FProductNamesFailureShown = false;
     // The entries of ComboBox1's list, in their order.
     QStringList FProductNames;
 };

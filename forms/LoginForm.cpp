@@ -7,7 +7,27 @@
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
 #include "forms/AccountForm.h"
+#include "forms/DatabaseForm.h"
 #include "forms/FormUtil.h"
+
+#include <QMouseEvent>
+
+namespace {
+
+// The ledger line sits in the free room between the hints and the name field.
+constexpr int kLedgerTop = 96;
+constexpr int kLedgerLeft = 8;
+constexpr int kLedgerRight = 338;
+constexpr int kLinkGap = 6;
+
+void setTextColour(QLabel* label, const QColor& colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+} // namespace
 
 TfrmLogin::TfrmLogin(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
@@ -19,7 +39,13 @@ TfrmLogin::TfrmLogin(QWidget* parent)
     setWindowTitle(QStringLiteral("%1 - 登陆").arg(QString::fromLatin1(kAppTitle)));
     UpdateLoginButton();
     FDbMan = std::make_unique<TDbMan>();
-    LoadUserNames();
+    ShowLedger();
+    // An unreachable server must not end the program: the dialog opens and another ledger can be chosen. A file that
+    // cannot be read ends the start as it always did.
+    if (FDbMan->location().isServer())
+        ListUsers(parent);
+    else
+        LoadUserNames();
 }
 
 TfrmLogin::~TfrmLogin() = default;
@@ -37,6 +63,7 @@ void TfrmLogin::setupControls()
     Button1 = makeButton(this, "Button1", QStringLiteral("登陆"), QRect(264, 8, 74, 23));
     Button2 = makeButton(this, "Button2", QStringLiteral("取消"), QRect(264, 36, 74, 23));
     Button3 = makeButton(this, "Button3", QStringLiteral("帐户"), QRect(264, 64, 74, 23));
+    setupLedgerControls();
     setTabOrder(ComboBox1, Edit1);
     setTabOrder(Edit1, Button1);
     setTabOrder(Button1, Button2);
@@ -51,6 +78,30 @@ void TfrmLogin::setupControls()
     ComboBox1->installEventFilter(this);
     ComboBox1->lineEdit()->installEventFilter(this);
     Edit1->installEventFilter(this);
+}
+
+void TfrmLogin::setupLedgerControls()
+{
+    LabelDatabase = makeLabel(this, "LabelDatabase", QString(), kLedgerLeft, kLedgerTop);
+    LabelChangeDatabase = makeLabel(this, "LabelChangeDatabase", QStringLiteral("更改…"), kLedgerLeft, kLedgerTop);
+    QFont underlined = LabelChangeDatabase->font();
+    underlined.setUnderline(true);
+    LabelChangeDatabase->setFont(underlined);
+    LabelChangeDatabase->adjustSize();
+    LabelChangeDatabase->setCursor(Qt::PointingHandCursor);
+    setTextColour(LabelChangeDatabase, palette().color(QPalette::Link));
+    LabelChangeDatabase->installEventFilter(this);
+}
+
+void TfrmLogin::ShowLedger()
+{
+    const QString shown = QStringLiteral("账本：") + FDbMan->location().displayName();
+    const int room = kLedgerRight - kLedgerLeft - kLinkGap - LabelChangeDatabase->width();
+    const QString fitted = LabelDatabase->fontMetrics().elidedText(shown, Qt::ElideMiddle, room);
+    LabelDatabase->setText(fitted);
+    LabelDatabase->setToolTip(fitted == shown ? QString() : shown);
+    LabelDatabase->adjustSize();
+    LabelChangeDatabase->move(LabelDatabase->geometry().right() + 1 + kLinkGap, kLedgerTop);
 }
 
 void TfrmLogin::showEvent(QShowEvent* event)
@@ -81,6 +132,18 @@ void TfrmLogin::keyPressEvent(QKeyEvent* event)
 
 bool TfrmLogin::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == LabelChangeDatabase
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+        if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+            return false;
+        if (event->type() == QEvent::MouseButtonPress) {
+            setTextColour(LabelChangeDatabase, Qt::red);
+        } else {
+            setTextColour(LabelChangeDatabase, palette().color(QPalette::Link));
+            LabelChangeDatabaseClick();
+        }
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (watched == ComboBox1 || watched == ComboBox1->lineEdit())
@@ -120,6 +183,36 @@ void TfrmLogin::LoadUserNames()
     ComboBox1->clear();
     ComboBox1->addItems(names);
     selectFirstQuietly(ComboBox1);
+}
+
+void TfrmLogin::ListUsers(QWidget* messageParent)
+{
+    const bool listed = guarded(
+        [this] {
+            BusyCursor busy;
+            LoadUserNames();
+        },
+        messageParent);
+    if (!listed) {
+        // Names of the ledger used before would be names this one does not know.
+        const QSignalBlocker blocker(ComboBox1);
+        ComboBox1->clear();
+    }
+    UpdateLoginButton();
+}
+
+void TfrmLogin::LabelChangeDatabaseClick()
+{
+    std::unique_ptr<TfrmDatabase> chooser;
+    guarded([&] { chooser = std::make_unique<TfrmDatabase>(this); }, this);
+    if (!chooser || chooser->exec() != QDialog::Accepted)
+        return;
+    chooser.reset();
+    if (!guarded([this] { FDbMan = std::make_unique<TDbMan>(); }, this))
+        return;
+    ShowLedger();
+    ListUsers(this);
+    FormShow();
 }
 
 void TfrmLogin::Button1Click()

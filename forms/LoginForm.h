@@ -5,11 +5,13 @@
 
 class QComboBox;
 class QKeyEvent;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class TDbMan;
 
-// Asks for a user name and password at every start; accepted only after the store has verified both.
+// Asks for a user name and password at every start; accepted only after the store has verified both. Shows which
+// ledger is used and lets the user choose another one.
 class TfrmLogin : public QDialog
 {
     Q_OBJECT
@@ -27,6 +29,7 @@ protected:
 
 private:
     void setupControls();
+    void setupLedgerControls();
     void FormShow();
     void Button1Click();
     void Button2Click();
@@ -35,6 +38,10 @@ private:
     bool Edit1KeyPress(QKeyEvent* key);
     void UpdateLoginButton();
     void LoadUserNames();
+    // Lists the ledger's users; a failure is shown and leaves the list empty, so that another ledger can be chosen.
+    void ListUsers(QWidget* messageParent);
+    void ShowLedger();
+    void LabelChangeDatabaseClick();
 
     std::unique_ptr<TDbMan> FDbMan;
     bool FShownOnce = false;
@@ -43,4 +50,6 @@ private:
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;
+    QLabel* LabelDatabase = nullptr;
+    QLabel* LabelChangeDatabase = nullptr;
 };

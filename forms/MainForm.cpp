@@ -167,8 +167,7 @@ void TfrmMain::PrepareForUser(const QString& userName)
     FDbMan = std::make_unique<TDbMan>();
     Label3->setText(QStringLiteral("当前用户：%1").arg(FUserName));
     RadioButton1->setChecked(true);
-    ProductsFile = QStringLiteral("%1/%2-products.txt").arg(FDataDir, THi::GetMd5(FUserName));
-    Panel2->prepare(FDbMan.get(), FUserName, ProductsFile);
+    Panel2->prepare(FDbMan.get(), FUserName);
     Panel3->prepare(FDbMan.get(), FUserName);
     raise();
     activateWindow();

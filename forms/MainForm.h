@@ -51,7 +51,6 @@ private:
     QString FUserName;
     QString FDataDir;
     bool FShownOnce = false;
-    QString ProductsFile;
     std::unique_ptr<TDbMan> FDbMan;
 
     QWidget* Panel1 = nullptr;

@@ -257,10 +257,10 @@ void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
     FRankingWatcher.setProperty("query", FQueryNumber);
     FRankingApplied = false;
     FRankingPool.clear();
-    FRankingWatcher.setFuture(QtConcurrent::run(&FRankingPool, [range, dataDir = FDbMan->dataDir()] {
+    FRankingWatcher.setFuture(QtConcurrent::run(&FRankingPool, [range, location = FDbMan->location()] {
         RankingResult result;
         try {
-            result.rows = TDbMan(dataDir).QueryRanking(range);
+            result.rows = TDbMan(location).QueryRanking(range);
         } catch (const std::exception& error) {
             const auto* own = dynamic_cast<const KivaroError*>(&error);
             result.error = own ? own->text() : QString::fromLocal8Bit(error.what());

@@ -4,11 +4,18 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QStringList>
 #include <libpq-fe.h>
 #include <memory>
 
 namespace {
+
+bool mayHoldPassword(const QString& connection)
+{
+    static const QRegularExpression userInfo(QStringLiteral("://[^/@]*:[^/@]*@"));
+    return connection.contains(QLatin1String("password"), Qt::CaseInsensitive) || userInfo.match(connection).hasMatch();
+}
 
 struct Option
 {
@@ -25,7 +32,10 @@ QList<Option> parseOptions(const QString& connection)
     if (!parsed) {
         QString why = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("内存不足");
         PQfreemem(error);
-        throw KivaroError(QStringLiteral("无法识别数据库连接“%1”：%2").arg(connectionWithoutPassword(connection), why));
+        // libpq's reason may quote a piece of the text, and with it of a password.
+        if (mayHoldPassword(connection))
+            throw KivaroError(QStringLiteral("无法识别数据库连接（其中的密码不予显示）"));
+        throw KivaroError(QStringLiteral("无法识别数据库连接“%1”：%2").arg(connection.trimmed(), why));
     }
     QList<Option> options;
     for (const PQconninfoOption* option = parsed.get(); option->keyword; ++option) {

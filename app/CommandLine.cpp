@@ -23,7 +23,7 @@ enum ExitCode { kCopied = 0, kFailed = 1, kBadUsage = 2, kIncomplete = 3 };
 
 const QString kCopyOption = QStringLiteral("--copy");
 
-void write(FILE* stream, const QString& text)
+void print(FILE* stream, const QString& text)
 {
     std::fputs(text.toUtf8().constData(), stream);
     std::fflush(stream);
@@ -58,19 +58,19 @@ public:
             // The text only grows, so a redraw needs no clearing.
             if (m_drawn && copied < total && m_sinceDrawn.elapsed() < 100)
                 return;
-            write(stderr, QLatin1Char('\r') + text);
+            print(stderr, QLatin1Char('\r') + text);
             m_drawn = true;
             m_sinceDrawn.start();
         } else if (percent / 10 > m_tenth) {
             m_tenth = percent / 10;
-            write(stderr, text + QLatin1Char('\n'));
+            print(stderr, text + QLatin1Char('\n'));
         }
     }
     // Ends a redrawn line, so that what follows starts on a line of its own.
     void finish()
     {
         if (std::exchange(m_drawn, false))
-            write(stderr, QStringLiteral("\n"));
+            print(stderr, QStringLiteral("\n"));
     }
 
 private:
@@ -125,7 +125,7 @@ private:
 // A line typed on the terminal without echo; nothing when the input ends first or is empty.
 std::optional<QString> readPassword(const QString& server, const QString& reason)
 {
-    write(stderr, QStringLiteral("%1\n数据库服务器“%2”的密码：").arg(reason, server));
+    print(stderr, QStringLiteral("%1\n数据库服务器“%2”的密码：").arg(reason, server));
     QByteArray typed;
     bool ended = false;
     {
@@ -146,7 +146,7 @@ std::optional<QString> readPassword(const QString& server, const QString& reason
             typed.append(ch);
         }
     }
-    write(stderr, QStringLiteral("\n"));
+    print(stderr, QStringLiteral("\n"));
     if (typed.endsWith('\r'))
         typed.chop(1);
     const QString password = QString::fromLocal8Bit(typed);
@@ -167,7 +167,7 @@ public:
         if (isatty(STDIN_FILENO))
             TDbMan::passwordPrompt = readPassword;
         TDbMan::longWorkNotice = [](const QString& text) {
-            write(stderr, text + QLatin1Char('\n'));
+            print(stderr, text + QLatin1Char('\n'));
             return std::shared_ptr<void>();
         };
     }
@@ -202,23 +202,23 @@ int runCopy(const QString& sourceText, const QString& targetText)
     const LedgerLocation target = ledgerFromArgument(targetText);
     ProgressLine progress(isatty(STDERR_FILENO));
     try {
-        write(stderr, QStringLiteral("正在把账本“%1”复制到“%2”……\n").arg(ledgerName(source), ledgerName(target)));
+        print(stderr, QStringLiteral("正在把账本“%1”复制到“%2”……\n").arg(ledgerName(source), ledgerName(target)));
         const CopySummary summary
             = copyLedger(source, target, [&progress](qint64 copied, qint64 total) { progress.show(copied, total); });
         progress.finish();
-        write(stdout, summaryText(summary));
+        print(stdout, summaryText(summary));
         return kCopied;
     } catch (const TCopyIncomplete& failure) {
         progress.finish();
-        write(stderr, QStringLiteral("复制没有完成：%1\n").arg(failure.text()));
+        print(stderr, QStringLiteral("复制没有完成：%1\n").arg(failure.text()));
         return kIncomplete;
     } catch (const KivaroError& failure) {
         progress.finish();
-        write(stderr, QStringLiteral("复制失败：%1\n目标账本没有改动。\n").arg(failure.text()));
+        print(stderr, QStringLiteral("复制失败：%1\n目标账本没有改动。\n").arg(failure.text()));
         return kFailed;
     } catch (const std::exception& failure) {
         progress.finish();
-        write(stderr, QStringLiteral("复制失败：%1\n").arg(QString::fromLocal8Bit(failure.what())));
+        print(stderr, QStringLiteral("复制失败：%1\n").arg(QString::fromLocal8Bit(failure.what())));
         return kFailed;
     }
 }
@@ -243,7 +243,7 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
         && std::none_of(values.cbegin(), values.cend(),
             [](const QString& value) { return value.trimmed().isEmpty() || value.startsWith(QLatin1Char('-')); });
     if (!wellFormed) {
-        write(stderr, usageText());
+        print(stderr, usageText());
         return kBadUsage;
     }
     return runCopy(values.at(0), values.at(1));

@@ -112,13 +112,13 @@ QString serverIdentity(const QString& connection)
         + orEnvironment(params.databaseName, "PGDATABASE", user);
 }
 
+// A file that does not exist yet is none of the existing ones.
 bool sameFile(const QString& a, const QString& b)
 {
     struct stat first = {};
     struct stat second = {};
-    if (stat(QFile::encodeName(a).constData(), &first) == 0 && stat(QFile::encodeName(b).constData(), &second) == 0)
-        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+    return stat(QFile::encodeName(a).constData(), &first) == 0 && stat(QFile::encodeName(b).constData(), &second) == 0
+        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 void checkLocations(const LedgerLocation& source, const LedgerLocation& target)

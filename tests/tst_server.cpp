@@ -191,6 +191,34 @@ private Q_SLOTS:
         QCOMPARE(TDbMan().QueryDays({ QStringLiteral("李四"), QDate(1, 1, 1), QDate(9999, 12, 31) }).first().lines, 3);
     }
 
+    // 查看 while the server is gone: a message, and the views keep what they showed.
+    void serverGoneDuringAReview()
+    {
+        TDbMan db;
+        for (int day = 1; day <= 3; ++day)
+            db.AddRecord(user, QStringLiteral("2024/05/0%1").arg(day), QStringLiteral("毛巾"), QStringLiteral("1"),
+                QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
+        std::unique_ptr<TfrmMain> form = openReviewWindow(user);
+        child<QDateEdit>(form.get(), "DateTimePicker2")->setDate(QDate(2024, 5, 1));
+        child<QDateEdit>(form.get(), "DateTimePicker3")->setDate(QDate(2024, 5, 31));
+        auto* query = child<QPushButton>(form.get(), "Button7");
+        QTest::mouseClick(query, Qt::LeftButton);
+        QCOMPARE(child<QTreeView>(form.get(), "ListView2")->model()->rowCount(), 3);
+        const QString totals = child<QLabel>(form.get(), "Label19")->text();
+        QVERIFY(cluster(QStringLiteral("stop")));
+        QTest::mouseClick(query, Qt::LeftButton);
+        const QStringList shown = MessageBox::takeShownTexts();
+        QVERIFY(cluster(QStringLiteral("start")));
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(home->server()->name()), qPrintable(shown.first()));
+        QCOMPARE(child<QTreeView>(form.get(), "ListView2")->model()->rowCount(), 3);
+        QCOMPARE(child<QLabel>(form.get(), "Label19")->text(), totals);
+        QVERIFY(query->isEnabled());
+        QTest::mouseClick(query, Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList());
+        QCOMPARE(child<QTreeView>(form.get(), "ListView2")->model()->rowCount(), 3);
+    }
+
     // A server restarted between two operations is reconnected on the next one, without a word.
     void restartedServerIsReconnected()
     {

@@ -12,10 +12,12 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTreeView>
 
 namespace {
@@ -217,6 +219,68 @@ private Q_SLOTS:
         QTest::mouseClick(query, Qt::LeftButton);
         QCOMPARE(MessageBox::takeShownTexts(), QStringList());
         QCOMPARE(child<QTreeView>(form.get(), "ListView2")->model()->rowCount(), 3);
+    }
+
+    // A client killed in the middle of a save leaves none of it, and the next save of the same user goes through.
+    void killedClientStoresNothing()
+    {
+        ChildProcess saver({ QStringLiteral("save"), user, QStringLiteral("200000"), QStringLiteral("killed") });
+        QVERIFY2(saver.waitReady(), qPrintable(saver.errors()));
+        QTest::qWait(200);
+        saver.killNow();
+        TDbMan db;
+        db.AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+            QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
+        const qint64 stored = storedLineCount(*home);
+        QVERIFY2(stored == 1 || stored == 200'001, qPrintable(QString::number(stored)));
+        qInfo("client killed during a save of 200000 lines: %lld lines of it stored", stored - 1);
+    }
+
+    // A password that nothing else holds is asked for, kept in memory for the next connection, and never written.
+    void passwordIsAskedOnceAndKeptInMemory()
+    {
+        const QByteArray password = qgetenv("PGPASSWORD");
+        QVERIFY(!password.isEmpty());
+        const QByteArray passFile = qgetenv("PGPASSFILE");
+        qunsetenv("PGPASSWORD");
+        qputenv("PGPASSFILE", "/nonexistent/pgpass");
+        const auto restore = qScopeGuard([&] {
+            qputenv("PGPASSWORD", password);
+            if (passFile.isNull())
+                qunsetenv("PGPASSFILE");
+            else
+                qputenv("PGPASSFILE", passFile);
+            TDbMan::passwordPrompt = nullptr;
+        });
+        QStringList reasons;
+        TDbMan::passwordPrompt = [&](const QString& server, const QString& reason) -> std::optional<QString> {
+            reasons << reason << server;
+            return reasons.size() == 2 ? QStringLiteral("wrong") : QString::fromUtf8(password);
+        };
+        QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        QCOMPARE(reasons.size(), 4);
+        QVERIFY2(reasons.at(2).contains(QStringLiteral("不对")), qPrintable(reasons.at(2)));
+        QVERIFY2(reasons.at(3).endsWith(QLatin1Char('/') + home->server()->name()), qPrintable(reasons.at(3)));
+        QVERIFY(TDbMan().UserExists(user));
+        QCOMPARE(reasons.size(), 4);
+        // Nothing under the home (data and settings) holds it.
+        saveServerChoice(home->server()->connection());
+        QDirIterator files(home->base(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        int read = 0;
+        for (; files.hasNext(); ++read)
+            QVERIFY2(!readAll(files.next()).contains(password), qPrintable(files.filePath()));
+        QVERIFY(read > 0);
+        saveServerChoice(std::nullopt);
+
+        // Declined: the failure names the server and nothing is kept.
+        TDbMan::passwordPrompt = [](const QString&, const QString&) { return std::optional<QString>(); };
+        try {
+            TDbMan(LedgerLocation::server(home->server()->connection() + QStringLiteral(" application_name=other")))
+                .UserExists(user);
+            QFAIL("connected without a password");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(home->server()->name()), qPrintable(error.text()));
+        }
     }
 
     // A server restarted between two operations is reconnected on the next one, without a word.

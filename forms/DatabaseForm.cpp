@@ -25,10 +25,12 @@ TfrmDatabase::TfrmDatabase(QWidget* parent)
     if (current.isServer()) {
         rbServer->setChecked(true);
         editConnection->setText(current.connection);
+        editConnection->setCursorPosition(0);
     } else {
         rbLocal->setChecked(true);
         // Back to a server chosen before, without typing it again.
         editConnection->setText(savedServer().value_or(QString()));
+        editConnection->setCursorPosition(0);
     }
     UpdateButtons();
 }
@@ -37,15 +39,19 @@ void TfrmDatabase::setupControls()
 {
     rbLocal = new QRadioButton(QStringLiteral("本机的账本"), this);
     rbLocal->setObjectName(QStringLiteral("rbLocal"));
-    rbLocal->setGeometry(12, 12, 396, 20);
+    rbLocal->move(12, 12);
+    rbLocal->adjustSize();
     rbServer = new QRadioButton(QStringLiteral("服务器上的账本"), this);
     rbServer->setObjectName(QStringLiteral("rbServer"));
-    rbServer->setGeometry(12, 38, 396, 20);
+    rbServer->move(12, 38);
+    rbServer->adjustSize();
     editConnection = makeEdit(this, "editConnection", QRect(32, 64, 376, 22));
     editConnection->setPlaceholderText(QStringLiteral("postgresql://kivaro@shop-server/ledger"));
     LabelHelp = makeLabel(this, "LabelHelp",
-        QStringLiteral("填写 PostgreSQL 的连接串或网址，例如 postgresql://kivaro@shop-server/ledger "
-                       "或 service=shop。密码不会保存，服务器需要时程序会询问。"),
+        QStringLiteral("填写 PostgreSQL 的连接串或网址，例如：\n"
+                       "postgresql://kivaro@shop-server/ledger\n"
+                       "service=shop\n"
+                       "密码不会保存，服务器需要时程序会询问。"),
         32, 94);
     LabelHelp->setWordWrap(true);
     LabelHelp->setGeometry(32, 94, 376, 64);

@@ -101,6 +101,8 @@ void TfrmLogin::ShowLedger()
     LabelDatabase->setText(fitted);
     LabelDatabase->setToolTip(fitted == shown ? QString() : shown);
     LabelDatabase->adjustSize();
+    // Some faces draw "_" below their descent; a cut underscore would read as a space in a database name.
+    LabelDatabase->resize(LabelDatabase->width(), LabelDatabase->height() + 2);
     LabelChangeDatabase->move(LabelDatabase->geometry().right() + 1 + kLinkGap, kLedgerTop);
 }
 

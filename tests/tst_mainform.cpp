@@ -1,9 +1,12 @@
+#include "app/Error.h"
 #include "app/MessageBox.h"
+#include "app/Startup.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,6 +29,8 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        setCurrentLedger(std::nullopt);
+        qunsetenv("KIVARO_DATABASE");
         hooks.reset();
         home.reset();
     }
@@ -113,6 +118,70 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown.first().startsWith(QStringLiteral("无法创建数据文件夹")), qPrintable(shown.first()));
         QVERIFY(shown.first().endsWith(QLatin1Char('.')));
+    }
+
+    // The chosen server's failure is said before the login opens; the login then switches to this computer's ledger.
+    void unreachableServerAtStartLeavesTheLoginUsable()
+    {
+        {
+            TDbMan db;
+            QVERIFY(db.AddUser(QStringLiteral("张三"), QStringLiteral("pw")));
+        }
+        saveServerChoice(QStringLiteral("host=127.0.0.1 port=1 connect_timeout=2"));
+        TfrmMain form;
+        QStringList shownBefore;
+        QStringList namesBefore;
+        whenDialogShows("frmLogin", [&](QWidget* login) {
+            shownBefore = MessageBox::takeShownTexts();
+            auto* names = child<QComboBox>(login, "ComboBox1");
+            namesBefore << QString::number(names->count());
+            whenDialogShows("frmDatabase", [](QWidget* chooser) {
+                QTest::mouseClick(child<QRadioButton>(chooser, "rbLocal"), Qt::LeftButton);
+                QTest::mouseClick(child<QPushButton>(chooser, "btnOk"), Qt::LeftButton);
+            });
+            QTest::mouseClick(child<QLabel>(login, "LabelChangeDatabase"), Qt::LeftButton);
+            namesBefore << names->currentText() << child<QLabel>(login, "LabelDatabase")->text();
+            typeText(child<QLineEdit>(login, "Edit1"), QStringLiteral("pw"));
+            QTest::keyClick(child<QLineEdit>(login, "Edit1"), Qt::Key_Return);
+        });
+        QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::Ready);
+        QCOMPARE(shownBefore.size(), 1);
+        QVERIFY2(shownBefore.first().startsWith(QStringLiteral("无法连接数据库服务器“127.0.0.1:1”")),
+            qPrintable(shownBefore.first()));
+        QCOMPARE(namesBefore, (QStringList { "0", QStringLiteral("张三"), QStringLiteral("账本：本机") }));
+        QCOMPARE(form.userName(), QStringLiteral("张三"));
+        QVERIFY(!savedServer());
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    void databaseArgument_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("ledger");
+        QTest::newRow("none") << QStringList { "kivaro", "-style", "fusion" } << QString();
+        QTest::newRow("separate value") << QStringList { "kivaro", "--database", "postgresql://k@shop/ledger" }
+                                        << QStringLiteral("server:postgresql://k@shop/ledger");
+        QTest::newRow("joined, relative file, last wins")
+            << QStringList { "kivaro", "--database=host=shop dbname=ledger", "--database=here/db.sjk" }
+            << QStringLiteral("file:") + QDir::current().absoluteFilePath(QStringLiteral("here/db.sjk"));
+        QTest::newRow("missing value") << QStringList { "kivaro", "--database" } << QStringLiteral("error");
+    }
+
+    void databaseArgument()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, ledger);
+        QString found;
+        try {
+            const std::optional<LedgerLocation> chosen = ledgerFromArguments(arguments);
+            if (chosen)
+                found = chosen->isServer() ? QStringLiteral("server:") + chosen->connection
+                                           : QStringLiteral("file:") + chosen->path;
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("--database")), qPrintable(error.text()));
+            found = QStringLiteral("error");
+        }
+        QCOMPARE(found, ledger);
     }
 
     void headerSwitchesPagesAndUser()

@@ -2,9 +2,11 @@
 
 #include "bench/Measure.h"
 #include "bench/SalesData.h"
+#include "bench/ServerData.h"
 #include "tests/TestUtil.h"
 
 #include <QString>
+#include <optional>
 #include <vector>
 
 // Sizes of one benchmark run. The full run uses the sizes the targets speak of; the quick run only shows that
@@ -24,6 +26,8 @@ struct BenchConfig
     int reportPages = 213;
     qint64 reportMemoryRows = 100'000;
     QString cacheDir;
+    // The server cases' database; empty means one named after the data's size.
+    QString serverDatabase;
 
     static BenchConfig full();
     static BenchConfig quickRun();
@@ -34,7 +38,18 @@ struct BenchContext
     BenchConfig config;
     SalesData data;
     std::vector<Result> results;
+    // Why the server cases do not run; empty when they do, on the server libpq's environment names.
+    QString serverSkipped;
+    std::optional<ServerData> server;
 };
+
+class TfrmMain;
+
+// The totals line of the user's lines in a range of the file, summed by the engine.
+QString storedTotals(const QString& path, const QString& user, const QDate& first, const QDate& last);
+// Clicks "查看" over a range on the review page; returns the seconds until the click and what it left for the event
+// loop (the view's layout, the repaint) are done, which is what the user waits for.
+double timedQuery(TfrmMain& form, const QDate& first, const QDate& last);
 
 void benchQueryReport(BenchContext& context);
 void benchReviewPage(BenchContext& context);
@@ -46,6 +61,9 @@ void benchStartup(BenchContext& context);
 void benchPeakMemory(BenchContext& context);
 void benchBigReview(BenchContext& context);
 void benchBigReviewMemory(BenchContext& context);
+void benchServerQueries(BenchContext& context);
+void benchServerSave(BenchContext& context);
+void benchServerReview(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);

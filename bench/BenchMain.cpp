@@ -79,6 +79,9 @@ struct Options
     QString cacheDir;
     QStringList only;
     QString markdown;
+    bool server = false;
+    QString noServer;
+    QString serverDatabase;
 };
 
 Options parse(const QStringList& args)
@@ -101,9 +104,20 @@ Options parse(const QStringList& args)
         } else if (a == QLatin1String("--markdown")) {
             options.markdown = value;
             ++i;
+        } else if (a == QLatin1String("--server")) {
+            options.server = true;
+        } else if (a == QLatin1String("--no-server")) {
+            options.noServer = value;
+            ++i;
+        } else if (a == QLatin1String("--server-database")) {
+            options.serverDatabase = value;
+            ++i;
         } else {
             throw BenchError(QStringLiteral("unknown argument %1\nusage: kivaro_bench [--quick] [--runs N] "
-                                            "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d] [--markdown FILE]")
+                                            "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,s1,s2,s3] "
+                                            "[--markdown FILE] [--server [--server-database NAME] | --no-server WHY]\n"
+                                            "--server runs the cases s1-s3 on the PostgreSQL server that libpq's "
+                                            "environment names (PGHOST, PGPORT, PGUSER, PGPASSWORD)")
                                  .arg(a));
         }
     }
@@ -120,6 +134,16 @@ int runBenchmarks(const Options& options)
     }
     if (!options.cacheDir.isEmpty())
         context.config.cacheDir = options.cacheDir;
+    context.config.serverDatabase = options.serverDatabase;
+    if (!options.noServer.isEmpty())
+        context.serverSkipped = options.noServer;
+    else if (!options.server)
+        context.serverSkipped = QStringLiteral("no server asked for (kivaro_bench --server)");
+    else
+        context.serverSkipped = ServerData::whyUnreachable();
+    const QString serverLine = context.serverSkipped.isEmpty()
+        ? QStringLiteral("server: ") + ServerData::describe()
+        : QStringLiteral("server cases skipped: ") + context.serverSkipped;
     const QString loadBefore = loadAverage();
     context.data = SalesData::prepare(context.config.data, context.config.cacheDir);
     std::fprintf(stderr, "data: %s\n", qPrintable(context.data.file));
@@ -129,22 +153,36 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("3"), benchSavePending }, { QStringLiteral("4"), benchAddLine },
         { QStringLiteral("5"), benchReport }, { QStringLiteral("5c"), benchReportMemory },
         { QStringLiteral("6"), benchStartup }, { QStringLiteral("7"), benchPeakMemory },
-        { QStringLiteral("8"), benchBigReview }, { QStringLiteral("8d"), benchBigReviewMemory }
+        { QStringLiteral("8"), benchBigReview }, { QStringLiteral("8d"), benchBigReviewMemory },
+        // Last: loading the server's data leaves work to its background processes.
+        { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
+        { QStringLiteral("s3"), benchServerReview }
     };
     for (const auto& [key, run] : cases) {
         if (options.only.isEmpty() || options.only.contains(key))
             run(context);
     }
 
+    QString serverData = serverLine;
+    if (context.server) {
+        serverData += context.server->loadSeconds < 0
+            ? QStringLiteral("; database %1 kept from an earlier run").arg(context.server->database)
+            : QStringLiteral("; database %1 loaded in %2 s")
+                  .arg(context.server->database)
+                  .arg(context.server->loadSeconds, 0, 'f', 1);
+        // A quick run's database is of no use to the next run.
+        if (context.config.quick)
+            context.server->drop();
+    }
     const QString header = QStringLiteral("%1\n%2 lines, %3 users, %4 years from %5, %6 product names; load average "
-                                          "%7 before, %8 after\n\n")
+                                          "%7 before, %8 after\n%9\n\n")
                                .arg(machineLine())
                                .arg(context.config.data.rows)
                                .arg(context.config.data.users)
                                .arg(context.config.data.years)
                                .arg(context.config.data.firstYear)
                                .arg(context.config.data.products)
-                               .arg(loadBefore, loadAverage());
+                               .arg(loadBefore, loadAverage(), serverData);
     QString notes;
     for (const Result& r : context.results) {
         if (!r.note.isEmpty())
@@ -173,6 +211,9 @@ int main(int argc, char** argv)
         return child;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The file cases measure the file: a server named for the tests must not take its place.
+    qunsetenv("KIVARO_TEST_SERVER");
+    qunsetenv("KIVARO_DATABASE");
     QApplication app(argc, argv);
     prepareTestApplication();
     try {

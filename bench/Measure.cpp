@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 void check(bool condition, const QString& what)
 {
@@ -19,6 +20,17 @@ Stats Stats::of(std::vector<double> values)
     return { values.front(), median, values.back() };
 }
 
+Result skippedResult(const QString& name, const Target& target, const QString& why)
+{
+    std::fprintf(stderr, "  %s: skipped, %s\n", qPrintable(name), qPrintable(why));
+    Result result;
+    result.name = name;
+    result.target = target;
+    result.note = QStringLiteral("skipped: ") + why;
+    result.skipped = true;
+    return result;
+}
+
 bool Result::met() const
 {
     switch (target.kind) {
@@ -30,6 +42,13 @@ bool Result::met() const
         break;
     }
     return true;
+}
+
+double threadCpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 double inUnit(const QString& unit, double value)
@@ -130,6 +149,10 @@ QString resultTable(const std::vector<Result>& results, bool judge)
     lines << QStringLiteral("| measurement | runs | min | median | max | baseline median | ratio | target | met |");
     lines << QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---|---|");
     for (const Result& r : results) {
+        if (r.skipped) {
+            lines << QStringLiteral("| %1 | 0 | — | — | — | — | — | %2 | skipped |").arg(r.name, targetText(r));
+            continue;
+        }
         const QString unit = QLatin1Char(' ') + r.unit;
         lines << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
                      .arg(r.name, QString::number(r.runs), figure(r, r.measured.min) + unit,

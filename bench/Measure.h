@@ -50,11 +50,16 @@ struct Result
     std::optional<Stats> baseline;
     Target target;
     QString note;
+    // Not measured; the note says why.
+    bool skipped = false;
 
     double ratio() const { return baseline && baseline->median > 0 ? measured.median / baseline->median : 0; }
     bool judged() const { return target.kind != Target::Kind::None; }
     bool met() const;
 };
+
+// The row of a measurement that did not run.
+Result skippedResult(const QString& name, const Target& target, const QString& why);
 
 struct RunPlan
 {
@@ -89,6 +94,9 @@ public:
 private:
     QElapsedTimer m_timer;
 };
+
+// CPU seconds this thread has used, to tell the client's work from the wait for a server.
+double threadCpuSeconds();
 
 // The table of all results, in Markdown; without judging, the last column stays empty.
 QString resultTable(const std::vector<Result>& results, bool judge = true);

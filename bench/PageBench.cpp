@@ -23,21 +23,6 @@
 
 namespace {
 
-// The totals line of the user's lines in a range, summed by the engine.
-QString storedTotals(const QString& path, const QString& user, const QDate& first, const QDate& last)
-{
-    RawSqliteDb db(path, false);
-    RawSqliteStatement sums(db,
-        "SELECT SUM(RecQuantity), SUM(RecMoney), SUM(RecCost) FROM Records WHERE UserName=? AND RecDate>=? AND "
-        "RecDate<=?");
-    sums.bind(1, encodedStd(user));
-    sums.bind(2, dayStd(first));
-    sums.bind(3, dayStd(last));
-    check(sums.step(), QStringLiteral("no sums"));
-    return totalsLine(
-        sqlite3_column_int64(sums.get(), 0), sqlite3_column_int64(sums.get(), 1), sqlite3_column_int64(sums.get(), 2));
-}
-
 // A fingerprint of the lines stored after a given ID, to tell that two ways of saving stored the same.
 QString storedAfter(const QString& path, qint64 id)
 {
@@ -112,8 +97,22 @@ double median(std::vector<double> values)
     return Stats::of(std::move(values)).median;
 }
 
-// Clicks "查看" over a range on the review page; returns the seconds until the click and what it left for the event
-// loop (the view's layout, the repaint) are done, which is what the user waits for.
+} // namespace
+
+QString storedTotals(const QString& path, const QString& user, const QDate& first, const QDate& last)
+{
+    RawSqliteDb db(path, false);
+    RawSqliteStatement sums(db,
+        "SELECT SUM(RecQuantity), SUM(RecMoney), SUM(RecCost) FROM Records WHERE UserName=? AND RecDate>=? AND "
+        "RecDate<=?");
+    sums.bind(1, encodedStd(user));
+    sums.bind(2, dayStd(first));
+    sums.bind(3, dayStd(last));
+    check(sums.step(), QStringLiteral("no sums"));
+    return totalsLine(
+        sqlite3_column_int64(sums.get(), 0), sqlite3_column_int64(sums.get(), 1), sqlite3_column_int64(sums.get(), 2));
+}
+
 double timedQuery(TfrmMain& form, const QDate& first, const QDate& last)
 {
     child<QDateEdit>(&form, "DateTimePicker2")->setDate(first);
@@ -123,8 +122,6 @@ double timedQuery(TfrmMain& form, const QDate& first, const QDate& last)
     QCoreApplication::processEvents();
     return clock.seconds();
 }
-
-} // namespace
 
 void benchReviewPage(BenchContext& context)
 {

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <sqlite3.h>
@@ -67,6 +68,29 @@ Totals serverTotals(PgConnection& db, const char* sql)
     return totals;
 }
 
+// The MD5 of a text column's distinct values, in byte order, each as UTF-8.
+QByteArray fileTexts(const QString& file, const char* column)
+{
+    RawSqliteDb db(file, false);
+    RawSqliteStatement values(db, std::string("SELECT DISTINCT ") + column + " FROM Records");
+    QList<QByteArray> texts;
+    while (values.step())
+        texts.append(
+            decodeStoredBytes(QByteArrayView(reinterpret_cast<const char*>(sqlite3_column_text(values.get(), 0)),
+                                  sqlite3_column_bytes(values.get(), 0)))
+                .toUtf8());
+    std::sort(texts.begin(), texts.end());
+    return QCryptographicHash::hash(texts.join('\n'), QCryptographicHash::Md5).toHex();
+}
+
+QByteArray serverTexts(PgConnection& db, const char* column)
+{
+    const PgResult hash = db.exec(QStringLiteral("SELECT md5(string_agg(t, E'\\n' ORDER BY t COLLATE \"C\")) FROM "
+                                                 "(SELECT DISTINCT %1 AS t FROM records) AS d")
+                                      .arg(QString::fromLatin1(column)));
+    return QByteArray(hash.value(0, 0), hash.length(0, 0));
+}
+
 // Empty when the server's lines and its day sums add up, user by user, to the file's lines; else what differs.
 QString differences(const SalesData& data, PgConnection& db)
 {
@@ -78,6 +102,11 @@ QString differences(const SalesData& data, PgConnection& db)
             db, "SELECT user_name, sum(lines), sum(quantity), sum(received), sum(cost) FROM day_sums GROUP BY 1")
         != expected)
         return QStringLiteral("its day sums differ from the file's lines");
+    for (const auto& [fileColumn, serverColumn] :
+        { std::pair { "RecProductName", "product_name" }, std::pair { "RecMemo", "memo" } }) {
+        if (fileTexts(data.file, fileColumn) != serverTexts(db, serverColumn))
+            return QStringLiteral("its texts in %1 differ from the file's").arg(QString::fromLatin1(serverColumn));
+    }
     RawSqliteDb file(data.file, false);
     const qint64 groups = file.scalar("SELECT COUNT(*) FROM DayProductSums");
     const PgResult server

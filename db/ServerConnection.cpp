@@ -11,12 +11,6 @@
 
 namespace {
 
-bool mayHoldPassword(const QString& connection)
-{
-    static const QRegularExpression userInfo(QStringLiteral("://[^/@]*:[^/@]*@"));
-    return connection.contains(QLatin1String("password"), Qt::CaseInsensitive) || userInfo.match(connection).hasMatch();
-}
-
 struct Option
 {
     QString key;
@@ -32,10 +26,10 @@ QList<Option> parseOptions(const QString& connection)
     if (!parsed) {
         QString why = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("内存不足");
         PQfreemem(error);
-        // libpq's reason may quote a piece of the text, and with it of a password.
-        if (mayHoldPassword(connection))
-            throw KivaroError(QStringLiteral("无法识别数据库连接（其中的密码不予显示）"));
-        throw KivaroError(QStringLiteral("无法识别数据库连接“%1”：%2").arg(connection.trimmed(), why));
+        // Neither the text nor the pieces libpq quotes from it are shown: any of them may be a password.
+        static const QRegularExpression quotedPiece(QStringLiteral("\"[^\"]*\""));
+        why.replace(quotedPiece, QStringLiteral("“…”"));
+        throw KivaroError(QStringLiteral("无法识别数据库连接：%1").arg(why));
     }
     QList<Option> options;
     for (const PQconninfoOption* option = parsed.get(); option->keyword; ++option) {
@@ -106,6 +100,9 @@ QString serverDisplayName(const QString& connection)
         return connectionWithoutPassword(connection);
     }
     QString name = host.startsWith(QLatin1Char('/')) || host.isEmpty() ? QString() : host;
+    // An IPv6 address is written in brackets before its port.
+    if (name.contains(QLatin1Char(':')) && !name.contains(QLatin1Char(',')))
+        name = QLatin1Char('[') + name + QLatin1Char(']');
     if (!name.isEmpty() && !port.isEmpty())
         name += QLatin1Char(':') + port;
     if (name.isEmpty() && !service.isEmpty())

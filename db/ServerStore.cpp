@@ -32,14 +32,18 @@ public:
     bool duringCommit;
 };
 
-// The user name is taken: another computer made the same account meanwhile.
-class NameTaken : public KivaroError
+// A unique key is taken: for an account, another computer made the same name meanwhile.
+class UniqueViolation : public KivaroError
 {
 public:
-    NameTaken()
-        : KivaroError(QStringLiteral("用户名已存在"))
-    {
-    }
+    using KivaroError::KivaroError;
+};
+
+// The server's role may read but not write (a reader's role, a standby server).
+class NotPermitted : public KivaroError
+{
+public:
+    using KivaroError::KivaroError;
 };
 
 QByteArray textValue(const QString& text)
@@ -118,8 +122,14 @@ public:
     }
     ~Session()
     {
-        if (m_inTransaction && PQstatus(m_connection) == CONNECTION_OK)
+        if (m_inTransaction && m_connection && PQstatus(m_connection) == CONNECTION_OK)
             PQclear(PQexec(m_connection, "ROLLBACK"));
+    }
+    // The connection is about to be closed: nothing may be sent on it any more.
+    void abandon()
+    {
+        m_inTransaction = false;
+        m_connection = nullptr;
     }
 
     Result exec(const char* statement, const QList<QByteArray>& values = {})
@@ -156,18 +166,24 @@ private:
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return;
         const QString server = m_store.FLocation.displayName();
-        const QString engine = QString::fromUtf8(PQerrorMessage(m_connection)).trimmed();
+        // The server's own sentence, without the statement and context it may add.
+        const char* primary = PQresultErrorField(result.handle(), PG_DIAG_MESSAGE_PRIMARY);
+        const QString engine = primary
+            ? QString::fromUtf8(primary).trimmed()
+            : QString::fromUtf8(PQerrorMessage(m_connection)).trimmed().section(QLatin1Char('\n'), 0, 0);
         if (PQstatus(m_connection) != CONNECTION_OK) {
             throw ConnectionLost(
                 QStringLiteral("与数据库服务器“%1”的连接中断了：%2").arg(server, engine), m_committing);
         }
         const QByteArray state = PQresultErrorField(result.handle(), PG_DIAG_SQLSTATE);
+        const QString text = QStringLiteral("数据库服务器“%1”出错：%2").arg(server, engine);
         if (state == "23505")
-            throw NameTaken();
+            throw UniqueViolation(text);
         if (state == "22003")
-            throw KivaroError(
-                QStringLiteral("合计超出了能精确记录的范围，数据库服务器“%1”上的账本没有改动：%2").arg(server, engine));
-        throw KivaroError(QStringLiteral("数据库服务器“%1”出错：%2").arg(server, engine));
+            throw KivaroError(QStringLiteral("合计超出了能精确记录的范围（数据库服务器“%1”）：%2").arg(server, engine));
+        if (state == "42501" || state == "25006")
+            throw NotPermitted(QStringLiteral("数据库服务器“%1”不允许这个数据库用户修改账本：%2").arg(server, engine));
+        throw KivaroError(text);
     }
 
     ServerStore& m_store;
@@ -204,9 +220,15 @@ pg_conn* ServerStore::connect()
     db.setUserName(params.userName);
     db.setPort(params.port);
     QString options = params.options;
-    // An unreachable server is reported after seconds, not minutes.
-    if (!options.contains(QLatin1String("connect_timeout=")))
-        options += (options.isEmpty() ? QString() : QStringLiteral(";")) + QStringLiteral("connect_timeout='10'");
+    // An unreachable server is reported after seconds, and a connection whose network went away is found dead within
+    // half a minute instead of blocking the window for the system's minutes; the user's own settings win.
+    const std::pair<const char*, const char*> defaults[] = { { "connect_timeout", "10" }, { "keepalives_idle", "15" },
+        { "keepalives_interval", "5" }, { "keepalives_count", "3" }, { "tcp_user_timeout", "30000" } };
+    for (const auto& [key, value] : defaults) {
+        if (!options.contains(QLatin1String(key) + QLatin1Char('=')))
+            options += (options.isEmpty() ? QString() : QStringLiteral(";")) + QLatin1String(key) + QStringLiteral("='")
+                + QLatin1String(value) + QLatin1Char('\'');
+    }
     db.setConnectOptions(options);
 
     QString password = params.password.isEmpty() ? rememberedServerPassword(FLocation.connection) : params.password;
@@ -219,7 +241,9 @@ pg_conn* ServerStore::connect()
             : db.lastError().databaseText().trimmed();
         db.setPassword(QString());
         const bool noPassword = engine.contains(QLatin1String("no password supplied"));
-        const bool wrongPassword = engine.contains(QLatin1String("password authentication failed"));
+        // The server words a wrong password in its own language.
+        const bool wrongPassword = engine.contains(QLatin1String("password authentication failed"))
+            || engine.contains(QStringLiteral("认证失败"));
         if ((noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3 && TDbMan::passwordPrompt) {
             const QString reason
                 = noPassword ? QStringLiteral("服务器要求输入密码。") : QStringLiteral("密码不对，请重新输入。");
@@ -266,6 +290,7 @@ template <typename Work> auto ServerStore::withSession(Work&& work)
                 prepareSchema(session);
             return work(session);
         } catch (const ConnectionLost& lost) {
+            session.abandon();
             disconnect();
             // A server restarted since the last operation: nothing of this one was committed, so it runs again.
             if (attempt > 0 || !wasOpen || lost.duringCommit)
@@ -290,7 +315,23 @@ void ServerStore::prepareSchema(Session& session)
                                   .arg(found));
         if (found < 1)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（没有版本记录）。").arg(server));
+        // Without a summary trigger, saved lines would never reach the views.
+        const Result parts = session.exec(
+            "SELECT (SELECT count(*) FROM unnest(ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
+            "'product_names', 'saves']) AS t WHERE to_regclass(t) IS NOT NULL), "
+            "(SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass('records') AND tgenabled <> 'D' "
+            "AND tgname IN ('records_add_to_sums', 'records_remove_from_sums', 'records_move_in_sums'))");
+        if (parts.integer(0, 0) != 6 || parts.integer(0, 1) != 3)
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（缺少表或触发器），不能使用；"
+                                             "请从备份恢复，或复制到一个新的数据库。")
+                                  .arg(server));
     } else {
+        // The server's own databases are not for a shop's ledger; a connection that names none lands there.
+        const QString database = session.exec("SELECT current_database()").text(0, 0);
+        if (database == QLatin1String("postgres") || database.startsWith(QLatin1String("template")))
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的“%2”是服务器自己的数据库，不能放账本；"
+                                             "请为 Kivaro 新建一个数据库，并在连接中写明（例如 …/ledger）。")
+                                  .arg(server, database));
         if (session.exec("SELECT 1 FROM pg_class WHERE relnamespace = current_schema()::regnamespace LIMIT 1").rows()
             > 0)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的数据库不是空的，也不是 Kivaro 的账本；"
@@ -336,7 +377,7 @@ bool ServerStore::insertUser(const QString& name, const QString& hash)
                 { user, hash.toLatin1() });
             return added.affected() == 1;
         });
-    } catch (const NameTaken&) {
+    } catch (const UniqueViolation&) {
         return false;
     }
 }
@@ -378,11 +419,15 @@ bool ServerStore::replaceHashIf(
 void ServerStore::moveUserToFront(const QString& name)
 {
     const QByteArray user = textValue(name);
-    withSession([&](Session& session) {
-        session.exec("UPDATE users SET login_order = (SELECT COALESCE(max(login_order), 0) + 1 FROM users) "
-                     "WHERE md5(user_name) = md5($1) AND user_name = $1",
-            { user });
-    });
+    // A role that may only read still logs in, to review; the order of the names stays as it was.
+    try {
+        withSession([&](Session& session) {
+            session.exec("UPDATE users SET login_order = (SELECT COALESCE(max(login_order), 0) + 1 FROM users) "
+                         "WHERE md5(user_name) = md5($1) AND user_name = $1",
+                { user });
+        });
+    } catch (const NotPermitted&) {
+    }
 }
 
 void ServerStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines)

@@ -1,6 +1,7 @@
 #include "forms/ReviewPage.h"
 
 #include "app/BusyCursor.h"
+#include "app/Error.h"
 #include "app/ErrorHandler.h"
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
@@ -11,6 +12,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHeaderView>
+#include <QTimer>
 #include <QTreeView>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -217,6 +219,22 @@ void TReviewPage::ComboBox6Click()
         panels[i]->setVisible(i == index);
 }
 
+template <typename Fetch> auto TReviewPage::fetchRows(Fetch&& fetch) -> decltype(fetch())
+{
+    // Rows are fetched while a view paints: a failure leaves them blank and is told once per query, after the paint.
+    try {
+        return fetch();
+    } catch (const std::exception& error) {
+        if (FFetchFailedQuery != FQueryNumber) {
+            FFetchFailedQuery = FQueryNumber;
+            const auto* own = dynamic_cast<const KivaroError*>(&error);
+            const QString text = own ? own->text() : QString::fromLocal8Bit(error.what());
+            QTimer::singleShot(0, this, [this, text] { showError(text, this); });
+        }
+        return {};
+    }
+}
+
 void TReviewPage::Button7Click()
 {
     {
@@ -227,12 +245,12 @@ void TReviewPage::Button7Click()
                 const QList<DayCount> days = FDbMan->QueryDays(range);
                 ++FQueryNumber;
                 TDbMan* store = FDbMan;
-                FDetail->reset(days, [store, range](const QDate& day, qint64 offset, int count) {
-                    return store->QueryLineWindow(range, day, offset, count);
+                FDetail->reset(days, [this, store, range](const QDate& day, qint64 offset, int count) {
+                    return fetchRows([&] { return store->QueryLineWindow(range, day, offset, count); });
                 });
                 FDaily->reset(days);
-                FDayProducts->reset(days, [store, range](const QDate& day, qint64 offset, int count) {
-                    return store->QueryDayProductWindow(range, day, offset, count);
+                FDayProducts->reset(days, [this, store, range](const QDate& day, qint64 offset, int count) {
+                    return fetchRows([&] { return store->QueryDayProductWindow(range, day, offset, count); });
                 });
                 FRanking->reset(FDaily->totals());
                 qint64 groups = 0;

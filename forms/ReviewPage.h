@@ -38,6 +38,7 @@ private:
     void ComboBox6Click();
     void Button7Click();
     void startRanking(const SalesRange& range, qint64 groups);
+    template <typename Fetch> auto fetchRows(Fetch&& fetch) -> decltype(fetch());
     void applyRanking();
     // Printing the ranking needs its rows: waits for a computation still running.
     void waitForRanking();
@@ -85,6 +86,8 @@ private:
     // One ranking at a time; one that a newer query made useless is dropped before it starts.
     QThreadPool FRankingPool;
     int FQueryNumber = 0;
+    // The query whose rows last failed to come, so that its failure is told once.
+    int FFetchFailedQuery = -1;
     bool FRankingApplied = true;
     // Their totals lines.
     QLabel* Label19 = nullptr;

@@ -32,7 +32,9 @@ private Q_SLOTS:
     {
         for (const QString& text : { QStringLiteral("host=x password=topsecret nonsense"),
                  QStringLiteral("postgresql://u:topsecret@h/d?nosuchoption=1"),
-                 QStringLiteral("host=x password=topsecret application_name='a;b'") }) {
+                 QStringLiteral("host=x password=topsecret application_name='a;b'"),
+                 QStringLiteral("postgresql://u@h/d?%70assword=topsecret&bogus=1"),
+                 QStringLiteral("host=x pass\\word=topsecret y"), QStringLiteral("host=x topsecret") }) {
             try {
                 parseServerConnection(text);
                 QFAIL(qPrintable(text));
@@ -50,6 +52,7 @@ private Q_SLOTS:
         QCOMPARE(serverDisplayName(QStringLiteral("host=/run/postgresql dbname=ledger")),
             QStringLiteral("localhost/ledger"));
         QCOMPARE(serverDisplayName(QStringLiteral("host=db port=6543")), QStringLiteral("db:6543"));
+        QCOMPARE(serverDisplayName(QStringLiteral("postgresql://[::1]:5440/h3")), QStringLiteral("[::1]:5440/h3"));
 
         const QString kept = connectionWithoutPassword(uri);
         QVERIFY(!kept.contains(QStringLiteral("topsecret")));

@@ -51,6 +51,9 @@ QByteArray textValue(const QString& text)
     // PostgreSQL's texts cannot hold U+0000.
     if (text.contains(QChar(0)))
         throw KivaroError(QStringLiteral("文字中含有空字符（U+0000），服务器上的账本不能保存它。"));
+    // A lone surrogate becomes what the file store makes of it, so that both stores show the same text.
+    if (!text.isValidUtf16())
+        return fromGb18030(toGb18030(text)).toUtf8();
     return text.toUtf8();
 }
 

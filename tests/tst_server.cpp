@@ -372,7 +372,7 @@ private Q_SLOTS:
         TDbMan file(home->dataDir());
         TDbMan server;
         const QStringList names { QStringLiteral("毛巾"), QStringLiteral("牙刷"), QStringLiteral("O'Brien \"皂\""),
-            QStringLiteral("  空格  "), QStringLiteral("香皂") };
+            QStringLiteral("  空格  "), QStringLiteral("香皂"), QChar(0xD83D) + QStringLiteral("半个表情") };
         QList<SalesLine> lines;
         for (int i = 0; i < 400; ++i) {
             const int sign = i % 9 == 0 ? -1 : 1;

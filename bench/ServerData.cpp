@@ -261,9 +261,11 @@ QString ServerData::describe()
 {
     PgConnection admin(conninfoFor(maintenanceDatabase()));
     const PgResult where = admin.exec("SELECT coalesce(host(inet_server_addr()), 'local socket'), "
-                                      "current_setting('port'), current_setting('shared_buffers')");
-    return QStringLiteral("PostgreSQL %1 at %2, port %3, shared_buffers %4")
-        .arg(admin.serverVersion(), where.text(0, 0), where.text(0, 1), where.text(0, 2));
+                                      "current_setting('port'), current_setting('shared_buffers'), "
+                                      "current_setting('fsync'), current_setting('synchronous_commit')");
+    return QStringLiteral("PostgreSQL %1 at %2, port %3, shared_buffers %4, fsync %5, synchronous_commit %6")
+        .arg(admin.serverVersion(), where.text(0, 0), where.text(0, 1), where.text(0, 2), where.text(0, 3),
+            where.text(0, 4));
 }
 
 void ServerData::drop() const

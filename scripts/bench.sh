@@ -28,5 +28,6 @@ elif ! compgen -G "/usr/lib/postgresql/*/bin/postgres" >/dev/null; then
   "${bench[@]}" --no-server "no PostgreSQL server is installed (Debian package postgresql)" "$@"
 else
   # -t: the cluster lives in a temporary folder of its own, also as root, beside any other throwaway cluster.
-  pg_virtualenv -t "${bench[@]}" --server "$@"
+  # pg_virtualenv turns fsync off; a shop's server commits durably, as the file store does.
+  pg_virtualenv -t -o fsync=on "${bench[@]}" --server "$@"
 fi

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTreeView>
 #include <cstdio>

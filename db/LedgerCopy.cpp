@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QScopeGuard>
 #include <algorithm>
 #include <limits>
 #include <sys/stat.h>
@@ -147,12 +148,16 @@ void removeMadeTarget(const LedgerLocation& target)
 
 } // namespace
 
-CopySummary copyLedger(LedgerStore& source, LedgerStore& target, const CopyProgress& progress)
+CopySummary copyLedger(
+    LedgerStore& source, LedgerStore& target, const CopyProgress& progress, const CopyOptions& options)
 {
+    // Every read below sees the source at one moment, while other computers go on saving.
+    source.holdSnapshot(true);
+    const auto release = qScopeGuard([&source] { source.holdSnapshot(false); });
     const QList<StoredAccount> accounts = source.accounts();
     const TotalsByUser totals = totalsMap(source.totalsByUser());
     QList<std::pair<QString, QStringList>> productLists;
-    for (const StoredAccount& account : accounts) {
+    for (const StoredAccount& account : options.productLists ? accounts : QList<StoredAccount>()) {
         if (const std::optional<QStringList> names = source.productNames(account.name))
             productLists.append({ account.name, *names });
     }
@@ -167,7 +172,8 @@ CopySummary copyLedger(LedgerStore& source, LedgerStore& target, const CopyProgr
         summary.usersWithoutAccount += hasAccount ? 0 : 1;
     }
 
-    std::unique_ptr<LedgerImport> import = target.startImport();
+    std::unique_ptr<LedgerImport> import = target.startImport(
+        options.replaceTarget ? LedgerStore::ImportMode::Replacing : LedgerStore::ImportMode::IntoEmpty);
     for (const StoredAccount& account : accounts)
         import->addAccount(account);
     TotalsByUser copied;
@@ -205,14 +211,15 @@ CopySummary copyLedger(LedgerStore& source, LedgerStore& target, const CopyProgr
     return summary;
 }
 
-CopySummary copyLedger(const LedgerLocation& source, const LedgerLocation& target, const CopyProgress& progress)
+CopySummary copyLedger(const LedgerLocation& source, const LedgerLocation& target, const CopyProgress& progress,
+    const CopyOptions& options)
 {
     checkLocations(source, target);
     const bool madeTarget = !target.isServer() && !QFileInfo::exists(target.databasePath());
     try {
         TDbMan from(source);
         TDbMan to(target);
-        return copyLedger(from.store(), to.store(), progress);
+        return copyLedger(from.store(), to.store(), progress, options);
     } catch (const TCopyIncomplete&) {
         throw;
     } catch (const KivaroError&) {

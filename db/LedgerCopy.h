@@ -26,6 +26,14 @@ public:
     using KivaroError::KivaroError;
 };
 
+// How a copy goes: with or without the product-name lists (a backup file keeps none), into an empty target or in
+// place of everything the target holds (a restore).
+struct CopyOptions
+{
+    bool productLists = true;
+    bool replaceTarget = false;
+};
+
 // Called after every batch of lines with the lines copied so far and the number to copy.
 using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 
@@ -33,11 +41,13 @@ using CopyProgress = std::function<void(qint64 copied, qint64 total)>;
 // target, which must be empty, in one transaction; then checks that both hold the same accounts and the same counts
 // and totals per user. Lines are read and written a batch at a time. Raises KivaroError, with nothing changed on the
 // target, when the copy fails before the target committed; TCopyIncomplete when it failed after.
-CopySummary copyLedger(LedgerStore& source, LedgerStore& target, const CopyProgress& progress = {});
+CopySummary copyLedger(
+    LedgerStore& source, LedgerStore& target, const CopyProgress& progress = {}, const CopyOptions& options = {});
 
 // The same between two ledgers. Refuses one ledger given twice and a missing source file; a target file is made
 // from the template when missing (its folder must exist) and removed again when the copy fails.
-CopySummary copyLedger(const LedgerLocation& source, const LedgerLocation& target, const CopyProgress& progress = {});
+CopySummary copyLedger(const LedgerLocation& source, const LedgerLocation& target, const CopyProgress& progress = {},
+    const CopyOptions& options = {});
 
 // True when both name one file (links followed), or one server database as far as the connection texts and the
 // environment's PG variables tell.

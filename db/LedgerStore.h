@@ -34,7 +34,7 @@ class LedgerImport
 public:
     virtual ~LedgerImport() = default;
     virtual void addAccount(const StoredAccount& account) = 0;
-    // Lines in their order of entry; their ids are not read.
+    // Lines in their order of entry, each kept under its id.
     virtual void addLines(const QString& userName, const QList<SalesLine>& lines) = 0;
     virtual void setProductNames(const QString& userName, const QStringList& names) = 0;
     virtual void commit() = 0;
@@ -90,6 +90,11 @@ public:
     virtual QList<UserTotals> totalsByUser() = 0;
     // Hands the user's lines to take, in order of entry, a batch at a time.
     virtual void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) = 0;
-    // Raises KivaroError when the store already holds accounts or lines.
-    virtual std::unique_ptr<LedgerImport> startImport() = 0;
+    // Into an empty store (raises KivaroError when it already holds accounts or lines), or replacing every account
+    // and line it holds, in the same transaction as the import (its product-name lists stay).
+    enum class ImportMode { IntoEmpty, Replacing };
+    virtual std::unique_ptr<LedgerImport> startImport(ImportMode mode = ImportMode::IntoEmpty) = 0;
+    // While held, the reads above see the ledger as it was when the hold began, whatever other computers write
+    // meanwhile; a file store, read through one connection at a time, has nothing to hold.
+    virtual void holdSnapshot(bool /*hold*/) { }
 };

@@ -171,7 +171,10 @@ QStringList createStatements(int version)
         statements.append(QString::fromLatin1(statement));
     statements.append(
         QStringLiteral("CREATE FUNCTION records_refuse_truncate() RETURNS trigger LANGUAGE plpgsql AS $body$\nBEGIN\n"
-                       "RAISE EXCEPTION 'records cannot be truncated: the summaries would be wrong';\nEND\n$body$"));
+                       // A restore empties records together with the summaries, and says so first.
+                       "IF current_setting('kivaro.replacing', true) = 'on' THEN RETURN NULL; END IF;\n"
+                       "RAISE EXCEPTION 'records cannot be truncated alone: the summaries would be wrong';\nEND\n"
+                       "$body$"));
     statements.append(triggers());
     statements.append(QStringLiteral("INSERT INTO kivaro_schema (version) VALUES (%1)").arg(version));
     return statements;

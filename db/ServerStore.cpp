@@ -14,6 +14,7 @@
 #include <QSqlError>
 #include <QUuid>
 #include <QVariant>
+#include <charconv>
 #include <libpq-fe.h>
 
 namespace {
@@ -67,6 +68,33 @@ QByteArray numberValue(qint64 value)
     return QByteArray::number(value);
 }
 
+// A PostgreSQL array in its text form, bound as one parameter. Texts are quoted with their backslashes and double
+// quotes escaped, so that no element can end the array or start another.
+class ArrayValue
+{
+public:
+    void add(const QByteArray& plain)
+    {
+        m_text += m_text.isEmpty() ? '{' : ',';
+        m_text += plain;
+    }
+    void addText(const QByteArray& text)
+    {
+        m_text += m_text.isEmpty() ? '{' : ',';
+        m_text += '"';
+        for (const char c : text) {
+            if (c == '"' || c == '\\')
+                m_text += '\\';
+            m_text += c;
+        }
+        m_text += '"';
+    }
+    QByteArray value() const { return m_text.isEmpty() ? QByteArray("{}") : m_text + '}'; }
+
+private:
+    QByteArray m_text;
+};
+
 } // namespace
 
 // A finished statement's rows, read as libpq's texts.
@@ -97,7 +125,13 @@ public:
     {
         return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
     }
-    qint64 integer(int row, int column) const { return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10); }
+    qint64 integer(int row, int column) const
+    {
+        const char* text = PQgetvalue(m_result, row, column);
+        qint64 value = 0;
+        std::from_chars(text, text + PQgetlength(m_result, row, column), value);
+        return value;
+    }
     QDate day(int row, int column) const
     {
         // ISO dates, "yyyy-mm-dd": the session sets DateStyle.
@@ -149,13 +183,18 @@ public:
     {
         return exec(statement.toUtf8().constData(), values);
     }
+    // Inside a held snapshot the operation is part of that one read-only transaction.
     void begin()
     {
+        if (m_store.FSnapshot)
+            return;
         exec("BEGIN");
         m_inTransaction = true;
     }
     void commit()
     {
+        if (m_store.FSnapshot)
+            return;
         m_committing = true;
         exec("COMMIT");
         m_committing = false;
@@ -295,9 +334,12 @@ template <typename Work> auto ServerStore::withSession(Work&& work)
         } catch (const ConnectionLost& lost) {
             session.abandon();
             disconnect();
-            // A server restarted since the last operation: nothing of this one was committed, so it runs again.
-            if (attempt > 0 || !wasOpen || lost.duringCommit)
+            // A server restarted since the last operation: nothing of this one was committed, so it runs again. A held
+            // snapshot is gone with its connection, and with it what the reads so far agreed on.
+            if (attempt > 0 || !wasOpen || lost.duringCommit || FSnapshot) {
+                FSnapshot = false;
                 throw;
+            }
         }
     }
 }
@@ -433,39 +475,35 @@ void ServerStore::moveUserToFront(const QString& name)
     }
 }
 
-void ServerStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines)
+void ServerStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds)
 {
-    // Many lines to a statement: a save of thousands of lines costs a few round trips, not thousands.
-    constexpr qsizetype kRowsPerStatement = 1000;
+    // Each column travels as one array parameter: a save of thousands of lines is one statement, parsed once.
+    constexpr qsizetype kRowsPerStatement = 10'000;
     const QByteArray user = textValue(userName);
-    QByteArray statement;
-    qsizetype preparedRows = 0;
-    QList<QByteArray> values;
+    const QByteArray statement = keepIds
+        ? "INSERT INTO records (id, user_name, day, product_name, quantity, received, cost, memo) "
+          "SELECT i, $1, d, p, q, r, c, m FROM unnest($2::date[], $3::text[], $4::integer[], $5::bigint[], "
+          "$6::bigint[], $7::text[], $8::bigint[]) WITH ORDINALITY AS l(d, p, q, r, c, m, i, n) ORDER BY n"
+        : "INSERT INTO records (user_name, day, product_name, quantity, received, cost, memo) "
+          "SELECT $1, d, p, q, r, c, m FROM unnest($2::date[], $3::text[], $4::integer[], $5::bigint[], "
+          "$6::bigint[], $7::text[]) WITH ORDINALITY AS l(d, p, q, r, c, m, n) ORDER BY n";
     for (qsizetype first = 0; first < lines.size(); first += kRowsPerStatement) {
         const qsizetype count = qMin(kRowsPerStatement, lines.size() - first);
-        if (count != preparedRows) {
-            statement = "INSERT INTO records (user_name, day, product_name, quantity, received, cost, memo) VALUES ";
-            for (qsizetype row = 0; row < count; ++row) {
-                const qsizetype base = row * 6 + 2;
-                statement += (row ? ",($1,$" : "($1,$") + QByteArray::number(base) + "::date,$"
-                    + QByteArray::number(base + 1) + ",$" + QByteArray::number(base + 2) + "::integer,$"
-                    + QByteArray::number(base + 3) + "::bigint,$" + QByteArray::number(base + 4) + "::bigint,$"
-                    + QByteArray::number(base + 5) + ")";
-            }
-            preparedRows = count;
-        }
-        values.clear();
-        values.reserve(count * 6 + 1);
-        values.append(user);
+        ArrayValue days, names, quantities, received, costs, memos, ids;
         for (qsizetype i = first; i < first + count; ++i) {
             const SalesLine& line = lines[i];
-            values.append(dayValue(line.day));
-            values.append(textValue(line.productName));
-            values.append(numberValue(line.quantity));
-            values.append(numberValue(line.received));
-            values.append(numberValue(line.cost));
-            values.append(textValue(line.memo));
+            days.add(dayValue(line.day));
+            names.addText(textValue(line.productName));
+            quantities.add(numberValue(line.quantity));
+            received.add(numberValue(line.received));
+            costs.add(numberValue(line.cost));
+            memos.addText(textValue(line.memo));
+            ids.add(numberValue(line.id));
         }
+        QList<QByteArray> values { user, days.value(), names.value(), quantities.value(), received.value(),
+            costs.value(), memos.value() };
+        if (keepIds)
+            values.append(ids.value());
         session.exec(statement.constData(), values);
     }
 }
@@ -479,7 +517,7 @@ void ServerStore::addLines(const QString& userName, const QList<SalesLine>& line
         session.begin();
         // The same turn the summaries' triggers take: one user's saves never interleave their lines.
         session.exec("SELECT pg_advisory_xact_lock(hashtext($1))", { textValue(userName) });
-        insertLines(session, userName, lines);
+        insertLines(session, userName, lines, false);
         session.exec("INSERT INTO saves (token, user_name, lines) VALUES ($1, $2, $3)",
             { token, textValue(userName), numberValue(lines.size()) });
         session.commit();
@@ -742,6 +780,7 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
             }
             take(batch);
         }
+        session.exec("CLOSE lines");
         session.commit();
     });
 }
@@ -750,7 +789,7 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
 class ServerStore::Import : public LedgerImport
 {
 public:
-    explicit Import(ServerStore& store)
+    Import(ServerStore& store, ImportMode mode)
         : m_store(store)
         , m_session(store, store.connect())
     {
@@ -759,6 +798,11 @@ public:
         m_session.begin();
         // Nobody else writes while the copy fills the ledger.
         m_session.exec("LOCK TABLE users, records, product_names IN SHARE ROW EXCLUSIVE MODE");
+        if (mode == ImportMode::Replacing) {
+            // Emptied together, the summaries stay right; the guard on records lets this one truncate through.
+            m_session.exec("SET LOCAL kivaro.replacing = 'on'");
+            m_session.exec("TRUNCATE records, day_sums, day_product_sums, users, saves");
+        }
         if (m_session.exec("SELECT 1 FROM users UNION ALL SELECT 1 FROM records LIMIT 1").rows() > 0)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本中已有帐户或记录，不能复制到这里。")
                                   .arg(store.FLocation.displayName()));
@@ -770,20 +814,43 @@ public:
     }
     void addLines(const QString& userName, const QList<SalesLine>& lines) override
     {
-        m_store.insertLines(m_session, userName, lines);
+        // A copy keeps every line's id, so that a restored ledger is the same down to its order of entry.
+        m_store.insertLines(m_session, userName, lines, true);
     }
     void setProductNames(const QString& userName, const QStringList& names) override
     {
         m_store.putProductNames(m_session, userName, names);
     }
-    void commit() override { m_session.commit(); }
+    void commit() override
+    {
+        // New lines continue after the highest id copied.
+        m_session.exec(
+            "SELECT setval(pg_get_serial_sequence('records', 'id'), GREATEST((SELECT max(id) FROM records), 1))");
+        m_session.commit();
+    }
 
 private:
     ServerStore& m_store;
     Session m_session;
 };
 
-std::unique_ptr<LedgerImport> ServerStore::startImport()
+std::unique_ptr<LedgerImport> ServerStore::startImport(ImportMode mode)
 {
-    return std::make_unique<Import>(*this);
+    if (FSnapshot)
+        throw KivaroError(QStringLiteral("账本正在被读取，不能同时写入"));
+    return std::make_unique<Import>(*this, mode);
+}
+
+void ServerStore::holdSnapshot(bool hold)
+{
+    if (hold == FSnapshot)
+        return;
+    if (hold) {
+        withSession([](Session& session) { session.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); });
+        FSnapshot = true;
+        return;
+    }
+    FSnapshot = false;
+    if (FConnection)
+        PQclear(PQexec(FConnection, "COMMIT"));
 }

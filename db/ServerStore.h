@@ -50,7 +50,8 @@ public:
     QList<StoredAccount> accounts() override;
     QList<UserTotals> totalsByUser() override;
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
-    std::unique_ptr<LedgerImport> startImport() override;
+    std::unique_ptr<LedgerImport> startImport(ImportMode mode) override;
+    void holdSnapshot(bool hold) override;
 
 private:
     class Result;
@@ -63,11 +64,13 @@ private:
     pg_conn* connect();
     void disconnect();
     void prepareSchema(Session& session);
-    void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines);
+    void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
     void putProductNames(Session& session, const QString& userName, const QStringList& names);
 
     LedgerLocation FLocation;
     QString FConnectionName;
     pg_conn* FConnection = nullptr;
     bool FSchemaReady = false;
+    // A read-only snapshot transaction spans the operations while true.
+    bool FSnapshot = false;
 };

@@ -58,6 +58,12 @@ void SqliteStatement::bind(int index, qint64 value)
         fail(sqlite3_db_handle(m_statement));
 }
 
+void SqliteStatement::bindNull(int index)
+{
+    if (sqlite3_bind_null(m_statement, index) != SQLITE_OK)
+        fail(sqlite3_db_handle(m_statement));
+}
+
 void SqliteStatement::run()
 {
     const int result = sqlite3_step(m_statement);

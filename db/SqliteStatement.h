@@ -23,6 +23,7 @@ public:
     // Parameters count from 1. The text is not copied: it must stay unchanged until the statement has run.
     void bind(int index, QByteArrayView text);
     void bind(int index, qint64 value);
+    void bindNull(int index);
     // Runs a statement that returns no rows, then makes it ready to run again with new values.
     void run();
 

@@ -307,11 +307,11 @@ void SqliteStore::addLines(const QString& userName, const QList<SalesLine>& line
 {
     Session session(*this);
     session.begin();
-    insertLines(session, userName, lines);
+    insertLines(session, userName, lines, false);
     session.commit();
 }
 
-void SqliteStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines)
+void SqliteStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds)
 {
     QList<QByteArray> days;
     days.reserve(lines.size());
@@ -332,10 +332,14 @@ void SqliteStore::insertLines(Session& session, const QString& userName, const Q
     const QByteArray user = encodeTextBytes(userName);
     SqliteStatement insert(session.database(),
         QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
-                       "RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+                       "RecMemo, ID) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     // A value stays bound from one line to the next; every bound text lives until the insert has run.
     insert.bind(1, user);
+    if (!keepIds)
+        insert.bindNull(8);
     for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (keepIds)
+            insert.bind(8, lines[i].id);
         insert.bind(2, days[i]);
         insert.bind(3, stored(lines[i].productName));
         insert.bind(4, qint64(lines[i].quantity));
@@ -677,11 +681,15 @@ void SqliteStore::readLines(const QString& userName, const std::function<void(co
 class SqliteStore::Import : public LedgerImport
 {
 public:
-    explicit Import(SqliteStore& store)
+    Import(SqliteStore& store, ImportMode mode)
         : m_store(store)
         , m_session(store)
     {
         m_session.begin();
+        if (mode == ImportMode::Replacing) {
+            m_session.run(QStringLiteral("DELETE FROM Records"));
+            m_session.run(QStringLiteral("DELETE FROM Users"));
+        }
         if (m_session.exists(QStringLiteral("SELECT 1 FROM Users UNION ALL SELECT 1 FROM Records LIMIT 1"), {}))
             throw KivaroError(QStringLiteral("目标数据库“%1”中已有帐户或记录，不能复制到这里。")
                                   .arg(QDir::toNativeSeparators(store.FLocation.databasePath())));
@@ -693,7 +701,8 @@ public:
     }
     void addLines(const QString& userName, const QList<SalesLine>& lines) override
     {
-        m_store.insertLines(m_session, userName, lines);
+        // A copy keeps every line's id, so that a restored ledger is the same down to its order of entry.
+        m_store.insertLines(m_session, userName, lines, true);
     }
     void setProductNames(const QString& userName, const QStringList& names) override
     {
@@ -713,7 +722,7 @@ private:
     QList<std::pair<QString, QStringList>> m_productNames;
 };
 
-std::unique_ptr<LedgerImport> SqliteStore::startImport()
+std::unique_ptr<LedgerImport> SqliteStore::startImport(ImportMode mode)
 {
-    return std::make_unique<Import>(*this);
+    return std::make_unique<Import>(*this, mode);
 }

@@ -50,7 +50,7 @@ public:
     QList<StoredAccount> accounts() override;
     QList<UserTotals> totalsByUser() override;
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
-    std::unique_ptr<LedgerImport> startImport() override;
+    std::unique_ptr<LedgerImport> startImport(ImportMode mode) override;
 
 private:
     class Session;
@@ -60,7 +60,7 @@ private:
 
     // Gives a file of the old layout its summaries, once per store; a file that refuses keeps working without.
     void prepareSummaries(Session& session);
-    void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines);
+    void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
 
     LedgerLocation FLocation;
     QString FConnectionName;

@@ -3,6 +3,7 @@
 //
 //   kivaro-testchild save <user> <count> <tag> [wait]   stores <count> lines through TDbMan::AddRecords
 //   kivaro-testchild adduser <name> <password> [wait]  creates an account through TDbMan::AddUser
+//   kivaro-testchild backup <file>                      writes a backup of the ledger through backupLedger
 //   kivaro-testchild start                             runs the main window's start sequence
 //
 // Each mode prints "ready" once it is about to write; with "wait" it then waits for a line on stdin, so that a
@@ -11,6 +12,7 @@
 
 #include "app/Error.h"
 #include "app/MessageBox.h"
+#include "db/Backup.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
 #include "tests/TestUtil.h"
@@ -69,6 +71,14 @@ int addUser(const QStringList& args)
     return 0;
 }
 
+int backup(const QStringList& args)
+{
+    announceReady(false);
+    backupLedger(currentLedger(), args.value(0));
+    std::cout << "written" << std::endl;
+    return 0;
+}
+
 // The start sequence as the program runs it; a login dialog, should one appear, is cancelled.
 int start()
 {
@@ -120,6 +130,8 @@ int main(int argc, char** argv)
             return save(args);
         if (mode == QLatin1String("adduser"))
             return addUser(args);
+        if (mode == QLatin1String("backup"))
+            return backup(args);
         std::cerr << "unknown mode" << std::endl;
     } catch (const KivaroError& error) {
         std::cerr << error.text().toStdString() << std::endl;

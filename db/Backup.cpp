@@ -1,0 +1,433 @@
+#include "db/Backup.h"
+
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "db/DbError.h"
+#include "db/LedgerCopy.h"
+#include "db/SalesRows.h"
+#include "db/Schema.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QUuid>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+namespace {
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(strerror(errno));
+}
+
+// A connection of its own to one database file, straight on the engine, closed on destruction.
+class RawFile
+{
+public:
+    RawFile(const QString& path, int flags)
+        : m_path(path)
+    {
+        const int code = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr);
+        if (code != SQLITE_OK)
+            fail(code);
+        sqlite3_extended_result_codes(m_db, 1);
+        // Another instance's save finishes before this one reads or writes.
+        sqlite3_busy_timeout(m_db, 10'000);
+    }
+    ~RawFile() { sqlite3_close_v2(m_db); }
+    RawFile(const RawFile&) = delete;
+    RawFile& operator=(const RawFile&) = delete;
+
+    sqlite3* handle() const { return m_db; }
+    [[noreturn]] void fail(int code) const
+    {
+        const QString engine = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(code));
+        throw KivaroError(databaseFailureText(m_path, code, engine));
+    }
+    void exec(const char* statement) const
+    {
+        const int code = sqlite3_exec(m_db, statement, nullptr, nullptr, nullptr);
+        if (code != SQLITE_OK)
+            fail(code);
+    }
+    // Runs a statement and hands each row to take.
+    template <typename Take> void rows(const char* statement, Take&& take) const
+    {
+        sqlite3_stmt* prepared = nullptr;
+        int code = sqlite3_prepare_v2(m_db, statement, -1, &prepared, nullptr);
+        if (code != SQLITE_OK)
+            fail(code);
+        const auto finish = qScopeGuard([prepared] { sqlite3_finalize(prepared); });
+        while ((code = sqlite3_step(prepared)) == SQLITE_ROW)
+            take(prepared);
+        if (code != SQLITE_DONE)
+            fail(code);
+    }
+    QString text(const char* statement) const
+    {
+        QString value;
+        rows(statement, [&value](sqlite3_stmt* row) {
+            if (value.isNull())
+                value = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)));
+        });
+        return value;
+    }
+    qint64 integer(const char* statement) const { return text(statement).toLongLong(); }
+    bool compiles(const char* statement) const
+    {
+        sqlite3_stmt* prepared = nullptr;
+        const int code = sqlite3_prepare_v2(m_db, statement, -1, &prepared, nullptr);
+        sqlite3_finalize(prepared);
+        return code == SQLITE_OK;
+    }
+
+private:
+    QString m_path;
+    sqlite3* m_db = nullptr;
+};
+
+// Per stored (encoded) user name.
+using Totals = QMap<QByteArray, SalesTotals>;
+
+QByteArray columnBytes(sqlite3_stmt* row, int column)
+{
+    return QByteArray(
+        reinterpret_cast<const char*>(sqlite3_column_blob(row, column)), sqlite3_column_bytes(row, column));
+}
+
+// Added up from the lines themselves.
+Totals lineTotals(const RawFile& db)
+{
+    Totals totals;
+    db.rows("SELECT UserName, RecQuantity, RecMoney, RecCost FROM Records", [&totals](sqlite3_stmt* row) {
+        totals[columnBytes(row, 0)].add(
+            SalesSums { sqlite3_column_int64(row, 1), sqlite3_column_int64(row, 2), sqlite3_column_int64(row, 3) });
+    });
+    return totals;
+}
+
+// Added up from the day summaries, a row a day, when the file keeps them.
+Totals summaryTotals(const RawFile& db)
+{
+    if (db.integer("PRAGMA user_version") != Schema::kVersion)
+        return lineTotals(db);
+    Totals totals;
+    db.rows("SELECT UserName, Lines, Quantity, Money, Cost FROM DaySums", [&totals](sqlite3_stmt* row) {
+        totals[columnBytes(row, 0)].add(
+            SalesSums { sqlite3_column_int64(row, 2), sqlite3_column_int64(row, 3), sqlite3_column_int64(row, 4) },
+            sqlite3_column_int64(row, 1));
+    });
+    return totals;
+}
+
+LedgerFileInfo infoOf(const RawFile& db)
+{
+    LedgerFileInfo info;
+    info.version = int(db.integer("PRAGMA user_version"));
+    info.accounts = db.integer("SELECT COUNT(*) FROM Users");
+    info.lines = db.integer("SELECT COUNT(*) FROM Records");
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    info.firstDay = QDate::fromString(db.text("SELECT MIN(RecDate) FROM Records"), format);
+    info.lastDay = QDate::fromString(db.text("SELECT MAX(RecDate) FROM Records"), format);
+    return info;
+}
+
+// A file's bytes reached the disk, and so did its name in the folder.
+void syncFile(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const QString why = systemError();
+        if (fd >= 0)
+            ::close(fd);
+        throw KivaroError(QStringLiteral("无法把文件“%1”写到磁盘上：%2").arg(native(path), why));
+    }
+    ::close(fd);
+}
+
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+void renameInto(const QString& from, const QString& to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), systemError()));
+    syncFolder(QFileInfo(to).absolutePath());
+}
+
+// Copies a file's bytes, every step checked, and flushes the copy to the disk.
+void copyBytes(const QString& from, const QString& to, const BackupProgress& progress)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(from), source.errorString()));
+    QFile target(to);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered, QFile::ReadOwner | QFile::WriteOwner))
+        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), target.errorString()));
+    const qint64 size = source.size();
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (qint64 done = 0;;) {
+        const qint64 read = source.read(buffer.data(), buffer.size());
+        if (read < 0)
+            throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(from), source.errorString()));
+        if (read == 0)
+            break;
+        if (target.write(buffer.constData(), read) != read)
+            throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), target.errorString()));
+        done += read;
+        if (progress)
+            progress(done, size);
+    }
+    target.close();
+    syncFile(to);
+}
+
+// A name beside path for work in progress, not yet made.
+QString workFileBeside(const QString& path)
+{
+    return QFileInfo(path).absolutePath() + QStringLiteral("/.kivaro-work-")
+        + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".sjk");
+}
+
+void removeWorkFile(const QString& path)
+{
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral("-journal"));
+}
+
+// Copies the file ledger page by page through SQLite's online backup, inside one read transaction: other instances
+// wait to commit until it is done, so the copy and the totals returned are of one moment.
+Totals backupPages(const QString& sourcePath, const QString& targetPath, const BackupProgress& progress)
+{
+    if (!QFileInfo(sourcePath).isFile())
+        throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(native(sourcePath)));
+    const RawFile source(sourcePath, SQLITE_OPEN_READONLY);
+    source.exec("BEGIN");
+    const Totals totals = summaryTotals(source);
+    const RawFile target(targetPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    sqlite3_backup* backup = sqlite3_backup_init(target.handle(), "main", source.handle(), "main");
+    if (!backup)
+        target.fail(sqlite3_errcode(target.handle()));
+    int code = SQLITE_OK;
+    while (code == SQLITE_OK || code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        code = sqlite3_backup_step(backup, 4096);
+        if (progress) {
+            const int pages = sqlite3_backup_pagecount(backup);
+            progress(pages - sqlite3_backup_remaining(backup), pages);
+        }
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            sqlite3_sleep(20);
+    }
+    const int finished = sqlite3_backup_finish(backup);
+    if (code != SQLITE_DONE)
+        source.fail(code);
+    if (finished != SQLITE_OK)
+        target.fail(finished);
+    source.exec("COMMIT");
+    return totals;
+}
+
+// The backup as written: intact, and its lines add up to what they should.
+LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& expected)
+{
+    const RawFile copy(path, SQLITE_OPEN_READONLY);
+    const QString integrity = copy.text("PRAGMA integrity_check");
+    if (integrity != QLatin1String("ok"))
+        throw KivaroError(QStringLiteral("写出的备份没有通过检查：%1").arg(integrity));
+    const Totals lines = lineTotals(copy);
+    if (lines != (expected ? *expected : summaryTotals(copy)))
+        throw KivaroError(QStringLiteral("写出的备份中的记录与账本的合计不符"));
+    return infoOf(copy);
+}
+
+QString stamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+}
+
+void makeFolder(const QString& folder)
+{
+    if (QFileInfo(folder).isDir())
+        return;
+    if (!QDir().mkpath(folder))
+        throw KivaroError(QStringLiteral("无法建立文件夹“%1”").arg(native(folder)));
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Puts the file ledger's present file aside and the restored one in its place. Holding the write lock, no other
+// instance is in the middle of a save while the files change places.
+void swapFileLedger(const QString& live, const QString& restored, const QString& safety)
+{
+    if (!QFileInfo::exists(live)) {
+        renameInto(restored, live);
+        return;
+    }
+    const RawFile lock(live, SQLITE_OPEN_READWRITE);
+    lock.exec("BEGIN EXCLUSIVE");
+    if (QFileInfo::exists(live + QStringLiteral("-journal")))
+        throw KivaroError(QStringLiteral("数据库文件“%1”正在被写入，请稍后再恢复").arg(native(live)));
+    if (::link(QFile::encodeName(live).constData(), QFile::encodeName(safety).constData()) != 0)
+        copyBytes(live, safety, {});
+    syncFolder(QFileInfo(safety).absolutePath());
+    renameInto(restored, live);
+    lock.exec("ROLLBACK");
+}
+
+const QRegularExpression kDailyName(QStringLiteral("^Kivaro-\\d{4}-\\d{2}-\\d{2}\\.sjk$"));
+const QRegularExpression kMonthlyName(QStringLiteral("^Kivaro-\\d{4}-\\d{2}\\.sjk$"));
+
+void keepNewest(const QString& folder, const QRegularExpression& pattern, int keep)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::Reversed);
+    names.removeIf([&pattern](const QString& name) { return !pattern.match(name).hasMatch(); });
+    for (qsizetype i = keep; i < names.size(); ++i)
+        QFile::remove(folder + QLatin1Char('/') + names.at(i));
+}
+
+} // namespace
+
+LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, const BackupProgress& progress)
+{
+    const QString work = workFileBeside(path);
+    auto cleanUp = qScopeGuard([&work] { removeWorkFile(work); });
+    LedgerFileInfo info;
+    if (ledger.isServer()) {
+        const CopyProgress copied = [&progress](qint64 done, qint64 total) {
+            if (progress)
+                progress(done, total);
+        };
+        copyLedger(ledger, LedgerLocation::fileAt(work), copied, CopyOptions { false, false });
+        info = checkWritten(work, std::nullopt);
+    } else {
+        info = checkWritten(work, backupPages(ledger.databasePath(), work, progress));
+    }
+    QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner);
+    syncFile(work);
+    renameInto(work, path);
+    cleanUp.dismiss();
+    return info;
+}
+
+LedgerFileInfo inspectBackup(const QString& path)
+{
+    const QString shown = native(path);
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        throw KivaroError(QStringLiteral("无法打开文件“%1”").arg(shown));
+    if (file.read(16) != QByteArray("SQLite format 3", 16))
+        throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(shown));
+    file.close();
+    try {
+        const RawFile db(path, SQLITE_OPEN_READONLY);
+        const QString integrity = db.text("PRAGMA integrity_check");
+        if (integrity != QLatin1String("ok"))
+            throw KivaroError(QStringLiteral("“%1”已损坏：%2").arg(shown, integrity));
+        const qint64 version = db.integer("PRAGMA user_version");
+        if (version > Schema::kVersion)
+            throw KivaroError(
+                QStringLiteral("“%1”由更新版本的 Kivaro 写成（版本 %2），本程序不能恢复它，请先升级本程序")
+                    .arg(shown)
+                    .arg(version));
+        const bool tables = db.compiles("SELECT ID, UserName, Password, LoginOrder FROM Users")
+            && db.compiles("SELECT ID, UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo "
+                           "FROM Records")
+            && (version < Schema::kVersion
+                || (db.compiles("SELECT UserName, RecDate, Lines, Products, Quantity, Money, Cost FROM DaySums")
+                    && db.compiles("SELECT UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost "
+                                   "FROM DayProductSums")));
+        if (!tables)
+            throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件（没有账本的表）").arg(shown));
+        if (version == Schema::kVersion && lineTotals(db) != summaryTotals(db))
+            throw KivaroError(QStringLiteral("“%1”已损坏：汇总与记录不符").arg(shown));
+        return infoOf(db);
+    } catch (const KivaroError& error) {
+        if (error.text().startsWith(QStringLiteral("“%1”").arg(shown)))
+            throw;
+        throw KivaroError(QStringLiteral("无法读取“%1”，它不是完好的 Kivaro 账本文件：%2").arg(shown, error.text()));
+    }
+}
+
+QString restoreLedger(
+    const LedgerLocation& ledger, const QString& path, const QString& safetyFolder, const BackupProgress& progress)
+{
+    const LedgerFileInfo info = inspectBackup(path);
+    makeFolder(safetyFolder);
+    // Never over an earlier one, which may be the very file being restored.
+    QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());
+    for (int n = 2; QFileInfo::exists(safety); ++n)
+        safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1-%2.sjk").arg(stamp()).arg(n);
+    if (ledger.isServer()) {
+        // The backup is read from a copy: an older layout is upgraded there, never in the user's file.
+        const QString work = workFileBeside(safety);
+        const auto cleanUp = qScopeGuard([&work] { removeWorkFile(work); });
+        copyBytes(path, work, {});
+        backupLedger(ledger, safety, progress);
+        copyLedger(LedgerLocation::fileAt(work), ledger, progress, CopyOptions { false, true });
+        return safety;
+    }
+    makeFolder(ledger.dataDir());
+    const QString work = workFileBeside(ledger.databasePath());
+    auto cleanUp = qScopeGuard([&work] { removeWorkFile(work); });
+    copyBytes(path, work, progress);
+    if (info.version < Schema::kVersion && !TDbMan(LedgerLocation::fileAt(work)).HasSummaries())
+        throw KivaroError(QStringLiteral("无法把“%1”升级为本程序的格式").arg(native(path)));
+    const bool hadLedger = QFileInfo::exists(ledger.databasePath());
+    swapFileLedger(ledger.databasePath(), work, safety);
+    cleanUp.dismiss();
+    return hadLedger ? safety : QString();
+}
+
+QString backupsFolder(const QString& dataDir)
+{
+    return dataDir + QStringLiteral("/backups");
+}
+
+std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate& today)
+{
+    if (ledger.isServer() || !QFileInfo(ledger.databasePath()).isFile())
+        return std::nullopt;
+    const QString folder = backupsFolder(ledger.dataDir());
+    const QString daily = folder + today.toString(QStringLiteral("/Kivaro-yyyy-MM-dd.sjk"));
+    if (QFileInfo::exists(daily))
+        return std::nullopt;
+    makeFolder(folder);
+    // Work left by a backup that was killed a day or more ago.
+    const QDateTime stale = QDateTime::currentDateTime().addDays(-1);
+    for (const QFileInfo& left :
+        QDir(folder).entryInfoList({ QStringLiteral(".kivaro-work-*") }, QDir::Files | QDir::Hidden)) {
+        if (left.lastModified() < stale)
+            QFile::remove(left.filePath());
+    }
+    backupLedger(ledger, daily);
+    const QString monthly = folder + today.toString(QStringLiteral("/Kivaro-yyyy-MM.sjk"));
+    if (!QFileInfo::exists(monthly)
+        && ::link(QFile::encodeName(daily).constData(), QFile::encodeName(monthly).constData()) != 0)
+        copyBytes(daily, monthly, {});
+    rotateBackups(folder);
+    return daily;
+}
+
+void rotateBackups(const QString& folder)
+{
+    keepNewest(folder, kDailyName, 7);
+    keepNewest(folder, kMonthlyName, 12);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "db/LedgerLocation.h"
+
+#include <QDate>
+#include <QString>
+#include <functional>
+#include <optional>
+
+// What a ledger file holds, shown before it is restored.
+struct LedgerFileInfo
+{
+    qint64 accounts = 0;
+    qint64 lines = 0;
+    // Invalid when the file holds no lines.
+    QDate firstDay;
+    QDate lastDay;
+    // The layout the file was written in (PRAGMA user_version).
+    int version = 0;
+};
+
+// Called now and then during long work with how much is done of the whole (both in the same unit; total 0 when not
+// known yet). May be called from the thread that does the work.
+using BackupProgress = std::function<void(qint64 done, qint64 total)>;
+
+// Writes the whole ledger into path as a db.sjk that the program opens as it is: made in a temporary file beside
+// path, checked (PRAGMA integrity_check, and the counts and totals per user equal to the ledger's at the moment the
+// backup was taken), flushed to the disk and then renamed over path. A file ledger is read through SQLite's online
+// backup while other instances keep working; a server ledger is copied. Product-name lists are not part of a backup.
+// Raises KivaroError, leaving path as it was and no temporary file behind, when any step fails.
+LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, const BackupProgress& progress = {});
+
+// Checks that path is a Kivaro ledger file this version can restore: an SQLite database, intact, with the program's
+// tables, of this layout or an older one. Returns what it holds; raises KivaroError saying why not otherwise.
+LedgerFileInfo inspectBackup(const QString& path);
+
+// Puts the backup at path in place of the ledger, after checking it as inspectBackup does. The present ledger is kept
+// first in safetyFolder (a file ledger: the very file, moved aside; a server ledger: a backup of it), whose path is
+// returned. A file ledger is replaced by a rename, an older layout upgraded in the copy before; a server ledger in
+// one transaction. Raises KivaroError with nothing replaced when any step before the replacement fails.
+QString restoreLedger(const LedgerLocation& ledger, const QString& path, const QString& safetyFolder,
+    const BackupProgress& progress = {});
+
+// The automatic backups: <data folder>/backups.
+QString backupsFolder(const QString& dataDir);
+// Today's automatic backup of a file ledger, made when the folder holds none for that day yet, then the folder
+// rotated: the newest 7 daily and the newest 12 monthly copies stay. Returns the file made, or nothing when there was
+// no need. Raises KivaroError on failure, leaving the older backups untouched.
+std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate& today);
+// Removes the daily copies beyond the newest 7 and the monthly copies beyond the newest 12.
+void rotateBackups(const QString& folder);

@@ -1,0 +1,251 @@
+// Backups that restore: taken while another instance saves, checked, kept in rotation, and put back in place of the
+// ledger; every kind of bad file is refused with nothing replaced.
+
+#include "app/Error.h"
+#include "db/Backup.h"
+#include "db/DbClass.h"
+#include "tests/TestUtil.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kUser = QStringLiteral("张三");
+
+struct Views
+{
+    QStringList detail, daily, products, ranking;
+    friend bool operator==(const Views&, const Views&) = default;
+};
+
+Views views(const QString& user)
+{
+    Views v;
+    TDbMan().QueryReport(
+        user, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), v.detail, v.daily, v.products, v.ranking);
+    return v;
+}
+
+QList<SalesLine> sampleLines(int count, const QString& memo)
+{
+    QList<SalesLine> lines;
+    for (int i = 0; i < count; ++i)
+        lines.append({ 0, QDate(2024, 1 + i % 12, 1 + i % 28),
+            i % 3 ? QStringLiteral("毛巾") : QStringLiteral("O'Brien \"皂\" %1").arg(i % 7), i % 5 - 1,
+            qint64(i) * 137 - 5000, qint64(i) * 71, memo });
+    return lines;
+}
+
+} // namespace
+
+class TestBackup : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+
+    QString backupPath(const QString& name) const { return home->base() + QLatin1Char('/') + name; }
+
+    void fill()
+    {
+        TDbMan db;
+        QVERIFY(db.AddUser(kUser, QStringLiteral("pw")));
+        QVERIFY(db.AddUser(QStringLiteral("李四"), QStringLiteral("pw2")));
+        db.AddLines(kUser, sampleLines(600, QStringLiteral("原来的")));
+        db.AddLines(QStringLiteral("李四"), sampleLines(40, QString()));
+    }
+
+    // What a ledger shows to compare before and after: the accounts and both users' views.
+    QString state()
+    {
+        QStringList names;
+        TDbMan().GetUserNames(&names);
+        const Views a = views(kUser);
+        const Views b = views(QStringLiteral("李四"));
+        return (names + a.detail + a.daily + a.products + a.ranking + b.detail + b.ranking).join(QLatin1Char('|'));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        home = std::make_unique<TestDataHome>();
+        QVERIFY(QDir().mkpath(home->dataDir()));
+    }
+    void cleanup() { home.reset(); }
+
+    void restoreBringsBackEveryLineAndKeepsThePresentAside()
+    {
+        fill();
+        const QString before = state();
+        const LedgerFileInfo written = backupLedger(currentLedger(), backupPath(QStringLiteral("b.sjk")));
+        QCOMPARE(written.accounts, 2);
+        QCOMPARE(written.lines, 640);
+        QCOMPARE(written.firstDay, QDate(2024, 1, 1));
+        QCOMPARE(written.lastDay, QDate(2024, 12, 28));
+        // The file is a ledger the program opens as it is.
+        QCOMPARE(TDbMan(LedgerLocation::fileAt(backupPath(QStringLiteral("b.sjk"))))
+                     .QueryDays({ kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) })
+                     .size(),
+            84);
+
+        TDbMan db;
+        db.DeleteLine(views(kUser).detail.at(0).toLongLong());
+        db.AddLines(kUser, sampleLines(5, QStringLiteral("后来的")));
+        QVERIFY(db.DeleteUser(QStringLiteral("李四"), QStringLiteral("pw2")));
+        const QString after = state();
+        QVERIFY(after != before);
+
+        const QString safety
+            = restoreLedger(currentLedger(), backupPath(QStringLiteral("b.sjk")), backupsFolder(home->dataDir()));
+        QCOMPARE(state(), before);
+        QVERIFY(TDbMan().CheckUser(QStringLiteral("李四"), QStringLiteral("pw2")));
+        // What was replaced is kept, and restores in turn.
+        QVERIFY(QFileInfo(safety).isFile());
+        QCOMPARE(inspectBackup(safety).lines, 644);
+        restoreLedger(currentLedger(), safety, backupsFolder(home->dataDir()));
+        QCOMPARE(state(), after);
+    }
+
+    void badFilesAreRefusedWithNothingReplaced_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : { "text", "empty", "truncated", "foreign", "newer", "damaged" })
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+
+    void badFilesAreRefusedWithNothingReplaced()
+    {
+        QFETCH(QString, kind);
+        fill();
+        const QString good = backupPath(QStringLiteral("good.sjk"));
+        backupLedger(currentLedger(), good);
+        const QString bad = backupPath(QStringLiteral("bad.sjk"));
+        const QByteArray bytes = readAll(good);
+        if (kind == QLatin1String("text")) {
+            QVERIFY(writeAll(bad, "日期,品名,数量\n2024-01-01,毛巾,1\n"));
+        } else if (kind == QLatin1String("empty")) {
+            QVERIFY(writeAll(bad, QByteArray()));
+        } else if (kind == QLatin1String("truncated")) {
+            QVERIFY(writeAll(bad, bytes.left(bytes.size() / 2)));
+        } else if (kind == QLatin1String("damaged")) {
+            // A page in the middle overwritten, as a failing disk leaves it.
+            QByteArray damaged = bytes;
+            damaged.replace(bytes.size() / 2, 4096, QByteArray(4096, '\x5a'));
+            QVERIFY(writeAll(bad, damaged));
+        } else {
+            QVERIFY(writeAll(bad, bytes));
+            RawDb raw(bad);
+            QVERIFY(raw.exec(kind == QLatin1String("newer") ? QStringLiteral("PRAGMA user_version = 99")
+                                                            : QStringLiteral("DROP TABLE Records")));
+        }
+        const QString before = state();
+        const QByteArray folder = fingerprint(home->dataDir());
+        try {
+            restoreLedger(currentLedger(), bad, backupsFolder(home->dataDir()));
+            QFAIL("a bad file was restored");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QDir::toNativeSeparators(bad)), qPrintable(error.text()));
+            if (kind == QLatin1String("newer"))
+                QVERIFY2(error.text().contains(QStringLiteral("更新版本")), qPrintable(error.text()));
+        }
+        QCOMPARE(state(), before);
+        if (!home->server())
+            QCOMPARE(fingerprint(home->dataDir()), folder);
+        QVERIFY(!QFileInfo::exists(backupsFolder(home->dataDir())));
+    }
+
+    // An old file without summaries is upgraded in the copy that replaces the ledger; the user's file stays as it is.
+    void olderLayoutIsUpgradedInTheCopy()
+    {
+        fill();
+        const QString before = state();
+        const QString old = backupPath(QStringLiteral("old.sjk"));
+        backupLedger(currentLedger(), old);
+        {
+            RawDb raw(old);
+            for (const char* statement : { "DROP TRIGGER RecordsAddToSums", "DROP TRIGGER RecordsRemoveFromSums",
+                     "DROP TRIGGER RecordsMoveInSums", "DROP TABLE DaySums", "DROP TABLE DayProductSums",
+                     "DROP INDEX RecordsByUserDateId", "PRAGMA user_version = 0" })
+                QVERIFY2(raw.exec(QString::fromLatin1(statement)), statement);
+        }
+        const QByteArray oldBytes = readAll(old);
+        QCOMPARE(inspectBackup(old).version, 0);
+        TDbMan().AddLines(kUser, sampleLines(3, QStringLiteral("后来的")));
+        restoreLedger(currentLedger(), old, backupsFolder(home->dataDir()));
+        QCOMPARE(state(), before);
+        QVERIFY(TDbMan().HasSummaries());
+        QCOMPARE(readAll(old), oldBytes);
+    }
+
+    // Saves of another instance during the backup: the backup holds none or all of each, and passes its checks.
+    void backupWhileAnotherInstanceSaves()
+    {
+        fill();
+        for (int round = 0; round < 3; ++round) {
+            ChildProcess saver({ QStringLiteral("save"), kUser, QStringLiteral("50000"),
+                QStringLiteral("r%1").arg(round), QStringLiteral("wait") });
+            QVERIFY2(saver.waitReady(), qPrintable(saver.errors()));
+            const qint64 before = storedLineCount(*home);
+            saver.release();
+            // Later each round, so that the backup meets the save at another point of its work.
+            QTest::qWait(round * 150);
+            const QString path = backupPath(QStringLiteral("during%1.sjk").arg(round));
+            const LedgerFileInfo written = backupLedger(currentLedger(), path);
+            QVERIFY2(saver.finishedCleanly(), qPrintable(saver.errors()));
+            QVERIFY2(written.lines == before || written.lines == before + 50'000,
+                qPrintable(QString::number(written.lines)));
+            QCOMPARE(inspectBackup(path).lines, written.lines);
+            qInfo("round %d: the backup holds %lld of the %lld lines before and after the save", round, written.lines,
+                storedLineCount(*home));
+        }
+    }
+
+    // A backup killed half-way leaves the ledger, the file it was to replace and the other backups as they were.
+    void killedBackupChangesNothing()
+    {
+        KIVARO_FILE_STORE_ONLY();
+        fill();
+        TDbMan().AddLines(kUser, sampleLines(100'000, QStringLiteral("很多")));
+        const QString target = backupPath(QStringLiteral("target.sjk"));
+        QVERIFY(writeAll(target, "the previous backup"));
+        const QByteArray ledger = fingerprint(home->dbPath());
+        for (int wait : { 5, 30, 80 }) {
+            ChildProcess backup({ QStringLiteral("backup"), target });
+            QVERIFY2(backup.waitReady(), qPrintable(backup.errors()));
+            QTest::qWait(wait);
+            backup.killNow();
+            QCOMPARE(fingerprint(home->dbPath()), ledger);
+            const QByteArray now = readAll(target);
+            QVERIFY(now == "the previous backup" || inspectBackup(target).lines == 100'640);
+            if (now != "the previous backup")
+                QVERIFY(writeAll(target, "the previous backup"));
+        }
+    }
+
+    // A year of daily starts: the newest 7 daily and the newest 12 monthly backups stay.
+    void rotationOverAYear()
+    {
+        KIVARO_FILE_STORE_ONLY();
+        fill();
+        const QDate first(2024, 1, 1);
+        for (QDate day = first; day < first.addDays(365); day = day.addDays(1)) {
+            QVERIFY(makeDailyBackup(currentLedger(), day));
+            QVERIFY(!makeDailyBackup(currentLedger(), day));
+        }
+        const QStringList names
+            = QDir(backupsFolder(home->dataDir())).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        QStringList expected;
+        for (int month = 1; month <= 12; ++month)
+            expected << QStringLiteral("Kivaro-2024-%1.sjk").arg(month, 2, 10, QLatin1Char('0'));
+        for (int day = 24; day <= 30; ++day)
+            expected << QStringLiteral("Kivaro-2024-12-%1.sjk").arg(day);
+        expected.sort();
+        QCOMPARE(names, expected);
+        QCOMPARE(inspectBackup(backupsFolder(home->dataDir()) + QStringLiteral("/Kivaro-2024-03.sjk")).lines, 640);
+    }
+};
+
+KIVARO_TEST_MAIN(TestBackup)
+#include "tst_backup.moc"

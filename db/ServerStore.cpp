@@ -16,6 +16,7 @@
 #include <QVariant>
 #include <charconv>
 #include <libpq-fe.h>
+#include <vector>
 
 namespace {
 
@@ -132,6 +133,16 @@ public:
         std::from_chars(text, text + PQgetlength(m_result, row, column), value);
         return value;
     }
+    // Product names repeat from row to row: each distinct one is decoded once and shared.
+    QString sharedText(int row, int column, QHash<QByteArray, QString>& seen) const
+    {
+        const QByteArray bytes
+            = QByteArray::fromRawData(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+        auto found = seen.constFind(bytes);
+        if (found == seen.cend())
+            found = seen.insert(QByteArray(bytes.constData(), bytes.size()), QString::fromUtf8(bytes));
+        return *found;
+    }
     QDate day(int row, int column) const
     {
         // ISO dates, "yyyy-mm-dd": the session sets DateStyle.
@@ -171,11 +182,12 @@ public:
 
     Result exec(const char* statement, const QList<QByteArray>& values = {})
     {
-        QVarLengthArray<const char*, 16> pointers;
+        std::vector<const char*> pointers;
+        pointers.reserve(size_t(values.size()));
         for (const QByteArray& value : values)
-            pointers.append(value.constData());
-        Result result(PQexecParams(
-            m_connection, statement, int(values.size()), nullptr, pointers.constData(), nullptr, nullptr, 0));
+            pointers.push_back(value.constData());
+        Result result(
+            PQexecParams(m_connection, statement, int(values.size()), nullptr, pointers.data(), nullptr, nullptr, 0));
         check(result);
         return result;
     }
@@ -595,6 +607,7 @@ QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDa
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<SalesLine> lines;
+        QHash<QByteArray, QString> names;
         const Result rows
             = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
                            "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
@@ -602,8 +615,8 @@ QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDa
                 values);
         lines.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row) {
-            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
-                rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.sharedText(row, 2, names),
+                qint32(rows.integer(row, 3)), rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
         }
         return lines;
     });
@@ -616,6 +629,7 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<DayProductRow> groups;
+        QHash<QByteArray, QString> names;
         const Result rows
             = session.exec("SELECT day, product_name, quantity, received, cost FROM day_product_sums "
                            "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
@@ -623,7 +637,7 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
                 values);
         groups.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
-            groups.append({ rows.day(row, 0), rows.text(row, 1), rows.sums(row, 2) });
+            groups.append({ rows.day(row, 0), rows.sharedText(row, 1, names), rows.sums(row, 2) });
         return groups;
     });
 }
@@ -764,6 +778,7 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
 {
     const QByteArray user = textValue(userName);
     withSession([&](Session& session) {
+        QHash<QByteArray, QString> names;
         session.begin();
         session.exec("DECLARE lines NO SCROLL CURSOR FOR SELECT id, day, product_name, quantity, received, cost, memo "
                      "FROM records WHERE md5(user_name) = md5($1) AND user_name = $1 ORDER BY id",
@@ -775,8 +790,8 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
             QList<SalesLine> batch;
             batch.reserve(rows.rows());
             for (int row = 0; row < rows.rows(); ++row) {
-                batch.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
-                    rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+                batch.append({ rows.integer(row, 0), rows.day(row, 1), rows.sharedText(row, 2, names),
+                    qint32(rows.integer(row, 3)), rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
             }
             take(batch);
         }

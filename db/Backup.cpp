@@ -307,6 +307,12 @@ void keepNewest(const QString& folder, const QRegularExpression& pattern, int ke
 
 LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, const BackupProgress& progress)
 {
+    const QFileInfo target(path);
+    if (!target.absoluteDir().exists())
+        throw KivaroError(QStringLiteral("文件夹“%1”不存在").arg(native(target.absolutePath())));
+    if (!ledger.isServer() && target.exists()
+        && target.canonicalFilePath() == QFileInfo(ledger.databasePath()).canonicalFilePath())
+        throw KivaroError(QStringLiteral("不能把备份写在账本文件“%1”本身上").arg(native(path)));
     const QString work = workFileBeside(path);
     auto cleanUp = qScopeGuard([&work] { removeWorkFile(work); });
     LedgerFileInfo info;

@@ -224,6 +224,18 @@ private Q_SLOTS:
         }
     }
 
+    void backupRefusesTheLedgerItselfAndAMissingFolder()
+    {
+        KIVARO_FILE_STORE_ONLY();
+        fill();
+        const QByteArray ledger = fingerprint(home->dbPath());
+        for (const QString& path : { home->dbPath(), home->base() + QStringLiteral("/没有的文件夹/b.sjk") }) {
+            QVERIFY_THROWS_EXCEPTION(KivaroError, backupLedger(currentLedger(), path));
+            QCOMPARE(fingerprint(home->dbPath()), ledger);
+        }
+        QCOMPARE(QDir(home->dataDir()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("db.sjk") });
+    }
+
     // A year of daily starts: the newest 7 daily and the newest 12 monthly backups stay.
     void rotationOverAYear()
     {

@@ -229,7 +229,8 @@ private Q_SLOTS:
         KIVARO_FILE_STORE_ONLY();
         fill();
         const QByteArray ledger = fingerprint(home->dbPath());
-        for (const QString& path : { home->dbPath(), home->base() + QStringLiteral("/没有的文件夹/b.sjk") }) {
+        for (const QString& path :
+            QStringList { home->dbPath(), home->base() + QStringLiteral("/没有的文件夹/b.sjk") }) {
             QVERIFY_THROWS_EXCEPTION(KivaroError, backupLedger(currentLedger(), path));
             QCOMPARE(fingerprint(home->dbPath()), ledger);
         }

@@ -1,0 +1,213 @@
+#include "db/SalesCsv.h"
+
+#include "app/Error.h"
+#include "db/Numbers.h"
+#include "db/TextCodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringDecoder>
+#include <array>
+
+namespace {
+
+constexpr qint64 kLargestFile = 256LL * 1024 * 1024;
+
+enum Column { Day, Name, Quantity, Received, Cost, Memo, ColumnCount };
+const std::array<QString, ColumnCount> kCaptions { QStringLiteral("日期"), QStringLiteral("品名"),
+    QStringLiteral("数量"), QStringLiteral("实收"), QStringLiteral("成本"), QStringLiteral("备注") };
+
+QString decoded(const QByteArray& bytes, QString& encoding)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        encoding = QStringLiteral("UTF-8");
+        return QString::fromUtf8(bytes.mid(3));
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError()) {
+        encoding = QStringLiteral("UTF-8");
+        return text;
+    }
+    encoding = QStringLiteral("GB18030");
+    return fromGb18030(bytes);
+}
+
+// Splits the text into records of fields, RFC 4180: a quoted field may hold separators, line breaks and doubled
+// quotes. Each record keeps the number of its first line.
+class CsvReader
+{
+public:
+    CsvReader(const QString& text, QChar separator)
+        : m_text(text)
+        , m_separator(separator)
+    {
+    }
+    bool atEnd() const { return m_at >= m_text.size(); }
+    qsizetype position() const { return m_at; }
+    QStringList next()
+    {
+        QStringList fields;
+        QString field;
+        bool quoted = false;
+        while (m_at < m_text.size()) {
+            const QChar c = m_text.at(m_at++);
+            if (quoted) {
+                if (c != QLatin1Char('"'))
+                    field += c;
+                else if (m_at < m_text.size() && m_text.at(m_at) == QLatin1Char('"'))
+                    field += m_text.at(m_at++);
+                else
+                    quoted = false;
+            } else if (c == QLatin1Char('"')) {
+                quoted = true;
+            } else if (c == m_separator) {
+                fields << field;
+                field.clear();
+            } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+                if (c == QLatin1Char('\r') && m_at < m_text.size() && m_text.at(m_at) == QLatin1Char('\n'))
+                    ++m_at;
+                break;
+            } else {
+                field += c;
+            }
+        }
+        fields << field;
+        return fields;
+    }
+
+private:
+    const QString& m_text;
+    QChar m_separator;
+    qsizetype m_at = 0;
+};
+
+// The separator the first line uses most: comma, semicolon or tab.
+QChar separatorOf(const QString& text)
+{
+    const QStringView firstLine = QStringView(text).left(text.indexOf(QLatin1Char('\n')));
+    QChar best = QLatin1Char(',');
+    qsizetype most = firstLine.count(best);
+    for (const QChar candidate : { QLatin1Char(';'), QLatin1Char('\t') }) {
+        if (firstLine.count(candidate) > most) {
+            most = firstLine.count(candidate);
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+std::optional<QDate> dayOf(const QString& text)
+{
+    if (const std::optional<QDate> day = parseDayText(text))
+        return day;
+    // Spreadsheets write months and days without their leading zero.
+    for (const char* format : { "yyyy/M/d", "yyyy-M-d", "yyyy.M.d" }) {
+        const QDate day = QDate::fromString(text, QString::fromLatin1(format));
+        if (day.isValid() && day.year() >= 1 && day.year() <= 9999)
+            return day;
+    }
+    return std::nullopt;
+}
+
+std::optional<qint64> amountOf(const QString& text, QChar decimalSeparator)
+{
+    if (const std::optional<qint64> cents = parseAmountCents(text, QLatin1Char('.')))
+        return cents;
+    return decimalSeparator == QLatin1Char('.') ? std::nullopt : parseAmountCents(text, decimalSeparator);
+}
+
+QString keptText(const QString& text)
+{
+    return composedTrimmed(undefusedText(text));
+}
+
+const QString kFormulaStarts = QStringLiteral("=+-@\t\r'");
+
+} // namespace
+
+QString defusedText(const QString& text)
+{
+    return !text.isEmpty() && kFormulaStarts.contains(text.front()) ? QLatin1Char('\'') + text : text;
+}
+
+QString undefusedText(const QString& text)
+{
+    return text.size() >= 2 && text.front() == QLatin1Char('\'') && kFormulaStarts.contains(text.at(1)) ? text.mid(1)
+                                                                                                        : text;
+}
+
+SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const ImportProgress& progress)
+{
+    SalesImport result;
+    const QString text = decoded(bytes, result.encoding);
+    CsvReader reader(text, separatorOf(text));
+    std::array<qsizetype, ColumnCount> at { Day, Name, Quantity, Received, Cost, Memo };
+    qint64 row = 0;
+    while (!reader.atEnd()) {
+        QStringList fields = reader.next();
+        ++row;
+        if (progress && row % 5000 == 0)
+            progress(reader.position(), text.size());
+        bool blank = true;
+        for (const QString& field : fields)
+            blank = blank && isBlankText(field);
+        if (blank)
+            continue;
+        if (row == 1 && fields.contains(kCaptions[Name])) {
+            result.header = true;
+            for (int column = 0; column < ColumnCount; ++column) {
+                at[size_t(column)] = fields.indexOf(kCaptions[size_t(column)]);
+                if (at[size_t(column)] < 0 && column != Memo)
+                    result.problems.append({ row, kCaptions[size_t(column)], QStringLiteral("缺少这一列") });
+            }
+            // Without a column of the line there is nothing to check the rows by.
+            if (!result.problems.isEmpty())
+                return result;
+            continue;
+        }
+        ++result.rows;
+        const auto field = [&](Column column) {
+            const qsizetype index = at[size_t(column)];
+            return index >= 0 && index < fields.size() ? fields.at(index).trimmed() : QString();
+        };
+        const qsizetype problemsBefore = result.problems.size();
+        const auto problem = [&](Column column, const QString& reason) {
+            result.problems.append({ row, kCaptions[size_t(column)], reason });
+        };
+        const std::optional<QDate> day = dayOf(field(Day));
+        if (!day)
+            problem(Day, QStringLiteral("“%1”不是日期").arg(field(Day)));
+        const QString name = keptText(field(Name));
+        if (isBlankText(name))
+            problem(Name, QStringLiteral("品名是空的"));
+        const std::optional<qint32> quantity = parseQuantity(field(Quantity));
+        if (!quantity)
+            problem(Quantity, QStringLiteral("“%1”不是整数").arg(field(Quantity)));
+        const std::optional<qint64> received = amountOf(field(Received), decimalSeparator);
+        if (!received)
+            problem(Received, QStringLiteral("“%1”不是金额，或超出了一万亿").arg(field(Received)));
+        const std::optional<qint64> cost = amountOf(field(Cost), decimalSeparator);
+        if (!cost)
+            problem(Cost, QStringLiteral("“%1”不是金额，或超出了一万亿").arg(field(Cost)));
+        if (result.problems.size() == problemsBefore)
+            result.lines.append({ 0, *day, name, *quantity, *received, *cost, keptText(field(Memo)) });
+    }
+    if (progress)
+        progress(text.size(), text.size());
+    return result;
+}
+
+SalesImport readSalesCsv(const QString& path, QChar decimalSeparator, const ImportProgress& progress)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw KivaroError(QStringLiteral("无法打开“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    if (file.size() > kLargestFile)
+        throw KivaroError(
+            QStringLiteral("“%1”太大（超过 256 MB），不像是一份销售记录").arg(QDir::toNativeSeparators(path)));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    return parseSalesCsv(bytes, decimalSeparator, progress);
+}

@@ -1,0 +1,559 @@
+#include "reports/ViewExport.h"
+
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "db/Numbers.h"
+#include "db/SalesCsv.h"
+#include "reports/ReportBuilder.h"
+#include "reports/ReportEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QScopeGuard>
+#include <QUuid>
+#include <cstdio>
+#include <xlsxwriter.h>
+
+namespace {
+
+// Rows read from the store at a time.
+constexpr int kBatch = 5000;
+lxw_row_t sheetRows = 1'048'576;
+
+// How often progress is told.
+constexpr qint64 kProgressEvery = 2000;
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+ViewCell dayCell(const QDate& day)
+{
+    return { day, {}, 0 };
+}
+
+ViewCell textCell(const QString& text)
+{
+    return { {}, text, 0 };
+}
+
+ViewCell numberCell(WideCents number)
+{
+    return { {}, {}, number };
+}
+
+// Quantity, received, cost and, for the grouped views, profit.
+void appendSums(ViewRow& row, const SalesSums& sums, bool profit)
+{
+    row << numberCell(sums.quantity) << numberCell(sums.received) << numberCell(sums.cost);
+    if (profit)
+        row << numberCell(WideCents(sums.received) - sums.cost);
+}
+
+// A file written beside its final place and renamed over it once complete.
+QString workPathFor(const QString& path)
+{
+    const QFileInfo target(path);
+    if (!target.absoluteDir().exists())
+        throw KivaroError(QStringLiteral("文件夹“%1”不存在").arg(native(target.absolutePath())));
+    return target.absolutePath() + QStringLiteral("/.kivaro-export-") + QUuid::createUuid().toString(QUuid::Id128)
+        + QLatin1Char('.') + target.suffix();
+}
+
+void replaceWith(const QString& work, const QString& path)
+{
+    QFile::remove(path);
+    if (!QFile::rename(work, path))
+        throw KivaroError(QStringLiteral("无法写入“%1”").arg(native(path)));
+}
+
+QByteArray csvField(const QString& text)
+{
+    QByteArray bytes = text.toUtf8();
+    const bool quote = bytes.contains(',') || bytes.contains('"') || bytes.contains('\r') || bytes.contains('\n')
+        || bytes.startsWith(' ') || bytes.endsWith(' ');
+    if (!quote)
+        return bytes;
+    bytes.replace("\"", "\"\"");
+    return '"' + bytes + '"';
+}
+
+// Display width in a spreadsheet's character units: a Chinese character takes two.
+int textWidth(const QString& text)
+{
+    int width = 0;
+    for (const QChar c : text)
+        width += c.unicode() >= 0x1100 ? 2 : 1;
+    return width;
+}
+
+double toNumber(WideCents cents)
+{
+    return double(cents) / 100.0;
+}
+
+QString columnLetter(int column)
+{
+    QString letters;
+    for (int n = column + 1; n > 0; n = (n - 1) / 26)
+        letters.prepend(QChar(u'A' + (n - 1) % 26));
+    return letters;
+}
+
+const ReportLayout& layoutOf(ReviewView view)
+{
+    switch (view) {
+    case ReviewView::Detail:
+        return detailReportLayout();
+    case ReviewView::Daily:
+        return dailyTotalsReportLayout();
+    case ReviewView::PerDay:
+        return dailyProductReportLayout();
+    case ReviewView::Ranking:
+        break;
+    }
+    return rankingReportLayout();
+}
+
+} // namespace
+
+QString viewTitle(ReviewView view)
+{
+    switch (view) {
+    case ReviewView::Detail:
+        return QStringLiteral("每天销售产品明细列表");
+    case ReviewView::Daily:
+        return QStringLiteral("每天销售数量金额统计");
+    case ReviewView::PerDay:
+        return QStringLiteral("每天各个产品销量统计");
+    case ReviewView::Ranking:
+        break;
+    }
+    return QStringLiteral("各个产品销售数量排行");
+}
+
+QString viewKey(ReviewView view)
+{
+    switch (view) {
+    case ReviewView::Detail:
+        return QStringLiteral("detail");
+    case ReviewView::Daily:
+        return QStringLiteral("daily");
+    case ReviewView::PerDay:
+        return QStringLiteral("perday");
+    case ReviewView::Ranking:
+        break;
+    }
+    return QStringLiteral("ranking");
+}
+
+std::optional<ReviewView> viewFromKey(const QString& key)
+{
+    for (ReviewView view : { ReviewView::Detail, ReviewView::Daily, ReviewView::PerDay, ReviewView::Ranking }) {
+        if (viewKey(view) == key)
+            return view;
+    }
+    return std::nullopt;
+}
+
+QList<ViewColumn> viewColumns(ReviewView view)
+{
+    const ViewColumn day { QStringLiteral("日期"), ColumnKind::Day };
+    const ViewColumn name { QStringLiteral("品名"), ColumnKind::Text };
+    const QList<ViewColumn> sums { { QStringLiteral("数量"), ColumnKind::Quantity },
+        { QStringLiteral("实收"), ColumnKind::Amount }, { QStringLiteral("成本"), ColumnKind::Amount } };
+    const ViewColumn profit { QStringLiteral("利润"), ColumnKind::Amount };
+    switch (view) {
+    case ReviewView::Detail:
+        return QList<ViewColumn> { day, name } + sums
+            + QList<ViewColumn> { { QStringLiteral("备注"), ColumnKind::Text } };
+    case ReviewView::Daily:
+        return QList<ViewColumn> { day } + sums + QList<ViewColumn> { profit };
+    case ReviewView::PerDay:
+        return QList<ViewColumn> { day, name } + sums + QList<ViewColumn> { profit };
+    case ReviewView::Ranking:
+        break;
+    }
+    return QList<ViewColumn> { name } + sums + QList<ViewColumn> { profit };
+}
+
+ViewRows::ViewRows(TDbMan& store, ReviewView view, const SalesRange& range)
+    : m_store(store)
+    , m_view(view)
+    , m_range(range)
+    , m_days(store.QueryDays(range))
+{
+    for (const DayCount& day : m_days) {
+        m_totals.add(day.sums, day.lines);
+        m_count += view == ReviewView::Detail ? day.lines : view == ReviewView::PerDay ? day.rows : 1;
+    }
+    if (view == ReviewView::Ranking) {
+        fill();
+        m_count = m_buffer.size();
+    }
+}
+
+void ViewRows::rewind()
+{
+    m_day = 0;
+    m_inDay = 0;
+    m_buffer.clear();
+    m_next = 0;
+    m_rankingRead = false;
+}
+
+bool ViewRows::next(ViewRow& row)
+{
+    if (m_next >= m_buffer.size()) {
+        m_buffer.clear();
+        m_next = 0;
+        fill();
+        if (m_buffer.isEmpty())
+            return false;
+    }
+    row = m_buffer.at(m_next++);
+    return true;
+}
+
+void ViewRows::fill()
+{
+    switch (m_view) {
+    case ReviewView::Ranking:
+        if (!m_rankingRead) {
+            m_rankingRead = true;
+            for (const RankingRow& ranked : m_store.QueryRanking(m_range)) {
+                ViewRow row { textCell(ranked.productName) };
+                appendSums(row, ranked.sums, true);
+                m_buffer.append(row);
+            }
+        }
+        return;
+    case ReviewView::Daily:
+        for (; m_day < m_days.size() && m_buffer.size() < kBatch; ++m_day) {
+            ViewRow row { dayCell(m_days.at(m_day).day) };
+            appendSums(row, m_days.at(m_day).sums, true);
+            m_buffer.append(row);
+        }
+        return;
+    case ReviewView::Detail:
+    case ReviewView::PerDay:
+        break;
+    }
+    while (m_buffer.isEmpty() && m_day < m_days.size()) {
+        const DayCount& day = m_days.at(m_day);
+        const qint64 inDay = m_view == ReviewView::Detail ? day.lines : day.rows;
+        const int count = int(qMin<qint64>(kBatch, inDay - m_inDay));
+        if (count <= 0) {
+            ++m_day;
+            m_inDay = 0;
+            continue;
+        }
+        if (m_view == ReviewView::Detail) {
+            for (const SalesLine& line : m_store.QueryLineWindow(m_range, day.day, m_inDay, count)) {
+                if (line.day != day.day)
+                    break;
+                ViewRow row { dayCell(line.day), textCell(line.productName) };
+                appendSums(row, { line.quantity, line.received, line.cost }, false);
+                row << textCell(line.memo);
+                m_buffer.append(row);
+            }
+        } else {
+            for (const DayProductRow& group : m_store.QueryDayProductWindow(m_range, day.day, m_inDay, count)) {
+                if (group.day != day.day)
+                    break;
+                ViewRow row { dayCell(group.day), textCell(group.productName) };
+                appendSums(row, group.sums, true);
+                m_buffer.append(row);
+            }
+        }
+        // Fewer than asked: another computer removed lines of the day meanwhile; the day ends here.
+        m_inDay = m_buffer.size() < count ? inDay : m_inDay + count;
+    }
+}
+
+QString cellText(const ViewCell& cell, ColumnKind kind, QChar decimalSeparator)
+{
+    switch (kind) {
+    case ColumnKind::Day:
+        return cell.day.toString(QStringLiteral("yyyy-MM-dd"));
+    case ColumnKind::Text:
+        return cell.text;
+    case ColumnKind::Quantity:
+        return QString::number(qint64(cell.number));
+    case ColumnKind::Amount:
+        break;
+    }
+    return formatWideCents(cell.number, decimalSeparator);
+}
+
+std::optional<ExportFormat> exportFormatOf(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("xlsx"))
+        return ExportFormat::Excel;
+    if (suffix == QLatin1String("csv"))
+        return ExportFormat::Csv;
+    if (suffix == QLatin1String("pdf"))
+        return ExportFormat::Pdf;
+    return std::nullopt;
+}
+
+void exportCsv(ViewRows& rows, const QString& path, const ExportProgress& progress)
+{
+    const QList<ViewColumn> columns = viewColumns(rows.view());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), file.errorString()));
+    QByteArray chunk("\xEF\xBB\xBF");
+    QStringList captions;
+    for (const ViewColumn& column : columns)
+        captions << column.caption;
+    chunk += captions.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    const auto flush = [&] {
+        if (file.write(chunk) != chunk.size())
+            throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), file.errorString()));
+        chunk.clear();
+    };
+    rows.rewind();
+    ViewRow row;
+    for (qint64 done = 0; rows.next(row); ++done) {
+        for (qsizetype i = 0; i < columns.size(); ++i) {
+            if (i > 0)
+                chunk += ',';
+            const QString text = cellText(row.at(i), columns.at(i).kind, QLatin1Char('.'));
+            // A text that a spreadsheet would run as a formula stays a text.
+            chunk += csvField(columns.at(i).kind == ColumnKind::Text ? defusedText(text) : text);
+        }
+        chunk += "\r\n";
+        if (chunk.size() > (1 << 20))
+            flush();
+        if (progress && done % kProgressEvery == 0)
+            progress(done, rows.count());
+    }
+    flush();
+    // A buffered write may fail only when the buffer is flushed, which commit() would not report.
+    if (!file.flush() || !file.commit())
+        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), file.errorString()));
+    if (progress)
+        progress(rows.count(), rows.count());
+}
+
+void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progress)
+{
+    // A sheet holds the header, the rows, and on the last sheet the totals.
+    const lxw_row_t kSheetRows = sheetRows;
+    const QList<ViewColumn> columns = viewColumns(rows.view());
+    const QString work = workPathFor(path);
+    const auto cleanUp = qScopeGuard([&work] { QFile::remove(work); });
+    lxw_workbook_options options {};
+    // Rows go straight to disk as they are written: memory stays flat for any number of rows.
+    options.constant_memory = LXW_TRUE;
+    const QByteArray workName = QFile::encodeName(work);
+    lxw_workbook* book = workbook_new_opt(workName.constData(), &options);
+    if (!book)
+        throw KivaroError(QStringLiteral("无法写入“%1”").arg(native(path)));
+    bool closed = false;
+    const auto closeBook = qScopeGuard([&] {
+        if (!closed)
+            workbook_close(book);
+    });
+    lxw_format* header = workbook_add_format(book);
+    format_set_bold(header);
+    lxw_format* date = workbook_add_format(book);
+    format_set_num_format(date, "yyyy-mm-dd");
+    lxw_format* amount = workbook_add_format(book);
+    format_set_num_format(amount, "0.00");
+    lxw_format* total = workbook_add_format(book);
+    format_set_bold(total);
+    lxw_format* totalAmount = workbook_add_format(book);
+    format_set_bold(totalAmount);
+    format_set_num_format(totalAmount, "0.00");
+
+    QList<int> widths;
+    for (const ViewColumn& column : columns)
+        widths << textWidth(column.caption);
+    struct Sheet
+    {
+        lxw_worksheet* sheet;
+        QString name;
+        lxw_row_t lastRow;
+    };
+    QList<Sheet> sheets;
+    const auto addSheet = [&] {
+        const QString name = sheets.isEmpty()
+            ? viewTitle(rows.view())
+            : QStringLiteral("%1（%2）").arg(viewTitle(rows.view())).arg(sheets.size() + 1);
+        lxw_worksheet* sheet = workbook_add_worksheet(book, name.toUtf8().constData());
+        if (!sheet)
+            throw KivaroError(QStringLiteral("无法写入“%1”").arg(native(path)));
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            worksheet_write_string(sheet, 0, lxw_col_t(i), columns.at(i).caption.toUtf8().constData(), header);
+        worksheet_freeze_panes(sheet, 1, 0);
+        sheets.append({ sheet, name, 0 });
+    };
+    addSheet();
+    rows.rewind();
+    ViewRow row;
+    lxw_row_t at = 0;
+    for (qint64 done = 0; rows.next(row); ++done) {
+        // The last sheet keeps a row free for the totals.
+        if (at + 2 >= kSheetRows) {
+            addSheet();
+            at = 0;
+        }
+        ++at;
+        lxw_worksheet* sheet = sheets.last().sheet;
+        for (qsizetype i = 0; i < columns.size(); ++i) {
+            const ViewCell& cell = row.at(i);
+            const lxw_col_t column = lxw_col_t(i);
+            switch (columns.at(i).kind) {
+            case ColumnKind::Day: {
+                lxw_datetime day { cell.day.year(), cell.day.month(), cell.day.day(), 0, 0, 0 };
+                worksheet_write_datetime(sheet, at, column, &day, date);
+                widths[i] = qMax(widths[i], 10);
+                break;
+            }
+            case ColumnKind::Text:
+                // Always a string cell: a text that begins like a formula is never run as one.
+                worksheet_write_string(sheet, at, column, cell.text.toUtf8().constData(), nullptr);
+                widths[i] = qMax(widths[i], textWidth(cell.text));
+                break;
+            case ColumnKind::Quantity:
+                worksheet_write_number(sheet, at, column, double(cell.number), nullptr);
+                widths[i] = qMax(widths[i], int(QString::number(qint64(cell.number)).size()));
+                break;
+            case ColumnKind::Amount:
+                worksheet_write_number(sheet, at, column, toNumber(cell.number), amount);
+                widths[i] = qMax(widths[i], int(formatWideCents(cell.number).size()));
+                break;
+            }
+        }
+        sheets.last().lastRow = at;
+        if (progress && done % kProgressEvery == 0)
+            progress(done, rows.count());
+    }
+
+    // The totals: SUM formulas over every sheet's rows, so that the sheet stays right when edited.
+    const lxw_row_t totalsRow = at + 1;
+    lxw_worksheet* last = sheets.last().sheet;
+    worksheet_write_string(last, totalsRow, 0, "合计", total);
+    const SalesTotals& totals = rows.totals();
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        const ColumnKind kind = columns.at(i).kind;
+        if (kind != ColumnKind::Quantity && kind != ColumnKind::Amount)
+            continue;
+        const QString letter = columnLetter(int(i));
+        QStringList ranges;
+        for (const Sheet& sheet : sheets) {
+            if (sheet.lastRow == 0)
+                continue;
+            const QString prefix = &sheet == &sheets.last() ? QString() : QStringLiteral("'%1'!").arg(sheet.name);
+            ranges << QStringLiteral("%1%2%3:%2%4").arg(prefix, letter).arg(2).arg(sheet.lastRow + 1);
+        }
+        const QString formula
+            = QStringLiteral("=SUM(%1)").arg(ranges.isEmpty() ? QStringLiteral("0") : ranges.join(QLatin1Char(',')));
+        const QString caption = columns.at(i).caption;
+        const double value = caption == QLatin1String("数量") ? double(totals.quantity)
+            : caption == QLatin1String("实收")                ? toNumber(totals.received)
+            : caption == QLatin1String("成本")                ? toNumber(totals.cost)
+                                                              : toNumber(totals.received - totals.cost);
+        worksheet_write_formula_num(last, totalsRow, lxw_col_t(i), formula.toUtf8().constData(),
+            kind == ColumnKind::Amount ? totalAmount : total, value);
+    }
+    for (const Sheet& sheet : sheets) {
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            worksheet_set_column(sheet.sheet, lxw_col_t(i), lxw_col_t(i), qMin(widths.at(i) + 2, 80), nullptr);
+    }
+    closed = true;
+    const lxw_error error = workbook_close(book);
+    if (error != LXW_NO_ERROR)
+        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), QString::fromUtf8(lxw_strerror(error))));
+    replaceWith(work, path);
+    if (progress)
+        progress(rows.count(), rows.count());
+}
+
+void setSheetRowLimit(int rows)
+{
+    sheetRows = lxw_row_t(qBound(3, rows, 1'048'576));
+}
+
+void exportPdf(ViewRows& rows, const QString& title, const QString& path, const ExportProgress& progress)
+{
+    const QList<ViewColumn> columns = viewColumns(rows.view());
+    const QChar separator = localeDecimalSeparator();
+    // The report reads its rows page by page, in order; going back starts the reading over.
+    auto position = std::make_shared<qsizetype>(0);
+    auto current = std::make_shared<ViewRow>();
+    ViewRows* source = &rows;
+    rows.rewind();
+    ReportRows reportRows;
+    reportRows.count = rows.count();
+    reportRows.row = [=](qsizetype index) {
+        if (index < *position - 1) {
+            source->rewind();
+            *position = 0;
+        }
+        while (*position <= index) {
+            if (!source->next(*current))
+                return QStringList();
+            ++*position;
+            if (progress && *position % kProgressEvery == 0)
+                progress(*position, source->count());
+        }
+        QStringList texts;
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            texts << cellText(current->at(i), columns.at(i).kind, separator);
+        return texts;
+    };
+    if (reportRows.count == 0)
+        throw KivaroError(QStringLiteral("所选日期内没有可以导出的记录"));
+    ReportDocument document;
+    document.addReports = [&](ReportDocument& into) {
+        addReportPages(into, layoutOf(rows.view()), reportRows, title, rows.totals().text());
+    };
+    document.prepare();
+    const QString work = workPathFor(path);
+    const auto cleanUp = qScopeGuard([&work] { QFile::remove(work); });
+    if (!document.writePdf(work))
+        throw KivaroError(QStringLiteral("无法写入“%1”").arg(native(path)));
+    replaceWith(work, path);
+    if (progress)
+        progress(rows.count(), rows.count());
+}
+
+void exportView(ViewRows& rows, const QString& title, const QString& path, const ExportProgress& progress)
+{
+    const std::optional<ExportFormat> format = exportFormatOf(path);
+    if (!format)
+        throw KivaroError(
+            QStringLiteral("不知道用什么格式写“%1”：文件名应以 .xlsx、.csv 或 .pdf 结尾").arg(native(path)));
+    switch (*format) {
+    case ExportFormat::Excel:
+        exportXlsx(rows, path, progress);
+        return;
+    case ExportFormat::Csv:
+        exportCsv(rows, path, progress);
+        return;
+    case ExportFormat::Pdf:
+        exportPdf(rows, title, path, progress);
+        return;
+    }
+}
+
+QString defaultExportName(const QString& userName, ReviewView view, const SalesRange& range, ExportFormat format)
+{
+    const QString suffix = format == ExportFormat::Excel ? QStringLiteral("xlsx")
+        : format == ExportFormat::Csv                    ? QStringLiteral("csv")
+                                                         : QStringLiteral("pdf");
+    QString user = userName;
+    // A user name may hold characters a file name cannot.
+    for (const QChar c : QStringLiteral("/\\:*?\"<>|"))
+        user.replace(c, QLatin1Char('_'));
+    const QString format2 = QStringLiteral("yyyy-MM-dd");
+    return QStringLiteral("%1-%2-%3至%4.%5")
+        .arg(user, viewTitle(view), range.first.toString(format2), range.last.toString(format2), suffix);
+}

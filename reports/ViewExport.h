@@ -1,0 +1,99 @@
+#pragma once
+
+#include "db/SalesRows.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class TDbMan;
+
+// The four review views, in the order of the "显示" list.
+enum class ReviewView { Detail, Daily, PerDay, Ranking };
+
+// The view's name as the "显示" list shows it.
+QString viewTitle(ReviewView view);
+// The view's name on the command line: detail, daily, perday, ranking.
+QString viewKey(ReviewView view);
+std::optional<ReviewView> viewFromKey(const QString& key);
+
+// What a column holds, and so how a spreadsheet gets it.
+enum class ColumnKind { Day, Text, Quantity, Amount };
+struct ViewColumn
+{
+    QString caption;
+    ColumnKind kind;
+};
+// The view's columns as its list shows them.
+QList<ViewColumn> viewColumns(ReviewView view);
+
+// One row of a view, its cells in the order of viewColumns: a day, a text, a whole number or an amount in cents.
+struct ViewCell
+{
+    QDate day;
+    QString text;
+    // A profit is the difference of two 64-bit sums.
+    WideCents number = 0;
+};
+using ViewRow = QList<ViewCell>;
+
+// Every row of a view over a range, read from the store a batch at a time in the view's order, so that a million
+// lines never sit in memory at once.
+class ViewRows
+{
+public:
+    ViewRows(TDbMan& store, ReviewView view, const SalesRange& range);
+    ReviewView view() const { return m_view; }
+    qint64 count() const { return m_count; }
+    // The totals line of the view, as under its list.
+    const SalesTotals& totals() const { return m_totals; }
+    // The next row, or false after the last one. Raises KivaroError when the store fails.
+    bool next(ViewRow& row);
+    // Back to the first row.
+    void rewind();
+
+private:
+    void fill();
+
+    TDbMan& m_store;
+    ReviewView m_view;
+    SalesRange m_range;
+    QList<DayCount> m_days;
+    qint64 m_count = 0;
+    SalesTotals m_totals;
+    // Where reading stands: the day, how far into it, and the rows read ahead.
+    qsizetype m_day = 0;
+    qint64 m_inDay = 0;
+    QList<ViewRow> m_buffer;
+    qsizetype m_next = 0;
+    bool m_rankingRead = false;
+};
+
+// The cell's text as the lists and the printed pages show it (days yyyy-MM-dd, amounts with the given separator).
+QString cellText(const ViewCell& cell, ColumnKind kind, QChar decimalSeparator);
+
+// Called now and then with the rows written and the rows in all.
+using ExportProgress = std::function<void(qint64 done, qint64 total)>;
+
+enum class ExportFormat { Excel, Csv, Pdf };
+// From the file name's extension: .xlsx, .csv, .pdf; nothing for any other.
+std::optional<ExportFormat> exportFormatOf(const QString& path);
+
+// Each writes every row of the view into path in one step: a file made beside it and renamed over it once
+// complete. Raises KivaroError, with path as it was, on failure.
+// CSV: UTF-8 with a byte-order mark, a header row, RFC 4180 quoting, days yyyy-MM-dd, amounts with a full stop.
+void exportCsv(ViewRows& rows, const QString& path, const ExportProgress& progress = {});
+// Excel: one sheet named after the view (a second and further ones past a sheet's 1,048,576 rows), a bold frozen
+// header, real dates, whole numbers, amounts as numbers shown 0.00, texts as texts, a last row of SUM formulas.
+void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progress = {});
+// The rows a sheet holds, 1,048,576 as spreadsheets allow; smaller only to try the change to a further sheet.
+void setSheetRowLimit(int rows);
+// PDF: the printed pages, every one of them, with title (the user) on each.
+void exportPdf(ViewRows& rows, const QString& title, const QString& path, const ExportProgress& progress = {});
+// By the file name's extension.
+void exportView(ViewRows& rows, const QString& title, const QString& path, const ExportProgress& progress = {});
+
+// The name a save dialog offers: user, view and range, e.g. "张三-每天销售数量金额统计-2024-01-01至2024-12-31.xlsx".
+QString defaultExportName(const QString& userName, ReviewView view, const SalesRange& range, ExportFormat format);

@@ -1,0 +1,278 @@
+// The review views leave as spreadsheets, CSV and PDF with every row, read back by independent readers; sales lines
+// come in from CSV files with each bad row reported.
+
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "db/SalesCsv.h"
+#include "db/TextCodec.h"
+#include "reports/ViewExport.h"
+#include "tests/TestUtil.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+namespace {
+
+const QString kUser = QStringLiteral("张三");
+const SalesRange kYear { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
+const QStringList kFormulaLike { QStringLiteral("=SUM(A1:A9)"), QStringLiteral("+86-10-1234"), QStringLiteral("-减价"),
+    QStringLiteral("@外卖"), QStringLiteral("'=已有撇号"), QStringLiteral("毛巾, \"特大\"") };
+
+// Lines with every kind of value: returns, the largest amounts, formula-like texts, quotes and commas, line breaks.
+QList<SalesLine> sampleLines(int count)
+{
+    QList<SalesLine> lines;
+    for (int i = 0; i < count; ++i) {
+        const bool big = i % 97 == 0;
+        lines.append({ 0, QDate(2024, 1 + i % 12, 1 + i % 28), kFormulaLike.at(i % kFormulaLike.size()),
+            i % 9 == 0 ? -2 : 1 + i % 5, big ? kMaxAmountCents : qint64(i) * 1001 - 333, big ? -kMaxAmountCents : i * 7,
+            i % 4 == 0 ? QStringLiteral("=HYPERLINK(\"http://x\")\n第二行") : QString() });
+    }
+    return lines;
+}
+
+// The spreadsheet as openpyxl reads it.
+QJsonArray readXlsx(const QString& path)
+{
+    QProcess reader;
+    reader.start(QStringLiteral("/usr/bin/python3"), { QStringLiteral(KIVARO_SOURCE_DIR "/tests/read_xlsx.py"), path });
+    if (!reader.waitForFinished(300'000) || reader.exitCode() != 0)
+        qFatal("reading %s failed: %s", qPrintable(path), reader.readAllStandardError().constData());
+    return QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+}
+
+QList<ViewRow> allRows(ViewRows& rows)
+{
+    QList<ViewRow> all;
+    rows.rewind();
+    for (ViewRow row; rows.next(row);)
+        all.append(row);
+    return all;
+}
+
+} // namespace
+
+class TestExport : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+    std::unique_ptr<TDbMan> db;
+    QString path(const QString& name) const { return home->base() + QLatin1Char('/') + name; }
+
+private Q_SLOTS:
+    void init()
+    {
+        home = std::make_unique<TestDataHome>();
+        QVERIFY(QDir().mkpath(home->dataDir()));
+        db = std::make_unique<TDbMan>();
+        db->AddLines(kUser, sampleLines(600));
+    }
+    void cleanup()
+    {
+        setSheetRowLimit(1'048'576);
+        db.reset();
+        home.reset();
+    }
+
+    // Every cell of every view, as openpyxl reads it: dates, numbers, texts never taken for formulas, the totals row
+    // of SUM formulas, a bold frozen header.
+    void spreadsheetHoldsEveryCellTyped_data()
+    {
+        QTest::addColumn<int>("view");
+        for (ReviewView view : { ReviewView::Detail, ReviewView::Daily, ReviewView::PerDay, ReviewView::Ranking })
+            QTest::newRow(qPrintable(viewKey(view))) << int(view);
+    }
+    void spreadsheetHoldsEveryCellTyped()
+    {
+        QFETCH(int, view);
+        ViewRows rows(*db, ReviewView(view), kYear);
+        const QString file = path(QStringLiteral("view.xlsx"));
+        exportXlsx(rows, file);
+        const QJsonArray sheets = readXlsx(file);
+        QCOMPARE(sheets.size(), 1);
+        const QJsonObject sheet = sheets.at(0).toObject();
+        QCOMPARE(sheet[QStringLiteral("name")].toString(), viewTitle(ReviewView(view)));
+        QCOMPARE(sheet[QStringLiteral("freeze")].toString(), QStringLiteral("A2"));
+        const QList<ViewColumn> columns = viewColumns(ReviewView(view));
+        const QJsonArray cells = sheet[QStringLiteral("rows")].toArray();
+        const QList<ViewRow> expected = allRows(rows);
+        QCOMPARE(cells.size(), expected.size() + 2);
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            QCOMPARE(cells.at(0).toArray().at(c).toObject()[QStringLiteral("value")].toString(), columns.at(c).caption);
+            QVERIFY(sheet[QStringLiteral("bold")].toArray().at(c).toBool());
+            QVERIFY(sheet[QStringLiteral("widths")].toArray().at(c).toDouble() >= 6);
+        }
+        for (qsizetype r = 0; r < expected.size(); ++r) {
+            const QJsonArray row = cells.at(r + 1).toArray();
+            for (qsizetype c = 0; c < columns.size(); ++c) {
+                const QJsonObject cell = row.at(c).toObject();
+                const ViewCell& want = expected.at(r).at(c);
+                const QString kind = cell[QStringLiteral("kind")].toString();
+                switch (columns.at(c).kind) {
+                case ColumnKind::Day:
+                    QCOMPARE(kind, QStringLiteral("date"));
+                    QCOMPARE(cell[QStringLiteral("value")].toString(), want.day.toString(Qt::ISODate));
+                    break;
+                case ColumnKind::Text:
+                    if (!want.text.isEmpty()) {
+                        QCOMPARE(kind, QStringLiteral("text"));
+                        QCOMPARE(cell[QStringLiteral("value")].toString(), want.text);
+                    }
+                    break;
+                case ColumnKind::Quantity:
+                    QCOMPARE(kind, QStringLiteral("number"));
+                    QCOMPARE(qint64(cell[QStringLiteral("value")].toDouble()), qint64(want.number));
+                    break;
+                case ColumnKind::Amount:
+                    QCOMPARE(kind, QStringLiteral("number"));
+                    QCOMPARE(cell[QStringLiteral("format")].toString(), QStringLiteral("0.00"));
+                    QCOMPARE(QString::number(cell[QStringLiteral("value")].toDouble(), 'f', 2),
+                        formatWideCents(want.number));
+                    break;
+                }
+            }
+        }
+        const QJsonArray totals = cells.last().toArray();
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            if (columns.at(c).kind == ColumnKind::Quantity || columns.at(c).kind == ColumnKind::Amount) {
+                const QString letter = QChar(char16_t(u'A' + c));
+                QCOMPARE(totals.at(c).toObject()[QStringLiteral("value")].toString(),
+                    QStringLiteral("=SUM(%1%2:%1%3)").arg(letter).arg(2).arg(expected.size() + 1));
+            }
+        }
+    }
+
+    // Past a sheet's rows the view goes on in a second sheet, and the totals add up both.
+    void rowsBeyondASheetGoOnInTheNext()
+    {
+        setSheetRowLimit(400);
+        ViewRows rows(*db, ReviewView::Detail, kYear);
+        const QString file = path(QStringLiteral("split.xlsx"));
+        exportXlsx(rows, file);
+        const QJsonArray sheets = readXlsx(file);
+        QCOMPARE(sheets.size(), 2);
+        QCOMPARE(sheets.at(0).toObject()[QStringLiteral("rows")].toArray().size(), 399);
+        QCOMPARE(sheets.at(1).toObject()[QStringLiteral("name")].toString(),
+            viewTitle(ReviewView::Detail) + QStringLiteral("（2）"));
+        const QJsonArray second = sheets.at(1).toObject()[QStringLiteral("rows")].toArray();
+        QCOMPARE(second.size(), 600 - 398 + 2);
+        QCOMPARE(second.last().toArray().at(2).toObject()[QStringLiteral("value")].toString(),
+            QStringLiteral("=SUM('%1'!C2:C399,C2:C203)").arg(viewTitle(ReviewView::Detail)));
+    }
+
+    // CSV: a byte-order mark, RFC 4180 quoting read back by Python's csv module, formula-like texts behind an
+    // apostrophe; and read in again, the very lines that were stored.
+    void csvRoundTripGivesTheLinesBack()
+    {
+        ViewRows rows(*db, ReviewView::Detail, kYear);
+        const QString file = path(QStringLiteral("detail.csv"));
+        exportCsv(rows, file);
+        const QByteArray bytes = readAll(file);
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF日期,品名,数量,实收,成本,备注\r\n"));
+        QProcess reader;
+        reader.start(QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import csv,json,sys; print(json.dumps(list(csv.reader(open(sys.argv[1], "
+                               "encoding='utf-8-sig', newline=''))), ensure_ascii=False))"),
+                file });
+        QVERIFY(reader.waitForFinished(60'000) && reader.exitCode() == 0);
+        const QJsonArray parsed = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+        QCOMPARE(parsed.size(), 601);
+        QCOMPARE(parsed.at(1).toArray().at(1).toString(), QStringLiteral("'=SUM(A1:A9)"));
+        QCOMPARE(parsed.at(1).toArray().at(5).toString(), QStringLiteral("'=HYPERLINK(\"http://x\")\n第二行"));
+
+        const SalesImport imported = readSalesCsv(file, QLatin1Char('.'));
+        QVERIFY(imported.header);
+        QCOMPARE(imported.problems, QList<ImportProblem>());
+        QList<SalesLine> stored = db->QueryLineWindow(kYear, kYear.first, 0, 10'000);
+        for (SalesLine& line : stored)
+            line.id = 0;
+        QCOMPARE(imported.lines, stored);
+    }
+
+    void pdfHoldsEveryPage()
+    {
+        ViewRows rows(*db, ReviewView::PerDay, kYear);
+        const QString file = path(QStringLiteral("perday.pdf"));
+        exportPdf(rows, kUser, file);
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), { QStringLiteral("-layout"), file, QStringLiteral("-") });
+        QVERIFY(text.waitForFinished(60'000) && text.exitCode() == 0);
+        const QString shown = QString::fromUtf8(text.readAllStandardOutput());
+        QCOMPARE(shown.count(QChar(u'\f')), int((rows.count() + 46) / 47));
+        QVERIFY(shown.contains(rows.totals().text().section(QLatin1Char(' '), 0, 0)));
+    }
+
+    // Each kind of bad row is named by its row, column and reason; the good rows come through.
+    void importReportsEveryBadRow()
+    {
+        const QByteArray file = "\xEF\xBB\xBF备注;成本;实收;数量;品名;日期\r\n"
+                                "好;1.50;3;2;毛巾;2024-05-01\r\n"
+                                ";1;1;1;毛巾;2024-02-30\r\n"
+                                ";1;1;1.5; ;2024/5/2\r\n"
+                                ";x;1e13;1;牙刷;2024.05.03\r\n"
+                                ";;;;;\r\n"
+                                "\"第一行\n第二行\";0;-9.999;-3;\"'=1+1\";2024-5-4\r\n";
+        const SalesImport imported = parseSalesCsv(file, QLatin1Char(','));
+        QCOMPARE(imported.rows, 5);
+        const QList<ImportProblem> expected { { 3, QStringLiteral("日期"), QStringLiteral("“2024-02-30”不是日期") },
+            { 4, QStringLiteral("品名"), QStringLiteral("品名是空的") },
+            { 4, QStringLiteral("数量"), QStringLiteral("“1.5”不是整数") },
+            { 5, QStringLiteral("实收"), QStringLiteral("“1e13”不是金额，或超出了一万亿") },
+            { 5, QStringLiteral("成本"), QStringLiteral("“x”不是金额，或超出了一万亿") } };
+        QCOMPARE(imported.problems, expected);
+        const QList<SalesLine> lines { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 2, 300, 150,
+                                           QStringLiteral("好") },
+            { 0, QDate(2024, 5, 4), QStringLiteral("=1+1"), -3, -1000, 0, QStringLiteral("第一行\n第二行") } };
+        QCOMPARE(imported.lines, lines);
+
+        // A header without a column of the line is refused as a whole.
+        const SalesImport missing = parseSalesCsv("日期,品名,数量,实收\n2024-05-01,毛巾,1,2\n", QLatin1Char('.'));
+        QCOMPARE(missing.lines.size(), 0);
+        QCOMPARE(missing.problems.first().column, QStringLiteral("成本"));
+    }
+
+    void importDetectsTheEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("encoding");
+        const QString text = QStringLiteral("2024-05-01,张三牌毛巾€,1,2.50,1,备注😀\r\n");
+        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF" + text.toUtf8()) << QStringLiteral("UTF-8");
+        QTest::newRow("UTF-8") << text.toUtf8() << QStringLiteral("UTF-8");
+        QTest::newRow("GB18030") << toGb18030(text) << QStringLiteral("GB18030");
+    }
+    void importDetectsTheEncoding()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, encoding);
+        const SalesImport imported = parseSalesCsv(bytes, QLatin1Char('.'));
+        QCOMPARE(imported.encoding, encoding);
+        QVERIFY(!imported.header);
+        QCOMPARE(imported.lines,
+            (QList<SalesLine> {
+                { 0, QDate(2024, 5, 1), QStringLiteral("张三牌毛巾€"), 1, 250, 100, QStringLiteral("备注😀") } }));
+    }
+
+    // 100,000 rows out to both spreadsheet formats and back in.
+    void hundredThousandRows()
+    {
+        db->AddLines(QStringLiteral("李四"),
+            QList<SalesLine>(100'000, { 0, QDate(2024, 3, 3), QStringLiteral("牙刷"), 3, 1250, 400, {} }));
+        ViewRows rows(*db, ReviewView::Detail, { QStringLiteral("李四"), kYear.first, kYear.last });
+        exportCsv(rows, path(QStringLiteral("big.csv")));
+        exportXlsx(rows, path(QStringLiteral("big.xlsx")));
+        const SalesImport imported = readSalesCsv(path(QStringLiteral("big.csv")), QLatin1Char('.'));
+        QCOMPARE(imported.lines.size(), 100'000);
+        QCOMPARE(imported.lines.last(), (SalesLine { 0, QDate(2024, 3, 3), QStringLiteral("牙刷"), 3, 1250, 400, {} }));
+        const QJsonArray sheets = readXlsx(path(QStringLiteral("big.xlsx")));
+        QCOMPARE(sheets.at(0).toObject()[QStringLiteral("rows")].toArray().size(), 100'002);
+    }
+};
+
+KIVARO_TEST_MAIN(TestExport)
+#include "tst_export.moc"

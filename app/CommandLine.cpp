@@ -1,11 +1,16 @@
 #include "app/CommandLine.h"
 
+#include "app/HiClass.h"
+#include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"
+#include "forms/BackupUi.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <array>
@@ -19,9 +24,13 @@
 
 namespace {
 
-enum ExitCode { kCopied = 0, kFailed = 1, kBadUsage = 2, kIncomplete = 3 };
+enum ExitCode { kCopied = 0, kDone = 0, kFailed = 1, kBadUsage = 2, kIncomplete = 3 };
 
 const QString kCopyOption = QStringLiteral("--copy");
+const QString kBackupOption = QStringLiteral("--backup");
+const QString kRestoreOption = QStringLiteral("--restore");
+const QString kDatabaseOption = QStringLiteral("--database");
+const QString kYesOption = QStringLiteral("--yes");
 
 void print(FILE* stream, const QString& text)
 {
@@ -37,31 +46,51 @@ QString usageText()
         "账本可以是数据库文件 db.sjk（或它所在的文件夹），也可以是 PostgreSQL 服务器上的数据库，\n"
         "写作连接串，例如 \"postgresql://kivaro@shop-server/ledger\" 或 \"host=shop-server dbname=ledger\"。\n"
         "目标文件不存在时从空数据库新建（所在的文件夹必须已经存在）；目标中已有帐户或记录时不复制。\n"
-        "退出码：0 复制完成并核对无误；1 复制失败，目标没有改动；2 用法错误；3 目标已写入，但核对不符。\n");
+        "退出码：0 复制完成并核对无误；1 复制失败，目标没有改动；2 用法错误；3 目标已写入，但核对不符。\n"
+        "\n"
+        "用法：kivaro --backup 备份文件 [--database 账本]\n"
+        "把账本（不给 --database 时是程序平时使用的账本）备份到一个文件中，写完后核对。\n"
+        "退出码：0 备份完成；1 备份失败，没有写出文件；2 用法错误。\n"
+        "\n"
+        "用法：kivaro --restore 备份文件 --yes [--database 账本]\n"
+        "用备份文件替换账本中的全部帐户和记录；替换前，现有的账本保存在数据文件夹的 backups 中。\n"
+        "退出码：0 恢复完成；1 恢复失败，账本没有改动；2 用法错误（包括没有 --yes）；3 账本已写入，但核对不符。\n");
 }
 
-// Lines copied of the total on standard error: one line redrawn on a terminal, a line per tenth otherwise.
+// How far work is, in words: the part done, the whole and the percentage.
+using ProgressText = QString (*)(qint64 done, qint64 total, int percent);
+
+QString linesCopied(qint64 done, qint64 total, int percent)
+{
+    return QStringLiteral("已复制 %1 / %2 条记录（%3%）").arg(done).arg(total).arg(percent);
+}
+
+// The work done of the total on standard error: one line redrawn on a terminal, a line per tenth otherwise.
 class ProgressLine
 {
 public:
-    explicit ProgressLine(bool terminal)
+    explicit ProgressLine(bool terminal, ProgressText describe = linesCopied)
         : m_terminal(terminal)
+        , m_describe(describe)
     {
     }
-    void show(qint64 copied, qint64 total)
+    void show(qint64 done, qint64 total)
     {
         if (total <= 0)
             return;
-        const int percent = int(copied * 100 / total);
-        const QString text = QStringLiteral("已复制 %1 / %2 条记录（%3%）").arg(copied).arg(total).arg(percent);
+        const int percent = int(std::clamp<qint64>(done * 100 / total, 0, 100));
+        QString text = m_describe(done, total, percent);
         if (m_terminal) {
-            // The text only grows, so a redraw needs no clearing.
-            if (m_drawn && copied < total && m_sinceDrawn.elapsed() < 100)
+            if (m_drawn && done < total && m_sinceDrawn.elapsed() < 100)
                 return;
+            // Work of two parts starts again from nothing: what is left of a longer line is blanked.
+            const qsizetype drawn = text.size();
+            text += QString(std::max<qsizetype>(0, m_drawnSize - drawn), QLatin1Char(' '));
+            m_drawnSize = drawn;
             print(stderr, QLatin1Char('\r') + text);
             m_drawn = true;
             m_sinceDrawn.start();
-        } else if (percent / 10 > m_tenth) {
+        } else if (percent / 10 > m_tenth || percent / 10 < m_tenth - 1) {
             m_tenth = percent / 10;
             print(stderr, text + QLatin1Char('\n'));
         }
@@ -69,13 +98,21 @@ public:
     // Ends a redrawn line, so that what follows starts on a line of its own.
     void finish()
     {
+        m_drawnSize = 0;
         if (std::exchange(m_drawn, false))
             print(stderr, QStringLiteral("\n"));
     }
 
+    BackupProgress callback()
+    {
+        return [this](qint64 done, qint64 total) { show(done, total); };
+    }
+
 private:
     bool m_terminal;
+    ProgressText m_describe;
     bool m_drawn = false;
+    qsizetype m_drawnSize = 0;
     int m_tenth = -1;
     QElapsedTimer m_sinceDrawn;
 };
@@ -223,23 +260,140 @@ int runCopy(const QString& sourceText, const QString& targetText)
     }
 }
 
-} // namespace
-
-std::optional<int> runCommandLineTool(int argc, char** argv)
+QString percentBackedUp(qint64, qint64, int percent)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QFile::decodeName(argv[i]));
-    const qsizetype at = arguments.indexOf(kCopyOption);
-    const bool copyWithValue = std::any_of(arguments.cbegin(), arguments.cend(),
-        [](const QString& argument) { return argument.startsWith(kCopyOption + QLatin1Char('=')); });
-    if (at < 0 && !copyWithValue)
-        return std::nullopt;
+    return QStringLiteral("已备份 %1%").arg(percent);
+}
 
-    int appArgc = argc;
-    const QCoreApplication app(appArgc, argv);
+QString percentRestored(qint64, qint64, int percent)
+{
+    return QStringLiteral("已恢复 %1%").arg(percent);
+}
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+int runBackup(const LedgerLocation& ledger, const QString& file)
+{
+    const TerminalHooks hooks;
+    ProgressLine progress(isatty(STDERR_FILENO), percentBackedUp);
+    try {
+        print(stderr, QStringLiteral("正在把账本“%1”备份到“%2”……\n").arg(ledgerName(ledger), native(file)));
+        const LedgerFileInfo written = backupLedger(ledger, file, progress.callback());
+        progress.finish();
+        print(stdout, QStringLiteral("已备份到“%1”：%2。\n").arg(native(file), backupContentsText(written)));
+        return kDone;
+    } catch (const std::exception& failure) {
+        progress.finish();
+        const auto* own = dynamic_cast<const KivaroError*>(&failure);
+        print(stderr,
+            QStringLiteral("备份失败：%1\n没有写出备份文件。\n")
+                .arg(own ? own->text() : QString::fromLocal8Bit(failure.what())));
+        return kFailed;
+    }
+}
+
+int runRestore(const LedgerLocation& ledger, const QString& file)
+{
+    const TerminalHooks hooks;
+    ProgressLine progress(isatty(STDERR_FILENO), percentRestored);
+    try {
+        const LedgerFileInfo held = inspectBackup(file);
+        const QString safetyFolder = backupsFolder(THi::GetDataDir(QString()));
+        print(stderr,
+            QStringLiteral("备份文件“%1”中有：%2。\n正在用它替换账本“%3”……\n")
+                .arg(native(file), backupContentsText(held), ledgerName(ledger)));
+        const QString kept = restoreLedger(ledger, file, safetyFolder, progress.callback());
+        progress.finish();
+        const QString previous = kept.isEmpty() ? QStringLiteral("此前没有账本文件。")
+                                                : QStringLiteral("原来的账本保存在“%1”。").arg(native(kept));
+        print(stdout,
+            QStringLiteral("已把“%1”恢复到账本“%2”：%3。\n%4\n")
+                .arg(native(file), ledgerName(ledger), backupContentsText(held), previous));
+        return kDone;
+    } catch (const TCopyIncomplete& failure) {
+        progress.finish();
+        print(stderr, QStringLiteral("恢复没有完成：%1\n").arg(failure.text()));
+        return kIncomplete;
+    } catch (const std::exception& failure) {
+        progress.finish();
+        const auto* own = dynamic_cast<const KivaroError*>(&failure);
+        print(stderr,
+            QStringLiteral("恢复失败：%1\n账本没有改动。\n")
+                .arg(own ? own->text() : QString::fromLocal8Bit(failure.what())));
+        return kFailed;
+    }
+}
+
+// What --backup FILE and --restore FILE are given besides: the ledger, and for a restore the consent.
+struct LedgerCommand
+{
+    QString file;
+    std::optional<QString> database;
+    bool yes = false;
+};
+
+bool isValue(const QString& argument)
+{
+    return !argument.trimmed().isEmpty() && !argument.startsWith(QLatin1Char('-'));
+}
+
+// Nothing when anything else is given: a command that replaces a ledger runs only as written.
+std::optional<LedgerCommand> parseLedgerCommand(const QStringList& arguments, const QString& command)
+{
+    LedgerCommand parsed;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == command && parsed.file.isNull() && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
+            parsed.file = QFileInfo(arguments.at(++i)).absoluteFilePath();
+        } else if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
+            parsed.database = arguments.at(++i);
+        } else if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
+            && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
+            parsed.database = argument.mid(kDatabaseOption.size() + 1);
+        } else if (argument == kYesOption && command == kRestoreOption) {
+            parsed.yes = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (parsed.file.isNull())
+        return std::nullopt;
+    return parsed;
+}
+
+int runLedgerCommand(const QStringList& arguments, const QString& command)
+{
+    const std::optional<LedgerCommand> parsed = parseLedgerCommand(arguments, command);
+    if (!parsed) {
+        print(stderr, usageText());
+        return kBadUsage;
+    }
+    if (command == kRestoreOption && !parsed->yes) {
+        print(stderr,
+            QStringLiteral("恢复会用备份文件替换账本中的全部帐户和记录，所以需要加上 --yes 才会进行：\n"
+                           "  kivaro --restore 备份文件 --yes\n账本没有改动。\n"));
+        return kBadUsage;
+    }
+    LedgerLocation ledger;
+    try {
+        ledger = parsed->database ? ledgerFromArgument(*parsed->database) : currentLedger();
+    } catch (const KivaroError& failure) {
+        print(stderr, failure.text() + QLatin1Char('\n'));
+        return kFailed;
+    }
+    return command == kBackupOption ? runBackup(ledger, parsed->file) : runRestore(ledger, parsed->file);
+}
+
+int runCopyCommand(const QStringList& arguments)
+{
+    const qsizetype at = arguments.indexOf(kCopyOption);
     const QStringList values = arguments.mid(at + 1, 2);
-    const bool wellFormed = at >= 0 && !copyWithValue && arguments.count(kCopyOption) == 1 && values.size() == 2
+    const bool withValue = std::any_of(arguments.cbegin(), arguments.cend(),
+        [](const QString& argument) { return argument.startsWith(kCopyOption + QLatin1Char('=')); });
+    const bool wellFormed = at >= 0 && !withValue && arguments.count(kCopyOption) == 1 && values.size() == 2
         && std::none_of(values.cbegin(), values.cend(),
             [](const QString& value) { return value.trimmed().isEmpty() || value.startsWith(QLatin1Char('-')); });
     if (!wellFormed) {
@@ -247,4 +401,33 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
         return kBadUsage;
     }
     return runCopy(values.at(0), values.at(1));
+}
+
+} // namespace
+
+std::optional<int> runCommandLineTool(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QFile::decodeName(argv[i]));
+    QStringList named;
+    for (const QString& command : { kCopyOption, kBackupOption, kRestoreOption }) {
+        const bool given = std::any_of(arguments.cbegin(), arguments.cend(), [&command](const QString& argument) {
+            return argument == command || argument.startsWith(command + QLatin1Char('='));
+        });
+        if (given)
+            named.append(command);
+    }
+    if (named.isEmpty())
+        return std::nullopt;
+
+    int appArgc = argc;
+    const QCoreApplication app(appArgc, argv);
+    if (named.size() > 1) {
+        print(stderr, usageText());
+        return kBadUsage;
+    }
+    if (named.constFirst() == kCopyOption)
+        return runCopyCommand(arguments);
+    return runLedgerCommand(arguments, named.constFirst());
 }

@@ -100,5 +100,6 @@ int runKivaro(int argc, char** argv)
         break;
     }
     mainForm.show();
+    mainForm.startDailyBackup();
     return app.exec();
 }

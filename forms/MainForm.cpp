@@ -1,8 +1,11 @@
 #include "forms/MainForm.h"
 
+#include "app/Error.h"
 #include "app/ErrorHandler.h"
 #include "app/HiClass.h"
+#include "db/Backup.h"
 #include "db/DbClass.h"
+#include "forms/BackupUi.h"
 #include "forms/EntryPage.h"
 #include "forms/FormUtil.h"
 #include "forms/LoginForm.h"
@@ -13,12 +16,15 @@
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
+#include <QtConcurrent/QtConcurrentRun>
 
 std::function<void()> TfrmMain::restartProgram
     = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+std::function<std::optional<QString>(const LedgerLocation&, const QDate&)> TfrmMain::dailyBackup = makeDailyBackup;
 
 namespace {
 
@@ -50,6 +56,24 @@ QLabel* makeHeaderLabel(QWidget* parent, const char* name, const QString& text, 
     return label;
 }
 
+// A header link: underlined, the pointing hand over it, red while pressed.
+QLabel* makeHeaderLink(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    QLabel* link = makeHeaderLabel(parent, name, text, 12);
+    QFont underlined = link->font();
+    underlined.setUnderline(true);
+    link->setFont(underlined);
+    link->setGeometry(geometry);
+    link->setCursor(Qt::PointingHandCursor);
+    return link;
+}
+
+// Never null, so that a failure cannot pass for success.
+QString failureText(const QString& text)
+{
+    return text.isEmpty() ? QStringLiteral("未知错误") : text;
+}
+
 void setTextColour(QLabel* label, const QColor& colour)
 {
     QPalette palette = label->palette();
@@ -78,6 +102,8 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain()
 {
+    // A backup stopped halfway would leave its temporary file behind.
+    FDailyBackup.waitForFinished();
     // The pages read through the store; they go first.
     delete Panel3;
     delete Panel2;
@@ -106,19 +132,17 @@ void TfrmMain::setupFrame()
     Label2->move(95, 13);
     Label3 = makeHeaderLabel(Panel1, "Label3", QString(), 12);
     Label3->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    Label3->setGeometry(130, 14, 490, 14);
-    Label25 = makeHeaderLabel(Panel1, "Label25", QStringLiteral("切换用户"), 12);
-    QFont underlined = Label25->font();
-    underlined.setUnderline(true);
-    Label25->setFont(underlined);
-    Label25->setGeometry(630, 14, 52, 14);
-    Label25->setCursor(Qt::PointingHandCursor);
+    Label3->setGeometry(130, 14, 454, 14);
+    LabelMore = makeHeaderLink(Panel1, "LabelMore", QStringLiteral("更多"), QRect(594, 14, 26, 14));
+    Label25 = makeHeaderLink(Panel1, "Label25", QStringLiteral("切换用户"), QRect(630, 14, 52, 14));
+    setupMoreMenu();
 
     for (QWidget* w : { static_cast<QWidget*>(RadioButton1), static_cast<QWidget*>(RadioButton2) })
         w->setFocusPolicy(Qt::NoFocus);
     Label1->installEventFilter(this);
     Label2->installEventFilter(this);
     Label25->installEventFilter(this);
+    LabelMore->installEventFilter(this);
     connect(RadioButton1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             RadioButton1Click();
@@ -138,6 +162,23 @@ void TfrmMain::setupFrame()
         page->setPalette(white);
     }
     Panel3->hide();
+}
+
+void TfrmMain::setupMoreMenu()
+{
+    menuMore = new QMenu(this);
+    menuMore->setObjectName(QStringLiteral("menuMore"));
+    menuMore->setFont(font());
+    addMoreAction("actBackup", QStringLiteral("备份数据…"), &TfrmMain::BackupClick);
+    addMoreAction("actRestore", QStringLiteral("恢复数据…"), &TfrmMain::RestoreClick);
+}
+
+QAction* TfrmMain::addMoreAction(const char* name, const QString& text, void (TfrmMain::*handler)())
+{
+    QAction* action = menuMore->addAction(text);
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, handler);
+    return action;
 }
 
 TfrmMain::CreateResult TfrmMain::FormCreate()
@@ -206,6 +247,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
                 Label2Click();
             else if (watched == Label25)
                 press ? Label25MouseDown() : Label25MouseUp();
+            else if (watched == LabelMore)
+                press ? setTextColour(LabelMore, Qt::red) : LabelMoreMouseUp();
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -241,6 +284,63 @@ void TfrmMain::Label25MouseDown()
 void TfrmMain::Label25MouseUp()
 {
     setTextColour(Label25, Qt::white);
+    SwitchUser();
+}
+
+void TfrmMain::SwitchUser()
+{
     restartProgram();
     close();
+}
+
+void TfrmMain::LabelMoreMouseUp()
+{
+    setTextColour(LabelMore, Qt::white);
+    menuMore->popup(LabelMore->mapToGlobal(QPoint(0, LabelMore->height())));
+}
+
+void TfrmMain::BackupClick()
+{
+    if (FDbMan)
+        backupThroughDialog(this, FDbMan->location());
+}
+
+void TfrmMain::RestoreClick()
+{
+    if (!FDbMan)
+        return;
+    // The day's backup reads the ledger and writes the folder the present ledger is kept in: it ends first.
+    QFuture<QString> daily = FDailyBackup.future();
+    const auto waitForDailyBackup = [daily]() mutable { daily.waitForFinished(); };
+    if (restoreThroughDialog(this, LabelMore, FDbMan->location(), FDataDir, waitForDailyBackup))
+        SwitchUser();
+}
+
+void TfrmMain::startDailyBackup()
+{
+    if (!FDbMan || FDbMan->location().isServer() || std::exchange(FDailyBackupStarted, true))
+        return;
+    FDailyBackupRunning = true;
+    connect(&FDailyBackup, &QFutureWatcher<QString>::finished, this, &TfrmMain::DailyBackupDone, Qt::UniqueConnection);
+    FDailyBackup.setFuture(
+        QtConcurrent::run([backup = dailyBackup, ledger = FDbMan->location(), today = QDate::currentDate()] {
+            try {
+                backup(ledger, today);
+                return QString();
+            } catch (const KivaroError& error) {
+                return failureText(error.text());
+            } catch (const std::exception& error) {
+                return failureText(QString::fromLocal8Bit(error.what()));
+            } catch (...) {
+                return failureText(QString());
+            }
+        }));
+}
+
+void TfrmMain::DailyBackupDone()
+{
+    FDailyBackupRunning = false;
+    const QString failure = FDailyBackup.result();
+    if (!failure.isNull())
+        showError(QStringLiteral("今天的自动备份没有完成：%1").arg(failure), this);
 }

@@ -1,12 +1,19 @@
 #pragma once
 
+#include "db/LedgerLocation.h"
+
+#include <QDate>
+#include <QFutureWatcher>
 #include <QString>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
+class QAction;
 class QFrame;
 class QLabel;
+class QMenu;
 class QRadioButton;
 class TDbMan;
 class TEntryPage;
@@ -32,6 +39,13 @@ public:
 
     // Starts the program again for switching user; tests replace it.
     static std::function<void()> restartProgram;
+    // Makes the day's automatic backup of a file ledger (makeDailyBackup); runs on a worker, tests replace it.
+    static std::function<std::optional<QString>(const LedgerLocation&, const QDate&)> dailyBackup;
+
+    // Starts the day's automatic backup away from the window once it is up; a file ledger only, once a window.
+    void startDailyBackup();
+    // True from startDailyBackup until its outcome has been dealt with.
+    bool dailyBackupRunning() const { return FDailyBackupRunning; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -40,6 +54,9 @@ protected:
 
 private:
     void setupFrame();
+    void setupMoreMenu();
+    // One entry of the 更多 menu.
+    QAction* addMoreAction(const char* name, const QString& text, void (TfrmMain::*handler)());
     void FormClose();
     void Label1Click();
     void Label2Click();
@@ -47,11 +64,21 @@ private:
     void RadioButton2Click();
     void Label25MouseDown();
     void Label25MouseUp();
+    void LabelMoreMouseUp();
+    void BackupClick();
+    void RestoreClick();
+    void DailyBackupDone();
+    // Back to the login in a new start of the program.
+    void SwitchUser();
 
     QString FUserName;
     QString FDataDir;
     bool FShownOnce = false;
     std::unique_ptr<TDbMan> FDbMan;
+    // The day's automatic backup: the error text of a failure, null otherwise.
+    QFutureWatcher<QString> FDailyBackup;
+    bool FDailyBackupStarted = false;
+    bool FDailyBackupRunning = false;
 
     QWidget* Panel1 = nullptr;
     QFrame* Shape1 = nullptr;
@@ -61,6 +88,8 @@ private:
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label25 = nullptr;
+    QLabel* LabelMore = nullptr;
+    QMenu* menuMore = nullptr;
     TEntryPage* Panel2 = nullptr;
     TReviewPage* Panel3 = nullptr;
 };

@@ -1,0 +1,196 @@
+#include "forms/BackupUi.h"
+
+#include "app/BusyCursor.h"
+#include "app/Error.h"
+#include "app/ErrorHandler.h"
+#include "app/FileDialog.h"
+#include "app/HiClass.h"
+#include "app/MessageBox.h"
+#include "db/LedgerCopy.h"
+
+#include <QCloseEvent>
+#include <QDate>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QKeyEvent>
+#include <QProgressDialog>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+const QString kFilter = QStringLiteral("Kivaro 账本 (*.sjk)");
+constexpr int kSteps = 1000;
+
+// A progress window the user cannot close: the work it shows cannot be stopped halfway.
+class TWorkProgress : public QProgressDialog
+{
+public:
+    TWorkProgress(QWidget* parent, const QString& text)
+        : QProgressDialog(text, QString(), 0, 0, parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    {
+        setObjectName(QStringLiteral("dlgWorkProgress"));
+        setWindowTitle(QString::fromLatin1(kAppTitle));
+        setCancelButton(nullptr);
+        setAutoClose(false);
+        setAutoReset(false);
+        setMinimumDuration(0);
+        setWindowModality(Qt::ApplicationModal);
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Escape)
+            event->accept();
+        else
+            QProgressDialog::keyPressEvent(event);
+    }
+};
+
+// Runs work on the global pool and returns once it ended, the event loop running meanwhile.
+QString waitForWorker(const std::function<void()>& work)
+{
+    QString failure;
+    QFutureWatcher<void> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run([&work, &failure] {
+        try {
+            work();
+        } catch (const KivaroError& error) {
+            failure = error.text();
+        } catch (const std::exception& error) {
+            failure = QString::fromLocal8Bit(error.what());
+        } catch (...) {
+            failure = QStringLiteral("未知错误");
+        }
+        if (failure.isNull())
+            return;
+        if (failure.isEmpty())
+            failure = QStringLiteral("未知错误");
+    }));
+    if (!watcher.isFinished())
+        loop.exec();
+    // The loop also ends when the application quits; the worker still uses this frame.
+    watcher.waitForFinished();
+    return failure;
+}
+
+QString documentsFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() : documents;
+}
+
+QString nativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+QString runWithProgress(QWidget* parent, const QString& text, const std::function<void(const BackupProgress&)>& work)
+{
+    std::atomic<qint64> done { 0 };
+    std::atomic<qint64> total { 0 };
+    TWorkProgress dialog(parent, text);
+    QTimer poll;
+    poll.setInterval(100);
+    QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
+        const qint64 whole = total.load();
+        if (whole <= 0)
+            return;
+        if (dialog.maximum() != kSteps)
+            dialog.setRange(0, kSteps);
+        dialog.setValue(int(std::clamp<qint64>(done.load() * kSteps / whole, 0, kSteps)));
+    });
+    dialog.show();
+    poll.start();
+    const BackupProgress progress = [&done, &total](qint64 doneNow, qint64 totalNow) {
+        total.store(totalNow);
+        done.store(doneNow);
+    };
+    return waitForWorker([&work, &progress] { work(progress); });
+}
+
+QString runWithBusyCursor(QWidget* busyControl, const std::function<void()>& work)
+{
+    const BusyCursor busy(busyControl);
+    return waitForWorker(work);
+}
+
+QString backupContentsText(const LedgerFileInfo& info)
+{
+    if (info.lines == 0 || !info.firstDay.isValid())
+        return QStringLiteral("帐户 %1 个，没有记录").arg(info.accounts);
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    return QStringLiteral("帐户 %1 个，记录 %2 条，日期 %3 至 %4")
+        .arg(info.accounts)
+        .arg(info.lines)
+        .arg(info.firstDay.toString(format), info.lastDay.toString(format));
+}
+
+void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger)
+{
+    const QString proposed = documentsFolder()
+        + QStringLiteral("/Kivaro-备份-%1.sjk").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    const QString path
+        = FileDialog::getSaveFileName(parent, QStringLiteral("备份数据"), proposed, kFilter, QStringLiteral("sjk"));
+    if (path.isEmpty())
+        return;
+    LedgerFileInfo written;
+    const QString failure = runWithProgress(parent, QStringLiteral("正在备份数据，请稍候……"),
+        [&](const BackupProgress& progress) { written = backupLedger(ledger, path, progress); });
+    if (!failure.isNull()) {
+        showError(QStringLiteral("备份失败：%1").arg(failure), parent);
+        return;
+    }
+    MessageBox::information(
+        parent, QStringLiteral("数据已备份到：\n%1\n\n%2。").arg(nativePath(path), backupContentsText(written)));
+}
+
+bool restoreThroughDialog(QWidget* parent, QWidget* busyControl, const LedgerLocation& ledger, const QString& dataDir,
+    const std::function<void()>& beforeReplacing)
+{
+    const QString safetyFolder = backupsFolder(dataDir);
+    const QString start = QFileInfo(safetyFolder).isDir() ? safetyFolder : documentsFolder();
+    const QString path = FileDialog::getOpenFileName(parent, QStringLiteral("恢复数据"), start, kFilter);
+    if (path.isEmpty())
+        return false;
+
+    LedgerFileInfo held;
+    QString failure = runWithBusyCursor(busyControl, [&] { held = inspectBackup(path); });
+    if (!failure.isNull()) {
+        showError(QStringLiteral("不能用“%1”恢复数据：%2\n账本没有改动").arg(nativePath(path), failure), parent);
+        return false;
+    }
+    const QString question
+        = QStringLiteral("备份文件“%1”中有：\n%2。\n\n恢复后，账本“%3”中现有的全部帐户和记录将被它替换；"
+                         "替换前，现有的账本会保存在“%4”中。\n\n要恢复吗？")
+              .arg(nativePath(path), backupContentsText(held), ledgerName(ledger), nativePath(safetyFolder));
+    if (!MessageBox::confirm(parent, question))
+        return false;
+
+    QString keptAt;
+    failure = runWithProgress(parent, QStringLiteral("正在恢复数据，请稍候……"), [&](const BackupProgress& progress) {
+        if (beforeReplacing)
+            beforeReplacing();
+        keptAt = restoreLedger(ledger, path, safetyFolder, progress);
+    });
+    if (!failure.isNull()) {
+        showError(QStringLiteral("恢复失败：%1").arg(failure), parent);
+        return false;
+    }
+    const QString previous = keptAt.isEmpty() ? QStringLiteral("此前没有账本文件。")
+                                              : QStringLiteral("原来的账本保存在：\n%1").arg(nativePath(keptAt));
+    MessageBox::information(
+        parent, QStringLiteral("数据已恢复：%1。\n%2\n\n请重新登录。").arg(backupContentsText(held), previous));
+    return true;
+}

@@ -61,6 +61,8 @@ void benchStartup(BenchContext& context);
 void benchPeakMemory(BenchContext& context);
 void benchBigReview(BenchContext& context);
 void benchBigReviewMemory(BenchContext& context);
+void benchBackup(BenchContext& context);
+void benchRestore(BenchContext& context);
 void benchServerQueries(BenchContext& context);
 void benchServerSave(BenchContext& context);
 void benchServerReview(BenchContext& context);

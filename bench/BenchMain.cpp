@@ -114,7 +114,7 @@ Options parse(const QStringList& args)
             ++i;
         } else {
             throw BenchError(QStringLiteral("unknown argument %1\nusage: kivaro_bench [--quick] [--runs N] "
-                                            "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,s1,s2,s3] "
+                                            "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,b1,b2,s1,s2,s3] "
                                             "[--markdown FILE] [--server [--server-database NAME] | --no-server WHY]\n"
                                             "--server runs the cases s1-s3 on the PostgreSQL server that libpq's "
                                             "environment names (PGHOST, PGPORT, PGUSER, PGPASSWORD)")
@@ -154,6 +154,7 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("5"), benchReport }, { QStringLiteral("5c"), benchReportMemory },
         { QStringLiteral("6"), benchStartup }, { QStringLiteral("7"), benchPeakMemory },
         { QStringLiteral("8"), benchBigReview }, { QStringLiteral("8d"), benchBigReviewMemory },
+        { QStringLiteral("b1"), benchBackup }, { QStringLiteral("b2"), benchRestore },
         // Last: loading the server's data leaves work to its background processes.
         { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
         { QStringLiteral("s3"), benchServerReview }

@@ -68,6 +68,38 @@ namespace {
         "CREATE INDEX DayProductSumsByFirstSale ON DayProductSums (UserName, RecDate, FirstID)",
     };
 
+    // Pending lines kept per user and computer until they are saved, in their list's order; and every save, edit,
+    // delete and undo of stored lines, with the line before and after (texts encoded as in Records).
+    const char* const kHistoryStatements[] = {
+        "CREATE TABLE PendingLines ("
+        " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " UserName TEXT NOT NULL,"
+        " Computer TEXT NOT NULL,"
+        " RecDate TEXT NOT NULL,"
+        " RecProductName TEXT NOT NULL,"
+        " RecQuantity INTEGER NOT NULL,"
+        " RecMoney INTEGER NOT NULL,"
+        " RecCost INTEGER NOT NULL,"
+        " RecMemo TEXT NOT NULL)",
+        "CREATE INDEX PendingLinesByOwner ON PendingLines (UserName, Computer)",
+        "CREATE TABLE Changes ("
+        " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " ChangedAt TEXT NOT NULL,"
+        " UserName TEXT NOT NULL,"
+        " Computer TEXT NOT NULL,"
+        " Kind TEXT NOT NULL,"
+        " LineID INTEGER,"
+        " Before TEXT,"
+        " After TEXT,"
+        " Lines INTEGER NOT NULL DEFAULT 0,"
+        " Quantity INTEGER NOT NULL DEFAULT 0,"
+        " Money INTEGER NOT NULL DEFAULT 0,"
+        " Cost INTEGER NOT NULL DEFAULT 0,"
+        " Undoes INTEGER,"
+        " UndoneBy INTEGER)",
+        "CREATE INDEX ChangesByUser ON Changes (UserName, ID)",
+    };
+
     const QString kGroupKey
         = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate AND RecProductName=%1.RecProductName");
     const QString kDayKey = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate");
@@ -176,6 +208,13 @@ void create(QSqlDatabase& db)
     runAll(db, kSummaryTables);
     runAll(db, kSummaryIndexes);
     runAll(db, triggers());
+    runAll(db, kHistoryStatements);
+    markVersion(db);
+}
+
+void addHistory(QSqlDatabase& db)
+{
+    runAll(db, kHistoryStatements);
     markVersion(db);
 }
 
@@ -193,6 +232,7 @@ void addSummaries(QSqlDatabase& db)
     // Indexes made after the rows are filled in are built in one sort.
     runAll(db, kSummaryIndexes);
     runAll(db, triggers());
+    runAll(db, kHistoryStatements);
     markVersion(db);
 }
 

@@ -5,8 +5,9 @@
 
 namespace Schema {
 
-// The layout this program writes, kept in the file as PRAGMA user_version. Version 0 had no summaries.
-inline constexpr int kVersion = 1;
+// The layout this program writes, kept in the file as PRAGMA user_version. Version 0 had no summaries, version 1 no
+// kept pending lines and no record of changes.
+inline constexpr int kVersion = 2;
 
 // Creates the program's tables, indexes and triggers in an empty, open database and marks it kVersion. Raises
 // KivaroError on failure.
@@ -15,6 +16,10 @@ void create(QSqlDatabase& db);
 // Gives a version 0 database its summaries, filled from its lines, and marks it kVersion. Runs inside the caller's
 // transaction; raises KivaroError on failure.
 void addSummaries(QSqlDatabase& db);
+
+// Gives a version 1 database the kept pending lines and the record of changes, and marks it kVersion. Runs inside
+// the caller's transaction; raises KivaroError on failure.
+void addHistory(QSqlDatabase& db);
 
 // The rows of DaySums and of DayProductSums computed from the lines of Records that meet the condition, with the
 // same column names: what the summaries hold, for a file that lacks them.

@@ -176,18 +176,22 @@ void SqliteStore::prepareSummaries(Session& session)
         return;
     try {
         int version = session.userVersion();
-        if (version == 0) {
+        if (version < Schema::kVersion) {
+            // A file held read-only keeps the summaries an earlier upgrade gave it.
+            FSummaries = version >= 1 ? TSummaries::Kept : TSummaries::Missing;
             session.begin();
-            // Another instance may have given the file its summaries while this one waited for the lock.
+            // Another instance may have upgraded the file while this one waited for the lock.
             version = session.userVersion();
             if (version == 0) {
                 const std::shared_ptr<void> notice = TDbMan::longWorkNotice
                     ? TDbMan::longWorkNotice(QStringLiteral("正在为数据库建立汇总，以后查帐会更快，请稍候……"))
                     : nullptr;
                 Schema::addSummaries(session.database());
-                version = Schema::kVersion;
+            } else if (version == 1) {
+                Schema::addHistory(session.database());
             }
             session.commit();
+            version = Schema::kVersion;
         }
         // A newer layout may keep other summaries; its lines are read directly.
         FSummaries = version == Schema::kVersion ? TSummaries::Kept : TSummaries::Missing;
@@ -195,7 +199,9 @@ void SqliteStore::prepareSummaries(Session& session)
         session.rollback();
         // A file held by another instance may be upgraded at a later opening; any other refusal is final.
         const int code = session.lastEngineCode() & 0xFF;
-        if (code != 5 && code != 6)
+        if (code == 5 || code == 6)
+            FSummaries = TSummaries::Unknown;
+        else if (FSummaries == TSummaries::Unknown)
             FSummaries = TSummaries::Missing;
     }
 }

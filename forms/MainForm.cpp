@@ -23,7 +23,8 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 std::function<void()> TfrmMain::restartProgram
-    = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), {}); };
+    // The same ledger again: a --database given at start stays.
+    = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1)); };
 std::function<std::optional<QString>(const LedgerLocation&, const QDate&)> TfrmMain::dailyBackup = makeDailyBackup;
 
 namespace {

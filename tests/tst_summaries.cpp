@@ -4,6 +4,7 @@
 #include "app/Error.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "db/Schema.h"
 #include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
@@ -424,7 +425,7 @@ private Q_SLOTS:
             db.DeleteLine(1);
         }
         RawDb raw(home->dbPath());
-        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")), QVariant(1));
+        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")).toInt(), Schema::kVersion);
         verifySummaries(raw);
         TDbMan again;
         QVERIFY(again.HasSummaries());
@@ -476,7 +477,7 @@ private Q_SLOTS:
         }
         {
             RawDb raw(home->dbPath());
-            QVERIFY(raw.exec(QStringLiteral("PRAGMA user_version = 2")));
+            QVERIFY(raw.exec(QStringLiteral("PRAGMA user_version = %1").arg(Schema::kVersion + 1)));
         }
         {
             TDbMan db;
@@ -485,7 +486,7 @@ private Q_SLOTS:
             db.AddLines(kUser, { Walk(9).line() });
         }
         RawDb raw(home->dbPath());
-        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")), QVariant(2));
+        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")).toInt(), Schema::kVersion + 1);
         verifySummaries(raw);
     }
 

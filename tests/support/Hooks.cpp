@@ -1,5 +1,6 @@
 #include "tests/support/Hooks.h"
 
+#include "app/FileDialog.h"
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/EntryPage.h"
@@ -27,6 +28,8 @@ HookGuard::HookGuard()
     , m_restartProgram(TfrmMain::restartProgram)
     , m_execPrintDialog(TfrmPrint::execPrintDialog)
     , m_longWorkNotice(TDbMan::longWorkNotice)
+    , m_passwordPrompt(TDbMan::passwordPrompt)
+    , m_dailyBackup(TfrmMain::dailyBackup)
 {
 }
 
@@ -36,4 +39,10 @@ HookGuard::~HookGuard()
     TfrmMain::restartProgram = std::move(m_restartProgram);
     TfrmPrint::execPrintDialog = std::move(m_execPrintDialog);
     TDbMan::longWorkNotice = std::move(m_longWorkNotice);
+    TDbMan::passwordPrompt = std::move(m_passwordPrompt);
+    TfrmMain::dailyBackup = std::move(m_dailyBackup);
+    // A queued file name left over would answer the next test's dialog.
+    QTest::qCompare(FileDialog::pendingFileNames(), 0, "FileDialog::pendingFileNames()", "0", __FILE__, __LINE__);
+    while (FileDialog::pendingFileNames() > 0)
+        FileDialog::getOpenFileName(nullptr, QString(), QString(), QString());
 }

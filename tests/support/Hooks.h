@@ -1,5 +1,10 @@
 #pragma once
 
+#include "db/LedgerLocation.h"
+
+#include <QDate>
+#include <optional>
+
 #include <functional>
 #include <memory>
 #include <utility>
@@ -38,8 +43,9 @@ public:
 };
 
 // One per test, made in init() and dropped in cleanup(): whatever the test does to the replaceable hooks
-// (TEntryPage::startCalculator, TfrmMain::restartProgram, TfrmPrint::execPrintDialog, TDbMan::longWorkNotice) is
-// undone, and the message box queue is checked and emptied as MessageQueueGuard does.
+// (TEntryPage::startCalculator, TfrmMain::restartProgram and dailyBackup, TfrmPrint::execPrintDialog,
+// TDbMan::longWorkNotice and passwordPrompt) is undone, the message box queue is checked and emptied as
+// MessageQueueGuard does, and so is the file dialog's queue.
 class HookGuard
 {
 public:
@@ -53,5 +59,7 @@ private:
     std::function<void()> m_restartProgram;
     std::function<bool(QPrintDialog&)> m_execPrintDialog;
     std::function<std::shared_ptr<void>(const QString&)> m_longWorkNotice;
+    std::function<std::optional<QString>(const QString&, const QString&)> m_passwordPrompt;
+    std::function<std::optional<QString>(const LedgerLocation&, const QDate&)> m_dailyBackup;
     MessageQueueGuard m_messages;
 };

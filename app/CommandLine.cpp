@@ -1,16 +1,19 @@
 #include "app/CommandLine.h"
 
 #include "app/HiClass.h"
+#include "app/Startup.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"
 #include "forms/BackupUi.h"
+#include "reports/ViewExport.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QStringList>
 #include <algorithm>
 #include <array>
@@ -21,6 +24,7 @@
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
+#include <variant>
 
 namespace {
 
@@ -31,6 +35,9 @@ const QString kBackupOption = QStringLiteral("--backup");
 const QString kRestoreOption = QStringLiteral("--restore");
 const QString kDatabaseOption = QStringLiteral("--database");
 const QString kYesOption = QStringLiteral("--yes");
+const QString kExportOption = QStringLiteral("--export");
+const QString kUserOption = QStringLiteral("--user");
+const QString kPasswordStdinOption = QStringLiteral("--password-stdin");
 
 void print(FILE* stream, const QString& text)
 {
@@ -54,7 +61,14 @@ QString usageText()
         "\n"
         "用法：kivaro --restore 备份文件 --yes [--database 账本]\n"
         "用备份文件替换账本中的全部帐户和记录；替换前，现有的账本保存在数据文件夹的 backups 中。\n"
-        "退出码：0 恢复完成；1 恢复失败，账本没有改动；2 用法错误（包括没有 --yes）；3 账本已写入，但核对不符。\n");
+        "退出码：0 恢复完成；1 恢复失败，账本没有改动；2 用法错误（包括没有 --yes）；3 账本已写入，但核对不符。\n"
+        "\n"
+        "用法：kivaro --export 视图 开始日期 结束日期 文件 --user 用户名 [--database 账本] [--password-stdin]\n"
+        "把用户在两个日期之间（含这两天）的一个视图的全部行导出到文件中。视图是 detail（每天销售产品明细列表）、\n"
+        "daily（每天销售数量金额统计）、perday（每天各个产品销量统计）或 ranking（各个产品销售数量排行）；\n"
+        "日期写作 yyyy-MM-dd；文件的格式由扩展名决定：.xlsx、.csv 或 .pdf。\n"
+        "密码在终端上输入（不显示）；加上 --password-stdin 时从标准输入读一行。\n"
+        "退出码：0 导出完成；1 导出失败（帐户或密码不对、没有记录、无法写入），没有写出文件；2 用法错误。\n");
 }
 
 // How far work is, in words: the part done, the whole and the percentage.
@@ -159,38 +173,60 @@ private:
     bool m_active = false;
 };
 
-// A line typed on the terminal without echo; nothing when the input ends first or is empty.
-std::optional<QString> readPassword(const QString& server, const QString& reason)
+// A line of standard input without its line end; ended when the input ended before a line end.
+struct InputLine
 {
-    print(stderr, QStringLiteral("%1\n数据库服务器“%2”的密码：").arg(reason, server));
+    QString text;
+    bool ended = false;
+};
+
+InputLine readInputLine()
+{
     QByteArray typed;
     bool ended = false;
+    for (;;) {
+        char ch = 0;
+        const ssize_t got = read(STDIN_FILENO, &ch, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ended = true;
+            break;
+        }
+        if (ch == '\n')
+            break;
+        typed.append(ch);
+    }
+    if (typed.endsWith('\r'))
+        typed.chop(1);
+    InputLine line { QString::fromLocal8Bit(typed), ended };
+    typed.fill('\0');
+    return line;
+}
+
+// A line typed on the terminal after the prompt, without echo; nothing when the input is no terminal.
+std::optional<InputLine> readWithoutEcho(const QString& prompt)
+{
+    print(stderr, prompt);
+    std::optional<InputLine> typed;
     {
         const EchoOff echoOff;
         if (!echoOff.active())
             return std::nullopt;
-        for (;;) {
-            char ch = 0;
-            const ssize_t got = read(STDIN_FILENO, &ch, 1);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                ended = true;
-                break;
-            }
-            if (ch == '\n')
-                break;
-            typed.append(ch);
-        }
+        typed = readInputLine();
     }
     print(stderr, QStringLiteral("\n"));
-    if (typed.endsWith('\r'))
-        typed.chop(1);
-    const QString password = QString::fromLocal8Bit(typed);
-    typed.fill('\0');
-    if (ended || password.isEmpty())
+    return typed;
+}
+
+// A line typed on the terminal without echo; nothing when the input ends first or is empty.
+std::optional<QString> readPassword(const QString& server, const QString& reason)
+{
+    const std::optional<InputLine> typed
+        = readWithoutEcho(QStringLiteral("%1\n数据库服务器“%2”的密码：").arg(reason, server));
+    if (!typed || typed->ended || typed->text.isEmpty())
         return std::nullopt;
-    return password;
+    return typed->text;
 }
 
 // The store's hooks as a window-less run needs them, put back at the end.
@@ -387,6 +423,163 @@ int runLedgerCommand(const QStringList& arguments, const QString& command)
     return command == kBackupOption ? runBackup(ledger, parsed->file) : runRestore(ledger, parsed->file);
 }
 
+// What --export is given: the view, the range, the file, the account and where its password comes from.
+struct ExportCommand
+{
+    QString view;
+    QString from;
+    QString to;
+    QString file;
+    QString user;
+    std::optional<QString> database;
+    bool passwordFromInput = false;
+};
+
+std::optional<ExportCommand> parseExportCommand(const QStringList& arguments)
+{
+    ExportCommand parsed;
+    bool exportSeen = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        const QStringList values = arguments.mid(i + 1, 4);
+        if (argument == kExportOption && !exportSeen && values.size() == 4
+            && std::all_of(values.cbegin(), values.cend(), isValue)) {
+            exportSeen = true;
+            parsed.view = values.at(0);
+            parsed.from = values.at(1);
+            parsed.to = values.at(2);
+            parsed.file = QFileInfo(values.at(3)).absoluteFilePath();
+            i += 4;
+        } else if (argument == kUserOption && parsed.user.isNull() && i + 1 < arguments.size()
+            && !arguments.at(i + 1).trimmed().isEmpty() && !arguments.at(i + 1).startsWith(QStringLiteral("--"))) {
+            parsed.user = arguments.at(++i);
+        } else if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
+            parsed.database = arguments.at(++i);
+        } else if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
+            && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
+            parsed.database = argument.mid(kDatabaseOption.size() + 1);
+        } else if (argument == kPasswordStdinOption) {
+            parsed.passwordFromInput = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!exportSeen || parsed.user.isNull())
+        return std::nullopt;
+    return parsed;
+}
+
+// What the command asks for, checked before any password is read; a usage error otherwise.
+struct ExportTask
+{
+    ReviewView view = ReviewView::Detail;
+    SalesRange range;
+    QString file;
+};
+
+std::variant<ExportTask, QString> checkExportCommand(const ExportCommand& command)
+{
+    const std::optional<ReviewView> view = viewFromKey(command.view);
+    if (!view)
+        return QStringLiteral("不认识的视图“%1”：应为 detail、daily、perday 或 ranking。").arg(command.view);
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    const QDate first = QDate::fromString(command.from, format);
+    const QDate last = QDate::fromString(command.to, format);
+    for (const auto& [day, text] : { std::pair { first, command.from }, std::pair { last, command.to } }) {
+        if (!day.isValid())
+            return QStringLiteral("“%1”不是日期：日期写作 yyyy-MM-dd，例如 2024-01-31。").arg(text);
+    }
+    if (first > last)
+        return QStringLiteral("开始日期 %1 在结束日期 %2 之后。").arg(command.from, command.to);
+    if (!exportFormatOf(command.file))
+        return QStringLiteral("不知道用什么格式写“%1”：文件名应以 .xlsx、.csv 或 .pdf 结尾。")
+            .arg(native(command.file));
+    return ExportTask { *view, { command.user, first, last }, command.file };
+}
+
+// The account's password: a line of standard input, or typed on the terminal without echo.
+std::optional<QString> exportPassword(const ExportCommand& command)
+{
+    if (command.passwordFromInput) {
+        const InputLine line = readInputLine();
+        if (line.ended && line.text.isEmpty())
+            return std::nullopt;
+        return line.text;
+    }
+    if (!isatty(STDIN_FILENO))
+        return std::nullopt;
+    const std::optional<InputLine> typed = readWithoutEcho(QStringLiteral("帐户“%1”的密码：").arg(command.user));
+    if (!typed || (typed->ended && typed->text.isEmpty()))
+        return std::nullopt;
+    return typed->text;
+}
+
+QString percentExported(qint64, qint64, int percent)
+{
+    return QStringLiteral("已导出 %1%").arg(percent);
+}
+
+int runExport(const LedgerLocation& ledger, const ExportTask& task, const QString& password)
+{
+    const TerminalHooks hooks;
+    ProgressLine progress(isatty(STDERR_FILENO), percentExported);
+    try {
+        TDbMan db(ledger);
+        if (!db.CheckUser(task.range.userName, password)) {
+            print(stderr, QStringLiteral("帐户“%1”不存在，或密码不对。\n没有写出文件。\n").arg(task.range.userName));
+            return kFailed;
+        }
+        ViewRows rows(db, task.view, task.range);
+        if (rows.count() == 0) {
+            print(stderr,
+                QStringLiteral("%1 至 %2 之间没有可以导出的记录。\n没有写出文件。\n")
+                    .arg(task.range.first.toString(Qt::ISODate), task.range.last.toString(Qt::ISODate)));
+            return kFailed;
+        }
+        print(stderr, QStringLiteral("正在把“%1”导出到“%2”……\n").arg(viewTitle(task.view), native(task.file)));
+        exportView(rows, task.range.userName, task.file, progress.callback());
+        progress.finish();
+        print(stdout, QStringLiteral("已导出 %1 行到“%2”。\n").arg(rows.count()).arg(native(task.file)));
+        return kDone;
+    } catch (const std::exception& failure) {
+        progress.finish();
+        const auto* own = dynamic_cast<const KivaroError*>(&failure);
+        print(stderr,
+            QStringLiteral("导出失败：%1\n没有写出文件。\n")
+                .arg(own ? own->text() : QString::fromLocal8Bit(failure.what())));
+        return kFailed;
+    }
+}
+
+int runExportCommand(const QStringList& arguments)
+{
+    const std::optional<ExportCommand> parsed = parseExportCommand(arguments);
+    if (!parsed) {
+        print(stderr, usageText());
+        return kBadUsage;
+    }
+    const std::variant<ExportTask, QString> checked = checkExportCommand(*parsed);
+    if (const auto* problem = std::get_if<QString>(&checked)) {
+        print(stderr, *problem + QLatin1Char('\n'));
+        return kBadUsage;
+    }
+    const std::optional<QString> password = exportPassword(*parsed);
+    if (!password) {
+        print(stderr,
+            QStringLiteral("没有读到密码：请在终端上运行以输入密码，或加上 --password-stdin 从标准输入给出一行密码。\n"
+                           "没有写出文件。\n"));
+        return kBadUsage;
+    }
+    LedgerLocation ledger;
+    try {
+        ledger = parsed->database ? ledgerFromArgument(*parsed->database) : currentLedger();
+    } catch (const KivaroError& failure) {
+        print(stderr, failure.text() + QLatin1Char('\n'));
+        return kFailed;
+    }
+    return runExport(ledger, std::get<ExportTask>(checked), *password);
+}
+
 int runCopyCommand(const QStringList& arguments)
 {
     const qsizetype at = arguments.indexOf(kCopyOption);
@@ -411,7 +604,7 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         arguments.append(QFile::decodeName(argv[i]));
     QStringList named;
-    for (const QString& command : { kCopyOption, kBackupOption, kRestoreOption }) {
+    for (const QString& command : { kCopyOption, kBackupOption, kRestoreOption, kExportOption }) {
         const bool given = std::any_of(arguments.cbegin(), arguments.cend(), [&command](const QString& argument) {
             return argument == command || argument.startsWith(command + QLatin1Char('='));
         });
@@ -421,12 +614,20 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
     if (named.isEmpty())
         return std::nullopt;
 
-    int appArgc = argc;
-    const QCoreApplication app(appArgc, argv);
     if (named.size() > 1) {
         print(stderr, usageText());
         return kBadUsage;
     }
+    int appArgc = argc;
+    if (named.constFirst() == kExportOption) {
+        // PDF pages are drawn with fonts, which need a GUI application; no window is ever shown.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        const QGuiApplication app(appArgc, argv);
+        installFontSubstitutes();
+        return runExportCommand(arguments);
+    }
+    const QCoreApplication app(appArgc, argv);
     if (named.constFirst() == kCopyOption)
         return runCopyCommand(arguments);
     return runLedgerCommand(arguments, named.constFirst());

@@ -8,16 +8,19 @@
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
+#include "forms/BackupUi.h"
 #include "forms/EditNameForm.h"
 #include "forms/FormUtil.h"
 
 #include <QDateEdit>
 #include <QFile>
+#include <QHash>
 #include <QHeaderView>
 #include <QLocale>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTreeView>
+#include <algorithm>
 
 std::function<void()> TEntryPage::startCalculator = [] {
     for (const char* name : { "gnome-calculator", "kcalc", "mate-calc", "galculator", "qalculate-gtk", "xcalc" }) {
@@ -422,6 +425,53 @@ void TEntryPage::RememberProductName()
     }
     // The sale is in the list whatever happened to the names; one message per run of failures is enough.
     if (!failure.isEmpty() && !FProductNamesFailureShown) {
+        FProductNamesFailureShown = true;
+        showError(failure, this);
+    }
+}
+
+void TEntryPage::addImportedLines(const QList<SalesLine>& lines)
+{
+    if (lines.isEmpty())
+        return;
+    for (const SalesLine& line : lines)
+        FPending->append(line);
+    ListView1Change();
+    UpdatePendingTotals();
+    RememberProductNames(lines);
+}
+
+void TEntryPage::RememberProductNames(const QList<SalesLine>& lines)
+{
+    // Each name once, at the place of its last line: typing the lines in order leaves the same list.
+    QHash<QString, qsizetype> lastLine;
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        lastLine.insert(lines.at(i).productName, i);
+    QList<std::pair<qsizetype, QString>> order;
+    order.reserve(lastLine.size());
+    for (auto it = lastLine.cbegin(); it != lastLine.cend(); ++it)
+        order.append({ it.value(), it.key() });
+    std::sort(order.begin(), order.end());
+
+    std::optional<QStringList> written;
+    qsizetype remembered = 0;
+    const QString failure = runWithProgress(this, QStringLiteral("正在记住品名，请稍候……"),
+        [&, location = FDbMan->location(), user = FUserName](const BackupProgress& progress) {
+            TDbMan own(location);
+            for (const auto& [line, name] : order) {
+                if (std::optional<QStringList> names = own.RememberProductName(user, name))
+                    written = std::move(names);
+                progress(++remembered, order.size());
+            }
+        });
+    QStringList names = written ? *written : FProductNames;
+    // The lines are in the list whatever happened to the names: the names not kept still move up here.
+    for (qsizetype i = remembered; i < order.size(); ++i)
+        putNameFirst(names, order.at(i).second);
+    setProductNames(names);
+    if (failure.isNull()) {
+        FProductNamesFailureShown = false;
+    } else if (!FProductNamesFailureShown) {
         FProductNamesFailureShown = true;
         showError(failure, this);
     }

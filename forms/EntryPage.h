@@ -27,6 +27,11 @@ public:
     // The store stays the caller's.
     void prepare(TDbMan* dbMan, const QString& userName);
 
+    // Puts lines read from a file after the pending ones as if each had been typed and added: the totals line follows,
+    // and the product names are learned in the order typing them would leave (on a worker, behind a progress
+    // window). Nothing is stored until "完成".
+    void addImportedLines(const QList<SalesLine>& lines);
+
     // Starts a desktop calculator; tests replace it.
     static std::function<void()> startCalculator;
 
@@ -54,6 +59,7 @@ private:
     void UpdatePendingTotals();
     void LoadProductNames();
     void RememberProductName();
+    void RememberProductNames(const QList<SalesLine>& lines);
     void setProductNames(const QStringList& names);
     void clearEntryFields();
     int selectedPendingRow() const;

@@ -3,11 +3,13 @@
 #include "app/Error.h"
 #include "app/ErrorHandler.h"
 #include "app/HiClass.h"
+#include "app/MessageBox.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "forms/BackupUi.h"
 #include "forms/EntryPage.h"
 #include "forms/FormUtil.h"
+#include "forms/ImportForm.h"
 #include "forms/LoginForm.h"
 #include "forms/ReviewPage.h"
 
@@ -172,6 +174,7 @@ void TfrmMain::setupMoreMenu()
     menuMore->setFont(font());
     addMoreAction("actBackup", QStringLiteral("备份数据…"), &TfrmMain::BackupClick);
     addMoreAction("actRestore", QStringLiteral("恢复数据…"), &TfrmMain::RestoreClick);
+    addMoreAction("actImport", QStringLiteral("导入销售记录…"), &TfrmMain::ImportClick);
 }
 
 QAction* TfrmMain::addMoreAction(const char* name, const QString& text, void (TfrmMain::*handler)())
@@ -315,6 +318,19 @@ void TfrmMain::RestoreClick()
     const auto waitForDailyBackup = [daily]() mutable { daily.waitForFinished(); };
     if (restoreThroughDialog(this, LabelMore, FDbMan->location(), FDataDir, waitForDailyBackup))
         SwitchUser();
+}
+
+void TfrmMain::ImportClick()
+{
+    if (!FDbMan)
+        return;
+    const std::optional<QList<SalesLine>> lines = importThroughDialog(this);
+    if (!lines)
+        return;
+    RadioButton1->setChecked(true);
+    Panel2->addImportedLines(*lines);
+    MessageBox::information(
+        this, QStringLiteral("已把 %1 条销售记录加入列表；核对无误后，请点“完成”保存。").arg(lines->size()));
 }
 
 void TfrmMain::startDailyBackup()

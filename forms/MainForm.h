@@ -67,6 +67,7 @@ private:
     void LabelMoreMouseUp();
     void BackupClick();
     void RestoreClick();
+    void ImportClick();
     void DailyBackupDone();
     // Back to the login in a new start of the program.
     void SwitchUser();

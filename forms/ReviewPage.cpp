@@ -6,20 +6,26 @@
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "forms/ExportUi.h"
 #include "forms/FormUtil.h"
 #include "forms/UpdateRecordForm.h"
 
 #include <QComboBox>
 #include <QDateEdit>
 #include <QHeaderView>
+#include <QMenu>
 #include <QTimer>
 #include <QTreeView>
 #include <QtConcurrent/QtConcurrentRun>
+#include <tuple>
 
 namespace {
 
 const QStringList kViewNames { QStringLiteral("每天销售产品明细列表"), QStringLiteral("每天销售数量金额统计"),
     QStringLiteral("每天各个产品销量统计"), QStringLiteral("各个产品销售数量排行") };
+
+// The property of a list that says which view it shows.
+const char* const kShownView = "reviewView";
 
 // Up to this many rows per day and product, the ranking is computed at once; beyond, away from the window.
 constexpr qint64 kRankingInline = 20'000;
@@ -81,6 +87,7 @@ TReviewPage::TReviewPage(QWidget* parent)
     setObjectName(QStringLiteral("Panel3"));
     setupControls();
     setupViews();
+    setupExportMenu();
     connectControls();
 }
 
@@ -111,7 +118,7 @@ void TReviewPage::setupViews()
 {
     Panel4 = makeViewPanel(this, "Panel4");
     FDetail = new DetailListModel(this);
-    ListView2 = setupView(Panel4, "ListView2", FDetail);
+    ListView2 = setupView(Panel4, "ListView2", FDetail, ReviewView::Detail);
     Label19 = makeTotalsLabel(Panel4, "Label19");
     Button11 = makeViewButton(Panel4, "Button11", QStringLiteral("编辑"), 454);
     Button10 = makeViewButton(Panel4, "Button10", QStringLiteral("删除"), 528);
@@ -119,27 +126,32 @@ void TReviewPage::setupViews()
 
     Panel5 = makeViewPanel(this, "Panel5");
     FDaily = new DailyListModel(this);
-    ListView3 = setupView(Panel5, "ListView3", FDaily);
+    ListView3 = setupView(Panel5, "ListView3", FDaily, ReviewView::Daily);
     Label22 = makeTotalsLabel(Panel5, "Label22");
     Button13 = makeViewButton(Panel5, "Button13", QStringLiteral("预览&&打印"), 610);
 
     Panel6 = makeViewPanel(this, "Panel6");
     FDayProducts = new DayProductListModel(this);
-    ListView4 = setupView(Panel6, "ListView4", FDayProducts);
+    ListView4 = setupView(Panel6, "ListView4", FDayProducts, ReviewView::PerDay);
     Label23 = makeTotalsLabel(Panel6, "Label23");
     Button14 = makeViewButton(Panel6, "Button14", QStringLiteral("预览&&打印"), 610);
 
     Panel7 = makeViewPanel(this, "Panel7");
     FRanking = new RankingListModel(this);
-    ListView5 = setupView(Panel7, "ListView5", FRanking);
+    ListView5 = setupView(Panel7, "ListView5", FRanking, ReviewView::Ranking);
     Label24 = makeTotalsLabel(Panel7, "Label24");
     Button15 = makeViewButton(Panel7, "Button15", QStringLiteral("预览&&打印"), 610);
+    FPanels = { Panel4, Panel5, Panel6, Panel7 };
 }
 
-QTreeView* TReviewPage::setupView(QWidget* panel, const char* name, SalesListModel* model)
+QTreeView* TReviewPage::setupView(QWidget* panel, const char* name, SalesListModel* model, ReviewView shows)
 {
     auto* view = new QTreeView(panel);
     view->setObjectName(QString::fromLatin1(name));
+    view->setProperty(kShownView, int(shows));
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(
+        view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& at) { showExportMenu(view, at); });
     view->setGeometry(8, 0, 676, 373);
     view->setModel(model);
     setReportStyle(view);
@@ -200,6 +212,7 @@ void TReviewPage::prepare(TDbMan* dbMan, const QString& userName)
 void TReviewPage::clearViews()
 {
     ++FQueryNumber;
+    FShownRange.reset();
     FDetail->clear();
     FDaily->reset({});
     FDayProducts->reset({}, {});
@@ -211,12 +224,11 @@ void TReviewPage::clearViews()
 void TReviewPage::ComboBox6Click()
 {
     const QString chosen = ComboBox6->currentText().trimmed();
-    QWidget* const panels[] = { Panel4, Panel5, Panel6, Panel7 };
     const qsizetype index = kViewNames.indexOf(chosen);
     if (index < 0)
         return;
-    for (qsizetype i = 0; i < 4; ++i)
-        panels[i]->setVisible(i == index);
+    for (qsizetype i = 0; i < FPanels.size(); ++i)
+        FPanels.at(i)->setVisible(i == index);
 }
 
 template <typename Fetch> auto TReviewPage::fetchRows(Fetch&& fetch) -> decltype(fetch())
@@ -249,6 +261,7 @@ void TReviewPage::Button7Click()
                     return fetchRows([&] { return store->QueryLineWindow(range, day, offset, count); });
                 });
                 FDaily->reset(days);
+                FShownRange = range;
                 FDayProducts->reset(days, [this, store, range](const QDate& day, qint64 offset, int count) {
                     return fetchRows([&] { return store->QueryDayProductWindow(range, day, offset, count); });
                 });
@@ -285,6 +298,42 @@ void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
         }
         return result;
     }));
+}
+
+void TReviewPage::setupExportMenu()
+{
+    menuExport = new QMenu(this);
+    menuExport->setObjectName(QStringLiteral("menuExport"));
+    menuExport->setFont(font());
+    const std::tuple<const char*, QString, ExportFormat> entries[]
+        = { { "actExportExcel", QStringLiteral("导出Excel…"), ExportFormat::Excel },
+              { "actExportCsv", QStringLiteral("导出CSV…"), ExportFormat::Csv },
+              { "actExportPdf", QStringLiteral("导出PDF…"), ExportFormat::Pdf } };
+    for (const auto& [name, text, format] : entries) {
+        QAction* action = menuExport->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, [this, format] { exportShownView(FMenuView, format, this); });
+    }
+}
+
+ReviewView TReviewPage::shownView(const QTreeView* list)
+{
+    return ReviewView(list->property(kShownView).toInt());
+}
+
+void TReviewPage::showExportMenu(QTreeView* view, const QPoint& at)
+{
+    FMenuView = shownView(view);
+    menuExport->popup(view->viewport()->mapToGlobal(at));
+}
+
+void TReviewPage::exportShownView(ReviewView view, ExportFormat format, QWidget* parent)
+{
+    if (!FDbMan || !FShownRange) {
+        MessageBox::information(parent, QStringLiteral("请先选择日期并点“查看”。"));
+        return;
+    }
+    exportThroughDialog(parent, *FDbMan, { view, *FShownRange, format });
 }
 
 void TReviewPage::ListView2Change()

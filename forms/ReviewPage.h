@@ -3,20 +3,23 @@
 #include "db/SalesRows.h"
 #include "forms/SalesModels.h"
 #include "reports/ReportBuilder.h"
+#include "reports/ViewExport.h"
 
 #include <QFutureWatcher>
 #include <QThreadPool>
 #include <QWidget>
+#include <optional>
 
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTreeView;
 class TDbMan;
 
 // The review page ("查帐"): a range of days, four views of the user's stored lines with their totals lines, editing
-// and deleting of stored lines, and printing of each view.
+// and deleting of stored lines, and printing and exporting of each view.
 class TReviewPage : public QWidget
 {
     Q_OBJECT
@@ -34,7 +37,13 @@ private:
     void setupControls();
     void setupViews();
     void connectControls();
-    QTreeView* setupView(QWidget* panel, const char* name, SalesListModel* model);
+    QTreeView* setupView(QWidget* panel, const char* name, SalesListModel* model, ReviewView shows);
+    // Which view a list shows.
+    static ReviewView shownView(const QTreeView* list);
+    void setupExportMenu();
+    void showExportMenu(QTreeView* view, const QPoint& at);
+    // Writes every row of a view over the range last shown into a file; parent owns the dialogs.
+    void exportShownView(ReviewView view, ExportFormat format, QWidget* parent);
     void ComboBox6Click();
     void Button7Click();
     void startRanking(const SalesRange& range, qint64 groups);
@@ -67,6 +76,8 @@ private:
     QWidget* Panel5 = nullptr;
     QWidget* Panel6 = nullptr;
     QWidget* Panel7 = nullptr;
+    // The panels in the order of ComboBox6's entries, one shown at a time.
+    QList<QWidget*> FPanels;
     // The four views: detail, daily totals, daily per product, ranking. Column 0 is hidden (the ID in ListView2).
     QTreeView* ListView2 = nullptr;
     QTreeView* ListView3 = nullptr;
@@ -89,6 +100,11 @@ private:
     // The query whose rows last failed to come, so that its failure is told once.
     int FFetchFailedQuery = -1;
     bool FRankingApplied = true;
+    // The range the views show since the last 查看; the pickers may have moved on since.
+    std::optional<SalesRange> FShownRange;
+    // The right-click menu of the lists, and the view it was opened over.
+    QMenu* menuExport = nullptr;
+    ReviewView FMenuView = ReviewView::Detail;
     // Their totals lines.
     QLabel* Label19 = nullptr;
     QLabel* Label22 = nullptr;

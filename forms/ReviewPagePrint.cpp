@@ -65,6 +65,9 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             QRCompositeReport1.prepare();
             TfrmPrint preview(this);
             preview.connectDocument(&QRCompositeReport1);
+            preview.setExportAction([this, shown = shownView(view)](ExportFormat format, QWidget* parent) {
+                exportShownView(shown, format, parent);
+            });
             NormalCursor normal;
             preview.exec();
         },

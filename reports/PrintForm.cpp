@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 // Resources of a static library are linked only when something asks for them by name.
 static void initReportResources()
@@ -90,6 +92,10 @@ void TfrmPrint::setupToolStrip()
     btnNextPage = addToolButton(Panel1, "btnNextPage", QStringLiteral("后一页"), 2);
     btnLastPage = addToolButton(Panel1, "btnLastPage", QStringLiteral("最后页"), 3);
     btnPrint = addToolButton(Panel1, "btnPrint", QStringLiteral("打印"), -1);
+    btnExportExcel = addExportButton("btnExportExcel", QStringLiteral("导出Excel"), ExportFormat::Excel);
+    btnExportCsv = addExportButton("btnExportCsv", QStringLiteral("导出CSV"), ExportFormat::Csv);
+    btnExportPdf = addExportButton("btnExportPdf", QStringLiteral("导出PDF"), ExportFormat::Pdf);
+    Panel1->setFixedWidth(btnExportPdf->geometry().right() + 1);
     for (QPushButton* button : { btnFirstPage, btnPrevPage, btnNextPage, btnLastPage })
         connect(button, &QPushButton::clicked, this, [this, button] { btnFirstPageClick(button); });
     connect(btnPrint, &QPushButton::clicked, this, [this] { btnPrintClick(); });
@@ -107,6 +113,29 @@ QPushButton* TfrmPrint::addToolButton(QWidget* strip, const char* name, const QS
     if (tag >= 0)
         button->setProperty("Tag", tag);
     return button;
+}
+
+QPushButton* TfrmPrint::addExportButton(const char* name, const QString& caption, ExportFormat format)
+{
+    const QRect previous
+        = Panel1->children().isEmpty() ? QRect() : static_cast<QWidget*>(Panel1->children().constLast())->geometry();
+    QPushButton* button = addToolButton(Panel1, name, caption, -1);
+    button->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    // A caption longer than the page buttons' gets the room it needs.
+    button->setGeometry(previous.right() + 1, 0, std::max(74, button->sizeHint().width()), 23);
+    button->hide();
+    connect(button, &QPushButton::clicked, this, [this, format] {
+        if (FExportAction)
+            FExportAction(format, this);
+    });
+    return button;
+}
+
+void TfrmPrint::setExportAction(ExportAction action)
+{
+    FExportAction = std::move(action);
+    for (QPushButton* button : { btnExportExcel, btnExportCsv, btnExportPdf })
+        button->setVisible(bool(FExportAction));
 }
 
 void TfrmPrint::loadIcons()

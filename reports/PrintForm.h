@@ -1,5 +1,7 @@
 #pragma once
 
+#include "reports/ViewExport.h"
+
 #include <QDialog>
 #include <functional>
 
@@ -25,6 +27,11 @@ public:
 
     ReportDocument* CompositeReport = nullptr;
 
+    // Writes what the preview shows into a file of the format, every row of it and not only the pages laid out;
+    // the preview is the parent of its dialogs. Without one, the export buttons stay hidden.
+    using ExportAction = std::function<void(ExportFormat format, QWidget* parent)>;
+    void setExportAction(ExportAction action);
+
     // Shows the print dialog and tells whether it was confirmed; tests replace it to answer the dialog.
     static std::function<bool(QPrintDialog&)> execPrintDialog;
 
@@ -36,6 +43,7 @@ private:
     void FormCreate();
     void setupToolStrip();
     QPushButton* addToolButton(QWidget* strip, const char* name, const QString& caption, int tag);
+    QPushButton* addExportButton(const char* name, const QString& caption, ExportFormat format);
     void loadIcons();
     void FormShow();
     void btnFirstPageClick(QObject* sender);
@@ -50,6 +58,10 @@ private:
     QPushButton* btnNextPage = nullptr;
     QPushButton* btnLastPage = nullptr;
     QPushButton* btnPrint = nullptr;
+    QPushButton* btnExportExcel = nullptr;
+    QPushButton* btnExportCsv = nullptr;
+    QPushButton* btnExportPdf = nullptr;
+    ExportAction FExportAction;
     ReportPreview* QRPreview1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel = nullptr;

@@ -7,6 +7,7 @@
 #include "db/ServerStore.h"
 #include "db/SqliteStore.h"
 
+#include <QSysInfo>
 #include <mutex>
 #include <sodium.h>
 
@@ -201,7 +202,7 @@ void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
     // Every line is checked before the first one is written.
     for (const SalesLine& line : lines)
         checkLine(line);
-    FStore->addLines(userName, lines);
+    FStore->addLines(userName, lines, computerName(), false);
 }
 
 void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& productName, const QString& quantity,
@@ -217,7 +218,7 @@ void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& 
 void TDbMan::UpdateLine(const SalesLine& line)
 {
     checkLine(line);
-    if (!FStore->updateLine(line))
+    if (!FStore->updateLine(line, computerName()))
         throw TRecordGone();
 }
 
@@ -228,7 +229,7 @@ void TDbMan::DeleteRecord(const QString& id)
 
 void TDbMan::DeleteLine(qint64 id)
 {
-    if (!FStore->deleteLine(id))
+    if (!FStore->deleteLine(id, computerName()))
         throw TRecordGone();
 }
 
@@ -295,4 +296,44 @@ std::optional<QStringList> TDbMan::RememberProductName(const QString& userName, 
 void TDbMan::WriteProductNames(const QString& userName, const QStringList& names)
 {
     FStore->writeProductNames(userName, names);
+}
+
+QString TDbMan::computerName()
+{
+    const QString name = QSysInfo::machineHostName();
+    return name.isEmpty() ? QStringLiteral("本机") : name;
+}
+
+QList<SalesLine> TDbMan::KeptLines(const QString& userName)
+{
+    return FStore->keptLines(userName, computerName());
+}
+
+QList<qint64> TDbMan::KeepLines(const QString& userName, const QList<SalesLine>& lines)
+{
+    for (const SalesLine& line : lines)
+        checkLine(line);
+    return FStore->keepLines(userName, computerName(), lines);
+}
+
+void TDbMan::ForgetKeptLine(const QString& userName, qint64 keptId)
+{
+    FStore->forgetKeptLine(userName, computerName(), keptId);
+}
+
+void TDbMan::SaveKeptLines(const QString& userName, const QList<SalesLine>& lines)
+{
+    for (const SalesLine& line : lines)
+        checkLine(line);
+    FStore->addLines(userName, lines, computerName(), true);
+}
+
+QList<ChangeEntry> TDbMan::Changes(const QString& userName, int limit)
+{
+    return FStore->changes(userName, limit);
+}
+
+ChangeEntry TDbMan::UndoNewestChange(const QString& userName)
+{
+    return FStore->undoNewest(userName, computerName());
 }

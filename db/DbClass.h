@@ -35,6 +35,7 @@ public:
 };
 
 class LedgerStore;
+struct ChangeEntry;
 
 // Access to the ledger: the database file db.sjk in the data folder, or a PostgreSQL server. Every operation is one
 // transaction; failures are raised as KivaroError in the user's words, with the engine's text.
@@ -109,6 +110,22 @@ public:
     // name.
     std::optional<QStringList> RememberProductName(const QString& userName, const QString& name);
     void WriteProductNames(const QString& userName, const QStringList& names);
+
+    // ---- Pending lines kept until "完成", and the record of changes ----
+    // This computer, as the kept lines and the record of changes name it.
+    static QString computerName();
+    // The user's kept pending lines at this computer, in their list's order; each line's id is its kept id.
+    QList<SalesLine> KeptLines(const QString& userName);
+    // Keeps the lines, after the others, durably before it returns; their kept ids in order.
+    QList<qint64> KeepLines(const QString& userName, const QList<SalesLine>& lines);
+    void ForgetKeptLine(const QString& userName, qint64 keptId);
+    // Stores the lines and empties this computer's kept list of the user in one transaction, so that no line is
+    // ever both stored and kept.
+    void SaveKeptLines(const QString& userName, const QList<SalesLine>& lines);
+    // The user's saves, edits, deletes and undos, newest first.
+    QList<ChangeEntry> Changes(const QString& userName, int limit = 1000);
+    // Undoes the user's newest edit or delete not undone yet; raises TChangeConflict when the line changed since.
+    ChangeEntry UndoNewestChange(const QString& userName);
 
     // The store behind this object, for copying a ledger.
     LedgerStore& store() { return *FStore; }

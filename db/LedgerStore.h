@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/Error.h"
 #include "db/LedgerLocation.h"
 #include "db/SalesRows.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,6 +28,42 @@ struct UserTotals
     SalesTotals totals;
     friend bool operator==(const UserTotals&, const UserTotals&) = default;
 };
+
+// One entry of the record of changes: a save, an edit or delete of a stored line, or the undo of one.
+struct ChangeEntry
+{
+    enum class Kind { Save, Edit, Delete, Undo };
+    qint64 id = 0;
+    QDateTime at;
+    QString userName;
+    QString computer;
+    Kind kind = Kind::Save;
+    // An edit, delete or undo: the line and how it was before and after (a deleted line has no after, an undone
+    // delete no before).
+    qint64 lineId = 0;
+    std::optional<SalesLine> before;
+    std::optional<SalesLine> after;
+    // A save: its lines and their totals.
+    SalesTotals saved;
+    // An undo: the entry it undid; an entry undone: the undo.
+    qint64 undoes = 0;
+    qint64 undoneBy = 0;
+};
+
+// The undo cannot be done: the line was changed again since, here or at another computer.
+class TChangeConflict : public KivaroError
+{
+public:
+    using KivaroError::KivaroError;
+};
+
+// The text a change's line is kept as, and back: JSON with every number as a text, so that no amount loses a cent.
+QString lineRecord(const std::optional<SalesLine>& line);
+std::optional<SalesLine> lineFromRecord(const QString& record);
+QString savedRecord(const SalesTotals& totals);
+SalesTotals savedFromRecord(const QString& record);
+QString kindName(ChangeEntry::Kind kind);
+ChangeEntry::Kind kindFromName(const QString& name);
 
 // A ledger being filled by a copy: everything added lands in one transaction at commit(), or nothing does when the
 // object is destroyed first.
@@ -61,10 +99,27 @@ public:
         = 0;
     virtual void moveUserToFront(const QString& name) = 0;
 
-    // Sales lines: all or none; false when no line has the id.
-    virtual void addLines(const QString& userName, const QList<SalesLine>& lines) = 0;
-    virtual bool updateLine(const SalesLine& line) = 0;
-    virtual bool deleteLine(qint64 id) = 0;
+    // Sales lines: all or none, each write recorded in the record of changes in its own transaction, as made at
+    // computer. A save may empty that computer's kept pending lines of the user in the same transaction. False when
+    // no line has the id.
+    virtual void addLines(
+        const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept)
+        = 0;
+    virtual bool updateLine(const SalesLine& line, const QString& computer) = 0;
+    virtual bool deleteLine(qint64 id, const QString& computer) = 0;
+
+    // The pending lines a user keeps at one computer, in their list's order, each with its own id.
+    virtual QList<SalesLine> keptLines(const QString& userName, const QString& computer) = 0;
+    // Appends lines to the kept list and returns their ids.
+    virtual QList<qint64> keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines)
+        = 0;
+    virtual void forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId) = 0;
+
+    // The user's changes, newest first.
+    virtual QList<ChangeEntry> changes(const QString& userName, int limit) = 0;
+    // Undoes the user's newest edit or delete that is not undone yet, recorded as made at computer, and returns the
+    // undo's entry. Raises TChangeConflict when the line changed since, KivaroError when there is nothing to undo.
+    virtual ChangeEntry undoNewest(const QString& userName, const QString& computer) = 0;
 
     virtual QList<DayCount> queryDays(const SalesRange& range) = 0;
     virtual QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) = 0;

@@ -68,10 +68,11 @@ namespace {
         "CREATE INDEX DayProductSumsByFirstSale ON DayProductSums (UserName, RecDate, FirstID)",
     };
 
-    // Pending lines kept per user and computer until they are saved, in their list's order; and every save, edit,
-    // delete and undo of stored lines, with the line before and after (texts encoded as in Records).
+    // Pending lines kept per user and computer until they are saved, in their list's order (texts encoded as in
+    // Records); and every save, edit, delete and undo of stored lines, with the line before and after as JSON (a
+    // save's After holds its count and totals).
     const char* const kHistoryStatements[] = {
-        "CREATE TABLE PendingLines ("
+        "CREATE TABLE IF NOT EXISTS PendingLines ("
         " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
         " UserName TEXT NOT NULL,"
         " Computer TEXT NOT NULL,"
@@ -81,23 +82,19 @@ namespace {
         " RecMoney INTEGER NOT NULL,"
         " RecCost INTEGER NOT NULL,"
         " RecMemo TEXT NOT NULL)",
-        "CREATE INDEX PendingLinesByOwner ON PendingLines (UserName, Computer)",
-        "CREATE TABLE Changes ("
+        "CREATE INDEX IF NOT EXISTS PendingLinesByOwner ON PendingLines (UserName, Computer)",
+        "CREATE TABLE IF NOT EXISTS Changes ("
         " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
         " ChangedAt TEXT NOT NULL,"
         " UserName TEXT NOT NULL,"
         " Computer TEXT NOT NULL,"
         " Kind TEXT NOT NULL,"
         " LineID INTEGER,"
-        " Before TEXT,"
-        " After TEXT,"
-        " Lines INTEGER NOT NULL DEFAULT 0,"
-        " Quantity INTEGER NOT NULL DEFAULT 0,"
-        " Money INTEGER NOT NULL DEFAULT 0,"
-        " Cost INTEGER NOT NULL DEFAULT 0,"
+        " Before TEXT NOT NULL,"
+        " After TEXT NOT NULL,"
         " Undoes INTEGER,"
         " UndoneBy INTEGER)",
-        "CREATE INDEX ChangesByUser ON Changes (UserName, ID)",
+        "CREATE INDEX IF NOT EXISTS ChangesByUser ON Changes (UserName, ID)",
     };
 
     const QString kGroupKey

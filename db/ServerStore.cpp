@@ -8,6 +8,7 @@
 #include "db/TextCodec.h"
 
 #include <QAtomicInt>
+#include <QDateTime>
 #include <QMap>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -372,13 +373,18 @@ void ServerStore::prepareSchema(Session& session)
                                   .arg(found));
         if (found < 1)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（没有版本记录）。").arg(server));
+        if (found == 1) {
+            for (const QString& statement : ServerSchema::historyStatements())
+                session.exec(statement);
+            session.exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(kSchemaVersion));
+        }
         // Without a summary trigger, saved lines would never reach the views.
         const Result parts = session.exec(
             "SELECT (SELECT count(*) FROM unnest(ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
-            "'product_names', 'saves']) AS t WHERE to_regclass(t) IS NOT NULL), "
+            "'product_names', 'saves', 'pending_lines', 'changes']) AS t WHERE to_regclass(t) IS NOT NULL), "
             "(SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass('records') AND tgenabled <> 'D' "
             "AND tgname IN ('records_add_to_sums', 'records_remove_from_sums', 'records_move_in_sums'))");
-        if (parts.integer(0, 0) != 6 || parts.integer(0, 1) != 3)
+        if (parts.integer(0, 0) != 8 || parts.integer(0, 1) != 3)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（缺少表或触发器），不能使用；"
                                              "请从备份恢复，或复制到一个新的数据库。")
                                   .arg(server));
@@ -520,10 +526,14 @@ void ServerStore::insertLines(Session& session, const QString& userName, const Q
     }
 }
 
-void ServerStore::addLines(const QString& userName, const QList<SalesLine>& lines)
+void ServerStore::addLines(
+    const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept)
 {
     if (lines.isEmpty())
         return;
+    SalesTotals saved;
+    for (const SalesLine& line : lines)
+        saved.add(line);
     const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
     const auto save = [&](Session& session) {
         session.begin();
@@ -532,6 +542,11 @@ void ServerStore::addLines(const QString& userName, const QList<SalesLine>& line
         insertLines(session, userName, lines, false);
         session.exec("INSERT INTO saves (token, user_name, lines) VALUES ($1, $2, $3)",
             { token, textValue(userName), numberValue(lines.size()) });
+        if (emptyKept)
+            session.exec("DELETE FROM pending_lines WHERE md5(user_name) = md5($1) AND md5(computer) = md5($2) "
+                         "AND user_name = $1 AND computer = $2",
+                { textValue(userName), textValue(computer) });
+        recordChange(session, userName, computer, ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved), 0);
         session.commit();
     };
     try {
@@ -555,24 +570,200 @@ void ServerStore::addLines(const QString& userName, const QList<SalesLine>& line
     }
 }
 
-bool ServerStore::updateLine(const SalesLine& line)
+qint64 ServerStore::recordChange(Session& session, const QString& userName, const QString& computer,
+    ChangeEntry::Kind kind, qint64 lineId, const QString& before, const QString& after, qint64 undoes)
+{
+    const Result added
+        = session.exec("INSERT INTO changes (user_name, computer, kind, line_id, before, after, undoes) "
+                       "VALUES ($1, $2, $3, NULLIF($4, '0')::bigint, $5, $6, NULLIF($7, '0')::bigint) RETURNING id",
+            { textValue(userName), textValue(computer), kindName(kind).toLatin1(), numberValue(lineId),
+                textValue(before), textValue(after), numberValue(undoes) });
+    return added.integer(0, 0);
+}
+
+std::optional<SalesLine> ServerStore::readLine(Session& session, qint64 id, QString* userName, bool forUpdate)
+{
+    const Result row = session.exec(forUpdate
+            ? "SELECT user_name, day, product_name, quantity, received, cost, memo FROM records WHERE id = $1 FOR "
+              "UPDATE"
+            : "SELECT user_name, day, product_name, quantity, received, cost, memo FROM records WHERE id = $1",
+        { numberValue(id) });
+    if (row.rows() == 0)
+        return std::nullopt;
+    if (userName)
+        *userName = row.text(0, 0);
+    return SalesLine { id, row.day(0, 1), row.text(0, 2), qint32(row.integer(0, 3)), row.integer(0, 4),
+        row.integer(0, 5), row.text(0, 6) };
+}
+
+bool ServerStore::updateLine(const SalesLine& line, const QString& computer)
 {
     const QList<QByteArray> values { numberValue(line.id), dayValue(line.day), textValue(line.productName),
         numberValue(line.quantity), numberValue(line.received), numberValue(line.cost), textValue(line.memo) };
     return withSession([&](Session& session) {
-        return session
-                   .exec("UPDATE records SET day = $2, product_name = $3, quantity = $4, received = $5, cost = $6, "
-                         "memo = $7 WHERE id = $1",
-                       values)
-                   .affected()
-            >= 1;
+        session.begin();
+        QString userName;
+        const std::optional<SalesLine> before = readLine(session, line.id, &userName, true);
+        if (!before)
+            return false;
+        session.exec("UPDATE records SET day = $2, product_name = $3, quantity = $4, received = $5, cost = $6, "
+                     "memo = $7 WHERE id = $1",
+            values);
+        recordChange(
+            session, userName, computer, ChangeEntry::Kind::Edit, line.id, lineRecord(before), lineRecord(line), 0);
+        session.commit();
+        return true;
     });
 }
 
-bool ServerStore::deleteLine(qint64 id)
+bool ServerStore::deleteLine(qint64 id, const QString& computer)
 {
     return withSession([&](Session& session) {
-        return session.exec("DELETE FROM records WHERE id = $1", { numberValue(id) }).affected() >= 1;
+        session.begin();
+        QString userName;
+        const std::optional<SalesLine> before = readLine(session, id, &userName, true);
+        if (!before)
+            return false;
+        session.exec("DELETE FROM records WHERE id = $1", { numberValue(id) });
+        recordChange(session, userName, computer, ChangeEntry::Kind::Delete, id, lineRecord(before), QString(), 0);
+        session.commit();
+        return true;
+    });
+}
+
+QList<SalesLine> ServerStore::keptLines(const QString& userName, const QString& computer)
+{
+    return withSession([&](Session& session) {
+        QList<SalesLine> lines;
+        const Result rows = session.exec(
+            "SELECT id, day, product_name, quantity, received, cost, memo FROM pending_lines "
+            "WHERE md5(user_name) = md5($1) AND md5(computer) = md5($2) AND user_name = $1 AND computer = $2 "
+            "ORDER BY id",
+            { textValue(userName), textValue(computer) });
+        for (int row = 0; row < rows.rows(); ++row) {
+            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
+                rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+        }
+        return lines;
+    });
+}
+
+QList<qint64> ServerStore::keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines)
+{
+    ArrayValue days, names, quantities, received, costs, memos;
+    for (const SalesLine& line : lines) {
+        days.add(dayValue(line.day));
+        names.addText(textValue(line.productName));
+        quantities.add(numberValue(line.quantity));
+        received.add(numberValue(line.received));
+        costs.add(numberValue(line.cost));
+        memos.addText(textValue(line.memo));
+    }
+    const QList<QByteArray> values { textValue(userName), textValue(computer), days.value(), names.value(),
+        quantities.value(), received.value(), costs.value(), memos.value() };
+    return withSession([&](Session& session) {
+        const Result rows = session.exec(
+            "INSERT INTO pending_lines (user_name, computer, day, product_name, quantity, received, cost, memo) "
+            "SELECT $1, $2, d, p, q, r, c, m FROM unnest($3::date[], $4::text[], $5::integer[], $6::bigint[], "
+            "$7::bigint[], $8::text[]) WITH ORDINALITY AS l(d, p, q, r, c, m, n) ORDER BY n RETURNING id",
+            values);
+        QList<qint64> ids;
+        for (int row = 0; row < rows.rows(); ++row)
+            ids.append(rows.integer(row, 0));
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    });
+}
+
+void ServerStore::forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId)
+{
+    withSession([&](Session& session) {
+        session.exec("DELETE FROM pending_lines WHERE id = $1 AND user_name = $2 AND computer = $3",
+            { numberValue(keptId), textValue(userName), textValue(computer) });
+    });
+}
+
+namespace {
+
+const char* const kChangeColumns
+    = "SELECT id, to_char(changed_at AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+      "user_name, computer, kind, line_id, before, after, undoes, undone_by FROM changes ";
+
+} // namespace
+
+ChangeEntry ServerStore::changeAt(const Result& rows, int row)
+{
+    ChangeEntry entry;
+    entry.id = rows.integer(row, 0);
+    entry.at = QDateTime::fromString(rows.text(row, 1), Qt::ISODateWithMs);
+    entry.userName = rows.text(row, 2);
+    entry.computer = rows.text(row, 3);
+    entry.kind = kindFromName(rows.text(row, 4));
+    entry.lineId = rows.integer(row, 5);
+    if (entry.kind == ChangeEntry::Kind::Save) {
+        entry.saved = savedFromRecord(rows.text(row, 7));
+    } else {
+        entry.before = lineFromRecord(rows.text(row, 6));
+        entry.after = lineFromRecord(rows.text(row, 7));
+    }
+    entry.undoes = rows.integer(row, 8);
+    entry.undoneBy = rows.integer(row, 9);
+    return entry;
+}
+
+QList<ChangeEntry> ServerStore::changes(const QString& userName, int limit)
+{
+    return withSession([&](Session& session) {
+        const QByteArray statement = QByteArray(kChangeColumns)
+            + "WHERE md5(user_name) = md5($1) AND user_name = $1 ORDER BY id DESC LIMIT $2";
+        const Result rows = session.exec(statement.constData(), { textValue(userName), numberValue(limit) });
+        QList<ChangeEntry> entries;
+        for (int row = 0; row < rows.rows(); ++row)
+            entries.append(changeAt(rows, row));
+        return entries;
+    });
+}
+
+ChangeEntry ServerStore::undoNewest(const QString& userName, const QString& computer)
+{
+    return withSession([&](Session& session) {
+        session.begin();
+        // One undo of a user at a time, at whichever computer.
+        session.exec("SELECT pg_advisory_xact_lock(hashtext('kivaro-undo:' || $1))", { textValue(userName) });
+        const Result newest
+            = session.exec(QByteArray(QByteArray(kChangeColumns)
+                               + "WHERE md5(user_name) = md5($1) AND user_name = $1 AND kind IN ('edit', 'delete') "
+                                 "AND undone_by IS NULL ORDER BY id DESC LIMIT 1")
+                               .constData(),
+                { textValue(userName) });
+        if (newest.rows() == 0)
+            throw KivaroError(QStringLiteral("没有可以撤销的修改。"));
+        const ChangeEntry target = changeAt(newest, 0);
+        const std::optional<SalesLine> now = readLine(session, target.lineId, nullptr, true);
+        // Only the line exactly as the change left it is put back: anything since would be lost silently.
+        if (now != target.after)
+            throw TChangeConflict(
+                QStringLiteral("这条记录在那以后又被修改或删除了（可能是在另一台电脑上），不能撤销。"));
+        const SalesLine& restored = *target.before;
+        const QList<QByteArray> values { numberValue(restored.id), dayValue(restored.day),
+            textValue(restored.productName), numberValue(restored.quantity), numberValue(restored.received),
+            numberValue(restored.cost), textValue(restored.memo), textValue(userName) };
+        if (target.kind == ChangeEntry::Kind::Edit)
+            session.exec("UPDATE records SET day = $2, product_name = $3, quantity = $4, received = $5, cost = $6, "
+                         "memo = $7 WHERE id = $1 AND user_name = $8",
+                values);
+        else
+            session.exec("INSERT INTO records (id, day, product_name, quantity, received, cost, memo, user_name) "
+                         "VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+                values);
+        const qint64 undo = recordChange(session, userName, computer, ChangeEntry::Kind::Undo, target.lineId,
+            lineRecord(target.after), lineRecord(restored), target.id);
+        session.exec("UPDATE changes SET undone_by = $1 WHERE id = $2", { numberValue(undo), numberValue(target.id) });
+        const Result made
+            = session.exec(QByteArray(QByteArray(kChangeColumns) + "WHERE id = $1").constData(), { numberValue(undo) });
+        const ChangeEntry entry = changeAt(made, 0);
+        session.commit();
+        return entry;
     });
 }
 

@@ -20,7 +20,7 @@ public:
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     LedgerLocation location() const override { return FLocation; }
 
@@ -32,9 +32,15 @@ public:
         const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
     void moveUserToFront(const QString& name) override;
 
-    void addLines(const QString& userName, const QList<SalesLine>& lines) override;
-    bool updateLine(const SalesLine& line) override;
-    bool deleteLine(qint64 id) override;
+    void addLines(
+        const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept) override;
+    bool updateLine(const SalesLine& line, const QString& computer) override;
+    bool deleteLine(qint64 id, const QString& computer) override;
+    QList<SalesLine> keptLines(const QString& userName, const QString& computer) override;
+    QList<qint64> keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines) override;
+    void forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId) override;
+    QList<ChangeEntry> changes(const QString& userName, int limit) override;
+    ChangeEntry undoNewest(const QString& userName, const QString& computer) override;
 
     QList<DayCount> queryDays(const SalesRange& range) override;
     QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
@@ -64,6 +70,10 @@ private:
     pg_conn* connect();
     void disconnect();
     void prepareSchema(Session& session);
+    qint64 recordChange(Session& session, const QString& userName, const QString& computer, ChangeEntry::Kind kind,
+        qint64 lineId, const QString& before, const QString& after, qint64 undoes);
+    std::optional<SalesLine> readLine(Session& session, qint64 id, QString* userName, bool forUpdate);
+    static ChangeEntry changeAt(const Result& rows, int row);
     void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
     void putProductNames(Session& session, const QString& userName, const QStringList& names);
 

@@ -12,6 +12,7 @@
 #include "db/TextCodec.h"
 
 #include <QAtomicInt>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
@@ -309,12 +310,46 @@ void SqliteStore::moveUserToFront(const QString& name)
         { EncodeText(name) });
 }
 
-void SqliteStore::addLines(const QString& userName, const QList<SalesLine>& lines)
+void SqliteStore::addLines(
+    const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept)
 {
+    SalesTotals saved;
+    for (const SalesLine& line : lines)
+        saved.add(line);
     Session session(*this);
     session.begin();
     insertLines(session, userName, lines, false);
+    if (emptyKept)
+        session.run(QStringLiteral("DELETE FROM PendingLines WHERE UserName=? AND Computer=?"),
+            { EncodeText(userName), EncodeText(computer) });
+    recordChange(session, userName, computer, ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved), 0);
     session.commit();
+}
+
+qint64 SqliteStore::recordChange(Session& session, const QString& userName, const QString& computer,
+    ChangeEntry::Kind kind, qint64 lineId, const QString& before, const QString& after, qint64 undoes)
+{
+    QSqlQuery added = session.run(
+        QStringLiteral("INSERT INTO Changes (ChangedAt, UserName, Computer, Kind, LineID, Before, After, Undoes) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+        { QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), EncodeText(userName), EncodeText(computer),
+            kindName(kind), lineId ? QVariant(lineId) : QVariant(), before.isNull() ? QStringLiteral("") : before,
+            after.isNull() ? QStringLiteral("") : after, undoes ? QVariant(undoes) : QVariant() });
+    return added.lastInsertId().toLongLong();
+}
+
+std::optional<SalesLine> SqliteStore::readLine(Session& session, qint64 id, QString* userName)
+{
+    QSqlQuery row = session.run(QStringLiteral("SELECT UserName, RecDate, RecProductName, RecQuantity, RecMoney, "
+                                               "RecCost, RecMemo FROM Records WHERE ID=?"),
+        { id });
+    if (!row.next())
+        return std::nullopt;
+    if (userName)
+        *userName = DecodeText(row.value(0).toString());
+    return SalesLine { id, QDate::fromString(row.value(1).toString(), QStringLiteral("yyyy-MM-dd")),
+        DecodeText(row.value(2).toString()), row.value(3).toInt(), row.value(4).toLongLong(), row.value(5).toLongLong(),
+        DecodeText(row.value(6).toString()) };
 }
 
 void SqliteStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds)
@@ -356,22 +391,160 @@ void SqliteStore::insertLines(Session& session, const QString& userName, const Q
     }
 }
 
-bool SqliteStore::updateLine(const SalesLine& line)
+bool SqliteStore::updateLine(const SalesLine& line, const QString& computer)
 {
     const QVariantList values { QString::fromLatin1(storedDay(line.day)), EncodeText(line.productName), line.quantity,
         line.received, line.cost, EncodeText(line.memo), line.id };
     Session session(*this);
-    QSqlQuery update = session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, "
-                                                  "RecMoney=?, RecCost=?, RecMemo=? WHERE ID=?"),
+    session.begin();
+    QString userName;
+    const std::optional<SalesLine> before = readLine(session, line.id, &userName);
+    if (!before)
+        return false;
+    session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, RecMoney=?, RecCost=?, "
+                               "RecMemo=? WHERE ID=?"),
         values);
-    return update.numRowsAffected() >= 1;
+    recordChange(
+        session, userName, computer, ChangeEntry::Kind::Edit, line.id, lineRecord(before), lineRecord(line), 0);
+    session.commit();
+    return true;
 }
 
-bool SqliteStore::deleteLine(qint64 id)
+bool SqliteStore::deleteLine(qint64 id, const QString& computer)
 {
     Session session(*this);
-    QSqlQuery deleted = session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { id });
-    return deleted.numRowsAffected() >= 1;
+    session.begin();
+    QString userName;
+    const std::optional<SalesLine> before = readLine(session, id, &userName);
+    if (!before)
+        return false;
+    session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { id });
+    recordChange(session, userName, computer, ChangeEntry::Kind::Delete, id, lineRecord(before), QString(), 0);
+    session.commit();
+    return true;
+}
+
+QList<SalesLine> SqliteStore::keptLines(const QString& userName, const QString& computer)
+{
+    QList<SalesLine> lines;
+    Session session(*this);
+    QSqlQuery rows
+        = session.run(QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
+                                     "RecMemo FROM PendingLines WHERE UserName=? AND Computer=? ORDER BY ID"),
+            { EncodeText(userName), EncodeText(computer) });
+    while (rows.next()) {
+        lines.append(
+            { rows.value(0).toLongLong(), QDate::fromString(rows.value(1).toString(), QStringLiteral("yyyy-MM-dd")),
+                DecodeText(rows.value(2).toString()), rows.value(3).toInt(), rows.value(4).toLongLong(),
+                rows.value(5).toLongLong(), DecodeText(rows.value(6).toString()) });
+    }
+    return lines;
+}
+
+QList<qint64> SqliteStore::keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines)
+{
+    QList<qint64> ids;
+    ids.reserve(lines.size());
+    const QString user = EncodeText(userName);
+    const QString where = EncodeText(computer);
+    Session session(*this);
+    session.begin();
+    QSqlQuery insert = session.prepare(QStringLiteral(
+        "INSERT INTO PendingLines (UserName, Computer, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
+        "RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const SalesLine& line : lines) {
+        for (const QVariant& value : QVariantList { user, where, QString::fromLatin1(storedDay(line.day)),
+                 EncodeText(line.productName), line.quantity, line.received, line.cost, EncodeText(line.memo) })
+            insert.addBindValue(value);
+        session.exec(insert);
+        ids.append(insert.lastInsertId().toLongLong());
+    }
+    session.commit();
+    return ids;
+}
+
+void SqliteStore::forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId)
+{
+    Session session(*this);
+    session.run(QStringLiteral("DELETE FROM PendingLines WHERE ID=? AND UserName=? AND Computer=?"),
+        { keptId, EncodeText(userName), EncodeText(computer) });
+}
+
+namespace {
+
+const QString kChangeColumns
+    = QStringLiteral("SELECT ID, ChangedAt, UserName, Computer, Kind, LineID, Before, After, Undoes, UndoneBy "
+                     "FROM Changes ");
+
+ChangeEntry changeAt(const QSqlQuery& row)
+{
+    ChangeEntry entry;
+    entry.id = row.value(0).toLongLong();
+    entry.at = QDateTime::fromString(row.value(1).toString(), Qt::ISODateWithMs);
+    entry.userName = DecodeText(row.value(2).toString());
+    entry.computer = DecodeText(row.value(3).toString());
+    entry.kind = kindFromName(row.value(4).toString());
+    entry.lineId = row.value(5).toLongLong();
+    if (entry.kind == ChangeEntry::Kind::Save) {
+        entry.saved = savedFromRecord(row.value(7).toString());
+    } else {
+        entry.before = lineFromRecord(row.value(6).toString());
+        entry.after = lineFromRecord(row.value(7).toString());
+    }
+    entry.undoes = row.value(8).toLongLong();
+    entry.undoneBy = row.value(9).toLongLong();
+    return entry;
+}
+
+} // namespace
+
+QList<ChangeEntry> SqliteStore::changes(const QString& userName, int limit)
+{
+    QList<ChangeEntry> entries;
+    Session session(*this);
+    QSqlQuery rows = session.run(
+        kChangeColumns + QStringLiteral("WHERE UserName=? ORDER BY ID DESC LIMIT ?"), { EncodeText(userName), limit });
+    while (rows.next())
+        entries.append(changeAt(rows));
+    return entries;
+}
+
+ChangeEntry SqliteStore::undoNewest(const QString& userName, const QString& computer)
+{
+    Session session(*this);
+    session.begin();
+    QSqlQuery newest = session.run(kChangeColumns
+            + QStringLiteral("WHERE UserName=? AND Kind IN ('edit', 'delete') AND UndoneBy IS NULL ORDER BY ID DESC "
+                             "LIMIT 1"),
+        { EncodeText(userName) });
+    if (!newest.next())
+        throw KivaroError(QStringLiteral("没有可以撤销的修改。"));
+    const ChangeEntry target = changeAt(newest);
+    newest.finish();
+    const std::optional<SalesLine> now = readLine(session, target.lineId, nullptr);
+    // Only the line exactly as the change left it is put back: anything since would be lost silently.
+    if (now != target.after)
+        throw TChangeConflict(QStringLiteral("这条记录在那以后又被修改或删除了（可能是在另一台电脑上），不能撤销。"));
+    const SalesLine& restored = *target.before;
+    const QVariantList values { QString::fromLatin1(storedDay(restored.day)), EncodeText(restored.productName),
+        restored.quantity, restored.received, restored.cost, EncodeText(restored.memo), restored.id };
+    if (target.kind == ChangeEntry::Kind::Edit)
+        session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, RecMoney=?, "
+                                   "RecCost=?, RecMemo=? WHERE ID=?"),
+            values);
+    else
+        session.run(QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, "
+                                   "RecCost, RecMemo, ID) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+            QVariantList { EncodeText(userName) } + values);
+    const qint64 undo = recordChange(session, userName, computer, ChangeEntry::Kind::Undo, target.lineId,
+        lineRecord(target.after), lineRecord(restored), target.id);
+    session.run(QStringLiteral("UPDATE Changes SET UndoneBy=? WHERE ID=?"), { undo, target.id });
+    QSqlQuery made = session.run(kChangeColumns + QStringLiteral("WHERE ID=?"), { undo });
+    made.next();
+    const ChangeEntry entry = changeAt(made);
+    made.finish();
+    session.commit();
+    return entry;
 }
 
 namespace {

@@ -28,9 +28,15 @@ public:
         const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
     void moveUserToFront(const QString& name) override;
 
-    void addLines(const QString& userName, const QList<SalesLine>& lines) override;
-    bool updateLine(const SalesLine& line) override;
-    bool deleteLine(qint64 id) override;
+    void addLines(
+        const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept) override;
+    bool updateLine(const SalesLine& line, const QString& computer) override;
+    bool deleteLine(qint64 id, const QString& computer) override;
+    QList<SalesLine> keptLines(const QString& userName, const QString& computer) override;
+    QList<qint64> keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines) override;
+    void forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId) override;
+    QList<ChangeEntry> changes(const QString& userName, int limit) override;
+    ChangeEntry undoNewest(const QString& userName, const QString& computer) override;
 
     QList<DayCount> queryDays(const SalesRange& range) override;
     QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
@@ -60,6 +66,9 @@ private:
 
     // Gives a file of the old layout its summaries, once per store; a file that refuses keeps working without.
     void prepareSummaries(Session& session);
+    qint64 recordChange(Session& session, const QString& userName, const QString& computer, ChangeEntry::Kind kind,
+        qint64 lineId, const QString& before, const QString& after, qint64 undoes);
+    std::optional<SalesLine> readLine(Session& session, qint64 id, QString* userName);
     void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
 
     LedgerLocation FLocation;

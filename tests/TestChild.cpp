@@ -3,6 +3,7 @@
 //
 //   kivaro-testchild save <user> <count> <tag> [wait]   stores <count> lines through TDbMan::AddRecords
 //   kivaro-testchild adduser <name> <password> [wait]  creates an account through TDbMan::AddUser
+//   kivaro-testchild keep <user> <count> <tag>         keeps lines one at a time, saving every seventh time
 //   kivaro-testchild backup <file>                      writes a backup of the ledger through backupLedger
 //   kivaro-testchild start                             runs the main window's start sequence
 //
@@ -71,6 +72,28 @@ int addUser(const QStringList& args)
     return 0;
 }
 
+// Types lines as a cashier would: each kept before it is told, and every seventh time the kept list saved. The
+// memo of line i is "<tag>-<i>".
+int keep(const QStringList& args)
+{
+    const QString user = args.value(0);
+    const int count = args.value(1).toInt();
+    const QString tag = args.value(2);
+    TDbMan db;
+    announceReady(false);
+    for (int i = 0; i < count; ++i) {
+        db.KeepLines(user,
+            { { 0, QDate(2024, 6, 1 + i % 28), QStringLiteral("商品%1").arg(i % 9), 1 + i % 3, 100 + i, 50,
+                QStringLiteral("%1-%2").arg(tag).arg(i) } });
+        std::cout << "kept " << i << std::endl;
+        if (i % 7 == 6) {
+            db.SaveKeptLines(user, db.KeptLines(user));
+            std::cout << "saved " << i << std::endl;
+        }
+    }
+    return 0;
+}
+
 int backup(const QStringList& args)
 {
     announceReady(false);
@@ -130,6 +153,8 @@ int main(int argc, char** argv)
             return save(args);
         if (mode == QLatin1String("adduser"))
             return addUser(args);
+        if (mode == QLatin1String("keep"))
+            return keep(args);
         if (mode == QLatin1String("backup"))
             return backup(args);
         std::cerr << "unknown mode" << std::endl;

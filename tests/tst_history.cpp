@@ -1,0 +1,186 @@
+// Nothing typed is lost and every change is on record: kept pending lines survive a killed program and leave the
+// kept list in the same transaction that stores them; edits, deletes and saves are recorded and the newest edit or
+// delete can be undone, unless the line changed since.
+
+#include "app/Error.h"
+#include "db/DbClass.h"
+#include "db/LedgerStore.h"
+#include "tests/TestUtil.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QSet>
+
+namespace {
+
+const QString kUser = QStringLiteral("张三");
+const SalesRange kYear { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
+
+SalesLine line(int i, const QString& memo = QString())
+{
+    return { 0, QDate(2024, 5, 1 + i % 20), QStringLiteral("毛巾%1").arg(i % 4), 1 + i, 1000 + i, 400, memo };
+}
+
+QString views(TDbMan& db)
+{
+    QStringList detail, daily, products, ranking;
+    db.QueryReport(kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
+    return (detail + daily + products + ranking).join(QLatin1Char('|'));
+}
+
+} // namespace
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestDataHome> home;
+
+    // Runs a statement on the ledger behind the program's back, as an older program or a hand would.
+    void changeBehindTheProgram(qint64 id)
+    {
+        if (home->server())
+            QVERIFY(home->server()->exec(QStringLiteral("UPDATE records SET quantity = 77 WHERE id = %1").arg(id)));
+        else
+            QVERIFY(
+                RawDb(home->dbPath()).exec(QStringLiteral("UPDATE Records SET RecQuantity = 77 WHERE ID = ?"), { id }));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        home = std::make_unique<TestDataHome>();
+        QVERIFY(QDir().mkpath(home->dataDir()));
+    }
+    void cleanup() { home.reset(); }
+
+    void keptLinesAreTheUsersAtThisComputerAndLeaveWhenSaved()
+    {
+        TDbMan db;
+        const QList<qint64> ids = db.KeepLines(kUser, { line(0), line(1), line(2) });
+        QCOMPARE(ids.size(), 3);
+        db.KeepLines(QStringLiteral("李四"), { line(9) });
+        db.store().keepLines(kUser, QStringLiteral("另一台电脑"), { line(8) });
+        db.ForgetKeptLine(kUser, ids.at(1));
+        QList<SalesLine> kept = db.KeptLines(kUser);
+        QCOMPARE(kept.size(), 2);
+        QCOMPARE(kept.at(0).id, ids.at(0));
+        kept[0].id = kept[1].id = 0;
+        QCOMPARE(kept, (QList<SalesLine> { line(0), line(2) }));
+
+        // A save that fails keeps every kept line and stores none.
+        QList<SalesLine> bad = kept;
+        bad.append({ 0, QDate(2024, 5, 1), QStringLiteral("x"), 1, kMaxAmountCents + 1, 0, {} });
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.SaveKeptLines(kUser, bad));
+        QCOMPARE(db.KeptLines(kUser).size(), 2);
+        QCOMPARE(storedLineCount(*home), 0);
+
+        db.SaveKeptLines(kUser, kept);
+        QCOMPARE(db.KeptLines(kUser), QList<SalesLine>());
+        QCOMPARE(storedLineCount(*home), 2);
+        QCOMPARE(db.KeptLines(QStringLiteral("李四")).size(), 1);
+        QCOMPARE(db.store().keptLines(kUser, QStringLiteral("另一台电脑")).size(), 1);
+        const ChangeEntry save = db.Changes(kUser).first();
+        QCOMPARE(save.kind, ChangeEntry::Kind::Save);
+        QCOMPARE(save.saved.lines, 2);
+        QCOMPARE(save.saved.received, WideCents(2002));
+        QCOMPARE(save.computer, TDbMan::computerName());
+    }
+
+    // Killed at random moments while lines are kept and saved, 50 times: every line the program had kept is either
+    // stored or still kept, and none is both.
+    void killedWhileKeepingAndSavingLosesNothing()
+    {
+        QRandomGenerator random(20261207);
+        qint64 toldInAll = 0;
+        for (int round = 0; round < 50; ++round) {
+            const QString tag = QStringLiteral("r%1").arg(round);
+            ChildProcess child({ QStringLiteral("keep"), kUser, QStringLiteral("1000"), tag });
+            QVERIFY2(child.waitReady(), qPrintable(child.errors()));
+            QTest::qWait(random.bounded(5, 60));
+            child.killNow();
+            QSet<QString> told;
+            for (const QString& printed : child.output().split(QLatin1Char('\n'))) {
+                if (printed.startsWith(QStringLiteral("kept ")))
+                    told.insert(tag + QLatin1Char('-') + printed.mid(5));
+            }
+            toldInAll += told.size();
+            TDbMan db;
+            QHash<QString, int> found;
+            const QList<SalesLine> kept = db.KeptLines(kUser);
+            for (const SalesLine& line : kept)
+                ++found[line.memo];
+            for (const SalesLine& stored : db.QueryLineWindow(kYear, kYear.first, 0, 1'000'000)) {
+                if (stored.memo.startsWith(tag + QLatin1Char('-')))
+                    ++found[stored.memo];
+            }
+            // Every line the program had kept is stored or kept, and no line is both.
+            for (const QString& memo : told)
+                QVERIFY2(found.value(memo) == 1,
+                    qPrintable(memo + QStringLiteral(" found %1 times").arg(found.value(memo))));
+            for (auto it = found.cbegin(); it != found.cend(); ++it)
+                QVERIFY2(it.value() == 1, qPrintable(it.key()));
+            QVERIFY2(
+                kept.size() <= 7, qPrintable(QStringLiteral("%1 kept after round %2").arg(kept.size()).arg(round)));
+            // What is kept is saved before the next round, as the next login would.
+            db.SaveKeptLines(kUser, kept);
+            QCOMPARE(db.KeptLines(kUser).size(), 0);
+        }
+        qInfo("50 kills while keeping and saving: %lld lines the program had kept, none lost", toldInAll);
+    }
+
+    void editsAndDeletesAreRecordedAndUndone()
+    {
+        TDbMan db;
+        db.AddLines(kUser, { line(0), line(1), line(2) });
+        const QString original = views(db);
+        const QList<SalesLine> stored = db.QueryLineWindow(kYear, kYear.first, 0, 10);
+        SalesLine edited = stored.at(1);
+        edited.quantity = 99;
+        edited.memo = QStringLiteral("改过");
+        db.UpdateLine(edited);
+        db.DeleteLine(stored.at(0).id);
+        const QString changed = views(db);
+
+        QList<ChangeEntry> changes = db.Changes(kUser);
+        QCOMPARE(changes.size(), 3);
+        QCOMPARE(changes.at(0).kind, ChangeEntry::Kind::Delete);
+        QCOMPARE(changes.at(0).before, std::optional(stored.at(0)));
+        QCOMPARE(changes.at(0).after, std::nullopt);
+        QCOMPARE(changes.at(1).kind, ChangeEntry::Kind::Edit);
+        QCOMPARE(changes.at(1).before, std::optional(stored.at(1)));
+        QCOMPARE(changes.at(1).after, std::optional(edited));
+
+        // The deleted line comes back with its id, so in its place in every view; then the edit is undone.
+        const ChangeEntry first = db.UndoNewestChange(kUser);
+        QCOMPARE(first.kind, ChangeEntry::Kind::Undo);
+        QCOMPARE(first.undoes, changes.at(0).id);
+        QCOMPARE(db.QueryLineWindow(kYear, kYear.first, 0, 10).at(0), stored.at(0));
+        db.UndoNewestChange(kUser);
+        QCOMPARE(views(db), original);
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UndoNewestChange(kUser));
+        changes = db.Changes(kUser);
+        QCOMPARE(changes.size(), 5);
+        QCOMPARE(changes.at(2).undoneBy, first.id);
+        QVERIFY(changed != original);
+    }
+
+    // A line changed since the change to undo, here behind the program's back, is left as it is.
+    void undoAfterAnotherChangeIsRefused()
+    {
+        TDbMan db;
+        db.AddLines(kUser, { line(0) });
+        SalesLine edited = db.QueryLineWindow(kYear, kYear.first, 0, 1).first();
+        edited.received = 5;
+        db.UpdateLine(edited);
+        changeBehindTheProgram(edited.id);
+        const QString before = views(db);
+        QVERIFY_THROWS_EXCEPTION(TChangeConflict, db.UndoNewestChange(kUser));
+        QCOMPARE(views(db), before);
+        QCOMPARE(db.Changes(kUser).first().undoneBy, 0);
+    }
+};
+
+KIVARO_TEST_MAIN(TestHistory)
+#include "tst_history.moc"

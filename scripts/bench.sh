@@ -2,9 +2,9 @@
 # Builds the benchmark with optimisation into build-bench/ and runs it in full. The table goes to the terminal and to
 # build-bench/bench-results.md; arguments go to kivaro_bench (for example --runs 9 or --only 2,3,s1).
 # The generated database is kept in build-bench/bench-data/ for the next run. The backup cases (b1, b2) write copies of
-# the 318 MB ledger into a temporary folder, about 1.3 GB at a time, removed when each case ends. The server cases (s1-s3) run on a
-# throwaway PostgreSQL cluster that pg_virtualenv makes for this run and drops after it, so the server's copy of the
-# data is loaded every time; KIVARO_BENCH_SERVER=0 leaves them out, and their rows then say why.
+# the 318 MB ledger into a temporary folder, about 1.3 GB at a time, removed when each case ends. The server cases
+# (s1-s3) run on a throwaway PostgreSQL cluster that pg_virtualenv makes for this run and drops after it, so the
+# server's copy of the data is loaded every time; KIVARO_BENCH_SERVER=0 leaves them out, and their rows then say why.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -293,6 +293,11 @@ std::optional<QStringList> TDbMan::RememberProductName(const QString& userName, 
     return FStore->rememberProductName(userName, name);
 }
 
+std::optional<QStringList> TDbMan::RememberProductNames(const QString& userName, const QStringList& names)
+{
+    return FStore->rememberProductNames(userName, names);
+}
+
 void TDbMan::WriteProductNames(const QString& userName, const QStringList& names)
 {
     FStore->writeProductNames(userName, names);

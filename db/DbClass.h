@@ -109,6 +109,8 @@ public:
     // Moves the name to the top of the user's list as it is stored now and returns the list; nothing for a blank
     // name.
     std::optional<QStringList> RememberProductName(const QString& userName, const QString& name);
+    // Several names used in this order, as many 添加 would leave them, in one write.
+    std::optional<QStringList> RememberProductNames(const QString& userName, const QStringList& names);
     void WriteProductNames(const QString& userName, const QStringList& names);
 
     // ---- Pending lines kept until "完成", and the record of changes ----

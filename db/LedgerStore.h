@@ -137,6 +137,8 @@ public:
     // Moves the name to the top of the stored list (kept names another computer added meanwhile stay) and returns
     // the list; nothing, with no change, for a blank name.
     virtual std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) = 0;
+    // Several names used in this order (the last ends on top), in one write.
+    virtual std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) = 0;
     virtual void writeProductNames(const QString& userName, const QStringList& names) = 0;
 
     // For copying a ledger.

@@ -206,7 +206,15 @@ void rememberWrite(const QString& path, const QStringList& names)
 
 std::optional<QStringList> rememberProductName(const QString& path, const QString& name)
 {
-    if (isBlankText(name))
+    return rememberProductNames(path, { name });
+}
+
+std::optional<QStringList> rememberProductNames(const QString& path, const QStringList& used)
+{
+    bool any = false;
+    for (const QString& name : used)
+        any = any || !isBlankText(name);
+    if (!any)
         return std::nullopt;
     const ProductsFileLock lock(path);
     QStringList names;
@@ -214,7 +222,8 @@ std::optional<QStringList> rememberProductName(const QString& path, const QStrin
         names = std::move(*known);
     else
         names = readProductNames(path).value_or(QStringList());
-    putNameFirst(names, name);
+    for (const QString& name : used)
+        putNameFirst(names, name);
     replaceContent(path, names);
     rememberWrite(path, names);
     return names;

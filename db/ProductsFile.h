@@ -26,6 +26,8 @@ void writeProductNames(const QString& path, const QStringList& names);
 // names written, or nothing without touching the file when the name is blank. Raises KivaroError when the file
 // cannot be locked, read or written; the old content stays then.
 std::optional<QStringList> rememberProductName(const QString& path, const QString& name);
+// The same for several names used in this order (the last ends on top), in one write.
+std::optional<QStringList> rememberProductNames(const QString& path, const QStringList& names);
 
 // The first entry that equals the name, both trimmed and composed, or -1.
 qsizetype indexOfName(const QStringList& names, const QString& name);

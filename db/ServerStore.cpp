@@ -134,16 +134,6 @@ public:
         std::from_chars(text, text + PQgetlength(m_result, row, column), value);
         return value;
     }
-    // Product names repeat from row to row: each distinct one is decoded once and shared.
-    QString sharedText(int row, int column, QHash<QByteArray, QString>& seen) const
-    {
-        const QByteArray bytes
-            = QByteArray::fromRawData(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
-        auto found = seen.constFind(bytes);
-        if (found == seen.cend())
-            found = seen.insert(QByteArray(bytes.constData(), bytes.size()), QString::fromUtf8(bytes));
-        return *found;
-    }
     QDate day(int row, int column) const
     {
         // ISO dates, "yyyy-mm-dd": the session sets DateStyle.
@@ -798,7 +788,6 @@ QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDa
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<SalesLine> lines;
-        QHash<QByteArray, QString> names;
         const Result rows
             = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
                            "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
@@ -806,8 +795,8 @@ QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDa
                 values);
         lines.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row) {
-            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.sharedText(row, 2, names),
-                qint32(rows.integer(row, 3)), rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
+                rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
         }
         return lines;
     });
@@ -820,7 +809,6 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<DayProductRow> groups;
-        QHash<QByteArray, QString> names;
         const Result rows
             = session.exec("SELECT day, product_name, quantity, received, cost FROM day_product_sums "
                            "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
@@ -828,7 +816,7 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
                 values);
         groups.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
-            groups.append({ rows.day(row, 0), rows.sharedText(row, 1, names), rows.sums(row, 2) });
+            groups.append({ rows.day(row, 0), rows.text(row, 1), rows.sums(row, 2) });
         return groups;
     });
 }
@@ -924,6 +912,31 @@ std::optional<QStringList> ServerStore::rememberProductName(const QString& userN
     });
 }
 
+std::optional<QStringList> ServerStore::rememberProductNames(const QString& userName, const QStringList& used)
+{
+    const QByteArray user = textValue(userName);
+    for (const QString& name : used)
+        textValue(name);
+    return withSession([&](Session& session) -> std::optional<QStringList> {
+        session.begin();
+        session.exec(kLockProductNames, { user });
+        const Result rows = session.exec("SELECT product_name FROM product_names WHERE md5(user_name) = md5($1) "
+                                         "AND user_name = $1 ORDER BY last_use DESC",
+            { user });
+        QStringList names;
+        for (int row = 0; row < rows.rows(); ++row)
+            names.append(rows.text(row, 0));
+        bool any = false;
+        for (const QString& name : used)
+            any = putNameFirst(names, name) || any;
+        if (!any)
+            return std::nullopt;
+        putProductNames(session, userName, names);
+        session.commit();
+        return names;
+    });
+}
+
 void ServerStore::writeProductNames(const QString& userName, const QStringList& names)
 {
     const QByteArray user = textValue(userName);
@@ -969,7 +982,6 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
 {
     const QByteArray user = textValue(userName);
     withSession([&](Session& session) {
-        QHash<QByteArray, QString> names;
         session.begin();
         session.exec("DECLARE lines NO SCROLL CURSOR FOR SELECT id, day, product_name, quantity, received, cost, memo "
                      "FROM records WHERE md5(user_name) = md5($1) AND user_name = $1 ORDER BY id",
@@ -981,8 +993,8 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
             QList<SalesLine> batch;
             batch.reserve(rows.rows());
             for (int row = 0; row < rows.rows(); ++row) {
-                batch.append({ rows.integer(row, 0), rows.day(row, 1), rows.sharedText(row, 2, names),
-                    qint32(rows.integer(row, 3)), rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+                batch.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
+                    rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
             }
             take(batch);
         }

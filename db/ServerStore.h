@@ -51,6 +51,7 @@ public:
 
     std::optional<QStringList> productNames(const QString& userName) override;
     std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;
+    std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) override;
     void writeProductNames(const QString& userName, const QStringList& names) override;
 
     QList<StoredAccount> accounts() override;

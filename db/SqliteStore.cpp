@@ -801,6 +801,11 @@ std::optional<QStringList> SqliteStore::rememberProductName(const QString& userN
     return ::rememberProductName(productsPath(userName), name);
 }
 
+std::optional<QStringList> SqliteStore::rememberProductNames(const QString& userName, const QStringList& names)
+{
+    return ::rememberProductNames(productsPath(userName), names);
+}
+
 void SqliteStore::writeProductNames(const QString& userName, const QStringList& names)
 {
     ::writeProductNames(productsPath(userName), names);

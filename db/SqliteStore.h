@@ -49,6 +49,7 @@ public:
 
     std::optional<QStringList> productNames(const QString& userName) override;
     std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;
+    std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) override;
     void writeProductNames(const QString& userName, const QStringList& names) override;
     // The file that keeps a user's product names.
     QString productsPath(const QString& userName) const;

@@ -198,10 +198,21 @@ void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
     FUserName = userName;
     FPending->clear();
     LoadProductNames();
+    RestoreKeptLines();
     DateTimePicker1->setDate(QDate::currentDate());
     ComboBox1Change();
     ListView1Change();
     UpdatePendingTotals();
+}
+
+void TEntryPage::RestoreKeptLines()
+{
+    // Not guarded: a page that missed kept lines would drop them at the next "完成", which empties the kept list.
+    const QList<SalesLine> kept = FDbMan->KeptLines(FUserName);
+    for (const SalesLine& line : kept)
+        FPending->append(line);
+    if (!kept.isEmpty())
+        MessageBox::information(this, QStringLiteral("已恢复上次未保存的 %1 条记录。").arg(kept.size()));
 }
 
 bool TEntryPage::DateTimePicker1KeyPress(QKeyEvent* key)
@@ -269,8 +280,12 @@ void TEntryPage::Button1Click()
         MessageBox::information(this, QStringLiteral("很抱歉，您的输入有错误！"));
         return;
     }
-    FPending->append({ 0, DateTimePicker1->date(), composedTrimmed(ComboBox1->currentText()), *quantity, *received,
-        *cost, composedTrimmed(ComboBox5->text()) });
+    SalesLine line { 0, DateTimePicker1->date(), composedTrimmed(ComboBox1->currentText()), *quantity, *received, *cost,
+        composedTrimmed(ComboBox5->text()) };
+    // Kept before it is shown, so that a line on the screen survives the program's end; the fields stay on failure.
+    if (!guarded([&] { line.id = FDbMan->KeepLines(FUserName, { line }).value(0); }, this))
+        return;
+    FPending->append(line);
     ListView1Change();
     UpdatePendingTotals();
     RememberProductName();
@@ -297,7 +312,7 @@ void TEntryPage::Button5Click()
     const int row = selectedPendingRow();
     if (!Button5->isEnabled() || row < 0)
         return;
-    if (!MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
+    if (!MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")) || !forgetKeptRow(row))
         return;
     const QStringList shown = FPending->rowTexts(row);
     DateTimePicker1->setDate(FPending->lines().at(row).day);
@@ -317,11 +332,16 @@ void TEntryPage::Button6Click()
     const int row = selectedPendingRow();
     if (!Button6->isEnabled() || row < 0)
         return;
-    if (!MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
+    if (!MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")) || !forgetKeptRow(row))
         return;
     removePendingRow(row);
     ListView1Change();
     UpdatePendingTotals();
+}
+
+bool TEntryPage::forgetKeptRow(int row)
+{
+    return guarded([&] { FDbMan->ForgetKeptLine(FUserName, FPending->lines().at(row).id); }, this);
 }
 
 void TEntryPage::removePendingRow(int row)
@@ -338,7 +358,7 @@ void TEntryPage::Button4Click()
     const bool saved = guarded(
         [&] {
             BusyCursor busy(Button4);
-            FDbMan->AddLines(FUserName, FPending->lines());
+            FDbMan->SaveKeptLines(FUserName, FPending->lines());
         },
         this);
     if (!saved)
@@ -430,15 +450,28 @@ void TEntryPage::RememberProductName()
     }
 }
 
-void TEntryPage::addImportedLines(const QList<SalesLine>& lines)
+bool TEntryPage::addImportedLines(const QList<SalesLine>& lines)
 {
     if (lines.isEmpty())
-        return;
-    for (const SalesLine& line : lines)
+        return true;
+    QList<qint64> ids;
+    const bool kept = guarded(
+        [&] {
+            BusyCursor busy;
+            ids = FDbMan->KeepLines(FUserName, lines);
+        },
+        this);
+    if (!kept || ids.size() != lines.size())
+        return false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        SalesLine line = lines.at(i);
+        line.id = ids.at(i);
         FPending->append(line);
+    }
     ListView1Change();
     UpdatePendingTotals();
     RememberProductNames(lines);
+    return true;
 }
 
 void TEntryPage::RememberProductNames(const QList<SalesLine>& lines)
@@ -452,22 +485,24 @@ void TEntryPage::RememberProductNames(const QList<SalesLine>& lines)
     for (auto it = lastLine.cbegin(); it != lastLine.cend(); ++it)
         order.append({ it.value(), it.key() });
     std::sort(order.begin(), order.end());
+    QStringList used;
+    used.reserve(order.size());
+    for (const auto& [line, name] : order)
+        used.append(name);
 
     std::optional<QStringList> written;
-    qsizetype remembered = 0;
     const QString failure = runWithProgress(this, QStringLiteral("正在记住品名，请稍候……"),
         [&, location = FDbMan->location(), user = FUserName](const BackupProgress& progress) {
             TDbMan own(location);
-            for (const auto& [line, name] : order) {
-                if (std::optional<QStringList> names = own.RememberProductName(user, name))
-                    written = std::move(names);
-                progress(++remembered, order.size());
-            }
+            written = own.RememberProductNames(user, used);
+            progress(1, 1);
         });
     QStringList names = written ? *written : FProductNames;
-    // The lines are in the list whatever happened to the names: the names not kept still move up here.
-    for (qsizetype i = remembered; i < order.size(); ++i)
-        putNameFirst(names, order.at(i).second);
+    // The lines are in the list whatever happened to the names: names not kept still move up here.
+    if (!written) {
+        for (const QString& name : used)
+            putNameFirst(names, name);
+    }
     setProductNames(names);
     if (failure.isNull()) {
         FProductNamesFailureShown = false;

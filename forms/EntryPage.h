@@ -23,14 +23,15 @@ class TEntryPage : public QWidget
 public:
     explicit TEntryPage(QWidget* parent);
 
-    // Readies the page for the user: today's date, the user's product names from the store, an empty pending list.
-    // The store stays the caller's.
+    // Readies the page for the user: today's date, the user's product names from the store, and the pending list the
+    // user left kept at this computer (with a message when it holds lines). Raises when the kept lines cannot be
+    // read. The store stays the caller's.
     void prepare(TDbMan* dbMan, const QString& userName);
 
     // Puts lines read from a file after the pending ones as if each had been typed and added: the totals line follows,
     // and the product names are learned in the order typing them would leave (on a worker, behind a progress
-    // window). Nothing is stored until "完成".
-    void addImportedLines(const QList<SalesLine>& lines);
+    // window). They are kept until "完成"; false, with the error shown and the list unchanged, when they cannot be.
+    bool addImportedLines(const QList<SalesLine>& lines);
 
     // Starts a desktop calculator; tests replace it.
     static std::function<void()> startCalculator;
@@ -64,6 +65,9 @@ private:
     void clearEntryFields();
     int selectedPendingRow() const;
     void removePendingRow(int row);
+    void RestoreKeptLines();
+    // Forgets the row's kept line; false, with the error shown, when the store failed.
+    bool forgetKeptRow(int row);
 
     TDbMan* FDbMan = nullptr;
     QString FUserName;
@@ -81,7 +85,7 @@ private:
     QPushButton* Button5 = nullptr;
     QPushButton* Button6 = nullptr;
     QPushButton* Button12 = nullptr;
-    // The pending lines; column 0 is hidden and empty.
+    // The pending lines, each with its kept id; column 0 is hidden and empty.
     QTreeView* ListView1 = nullptr;
     PendingListModel* FPending = nullptr;
     // The pending totals line.

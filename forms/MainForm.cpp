@@ -9,6 +9,7 @@
 #include "forms/BackupUi.h"
 #include "forms/EntryPage.h"
 #include "forms/FormUtil.h"
+#include "forms/HistoryForm.h"
 #include "forms/ImportForm.h"
 #include "forms/LoginForm.h"
 #include "forms/ReviewPage.h"
@@ -175,6 +176,7 @@ void TfrmMain::setupMoreMenu()
     addMoreAction("actBackup", QStringLiteral("备份数据…"), &TfrmMain::BackupClick);
     addMoreAction("actRestore", QStringLiteral("恢复数据…"), &TfrmMain::RestoreClick);
     addMoreAction("actImport", QStringLiteral("导入销售记录…"), &TfrmMain::ImportClick);
+    addMoreAction("actHistory", QStringLiteral("修改记录…"), &TfrmMain::HistoryClick);
 }
 
 QAction* TfrmMain::addMoreAction(const char* name, const QString& text, void (TfrmMain::*handler)())
@@ -328,9 +330,18 @@ void TfrmMain::ImportClick()
     if (!lines)
         return;
     RadioButton1->setChecked(true);
-    Panel2->addImportedLines(*lines);
+    if (!Panel2->addImportedLines(*lines))
+        return;
     MessageBox::information(
         this, QStringLiteral("已把 %1 条销售记录加入列表；核对无误后，请点“完成”保存。").arg(lines->size()));
+}
+
+void TfrmMain::HistoryClick()
+{
+    if (!FDbMan)
+        return;
+    TfrmHistory history(FDbMan.get(), FUserName, this);
+    history.exec();
 }
 
 void TfrmMain::startDailyBackup()

@@ -68,6 +68,7 @@ private:
     void BackupClick();
     void RestoreClick();
     void ImportClick();
+    void HistoryClick();
     void DailyBackupDone();
     // Back to the login in a new start of the program.
     void SwitchUser();

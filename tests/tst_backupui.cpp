@@ -179,8 +179,9 @@ private Q_SLOTS:
         QStringList entries;
         for (const QAction* action : menu->actions())
             entries << action->objectName() + QLatin1Char(' ') + action->text();
-        QCOMPARE(
-            entries, (QStringList { QStringLiteral("actBackup 备份数据…"), QStringLiteral("actRestore 恢复数据…") }));
+        QCOMPARE(entries,
+            (QStringList { QStringLiteral("actBackup 备份数据…"), QStringLiteral("actRestore 恢复数据…"),
+                QStringLiteral("actImport 导入销售记录…"), QStringLiteral("actHistory 修改记录…") }));
         menu->hide();
     }
 

@@ -1,0 +1,382 @@
+// The windows' side of kept pending lines and the record of changes: every change to the pending list is kept before
+// it shows, a new window brings the list back, and 修改记录… lists the changes and undoes them.
+
+#include "app/MessageBox.h"
+#include "db/DbClass.h"
+#include "db/LedgerStore.h"
+#include "db/Numbers.h"
+#include "forms/EntryPage.h"
+#include "forms/MainForm.h"
+#include "tests/TestUtil.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeView>
+#include <QTreeWidget>
+
+namespace {
+
+const QString kUser = QStringLiteral("张三");
+const SalesRange kYear { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
+
+// What a line holds, without its id: kept ids and stored ids differ.
+QStringList texts(const QList<SalesLine>& lines)
+{
+    QStringList result;
+    for (const SalesLine& line : lines)
+        result << QStringLiteral("%1 %2 %3 %4 %5 %6")
+                      .arg(line.day.toString(Qt::ISODate), line.productName)
+                      .arg(line.quantity)
+                      .arg(line.received)
+                      .arg(line.cost)
+                      .arg(line.memo);
+    return result;
+}
+
+} // namespace
+
+class TestKeptList : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<HookGuard> hooks;
+    std::unique_ptr<TestDataHome> home;
+    std::unique_ptr<TfrmMain> form;
+
+    QPushButton* button(const char* name) { return child<QPushButton>(form.get(), name); }
+    QTreeView* list() { return child<QTreeView>(form.get(), "ListView1"); }
+    int pendingRows() { return list()->model()->rowCount(); }
+    void selectPending(int row) { list()->setCurrentIndex(list()->model()->index(row, 1)); }
+    QList<SalesLine> kept(const QString& user = kUser) { return TDbMan().KeptLines(user); }
+
+    // The pending list as the screen shows it, in the form texts() gives.
+    QStringList shownLines()
+    {
+        QStringList result;
+        for (int row = 0; row < pendingRows(); ++row) {
+            QStringList cells;
+            for (int column = 1; column < 7; ++column)
+                cells << list()->model()->index(row, column).data().toString();
+            result << cells.join(QLatin1Char(' '));
+        }
+        return result;
+    }
+    // The same texts from the kept lines, amounts as shown.
+    static QStringList asShown(const QList<SalesLine>& lines)
+    {
+        QStringList result;
+        for (const SalesLine& line : lines)
+            result << QStringList { line.day.toString(Qt::ISODate), line.productName, QString::number(line.quantity),
+                formatCents(line.received), formatCents(line.cost), line.memo }
+                          .join(QLatin1Char(' '));
+        return result;
+    }
+
+    void openWindow(const QString& user = kUser)
+    {
+        form = std::make_unique<TfrmMain>();
+        form->PrepareForUser(user);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
+    void closeWindow()
+    {
+        form->close();
+        form.reset();
+    }
+
+    void enterLine(const QString& product, const QString& quantity, const QString& received)
+    {
+        auto* name = child<QComboBox>(form.get(), "ComboBox1");
+        typeText(name, product);
+        QTest::keyClick(name, Qt::Key_Return);
+        const QStringList values { quantity, received, QStringLiteral("1"), QString() };
+        const char* names[] = { "ComboBox2", "ComboBox3", "ComboBox4", "ComboBox5" };
+        for (int i = 0; i < 4; ++i) {
+            auto* field = child<QLineEdit>(form.get(), names[i]);
+            typeText(field, values.at(i));
+            QTest::keyClick(field, Qt::Key_Return);
+        }
+    }
+
+    void runSql(const QString& statement)
+    {
+        RawDb raw(home->dbPath());
+        QVERIFY2(raw.isOpen(), qPrintable(raw.lastError()));
+        QVERIFY2(raw.exec(statement), qPrintable(raw.lastError()));
+    }
+
+    void chooseFromMore(const char* action)
+    {
+        QTest::mouseClick(child<QLabel>(form.get(), "LabelMore"), Qt::LeftButton);
+        auto* menu = child<QMenu>(form.get(), "menuMore");
+        QVERIFY(menu->isVisible());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(child<QAction>(menu, action)).center());
+    }
+
+    static QStringList historyRow(QTreeWidget* history, int row)
+    {
+        QStringList cells;
+        for (int column = 0; column < 4; ++column)
+            cells << history->topLevelItem(row)->text(column);
+        return cells;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        hooks = std::make_unique<HookGuard>();
+        home = std::make_unique<TestDataHome>();
+    }
+    void cleanup()
+    {
+        form.reset();
+        hooks.reset();
+        home.reset();
+    }
+
+    void linesOutliveTheWindowForTheirUserOnly()
+    {
+        openWindow();
+        child<QDateEdit>(form.get(), "DateTimePicker1")->setDate(QDate(2024, 5, 1));
+        enterLine(QStringLiteral("毛巾"), "2", "10.5");
+        QCOMPARE(asShown(kept()), shownLines());
+        enterLine(QStringLiteral("袜子"), "-1", "3");
+        QCOMPARE(pendingRows(), 2);
+        QCOMPARE(asShown(kept()), shownLines());
+        const QStringList shown = shownLines();
+        closeWindow();
+
+        openWindow();
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("已恢复上次未保存的 2 条记录。") });
+        QCOMPARE(shownLines(), shown);
+        QCOMPARE(child<QLabel>(form.get(), "Label18")->text(),
+            QStringLiteral("数量：1  实收：13.50  成本：2.00  利润：11.50"));
+        QVERIFY(button("Button4")->isEnabled());
+
+        // 切换用户 starts a new program and ends this one: the lines stay kept.
+        bool restarted = false;
+        ScopedHook restart(TfrmMain::restartProgram, std::function<void()>([&] { restarted = true; }));
+        QTest::mouseClick(child<QLabel>(form.get(), "Label25"), Qt::LeftButton);
+        QVERIFY(restarted);
+        QCOMPARE(asShown(kept()), shown);
+        form.reset();
+
+        openWindow(QStringLiteral("李四"));
+        QCOMPARE(pendingRows(), 0);
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    void editDeleteAndFinishLeaveTheKeptList()
+    {
+        openWindow();
+        child<QDateEdit>(form.get(), "DateTimePicker1")->setDate(QDate(2024, 5, 1));
+        enterLine(QStringLiteral("一"), "1", "1");
+        enterLine(QStringLiteral("二"), "2", "2");
+        enterLine(QStringLiteral("三"), "3", "3");
+        selectPending(1);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button6"), Qt::LeftButton);
+        QCOMPARE(asShown(kept()), shownLines());
+        QCOMPARE(pendingRows(), 2);
+
+        // 编辑 takes the line into the fields; added again it is kept again, at the end.
+        selectPending(0);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button5"), Qt::LeftButton);
+        QCOMPARE(texts(kept()), QStringList { QStringLiteral("2024-05-01 三 3 300 100 ") });
+        QTest::mouseClick(button("Button1"), Qt::LeftButton);
+        QCOMPARE(asShown(kept()), shownLines());
+        QCOMPARE(shownLines().last().section(QLatin1Char(' '), 1, 1), QStringLiteral("一"));
+
+        MessageBox::takeShownTexts();
+        QTest::mouseClick(button("Button4"), Qt::LeftButton);
+        QCOMPARE(
+            MessageBox::takeShownTexts(), QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") });
+        QCOMPARE(pendingRows(), 0);
+        QVERIFY(kept().isEmpty());
+        QCOMPARE(texts(TDbMan().QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 10)),
+            (QStringList { QStringLiteral("2024-05-01 三 3 300 100 "), QStringLiteral("2024-05-01 一 1 100 100 ") }));
+        closeWindow();
+        openWindow();
+        QCOMPARE(pendingRows(), 0);
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    // Whatever the store refuses leaves the screen and the kept list as they were.
+    void refusedChangesLeaveScreenAndKeptListAlone()
+    {
+        KIVARO_FILE_STORE_ONLY();
+        openWindow();
+        enterLine(QStringLiteral("毛巾"), "1", "10");
+        const QStringList shown = shownLines();
+
+        runSql(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON PendingLines BEGIN SELECT RAISE(ABORT, "
+                              "'no keeping'); END"));
+        enterLine(QStringLiteral("袜子"), "1", "5");
+        QStringList errors = MessageBox::takeShownTexts();
+        QVERIFY2(errors.size() == 1 && errors.first().contains(QStringLiteral("no keeping")),
+            qPrintable(errors.join(QLatin1Char('|'))));
+        QCOMPARE(shownLines(), shown);
+        QCOMPARE(child<QComboBox>(form.get(), "ComboBox1")->currentText(), QStringLiteral("袜子"));
+        auto* page = child<TEntryPage>(form.get(), "Panel2");
+        QVERIFY(!page->addImportedLines({ { 0, QDate(2024, 5, 2), QStringLiteral("鞋"), 1, 1, 1, {} } }));
+        QCOMPARE(MessageBox::takeShownTexts().size(), 1);
+        QCOMPARE(shownLines(), shown);
+
+        runSql(QStringLiteral("CREATE TRIGGER refuse2 BEFORE DELETE ON PendingLines BEGIN SELECT RAISE(ABORT, "
+                              "'no forgetting'); END"));
+        selectPending(0);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button6"), Qt::LeftButton);
+        errors = MessageBox::takeShownTexts();
+        QVERIFY2(errors.size() == 2 && errors.last().contains(QStringLiteral("no forgetting")),
+            qPrintable(errors.join(QLatin1Char('|'))));
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button5"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts().size(), 2);
+        QCOMPARE(shownLines(), shown);
+
+        // A 完成 that fails stores nothing and keeps what was kept.
+        runSql(QStringLiteral("DROP TRIGGER refuse2"));
+        runSql(QStringLiteral("CREATE TRIGGER refuse3 BEFORE INSERT ON Records BEGIN SELECT RAISE(ABORT, 'no saving'); "
+                              "END"));
+        QTest::mouseClick(button("Button4"), Qt::LeftButton);
+        errors = MessageBox::takeShownTexts();
+        QVERIFY2(errors.size() == 1 && errors.first().contains(QStringLiteral("no saving")),
+            qPrintable(errors.join(QLatin1Char('|'))));
+        QCOMPARE(shownLines(), shown);
+        QCOMPARE(asShown(kept()), shown);
+        QCOMPARE(storedLineCount(*home), 0);
+    }
+
+    void importKeepsAllRowsAndLearnsNamesOnce()
+    {
+        openWindow();
+        enterLine(QStringLiteral("旧"), "1", "1");
+        const QList<SalesLine> imported { { 0, QDate(2024, 6, 1), QStringLiteral("甲"), 1, 100, 50, {} },
+            { 0, QDate(2024, 6, 2), QStringLiteral("乙"), 2, 200, 50, QStringLiteral("备") },
+            { 0, QDate(2024, 6, 3), QStringLiteral("甲"), 3, 300, 50, {} },
+            { 0, QDate(2024, 6, 4), QStringLiteral("丙"), 4, 400, 50, {} } };
+        QVERIFY(child<TEntryPage>(form.get(), "Panel2")->addImportedLines(imported));
+        QCOMPARE(texts(kept().mid(1)), texts(imported));
+        QCOMPARE(asShown(kept()), shownLines());
+        // Each name at the place of its last row: 丙 last, 甲 before it, then 乙.
+        QCOMPARE(TDbMan().ProductNames(kUser).value_or(QStringList()).mid(0, 4),
+            (QStringList { QStringLiteral("丙"), QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("旧") }));
+        QCOMPARE(child<QComboBox>(form.get(), "ComboBox1")->itemText(0), QStringLiteral("丙"));
+    }
+
+    void historyListsChangesAndUndoesThem()
+    {
+        {
+            TDbMan db;
+            db.AddLines(kUser,
+                { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1050, 400, QStringLiteral("李四") },
+                    { 0, QDate(2024, 5, 2), QStringLiteral("袜子"), 2, 300, 100, {} } });
+            const QList<SalesLine> stored = db.QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 10);
+            SalesLine edited = stored.at(0);
+            edited.quantity = 5;
+            db.UpdateLine(edited);
+            db.DeleteLine(db.QueryLineWindow(kYear, QDate(2024, 5, 2), 0, 10).at(0).id);
+            db.AddLines(QStringLiteral("李四"), { { 0, QDate(2024, 5, 3), QStringLiteral("鞋"), 1, 1, 1, {} } });
+        }
+        openWindow();
+
+        const QString line1 = QStringLiteral("2024-05-01 毛巾 1 10.50 4.00 李四");
+        const QString line1Edited = QStringLiteral("2024-05-01 毛巾 5 10.50 4.00 李四");
+        const QString line2 = QStringLiteral("2024-05-02 袜子 2 3.00 1.00");
+        bool checked = false;
+        whenDialogShows("frmHistory", [&](QWidget* dialog) {
+            auto* history = child<QTreeWidget>(dialog, "ListHistory");
+            auto* undo = child<QPushButton>(dialog, "btnUndo");
+            QCOMPARE(history->topLevelItemCount(), 3);
+            const QRegularExpression time(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
+            for (int row = 0; row < 3; ++row) {
+                QVERIFY(time.match(history->topLevelItem(row)->text(0)).hasMatch());
+                QCOMPARE(history->topLevelItem(row)->text(1), TDbMan::computerName());
+            }
+            QCOMPARE(historyRow(history, 0).mid(2), (QStringList { "删除", line2 + " → （无）" }));
+            QCOMPARE(historyRow(history, 1).mid(2), (QStringList { "修改", line1 + " → " + line1Edited }));
+            QCOMPARE(historyRow(history, 2).mid(2),
+                (QStringList { "保存 2 条", QStringLiteral("数量：3  实收：13.50  成本：5.00  利润：8.50") }));
+
+            // Escape leaves the list open.
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QVERIFY(dialog->isVisible());
+
+            QVERIFY(undo->isEnabled());
+            MessageBox::setNextAnswer(QMessageBox::No);
+            QTest::mouseClick(undo, Qt::LeftButton);
+            QCOMPARE(MessageBox::takeShownTexts(), QStringList { "真的要撤销这次删除？将恢复：" + line2 });
+            QCOMPARE(history->topLevelItemCount(), 3);
+
+            MessageBox::setNextAnswer(QMessageBox::Yes);
+            QTest::mouseClick(undo, Qt::LeftButton);
+            QCOMPARE(MessageBox::takeShownTexts(),
+                (QStringList { "真的要撤销这次删除？将恢复：" + line2, QStringLiteral("已撤销。请重新查看。") }));
+            QCOMPARE(history->topLevelItemCount(), 4);
+            QCOMPARE(historyRow(history, 0).mid(2), (QStringList { "撤销", "（无） → " + line2 }));
+            QCOMPARE(history->topLevelItem(1)->text(2), QStringLiteral("删除（已撤销）"));
+            QVERIFY(undo->isEnabled());
+
+            MessageBox::setNextAnswer(QMessageBox::Yes);
+            QTest::mouseClick(undo, Qt::LeftButton);
+            QCOMPARE(MessageBox::takeShownTexts(),
+                (QStringList { "真的要撤销这次修改？将恢复为：" + line1, QStringLiteral("已撤销。请重新查看。") }));
+            QCOMPARE(history->topLevelItemCount(), 5);
+            QVERIFY(!undo->isEnabled());
+            checked = true;
+            QTest::mouseClick(child<QPushButton>(dialog, "btnClose"), Qt::LeftButton);
+        });
+        chooseFromMore("actHistory");
+        QVERIFY(checked);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(texts(TDbMan().QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 10)),
+            (QStringList {
+                QStringLiteral("2024-05-01 毛巾 1 1050 400 李四"), QStringLiteral("2024-05-02 袜子 2 300 100 ") }));
+    }
+
+    // A line changed since, behind the program's back, is not undone: the store's words are shown.
+    void undoConflictIsShown()
+    {
+        KIVARO_FILE_STORE_ONLY();
+        qint64 id = 0;
+        {
+            TDbMan db;
+            db.AddLines(kUser, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 100, 40, {} } });
+            SalesLine line = db.QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 1).at(0);
+            id = line.id;
+            line.quantity = 2;
+            db.UpdateLine(line);
+        }
+        QVERIFY(RawDb(home->dbPath()).exec(QStringLiteral("UPDATE Records SET RecQuantity = 77 WHERE ID = ?"), { id }));
+        openWindow();
+        bool checked = false;
+        whenDialogShows("frmHistory", [&](QWidget* dialog) {
+            auto* undo = child<QPushButton>(dialog, "btnUndo");
+            MessageBox::setNextAnswer(QMessageBox::Yes);
+            QTest::mouseClick(undo, Qt::LeftButton);
+            const QStringList shown = MessageBox::takeShownTexts();
+            QCOMPARE(shown.size(), 2);
+            QVERIFY2(shown.last().contains(QStringLiteral("不能撤销")), qPrintable(shown.last()));
+            QCOMPARE(child<QTreeWidget>(dialog, "ListHistory")->topLevelItemCount(), 2);
+            QVERIFY(undo->isEnabled());
+            checked = true;
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        chooseFromMore("actHistory");
+        QVERIFY(checked);
+        QCOMPARE(TDbMan().QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 1).at(0).quantity, 77);
+    }
+};
+
+KIVARO_TEST_MAIN(TestKeptList)
+#include "tst_keptlist.moc"

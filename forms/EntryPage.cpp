@@ -459,9 +459,11 @@ bool TEntryPage::addImportedLines(const QList<SalesLine>& lines)
         [&] {
             BusyCursor busy;
             ids = FDbMan->KeepLines(FUserName, lines);
+            if (ids.size() != lines.size())
+                throw KivaroError(QStringLiteral("导入的记录没有全部保存为未完成的记录。"));
         },
         this);
-    if (!kept || ids.size() != lines.size())
+    if (!kept)
         return false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         SalesLine line = lines.at(i);

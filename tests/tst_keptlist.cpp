@@ -343,39 +343,6 @@ private Q_SLOTS:
             (QStringList {
                 QStringLiteral("2024-05-01 毛巾 1 1050 400 李四"), QStringLiteral("2024-05-02 袜子 2 300 100 ") }));
     }
-
-    // A line changed since, behind the program's back, is not undone: the store's words are shown.
-    void undoConflictIsShown()
-    {
-        KIVARO_FILE_STORE_ONLY();
-        qint64 id = 0;
-        {
-            TDbMan db;
-            db.AddLines(kUser, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 100, 40, {} } });
-            SalesLine line = db.QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 1).at(0);
-            id = line.id;
-            line.quantity = 2;
-            db.UpdateLine(line);
-        }
-        QVERIFY(RawDb(home->dbPath()).exec(QStringLiteral("UPDATE Records SET RecQuantity = 77 WHERE ID = ?"), { id }));
-        openWindow();
-        bool checked = false;
-        whenDialogShows("frmHistory", [&](QWidget* dialog) {
-            auto* undo = child<QPushButton>(dialog, "btnUndo");
-            MessageBox::setNextAnswer(QMessageBox::Yes);
-            QTest::mouseClick(undo, Qt::LeftButton);
-            const QStringList shown = MessageBox::takeShownTexts();
-            QCOMPARE(shown.size(), 2);
-            QVERIFY2(shown.last().contains(QStringLiteral("不能撤销")), qPrintable(shown.last()));
-            QCOMPARE(child<QTreeWidget>(dialog, "ListHistory")->topLevelItemCount(), 2);
-            QVERIFY(undo->isEnabled());
-            checked = true;
-            static_cast<QDialog*>(dialog)->reject();
-        });
-        chooseFromMore("actHistory");
-        QVERIFY(checked);
-        QCOMPARE(TDbMan().QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 1).at(0).quantity, 77);
-    }
 };
 
 KIVARO_TEST_MAIN(TestKeptList)

@@ -357,7 +357,7 @@ QChartView* makeChartView(QWidget* parent, const char* name, const QRect& geomet
 TChartPage::TChartPage(QWidget* parent)
     : QWidget(parent)
 {
-    setObjectName(QStringLiteral("Panel6"));
+    setObjectName(QStringLiteral("Panel8"));
     // Where the review page shows its lists, white like them.
     setGeometry(0, 41, 692, 417);
     setAutoFillBackground(true);

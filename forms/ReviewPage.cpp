@@ -6,6 +6,7 @@
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "forms/ChartPage.h"
 #include "forms/ExportUi.h"
 #include "forms/FormUtil.h"
 #include "forms/UpdateRecordForm.h"
@@ -22,7 +23,7 @@
 namespace {
 
 const QStringList kViewNames { QStringLiteral("每天销售产品明细列表"), QStringLiteral("每天销售数量金额统计"),
-    QStringLiteral("每天各个产品销量统计"), QStringLiteral("各个产品销售数量排行") };
+    QStringLiteral("每天各个产品销量统计"), QStringLiteral("各个产品销售数量排行"), QStringLiteral("销售趋势图") };
 
 // The property of a list that says which view it shows.
 const char* const kShownView = "reviewView";
@@ -141,7 +142,10 @@ void TReviewPage::setupViews()
     ListView5 = setupView(Panel7, "ListView5", FRanking, ReviewView::Ranking);
     Label24 = makeTotalsLabel(Panel7, "Label24");
     Button15 = makeViewButton(Panel7, "Button15", QStringLiteral("预览&&打印"), 610);
-    FPanels = { Panel4, Panel5, Panel6, Panel7 };
+
+    Panel8 = new TChartPage(this);
+    Button16 = makeViewButton(Panel8, "Button16", QStringLiteral("预览&&打印"), 610);
+    FPanels = { Panel4, Panel5, Panel6, Panel7, Panel8 };
 }
 
 QTreeView* TReviewPage::setupView(QWidget* panel, const char* name, SalesListModel* model, ReviewView shows)
@@ -171,6 +175,7 @@ void TReviewPage::connectControls()
     connect(Button13, &QPushButton::clicked, this, &TReviewPage::Button13Click);
     connect(Button14, &QPushButton::clicked, this, &TReviewPage::Button14Click);
     connect(Button15, &QPushButton::clicked, this, &TReviewPage::Button15Click);
+    connect(Button16, &QPushButton::clicked, this, &TReviewPage::Button16Click);
     connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TReviewPage::ListView2Change);
     connect(&FRankingWatcher, &QFutureWatcher<RankingResult>::finished, this, &TReviewPage::applyRanking);
 }
@@ -184,14 +189,16 @@ void TReviewPage::applyRanking()
     if (!result.error.isEmpty())
         showError(result.error, this);
     FRanking->setRows(result.rows);
+    // Also after a failure, so that the chart stops saying it is computing.
+    Panel8->setRanking(result.rows);
     updateButtons();
 }
 
-void TReviewPage::waitForRanking()
+void TReviewPage::waitForRanking(QPushButton* button)
 {
     if (!FRankingWatcher.isRunning() && FRankingApplied)
         return;
-    BusyCursor busy(Button15);
+    BusyCursor busy(button);
     FRankingWatcher.waitForFinished();
     applyRanking();
 }
@@ -217,6 +224,8 @@ void TReviewPage::clearViews()
     FDaily->reset({});
     FDayProducts->reset({}, {});
     FRanking->reset({});
+    Panel8->clear();
+    Panel8->setTitle(QString());
     updateButtons();
     updateTotals();
 }
@@ -266,6 +275,10 @@ void TReviewPage::Button7Click()
                     return fetchRows([&] { return store->QueryDayProductWindow(range, day, offset, count); });
                 });
                 FRanking->reset(FDaily->totals());
+                Panel8->showRange(range, days, {}, FDaily->totals());
+                const QString dayFormat = QStringLiteral("yyyy-MM-dd");
+                Panel8->setTitle(QStringLiteral("%1  销售趋势图  %2 至 %3")
+                                     .arg(FUserName, range.first.toString(dayFormat), range.last.toString(dayFormat)));
                 qint64 groups = 0;
                 for (const DayCount& day : days)
                     groups += day.rows;
@@ -282,7 +295,9 @@ void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
     if (groups == 0)
         return;
     if (groups <= kRankingInline) {
-        FRanking->setRows(FDbMan->QueryRanking(range));
+        const QList<RankingRow> rows = FDbMan->QueryRanking(range);
+        FRanking->setRows(rows);
+        Panel8->setRanking(rows);
         return;
     }
     FRankingWatcher.setProperty("query", FQueryNumber);
@@ -350,6 +365,7 @@ void TReviewPage::updateButtons()
     Button13->setEnabled(FDaily->rowCount() > 0);
     Button14->setEnabled(FDayProducts->rowCount() > 0);
     Button15->setEnabled(FRanking->rowCount() > 0);
+    Button16->setEnabled(FDaily->rowCount() > 0);
 }
 
 void TReviewPage::updateTotals()

@@ -16,10 +16,11 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QTreeView;
+class TChartPage;
 class TDbMan;
 
-// The review page ("查帐"): a range of days, four views of the user's stored lines with their totals lines, editing
-// and deleting of stored lines, and printing and exporting of each view.
+// The review page ("查帐"): a range of days, four views of the user's stored lines with their totals lines and a chart
+// of them, editing and deleting of stored lines, and printing and exporting of each view.
 class TReviewPage : public QWidget
 {
     Q_OBJECT
@@ -49,8 +50,8 @@ private:
     void startRanking(const SalesRange& range, qint64 groups);
     template <typename Fetch> auto fetchRows(Fetch&& fetch) -> decltype(fetch());
     void applyRanking();
-    // Printing the ranking needs its rows: waits for a computation still running.
-    void waitForRanking();
+    // Printing the ranking or the chart needs its rows: waits for a computation still running.
+    void waitForRanking(QPushButton* button);
     void ListView2Change();
     void updateButtons();
     void updateTotals();
@@ -63,7 +64,13 @@ private:
     void Button13Click();
     void Button14Click();
     void Button15Click();
+    void Button16Click();
     void buildReport(QPushButton* button, QTreeView* view, const ReportLayout& layout);
+    // The chart over the range last shown, saved where the user says; parent owns the dialogs.
+    void exportChartPdf(QWidget* parent);
+    void exportChartPng(QWidget* parent);
+    // "<user>-销售趋势图-<from>至<to>.<suffix>" in the documents folder.
+    QString chartFilePath(const QString& suffix) const;
 
     TDbMan* FDbMan = nullptr;
     QString FUserName;
@@ -87,6 +94,8 @@ private:
     DailyListModel* FDaily = nullptr;
     DayProductListModel* FDayProducts = nullptr;
     RankingListModel* FRanking = nullptr;
+    // The chart of the range, shown in the place of the lists.
+    TChartPage* Panel8 = nullptr;
     // The ranking of a long range is computed away from the window; a newer query drops an older result.
     struct RankingResult
     {
@@ -115,6 +124,7 @@ private:
     QPushButton* Button13 = nullptr;
     QPushButton* Button14 = nullptr;
     QPushButton* Button15 = nullptr;
+    QPushButton* Button16 = nullptr;
     QPushButton* Button10 = nullptr;
     QPushButton* Button11 = nullptr;
 

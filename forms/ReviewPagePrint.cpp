@@ -2,11 +2,17 @@
 
 #include "app/BusyCursor.h"
 #include "app/ErrorHandler.h"
+#include "app/FileDialog.h"
+#include "app/MessageBox.h"
+#include "forms/ChartPage.h"
+#include "forms/ExportUi.h"
 #include "reports/PrintForm.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScopeGuard>
 #include <QTreeView>
 
@@ -41,7 +47,7 @@ void TReviewPage::Button14Click()
 
 void TReviewPage::Button15Click()
 {
-    waitForRanking();
+    waitForRanking(Button15);
     buildReport(Button15, ListView5, rankingReportLayout());
 }
 
@@ -72,4 +78,84 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             preview.exec();
         },
         this);
+}
+
+void TReviewPage::Button16Click()
+{
+    // The printed chart shows the ten products, which a long range is still computing.
+    waitForRanking(Button16);
+    guarded(
+        [&] {
+            BusyCursor busy(Button16);
+            const auto release = qScopeGuard([this] {
+                QRCompositeReport1.clearPages();
+                QRCompositeReport1.addReports = nullptr;
+            });
+            QRCompositeReport1.addReports = [chart = Panel8](ReportDocument& document) {
+                document.orientation = QPageLayout::Landscape;
+                document.addPages(1, [chart](int) {
+                    auto page = std::make_unique<ReportPage>(QPageLayout::Landscape);
+                    page->addDrawing(QRect(QPoint(0, 0), ReportPage::contentSize(QPageLayout::Landscape)),
+                        [chart](QPainter& painter, const QRect& dots) { chart->paint(painter, dots); });
+                    return page;
+                });
+            };
+            QRCompositeReport1.prepare();
+            TfrmPrint preview(this);
+            preview.connectDocument(&QRCompositeReport1);
+            preview.setExportAction(
+                [this](ExportFormat, QWidget* parent) { exportChartPdf(parent); }, { ExportFormat::Pdf });
+            preview.setImageExportAction([this](QWidget* parent) { exportChartPng(parent); });
+            NormalCursor normal;
+            preview.exec();
+        },
+        this);
+}
+
+QString TReviewPage::chartFilePath(const QString& suffix) const
+{
+    QString user = FUserName;
+    // A user name may hold characters a file name cannot.
+    for (const QChar c : QStringLiteral("/\\:*?\"<>|"))
+        user.replace(c, QLatin1Char('_'));
+    const QString dayFormat = QStringLiteral("yyyy-MM-dd");
+    const QString name = FShownRange
+        ? QStringLiteral("%1-销售趋势图-%2至%3.%4")
+              .arg(user, FShownRange->first.toString(dayFormat), FShownRange->last.toString(dayFormat), suffix)
+        : QStringLiteral("%1-销售趋势图.%2").arg(user, suffix);
+    return documentsFolder() + QLatin1Char('/') + name;
+}
+
+void TReviewPage::exportChartPdf(QWidget* parent)
+{
+    const QString path = FileDialog::getSaveFileName(parent, QStringLiteral("导出销售趋势图"),
+        chartFilePath(QStringLiteral("pdf")), QStringLiteral("PDF 文件 (*.pdf)"), QStringLiteral("pdf"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    QString reason;
+    if (!file.open(QIODevice::WriteOnly))
+        reason = file.errorString();
+    else if (!QRCompositeReport1.writePdf(file) || !file.flush() || !file.commit())
+        reason = file.errorString().isEmpty() ? QStringLiteral("写入失败") : file.errorString();
+    if (!reason.isEmpty()) {
+        file.cancelWriting();
+        showError(QStringLiteral("导出失败：无法保存 %1：%2").arg(QDir::toNativeSeparators(path), reason), parent);
+        return;
+    }
+    MessageBox::information(parent, QStringLiteral("已导出到：\n%1").arg(QDir::toNativeSeparators(path)));
+}
+
+void TReviewPage::exportChartPng(QWidget* parent)
+{
+    const QString path = FileDialog::getSaveFileName(parent, QStringLiteral("导出销售趋势图"),
+        chartFilePath(QStringLiteral("png")), QStringLiteral("PNG 图片 (*.png)"), QStringLiteral("png"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!Panel8->exportPng(path, QSize(1600, 1100), &error)) {
+        showError(QStringLiteral("导出失败：%1").arg(error), parent);
+        return;
+    }
+    MessageBox::information(parent, QStringLiteral("已导出到：\n%1").arg(QDir::toNativeSeparators(path)));
 }

@@ -92,10 +92,23 @@ void TfrmPrint::setupToolStrip()
     btnNextPage = addToolButton(Panel1, "btnNextPage", QStringLiteral("后一页"), 2);
     btnLastPage = addToolButton(Panel1, "btnLastPage", QStringLiteral("最后页"), 3);
     btnPrint = addToolButton(Panel1, "btnPrint", QStringLiteral("打印"), -1);
-    btnExportExcel = addExportButton("btnExportExcel", QStringLiteral("导出Excel"), ExportFormat::Excel);
-    btnExportCsv = addExportButton("btnExportCsv", QStringLiteral("导出CSV"), ExportFormat::Csv);
-    btnExportPdf = addExportButton("btnExportPdf", QStringLiteral("导出PDF"), ExportFormat::Pdf);
-    Panel1->setFixedWidth(btnExportPdf->geometry().right() + 1);
+    btnExportExcel = addExportButton("btnExportExcel", QStringLiteral("导出Excel"));
+    btnExportCsv = addExportButton("btnExportCsv", QStringLiteral("导出CSV"));
+    btnExportPdf = addExportButton("btnExportPdf", QStringLiteral("导出PDF"));
+    btnExportPng = addExportButton("btnExportPng", QStringLiteral("导出图片"));
+    Panel1->setFixedWidth(btnExportPng->geometry().right() + 1);
+    const std::pair<QPushButton*, ExportFormat> formats[] = { { btnExportExcel, ExportFormat::Excel },
+        { btnExportCsv, ExportFormat::Csv }, { btnExportPdf, ExportFormat::Pdf } };
+    for (const auto& [button, format] : formats) {
+        connect(button, &QPushButton::clicked, this, [this, format = format] {
+            if (FExportAction)
+                FExportAction(format, this);
+        });
+    }
+    connect(btnExportPng, &QPushButton::clicked, this, [this] {
+        if (FImageExportAction)
+            FImageExportAction(this);
+    });
     for (QPushButton* button : { btnFirstPage, btnPrevPage, btnNextPage, btnLastPage })
         connect(button, &QPushButton::clicked, this, [this, button] { btnFirstPageClick(button); });
     connect(btnPrint, &QPushButton::clicked, this, [this] { btnPrintClick(); });
@@ -115,7 +128,7 @@ QPushButton* TfrmPrint::addToolButton(QWidget* strip, const char* name, const QS
     return button;
 }
 
-QPushButton* TfrmPrint::addExportButton(const char* name, const QString& caption, ExportFormat format)
+QPushButton* TfrmPrint::addExportButton(const char* name, const QString& caption)
 {
     const QRect previous
         = Panel1->children().isEmpty() ? QRect() : static_cast<QWidget*>(Panel1->children().constLast())->geometry();
@@ -124,18 +137,21 @@ QPushButton* TfrmPrint::addExportButton(const char* name, const QString& caption
     // A caption longer than the page buttons' gets the room it needs.
     button->setGeometry(previous.right() + 1, 0, std::max(74, button->sizeHint().width()), 23);
     button->hide();
-    connect(button, &QPushButton::clicked, this, [this, format] {
-        if (FExportAction)
-            FExportAction(format, this);
-    });
     return button;
 }
 
-void TfrmPrint::setExportAction(ExportAction action)
+void TfrmPrint::setExportAction(ExportAction action, const QList<ExportFormat>& formats)
 {
     FExportAction = std::move(action);
-    for (QPushButton* button : { btnExportExcel, btnExportCsv, btnExportPdf })
-        button->setVisible(bool(FExportAction));
+    btnExportExcel->setVisible(FExportAction && formats.contains(ExportFormat::Excel));
+    btnExportCsv->setVisible(FExportAction && formats.contains(ExportFormat::Csv));
+    btnExportPdf->setVisible(FExportAction && formats.contains(ExportFormat::Pdf));
+}
+
+void TfrmPrint::setImageExportAction(ImageExportAction action)
+{
+    FImageExportAction = std::move(action);
+    btnExportPng->setVisible(bool(FImageExportAction));
 }
 
 void TfrmPrint::loadIcons()
@@ -205,8 +221,9 @@ void TfrmPrint::btnPrintClick()
         settings.printerIndex = -1;
         settings.printerName.clear();
         settings.paper = QPageSize::A4;
-        settings.orientation = QPageLayout::Portrait;
         CompositeReport->prepare();
+        // The document knows how its pages lie: the lists stand upright, the chart lies on its side.
+        settings.orientation = CompositeReport->orientation;
         QPrinter printer(QPrinter::HighResolution);
         if (!askPrinter(printer))
             return;

@@ -3,6 +3,7 @@
 #include "reports/ViewExport.h"
 
 #include <QDialog>
+#include <QList>
 #include <functional>
 
 class QKeyEvent;
@@ -28,9 +29,14 @@ public:
     ReportDocument* CompositeReport = nullptr;
 
     // Writes what the preview shows into a file of the format, every row of it and not only the pages laid out;
-    // the preview is the parent of its dialogs. Without one, the export buttons stay hidden.
+    // the preview is the parent of its dialogs. Without one, the export buttons stay hidden; with one, the buttons of
+    // the formats given show.
     using ExportAction = std::function<void(ExportFormat format, QWidget* parent)>;
-    void setExportAction(ExportAction action);
+    void setExportAction(ExportAction action,
+        const QList<ExportFormat>& formats = { ExportFormat::Excel, ExportFormat::Csv, ExportFormat::Pdf });
+    // Saves what the preview shows as a picture; without one, btnExportPng stays hidden.
+    using ImageExportAction = std::function<void(QWidget* parent)>;
+    void setImageExportAction(ImageExportAction action);
 
     // Shows the print dialog and tells whether it was confirmed; tests replace it to answer the dialog.
     static std::function<bool(QPrintDialog&)> execPrintDialog;
@@ -43,7 +49,7 @@ private:
     void FormCreate();
     void setupToolStrip();
     QPushButton* addToolButton(QWidget* strip, const char* name, const QString& caption, int tag);
-    QPushButton* addExportButton(const char* name, const QString& caption, ExportFormat format);
+    QPushButton* addExportButton(const char* name, const QString& caption);
     void loadIcons();
     void FormShow();
     void btnFirstPageClick(QObject* sender);
@@ -61,7 +67,9 @@ private:
     QPushButton* btnExportExcel = nullptr;
     QPushButton* btnExportCsv = nullptr;
     QPushButton* btnExportPdf = nullptr;
+    QPushButton* btnExportPng = nullptr;
     ExportAction FExportAction;
+    ImageExportAction FImageExportAction;
     ReportPreview* QRPreview1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel = nullptr;

@@ -1,5 +1,6 @@
 #include "reports/ReportEngine.h"
 
+#include <QFile>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPagedPaintDevice>
@@ -115,6 +116,23 @@ int ReportPage::contentHeight()
     return ReportUnits::mmToUnits(paperHeightMm - 2 * marginMm);
 }
 
+QSize ReportPage::contentSize(QPageLayout::Orientation orientation)
+{
+    const QSize upright(contentWidth(), contentHeight());
+    return orientation == QPageLayout::Landscape ? upright.transposed() : upright;
+}
+
+ReportPage::ReportPage(QPageLayout::Orientation orientation)
+    : m_orientation(orientation)
+{
+}
+
+ReportDrawing* ReportPage::addDrawing(const QRect& box, ReportDrawing::Draw draw)
+{
+    m_drawings.push_back(std::make_unique<ReportDrawing>(ReportDrawing { box, std::move(draw) }));
+    return m_drawings.back().get();
+}
+
 ReportText* ReportPage::addText()
 {
     m_items.push_back(std::make_unique<ReportText>());
@@ -137,11 +155,24 @@ void ReportPage::render(QPainter& painter, QPaintDevice& device, const QPoint& o
     for (const auto& item : m_items)
         drawItem(painter, *item, device, origin);
     painter.restore();
+    for (const auto& drawing : m_drawings) {
+        const QRect& box = drawing->box;
+        const double dpiX = device.logicalDpiX();
+        const double dpiY = device.logicalDpiY();
+        const QPoint topLeft(ReportUnits::toDots(box.left(), dpiX), ReportUnits::toDots(box.top(), dpiY));
+        const QPoint bottomRight(
+            ReportUnits::toDots(box.left() + box.width(), dpiX), ReportUnits::toDots(box.top() + box.height(), dpiY));
+        painter.save();
+        drawing->draw(painter, QRect(origin + topLeft, origin + bottomRight - QPoint(1, 1)));
+        painter.restore();
+    }
 }
 
 QImage ReportPage::toImage(double dpi) const
 {
-    const QSize size(ReportUnits::mmToDots(paperWidthMm, dpi), ReportUnits::mmToDots(paperHeightMm, dpi));
+    QSize size(ReportUnits::mmToDots(paperWidthMm, dpi), ReportUnits::mmToDots(paperHeightMm, dpi));
+    if (m_orientation == QPageLayout::Landscape)
+        size.transpose();
     QImage image = blankImage(size, dpi);
     QPainter painter(&image);
     const int margin = ReportUnits::mmToDots(marginMm, dpi);
@@ -177,6 +208,7 @@ void ReportDocument::addPage(const ReportPage* page)
 void ReportDocument::prepare()
 {
     clearPages();
+    orientation = QPageLayout::Portrait;
     if (!addReports)
         return;
     try {
@@ -245,8 +277,17 @@ bool ReportDocument::print(QPagedPaintDevice& device, int first, int last, int c
 
 bool ReportDocument::writePdf(const QString& fileName, int resolution) const
 {
-    QPdfWriter writer(fileName);
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const bool written = writePdf(file, resolution);
+    return file.flush() && written;
+}
+
+bool ReportDocument::writePdf(QIODevice& device, int resolution) const
+{
+    QPdfWriter writer(&device);
     writer.setResolution(resolution);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), orientation, QMarginsF()));
     return print(writer, 1, pageCount());
 }

@@ -4,11 +4,13 @@
 #include <QList>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QRect>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <vector>
 
+class QIODevice;
 class QImage;
 class QPagedPaintDevice;
 class QPaintDevice;
@@ -53,20 +55,37 @@ public:
     bool shrinks() const;
 };
 
-// One A4 portrait sheet with a single content area inside 10 mm margins; it owns its text items.
+// A picture on a page: draw paints it into its box, given in device dots at the painter's resolution.
+struct ReportDrawing
+{
+    using Draw = std::function<void(QPainter& painter, const QRect& dots)>;
+    // In units, from the top-left corner of the content area.
+    QRect box;
+    Draw draw;
+};
+
+// One A4 sheet, portrait unless told otherwise, with a single content area inside 10 mm margins; it owns its items.
 class ReportPage
 {
 public:
     static constexpr double paperWidthMm = 210;
     static constexpr double paperHeightMm = 297;
     static constexpr double marginMm = 10;
+    // Of a portrait sheet.
     static int contentWidth();
     static int contentHeight();
+    // In units: 190 × 277 mm upright, 277 × 190 mm on its side.
+    static QSize contentSize(QPageLayout::Orientation orientation);
+
+    explicit ReportPage(QPageLayout::Orientation orientation = QPageLayout::Portrait);
+    QPageLayout::Orientation orientation() const { return m_orientation; }
 
     ReportText* addText();
     const std::vector<std::unique_ptr<ReportText>>& items() const { return m_items; }
     // The first item whose text is exactly this, or null.
     const ReportText* find(const QString& text) const;
+    ReportDrawing* addDrawing(const QRect& box, ReportDrawing::Draw draw);
+    const std::vector<std::unique_ptr<ReportDrawing>>& drawings() const { return m_drawings; }
 
     // Draws the content area with its top-left corner at origin (in device dots) at the device's resolution.
     void render(QPainter& painter, QPaintDevice& device, const QPoint& origin) const;
@@ -74,7 +93,9 @@ public:
     QImage toImage(double dpi) const;
 
 private:
+    QPageLayout::Orientation m_orientation;
     std::vector<std::unique_ptr<ReportText>> m_items;
+    std::vector<std::unique_ptr<ReportDrawing>> m_drawings;
 };
 
 // How the document is printed; kept from one report to the next.
@@ -103,6 +124,8 @@ public:
 
     std::function<void(ReportDocument&)> addReports;
     PrintSettings settings;
+    // How every sheet of the document lies; prepare() starts it upright and addReports may turn it.
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
 
     void clearPages();
     // Appends count pages, each built by make when it is asked for.
@@ -117,10 +140,12 @@ public:
     const ReportPage* page(int number) const;
 
     // Sheets first … last (1-based) in order, copies times, each on its own sheet of the device; a page not kept
-    // is built for its sheet and released after it. The device must be set to A4 without margins.
+    // is built for its sheet and released after it. The device must be set to A4 without margins, in the
+    // document's orientation.
     // Returns false when painting could not start.
     bool print(QPagedPaintDevice& device, int first, int last, int copies = 1) const;
     bool writePdf(const QString& fileName, int resolution = 1200) const;
+    bool writePdf(QIODevice& device, int resolution = 1200) const;
 
 private:
     using SharedMaker = std::function<std::shared_ptr<const ReportPage>(int index)>;

@@ -1,16 +1,52 @@
+#include "app/FileDialog.h"
 #include "app/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "forms/ChartPage.h"
 #include "forms/MainForm.h"
+#include "reports/PrintForm.h"
+#include "reports/ReportEngine.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTreeView>
+
+namespace {
+
+// What a poppler tool printed about a file, or nothing when it failed.
+QString popplerOutput(const QString& tool, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(tool, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Whether more than a sliver of the image is drawn on.
+bool drawnOn(const QImage& image)
+{
+    qint64 inked = 0;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); y += 2) {
+        for (int x = 0; x < rgb.width(); x += 2)
+            inked += rgb.pixel(x, y) != qRgb(255, 255, 255);
+    }
+    return inked * 4 > qint64(rgb.width()) * rgb.height() / 100;
+}
+
+} // namespace
 
 class TestReviewPage : public QObject
 {
@@ -31,6 +67,12 @@ private:
         return model->data(model->index(row, column)).toString();
     }
     int rows(const char* list) { return view(list)->model()->rowCount(); }
+    TChartPage* chart() { return child<TChartPage>(form.get(), "Panel8"); }
+    void choose(const QString& shown)
+    {
+        auto* selector = child<QComboBox>(form.get(), "ComboBox6");
+        selector->setCurrentIndex(selector->findText(shown));
+    }
     void selectRow(int row)
     {
         QTreeView* detail = view("ListView2");
@@ -118,6 +160,124 @@ private Q_SLOTS:
         QCOMPARE(rows("ListView2") + rows("ListView3") + rows("ListView4") + rows("ListView5"), 0);
         QCOMPARE(label("Label24"), QStringLiteral("数量：0  实收：0.00  成本：0.00  利润：0.00"));
         QVERIFY(!button("Button15")->isEnabled());
+    }
+
+    // The chart takes the lists' place; their rows, selection and totals are there again when the user goes back.
+    void chartShowsInPlaceOfTheListsAndKeepsTheirState()
+    {
+        auto* selector = child<QComboBox>(form.get(), "ComboBox6");
+        QCOMPARE(selector->count(), 5);
+        QCOMPARE(selector->itemText(4), QStringLiteral("销售趋势图"));
+        QVERIFY(!button("Button16")->isEnabled());
+        addSampleWeek();
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        selectRow(1);
+        const QString totals = label("Label19");
+
+        choose(QStringLiteral("销售趋势图"));
+        QVERIFY(chart()->isVisible());
+        for (const char* panel : { "Panel4", "Panel5", "Panel6", "Panel7" })
+            QVERIFY2(!child<QWidget>(form.get(), panel)->isVisible(), panel);
+        QCOMPARE(label("LabelChartTotals"), label("Label22"));
+        QCOMPARE(chart()->trend().points.size(), 7);
+        QVERIFY(!chart()->rankingPending());
+        QCOMPARE(chart()->topProducts().top.first().productName, QStringLiteral("牙刷"));
+        QVERIFY(button("Button16")->isEnabled());
+
+        choose(QStringLiteral("每天销售产品明细列表"));
+        QVERIFY(!chart()->isVisible());
+        QVERIFY(child<QWidget>(form.get(), "Panel4")->isVisible());
+        const QModelIndexList selected = view("ListView2")->selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first().row(), 1);
+        QVERIFY(button("Button10")->isEnabled());
+        QCOMPARE(label("Label19"), totals);
+
+        // A range without lines empties the chart with the lists.
+        choose(QStringLiteral("销售趋势图"));
+        showRange(QDate(2010, 1, 1), QDate(2010, 1, 2));
+        QCOMPARE(label("LabelChartTotals"), label("Label22"));
+        QCOMPARE(label("LabelChartTotals"), SalesTotals {}.text());
+        QVERIFY(chart()->topProducts().top.isEmpty());
+        QVERIFY(!button("Button16")->isEnabled());
+    }
+
+    // The chart is previewed, printed and saved as PDF on one A4 sheet lying on its side, titled with the user and
+    // the range; the preview offers a picture instead of the spreadsheets. The lists still print upright after it.
+    void chartPrintsOnALandscapeSheetAndExports()
+    {
+        QTemporaryDir dir;
+        addSampleWeek();
+        showRange(QDate(2009, 1, 1), QDate(2009, 1, 7));
+        choose(QStringLiteral("销售趋势图"));
+        const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
+        const QString pdf = dir.filePath(QStringLiteral("chart.pdf"));
+        const QString png = dir.filePath(QStringLiteral("chart.png"));
+        QPageLayout::Orientation offered = QPageLayout::Portrait;
+        TfrmPrint::execPrintDialog = [&](QPrintDialog& dialog) {
+            offered = dialog.printer()->pageLayout().orientation();
+            dialog.printer()->setOutputFileName(printed);
+            return true;
+        };
+        bool shown = false;
+        QString pngStart;
+        whenDialogShows("frmPrint", [&](QWidget* window) {
+            shown = true;
+            auto* preview = static_cast<TfrmPrint*>(window);
+            const ReportDocument* document = preview->CompositeReport;
+            QCOMPARE(document->pageCount(), 1);
+            QVERIFY(document->orientation == QPageLayout::Landscape);
+            const ReportPage* page = document->page(1);
+            QVERIFY(page->orientation() == QPageLayout::Landscape);
+            QCOMPARE(page->drawings().size(), size_t(1));
+            const QImage sheet = page->toImage(96);
+            QCOMPARE(sheet.size(), QSize(ReportUnits::mmToDots(297, 96), ReportUnits::mmToDots(210, 96)));
+            QVERIFY(drawnOn(sheet));
+            for (const char* name : { "btnExportPdf", "btnExportPng" })
+                QVERIFY2(child<QPushButton>(preview, name)->isVisible(), name);
+            for (const char* name : { "btnExportExcel", "btnExportCsv" })
+                QVERIFY2(!child<QPushButton>(preview, name)->isVisible(), name);
+
+            QTest::mouseClick(child<QPushButton>(preview, "btnPrint"), Qt::LeftButton);
+            FileDialog::setNextFileName(pdf);
+            QTest::mouseClick(child<QPushButton>(preview, "btnExportPdf"), Qt::LeftButton);
+            FileDialog::setNextFileName(png);
+            QTest::mouseClick(child<QPushButton>(preview, "btnExportPng"), Qt::LeftButton);
+            pngStart = FileDialog::lastStartPath();
+            preview->reject();
+        });
+        QTest::mouseClick(button("Button16"), Qt::LeftButton);
+        QVERIFY(shown);
+        QVERIFY(offered == QPageLayout::Landscape);
+        QCOMPARE(QFileInfo(pngStart).fileName(), QStringLiteral("张三-销售趋势图-2009-01-01至2009-01-07.png"));
+        QCOMPARE(MessageBox::takeShownTexts().size(), 2);
+
+        for (const QString& file : { printed, pdf }) {
+            const QString info = popplerOutput(QStringLiteral("pdfinfo"), { file });
+            // A4 on its side, 297 × 210 mm in points; a printer rounds to whole points.
+            const QRegularExpressionMatch size
+                = QRegularExpression(QStringLiteral("Page size:\\s+([\\d.]+) x ([\\d.]+) pts")).match(info);
+            QVERIFY2(size.hasMatch(), qPrintable(info));
+            QVERIFY2(qAbs(size.captured(1).toDouble() - 841.89) < 0.5, qPrintable(info));
+            QVERIFY2(qAbs(size.captured(2).toDouble() - 595.28) < 0.5, qPrintable(info));
+            QVERIFY2(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n"))), qPrintable(info));
+            const QString text = popplerOutput(QStringLiteral("pdftotext"), { file, QStringLiteral("-") });
+            QVERIFY2(
+                text.contains(user) && text.contains(QStringLiteral("2009-01-01 至 2009-01-07")), qPrintable(text));
+            QVERIFY2(text.contains(QStringLiteral("牙刷")), qPrintable(text));
+        }
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(1600, 1100));
+        QVERIFY(drawnOn(image));
+
+        QPageLayout::Orientation listShown = QPageLayout::Landscape;
+        whenDialogShows("frmPrint", [&](QWidget* window) {
+            listShown = static_cast<TfrmPrint*>(window)->CompositeReport->page(1)->orientation();
+            static_cast<TfrmPrint*>(window)->reject();
+        });
+        choose(QStringLiteral("每天销售数量金额统计"));
+        QTest::mouseClick(button("Button13"), Qt::LeftButton);
+        QVERIFY(listShown == QPageLayout::Portrait);
     }
 
     void totalsAreExactToTheCent()
@@ -237,6 +397,10 @@ private Q_SLOTS:
         QCOMPARE(cell("ListView2", 29'999, 4), formatCents(1000 + 29'999));
         QCOMPARE(cell("ListView4", 15'001, 2), QStringLiteral("品1"));
         QTRY_COMPARE(rows("ListView5"), 500);
+        // The chart got the ranking too: the product with the highest numbers took most.
+        QVERIFY(!chart()->rankingPending());
+        QCOMPARE(chart()->topProducts().top.size(), 10);
+        QCOMPARE(chart()->topProducts().top.first().productName, QStringLiteral("品499"));
         // Most sold first; equal quantities in the order of the first sale, which is the order of the numbers.
         QList<std::pair<qint64, int>> sold(500);
         for (int i = 0; i < 500; ++i)

@@ -25,6 +25,10 @@ struct BenchConfig
     int reportRows = 10'000;
     int reportPages = 213;
     qint64 reportMemoryRows = 100'000;
+    // Lines the pending list holds before 添加.
+    int keptLines = 1'000;
+    qint64 importRows = 100'000;
+    int importProducts = 2'000;
     QString cacheDir;
     // The server cases' database; empty means one named after the data's size.
     QString serverDatabase;
@@ -63,6 +67,12 @@ void benchBigReview(BenchContext& context);
 void benchBigReviewMemory(BenchContext& context);
 void benchBackup(BenchContext& context);
 void benchRestore(BenchContext& context);
+void benchExportXlsx(BenchContext& context);
+void benchExportCsv(BenchContext& context);
+void benchImportCsv(BenchContext& context);
+void benchChartPage(BenchContext& context);
+void benchAddKept(BenchContext& context);
+void benchSaveKept(BenchContext& context);
 void benchServerQueries(BenchContext& context);
 void benchServerSave(BenchContext& context);
 void benchServerReview(BenchContext& context);
@@ -71,3 +81,5 @@ void benchServerReview(BenchContext& context);
 int runChild(int argc, char** argv);
 // The child process of the report memory figure; -1 when this process is not one.
 int runReportChild(int argc, char** argv);
+// The child process of the export and import figures; -1 when this process is not one.
+int runFeatureChild(int argc, char** argv);

@@ -38,6 +38,9 @@ BenchConfig BenchConfig::quickRun()
     config.reportRows = 500;
     config.reportPages = 11;
     config.reportMemoryRows = 2'000;
+    config.keptLines = 50;
+    config.importRows = 2'000;
+    config.importProducts = 100;
     return config;
 }
 
@@ -113,12 +116,13 @@ Options parse(const QStringList& args)
             options.serverDatabase = value;
             ++i;
         } else {
-            throw BenchError(QStringLiteral("unknown argument %1\nusage: kivaro_bench [--quick] [--runs N] "
-                                            "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,b1,b2,s1,s2,s3] "
-                                            "[--markdown FILE] [--server [--server-database NAME] | --no-server WHY]\n"
-                                            "--server runs the cases s1-s3 on the PostgreSQL server that libpq's "
-                                            "environment names (PGHOST, PGPORT, PGUSER, PGPASSWORD)")
-                                 .arg(a));
+            throw BenchError(
+                QStringLiteral("unknown argument %1\nusage: kivaro_bench [--quick] [--runs N] "
+                               "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,b1,b2,x1,x2,x3,c1,k1,k2,s1,s2,s3] "
+                               "[--markdown FILE] [--server [--server-database NAME] | --no-server WHY]\n"
+                               "--server runs the cases s1-s3 on the PostgreSQL server that libpq's "
+                               "environment names (PGHOST, PGPORT, PGUSER, PGPASSWORD)")
+                    .arg(a));
         }
     }
     return options;
@@ -155,6 +159,10 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("6"), benchStartup }, { QStringLiteral("7"), benchPeakMemory },
         { QStringLiteral("8"), benchBigReview }, { QStringLiteral("8d"), benchBigReviewMemory },
         { QStringLiteral("b1"), benchBackup }, { QStringLiteral("b2"), benchRestore },
+        { QStringLiteral("x1"), benchExportXlsx }, { QStringLiteral("x2"), benchExportCsv },
+        { QStringLiteral("x3"), benchImportCsv }, { QStringLiteral("c1"), benchChartPage },
+        // After case 3, whose ratio is the target of k2.
+        { QStringLiteral("k1"), benchAddKept }, { QStringLiteral("k2"), benchSaveKept },
         // Last: loading the server's data leaves work to its background processes.
         { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
         { QStringLiteral("s3"), benchServerReview }
@@ -208,6 +216,8 @@ int main(int argc, char** argv)
     int child = runChild(argc, argv);
     if (child < 0)
         child = runReportChild(argc, argv);
+    if (child < 0)
+        child = runFeatureChild(argc, argv);
     if (child >= 0)
         return child;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -286,6 +286,9 @@ void TReviewPage::Button7Click()
             },
             this);
     }
+    // A ranking that failed at once must not leave the chart saying it is computing.
+    if (Panel8->rankingPending() && FRankingApplied)
+        Panel8->setRanking({});
     updateButtons();
     updateTotals();
 }

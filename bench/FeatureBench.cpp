@@ -194,14 +194,13 @@ void writeImportFile(const QString& path, const SalesData& data, qint64 rows, in
         return (v < 0 ? QByteArray("-") : QByteArray()) + QByteArray::number(qAbs(v) / 100) + '.'
             + QByteArray::number(qAbs(v) % 100).rightJustified(2, '0');
     };
-    const auto quoted = [](const QString& text) -> QByteArray {
-        return '"' + text.toUtf8().replace("\"", "\"\"") + '"';
-    };
+    const auto quoted
+        = [](const QString& text) -> QByteArray { return '"' + text.toUtf8().replace("\"", "\"\"") + '"'; };
     for (qint64 i = 0; i < rows; ++i) {
         const GeneratedLine g = maker.next();
         QByteArray line = first.addDays(i * 365 / rows).toString(Qt::ISODate).toLatin1();
-        line += ',' + quoted(names.at(g.product)) + ',' + QByteArray::number(g.quantity) + ',' + cents(g.received)
-            + ',' + cents(g.cost) + ',';
+        line += ',' + quoted(names.at(g.product)) + ',' + QByteArray::number(g.quantity) + ',' + cents(g.received) + ','
+            + cents(g.cost) + ',';
         if (g.memo >= 0)
             line += quoted(maker.memos().at(g.memo));
         bytes += line + "\r\n";

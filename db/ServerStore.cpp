@@ -216,7 +216,11 @@ private:
         const QString engine = primary
             ? QString::fromUtf8(primary).trimmed()
             : QString::fromUtf8(PQerrorMessage(m_connection)).trimmed().section(QLatin1Char('\n'), 0, 0);
-        if (PQstatus(m_connection) != CONNECTION_OK) {
+        const QByteArray lostState = PQresultErrorField(result.handle(), PG_DIAG_SQLSTATE);
+        // libpq's own failures carry no state, and the server says 08… or 57P… when it ends the connection: either
+        // way the connection is gone even where libpq has not marked it so yet.
+        if (PQstatus(m_connection) != CONNECTION_OK || lostState.isEmpty() || lostState.startsWith("08")
+            || lostState.startsWith("57P")) {
             throw ConnectionLost(
                 QStringLiteral("与数据库服务器“%1”的连接中断了：%2").arg(server, engine), m_committing);
         }

@@ -17,7 +17,7 @@ ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 900 -LE server
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
-  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   pg_virtualenv ctest --test-dir build-asan --output-on-failure --timeout 1200 -L server
 
 bash scripts/fuzz.sh 60

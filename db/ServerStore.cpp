@@ -140,6 +140,12 @@ public:
         const char* text = PQgetvalue(m_result, row, column);
         return QDate(std::atoi(text), std::atoi(text + 5), std::atoi(text + 8));
     }
+    // A line read as id, day, product name, quantity, received, cost, memo.
+    SalesLine line(int row) const
+    {
+        return { integer(row, 0), day(row, 1), text(row, 2), qint32(integer(row, 3)), integer(row, 4), integer(row, 5),
+            text(row, 6) };
+    }
     SalesSums sums(int row, int first) const
     {
         return { integer(row, first), integer(row, first + 1), integer(row, first + 2) };
@@ -635,8 +641,7 @@ QList<SalesLine> ServerStore::keptLines(const QString& userName, const QString& 
             "ORDER BY id",
             { textValue(userName), textValue(computer) });
         for (int row = 0; row < rows.rows(); ++row) {
-            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
-                rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+            lines.append(rows.line(row));
         }
         return lines;
     });
@@ -799,8 +804,7 @@ QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDa
                 values);
         lines.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row) {
-            lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
-                rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+            lines.append(rows.line(row));
         }
         return lines;
     });
@@ -997,8 +1001,7 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
             QList<SalesLine> batch;
             batch.reserve(rows.rows());
             for (int row = 0; row < rows.rows(); ++row) {
-                batch.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2), qint32(rows.integer(row, 3)),
-                    rows.integer(row, 4), rows.integer(row, 5), rows.text(row, 6) });
+                batch.append(rows.line(row));
             }
             take(batch);
         }

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/HiClass.h"
+#include "base/HiClass.h"
 #include "app/Startup.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"

@@ -2,9 +2,9 @@
 
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
-#include "app/Error.h"
-#include "app/ErrorHandler.h"
-#include "app/HiClass.h"
+#include "base/Error.h"
+#include "forms/ErrorHandler.h"
+#include "base/HiClass.h"
 #include "db/DbClass.h"
 #include "forms/DatabaseForm.h"
 #include "forms/MainForm.h"

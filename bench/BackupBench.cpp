@@ -1,6 +1,6 @@
 #include "bench/BenchCases.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/Backup.h"
 #include "db/SalesRows.h"
 

@@ -1,6 +1,6 @@
 #include "bench/BenchCases.h"
 
-#include "app/MessageBox.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
 #include "forms/ChartPage.h"

@@ -1,7 +1,7 @@
 #include "bench/BenchCases.h"
 
-#include "app/HiClass.h"
-#include "app/MessageBox.h"
+#include "base/HiClass.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"

@@ -1,6 +1,6 @@
 #include "db/Backup.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/DbError.h"
 #include "db/LedgerCopy.h"

@@ -1,7 +1,7 @@
 #include "db/DbClass.h"
 
-#include "app/Error.h"
-#include "app/HiClass.h"
+#include "base/Error.h"
+#include "base/HiClass.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"
 #include "db/ServerStore.h"

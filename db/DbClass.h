@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/SalesRows.h"
 
 #include "db/LedgerLocation.h"

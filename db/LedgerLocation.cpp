@@ -1,6 +1,6 @@
 #include "db/LedgerLocation.h"
 
-#include "app/HiClass.h"
+#include "base/HiClass.h"
 #include "db/ServerConnection.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/Schema.h"
 
 #include <QCoreApplication>

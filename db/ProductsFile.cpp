@@ -1,6 +1,6 @@
 #include "db/ProductsFile.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/TextCodec.h"
 
 #include <QElapsedTimer>

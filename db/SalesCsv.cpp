@@ -1,6 +1,6 @@
 #include "db/SalesCsv.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/Numbers.h"
 #include "db/TextCodec.h"
 

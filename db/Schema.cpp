@@ -1,6 +1,6 @@
 #include "db/Schema.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 
 #include <QFile>
 #include <QSqlError>

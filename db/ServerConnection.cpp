@@ -1,6 +1,6 @@
 #include "db/ServerConnection.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 
 #include <QHash>
 #include <QMutex>

@@ -1,6 +1,6 @@
 #include "db/ServerStore.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "db/ServerConnection.h"

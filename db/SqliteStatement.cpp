@@ -1,6 +1,6 @@
 #include "db/SqliteStatement.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbError.h"
 
 #include <QSqlDatabase>

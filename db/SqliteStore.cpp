@@ -2,8 +2,8 @@
 
 #include "db/DbClass.h"
 
-#include "app/Error.h"
-#include "app/HiClass.h"
+#include "base/Error.h"
+#include "base/HiClass.h"
 #include "db/DbError.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"

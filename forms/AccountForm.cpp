@@ -1,8 +1,8 @@
 #include "forms/AccountForm.h"
 
-#include "app/BusyCursor.h"
-#include "app/ErrorHandler.h"
-#include "app/MessageBox.h"
+#include "forms/BusyCursor.h"
+#include "forms/ErrorHandler.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/FormUtil.h"
 

@@ -1,11 +1,11 @@
 #include "forms/BackupUi.h"
 
-#include "app/BusyCursor.h"
-#include "app/Error.h"
-#include "app/ErrorHandler.h"
-#include "app/FileDialog.h"
-#include "app/HiClass.h"
-#include "app/MessageBox.h"
+#include "forms/BusyCursor.h"
+#include "base/Error.h"
+#include "forms/ErrorHandler.h"
+#include "forms/FileDialog.h"
+#include "base/HiClass.h"
+#include "forms/MessageBox.h"
 #include "db/LedgerCopy.h"
 
 #include <QCloseEvent>

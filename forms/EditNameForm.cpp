@@ -1,6 +1,6 @@
 #include "forms/EditNameForm.h"
 
-#include "app/ErrorHandler.h"
+#include "forms/ErrorHandler.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "forms/FormUtil.h"

@@ -1,9 +1,9 @@
 #include "forms/EntryPage.h"
 
-#include "app/BusyCursor.h"
-#include "app/Error.h"
-#include "app/ErrorHandler.h"
-#include "app/MessageBox.h"
+#include "forms/BusyCursor.h"
+#include "base/Error.h"
+#include "forms/ErrorHandler.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"

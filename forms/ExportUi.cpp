@@ -1,8 +1,8 @@
 #include "forms/ExportUi.h"
 
-#include "app/ErrorHandler.h"
-#include "app/FileDialog.h"
-#include "app/MessageBox.h"
+#include "forms/ErrorHandler.h"
+#include "forms/FileDialog.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/BackupUi.h"
 

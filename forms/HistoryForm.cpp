@@ -1,9 +1,9 @@
 #include "forms/HistoryForm.h"
 
-#include "app/BusyCursor.h"
-#include "app/ErrorHandler.h"
-#include "app/HiClass.h"
-#include "app/MessageBox.h"
+#include "forms/BusyCursor.h"
+#include "forms/ErrorHandler.h"
+#include "base/HiClass.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "forms/FormUtil.h"

@@ -1,9 +1,9 @@
 #include "forms/ImportForm.h"
 
-#include "app/ErrorHandler.h"
-#include "app/FileDialog.h"
-#include "app/HiClass.h"
-#include "app/MessageBox.h"
+#include "forms/ErrorHandler.h"
+#include "forms/FileDialog.h"
+#include "base/HiClass.h"
+#include "forms/MessageBox.h"
 #include "db/Numbers.h"
 #include "forms/BackupUi.h"
 #include "forms/ExportUi.h"

@@ -1,9 +1,9 @@
 #include "forms/MainForm.h"
 
-#include "app/Error.h"
-#include "app/ErrorHandler.h"
-#include "app/HiClass.h"
-#include "app/MessageBox.h"
+#include "base/Error.h"
+#include "forms/ErrorHandler.h"
+#include "base/HiClass.h"
+#include "forms/MessageBox.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "forms/BackupUi.h"

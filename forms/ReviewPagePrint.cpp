@@ -1,9 +1,9 @@
 #include "forms/ReviewPage.h"
 
-#include "app/BusyCursor.h"
-#include "app/ErrorHandler.h"
-#include "app/FileDialog.h"
-#include "app/MessageBox.h"
+#include "forms/BusyCursor.h"
+#include "forms/ErrorHandler.h"
+#include "forms/FileDialog.h"
+#include "forms/MessageBox.h"
 #include "forms/ChartPage.h"
 #include "forms/ExportUi.h"
 #include "reports/PrintForm.h"

@@ -1,6 +1,6 @@
 #include "forms/UpdateRecordForm.h"
 
-#include "app/MessageBox.h"
+#include "forms/MessageBox.h"
 #include "db/Numbers.h"
 #include "db/TextCodec.h"
 #include "forms/FormUtil.h"

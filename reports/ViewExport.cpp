@@ -1,6 +1,6 @@
 #include "reports/ViewExport.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/SalesCsv.h"

@@ -11,8 +11,8 @@
 // test can release several children at the same moment. It prints "saved", "added", "taken" or the messages the
 // start showed, and exits with 0; a failure prints its text on stderr and exits with 2.
 
-#include "app/Error.h"
-#include "app/MessageBox.h"
+#include "base/Error.h"
+#include "forms/MessageBox.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"

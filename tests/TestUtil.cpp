@@ -1,6 +1,6 @@
 #include "tests/TestUtil.h"
 
-#include "app/MessageBox.h"
+#include "forms/MessageBox.h"
 #include "app/Startup.h"
 #include "forms/MainForm.h"
 

@@ -1,4 +1,4 @@
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
 

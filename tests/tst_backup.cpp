@@ -1,7 +1,7 @@
 // Backups that restore: taken while another instance saves, checked, kept in rotation, and put back in place of the
 // ledger; every kind of bad file is refused with nothing replaced.
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"

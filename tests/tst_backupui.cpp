@@ -1,9 +1,9 @@
 // Backing up and restoring as the user does it: the 更多 menu, the day's automatic backup and kivaro --backup /
 // --restore. What is written reads back the same; a cancelled, declined or refused step changes nothing.
 
-#include "app/Error.h"
-#include "app/FileDialog.h"
-#include "app/MessageBox.h"
+#include "base/Error.h"
+#include "forms/FileDialog.h"
+#include "forms/MessageBox.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"

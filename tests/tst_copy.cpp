@@ -1,7 +1,7 @@
 // Copying a whole ledger between files and servers: everything arrives and reads back the same, a target that holds
 // anything or a failure midway changes nothing, and the command-line tool says so through its exit code.
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"
 #include "db/LedgerStore.h"

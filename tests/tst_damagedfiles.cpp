@@ -2,8 +2,8 @@
 // program, logging in, saving. Each time the program says what is wrong, keeps running, and leaves the user's file as
 // it found it.
 
-#include "app/HiClass.h"
-#include "app/MessageBox.h"
+#include "base/HiClass.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"

@@ -1,5 +1,5 @@
-#include "app/HiClass.h"
-#include "app/MessageBox.h"
+#include "base/HiClass.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"

@@ -1,7 +1,7 @@
 // The review views leave as spreadsheets, CSV and PDF with every row, read back by independent readers; sales lines
 // come in from CSV files with each bad row reported.
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
 #include "db/TextCodec.h"

@@ -1,5 +1,5 @@
-#include "app/Error.h"
-#include "app/HiClass.h"
+#include "base/Error.h"
+#include "base/HiClass.h"
 #include "tests/TestUtil.h"
 
 #include <QCryptographicHash>

@@ -2,7 +2,7 @@
 // kept list in the same transaction that stores them; edits, deletes and saves are recorded and the newest edit or
 // delete can be undone, unless the line changed since.
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "tests/TestUtil.h"

@@ -1,7 +1,7 @@
 // The windows' side of kept pending lines and the record of changes: every change to the pending list is kept before
 // it shows, a new window brings the list back, and 修改记录… lists the changes and undoes them.
 
-#include "app/MessageBox.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"

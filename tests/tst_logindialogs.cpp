@@ -1,4 +1,4 @@
-#include "app/MessageBox.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/AccountForm.h"
 #include "forms/LoginForm.h"

@@ -1,5 +1,5 @@
-#include "app/Error.h"
-#include "app/MessageBox.h"
+#include "base/Error.h"
+#include "forms/MessageBox.h"
 #include "app/Startup.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"

@@ -1,4 +1,4 @@
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "tests/TestUtil.h"

@@ -1,5 +1,5 @@
-#include "app/FileDialog.h"
-#include "app/MessageBox.h"
+#include "forms/FileDialog.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "forms/ChartPage.h"

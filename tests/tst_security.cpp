@@ -1,7 +1,7 @@
 // What another user of the computer, or a hostile text, could get out of the program's files: no password in any
 // form, folders and files private to their owner, and texts that reach the database only as data.
 
-#include "app/HiClass.h"
+#include "base/HiClass.h"
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
 #include "forms/MainForm.h"

@@ -1,8 +1,8 @@
 // The ledger on a PostgreSQL server: its tables made once in an empty database, a foreign or newer one refused, the
 // server gone and back, and the same data giving the same views and pages as the file.
 
-#include "app/Error.h"
-#include "app/MessageBox.h"
+#include "base/Error.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/ServerStore.h"
 #include "forms/MainForm.h"

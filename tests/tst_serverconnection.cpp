@@ -1,7 +1,7 @@
 // Connection strings and URIs as libpq reads them, taken apart for the driver; what is shown and kept never holds
 // the password.
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/LedgerLocation.h"
 #include "db/ServerConnection.h"
 #include "tests/TestUtil.h"

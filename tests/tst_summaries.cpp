@@ -1,7 +1,7 @@
 // The per-day and per-day-and-product summaries behind the review views: kept right by every writer, given to files
 // of the old layout, done without where a file cannot take them, and the typed queries that read them.
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/Schema.h"

@@ -1,7 +1,7 @@
 #include "tests/support/Hooks.h"
 
-#include "app/FileDialog.h"
-#include "app/MessageBox.h"
+#include "forms/FileDialog.h"
+#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/EntryPage.h"
 #include "forms/MainForm.h"

@@ -1,6 +1,6 @@
-#include "app/MessageBox.h"
+#include "forms/MessageBox.h"
 
-#include "app/HiClass.h"
+#include "base/HiClass.h"
 
 #include <QQueue>
 

@@ -1,4 +1,4 @@
-#include "app/BusyCursor.h"
+#include "forms/BusyCursor.h"
 
 #include <QApplication>
 

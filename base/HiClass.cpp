@@ -1,6 +1,6 @@
-#include "app/HiClass.h"
+#include "base/HiClass.h"
 
-#include "app/Error.h"
+#include "base/Error.h"
 #include "db/TextCodec.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "app/ErrorHandler.h"
+#include "forms/ErrorHandler.h"
 
-#include "app/Error.h"
-#include "app/MessageBox.h"
+#include "base/Error.h"
+#include "forms/MessageBox.h"
 
 QString errorBoxText(const QString& text)
 {

@@ -1,6 +1,6 @@
-#include "app/FileDialog.h"
+#include "forms/FileDialog.h"
 
-#include "app/HiClass.h"
+#include "base/HiClass.h"
 
 #include <QFileDialog>
 #include <QQueue>

@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
-#include "base/HiClass.h"
 #include "app/Startup.h"
+#include "base/HiClass.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"

@@ -3,10 +3,10 @@
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
 #include "base/Error.h"
-#include "forms/ErrorHandler.h"
 #include "base/HiClass.h"
 #include "db/DbClass.h"
 #include "forms/DatabaseForm.h"
+#include "forms/ErrorHandler.h"
 #include "forms/MainForm.h"
 
 #include <QApplication>

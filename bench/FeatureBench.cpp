@@ -1,11 +1,12 @@
 #include "bench/BenchCases.h"
 
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
+#include "db/KeptSession.h"
 #include "db/SalesCsv.h"
 #include "forms/ChartPage.h"
 #include "forms/EntryPage.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "reports/ViewExport.h"
 
 #include <QApplication>
@@ -18,6 +19,13 @@
 #include <sqlite3.h>
 
 namespace {
+
+// What the user keeps at this computer in all, whichever window keeps it.
+qsizetype keptCount(const QString& user)
+{
+    TDbMan db;
+    return allKeptLines(db, user).size();
+}
 
 const char* const kFeatureChild = "--child-feature";
 
@@ -73,7 +81,7 @@ int importChild(char** argv)
     QCoreApplication::processEvents();
     const double seconds = clock.seconds();
     std::printf("rows %d seconds %.6f hwm %lld before %lld parsed %.6f problems %lld kept %lld\n", pending->rowCount(),
-        seconds, peakKb(), before, parsed, qint64(read.problems.size()), qint64(TDbMan().KeptLines(user).size()));
+        seconds, peakKb(), before, parsed, qint64(read.problems.size()), qint64(keptCount(user)));
     return 0;
 }
 

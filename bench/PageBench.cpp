@@ -1,12 +1,13 @@
 #include "bench/BenchCases.h"
 
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
+#include "db/KeptSession.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -22,6 +23,13 @@
 #include <unistd.h>
 
 namespace {
+
+// What the user keeps at this computer in all, whichever window keeps it.
+qsizetype keptCount(const QString& user)
+{
+    TDbMan db;
+    return allKeptLines(db, user).size();
+}
 
 // A fingerprint of the lines stored after a given ID, to tell that two ways of saving stored the same.
 QString storedAfter(const QString& path, qint64 id)
@@ -302,7 +310,7 @@ void benchSaveKept(BenchContext& context)
     // The lines are kept as 添加 would have kept them, and the page opens on them: what a user who typed them sees.
     const auto measured = [&] {
         RawSqliteDb(home.dbPath(), true).exec("DELETE FROM PendingLines");
-        TDbMan().KeepLines(user, lines);
+        TDbMan().KeepLines(user, KeptSession(), lines);
         TfrmMain form;
         form.PrepareForUser(user);
         form.show();
@@ -320,7 +328,7 @@ void benchSaveKept(BenchContext& context)
         check(MessageBox::takeShownTexts()
                 == QStringList { QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") },
             QStringLiteral("完成 did not report success"));
-        keptAfter = TDbMan().KeptLines(user).size();
+        keptAfter = keptCount(user);
         pageStored = storedAfter(home.dbPath(), lastId);
         deleteAfter(home.dbPath(), lastId);
         return seconds;
@@ -408,7 +416,7 @@ Result addLineResult(BenchContext& context, const QList<SalesLine>& kept)
         if (QFile::exists(home.dbPath()))
             RawSqliteDb(home.dbPath(), true).exec("DELETE FROM PendingLines");
         if (!kept.isEmpty())
-            TDbMan().KeepLines(user, kept);
+            TDbMan().KeepLines(user, KeptSession(), kept);
         TfrmMain form;
         form.PrepareForUser(user);
         form.show();
@@ -480,15 +488,16 @@ Result addLineResult(BenchContext& context, const QList<SalesLine>& kept)
                       .arg(median(means) * 1000, 0, 'f', 2)
                       .arg(lastRun[lastRun.size() * 99 / 100] * 1000, 0, 'f', 2)
                       .arg(lastRun.back() * 1000, 0, 'f', 2);
-    const qsizetype stillKept = TDbMan().KeptLines(user).size();
+    const qsizetype stillKept = keptCount(user);
     // Where the time of a click goes: keeping one line in the store, alone.
     std::vector<double> keepOne;
     {
         TDbMan store;
+        const KeptSession session;
         const QList<SalesLine> one = keptAtStart(data, 1);
         for (int i = 0; i < std::min(count, 200); ++i) {
             Stopwatch clock;
-            store.KeepLines(user, one);
+            store.KeepLines(user, session, one);
             keepOne.push_back(clock.seconds());
         }
     }

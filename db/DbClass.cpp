@@ -2,12 +2,15 @@
 
 #include "base/Error.h"
 #include "base/HiClass.h"
+#include "db/KeptSession.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"
 #include "db/ServerStore.h"
 #include "db/SqliteStore.h"
+#include "db/TextCodec.h"
 
 #include <QSysInfo>
+#include <QUuid>
 #include <mutex>
 #include <sodium.h>
 
@@ -57,10 +60,21 @@ void checkRange(const SalesRange& range)
     checkDay(range.last);
 }
 
+// A text as both stores keep it: U+0000 is refused (a server cannot hold it), a lone surrogate becomes what GB18030
+// makes of it.
+QString storedText(const QString& text)
+{
+    if (text.contains(QChar(0)))
+        throw KivaroError(QStringLiteral("文字中含有空字符（U+0000），不能保存。"));
+    return text.isValidUtf16() ? text : fromGb18030(toGb18030(text));
+}
+
 // A typed line holds the same values that the entry fields accept.
 void checkLine(const SalesLine& line)
 {
     checkDay(line.day);
+    storedText(line.productName);
+    storedText(line.memo);
     for (const qint64 cents : { line.received, line.cost }) {
         if (cents > kMaxAmountCents || cents < -kMaxAmountCents)
             throw KivaroError(QStringLiteral("无效的金额“%1”").arg(formatCents(cents)));
@@ -81,15 +95,6 @@ qint64 centsValue(const QString& text)
     if (!cents)
         throw KivaroError(QStringLiteral("无效的金额“%1”").arg(text));
     return *cents;
-}
-
-qint64 idValue(const QString& text)
-{
-    bool ok = false;
-    const qint64 id = text.toLongLong(&ok);
-    if (!ok)
-        throw KivaroError(QStringLiteral("无效的记录编号“%1”").arg(text));
-    return id;
 }
 
 std::unique_ptr<LedgerStore> openStore(const LedgerLocation& location)
@@ -197,40 +202,91 @@ void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
     AddLines(userName, parsed);
 }
 
-void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
+QList<SalesLine> TDbMan::checkedLines(const QList<SalesLine>& lines)
 {
     // Every line is checked before the first one is written.
-    for (const SalesLine& line : lines)
+    QList<SalesLine> checked = lines;
+    for (SalesLine& line : checked) {
         checkLine(line);
-    FStore->addLines(userName, lines, computerName(), false);
+        line.productName = storedText(line.productName);
+        line.memo = storedText(line.memo);
+    }
+    return checked;
 }
 
-void TDbMan::UpdateRecord(const QString& id, const QString& day, const QString& productName, const QString& quantity,
-    const QString& received, const QString& cost, const QString& memo)
+void TDbMan::saveLines(const QString& userName, const QList<SalesLine>& lines, const KeptSession* session)
 {
-    const QDate parsedDay = dayValue(day);
-    const qint32 parsedQuantity = quantityValue(quantity);
-    const qint64 parsedReceived = centsValue(received);
-    const qint64 parsedCost = centsValue(cost);
-    UpdateLine({ idValue(id), parsedDay, productName, parsedQuantity, parsedReceived, parsedCost, memo });
+    const QList<SalesLine> checked = checkedLines(lines);
+    if (checked.isEmpty())
+        return;
+    SalesTotals saved;
+    QList<qint64> keptIds;
+    for (const SalesLine& line : checked) {
+        saved.add(line);
+        keptIds.append(line.id);
+    }
+    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    FStore->write(
+        [&](LedgerWrite& write) {
+            write.lockUser(userName);
+            if (session) {
+                const qint64 forgotten = write.removeKept(userName, session->owner(), keptIds);
+                if (forgotten == 0)
+                    throw TAlreadySaved();
+                // Some of the lines were saved or forgotten elsewhere: storing the rest would guess.
+                if (forgotten != keptIds.size())
+                    throw KivaroError(QStringLiteral("待存的记录在别处被改动过，这次没有保存任何记录；"
+                                                     "请切换用户后重新登录，核对待存的记录后再保存。"));
+            }
+            write.insertLines(userName, checked, false);
+            write.recordSave(token, userName, checked.size());
+            write.insertChange(userName, computerName(), ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved), 0);
+        },
+        [&](LedgerWrite& write) { return write.hasSave(token); });
 }
 
-void TDbMan::UpdateLine(const SalesLine& line)
+void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
 {
-    checkLine(line);
-    if (!FStore->updateLine(line, computerName()))
-        throw TRecordGone();
+    saveLines(userName, lines, nullptr);
 }
 
-void TDbMan::DeleteRecord(const QString& id)
+namespace {
+
+// The stored line is still the one the window showed, of the user that showed it.
+bool isAsSeen(
+    const std::optional<std::pair<QString, SalesLine>>& stored, const QString& userName, const SalesLine& seen)
 {
-    DeleteLine(idValue(id));
+    return stored && stored->first == userName && stored->second == seen;
 }
 
-void TDbMan::DeleteLine(qint64 id)
+} // namespace
+
+void TDbMan::UpdateLine(const QString& userName, const SalesLine& seen, const SalesLine& edited)
 {
-    if (!FStore->deleteLine(id, computerName()))
-        throw TRecordGone();
+    SalesLine line = checkedLines({ edited }).first();
+    line.id = seen.id;
+    FStore->write([&](LedgerWrite& write) {
+        write.lockUser(userName);
+        const auto stored = write.lineForUpdate(seen.id);
+        if (!isAsSeen(stored, userName, seen))
+            throw TRecordGone();
+        write.rewriteLine(line);
+        write.insertChange(userName, computerName(), ChangeEntry::Kind::Edit, line.id, lineRecord(stored->second),
+            lineRecord(line), 0);
+    });
+}
+
+void TDbMan::DeleteLine(const QString& userName, const SalesLine& seen)
+{
+    FStore->write([&](LedgerWrite& write) {
+        write.lockUser(userName);
+        const auto stored = write.lineForUpdate(seen.id);
+        if (!isAsSeen(stored, userName, seen))
+            throw TRecordGone();
+        write.removeLine(seen.id);
+        write.insertChange(
+            userName, computerName(), ChangeEntry::Kind::Delete, seen.id, lineRecord(stored->second), QString(), 0);
+    });
 }
 
 QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
@@ -309,28 +365,54 @@ QString TDbMan::computerName()
     return name.isEmpty() ? QStringLiteral("本机") : name;
 }
 
-QList<SalesLine> TDbMan::KeptLines(const QString& userName)
+QList<SalesLine> TDbMan::KeptLines(const QString& userName, const KeptSession& session)
 {
-    return FStore->keptLines(userName, computerName());
+    QList<SalesLine> lines;
+    FStore->write([&](LedgerWrite& write) {
+        write.lockUser(userName);
+        // Each claim is held until the transaction has ended, so that a second window cannot take the same lines.
+        QList<std::shared_ptr<void>> claims;
+        for (const QString& owner : write.keptOwners(userName)) {
+            if (owner == session.owner())
+                continue;
+            if (std::shared_ptr<void> claim = KeptSession::claimIfGone(owner)) {
+                claims.append(claim);
+                write.moveKept(userName, owner, session.owner());
+            }
+        }
+        lines = write.keptLines(userName, session.owner());
+    });
+    return lines;
 }
 
-QList<qint64> TDbMan::KeepLines(const QString& userName, const QList<SalesLine>& lines)
+QList<qint64> TDbMan::KeepLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
 {
-    for (const SalesLine& line : lines)
-        checkLine(line);
-    return FStore->keepLines(userName, computerName(), lines);
+    const QList<SalesLine> checked = checkedLines(lines);
+    QList<qint64> ids;
+    FStore->write([&](LedgerWrite& write) { ids = write.insertKept(userName, session.owner(), checked); });
+    return ids;
 }
 
-void TDbMan::ForgetKeptLine(const QString& userName, qint64 keptId)
+void TDbMan::ForgetKeptLine(const QString& userName, const KeptSession& session, qint64 keptId)
 {
-    FStore->forgetKeptLine(userName, computerName(), keptId);
+    FStore->write([&](LedgerWrite& write) { write.removeKept(userName, session.owner(), { keptId }); });
 }
 
-void TDbMan::SaveKeptLines(const QString& userName, const QList<SalesLine>& lines)
+qint64 TDbMan::ReplaceKeptLine(
+    const QString& userName, const KeptSession& session, qint64 keptId, const SalesLine& line)
 {
-    for (const SalesLine& line : lines)
-        checkLine(line);
-    FStore->addLines(userName, lines, computerName(), true);
+    const QList<SalesLine> checked = checkedLines({ line });
+    qint64 id = 0;
+    FStore->write([&](LedgerWrite& write) {
+        write.removeKept(userName, session.owner(), { keptId });
+        id = write.insertKept(userName, session.owner(), checked).value(0);
+    });
+    return id;
+}
+
+void TDbMan::SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
+{
+    saveLines(userName, lines, &session);
 }
 
 QList<ChangeEntry> TDbMan::Changes(const QString& userName, int limit)
@@ -338,7 +420,32 @@ QList<ChangeEntry> TDbMan::Changes(const QString& userName, int limit)
     return FStore->changes(userName, limit);
 }
 
-ChangeEntry TDbMan::UndoNewestChange(const QString& userName)
+ChangeEntry TDbMan::UndoChange(const QString& userName, qint64 changeId)
 {
-    return FStore->undoNewest(userName, computerName());
+    ChangeEntry made;
+    FStore->write([&](LedgerWrite& write) {
+        write.lockUser(userName);
+        const std::optional<ChangeEntry> target = write.changeForUpdate(changeId);
+        if (!target || target->userName != userName
+            || (target->kind != ChangeEntry::Kind::Edit && target->kind != ChangeEntry::Kind::Delete))
+            throw KivaroError(QStringLiteral("没有可以撤销的修改。"));
+        if (target->undoneBy != 0)
+            throw KivaroError(QStringLiteral("这次修改已经撤销过了。"));
+        const auto stored = write.lineForUpdate(target->lineId);
+        // Only the line exactly as the change left it is put back: anything since would be lost silently.
+        const bool unchanged = target->after ? isAsSeen(stored, userName, *target->after) : !stored.has_value();
+        if (!unchanged || !target->before)
+            throw TChangeConflict(
+                QStringLiteral("这条记录在那以后又被修改或删除了（可能是在另一台电脑上），不能撤销。"));
+        const SalesLine& restored = *target->before;
+        if (target->kind == ChangeEntry::Kind::Edit)
+            write.rewriteLine(restored);
+        else
+            write.insertLines(userName, { restored }, true);
+        const qint64 undo = write.insertChange(userName, computerName(), ChangeEntry::Kind::Undo, target->lineId,
+            lineRecord(target->after), lineRecord(restored), target->id);
+        write.markUndone(target->id, undo);
+        made = *write.changeForUpdate(undo);
+    });
+    return made;
 }

@@ -34,6 +34,17 @@ public:
     }
 };
 
+// A save found none of its kept lines: an earlier save of the same lines landed (its answer was lost).
+class TAlreadySaved : public KivaroError
+{
+public:
+    TAlreadySaved()
+        : KivaroError(QStringLiteral("这些记录已经保存过了（上次保存已经完成），不会重复保存。"))
+    {
+    }
+};
+
+class KeptSession;
 class LedgerStore;
 struct ChangeEntry;
 
@@ -81,18 +92,14 @@ public:
         const QString& received, const QString& cost, const QString& memo);
     // Stores all lines or, when one fails, none of them.
     void AddRecords(const QString& userName, const QList<TSalesLine>& lines);
-    // Both raise TRecordGone when no line has the ID.
-    void UpdateRecord(const QString& id, const QString& day, const QString& productName, const QString& quantity,
-        const QString& received, const QString& cost, const QString& memo);
-    void DeleteRecord(const QString& id);
-
     // ---- Typed lines and the review views ----
     // Stores the lines (their id is not read) in one transaction: all of them or, when one fails, none.
     void AddLines(const QString& userName, const QList<SalesLine>& lines);
-    // Rewrites the stored line line.id, or raises TRecordGone.
-    void UpdateLine(const SalesLine& line);
-    // Raises TRecordGone when no line has the id.
-    void DeleteLine(qint64 id);
+    // An edit or delete names the user and the line as the window showed it (its id and every value: a line's
+    // version is what it holds). When the stored line is no longer that line of that user, nothing changes and
+    // TRecordGone is raised.
+    void UpdateLine(const QString& userName, const SalesLine& seen, const SalesLine& edited);
+    void DeleteLine(const QString& userName, const SalesLine& seen);
 
     // The days of the range that hold lines, in order: each day's number of lines, its number of rows in the view
     // per day and product (DayCount::rows), and its sums. Read from the summaries: a row a day, whatever the lines.
@@ -114,20 +121,25 @@ public:
     void WriteProductNames(const QString& userName, const QStringList& names);
 
     // ---- Pending lines kept until "完成", and the record of changes ----
-    // This computer, as the kept lines and the record of changes name it.
+    // This computer's name as the record of changes shows it.
     static QString computerName();
-    // The user's kept pending lines at this computer, in their list's order; each line's id is its kept id.
-    QList<SalesLine> KeptLines(const QString& userName);
+    // The session's kept lines of the user, in their list's order, each line's id its kept id. First adopts the kept
+    // lines of this computer's windows that are gone (closed or crashed), each by one session only.
+    QList<SalesLine> KeptLines(const QString& userName, const KeptSession& session);
     // Keeps the lines, after the others, durably before it returns; their kept ids in order.
-    QList<qint64> KeepLines(const QString& userName, const QList<SalesLine>& lines);
-    void ForgetKeptLine(const QString& userName, qint64 keptId);
-    // Stores the lines and empties this computer's kept list of the user in one transaction, so that no line is
-    // ever both stored and kept.
-    void SaveKeptLines(const QString& userName, const QList<SalesLine>& lines);
+    QList<qint64> KeepLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines);
+    void ForgetKeptLine(const QString& userName, const KeptSession& session, qint64 keptId);
+    // Keeps line in place of the kept line keptId, in one transaction; the new kept id.
+    qint64 ReplaceKeptLine(const QString& userName, const KeptSession& session, qint64 keptId, const SalesLine& line);
+    // Stores the kept lines the window shows (each line's id its kept id) and forgets exactly them, in one
+    // transaction. Raises TAlreadySaved when none of them is kept any more (an earlier save of them landed), and
+    // KivaroError, with nothing stored, when only some are.
+    void SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines);
     // The user's saves, edits, deletes and undos, newest first.
     QList<ChangeEntry> Changes(const QString& userName, int limit = 1000);
-    // Undoes the user's newest edit or delete not undone yet; raises TChangeConflict when the line changed since.
-    ChangeEntry UndoNewestChange(const QString& userName);
+    // Undoes the user's edit or delete changeId as it is shown. Raises TChangeConflict when the line changed since,
+    // KivaroError when the change is not the user's, not an edit or delete, or undone already.
+    ChangeEntry UndoChange(const QString& userName, qint64 changeId);
 
     // The store behind this object, for copying a ledger.
     LedgerStore& store() { return *FStore; }
@@ -142,6 +154,10 @@ public:
     static QStringList ReportStatements();
 
 private:
+    static QList<SalesLine> checkedLines(const QList<SalesLine>& lines);
+    // Stores the lines with a save token; with a session, forgets exactly those kept lines in the same transaction.
+    void saveLines(const QString& userName, const QList<SalesLine>& lines, const KeptSession* session);
+
     LedgerLocation FLocation;
     std::unique_ptr<LedgerStore> FStore;
 };

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // An account as stored: the name, its password hash and its place in the login order.
 struct StoredAccount
@@ -78,6 +79,41 @@ public:
     virtual void commit() = 0;
 };
 
+// The steps of one write transaction, in the store's own SQL. The ledger's rules (TDbMan) decide what to write;
+// a store only knows how. Every step raises KivaroError in the user's words.
+class LedgerWrite
+{
+public:
+    virtual ~LedgerWrite() = default;
+    // Writers of one user take turns until the transaction ends (a file ledger has one writer at a time anyway).
+    virtual void lockUser(const QString& userName) = 0;
+
+    // A stored line and its owner, unchanged by others until the transaction ends; nothing when no line has the id.
+    virtual std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64 id) = 0;
+    // New lines get new ids in their order; with keepIds each line is stored under its own id.
+    virtual void insertLines(const QString& userName, const QList<SalesLine>& lines, bool keepIds) = 0;
+    virtual void rewriteLine(const SalesLine& line) = 0;
+    virtual void removeLine(qint64 id) = 0;
+
+    // The record of changes; before and after are lineRecord()s, a save's after its savedRecord().
+    virtual qint64 insertChange(const QString& userName, const QString& computer, ChangeEntry::Kind kind, qint64 lineId,
+        const QString& before, const QString& after, qint64 undoes)
+        = 0;
+    virtual std::optional<ChangeEntry> changeForUpdate(qint64 id) = 0;
+    virtual void markUndone(qint64 changeId, qint64 undoId) = 0;
+    // A save's token, by which a save whose commit may not have landed is looked up.
+    virtual void recordSave(const QByteArray& token, const QString& userName, qint64 lines) = 0;
+    virtual bool hasSave(const QByteArray& token) = 0;
+
+    // Kept pending lines, per user and owner ("<computer>/<session>"), each with an id of its own.
+    virtual QList<SalesLine> keptLines(const QString& userName, const QString& owner) = 0;
+    virtual QStringList keptOwners(const QString& userName) = 0;
+    virtual QList<qint64> insertKept(const QString& userName, const QString& owner, const QList<SalesLine>& lines) = 0;
+    // How many of the ids were kept lines of the user and owner; those are gone now.
+    virtual qint64 removeKept(const QString& userName, const QString& owner, const QList<qint64>& ids) = 0;
+    virtual void moveKept(const QString& userName, const QString& from, const QString& to) = 0;
+};
+
 // One kind of storage behind TDbMan. Values are checked by TDbMan before they reach a store; failures are raised as
 // KivaroError in the user's words.
 class LedgerStore
@@ -99,27 +135,16 @@ public:
         = 0;
     virtual void moveUserToFront(const QString& name) = 0;
 
-    // Sales lines: all or none, each write recorded in the record of changes in its own transaction, as made at
-    // computer. A save may empty that computer's kept pending lines of the user in the same transaction. False when
-    // no line has the id.
-    virtual void addLines(
-        const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept)
+    // Runs work as one write transaction and commits it. A store that cannot tell whether its commit landed (a
+    // server whose connection broke during COMMIT) asks landed on a new transaction, runs work once more when it says
+    // no, and raises KivaroError when it cannot ask. Failures that only mean "try again" (a serialization failure or
+    // deadlock on a server) are retried a few times before they reach the caller.
+    virtual void write(
+        const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed = {})
         = 0;
-    virtual bool updateLine(const SalesLine& line, const QString& computer) = 0;
-    virtual bool deleteLine(qint64 id, const QString& computer) = 0;
-
-    // The pending lines a user keeps at one computer, in their list's order, each with its own id.
-    virtual QList<SalesLine> keptLines(const QString& userName, const QString& computer) = 0;
-    // Appends lines to the kept list and returns their ids.
-    virtual QList<qint64> keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines)
-        = 0;
-    virtual void forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId) = 0;
 
     // The user's changes, newest first.
     virtual QList<ChangeEntry> changes(const QString& userName, int limit) = 0;
-    // Undoes the user's newest edit or delete that is not undone yet, recorded as made at computer, and returns the
-    // undo's entry. Raises TChangeConflict when the line changed since, KivaroError when there is nothing to undo.
-    virtual ChangeEntry undoNewest(const QString& userName, const QString& computer) = 0;
 
     virtual QList<DayCount> queryDays(const SalesRange& range) = 0;
     virtual QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) = 0;

@@ -73,7 +73,8 @@ struct SalesTotals
         cost += sums.cost;
     }
     void add(const SalesLine& line) { add(SalesSums { line.quantity, line.received, line.cost }); }
-    void remove(const SalesLine& line) { add(SalesSums { -line.quantity, -line.received, -line.cost }, -1); }
+    // Widened before the sign changes: the smallest quantity has no 32-bit negative.
+    void remove(const SalesLine& line) { add(SalesSums { -qint64(line.quantity), -line.received, -line.cost }, -1); }
     // "数量：…  实收：…  成本：…  利润：…" in the user's number format.
     QString text() const { return totalsLine(quantity, received, cost); }
     friend bool operator==(const SalesTotals&, const SalesTotals&) = default;

@@ -10,9 +10,11 @@
 #include <QAtomicInt>
 #include <QDateTime>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <QUuid>
 #include <QVariant>
 #include <charconv>
@@ -33,6 +35,14 @@ public:
     {
     }
     bool duringCommit;
+};
+
+// The server undid the transaction so that another could go on (a serialization failure or a deadlock): running it
+// again is the cure.
+class TryAgain : public KivaroError
+{
+public:
+    using KivaroError::KivaroError;
 };
 
 // A unique key is taken: for an account, another computer made the same name meanwhile.
@@ -234,6 +244,14 @@ private:
         const QString text = QStringLiteral("数据库服务器“%1”出错：%2").arg(server, engine);
         if (state == "23505")
             throw UniqueViolation(text);
+        if (state == "40001" || state == "40P01")
+            throw TryAgain(text);
+        if (state == "55P03")
+            throw KivaroError(
+                QStringLiteral("账本正被另一台电脑使用，等了太久（数据库服务器“%1”）；请稍后再试。").arg(server));
+        if (state == "57014")
+            throw KivaroError(
+                QStringLiteral("数据库服务器“%1”太久没有完成这项工作，已经取消；请稍后再试。").arg(server));
         if (state == "22003")
             throw KivaroError(QStringLiteral("合计超出了能精确记录的范围（数据库服务器“%1”）：%2").arg(server, engine));
         if (state == "42501" || state == "25006")
@@ -323,6 +341,10 @@ pg_conn* ServerStore::connect()
     FConnection = *static_cast<pg_conn* const*>(handle.constData());
     // Days travel as ISO texts, texts as UTF-8.
     PQclear(PQexec(FConnection, "SET DateStyle = ISO"));
+    // No wait is endless: a lock another till holds (a till frozen in the middle of a save), and a transaction left
+    // open by a frozen till, end in seconds with a message instead of holding every other till.
+    PQclear(PQexec(FConnection, "SET lock_timeout = '8s'"));
+    PQclear(PQexec(FConnection, "SET idle_in_transaction_session_timeout = '120s'"));
     PQsetClientEncoding(FConnection, "UTF8");
     return FConnection;
 }
@@ -526,50 +548,6 @@ void ServerStore::insertLines(Session& session, const QString& userName, const Q
     }
 }
 
-void ServerStore::addLines(
-    const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept)
-{
-    if (lines.isEmpty())
-        return;
-    SalesTotals saved;
-    for (const SalesLine& line : lines)
-        saved.add(line);
-    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
-    const auto save = [&](Session& session) {
-        session.begin();
-        // The same turn the summaries' triggers take: one user's saves never interleave their lines.
-        session.exec("SELECT pg_advisory_xact_lock(hashtext($1))", { textValue(userName) });
-        insertLines(session, userName, lines, false);
-        session.exec("INSERT INTO saves (token, user_name, lines) VALUES ($1, $2, $3)",
-            { token, textValue(userName), numberValue(lines.size()) });
-        if (emptyKept)
-            session.exec("DELETE FROM pending_lines WHERE md5(user_name) = md5($1) AND md5(computer) = md5($2) "
-                         "AND user_name = $1 AND computer = $2",
-                { textValue(userName), textValue(computer) });
-        recordChange(session, userName, computer, ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved), 0);
-        session.commit();
-    };
-    try {
-        withSession(save);
-    } catch (const ConnectionLost& lost) {
-        if (!lost.duringCommit)
-            throw;
-        // The connection broke while the server committed: the save landed whole or not at all, and its token says
-        // which.
-        try {
-            const bool landed = withSession([&](Session& session) {
-                return session.exec("SELECT 1 FROM saves WHERE token = $1", { token }).rows() > 0;
-            });
-            if (!landed)
-                withSession(save);
-        } catch (const KivaroError&) {
-            throw KivaroError(QStringLiteral("与数据库服务器“%1”的连接在保存时中断了，无法确定这次保存是否完成。"
-                                             "待存的记录仍然保留；请在连上服务器后先查帐核对，再决定是否重新保存。")
-                                  .arg(FLocation.displayName()));
-        }
-    }
-}
-
 qint64 ServerStore::recordChange(Session& session, const QString& userName, const QString& computer,
     ChangeEntry::Kind kind, qint64 lineId, const QString& before, const QString& after, qint64 undoes)
 {
@@ -594,92 +572,6 @@ std::optional<SalesLine> ServerStore::readLine(Session& session, qint64 id, QStr
         *userName = row.text(0, 0);
     return SalesLine { id, row.day(0, 1), row.text(0, 2), qint32(row.integer(0, 3)), row.integer(0, 4),
         row.integer(0, 5), row.text(0, 6) };
-}
-
-bool ServerStore::updateLine(const SalesLine& line, const QString& computer)
-{
-    const QList<QByteArray> values { numberValue(line.id), dayValue(line.day), textValue(line.productName),
-        numberValue(line.quantity), numberValue(line.received), numberValue(line.cost), textValue(line.memo) };
-    return withSession([&](Session& session) {
-        session.begin();
-        QString userName;
-        const std::optional<SalesLine> before = readLine(session, line.id, &userName, true);
-        if (!before)
-            return false;
-        session.exec("UPDATE records SET day = $2, product_name = $3, quantity = $4, received = $5, cost = $6, "
-                     "memo = $7 WHERE id = $1",
-            values);
-        recordChange(
-            session, userName, computer, ChangeEntry::Kind::Edit, line.id, lineRecord(before), lineRecord(line), 0);
-        session.commit();
-        return true;
-    });
-}
-
-bool ServerStore::deleteLine(qint64 id, const QString& computer)
-{
-    return withSession([&](Session& session) {
-        session.begin();
-        QString userName;
-        const std::optional<SalesLine> before = readLine(session, id, &userName, true);
-        if (!before)
-            return false;
-        session.exec("DELETE FROM records WHERE id = $1", { numberValue(id) });
-        recordChange(session, userName, computer, ChangeEntry::Kind::Delete, id, lineRecord(before), QString(), 0);
-        session.commit();
-        return true;
-    });
-}
-
-QList<SalesLine> ServerStore::keptLines(const QString& userName, const QString& computer)
-{
-    return withSession([&](Session& session) {
-        QList<SalesLine> lines;
-        const Result rows = session.exec(
-            "SELECT id, day, product_name, quantity, received, cost, memo FROM pending_lines "
-            "WHERE md5(user_name) = md5($1) AND md5(computer) = md5($2) AND user_name = $1 AND computer = $2 "
-            "ORDER BY id",
-            { textValue(userName), textValue(computer) });
-        for (int row = 0; row < rows.rows(); ++row) {
-            lines.append(rows.line(row));
-        }
-        return lines;
-    });
-}
-
-QList<qint64> ServerStore::keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines)
-{
-    ArrayValue days, names, quantities, received, costs, memos;
-    for (const SalesLine& line : lines) {
-        days.add(dayValue(line.day));
-        names.addText(textValue(line.productName));
-        quantities.add(numberValue(line.quantity));
-        received.add(numberValue(line.received));
-        costs.add(numberValue(line.cost));
-        memos.addText(textValue(line.memo));
-    }
-    const QList<QByteArray> values { textValue(userName), textValue(computer), days.value(), names.value(),
-        quantities.value(), received.value(), costs.value(), memos.value() };
-    return withSession([&](Session& session) {
-        const Result rows = session.exec(
-            "INSERT INTO pending_lines (user_name, computer, day, product_name, quantity, received, cost, memo) "
-            "SELECT $1, $2, d, p, q, r, c, m FROM unnest($3::date[], $4::text[], $5::integer[], $6::bigint[], "
-            "$7::bigint[], $8::text[]) WITH ORDINALITY AS l(d, p, q, r, c, m, n) ORDER BY n RETURNING id",
-            values);
-        QList<qint64> ids;
-        for (int row = 0; row < rows.rows(); ++row)
-            ids.append(rows.integer(row, 0));
-        std::sort(ids.begin(), ids.end());
-        return ids;
-    });
-}
-
-void ServerStore::forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId)
-{
-    withSession([&](Session& session) {
-        session.exec("DELETE FROM pending_lines WHERE id = $1 AND user_name = $2 AND computer = $3",
-            { numberValue(keptId), textValue(userName), textValue(computer) });
-    });
 }
 
 namespace {
@@ -723,47 +615,185 @@ QList<ChangeEntry> ServerStore::changes(const QString& userName, int limit)
     });
 }
 
-ChangeEntry ServerStore::undoNewest(const QString& userName, const QString& computer)
+namespace {
+
+QByteArray idArray(const QList<qint64>& ids)
 {
-    return withSession([&](Session& session) {
+    ArrayValue array;
+    for (const qint64 id : ids)
+        array.add(numberValue(id));
+    return array.value();
+}
+
+} // namespace
+
+// The steps of one write transaction on the server.
+class ServerStore::Write : public LedgerWrite
+{
+public:
+    Write(ServerStore& store, Session& session)
+        : m_store(store)
+        , m_session(session)
+    {
+    }
+
+    // The same turn the summaries' triggers take: one user's writes never interleave.
+    void lockUser(const QString& userName) override
+    {
+        m_session.exec("SELECT pg_advisory_xact_lock(hashtext($1))", { textValue(userName) });
+    }
+    std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64 id) override
+    {
+        QString userName;
+        const std::optional<SalesLine> line = m_store.readLine(m_session, id, &userName, true);
+        if (!line)
+            return std::nullopt;
+        return std::pair { userName, *line };
+    }
+    void insertLines(const QString& userName, const QList<SalesLine>& lines, bool keepIds) override
+    {
+        m_store.insertLines(m_session, userName, lines, keepIds);
+    }
+    void rewriteLine(const SalesLine& line) override
+    {
+        m_session.exec("UPDATE records SET day = $2, product_name = $3, quantity = $4, received = $5, cost = $6, "
+                       "memo = $7 WHERE id = $1",
+            { numberValue(line.id), dayValue(line.day), textValue(line.productName), numberValue(line.quantity),
+                numberValue(line.received), numberValue(line.cost), textValue(line.memo) });
+    }
+    void removeLine(qint64 id) override { m_session.exec("DELETE FROM records WHERE id = $1", { numberValue(id) }); }
+    qint64 insertChange(const QString& userName, const QString& computer, ChangeEntry::Kind kind, qint64 lineId,
+        const QString& before, const QString& after, qint64 undoes) override
+    {
+        return m_store.recordChange(m_session, userName, computer, kind, lineId, before, after, undoes);
+    }
+    std::optional<ChangeEntry> changeForUpdate(qint64 id) override
+    {
+        const Result row = m_session.exec(
+            QByteArray(QByteArray(kChangeColumns) + "WHERE id = $1 FOR UPDATE").constData(), { numberValue(id) });
+        if (row.rows() == 0)
+            return std::nullopt;
+        return changeAt(row, 0);
+    }
+    void markUndone(qint64 changeId, qint64 undoId) override
+    {
+        m_session.exec(
+            "UPDATE changes SET undone_by = $1 WHERE id = $2", { numberValue(undoId), numberValue(changeId) });
+    }
+    void recordSave(const QByteArray& token, const QString& userName, qint64 lines) override
+    {
+        m_session.exec("INSERT INTO saves (token, user_name, lines) VALUES ($1, $2, $3)",
+            { token, textValue(userName), numberValue(lines) });
+    }
+    bool hasSave(const QByteArray& token) override
+    {
+        return m_session.exec("SELECT 1 FROM saves WHERE token = $1", { token }).rows() > 0;
+    }
+
+    QList<SalesLine> keptLines(const QString& userName, const QString& owner) override
+    {
+        QList<SalesLine> lines;
+        const Result rows = m_session.exec(
+            "SELECT id, day, product_name, quantity, received, cost, memo FROM pending_lines "
+            "WHERE md5(user_name) = md5($1) AND md5(computer) = md5($2) AND user_name = $1 AND computer = $2 "
+            "ORDER BY id",
+            { textValue(userName), textValue(owner) });
+        for (int row = 0; row < rows.rows(); ++row)
+            lines.append(rows.line(row));
+        return lines;
+    }
+    QStringList keptOwners(const QString& userName) override
+    {
+        const Result rows = m_session.exec(
+            "SELECT DISTINCT computer FROM pending_lines WHERE md5(user_name) = md5($1) AND user_name = $1",
+            { textValue(userName) });
+        QStringList owners;
+        for (int row = 0; row < rows.rows(); ++row)
+            owners.append(rows.text(row, 0));
+        return owners;
+    }
+    QList<qint64> insertKept(const QString& userName, const QString& owner, const QList<SalesLine>& lines) override
+    {
+        ArrayValue days, names, quantities, received, costs, memos;
+        for (const SalesLine& line : lines) {
+            days.add(dayValue(line.day));
+            names.addText(textValue(line.productName));
+            quantities.add(numberValue(line.quantity));
+            received.add(numberValue(line.received));
+            costs.add(numberValue(line.cost));
+            memos.addText(textValue(line.memo));
+        }
+        const Result rows = m_session.exec(
+            "INSERT INTO pending_lines (user_name, computer, day, product_name, quantity, received, cost, memo) "
+            "SELECT $1, $2, d, p, q, r, c, m FROM unnest($3::date[], $4::text[], $5::integer[], $6::bigint[], "
+            "$7::bigint[], $8::text[]) WITH ORDINALITY AS l(d, p, q, r, c, m, n) ORDER BY n RETURNING id",
+            { textValue(userName), textValue(owner), days.value(), names.value(), quantities.value(), received.value(),
+                costs.value(), memos.value() });
+        QList<qint64> ids;
+        for (int row = 0; row < rows.rows(); ++row)
+            ids.append(rows.integer(row, 0));
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+    qint64 removeKept(const QString& userName, const QString& owner, const QList<qint64>& ids) override
+    {
+        return m_session
+            .exec("DELETE FROM pending_lines WHERE id = ANY($1::bigint[]) AND user_name = $2 AND computer = $3",
+                { idArray(ids), textValue(userName), textValue(owner) })
+            .affected();
+    }
+    void moveKept(const QString& userName, const QString& from, const QString& to) override
+    {
+        m_session.exec("UPDATE pending_lines SET computer = $3 WHERE md5(user_name) = md5($1) AND user_name = $1 "
+                       "AND md5(computer) = md5($2) AND computer = $2",
+            { textValue(userName), textValue(from), textValue(to) });
+    }
+
+private:
+    ServerStore& m_store;
+    Session& m_session;
+};
+
+void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed)
+{
+    const auto once = [&](Session& session) {
         session.begin();
-        // One undo of a user at a time, at whichever computer.
-        session.exec("SELECT pg_advisory_xact_lock(hashtext('kivaro-undo:' || $1))", { textValue(userName) });
-        const Result newest
-            = session.exec(QByteArray(QByteArray(kChangeColumns)
-                               + "WHERE md5(user_name) = md5($1) AND user_name = $1 AND kind IN ('edit', 'delete') "
-                                 "AND undone_by IS NULL ORDER BY id DESC LIMIT 1")
-                               .constData(),
-                { textValue(userName) });
-        if (newest.rows() == 0)
-            throw KivaroError(QStringLiteral("没有可以撤销的修改。"));
-        const ChangeEntry target = changeAt(newest, 0);
-        const std::optional<SalesLine> now = readLine(session, target.lineId, nullptr, true);
-        // Only the line exactly as the change left it is put back: anything since would be lost silently.
-        if (now != target.after)
-            throw TChangeConflict(
-                QStringLiteral("这条记录在那以后又被修改或删除了（可能是在另一台电脑上），不能撤销。"));
-        const SalesLine& restored = *target.before;
-        const QList<QByteArray> values { numberValue(restored.id), dayValue(restored.day),
-            textValue(restored.productName), numberValue(restored.quantity), numberValue(restored.received),
-            numberValue(restored.cost), textValue(restored.memo), textValue(userName) };
-        if (target.kind == ChangeEntry::Kind::Edit)
-            session.exec("UPDATE records SET day = $2, product_name = $3, quantity = $4, received = $5, cost = $6, "
-                         "memo = $7 WHERE id = $1 AND user_name = $8",
-                values);
-        else
-            session.exec("INSERT INTO records (id, day, product_name, quantity, received, cost, memo, user_name) "
-                         "VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
-                values);
-        const qint64 undo = recordChange(session, userName, computer, ChangeEntry::Kind::Undo, target.lineId,
-            lineRecord(target.after), lineRecord(restored), target.id);
-        session.exec("UPDATE changes SET undone_by = $1 WHERE id = $2", { numberValue(undo), numberValue(target.id) });
-        const Result made
-            = session.exec(QByteArray(QByteArray(kChangeColumns) + "WHERE id = $1").constData(), { numberValue(undo) });
-        const ChangeEntry entry = changeAt(made, 0);
+        Write write(*this, session);
+        work(write);
         session.commit();
-        return entry;
-    });
+    };
+    const QString uncertain = QStringLiteral("与数据库服务器“%1”的连接在保存时中断了，无法确定这次保存是否完成。"
+                                             "待存的记录仍然保留；请在连上服务器后先查帐核对，再决定是否重新保存。")
+                                  .arg(FLocation.displayName());
+    for (int attempt = 1;; ++attempt) {
+        try {
+            withSession(once);
+            return;
+        } catch (const TryAgain&) {
+            if (attempt >= 5)
+                throw;
+            // Two tills that collided should not collide again at once.
+            QThread::msleep(20 * attempt + QRandomGenerator::global()->bounded(50));
+        } catch (const ConnectionLost& lost) {
+            if (!lost.duringCommit)
+                throw;
+            // The connection broke while the server committed: the work landed whole or not at all, and only landed
+            // can say which; it is asked on a new connection before anything runs again.
+            if (!landed || attempt >= 3)
+                throw KivaroError(uncertain);
+            bool done = false;
+            try {
+                done = withSession([&](Session& session) {
+                    Write write(*this, session);
+                    return landed(write);
+                });
+            } catch (const KivaroError&) {
+                throw KivaroError(uncertain);
+            }
+            if (done)
+                return;
+        }
+    }
 }
 
 namespace {

@@ -32,15 +32,8 @@ public:
         const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
     void moveUserToFront(const QString& name) override;
 
-    void addLines(
-        const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept) override;
-    bool updateLine(const SalesLine& line, const QString& computer) override;
-    bool deleteLine(qint64 id, const QString& computer) override;
-    QList<SalesLine> keptLines(const QString& userName, const QString& computer) override;
-    QList<qint64> keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines) override;
-    void forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId) override;
+    void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
     QList<ChangeEntry> changes(const QString& userName, int limit) override;
-    ChangeEntry undoNewest(const QString& userName, const QString& computer) override;
 
     QList<DayCount> queryDays(const SalesRange& range) override;
     QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
@@ -64,6 +57,7 @@ private:
     class Result;
     class Session;
     class Import;
+    class Write;
 
     // Runs work on an open connection with the schema in place. When the connection turns out to be lost before
     // anything was committed, it is made again and the work runs once more.

@@ -310,22 +310,6 @@ void SqliteStore::moveUserToFront(const QString& name)
         { EncodeText(name) });
 }
 
-void SqliteStore::addLines(
-    const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept)
-{
-    SalesTotals saved;
-    for (const SalesLine& line : lines)
-        saved.add(line);
-    Session session(*this);
-    session.begin();
-    insertLines(session, userName, lines, false);
-    if (emptyKept)
-        session.run(QStringLiteral("DELETE FROM PendingLines WHERE UserName=? AND Computer=?"),
-            { EncodeText(userName), EncodeText(computer) });
-    recordChange(session, userName, computer, ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved), 0);
-    session.commit();
-}
-
 qint64 SqliteStore::recordChange(Session& session, const QString& userName, const QString& computer,
     ChangeEntry::Kind kind, qint64 lineId, const QString& before, const QString& after, qint64 undoes)
 {
@@ -391,85 +375,6 @@ void SqliteStore::insertLines(Session& session, const QString& userName, const Q
     }
 }
 
-bool SqliteStore::updateLine(const SalesLine& line, const QString& computer)
-{
-    const QVariantList values { QString::fromLatin1(storedDay(line.day)), EncodeText(line.productName), line.quantity,
-        line.received, line.cost, EncodeText(line.memo), line.id };
-    Session session(*this);
-    session.begin();
-    QString userName;
-    const std::optional<SalesLine> before = readLine(session, line.id, &userName);
-    if (!before)
-        return false;
-    session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, RecMoney=?, RecCost=?, "
-                               "RecMemo=? WHERE ID=?"),
-        values);
-    recordChange(
-        session, userName, computer, ChangeEntry::Kind::Edit, line.id, lineRecord(before), lineRecord(line), 0);
-    session.commit();
-    return true;
-}
-
-bool SqliteStore::deleteLine(qint64 id, const QString& computer)
-{
-    Session session(*this);
-    session.begin();
-    QString userName;
-    const std::optional<SalesLine> before = readLine(session, id, &userName);
-    if (!before)
-        return false;
-    session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { id });
-    recordChange(session, userName, computer, ChangeEntry::Kind::Delete, id, lineRecord(before), QString(), 0);
-    session.commit();
-    return true;
-}
-
-QList<SalesLine> SqliteStore::keptLines(const QString& userName, const QString& computer)
-{
-    QList<SalesLine> lines;
-    Session session(*this);
-    QSqlQuery rows
-        = session.run(QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
-                                     "RecMemo FROM PendingLines WHERE UserName=? AND Computer=? ORDER BY ID"),
-            { EncodeText(userName), EncodeText(computer) });
-    while (rows.next()) {
-        lines.append(
-            { rows.value(0).toLongLong(), QDate::fromString(rows.value(1).toString(), QStringLiteral("yyyy-MM-dd")),
-                DecodeText(rows.value(2).toString()), rows.value(3).toInt(), rows.value(4).toLongLong(),
-                rows.value(5).toLongLong(), DecodeText(rows.value(6).toString()) });
-    }
-    return lines;
-}
-
-QList<qint64> SqliteStore::keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines)
-{
-    QList<qint64> ids;
-    ids.reserve(lines.size());
-    const QString user = EncodeText(userName);
-    const QString where = EncodeText(computer);
-    Session session(*this);
-    session.begin();
-    QSqlQuery insert = session.prepare(QStringLiteral(
-        "INSERT INTO PendingLines (UserName, Computer, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
-        "RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const SalesLine& line : lines) {
-        for (const QVariant& value : QVariantList { user, where, QString::fromLatin1(storedDay(line.day)),
-                 EncodeText(line.productName), line.quantity, line.received, line.cost, EncodeText(line.memo) })
-            insert.addBindValue(value);
-        session.exec(insert);
-        ids.append(insert.lastInsertId().toLongLong());
-    }
-    session.commit();
-    return ids;
-}
-
-void SqliteStore::forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId)
-{
-    Session session(*this);
-    session.run(QStringLiteral("DELETE FROM PendingLines WHERE ID=? AND UserName=? AND Computer=?"),
-        { keptId, EncodeText(userName), EncodeText(computer) });
-}
-
 namespace {
 
 const QString kChangeColumns
@@ -509,42 +414,142 @@ QList<ChangeEntry> SqliteStore::changes(const QString& userName, int limit)
     return entries;
 }
 
-ChangeEntry SqliteStore::undoNewest(const QString& userName, const QString& computer)
+namespace {
+
+QString encodedList(const QList<qint64>& ids)
+{
+    QStringList texts;
+    for (const qint64 id : ids)
+        texts.append(QString::number(id));
+    return texts.join(QLatin1Char(','));
+}
+
+} // namespace
+
+// The steps of one write transaction on the file; BEGIN IMMEDIATE already makes this the only writer.
+class SqliteStore::Write : public LedgerWrite
+{
+public:
+    Write(SqliteStore& store, Session& session)
+        : m_store(store)
+        , m_session(session)
+    {
+    }
+
+    void lockUser(const QString&) override { }
+    std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64 id) override
+    {
+        QString userName;
+        const std::optional<SalesLine> line = m_store.readLine(m_session, id, &userName);
+        if (!line)
+            return std::nullopt;
+        return std::pair { userName, *line };
+    }
+    void insertLines(const QString& userName, const QList<SalesLine>& lines, bool keepIds) override
+    {
+        m_store.insertLines(m_session, userName, lines, keepIds);
+    }
+    void rewriteLine(const SalesLine& line) override
+    {
+        m_session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, RecMoney=?, "
+                                     "RecCost=?, RecMemo=? WHERE ID=?"),
+            { QString::fromLatin1(storedDay(line.day)), EncodeText(line.productName), line.quantity, line.received,
+                line.cost, EncodeText(line.memo), line.id });
+    }
+    void removeLine(qint64 id) override { m_session.run(QStringLiteral("DELETE FROM Records WHERE ID=?"), { id }); }
+    qint64 insertChange(const QString& userName, const QString& computer, ChangeEntry::Kind kind, qint64 lineId,
+        const QString& before, const QString& after, qint64 undoes) override
+    {
+        return m_store.recordChange(m_session, userName, computer, kind, lineId, before, after, undoes);
+    }
+    std::optional<ChangeEntry> changeForUpdate(qint64 id) override
+    {
+        QSqlQuery row = m_session.run(kChangeColumns + QStringLiteral("WHERE ID=?"), { id });
+        if (!row.next())
+            return std::nullopt;
+        return changeAt(row);
+    }
+    void markUndone(qint64 changeId, qint64 undoId) override
+    {
+        m_session.run(QStringLiteral("UPDATE Changes SET UndoneBy=? WHERE ID=?"), { undoId, changeId });
+    }
+    // A file's commit is known to have landed or not: there is no token to look up.
+    void recordSave(const QByteArray&, const QString&, qint64) override { }
+    bool hasSave(const QByteArray&) override { return false; }
+
+    QList<SalesLine> keptLines(const QString& userName, const QString& owner) override
+    {
+        QList<SalesLine> lines;
+        QSqlQuery rows
+            = m_session.run(QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
+                                           "RecMemo FROM PendingLines WHERE UserName=? AND Computer=? ORDER BY ID"),
+                { EncodeText(userName), EncodeText(owner) });
+        while (rows.next()) {
+            lines.append(
+                { rows.value(0).toLongLong(), QDate::fromString(rows.value(1).toString(), QStringLiteral("yyyy-MM-dd")),
+                    DecodeText(rows.value(2).toString()), rows.value(3).toInt(), rows.value(4).toLongLong(),
+                    rows.value(5).toLongLong(), DecodeText(rows.value(6).toString()) });
+        }
+        return lines;
+    }
+    QStringList keptOwners(const QString& userName) override
+    {
+        QStringList owners;
+        QSqlQuery rows = m_session.run(
+            QStringLiteral("SELECT DISTINCT Computer FROM PendingLines WHERE UserName=?"), { EncodeText(userName) });
+        while (rows.next())
+            owners.append(DecodeText(rows.value(0).toString()));
+        return owners;
+    }
+    QList<qint64> insertKept(const QString& userName, const QString& owner, const QList<SalesLine>& lines) override
+    {
+        QList<qint64> ids;
+        ids.reserve(lines.size());
+        const QString user = EncodeText(userName);
+        const QString where = EncodeText(owner);
+        QSqlQuery insert = m_session.prepare(QStringLiteral(
+            "INSERT INTO PendingLines (UserName, Computer, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
+            "RecMemo) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const SalesLine& line : lines) {
+            for (const QVariant& value : QVariantList { user, where, QString::fromLatin1(storedDay(line.day)),
+                     EncodeText(line.productName), line.quantity, line.received, line.cost, EncodeText(line.memo) })
+                insert.addBindValue(value);
+            m_session.exec(insert);
+            ids.append(insert.lastInsertId().toLongLong());
+        }
+        return ids;
+    }
+    qint64 removeKept(const QString& userName, const QString& owner, const QList<qint64>& ids) override
+    {
+        qint64 removed = 0;
+        // The ids are numbers of our own, written into the statement in batches below the engine's limits.
+        for (qsizetype first = 0; first < ids.size(); first += 10'000) {
+            QSqlQuery done = m_session.run(QStringLiteral("DELETE FROM PendingLines WHERE UserName=? AND Computer=? "
+                                                          "AND ID IN (%1)")
+                                               .arg(encodedList(ids.mid(first, 10'000))),
+                { EncodeText(userName), EncodeText(owner) });
+            removed += done.numRowsAffected();
+        }
+        return removed;
+    }
+    void moveKept(const QString& userName, const QString& from, const QString& to) override
+    {
+        m_session.run(QStringLiteral("UPDATE PendingLines SET Computer=? WHERE UserName=? AND Computer=?"),
+            { EncodeText(to), EncodeText(userName), EncodeText(from) });
+    }
+
+private:
+    SqliteStore& m_store;
+    Session& m_session;
+};
+
+void SqliteStore::write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>&)
 {
     Session session(*this);
     session.begin();
-    QSqlQuery newest = session.run(kChangeColumns
-            + QStringLiteral("WHERE UserName=? AND Kind IN ('edit', 'delete') AND UndoneBy IS NULL ORDER BY ID DESC "
-                             "LIMIT 1"),
-        { EncodeText(userName) });
-    if (!newest.next())
-        throw KivaroError(QStringLiteral("没有可以撤销的修改。"));
-    const ChangeEntry target = changeAt(newest);
-    newest.finish();
-    const std::optional<SalesLine> now = readLine(session, target.lineId, nullptr);
-    // Only the line exactly as the change left it is put back: anything since would be lost silently.
-    if (now != target.after)
-        throw TChangeConflict(QStringLiteral("这条记录在那以后又被修改或删除了（可能是在另一台电脑上），不能撤销。"));
-    const SalesLine& restored = *target.before;
-    const QVariantList values { QString::fromLatin1(storedDay(restored.day)), EncodeText(restored.productName),
-        restored.quantity, restored.received, restored.cost, EncodeText(restored.memo), restored.id };
-    if (target.kind == ChangeEntry::Kind::Edit)
-        session.run(QStringLiteral("UPDATE Records SET RecDate=?, RecProductName=?, RecQuantity=?, RecMoney=?, "
-                                   "RecCost=?, RecMemo=? WHERE ID=?"),
-            values);
-    else
-        session.run(QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, "
-                                   "RecCost, RecMemo, ID) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
-            QVariantList { EncodeText(userName) } + values);
-    const qint64 undo = recordChange(session, userName, computer, ChangeEntry::Kind::Undo, target.lineId,
-        lineRecord(target.after), lineRecord(restored), target.id);
-    session.run(QStringLiteral("UPDATE Changes SET UndoneBy=? WHERE ID=?"), { undo, target.id });
-    QSqlQuery made = session.run(kChangeColumns + QStringLiteral("WHERE ID=?"), { undo });
-    made.next();
-    const ChangeEntry entry = changeAt(made);
-    made.finish();
+    Write write(*this, session);
+    work(write);
     session.commit();
-    return entry;
 }
 
 namespace {

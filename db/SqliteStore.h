@@ -28,15 +28,8 @@ public:
         const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
     void moveUserToFront(const QString& name) override;
 
-    void addLines(
-        const QString& userName, const QList<SalesLine>& lines, const QString& computer, bool emptyKept) override;
-    bool updateLine(const SalesLine& line, const QString& computer) override;
-    bool deleteLine(qint64 id, const QString& computer) override;
-    QList<SalesLine> keptLines(const QString& userName, const QString& computer) override;
-    QList<qint64> keepLines(const QString& userName, const QString& computer, const QList<SalesLine>& lines) override;
-    void forgetKeptLine(const QString& userName, const QString& computer, qint64 keptId) override;
+    void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
     QList<ChangeEntry> changes(const QString& userName, int limit) override;
-    ChangeEntry undoNewest(const QString& userName, const QString& computer) override;
 
     QList<DayCount> queryDays(const SalesRange& range) override;
     QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
@@ -62,6 +55,7 @@ public:
 private:
     class Session;
     class Import;
+    class Write;
     // Whether the open file has its summaries: not yet known, kept up to date, or missing and left so.
     enum class TSummaries { Unknown, Kept, Missing };
 

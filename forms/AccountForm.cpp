@@ -1,10 +1,10 @@
 #include "forms/AccountForm.h"
 
+#include "db/DbClass.h"
 #include "forms/BusyCursor.h"
 #include "forms/ErrorHandler.h"
-#include "forms/MessageBox.h"
-#include "db/DbClass.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 
 #include <QKeyEvent>
 #include <QTabWidget>

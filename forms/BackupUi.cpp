@@ -1,12 +1,12 @@
 #include "forms/BackupUi.h"
 
-#include "forms/BusyCursor.h"
 #include "base/Error.h"
+#include "base/HiClass.h"
+#include "db/LedgerCopy.h"
+#include "forms/BusyCursor.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FileDialog.h"
-#include "base/HiClass.h"
 #include "forms/MessageBox.h"
-#include "db/LedgerCopy.h"
 
 #include <QCloseEvent>
 #include <QDate>

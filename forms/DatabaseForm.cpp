@@ -1,13 +1,13 @@
 #include "forms/DatabaseForm.h"
 
-#include "forms/BusyCursor.h"
-#include "forms/ErrorHandler.h"
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/ServerConnection.h"
 #include "db/TextCodec.h"
+#include "forms/BusyCursor.h"
+#include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 
 #include <QApplication>
 #include <QKeyEvent>

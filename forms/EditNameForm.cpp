@@ -1,8 +1,8 @@
 #include "forms/EditNameForm.h"
 
-#include "forms/ErrorHandler.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
+#include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
 
 #include <QKeyEvent>

@@ -1,16 +1,18 @@
 #include "forms/EntryPage.h"
 
-#include "forms/BusyCursor.h"
+#include "db/KeptSession.h"
+
 #include "base/Error.h"
-#include "forms/ErrorHandler.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "forms/BackupUi.h"
+#include "forms/BusyCursor.h"
 #include "forms/EditNameForm.h"
+#include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 
 #include <QDateEdit>
 #include <QFile>
@@ -192,10 +194,16 @@ void TEntryPage::connectControls()
     new KeyHandler(ComboBox5, [this](QKeyEvent* key) { return ComboBox5KeyPress(key); });
 }
 
+TEntryPage::~TEntryPage() = default;
+
 void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
 {
     FDbMan = dbMan;
     FUserName = userName;
+    // The previous login's lines stay kept; ending its session lets the next login of that user adopt them.
+    FSession.reset();
+    FSession = std::make_unique<KeptSession>();
+    FEditedKeptId = 0;
     FPending->clear();
     LoadProductNames();
     RestoreKeptLines();
@@ -208,7 +216,7 @@ void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
 void TEntryPage::RestoreKeptLines()
 {
     // Not guarded: a page that missed kept lines would drop them at the next "完成", which empties the kept list.
-    const QList<SalesLine> kept = FDbMan->KeptLines(FUserName);
+    const QList<SalesLine> kept = FDbMan->KeptLines(FUserName, *FSession);
     for (const SalesLine& line : kept)
         FPending->append(line);
     if (!kept.isEmpty())
@@ -283,8 +291,16 @@ void TEntryPage::Button1Click()
     SalesLine line { 0, DateTimePicker1->date(), composedTrimmed(ComboBox1->currentText()), *quantity, *received, *cost,
         composedTrimmed(ComboBox5->text()) };
     // Kept before it is shown, so that a line on the screen survives the program's end; the fields stay on failure.
-    if (!guarded([&] { line.id = FDbMan->KeepLines(FUserName, { line }).value(0); }, this))
+    const bool kept = guarded(
+        [&] {
+            // A line taken out by "编辑" is replaced in one step, so that it is never lost between the two.
+            line.id = FEditedKeptId ? FDbMan->ReplaceKeptLine(FUserName, *FSession, FEditedKeptId, line)
+                                    : FDbMan->KeepLines(FUserName, *FSession, { line }).value(0);
+        },
+        this);
+    if (!kept)
         return;
+    FEditedKeptId = 0;
     FPending->append(line);
     ListView1Change();
     UpdatePendingTotals();
@@ -312,8 +328,12 @@ void TEntryPage::Button5Click()
     const int row = selectedPendingRow();
     if (!Button5->isEnabled() || row < 0)
         return;
-    if (!MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")) || !forgetKeptRow(row))
+    if (!MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
         return;
+    // A line already in the fields from an earlier "编辑" is forgotten: the fields now hold this one.
+    if (FEditedKeptId && !guarded([&] { FDbMan->ForgetKeptLine(FUserName, *FSession, FEditedKeptId); }, this))
+        return;
+    FEditedKeptId = FPending->lines().at(row).id;
     const QStringList shown = FPending->rowTexts(row);
     DateTimePicker1->setDate(FPending->lines().at(row).day);
     ComboBox1->setEditText(shown.at(2));
@@ -341,7 +361,7 @@ void TEntryPage::Button6Click()
 
 bool TEntryPage::forgetKeptRow(int row)
 {
-    return guarded([&] { FDbMan->ForgetKeptLine(FUserName, FPending->lines().at(row).id); }, this);
+    return guarded([&] { FDbMan->ForgetKeptLine(FUserName, *FSession, FPending->lines().at(row).id); }, this);
 }
 
 void TEntryPage::removePendingRow(int row)
@@ -355,10 +375,16 @@ void TEntryPage::Button4Click()
 {
     if (!Button4->isEnabled())
         return;
+    QString alreadySaved;
     const bool saved = guarded(
         [&] {
             BusyCursor busy(Button4);
-            FDbMan->SaveKeptLines(FUserName, FPending->lines());
+            try {
+                FDbMan->SaveKeptLines(FUserName, *FSession, FPending->lines());
+            } catch (const TAlreadySaved& landed) {
+                // An earlier save of these lines landed although its answer was lost: stored once, not twice.
+                alreadySaved = landed.text();
+            }
         },
         this);
     if (!saved)
@@ -366,7 +392,8 @@ void TEntryPage::Button4Click()
     FPending->clear();
     ListView1Change();
     UpdatePendingTotals();
-    MessageBox::information(this, QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！"));
+    MessageBox::information(
+        this, alreadySaved.isEmpty() ? QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") : alreadySaved);
 }
 
 void TEntryPage::Button2Click()
@@ -458,7 +485,7 @@ bool TEntryPage::addImportedLines(const QList<SalesLine>& lines)
     const bool kept = guarded(
         [&] {
             BusyCursor busy;
-            ids = FDbMan->KeepLines(FUserName, lines);
+            ids = FDbMan->KeepLines(FUserName, *FSession, lines);
             if (ids.size() != lines.size())
                 throw KivaroError(QStringLiteral("导入的记录没有全部保存为未完成的记录。"));
         },

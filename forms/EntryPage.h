@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QDateEdit;
@@ -13,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeView;
+class KeptSession;
 class TDbMan;
 
 // The bookkeeping page ("记帐"): the fields of one sales line, the pending list, and saving it ("完成").
@@ -22,6 +24,7 @@ class TEntryPage : public QWidget
 
 public:
     explicit TEntryPage(QWidget* parent);
+    ~TEntryPage() override;
 
     // Readies the page for the user: today's date, the user's product names from the store, and the pending list the
     // user left kept at this computer (with a message when it holds lines). Raises when the kept lines cannot be
@@ -71,6 +74,10 @@ private:
 
     TDbMan* FDbMan = nullptr;
     QString FUserName;
+    // This window's claim on the lines it keeps, from login to the next switch of user.
+    std::unique_ptr<KeptSession> FSession;
+    // The kept line taken into the fields by "编辑": it stays kept until "添加" replaces it.
+    qint64 FEditedKeptId = 0;
 
     QDateEdit* DateTimePicker1 = nullptr;
     QComboBox* ComboBox1 = nullptr;

@@ -1,10 +1,10 @@
 #include "forms/ExportUi.h"
 
+#include "db/DbClass.h"
+#include "forms/BackupUi.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FileDialog.h"
 #include "forms/MessageBox.h"
-#include "db/DbClass.h"
-#include "forms/BackupUi.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,12 +1,12 @@
 #include "forms/HistoryForm.h"
 
-#include "forms/BusyCursor.h"
-#include "forms/ErrorHandler.h"
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "forms/BusyCursor.h"
+#include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -128,7 +128,8 @@ void TfrmHistory::btnUndoClick()
     bool undone = false;
     try {
         BusyCursor busy(btnUndo);
-        FDbMan->UndoNewestChange(FUserName);
+        // Exactly the change the question named, whatever was changed since.
+        FDbMan->UndoChange(FUserName, entry->id);
         undone = true;
     } catch (const TChangeConflict& conflict) {
         MessageBox::error(this, conflict.text());

@@ -1,13 +1,13 @@
 #include "forms/ImportForm.h"
 
-#include "forms/ErrorHandler.h"
-#include "forms/FileDialog.h"
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/Numbers.h"
 #include "forms/BackupUi.h"
+#include "forms/ErrorHandler.h"
 #include "forms/ExportUi.h"
+#include "forms/FileDialog.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 
 #include <QDir>
 #include <QHeaderView>

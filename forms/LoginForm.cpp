@@ -1,14 +1,14 @@
 #include "forms/LoginForm.h"
 
-#include "forms/BusyCursor.h"
-#include "forms/ErrorHandler.h"
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/TextCodec.h"
 #include "forms/AccountForm.h"
+#include "forms/BusyCursor.h"
 #include "forms/DatabaseForm.h"
+#include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 
 #include <QMouseEvent>
 

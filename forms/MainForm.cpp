@@ -1,17 +1,17 @@
 #include "forms/MainForm.h"
 
 #include "base/Error.h"
-#include "forms/ErrorHandler.h"
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "forms/BackupUi.h"
 #include "forms/EntryPage.h"
+#include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
 #include "forms/HistoryForm.h"
 #include "forms/ImportForm.h"
 #include "forms/LoginForm.h"
+#include "forms/MessageBox.h"
 #include "forms/ReviewPage.h"
 
 #include <QApplication>

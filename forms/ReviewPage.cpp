@@ -1,14 +1,14 @@
 #include "forms/ReviewPage.h"
 
-#include "forms/BusyCursor.h"
 #include "base/Error.h"
-#include "forms/ErrorHandler.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "forms/BusyCursor.h"
 #include "forms/ChartPage.h"
+#include "forms/ErrorHandler.h"
 #include "forms/ExportUi.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 #include "forms/UpdateRecordForm.h"
 
 #include <QComboBox>
@@ -409,7 +409,7 @@ void TReviewPage::Button10Click()
     if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
         return;
     const SalesLine* line = FDetail->line(row);
-    const bool deleted = line && guardedChange([&] { FDbMan->DeleteLine(line->id); }, this);
+    const bool deleted = line && guardedChange([&] { FDbMan->DeleteLine(FUserName, *line); }, this);
     if (deleted)
         FDetail->removeLine(row);
     // The view would select the neighbour, and a second "删除" would take a line the user never chose.
@@ -427,17 +427,19 @@ void TReviewPage::Button11Click()
     const SalesLine* stored = FDetail->line(row);
     if (!stored)
         return;
-    const qint64 id = stored->id;
+    const SalesLine seen = *stored;
     TfrmUpdateRecord dialog(this);
     dialog.setLine(stored->day, shown.at(2), shown.at(3), shown.at(4), shown.at(5), shown.at(6));
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList typed = dialog.trimmedTexts();
-    const SalesLine line = editedLine(id, dialog.day(), typed);
-    if (!guardedChange([&] { FDbMan->UpdateLine(line); }, this))
+    const SalesLine line = editedLine(seen.id, dialog.day(), typed);
+    if (!guardedChange([&] { FDbMan->UpdateLine(FUserName, seen, line); }, this))
         return;
     FDetail->setEdited(row, line, QStringList { dialog.day().toString(QStringLiteral("yyyy-MM-dd")) } + typed);
-    ListView2->selectionModel()->clear();
+    // The edited line stays chosen, so that it can be edited again or deleted at once.
+    ListView2->selectionModel()->select(
+        FDetail->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     updateButtons();
     setSizedText(Label19, FDetail->totals().text());
     MessageBox::information(this, QStringLiteral("恭喜您，本次操作成功！"));

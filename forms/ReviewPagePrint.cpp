@@ -1,11 +1,11 @@
 #include "forms/ReviewPage.h"
 
 #include "forms/BusyCursor.h"
+#include "forms/ChartPage.h"
 #include "forms/ErrorHandler.h"
+#include "forms/ExportUi.h"
 #include "forms/FileDialog.h"
 #include "forms/MessageBox.h"
-#include "forms/ChartPage.h"
-#include "forms/ExportUi.h"
 #include "reports/PrintForm.h"
 
 #include <QApplication>

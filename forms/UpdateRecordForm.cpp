@@ -1,9 +1,9 @@
 #include "forms/UpdateRecordForm.h"
 
-#include "forms/MessageBox.h"
 #include "db/Numbers.h"
 #include "db/TextCodec.h"
 #include "forms/FormUtil.h"
+#include "forms/MessageBox.h"
 
 #include <QDateEdit>
 

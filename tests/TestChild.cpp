@@ -12,10 +12,11 @@
 // start showed, and exits with 0; a failure prints its text on stderr and exits with 2.
 
 #include "base/Error.h"
-#include "forms/MessageBox.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
+#include "db/KeptSession.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
 
 #include <QApplication>
@@ -80,16 +81,43 @@ int keep(const QStringList& args)
     const int count = args.value(1).toInt();
     const QString tag = args.value(2);
     TDbMan db;
+    KeptSession session;
     announceReady(false);
     for (int i = 0; i < count; ++i) {
-        db.KeepLines(user,
+        db.KeepLines(user, session,
             { { 0, QDate(2024, 6, 1 + i % 28), QStringLiteral("商品%1").arg(i % 9), 1 + i % 3, 100 + i, 50,
                 QStringLiteral("%1-%2").arg(tag).arg(i) } });
         std::cout << "kept " << i << std::endl;
         if (i % 7 == 6) {
-            db.SaveKeptLines(user, db.KeptLines(user));
+            db.SaveKeptLines(user, session, db.KeptLines(user, session));
             std::cout << "saved " << i << std::endl;
         }
+    }
+    return 0;
+}
+
+// One window of a user: logs in (adopting the kept lines of windows that are gone), then either keeps a line with
+// the memo given and stays open until released, or, once released, saves every line it shows.
+int window(const QStringList& args)
+{
+    const QString user = args.value(0);
+    TDbMan db;
+    KeptSession session;
+    QList<SalesLine> shown = db.KeptLines(user, session);
+    std::cout << "adopted " << shown.size() << std::endl;
+    if (args.value(1) == QLatin1String("keep")) {
+        const SalesLine line { 0, QDate(2024, 6, 1), QStringLiteral("商品"), 1, 100, 50, args.value(2) };
+        db.KeepLines(user, session, { line });
+        std::cout << "kept" << std::endl;
+        announceReady(true);
+        return 0;
+    }
+    announceReady(true);
+    try {
+        db.SaveKeptLines(user, session, shown);
+        std::cout << "saved " << shown.size() << std::endl;
+    } catch (const TAlreadySaved&) {
+        std::cout << "saved 0" << std::endl;
     }
     return 0;
 }
@@ -155,6 +183,8 @@ int main(int argc, char** argv)
             return addUser(args);
         if (mode == QLatin1String("keep"))
             return keep(args);
+        if (mode == QLatin1String("window"))
+            return window(args);
         if (mode == QLatin1String("backup"))
             return backup(args);
         std::cerr << "unknown mode" << std::endl;

@@ -1,12 +1,16 @@
 #include "tests/TestUtil.h"
 
-#include "forms/MessageBox.h"
+#include "db/DbClass.h"
+#include "db/LedgerStore.h"
+
 #include "app/Startup.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 
 #include <QDialog>
 #include <QLabel>
 #include <QTimer>
+#include <algorithm>
 
 void typeText(QWidget* widget, const QString& text)
 {
@@ -46,6 +50,43 @@ void prepareTestApplication()
 {
     MessageBox::setTestMode(true);
     installFontSubstitutes();
+}
+
+SalesLine storedLine(TDbMan& db, const QString& user, qint64 id)
+{
+    SalesLine found;
+    db.store().readLines(user, [&](const QList<SalesLine>& lines) {
+        for (const SalesLine& line : lines) {
+            if (line.id == id)
+                found = line;
+        }
+    });
+    return found;
+}
+
+void updateStored(TDbMan& db, const QString& user, const SalesLine& edited)
+{
+    SalesLine seen = storedLine(db, user, edited.id);
+    seen.id = edited.id;
+    db.UpdateLine(user, seen, edited);
+}
+
+void deleteStored(TDbMan& db, const QString& user, qint64 id)
+{
+    SalesLine seen = storedLine(db, user, id);
+    seen.id = id;
+    db.DeleteLine(user, seen);
+}
+
+QList<SalesLine> allKeptLines(TDbMan& db, const QString& user)
+{
+    QList<SalesLine> lines;
+    db.store().write([&](LedgerWrite& write) {
+        for (const QString& owner : write.keptOwners(user))
+            lines += write.keptLines(user, owner);
+    });
+    std::sort(lines.begin(), lines.end(), [](const SalesLine& a, const SalesLine& b) { return a.id < b.id; });
+    return lines;
 }
 
 qint64 storedLineCount(const TestDataHome& home)

@@ -16,7 +16,9 @@
 #include <functional>
 #include <memory>
 
+class TDbMan;
 class TfrmMain;
+struct SalesLine;
 
 // Finds a child by objectName and fails the test when it is missing.
 template <typename T> T* child(QObject* parent, const char* name)
@@ -39,6 +41,15 @@ std::unique_ptr<TfrmMain> openReviewWindow(const QString& user);
 // The number of stored lines in the home's ledger, counted by the engine itself (file or server); -1 when it cannot
 // be read.
 qint64 storedLineCount(const TestDataHome& home);
+
+// The user's stored line id as the store holds it now; a default line when there is none.
+SalesLine storedLine(TDbMan& db, const QString& user, qint64 id);
+// Edits and deletes a stored line as a window that has just read it does.
+void updateStored(TDbMan& db, const QString& user, const SalesLine& edited);
+void deleteStored(TDbMan& db, const QString& user, qint64 id);
+
+// Every line the user keeps at this computer, whichever window keeps it, in the order they were kept.
+QList<SalesLine> allKeptLines(TDbMan& db, const QString& user);
 
 // For a case about the file store's own layout, which a server ledger does not have.
 #define KIVARO_FILE_STORE_ONLY()                                                                                       \

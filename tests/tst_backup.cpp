@@ -91,7 +91,7 @@ private Q_SLOTS:
             84);
 
         TDbMan db;
-        db.DeleteLine(views(kUser).detail.at(0).toLongLong());
+        deleteStored(db, kUser, views(kUser).detail.at(0).toLongLong());
         db.AddLines(kUser, sampleLines(5, QStringLiteral("后来的")));
         QVERIFY(db.DeleteUser(QStringLiteral("李四"), QStringLiteral("pw2")));
         const QString after = state();

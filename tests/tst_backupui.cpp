@@ -2,11 +2,11 @@
 // --restore. What is written reads back the same; a cancelled, declined or refused step changes nothing.
 
 #include "base/Error.h"
-#include "forms/FileDialog.h"
-#include "forms/MessageBox.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
+#include "forms/FileDialog.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
 
 #include <QAction>
@@ -74,7 +74,7 @@ void spoilLedger()
     TDbMan db;
     const SalesRange range { kUser, QDate(2000, 1, 1), QDate(2030, 12, 31) };
     for (const SalesLine& line : db.QueryLineWindow(range, range.first, 0, kDeleted))
-        db.DeleteLine(line.id);
+        db.DeleteLine(kUser, line);
     QVERIFY(db.AddUser(QStringLiteral("李四"), QStringLiteral("x")));
 }
 

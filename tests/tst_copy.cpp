@@ -51,7 +51,7 @@ void fillLedger(TDbMan& db)
         lines.append(line(QDate(2012, 2, 29), text, 3, kMaxAmountCents, -kMaxAmountCents, text));
     db.AddLines(kOwner, lines);
     const SalesRange firstDay { kOwner, QDate(2009, 1, 1), QDate(2009, 1, 1) };
-    db.DeleteLine(db.QueryLineWindow(firstDay, firstDay.first, 0, 1).value(0).id);
+    db.DeleteLine(kOwner, db.QueryLineWindow(firstDay, firstDay.first, 0, 1).value(0));
 
     db.AddLines(kQuoted, { line(QDate(2012, 2, 29), kHostileTexts.at(1), -2, -150, 99, kHostileTexts.at(2)) });
     db.AddLines(kNoAccount,

@@ -3,11 +3,11 @@
 // it found it.
 
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>

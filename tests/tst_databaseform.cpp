@@ -1,12 +1,12 @@
 // Choosing the ledger: the login names it without a password, the chooser takes a server only after it answered and
 // keeps no password, the password prompt, and product names kept on the server.
 
-#include "forms/BusyCursor.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
+#include "forms/BusyCursor.h"
 #include "forms/DatabaseForm.h"
 #include "forms/LoginForm.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>

@@ -1,10 +1,10 @@
 #include "base/HiClass.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "db/TextCodec.h"
 #include "forms/EntryPage.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "forms/UpdateRecordForm.h"
 #include "tests/TestUtil.h"
 

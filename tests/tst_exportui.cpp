@@ -2,11 +2,11 @@
 // right-click menu, 导入销售记录… in the 更多 menu with its list of bad rows, and kivaro --export. What is written
 // holds every row of the range from the store; what is refused writes nothing and stores nothing.
 
-#include "forms/FileDialog.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
+#include "forms/FileDialog.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "reports/ViewExport.h"
 #include "tests/TestUtil.h"
 

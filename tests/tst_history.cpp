@@ -4,6 +4,7 @@
 
 #include "base/Error.h"
 #include "db/DbClass.h"
+#include "db/KeptSession.h"
 #include "db/LedgerStore.h"
 #include "tests/TestUtil.h"
 
@@ -55,37 +56,98 @@ private Q_SLOTS:
     }
     void cleanup() { home.reset(); }
 
-    void keptLinesAreTheUsersAtThisComputerAndLeaveWhenSaved()
+    void keptLinesAreTheWindowsAndLeaveWhenSaved()
     {
         TDbMan db;
-        const QList<qint64> ids = db.KeepLines(kUser, { line(0), line(1), line(2) });
+        KeptSession window;
+        const QList<qint64> ids = db.KeepLines(kUser, window, { line(0), line(1), line(2) });
         QCOMPARE(ids.size(), 3);
-        db.KeepLines(QStringLiteral("李四"), { line(9) });
-        db.store().keepLines(kUser, QStringLiteral("另一台电脑"), { line(8) });
-        db.ForgetKeptLine(kUser, ids.at(1));
-        QList<SalesLine> kept = db.KeptLines(kUser);
+        db.KeepLines(QStringLiteral("李四"), window, { line(9) });
+        db.store().write(
+            [&](LedgerWrite& write) { write.insertKept(kUser, QStringLiteral("另一台电脑/x"), { line(8) }); });
+        db.ForgetKeptLine(kUser, window, ids.at(1));
+        QList<SalesLine> kept = db.KeptLines(kUser, window);
         QCOMPARE(kept.size(), 2);
         QCOMPARE(kept.at(0).id, ids.at(0));
-        kept[0].id = kept[1].id = 0;
-        QCOMPARE(kept, (QList<SalesLine> { line(0), line(2) }));
 
         // A save that fails keeps every kept line and stores none.
         QList<SalesLine> bad = kept;
         bad.append({ 0, QDate(2024, 5, 1), QStringLiteral("x"), 1, kMaxAmountCents + 1, 0, {} });
-        QVERIFY_THROWS_EXCEPTION(KivaroError, db.SaveKeptLines(kUser, bad));
-        QCOMPARE(db.KeptLines(kUser).size(), 2);
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.SaveKeptLines(kUser, window, bad));
+        QCOMPARE(db.KeptLines(kUser, window).size(), 2);
         QCOMPARE(storedLineCount(*home), 0);
 
-        db.SaveKeptLines(kUser, kept);
-        QCOMPARE(db.KeptLines(kUser), QList<SalesLine>());
+        db.SaveKeptLines(kUser, window, kept);
+        QCOMPARE(db.KeptLines(kUser, window), QList<SalesLine>());
         QCOMPARE(storedLineCount(*home), 2);
-        QCOMPARE(db.KeptLines(QStringLiteral("李四")).size(), 1);
-        QCOMPARE(db.store().keptLines(kUser, QStringLiteral("另一台电脑")).size(), 1);
+        // The same save again (its answer was lost, the user pressed 完成 once more) stores nothing twice.
+        QVERIFY_THROWS_EXCEPTION(TAlreadySaved, db.SaveKeptLines(kUser, window, kept));
+        QCOMPARE(storedLineCount(*home), 2);
+        QCOMPARE(db.KeptLines(QStringLiteral("李四"), window).size(), 1);
+        // Another computer's kept line is never adopted here.
+        db.store().write(
+            [&](LedgerWrite& write) { QCOMPARE(write.keptLines(kUser, QStringLiteral("另一台电脑/x")).size(), 1); });
         const ChangeEntry save = db.Changes(kUser).first();
         QCOMPARE(save.kind, ChangeEntry::Kind::Save);
         QCOMPARE(save.saved.lines, 2);
-        QCOMPARE(save.saved.received, WideCents(2002));
+        QCOMPARE(save.saved.received, WideCents(1000 + 1002));
         QCOMPARE(save.computer, TDbMan::computerName());
+    }
+
+    // Lines kept by a window that crashed come back to exactly one of two windows that log in at once, as two
+    // processes of the same user on this computer; both press 完成 and every line is stored once.
+    void keptLinesOfACrashedWindowAreStoredOnce()
+    {
+        {
+            ChildProcess crashed({ QStringLiteral("keep"), kUser, QStringLiteral("1000"), QStringLiteral("c") });
+            QVERIFY2(crashed.waitForLine("kept 4"), qPrintable(crashed.errors()));
+            crashed.killNow();
+        }
+        TDbMan db;
+        qint64 keptBefore = 0;
+        db.store().write([&](LedgerWrite& write) {
+            for (const QString& owner : write.keptOwners(kUser))
+                keptBefore += write.keptLines(kUser, owner).size();
+        });
+        QVERIFY(keptBefore > 0);
+        const qint64 storedBefore = storedLineCount(*home);
+
+        ChildProcess first({ QStringLiteral("window"), kUser, QStringLiteral("save") });
+        ChildProcess second({ QStringLiteral("window"), kUser, QStringLiteral("save") });
+        QVERIFY2(first.waitReady(), qPrintable(first.errors()));
+        QVERIFY2(second.waitReady(), qPrintable(second.errors()));
+        const QString adopted = first.output() + second.output();
+        QVERIFY2(adopted.contains(QStringLiteral("adopted %1").arg(keptBefore))
+                && adopted.contains(QStringLiteral("adopted 0")),
+            qPrintable(adopted));
+        first.release();
+        second.release();
+        QVERIFY(first.finishedCleanly());
+        QVERIFY(second.finishedCleanly());
+        QCOMPARE(storedLineCount(*home), storedBefore + keptBefore);
+        KeptSession next;
+        QCOMPARE(db.KeptLines(kUser, next).size(), 0);
+    }
+
+    // 完成 in one window stores its own lines only: a line another window of the user keeps stays kept while that
+    // window lives, and comes back once it is gone.
+    void saveLeavesAnotherWindowsLines()
+    {
+        ChildProcess other({ QStringLiteral("window"), kUser, QStringLiteral("keep"), QStringLiteral("乙") });
+        QVERIFY2(other.waitReady(), qPrintable(other.errors()));
+        TDbMan db;
+        {
+            KeptSession window;
+            QCOMPARE(db.KeptLines(kUser, window).size(), 0);
+            db.KeepLines(kUser, window, { line(0, QStringLiteral("甲")) });
+            db.SaveKeptLines(kUser, window, db.KeptLines(kUser, window));
+            QCOMPARE(storedLineCount(*home), 1);
+        }
+        other.killNow();
+        KeptSession next;
+        const QList<SalesLine> back = db.KeptLines(kUser, next);
+        QCOMPARE(back.size(), 1);
+        QCOMPARE(back.at(0).memo, QStringLiteral("乙"));
     }
 
     // Killed at random moments while lines are kept and saved, 50 times: every line the program had kept is either
@@ -108,7 +170,8 @@ private Q_SLOTS:
             toldInAll += told.size();
             TDbMan db;
             QHash<QString, int> found;
-            const QList<SalesLine> kept = db.KeptLines(kUser);
+            KeptSession next;
+            const QList<SalesLine> kept = db.KeptLines(kUser, next);
             for (const SalesLine& line : kept)
                 ++found[line.memo];
             for (const SalesLine& stored : db.QueryLineWindow(kYear, kYear.first, 0, 1'000'000)) {
@@ -124,8 +187,8 @@ private Q_SLOTS:
             QVERIFY2(
                 kept.size() <= 7, qPrintable(QStringLiteral("%1 kept after round %2").arg(kept.size()).arg(round)));
             // What is kept is saved before the next round, as the next login would.
-            db.SaveKeptLines(kUser, kept);
-            QCOMPARE(db.KeptLines(kUser).size(), 0);
+            db.SaveKeptLines(kUser, next, kept);
+            QCOMPARE(db.KeptLines(kUser, next).size(), 0);
         }
         qInfo("50 kills while keeping and saving: %lld lines the program had kept, none lost", toldInAll);
     }
@@ -139,8 +202,8 @@ private Q_SLOTS:
         SalesLine edited = stored.at(1);
         edited.quantity = 99;
         edited.memo = QStringLiteral("改过");
-        db.UpdateLine(edited);
-        db.DeleteLine(stored.at(0).id);
+        db.UpdateLine(kUser, stored.at(1), edited);
+        db.DeleteLine(kUser, stored.at(0));
         const QString changed = views(db);
 
         QList<ChangeEntry> changes = db.Changes(kUser);
@@ -152,17 +215,22 @@ private Q_SLOTS:
         QCOMPARE(changes.at(1).before, std::optional(stored.at(1)));
         QCOMPARE(changes.at(1).after, std::optional(edited));
 
-        // The deleted line comes back with its id, so in its place in every view; then the edit is undone.
-        const ChangeEntry first = db.UndoNewestChange(kUser);
+        // The edit the window showed is undone, not the newer delete; then the delete, whose line comes back with
+        // its id, so in its place in every view.
+        const ChangeEntry first = db.UndoChange(kUser, changes.at(1).id);
         QCOMPARE(first.kind, ChangeEntry::Kind::Undo);
-        QCOMPARE(first.undoes, changes.at(0).id);
-        QCOMPARE(db.QueryLineWindow(kYear, kYear.first, 0, 10).at(0), stored.at(0));
-        db.UndoNewestChange(kUser);
+        QCOMPARE(first.undoes, changes.at(1).id);
+        QCOMPARE(db.QueryLineWindow(kYear, kYear.first, 0, 10).at(0), stored.at(1));
+        QCOMPARE(db.QueryLineWindow(kYear, kYear.first, 0, 10).size(), 2);
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UndoChange(kUser, changes.at(1).id));
+        // Another user cannot undo this user's change, nor can a save be undone.
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UndoChange(QStringLiteral("李四"), changes.at(0).id));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UndoChange(kUser, changes.at(2).id));
+        db.UndoChange(kUser, changes.at(0).id);
         QCOMPARE(views(db), original);
-        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UndoNewestChange(kUser));
         changes = db.Changes(kUser);
         QCOMPARE(changes.size(), 5);
-        QCOMPARE(changes.at(2).undoneBy, first.id);
+        QCOMPARE(changes.at(3).undoneBy, first.id);
         QVERIFY(changed != original);
     }
 
@@ -173,10 +241,10 @@ private Q_SLOTS:
         db.AddLines(kUser, { line(0) });
         SalesLine edited = db.QueryLineWindow(kYear, kYear.first, 0, 1).first();
         edited.received = 5;
-        db.UpdateLine(edited);
+        db.UpdateLine(kUser, db.QueryLineWindow(kYear, kYear.first, 0, 1).first(), edited);
         changeBehindTheProgram(edited.id);
         const QString before = views(db);
-        QVERIFY_THROWS_EXCEPTION(TChangeConflict, db.UndoNewestChange(kUser));
+        QVERIFY_THROWS_EXCEPTION(TChangeConflict, db.UndoChange(kUser, db.Changes(kUser).first().id));
         QCOMPARE(views(db), before);
         QCOMPARE(db.Changes(kUser).first().undoneBy, 0);
     }

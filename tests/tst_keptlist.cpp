@@ -1,12 +1,12 @@
 // The windows' side of kept pending lines and the record of changes: every change to the pending list is kept before
 // it shows, a new window brings the list back, and 修改记录… lists the changes and undoes them.
 
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"
 #include "forms/EntryPage.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
 
 #include <QAction>
@@ -54,7 +54,11 @@ private:
     QTreeView* list() { return child<QTreeView>(form.get(), "ListView1"); }
     int pendingRows() { return list()->model()->rowCount(); }
     void selectPending(int row) { list()->setCurrentIndex(list()->model()->index(row, 1)); }
-    QList<SalesLine> kept(const QString& user = kUser) { return TDbMan().KeptLines(user); }
+    QList<SalesLine> kept(const QString& user = kUser)
+    {
+        TDbMan db;
+        return allKeptLines(db, user);
+    }
 
     // The pending list as the screen shows it, in the form texts() gives.
     QStringList shownLines()
@@ -155,7 +159,7 @@ private Q_SLOTS:
         closeWindow();
 
         openWindow();
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList { QStringLiteral("已恢复上次未保存的 2 条记录。") });
+        QCOMPARE(MessageBox::takeShownTexts().last(), QStringLiteral("已恢复上次未保存的 2 条记录。"));
         QCOMPARE(shownLines(), shown);
         QCOMPARE(child<QLabel>(form.get(), "Label18")->text(),
             QStringLiteral("数量：1  实收：13.50  成本：2.00  利润：11.50"));
@@ -187,11 +191,23 @@ private Q_SLOTS:
         QCOMPARE(asShown(kept()), shownLines());
         QCOMPARE(pendingRows(), 2);
 
-        // 编辑 takes the line into the fields; added again it is kept again, at the end.
+        // 编辑 takes the line into the fields but keeps it: a window closed (or crashed) now gives it back at the
+        // next login.
+        const QStringList both = shownLines();
         selectPending(0);
         MessageBox::setNextAnswer(QMessageBox::Yes);
         QTest::mouseClick(button("Button5"), Qt::LeftButton);
-        QCOMPARE(texts(kept()), QStringList { QStringLiteral("2024-05-01 三 3 300 100 ") });
+        QCOMPARE(pendingRows(), 1);
+        QCOMPARE(asShown(kept()), both);
+        closeWindow();
+        openWindow();
+        QCOMPARE(MessageBox::takeShownTexts().last(), QStringLiteral("已恢复上次未保存的 2 条记录。"));
+        QCOMPARE(shownLines(), both);
+
+        // Added again, the edited line replaces the kept one, at the end.
+        selectPending(0);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(button("Button5"), Qt::LeftButton);
         QTest::mouseClick(button("Button1"), Qt::LeftButton);
         QCOMPARE(asShown(kept()), shownLines());
         QCOMPARE(shownLines().last().section(QLatin1Char(' '), 1, 1), QStringLiteral("一"));
@@ -239,13 +255,22 @@ private Q_SLOTS:
         errors = MessageBox::takeShownTexts();
         QVERIFY2(errors.size() == 2 && errors.last().contains(QStringLiteral("no forgetting")),
             qPrintable(errors.join(QLatin1Char('|'))));
+        // 编辑 forgets nothing; adding the line again fails while forgetting is refused, and the line stays kept.
         MessageBox::setNextAnswer(QMessageBox::Yes);
         QTest::mouseClick(button("Button5"), Qt::LeftButton);
-        QCOMPARE(MessageBox::takeShownTexts().size(), 2);
+        QCOMPARE(MessageBox::takeShownTexts().size(), 1);
+        QTest::mouseClick(button("Button1"), Qt::LeftButton);
+        errors = MessageBox::takeShownTexts();
+        QVERIFY2(errors.size() == 1 && errors.first().contains(QStringLiteral("no forgetting")),
+            qPrintable(errors.join(QLatin1Char('|'))));
+        QCOMPARE(asShown(kept()), shown);
+        runSql(QStringLiteral("DROP TRIGGER refuse"));
+        runSql(QStringLiteral("DROP TRIGGER refuse2"));
+        QTest::mouseClick(button("Button1"), Qt::LeftButton);
         QCOMPARE(shownLines(), shown);
+        QCOMPARE(asShown(kept()), shown);
 
         // A 完成 that fails stores nothing and keeps what was kept.
-        runSql(QStringLiteral("DROP TRIGGER refuse2"));
         runSql(QStringLiteral("CREATE TRIGGER refuse3 BEFORE INSERT ON Records BEGIN SELECT RAISE(ABORT, 'no saving'); "
                               "END"));
         QTest::mouseClick(button("Button4"), Qt::LeftButton);
@@ -284,8 +309,8 @@ private Q_SLOTS:
             const QList<SalesLine> stored = db.QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 10);
             SalesLine edited = stored.at(0);
             edited.quantity = 5;
-            db.UpdateLine(edited);
-            db.DeleteLine(db.QueryLineWindow(kYear, QDate(2024, 5, 2), 0, 10).at(0).id);
+            db.UpdateLine(kUser, stored.at(0), edited);
+            db.DeleteLine(kUser, db.QueryLineWindow(kYear, QDate(2024, 5, 2), 0, 10).at(0));
             db.AddLines(QStringLiteral("李四"), { { 0, QDate(2024, 5, 3), QStringLiteral("鞋"), 1, 1, 1, {} } });
         }
         openWindow();

@@ -1,7 +1,7 @@
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/AccountForm.h"
 #include "forms/LoginForm.h"
+#include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>

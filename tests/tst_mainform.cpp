@@ -1,8 +1,8 @@
-#include "base/Error.h"
-#include "forms/MessageBox.h"
 #include "app/Startup.h"
+#include "base/Error.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "reports/PrintForm.h"
 #include "reports/ReportEngine.h"
 #include "tests/TestUtil.h"

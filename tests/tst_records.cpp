@@ -1,5 +1,6 @@
 #include "base/Error.h"
 #include "db/DbClass.h"
+#include "db/SalesRows.h"
 #include "tests/TestUtil.h"
 
 class TestRecords : public QObject
@@ -144,26 +145,41 @@ private Q_SLOTS:
         QCOMPARE(rowCount(), 3);
     }
 
-    void updateMovesTheLineAndChangesOfMissingIdFail()
+    // An edit or delete names the user and the line as the window showed it: a stale window, another user's list
+    // or a line deleted meanwhile changes nothing, and says so.
+    void editsAndDeletesChangeOnlyTheLineAsSeen()
     {
         add(QStringLiteral("2009/01/01"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("1.00"),
             QStringLiteral("0.50"));
-        const QString id = query().detail.at(0);
-        db->UpdateRecord(id, QStringLiteral("2009/02/01"), QStringLiteral("B"), QStringLiteral("2"),
-            QStringLiteral("12.5"), QStringLiteral("3"), QStringLiteral("memo"));
-        Query q = query(QStringLiteral("2009/02/01"), QStringLiteral("2009/02/01"));
-        QCOMPARE(q.detail,
-            (QStringList { id, QStringLiteral("2009-02-01"), QStringLiteral("B"), QStringLiteral("2"),
+        add(QStringLiteral("2009/01/01"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("1.00"),
+            QStringLiteral("0.50"), QString(), QStringLiteral("李四"));
+        const qint64 id = query().detail.at(0).toLongLong();
+        const SalesLine seen = storedLine(*db, user, id);
+        QCOMPARE(seen.productName, QStringLiteral("A"));
+        const SalesLine moved { id, QDate(2009, 2, 1), QStringLiteral("B"), 2, 1250, 300, QStringLiteral("memo") };
+        db->UpdateLine(user, seen, moved);
+        QCOMPARE(query(QStringLiteral("2009/02/01"), QStringLiteral("2009/02/01")).detail,
+            (QStringList { QString::number(id), QStringLiteral("2009-02-01"), QStringLiteral("B"), QStringLiteral("2"),
                 QStringLiteral("12.50"), QStringLiteral("3.00"), QStringLiteral("memo") }));
-        QVERIFY(query(QStringLiteral("2009/01/01"), QStringLiteral("2009/01/31")).detail.isEmpty());
-        db->DeleteRecord(id);
-        QCOMPARE(rowCount(), 0);
-        // Another instance deleted the line meanwhile: neither change may pass for done.
-        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->DeleteRecord(id));
-        QVERIFY_THROWS_EXCEPTION(TRecordGone,
-            db->UpdateRecord(id, QStringLiteral("2009/02/01"), QStringLiteral("B"), QStringLiteral("2"),
-                QStringLiteral("12.5"), QStringLiteral("3"), QStringLiteral("memo")));
-        QCOMPARE(rowCount(), 0);
+
+        // A second window still shows the line as it was and changes only its memo: the first edit stands.
+        SalesLine staleMemo = seen;
+        staleMemo.memo = QStringLiteral("from a stale window");
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->UpdateLine(user, seen, staleMemo));
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->DeleteLine(user, seen));
+        // The same id and values named by another user (a list from before a restore handed ids out again).
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->DeleteLine(QStringLiteral("李四"), moved));
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->UpdateLine(QStringLiteral("李四"), moved, seen));
+        QCOMPARE(
+            query(QStringLiteral("2009/02/01"), QStringLiteral("2009/02/01")).detail.at(6), QStringLiteral("memo"));
+        QCOMPARE(rowCount(), 2);
+
+        db->DeleteLine(user, moved);
+        QCOMPARE(rowCount(), 1);
+        // Deleted meanwhile: neither change may pass for done.
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->DeleteLine(user, moved));
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db->UpdateLine(user, moved, seen));
+        QCOMPARE(rowCount(), 1);
     }
 };
 

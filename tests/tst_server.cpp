@@ -2,10 +2,11 @@
 // server gone and back, and the same data giving the same views and pages as the file.
 
 #include "base/Error.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
+#include "db/KeptSession.h"
 #include "db/ServerStore.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "reports/PrintForm.h"
 #include "reports/ReportEngine.h"
 #include "tests/TestUtil.h"
@@ -187,8 +188,9 @@ private Q_SLOTS:
         QVERIFY(home->server()->exec(
             QStringLiteral("DROP TABLE pending_lines, changes; UPDATE kivaro_schema SET version = 1")));
         TDbMan db;
-        db.KeepLines(user, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
-        QCOMPARE(db.KeptLines(user).size(), 1);
+        KeptSession window;
+        db.KeepLines(user, window, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
+        QCOMPARE(db.KeptLines(user, window).size(), 1);
         QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")),
             QString::number(ServerStore::kSchemaVersion));
         QVERIFY(db.CheckUser(user, QStringLiteral("pw")));

@@ -115,6 +115,12 @@ private:
 
 } // namespace
 
+// Whose line it is, as the file says.
+QString ownerOf(RawDb& raw, qint64 id)
+{
+    return DecodeText(raw.value(QStringLiteral("SELECT UserName FROM Records WHERE ID=?"), { id }).toString());
+}
+
 class TestSummaries : public QObject
 {
     Q_OBJECT
@@ -257,15 +263,15 @@ private Q_SLOTS:
             case 2: {
                 SalesLine line = walk.line();
                 line.id = someId;
-                db.UpdateLine(line);
+                updateStored(db, ownerOf(raw, someId), line);
                 break;
             }
             case 3:
-                db.DeleteLine(someId);
+                deleteStored(db, ownerOf(raw, someId), someId);
                 break;
             case 4:
                 if (firstOfGroup.isValid())
-                    db.DeleteLine(firstOfGroup.toLongLong());
+                    deleteStored(db, ownerOf(raw, firstOfGroup.toLongLong()), firstOfGroup.toLongLong());
                 break;
             case 5: {
                 // The first line of a group moves on to another product of the same day.
@@ -366,14 +372,15 @@ private Q_SLOTS:
         SalesLine stored = db.QueryLineWindow(range, range.first, 0, 1).value(0);
         QVERIFY(stored.id > 0);
         tooMuch.id = stored.id;
-        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UpdateLine(tooMuch));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UpdateLine(kUser, stored, tooMuch));
         QCOMPARE(db.QueryLineWindow(range, range.first, 0, 1).value(0), stored);
-        stored.memo = QStringLiteral("改过");
-        db.UpdateLine(stored);
-        QCOMPARE(db.QueryLineWindow(range, range.first, 0, 1).value(0), stored);
-        db.DeleteLine(stored.id);
-        QVERIFY_THROWS_EXCEPTION(TRecordGone, db.DeleteLine(stored.id));
-        QVERIFY_THROWS_EXCEPTION(TRecordGone, db.UpdateLine(stored));
+        SalesLine edited = stored;
+        edited.memo = QStringLiteral("改过");
+        db.UpdateLine(kUser, stored, edited);
+        QCOMPARE(db.QueryLineWindow(range, range.first, 0, 1).value(0), edited);
+        db.DeleteLine(kUser, edited);
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db.DeleteLine(kUser, edited));
+        QVERIFY_THROWS_EXCEPTION(TRecordGone, db.UpdateLine(kUser, edited, stored));
     }
 
     // The detail view's order comes from an index, not from sorting the range, and so do the other two views'.
@@ -422,7 +429,7 @@ private Q_SLOTS:
             verifyTypedQueries(db);
             Walk walk(3);
             db.AddLines(kUser, { walk.line(), walk.line() });
-            db.DeleteLine(1);
+            deleteStored(db, kUser, 1);
         }
         RawDb raw(home->dbPath());
         QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")).toInt(), Schema::kVersion);
@@ -522,7 +529,7 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 3);
         SalesLine moved = lines.at(2);
         moved.day = last.day;
-        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UpdateLine(moved));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, db.UpdateLine(kUser, lines.at(2), moved));
         QCOMPARE(db.QueryLineWindow(range, range.first, 0, 10), lines);
         verifySummaries(raw);
         QCOMPARE(db.QueryDays(range).value(0).sums.received, kMax);

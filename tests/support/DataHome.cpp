@@ -9,6 +9,7 @@ TestDataHome::TestDataHome(const QString& database)
         qFatal("no temporary folder for the data home");
     qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (m_dir.path() + QStringLiteral("/cache")).toLocal8Bit());
     if (testingOnServer()) {
         m_server = std::make_unique<TestServerDb>();
         qputenv("KIVARO_DATABASE", m_server->connection().toUtf8());

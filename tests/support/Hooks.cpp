@@ -1,10 +1,10 @@
 #include "tests/support/Hooks.h"
 
-#include "forms/FileDialog.h"
-#include "forms/MessageBox.h"
 #include "db/DbClass.h"
 #include "forms/EntryPage.h"
+#include "forms/FileDialog.h"
 #include "forms/MainForm.h"
+#include "forms/MessageBox.h"
 #include "reports/PrintForm.h"
 
 #include <QTest>

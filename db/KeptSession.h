@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QLockFile;
+
+// The claim of one window on the pending lines it keeps. Kept lines are stored under an owner,
+// "<computer>/<session>": the computer is an ID made at this computer's first start, the session one window's login.
+// A session is alive while its lock file in the user's cache folder is locked, and the lock dies with the process, so
+// the lines of a closed or crashed window come back to exactly one later window of this computer.
+class KeptSession
+{
+public:
+    KeptSession();
+    ~KeptSession();
+    KeptSession(const KeptSession&) = delete;
+    KeptSession& operator=(const KeptSession&) = delete;
+
+    // The owner the store keeps this session's lines under.
+    QString owner() const { return FOwner; }
+
+    // This computer's ID, made at the first start and kept in the settings; made anew when the settings were copied
+    // from another computer (the system's own machine ID differs).
+    static QString computerId();
+
+    // Takes the lock of another owner of this computer's lines when its window is gone; holds it until the returned
+    // object is destroyed, so that one window only adopts those lines. Nothing while the owner's window lives, or
+    // when the owner is not a session of this computer. An owner of earlier versions (the host name alone) is gone
+    // with its window and is adopted here when the host name is this computer's.
+    static std::shared_ptr<void> claimIfGone(const QString& owner);
+
+private:
+    QString FOwner;
+    std::unique_ptr<QLockFile> FLock;
+};

@@ -65,8 +65,11 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             const ReportRows rows = modelRows(*model);
             if (rows.count == 0)
                 return;
+            // The per-product and ranking pages end with the detail view's totals line, which follows its edits and
+            // deletes; the daily pages with their own.
+            const SalesTotals& totals = view == ListView3 ? model->totals() : FDetail->totals();
             QRCompositeReport1.addReports
-                = [rows, layout, title = FUserName, totals = model->totals().text()](
+                = [rows, layout, title = FUserName, totals = totals.text()](
                       ReportDocument& document) { addReportPages(document, layout, rows, title, totals); };
             QRCompositeReport1.prepare();
             TfrmPrint preview(this);

@@ -1,7 +1,9 @@
+#include "db/Numbers.h"
 #include "forms/SalesModels.h"
 #include "tests/TestUtil.h"
 
 #include <QLocale>
+#include <limits>
 
 // The review lists hold windows of rows fetched by position; these tests give them a fetch over a list in memory
 // and check that what they show is that list, whatever is fetched when.
@@ -164,6 +166,24 @@ private Q_SLOTS:
         QCOMPARE(ranking.rowTexts(0),
             (QStringList { QString(), QStringLiteral("甲"), QStringLiteral("3"), QStringLiteral("2.50"),
                 QStringLiteral("1.00"), QStringLiteral("1.50") }));
+    }
+
+    // Every quantity the entry accepts, the smallest included, leaves the totals exact when its line is removed.
+    void totalsStayExactForExtremeQuantities()
+    {
+        const std::optional<qint32> smallest = parseQuantity(QStringLiteral("-2147483648"));
+        QVERIFY(smallest);
+        SalesTotals totals;
+        const SalesLine low { 1, QDate(2024, 5, 1), QStringLiteral("杯子"), *smallest, 100, 50, {} };
+        const SalesLine high { 2, QDate(2024, 5, 1), QStringLiteral("杯子"), std::numeric_limits<qint32>::max(), 1, 0,
+            {} };
+        totals.add(low);
+        totals.add(high);
+        totals.remove(low);
+        QCOMPARE(totals.quantity, qint64(std::numeric_limits<qint32>::max()));
+        QCOMPARE(totals.lines, 1);
+        totals.remove(high);
+        QCOMPARE(totals, SalesTotals());
     }
 };
 

@@ -66,15 +66,13 @@ QString storedText(const QString& text)
 {
     if (text.contains(QChar(0)))
         throw KivaroError(QStringLiteral("文字中含有空字符（U+0000），不能保存。"));
-    return text.isValidUtf16() ? text : fromGb18030(toGb18030(text));
+    return withoutLoneSurrogates(text);
 }
 
 // A typed line holds the same values that the entry fields accept.
 void checkLine(const SalesLine& line)
 {
     checkDay(line.day);
-    storedText(line.productName);
-    storedText(line.memo);
     for (const qint64 cents : { line.received, line.cost }) {
         if (cents > kMaxAmountCents || cents < -kMaxAmountCents)
             throw KivaroError(QStringLiteral("无效的金额“%1”").arg(formatCents(cents)));

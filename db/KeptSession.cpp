@@ -1,6 +1,7 @@
 #include "db/KeptSession.h"
 
 #include "base/Error.h"
+#include "db/LedgerLocation.h"
 
 #include <QDir>
 #include <QLockFile>
@@ -41,9 +42,7 @@ bool isSessionId(const QString& text)
 
 QString KeptSession::computerId()
 {
-    QSettings settings(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Kivaro/Kivaro.conf"),
-        QSettings::IniFormat);
+    QSettings settings(settingsPath(), QSettings::IniFormat);
     const QString machine = QString::fromLatin1(QSysInfo::machineUniqueId());
     QString id = settings.value(QStringLiteral("computer/id")).toString();
     if (isSessionId(id) && settings.value(QStringLiteral("computer/machine")).toString() == machine)

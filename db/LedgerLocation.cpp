@@ -17,15 +17,18 @@ std::optional<LedgerLocation> chosen;
 
 QSettings settings()
 {
-    // The XDG config folder, looked up at every use: ~/.config/Kivaro/Kivaro.conf.
-    return QSettings(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Kivaro/Kivaro.conf"),
-        QSettings::IniFormat);
+    return QSettings(settingsPath(), QSettings::IniFormat);
 }
 
 const QString kServerKey = QStringLiteral("database/server");
 
 } // namespace
+
+QString settingsPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/Kivaro/Kivaro.conf");
+}
 
 LedgerLocation LedgerLocation::file(const QString& dataDir)
 {

@@ -35,6 +35,8 @@ LedgerLocation ledgerFromArgument(const QString& text);
 // KIVARO_DATABASE from the environment, else the one the settings hold, else the file in the user's data folder.
 LedgerLocation currentLedger();
 void setCurrentLedger(const std::optional<LedgerLocation>& location);
+// The program's settings file, looked up at every use: ~/.config/Kivaro/Kivaro.conf.
+QString settingsPath();
 // The server chosen in the program and kept in the settings; nothing means this computer's file.
 std::optional<QString> savedServer();
 void saveServerChoice(const std::optional<QString>& connection);

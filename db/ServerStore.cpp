@@ -64,10 +64,7 @@ QByteArray textValue(const QString& text)
     // PostgreSQL's texts cannot hold U+0000.
     if (text.contains(QChar(0)))
         throw KivaroError(QStringLiteral("文字中含有空字符（U+0000），服务器上的账本不能保存它。"));
-    // A lone surrogate becomes what the file store makes of it, so that both stores show the same text.
-    if (!text.isValidUtf16())
-        return fromGb18030(toGb18030(text)).toUtf8();
-    return text.toUtf8();
+    return withoutLoneSurrogates(text).toUtf8();
 }
 
 QByteArray dayValue(const QDate& day)
@@ -106,6 +103,29 @@ public:
 private:
     QByteArray m_text;
 };
+
+// The columns of lines as array parameters, in this order: days, product names, quantities, received, costs, memos,
+// and with withIds their ids.
+QList<QByteArray> lineColumns(
+    QList<SalesLine>::const_iterator begin, QList<SalesLine>::const_iterator end, bool withIds)
+{
+    ArrayValue days, names, quantities, received, costs, memos, ids;
+    for (auto line = begin; line != end; ++line) {
+        days.add(dayValue(line->day));
+        names.addText(textValue(line->productName));
+        quantities.add(numberValue(line->quantity));
+        received.add(numberValue(line->received));
+        costs.add(numberValue(line->cost));
+        memos.addText(textValue(line->memo));
+        if (withIds)
+            ids.add(numberValue(line->id));
+    }
+    QList<QByteArray> columns { days.value(), names.value(), quantities.value(), received.value(), costs.value(),
+        memos.value() };
+    if (withIds)
+        columns.append(ids.value());
+    return columns;
+}
 
 } // namespace
 
@@ -529,21 +549,8 @@ void ServerStore::insertLines(Session& session, const QString& userName, const Q
           "$6::bigint[], $7::text[]) WITH ORDINALITY AS l(d, p, q, r, c, m, n) ORDER BY n";
     for (qsizetype first = 0; first < lines.size(); first += kRowsPerStatement) {
         const qsizetype count = qMin(kRowsPerStatement, lines.size() - first);
-        ArrayValue days, names, quantities, received, costs, memos, ids;
-        for (qsizetype i = first; i < first + count; ++i) {
-            const SalesLine& line = lines[i];
-            days.add(dayValue(line.day));
-            names.addText(textValue(line.productName));
-            quantities.add(numberValue(line.quantity));
-            received.add(numberValue(line.received));
-            costs.add(numberValue(line.cost));
-            memos.addText(textValue(line.memo));
-            ids.add(numberValue(line.id));
-        }
-        QList<QByteArray> values { user, days.value(), names.value(), quantities.value(), received.value(),
-            costs.value(), memos.value() };
-        if (keepIds)
-            values.append(ids.value());
+        const QList<QByteArray> values
+            = QList<QByteArray> { user } + lineColumns(lines.cbegin() + first, lines.cbegin() + first + count, keepIds);
         session.exec(statement.constData(), values);
     }
 }
@@ -714,21 +721,12 @@ public:
     }
     QList<qint64> insertKept(const QString& userName, const QString& owner, const QList<SalesLine>& lines) override
     {
-        ArrayValue days, names, quantities, received, costs, memos;
-        for (const SalesLine& line : lines) {
-            days.add(dayValue(line.day));
-            names.addText(textValue(line.productName));
-            quantities.add(numberValue(line.quantity));
-            received.add(numberValue(line.received));
-            costs.add(numberValue(line.cost));
-            memos.addText(textValue(line.memo));
-        }
         const Result rows = m_session.exec(
             "INSERT INTO pending_lines (user_name, computer, day, product_name, quantity, received, cost, memo) "
             "SELECT $1, $2, d, p, q, r, c, m FROM unnest($3::date[], $4::text[], $5::integer[], $6::bigint[], "
             "$7::bigint[], $8::text[]) WITH ORDINALITY AS l(d, p, q, r, c, m, n) ORDER BY n RETURNING id",
-            { textValue(userName), textValue(owner), days.value(), names.value(), quantities.value(), received.value(),
-                costs.value(), memos.value() });
+            QList<QByteArray> { textValue(userName), textValue(owner) }
+                + lineColumns(lines.cbegin(), lines.cend(), false));
         QList<qint64> ids;
         for (int row = 0; row < rows.rows(); ++row)
             ids.append(rows.integer(row, 0));

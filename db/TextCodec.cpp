@@ -81,6 +81,11 @@ QByteArray toGb18030(const QString& text)
     return encoder.encode(text);
 }
 
+QString withoutLoneSurrogates(const QString& text)
+{
+    return text.isValidUtf16() ? text : fromGb18030(toGb18030(text));
+}
+
 QString fromGb18030(const QByteArray& bytes)
 {
     thread_local QStringDecoder decoder("GB18030");

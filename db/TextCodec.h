@@ -7,6 +7,8 @@
 // The program's byte form of a text: GB18030, which agrees with GBK on every GBK character.
 QByteArray toGb18030(const QString& text);
 QString fromGb18030(const QByteArray& bytes);
+// The text with each lone surrogate as GB18030 keeps it, so that every store shows the same text.
+QString withoutLoneSurrogates(const QString& text);
 
 // Base64 of the text's GB18030 bytes, with CR LF after every 76 output characters.
 QString EncodeText(const QString& text);

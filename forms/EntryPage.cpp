@@ -201,7 +201,6 @@ void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
     FDbMan = dbMan;
     FUserName = userName;
     // The previous login's lines stay kept; ending its session lets the next login of that user adopt them.
-    FSession.reset();
     FSession = std::make_unique<KeptSession>();
     FEditedKeptId = 0;
     FPending->clear();

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFont>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QSystemSemaphore>
 #include <QThread>
@@ -41,6 +42,27 @@ std::shared_ptr<void> showLongWork(const QString& text)
         QApplication::restoreOverrideCursor();
         notice.reset();
     });
+}
+
+// The wait for a server that is slow to answer, with 取消; only the window's own thread shows it.
+bool showServerWait(const QString& text)
+{
+    static QPointer<QProgressDialog> shown;
+    if (QThread::currentThread() != QCoreApplication::instance()->thread())
+        return true;
+    if (text.isEmpty()) {
+        delete shown;
+        return true;
+    }
+    if (!shown) {
+        shown = new QProgressDialog(text, QStringLiteral("取消"), 0, 0);
+        shown->setWindowTitle(QString::fromLatin1(kAppTitle));
+        shown->setWindowModality(Qt::ApplicationModal);
+        shown->setMinimumDuration(0);
+        shown->show();
+    }
+    QCoreApplication::processEvents();
+    return !shown->wasCanceled();
 }
 
 std::optional<LedgerLocation> ledgerFromArguments(const QStringList& arguments)
@@ -88,6 +110,7 @@ int runKivaro(int argc, char** argv)
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
     installFontSubstitutes();
     TDbMan::longWorkNotice = showLongWork;
+    TDbMan::serverWait = showServerWait;
     TDbMan::passwordPrompt = askServerPassword;
 
     TfrmMain mainForm;

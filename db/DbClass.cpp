@@ -105,6 +105,7 @@ std::unique_ptr<LedgerStore> openStore(const LedgerLocation& location)
 } // namespace
 
 std::function<std::shared_ptr<void>(const QString&)> TDbMan::longWorkNotice;
+std::function<bool(const QString&)> TDbMan::serverWait;
 std::function<std::optional<QString>(const QString&, const QString&)> TDbMan::passwordPrompt;
 
 TDbMan::TDbMan()

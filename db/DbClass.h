@@ -70,6 +70,10 @@ public:
     // Shown while the store does long work of its own (giving an old file its summaries takes seconds for a
     // million lines): called with the text to show, it returns what to destroy when the work is done.
     static std::function<std::shared_ptr<void>(const QString& text)> longWorkNotice;
+    // Called about ten times a second while a statement has waited on a server for more than a moment, with the text
+    // to show; returns false when the user chose to stop waiting. Called once more with an empty text when the wait
+    // is over.
+    static std::function<bool(const QString& text)> serverWait;
     TDbMan(const TDbMan&) = delete;
     TDbMan& operator=(const TDbMan&) = delete;
 

@@ -9,8 +9,10 @@
 
 #include <QAtomicInt>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -19,6 +21,7 @@
 #include <QVariant>
 #include <charconv>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <vector>
 
 namespace {
@@ -29,13 +32,22 @@ QAtomicInt connectionCounter;
 class ConnectionLost : public KivaroError
 {
 public:
-    ConnectionLost(const QString& text, bool duringCommit)
+    ConnectionLost(const QString& text, bool duringCommit, bool gaveUp = false)
         : KivaroError(text)
         , duringCommit(duringCommit)
+        , gaveUp(gaveUp)
     {
     }
     bool duringCommit;
+    // The connection was dropped because the server stopped answering: the work does not run again by itself.
+    bool gaveUp;
 };
+
+// How long a statement may keep the window without a word, how long it may take at all, and how long a server that
+// was asked to cancel may take to answer before its connection is dropped.
+constexpr qint64 kShowWaitAfterMs = 1'000;
+constexpr qint64 kGiveUpAfterMs = 120'000;
+constexpr qint64 kCancelAnswerMs = 3'000;
 
 // The server undid the transaction so that another could go on (a serialization failure or a deadlock): running it
 // again is the cure.
@@ -213,8 +225,11 @@ public:
         pointers.reserve(size_t(values.size()));
         for (const QByteArray& value : values)
             pointers.push_back(value.constData());
-        Result result(
-            PQexecParams(m_connection, statement, int(values.size()), nullptr, pointers.data(), nullptr, nullptr, 0));
+        if (!PQsendQueryParams(
+                m_connection, statement, int(values.size()), nullptr, pointers.data(), nullptr, nullptr, 0)) {
+            check(Result(nullptr));
+        }
+        Result result(waitForResult());
         check(result);
         return result;
     }
@@ -241,6 +256,53 @@ public:
     }
 
 private:
+    // Waits for the statement's result without blocking for ever: after a moment the user sees the wait and may stop
+    // it; a server that answers neither the statement nor the cancel request (a frozen server) loses the connection.
+    pg_result* waitForResult()
+    {
+        const QString server = m_store.FLocation.displayName();
+        QElapsedTimer waited;
+        waited.start();
+        bool shown = false;
+        qint64 cancelledAt = -1;
+        const auto endWait = qScopeGuard([&] {
+            if (shown)
+                TDbMan::serverWait(QString());
+        });
+        while (PQisBusy(m_connection)) {
+            pollfd socket { PQsocket(m_connection), POLLIN, 0 };
+            ::poll(&socket, 1, 100);
+            if (!PQconsumeInput(m_connection))
+                break;
+            const qint64 ms = waited.elapsed();
+            if (cancelledAt < 0 && ms >= kShowWaitAfterMs && TDbMan::serverWait) {
+                shown = true;
+                if (!TDbMan::serverWait(QStringLiteral("正在等待数据库服务器“%1”回应……").arg(server)))
+                    cancelledAt = ms;
+            }
+            if (cancelledAt < 0 && ms >= kGiveUpAfterMs)
+                cancelledAt = ms;
+            if (cancelledAt == ms)
+                requestCancel();
+            if (cancelledAt >= 0 && ms - cancelledAt >= kCancelAnswerMs && PQisBusy(m_connection))
+                throw ConnectionLost(
+                    QStringLiteral("数据库服务器“%1”没有回应，已断开连接；请检查服务器后再试。").arg(server),
+                    m_committing, true);
+        }
+        pg_result* first = PQgetResult(m_connection);
+        while (pg_result* more = PQgetResult(m_connection))
+            PQclear(more);
+        return first;
+    }
+    void requestCancel()
+    {
+        char reason[256];
+        if (PGcancel* cancel = PQgetCancel(m_connection)) {
+            PQcancel(cancel, reason, sizeof reason);
+            PQfreeCancel(cancel);
+        }
+    }
+
     void check(const Result& result)
     {
         const ExecStatusType status = PQresultStatus(result.handle());
@@ -270,8 +332,7 @@ private:
             throw KivaroError(
                 QStringLiteral("账本正被另一台电脑使用，等了太久（数据库服务器“%1”）；请稍后再试。").arg(server));
         if (state == "57014")
-            throw KivaroError(
-                QStringLiteral("数据库服务器“%1”太久没有完成这项工作，已经取消；请稍后再试。").arg(server));
+            throw KivaroError(QStringLiteral("等待数据库服务器“%1”的工作已经取消，没有做任何改动。").arg(server));
         if (state == "22003")
             throw KivaroError(QStringLiteral("合计超出了能精确记录的范围（数据库服务器“%1”）：%2").arg(server, engine));
         if (state == "42501" || state == "25006")
@@ -391,7 +452,7 @@ template <typename Work> auto ServerStore::withSession(Work&& work)
             disconnect();
             // A server restarted since the last operation: nothing of this one was committed, so it runs again. A held
             // snapshot is gone with its connection, and with it what the reads so far agreed on.
-            if (attempt > 0 || !wasOpen || lost.duringCommit || FSnapshot) {
+            if (attempt > 0 || !wasOpen || lost.duringCommit || lost.gaveUp || FSnapshot) {
                 FSnapshot = false;
                 throw;
             }

@@ -85,6 +85,70 @@ private Q_SLOTS:
         home.reset();
     }
 
+    // A till frozen in the middle of a save holds the user's turn: another till's save waits, shows the wait, and
+    // the user may stop it; a server that is frozen itself answers not even the cancel and loses the connection.
+    // Either way nothing is stored and the window is free again within seconds.
+    void aWaitForTheServerCanBeStopped()
+    {
+        TDbMan db;
+        QVERIFY(db.AddUser(user, QStringLiteral("pw")));
+        QProcess frozenTill;
+        frozenTill.start(QStringLiteral("psql"),
+            { QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"), home->server()->connection(),
+                QStringLiteral("-c"),
+                QStringLiteral("SELECT pg_advisory_lock(hashtext('%1')); SELECT pg_sleep(60)").arg(user) });
+        // The other till's server process sleeps on: ending psql alone would not free the turn.
+        const auto stopTill = [&] {
+            server(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE "
+                                  "'%pg_sleep(60)%' AND pid <> pg_backend_pid()"));
+            frozenTill.waitForFinished();
+        };
+        const auto endTill = qScopeGuard(stopTill);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            server(QStringLiteral("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted")),
+            QStringLiteral("1"), 10'000);
+        const SalesLine line { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} };
+
+        for (const bool freezeServer : { false, true }) {
+            QStringList shown;
+            QString frozenPid;
+            ScopedHook wait(TDbMan::serverWait, std::function<bool(const QString&)>([&](const QString& text) {
+                shown.append(text);
+                if (!freezeServer)
+                    return shown.size() < 3;
+                // The backend that waits for the lock stops as a frozen server would, and then the user gives up.
+                frozenPid = server(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
+                                                  "AND datname = current_database()"));
+                if (!frozenPid.isEmpty())
+                    QProcess::execute(QStringLiteral("kill"), { QStringLiteral("-STOP"), frozenPid });
+                return frozenPid.isEmpty();
+            }));
+            const auto thaw = qScopeGuard([&] {
+                if (!frozenPid.isEmpty())
+                    QProcess::execute(QStringLiteral("kill"), { QStringLiteral("-CONT"), frozenPid });
+            });
+            try {
+                db.AddLines(user, { line });
+                QFAIL("the save went through while another till held the user's turn");
+            } catch (const KivaroError& error) {
+                const QString expected = freezeServer ? QStringLiteral("没有回应") : QStringLiteral("已经取消");
+                QVERIFY2(error.text().contains(expected), qPrintable(error.text()));
+            }
+            QVERIFY2(shown.size() >= 2 && shown.last().isEmpty(), qPrintable(shown.join(QLatin1Char('|'))));
+            QVERIFY(shown.first().contains(QStringLiteral("正在等待")));
+            if (freezeServer)
+                QVERIFY(!frozenPid.isEmpty());
+        }
+        QCOMPARE(storedLineCount(*home), 0);
+        // Once the other till lets go, the same store saves again.
+        stopTill();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            server(QStringLiteral("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted")),
+            QStringLiteral("0"), 10'000);
+        db.AddLines(user, { line });
+        QCOMPARE(storedLineCount(*home), 1);
+    }
+
     // Two computers meeting an empty database at once make its tables once, and both go on.
     void emptyDatabaseGetsItsTablesOnce()
     {

@@ -9,6 +9,8 @@
 #include "db/SqliteStore.h"
 #include "db/TextCodec.h"
 
+#include <QHash>
+#include <QSet>
 #include <QSysInfo>
 #include <QUuid>
 #include <mutex>
@@ -314,6 +316,39 @@ QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
 {
     checkRange(range);
     return FStore->queryRanking(range);
+}
+
+std::shared_ptr<const ViewSnapshot> TDbMan::QueryView(const SalesRange& range)
+{
+    checkRange(range);
+    return std::make_shared<const ViewSnapshot>(FStore->queryView(range));
+}
+
+QList<SalesLine> TDbMan::LinesAsRead(const ViewSnapshot& snapshot, const std::vector<qint64>& ids)
+{
+    QHash<qint64, SalesLine> found;
+    // The lines first, then the changes: a change that lands between the two reads is seen by the second.
+    for (const SalesLine& line : FStore->linesById(snapshot.range.userName, ids))
+        found.insert(line.id, line);
+    QSet<qint64> changed;
+    for (const ChangeEntry& change : FStore->lineChangesAfter(snapshot.range.userName, snapshot.changeMark, ids)) {
+        // The first change after the read holds the line as it was read.
+        if (change.kind == ChangeEntry::Kind::Save || changed.contains(change.lineId))
+            continue;
+        changed.insert(change.lineId);
+        if (change.before)
+            found.insert(change.lineId, SalesLine { *change.before });
+        else
+            found.remove(change.lineId);
+    }
+    QList<SalesLine> lines;
+    lines.reserve(qsizetype(ids.size()));
+    for (const qint64 id : ids) {
+        SalesLine line = found.value(id);
+        line.id = found.contains(id) ? id : 0;
+        lines.append(std::move(line));
+    }
+    return lines;
 }
 
 bool TDbMan::HasSummaries()

@@ -47,6 +47,7 @@ public:
 class KeptSession;
 class LedgerStore;
 struct ChangeEntry;
+struct ViewSnapshot;
 
 // Access to the ledger: the database file db.sjk in the data folder, or a PostgreSQL server. Every operation is one
 // transaction; failures are raised as KivaroError in the user's words, with the engine's text.
@@ -115,6 +116,11 @@ public:
     QList<DayProductRow> QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);
     // Products by quantity sold, most first; equal quantities in the order of their first sale.
     QList<RankingRow> QueryRanking(const SalesRange& range);
+    // What 查看 reads: the range's days and the keys of its lines, in one consistent read.
+    std::shared_ptr<const ViewSnapshot> QueryView(const SalesRange& range);
+    // The lines ids of a snapshot as it read them, in the order of ids: a line changed or deleted since (here or at
+    // another computer) is shown as it was, from the record of changes; a line that cannot be found has ID 0.
+    QList<SalesLine> LinesAsRead(const ViewSnapshot& snapshot, const std::vector<qint64>& ids);
     // A user's product names by last use, shared by every computer on a server; nothing when none were kept.
     std::optional<QStringList> ProductNames(const QString& userName);
     // Moves the name to the top of the user's list as it is stored now and returns the list; nothing for a blank

@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "db/LedgerLocation.h"
 #include "db/SalesRows.h"
+#include "db/ViewSnapshot.h"
 
 #include <QDateTime>
 #include <QList>
@@ -152,6 +153,13 @@ public:
         const SalesRange& range, const QDate& day, qint64 offset, int count)
         = 0;
     virtual QList<RankingRow> queryRanking(const SalesRange& range) = 0;
+    // The days, every line's ID in order of day and ID, and the user's newest change ID, all from one read.
+    virtual ViewSnapshot queryView(const SalesRange& range) = 0;
+    // The user's lines among ids, in any order.
+    virtual QList<SalesLine> linesById(const QString& userName, const std::vector<qint64>& ids) = 0;
+    // The user's changes after the change ID after that concern the lines ids, oldest first.
+    virtual QList<ChangeEntry> lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids)
+        = 0;
     virtual bool hasSummaries() = 0;
     // The four review lists as texts (see TDbMan::QueryReport); by default made from the typed queries above.
     virtual void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,

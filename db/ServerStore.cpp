@@ -245,6 +245,12 @@ public:
         exec("BEGIN");
         m_inTransaction = true;
     }
+    // A read-only snapshot for the statements until commit().
+    void beginRead()
+    {
+        exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        m_inTransaction = true;
+    }
     void commit()
     {
         if (m_store.FSnapshot)
@@ -685,7 +691,7 @@ QList<ChangeEntry> ServerStore::changes(const QString& userName, int limit)
 
 namespace {
 
-QByteArray idArray(const QList<qint64>& ids)
+template <typename Ids> QByteArray idArray(const Ids& ids)
 {
     ArrayValue array;
     for (const qint64 id : ids)
@@ -877,6 +883,80 @@ QList<DayCount> ServerStore::queryDays(const SalesRange& range)
         for (int row = 0; row < rows.rows(); ++row)
             days.append({ rows.day(row, 0), rows.integer(row, 1), rows.integer(row, 2), rows.sums(row, 3) });
         return days;
+    });
+}
+
+ViewSnapshot ServerStore::queryView(const SalesRange& range)
+{
+    const QList<QByteArray> values = rangeValues(range, range.first);
+    return withSession([&](Session& session) {
+        ViewSnapshot view { range, {}, {}, 0 };
+        // One snapshot for the three reads; inside a held snapshot they are part of it already.
+        if (!FSnapshot)
+            session.beginRead();
+        const Result days
+            = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
+                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
+                values);
+        view.days.reserve(days.rows());
+        qint64 lines = 0;
+        for (int row = 0; row < days.rows(); ++row) {
+            view.days.append({ days.day(row, 0), days.integer(row, 1), days.integer(row, 2), days.sums(row, 3) });
+            lines += view.days.last().lines;
+        }
+        // One array value rather than a row per line: a million IDs take 8 MB, not a result of a million rows.
+        const Result ids = session.exec("SELECT array_agg(id ORDER BY day, id) FROM records "
+                                        "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3",
+            values);
+        view.lineIds.reserve(size_t(lines));
+        const QByteArrayView list = ids.bytes(0, 0);
+        for (const char *at = list.data(), *end = list.data() + list.size(); at < end; ++at) {
+            if (*at == '{' || *at == ',' || *at == '}')
+                continue;
+            qint64 id = 0;
+            at = std::from_chars(at, end, id).ptr - 1;
+            view.lineIds.push_back(id);
+        }
+        const Result mark
+            = session.exec("SELECT coalesce(max(id), 0) FROM changes WHERE md5(user_name) = md5($1) AND user_name = $1",
+                { textValue(range.userName) });
+        view.changeMark = mark.integer(0, 0);
+        if (!FSnapshot)
+            session.commit();
+        return view;
+    });
+}
+
+QList<SalesLine> ServerStore::linesById(const QString& userName, const std::vector<qint64>& ids)
+{
+    if (ids.empty())
+        return {};
+    return withSession([&](Session& session) {
+        const Result rows = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
+                                         "WHERE id = ANY($2::bigint[]) AND user_name = $1",
+            { textValue(userName), idArray(ids) });
+        QList<SalesLine> lines;
+        lines.reserve(rows.rows());
+        for (int row = 0; row < rows.rows(); ++row)
+            lines.append(rows.line(row));
+        return lines;
+    });
+}
+
+QList<ChangeEntry> ServerStore::lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids)
+{
+    if (ids.empty())
+        return {};
+    return withSession([&](Session& session) {
+        const QByteArray statement = QByteArray(kChangeColumns)
+            + "WHERE md5(user_name) = md5($1) AND user_name = $1 AND id > $2 AND line_id = ANY($3::bigint[]) "
+              "ORDER BY id";
+        const Result rows
+            = session.exec(statement.constData(), { textValue(userName), numberValue(after), idArray(ids) });
+        QList<ChangeEntry> entries;
+        for (int row = 0; row < rows.rows(); ++row)
+            entries.append(changeAt(rows, row));
+        return entries;
     });
 }
 

@@ -40,6 +40,9 @@ public:
     QList<DayProductRow> queryDayProductWindow(
         const SalesRange& range, const QDate& day, qint64 offset, int count) override;
     QList<RankingRow> queryRanking(const SalesRange& range) override;
+    ViewSnapshot queryView(const SalesRange& range) override;
+    QList<SalesLine> linesById(const QString& userName, const std::vector<qint64>& ids) override;
+    QList<ChangeEntry> lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids) override;
     bool hasSummaries() override { return true; }
 
     std::optional<QStringList> productNames(const QString& userName) override;

@@ -152,6 +152,12 @@ public:
         run(QStringLiteral("COMMIT"));
         m_inTransaction = false;
     }
+    // A plain BEGIN: the statements until the session ends read one state of the file.
+    void beginRead()
+    {
+        run(QStringLiteral("BEGIN"));
+        m_inTransaction = true;
+    }
     void rollback()
     {
         if (m_inTransaction)
@@ -714,16 +720,102 @@ bool SqliteStore::hasSummaries()
 
 QList<DayCount> SqliteStore::queryDays(const SalesRange& range)
 {
+    Session session(*this);
+    return daysIn(session, range);
+}
+
+QList<DayCount> SqliteStore::daysIn(Session& session, const SalesRange& range)
+{
     const QStringList values = rangeValues(range, range.first);
     QList<DayCount> days;
     DayValue dayValue;
-    Session session(*this);
     const QString statement = QStringLiteral("SELECT RecDate, Products, Lines, Quantity, Money, Cost FROM %1 WHERE %2 "
                                              "ORDER BY RecDate")
                                   .arg(daySource(FSummaries == TSummaries::Kept), kSummaryFilter);
     for (SqliteStatement rows(session.database(), statement, values); rows.next();)
         days.append({ dayValue(rows.bytes(0)), rows.integer(1), rows.integer(2), sumsAt(rows, 3) });
     return days;
+}
+
+ViewSnapshot SqliteStore::queryView(const SalesRange& range)
+{
+    ViewSnapshot view { range, {}, {}, 0 };
+    Session session(*this);
+    // One read transaction: the file cannot change between the statements.
+    session.beginRead();
+    view.days = daysIn(session, range);
+    qint64 lines = 0;
+    for (const DayCount& day : std::as_const(view.days))
+        lines += day.lines;
+    view.lineIds.reserve(size_t(lines));
+    // The index RecordsByUserDateId holds every ID in this order: the table itself is not read.
+    for (SqliteStatement ids(session.database(),
+             QStringLiteral("SELECT ID FROM Records WHERE %1 ORDER BY RecDate, ID").arg(kSummaryFilter),
+             rangeValues(range, range.first));
+         ids.next();) {
+        view.lineIds.push_back(ids.integer(0));
+    }
+    if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
+        SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
+            { EncodeText(range.userName) });
+        if (mark.next())
+            view.changeMark = mark.integer(0);
+    }
+    return view;
+}
+
+namespace {
+
+// A list of IDs as one parameter, read back with json_each.
+QByteArray jsonIds(const std::vector<qint64>& ids)
+{
+    QByteArray text = "[";
+    for (const qint64 id : ids) {
+        if (text.size() > 1)
+            text += ',';
+        text += QByteArray::number(id);
+    }
+    return text + ']';
+}
+
+} // namespace
+
+QList<SalesLine> SqliteStore::linesById(const QString& userName, const std::vector<qint64>& ids)
+{
+    QList<SalesLine> lines;
+    if (ids.empty())
+        return lines;
+    lines.reserve(qsizetype(ids.size()));
+    NameDecoder decodeName;
+    DayValue dayValue;
+    Session session(*this);
+    const QByteArray idList = jsonIds(ids);
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo FROM Records "
+                       "WHERE ID IN (SELECT value FROM json_each(?2)) AND UserName=?1"),
+        { EncodeText(userName) });
+    rows.bind(2, idList);
+    while (rows.next()) {
+        lines.append({ rows.integer(0), dayValue(rows.bytes(1)), decodeName(rows.bytes(2)), qint32(rows.integer(3)),
+            rows.integer(4), rows.integer(5), decodeStoredBytes(rows.bytes(6)) });
+    }
+    return lines;
+}
+
+QList<ChangeEntry> SqliteStore::lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids)
+{
+    QList<ChangeEntry> entries;
+    if (ids.empty())
+        return entries;
+    Session session(*this);
+    if (!session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {}))
+        return entries;
+    QSqlQuery rows = session.run(kChangeColumns
+            + QStringLiteral("WHERE UserName=? AND ID>? AND LineID IN (SELECT value FROM json_each(?)) ORDER BY ID"),
+        { EncodeText(userName), after, QString::fromLatin1(jsonIds(ids)) });
+    while (rows.next())
+        entries.append(changeAt(rows));
+    return entries;
 }
 
 QList<SalesLine> SqliteStore::queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)

@@ -36,6 +36,9 @@ public:
     QList<DayProductRow> queryDayProductWindow(
         const SalesRange& range, const QDate& day, qint64 offset, int count) override;
     QList<RankingRow> queryRanking(const SalesRange& range) override;
+    ViewSnapshot queryView(const SalesRange& range) override;
+    QList<SalesLine> linesById(const QString& userName, const std::vector<qint64>& ids) override;
+    QList<ChangeEntry> lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids) override;
     bool hasSummaries() override;
     void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals, QStringList& dailyProducts,
         QStringList& ranking) override;
@@ -64,6 +67,7 @@ private:
     qint64 recordChange(Session& session, const QString& userName, const QString& computer, ChangeEntry::Kind kind,
         qint64 lineId, const QString& before, const QString& after, qint64 undoes);
     std::optional<SalesLine> readLine(Session& session, qint64 id, QString* userName);
+    QList<DayCount> daysIn(Session& session, const SalesRange& range);
     void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
 
     LedgerLocation FLocation;

@@ -250,7 +250,14 @@ template <typename Fetch> auto TReviewPage::fetchRows(Fetch&& fetch) -> decltype
             FFetchFailedQuery = FQueryNumber;
             const auto* own = dynamic_cast<const KivaroError*>(&error);
             const QString text = own ? own->text() : QString::fromLocal8Bit(error.what());
-            QTimer::singleShot(0, this, [this, text] { showError(text, this); });
+            QTimer::singleShot(0, this, [this, text] {
+                showError(text, this);
+                // Rows left blank are read again when they are painted next, a moment after the failure.
+                QTimer::singleShot(2100, this, [this] {
+                    for (QTreeView* view : findChildren<QTreeView*>())
+                        view->viewport()->update();
+                });
+            });
         }
         return {};
     }
@@ -263,17 +270,17 @@ void TReviewPage::Button7Click()
         guarded(
             [this] {
                 const SalesRange range { FUserName, DateTimePicker2->date(), DateTimePicker3->date() };
-                const QList<DayCount> days = FDbMan->QueryDays(range);
+                const std::shared_ptr<const ViewSnapshot> snapshot = FDbMan->QueryView(range);
+                const QList<DayCount>& days = snapshot->days;
                 ++FQueryNumber;
                 TDbMan* store = FDbMan;
-                FDetail->reset(days, [this, store, range](const QDate& day, qint64 offset, int count) {
-                    return fetchRows([&] { return store->QueryLineWindow(range, day, offset, count); });
-                });
+                const auto fetch = [this, store, snapshot](const std::vector<qint64>& ids) {
+                    return fetchRows([&] { return std::optional(store->LinesAsRead(*snapshot, ids)); });
+                };
+                FDetail->reset(snapshot, fetch);
                 FDaily->reset(days);
                 FShownRange = range;
-                FDayProducts->reset(days, [this, store, range](const QDate& day, qint64 offset, int count) {
-                    return fetchRows([&] { return store->QueryDayProductWindow(range, day, offset, count); });
-                });
+                FDayProducts->reset(snapshot, fetch);
                 FRanking->reset(FDaily->totals());
                 Panel8->showRange(range, days, {}, FDaily->totals());
                 const QString dayFormat = QStringLiteral("yyyy-MM-dd");

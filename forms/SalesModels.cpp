@@ -82,47 +82,6 @@ QStringList SalesListModel::rowTexts(int row) const
     return texts;
 }
 
-template <typename Row> void RowWindows<Row>::reset(const QList<DayCount>& days, bool rowsAreLines, Fetch fetch)
-{
-    m_days.clear();
-    m_starts.assign(1, 0);
-    for (const DayCount& day : days) {
-        const qint64 rows = rowsAreLines ? day.lines : day.rows;
-        if (rows <= 0)
-            continue;
-        m_days.append(day.day);
-        m_starts.push_back(m_starts.back() + rows);
-    }
-    m_fetch = std::move(fetch);
-    m_blocks.clear();
-    m_recent.clear();
-}
-
-template <typename Row> const Row* RowWindows<Row>::at(qint64 position) const
-{
-    if (position < 0 || position >= size())
-        return nullptr;
-    const qint64 block = position / kBlock;
-    auto found = m_blocks.constFind(block);
-    if (found == m_blocks.cend()) {
-        const qint64 first = block * kBlock;
-        // The day that holds the block's first row: the last one that starts at or before it.
-        const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), first);
-        const qsizetype day = qsizetype(next - m_starts.begin()) - 1;
-        const int count = int(std::min<qint64>(kBlock, size() - first));
-        QList<Row> rows = m_fetch ? m_fetch(m_days.at(day), first - m_starts[size_t(day)], count) : QList<Row>();
-        if (m_blocks.size() >= kKeptBlocks)
-            m_blocks.remove(m_recent.takeFirst());
-        found = m_blocks.insert(block, std::move(rows));
-        m_recent.append(block);
-    }
-    const qint64 inBlock = position - block * kBlock;
-    return inBlock < found->size() ? &found->at(inBlock) : nullptr;
-}
-
-template class RowWindows<SalesLine>;
-template class RowWindows<DayProductRow>;
-
 DetailListModel::DetailListModel(QObject* parent)
     : SalesListModel({ { QStringLiteral("日期"), 76, kLeft }, { QStringLiteral("品名"), 272, kLeft },
                          { QStringLiteral("数量"), 40, kRight }, { QStringLiteral("实收"), 64, kRight },
@@ -135,7 +94,7 @@ int DetailListModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return int(std::min<qint64>(m_windows.size() - qint64(m_removed.size()), std::numeric_limits<int>::max()));
+    return int(std::min<qint64>(m_rows.lineCount() - qint64(m_removed.size()), std::numeric_limits<int>::max()));
 }
 
 qint64 DetailListModel::position(int row) const
@@ -157,7 +116,7 @@ const SalesLine* DetailListModel::line(int row) const
     const auto edited = m_edited.constFind(at);
     if (edited != m_edited.cend())
         return &edited->line;
-    return m_windows.at(at);
+    return m_rows.line(at);
 }
 
 QString DetailListModel::text(int row, int column) const
@@ -168,7 +127,7 @@ QString DetailListModel::text(int row, int column) const
     const auto edited = m_edited.constFind(at);
     if (edited != m_edited.cend())
         return column == 0 ? QString::number(edited->line.id) : edited->texts.value(column - 1);
-    const SalesLine* shown = m_windows.at(at);
+    const SalesLine* shown = m_rows.line(at);
     if (!shown)
         return {};
     switch (column) {
@@ -190,13 +149,13 @@ QString DetailListModel::text(int row, int column) const
     return {};
 }
 
-void DetailListModel::reset(const QList<DayCount>& days, Fetch fetch)
+void DetailListModel::reset(std::shared_ptr<const ViewSnapshot> snapshot, Fetch fetch)
 {
     beginResetModel();
-    m_windows.reset(days, true, std::move(fetch));
+    m_totals = snapshot ? totalsOf(snapshot->days) : SalesTotals();
+    m_rows.reset(std::move(snapshot), std::move(fetch));
     m_removed.clear();
     m_edited.clear();
-    m_totals = totalsOf(days);
     endResetModel();
 }
 
@@ -263,12 +222,12 @@ DayProductListModel::DayProductListModel(QObject* parent)
 
 int DayProductListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(std::min<qint64>(m_windows.size(), std::numeric_limits<int>::max()));
+    return parent.isValid() ? 0 : int(std::min<qint64>(m_rows.groupCount(), std::numeric_limits<int>::max()));
 }
 
 QString DayProductListModel::text(int row, int column) const
 {
-    const DayProductRow* shown = m_windows.at(row);
+    const DayProductRow* shown = m_rows.group(row);
     if (!shown || column == 0)
         return {};
     if (column == 1)
@@ -278,11 +237,11 @@ QString DayProductListModel::text(int row, int column) const
     return sumsText(shown->sums, column - 3);
 }
 
-void DayProductListModel::reset(const QList<DayCount>& days, Fetch fetch)
+void DayProductListModel::reset(std::shared_ptr<const ViewSnapshot> snapshot, Fetch fetch)
 {
     beginResetModel();
-    m_windows.reset(days, false, std::move(fetch));
-    m_totals = totalsOf(days);
+    m_totals = snapshot ? totalsOf(snapshot->days) : SalesTotals();
+    m_rows.reset(std::move(snapshot), std::move(fetch));
     endResetModel();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/SalesRows.h"
+#include "db/ViewSnapshot.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -45,43 +46,20 @@ private:
     QList<Column> m_columns;
 };
 
-// Rows of one kind fetched in blocks by their position in a range: the range's days with how many rows each holds,
-// and a fetch that returns up to count rows starting offset rows into a day. A bounded number of blocks is kept.
-template <typename Row> class RowWindows
-{
-public:
-    using Fetch = std::function<QList<Row>(const QDate& day, qint64 offset, int count)>;
-    static constexpr int kBlock = 256;
-    static constexpr int kKeptBlocks = 64;
-
-    void reset(const QList<DayCount>& days, bool rowsAreLines, Fetch fetch);
-    qint64 size() const { return m_starts.empty() ? 0 : m_starts.back(); }
-    // The row at a position, fetched with its block when needed; nullptr past the end or when the store failed.
-    const Row* at(qint64 position) const;
-
-private:
-    QList<QDate> m_days;
-    // m_starts[i]: the position of day i's first row; one more entry holds the total.
-    std::vector<qint64> m_starts;
-    Fetch m_fetch;
-    mutable QHash<qint64, QList<Row>> m_blocks;
-    mutable QList<qint64> m_recent;
-};
-
-// "每天销售产品明细列表": every line of the range, in order of day and ID. A deleted line leaves the list and an
-// edited one shows what was typed until the next query.
+// "每天销售产品明细列表": every line 查看 read, in order of day and ID, each as it was read. A line deleted here leaves
+// the list and one edited here shows what was typed, until the next query; nothing else changes it.
 class DetailListModel : public SalesListModel
 {
     Q_OBJECT
 
 public:
-    using Fetch = RowWindows<SalesLine>::Fetch;
+    using Fetch = SnapshotRows::Fetch;
     explicit DetailListModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QString text(int row, int column) const override;
 
-    void reset(const QList<DayCount>& days, Fetch fetch);
+    void reset(std::shared_ptr<const ViewSnapshot> snapshot, Fetch fetch);
     void clear() { reset({}, {}); }
     // The line shown in a row, as stored (or as last edited here); nullptr when it cannot be read.
     const SalesLine* line(int row) const;
@@ -92,8 +70,8 @@ public:
 private:
     qint64 position(int row) const;
 
-    RowWindows<SalesLine> m_windows;
-    // Positions of removed rows, ascending.
+    SnapshotRows m_rows;
+    // Positions in the snapshot of removed rows, ascending.
     std::vector<qint64> m_removed;
     struct Edited
     {
@@ -118,20 +96,20 @@ private:
     QList<DayCount> m_days;
 };
 
-// "每天各个产品销量统计": a row per day and product, fetched in windows.
+// "每天各个产品销量统计": a row per day and product, grouped from the lines 查看 read as they were read.
 class DayProductListModel : public SalesListModel
 {
     Q_OBJECT
 
 public:
-    using Fetch = RowWindows<DayProductRow>::Fetch;
+    using Fetch = SnapshotRows::Fetch;
     explicit DayProductListModel(QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QString text(int row, int column) const override;
-    void reset(const QList<DayCount>& days, Fetch fetch);
+    void reset(std::shared_ptr<const ViewSnapshot> snapshot, Fetch fetch);
 
 private:
-    RowWindows<DayProductRow> m_windows;
+    SnapshotRows m_rows;
 };
 
 // "各个产品销售数量排行": a row per product.

@@ -1,5 +1,7 @@
 #include "db/Backup.h"
 
+#include "base/SafeFile.h"
+
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/DbError.h"
@@ -307,14 +309,13 @@ void keepNewest(const QString& folder, const QRegularExpression& pattern, int ke
 
 LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, const BackupProgress& progress)
 {
-    const QFileInfo target(path);
-    if (!target.absoluteDir().exists())
-        throw KivaroError(QStringLiteral("文件夹“%1”不存在").arg(native(target.absolutePath())));
-    if (!ledger.isServer() && target.exists()
-        && target.canonicalFilePath() == QFileInfo(ledger.databasePath()).canonicalFilePath())
-        throw KivaroError(QStringLiteral("不能把备份写在账本文件“%1”本身上").arg(native(path)));
-    const QString work = workFileBeside(path);
-    auto cleanUp = qScopeGuard([&work] { removeWorkFile(work); });
+    if (!ledger.isServer())
+        SafeFile::protect(ledger.databasePath());
+    SafeFile file(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString work = file.workPath();
+    const auto cleanUp = qScopeGuard([&work] { QFile::remove(work + QStringLiteral("-journal")); });
+    // The copy makes its file itself, from the template or page by page.
+    QFile::remove(work);
     LedgerFileInfo info;
     if (ledger.isServer()) {
         const CopyProgress copied = [&progress](qint64 done, qint64 total) {
@@ -327,9 +328,7 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
         info = checkWritten(work, backupPages(ledger.databasePath(), work, progress));
     }
     QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner);
-    syncFile(work);
-    renameInto(work, path);
-    cleanUp.dismiss();
+    file.commit();
     return info;
 }
 

@@ -1,12 +1,13 @@
 #include "db/ProductsFile.h"
 
+#include "base/SafeFile.h"
+
 #include "base/Error.h"
 #include "db/TextCodec.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStorageInfo>
 #include <QThread>
 #include <algorithm>
@@ -79,11 +80,6 @@ KivaroError saveFailure(const QString& path, const QString& reported)
         QStringLiteral("无法保存品名文件“%1”：%2").arg(path, full ? QStringLiteral("磁盘空间已满") : reported));
 }
 
-KivaroError writeFailure(const QString& path, const QSaveFile& file)
-{
-    return saveFailure(path, file.error() == QFileDevice::NoError ? QStringLiteral("写入不完整") : file.errorString());
-}
-
 // Other instances of the same user change the file too; each change is made while holding this lock. It is taken
 // on the folder that holds the file: nothing is written for it, nothing is left behind, and the system lets it go
 // when a process dies.
@@ -122,15 +118,16 @@ private:
 void replaceContent(const QString& path, const QStringList& names)
 {
     const QByteArray bytes = encodeProductNames(names);
-    QSaveFile file(path);
-    // Unbuffered: a buffered write that fails at commit time can still replace the file with nothing.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        throw writeFailure(path, file);
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        throw writeFailure(path, file);
-    if (!file.commit())
-        throw writeFailure(path, file);
+    try {
+        SafeFile file(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        file.write(bytes);
+        file.commit();
+    } catch (const KivaroError& error) {
+        // The reason, without the path that the products file's own message names.
+        const QString text = error.text();
+        const qsizetype reason = text.indexOf(QStringLiteral("”："));
+        throw saveFailure(path, reason < 0 ? text : text.mid(reason + 2));
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "db/SqliteStore.h"
 
+#include "base/SafeFile.h"
+
 #include "db/DbClass.h"
 
 #include "base/Error.h"
@@ -218,6 +220,8 @@ SqliteStore::SqliteStore(const LedgerLocation& location)
     , FConnectionName(QStringLiteral("kivaro-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
 {
     const QString path = FLocation.databasePath();
+    // No file the program writes may replace the ledger.
+    SafeFile::protect(path);
     // A missing template or a failed copy shows up at the first operation.
     if (!QFile::exists(path) && QFile::exists(templatePath()))
         FCopyFailure = copyTemplate(templatePath(), path);

@@ -1,5 +1,7 @@
 #include "forms/ChartPage.h"
 
+#include "base/SafeFile.h"
+
 #include "db/Numbers.h"
 #include "forms/FormUtil.h"
 
@@ -17,7 +19,6 @@
 #include <QImageWriter>
 #include <QLineSeries>
 #include <QPainter>
-#include <QSaveFile>
 #include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QToolTip>
@@ -515,22 +516,18 @@ QImage TChartPage::renderImage(const QSize& size) const
 
 bool TChartPage::exportPng(const QString& fileName, const QSize& size, QString* error) const
 {
-    const QString shownName = QDir::toNativeSeparators(fileName);
-    QSaveFile file(fileName);
     QString reason;
-    if (!file.open(QIODevice::WriteOnly)) {
-        reason = file.errorString();
-    } else {
-        QImageWriter writer(&file, "png");
+    try {
+        SafeFile file(fileName);
+        QImageWriter writer(&file.device(), "png");
         if (!writer.write(renderImage(size)))
-            reason = writer.errorString();
-        else if (!file.flush() || !file.commit())
-            reason = file.errorString();
-    }
-    if (reason.isEmpty())
+            throw file.failure(writer.errorString());
+        file.commit();
         return true;
-    file.cancelWriting();
+    } catch (const KivaroError& failed) {
+        reason = failed.text();
+    }
     if (error)
-        *error = QStringLiteral("无法保存图片 %1：%2").arg(shownName, reason);
+        *error = reason;
     return false;
 }

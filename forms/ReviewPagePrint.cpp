@@ -1,5 +1,7 @@
 #include "forms/ReviewPage.h"
 
+#include "base/SafeFile.h"
+
 #include "forms/BusyCursor.h"
 #include "forms/ChartPage.h"
 #include "forms/ErrorHandler.h"
@@ -12,7 +14,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QTreeView>
 
@@ -135,15 +136,13 @@ void TReviewPage::exportChartPdf(QWidget* parent)
         chartFilePath(QStringLiteral("pdf")), QStringLiteral("PDF 文件 (*.pdf)"), QStringLiteral("pdf"));
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
-    QString reason;
-    if (!file.open(QIODevice::WriteOnly))
-        reason = file.errorString();
-    else if (!QRCompositeReport1.writePdf(file) || !file.flush() || !file.commit())
-        reason = file.errorString().isEmpty() ? QStringLiteral("写入失败") : file.errorString();
-    if (!reason.isEmpty()) {
-        file.cancelWriting();
-        showError(QStringLiteral("导出失败：无法保存 %1：%2").arg(QDir::toNativeSeparators(path), reason), parent);
+    try {
+        SafeFile file(path);
+        if (!QRCompositeReport1.writePdf(file.device()))
+            throw file.failure(file.device().errorString());
+        file.commit();
+    } catch (const KivaroError& failed) {
+        showError(QStringLiteral("导出失败：%1").arg(failed.text()), parent);
         return;
     }
     MessageBox::information(parent, QStringLiteral("已导出到：\n%1").arg(QDir::toNativeSeparators(path)));

@@ -1,5 +1,7 @@
 #include "reports/ViewExport.h"
 
+#include "base/SafeFile.h"
+
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
@@ -10,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QUuid>
 #include <cstdio>
@@ -51,23 +52,6 @@ void appendSums(ViewRow& row, const SalesSums& sums, bool profit)
     row << numberCell(sums.quantity) << numberCell(sums.received) << numberCell(sums.cost);
     if (profit)
         row << numberCell(WideCents(sums.received) - sums.cost);
-}
-
-// A file written beside its final place and renamed over it once complete.
-QString workPathFor(const QString& path)
-{
-    const QFileInfo target(path);
-    if (!target.absoluteDir().exists())
-        throw KivaroError(QStringLiteral("文件夹“%1”不存在").arg(native(target.absolutePath())));
-    return target.absolutePath() + QStringLiteral("/.kivaro-export-") + QUuid::createUuid().toString(QUuid::Id128)
-        + QLatin1Char('.') + target.suffix();
-}
-
-void replaceWith(const QString& work, const QString& path)
-{
-    QFile::remove(path);
-    if (!QFile::rename(work, path))
-        throw KivaroError(QStringLiteral("无法写入“%1”").arg(native(path)));
 }
 
 QByteArray csvField(const QString& text)
@@ -304,17 +288,14 @@ std::optional<ExportFormat> exportFormatOf(const QString& path)
 void exportCsv(ViewRows& rows, const QString& path, const ExportProgress& progress)
 {
     const QList<ViewColumn> columns = viewColumns(rows.view());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), file.errorString()));
+    SafeFile file(path);
     QByteArray chunk("\xEF\xBB\xBF");
     QStringList captions;
     for (const ViewColumn& column : columns)
         captions << column.caption;
     chunk += captions.join(QLatin1Char(',')).toUtf8() + "\r\n";
     const auto flush = [&] {
-        if (file.write(chunk) != chunk.size())
-            throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), file.errorString()));
+        file.write(chunk);
         chunk.clear();
     };
     rows.rewind();
@@ -334,9 +315,7 @@ void exportCsv(ViewRows& rows, const QString& path, const ExportProgress& progre
             progress(done, rows.count());
     }
     flush();
-    // A buffered write may fail only when the buffer is flushed, which commit() would not report.
-    if (!file.flush() || !file.commit())
-        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), file.errorString()));
+    file.commit();
     if (progress)
         progress(rows.count(), rows.count());
 }
@@ -346,12 +325,11 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
     // A sheet holds the header, the rows, and on the last sheet the totals.
     const lxw_row_t kSheetRows = sheetRows;
     const QList<ViewColumn> columns = viewColumns(rows.view());
-    const QString work = workPathFor(path);
-    const auto cleanUp = qScopeGuard([&work] { QFile::remove(work); });
+    SafeFile file(path);
     lxw_workbook_options options {};
     // Rows go straight to disk as they are written: memory stays flat for any number of rows.
     options.constant_memory = LXW_TRUE;
-    const QByteArray workName = QFile::encodeName(work);
+    const QByteArray workName = QFile::encodeName(file.workPath());
     lxw_workbook* book = workbook_new_opt(workName.constData(), &options);
     if (!book)
         throw KivaroError(QStringLiteral("无法写入“%1”").arg(native(path)));
@@ -470,8 +448,8 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
     closed = true;
     const lxw_error error = workbook_close(book);
     if (error != LXW_NO_ERROR)
-        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(path), QString::fromUtf8(lxw_strerror(error))));
-    replaceWith(work, path);
+        throw file.failure(QString::fromUtf8(lxw_strerror(error)));
+    file.commit();
     if (progress)
         progress(rows.count(), rows.count());
 }
@@ -516,11 +494,10 @@ void exportPdf(ViewRows& rows, const QString& title, const QString& path, const 
         addReportPages(into, layoutOf(rows.view()), reportRows, title, rows.totals().text());
     };
     document.prepare();
-    const QString work = workPathFor(path);
-    const auto cleanUp = qScopeGuard([&work] { QFile::remove(work); });
-    if (!document.writePdf(work))
-        throw KivaroError(QStringLiteral("无法写入“%1”").arg(native(path)));
-    replaceWith(work, path);
+    SafeFile file(path);
+    if (!document.writePdf(file.device()))
+        throw file.failure(file.device().errorString());
+    file.commit();
     if (progress)
         progress(rows.count(), rows.count());
 }

@@ -13,6 +13,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -193,6 +196,73 @@ private Q_SLOTS:
         for (SalesLine& line : stored)
             line.id = 0;
         QCOMPARE(imported.lines, stored);
+    }
+
+    // No export replaces the ledger, whether typed as its own name, through a symbolic or a hard link; a write that
+    // fails half way (a file size limit standing in for a full disk) is an error, and the old file stays as it was.
+    void exportsNeverHurtTheLedgerOrReportAFailedWriteAsDone()
+    {
+        const QString ledger = home->dataDir() + QStringLiteral("/db.sjk");
+        const QByteArray before = readAll(ledger);
+        QVERIFY(!before.isEmpty());
+        const QList<DayCount> days = db->QueryDays(kYear);
+        const QString symlink = path(QStringLiteral("link.csv"));
+        const QString hardlink = path(QStringLiteral("hard.xlsx"));
+        QVERIFY(QFile::link(ledger, symlink));
+        QVERIFY(::link(QFile::encodeName(ledger).constData(), QFile::encodeName(hardlink).constData()) == 0);
+        for (const QString& target : QStringList { ledger, symlink, hardlink, ledger.chopped(3) + QStringLiteral("SJK") }) {
+            for (ExportFormat format : { ExportFormat::Csv, ExportFormat::Excel, ExportFormat::Pdf }) {
+                ViewRows rows(*db, ReviewView::Detail, kYear);
+                const auto write = [&] {
+                    if (format == ExportFormat::Csv)
+                        exportCsv(rows, target);
+                    else if (format == ExportFormat::Excel)
+                        exportXlsx(rows, target);
+                    else
+                        exportPdf(rows, kUser, target);
+                };
+                // The upper-case name is another file on this system, and may be written.
+                if (target.endsWith(QStringLiteral("SJK"))) {
+                    write();
+                    continue;
+                }
+                QVERIFY_THROWS_EXCEPTION(KivaroError, write());
+                QCOMPARE(readAll(ledger), before);
+            }
+        }
+        QCOMPARE(db->QueryDays(kYear).size(), days.size());
+
+        const QString kept = path(QStringLiteral("kept.pdf"));
+        QFile old(kept);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        const QStringList left = QDir(home->base()).entryList(QDir::Files | QDir::Hidden);
+        rlimit limit {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const rlimit small { 4096, limit.rlim_max };
+        const auto oldSignal = ::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        QStringList failures;
+        for (ExportFormat format : { ExportFormat::Csv, ExportFormat::Excel, ExportFormat::Pdf }) {
+            ViewRows rows(*db, ReviewView::Detail, kYear);
+            try {
+                if (format == ExportFormat::Csv)
+                    exportCsv(rows, kept);
+                else if (format == ExportFormat::Excel)
+                    exportXlsx(rows, kept);
+                else
+                    exportPdf(rows, kUser, kept);
+            } catch (const KivaroError& error) {
+                failures << error.text();
+            }
+        }
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, oldSignal);
+        QVERIFY2(failures.size() == 3, qPrintable(failures.join(QLatin1Char('\n'))));
+        for (const QString& failure : std::as_const(failures))
+            QVERIFY2(failure.contains(QDir::toNativeSeparators(kept)), qPrintable(failure));
+        QCOMPARE(readAll(kept), QByteArray("old"));
+        QCOMPARE(QDir(home->base()).entryList(QDir::Files | QDir::Hidden), left);
     }
 
     void pdfHoldsEveryPage()

@@ -294,15 +294,47 @@ void swapFileLedger(const QString& live, const QString& restored, const QString&
     lock.exec("ROLLBACK");
 }
 
-const QRegularExpression kDailyName(QStringLiteral("^Kivaro-\\d{4}-\\d{2}-\\d{2}\\.sjk$"));
-const QRegularExpression kMonthlyName(QStringLiteral("^Kivaro-\\d{4}-\\d{2}\\.sjk$"));
-
-void keepNewest(const QString& folder, const QRegularExpression& pattern, int keep)
+// The moment a backup's name says it was made: Kivaro-yyyy-MM-dd.sjk (daily), Kivaro-yyyy-MM.sjk (monthly) or
+// Kivaro-恢复前-yyyy-MM-dd-HHmmss[-n].sjk (a copy kept before a restore). Nothing for any other name or an impossible
+// date.
+enum class BackupKind { Daily, Monthly, Safety };
+std::optional<std::pair<QDateTime, int>> backupMoment(const QString& name, BackupKind kind)
 {
-    QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::Reversed);
-    names.removeIf([&pattern](const QString& name) { return !pattern.match(name).hasMatch(); });
-    for (qsizetype i = keep; i < names.size(); ++i)
-        QFile::remove(folder + QLatin1Char('/') + names.at(i));
+    static const QRegularExpression daily(QStringLiteral("^Kivaro-(\\d{4}-\\d{2}-\\d{2})\\.sjk$"));
+    static const QRegularExpression monthly(QStringLiteral("^Kivaro-(\\d{4}-\\d{2})\\.sjk$"));
+    static const QRegularExpression safety(
+        QStringLiteral("^Kivaro-恢复前-(\\d{4}-\\d{2}-\\d{2}-\\d{6})(?:-(\\d{1,6}))?\\.sjk$"));
+    const QRegularExpressionMatch match = (kind == BackupKind::Daily ? daily
+            : kind == BackupKind::Monthly                            ? monthly
+                                                                     : safety)
+                                              .match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    QDateTime at;
+    if (kind == BackupKind::Daily)
+        at = QDate::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd")).startOfDay();
+    else if (kind == BackupKind::Monthly)
+        at = QDate::fromString(match.captured(1) + QStringLiteral("-01"), QStringLiteral("yyyy-MM-dd")).startOfDay();
+    else
+        at = QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd-HHmmss"));
+    if (!at.isValid())
+        return std::nullopt;
+    return std::pair { at, match.captured(2).toInt() };
+}
+
+// Keeps the newest keep backups of a kind by the moment their names say, and removes the older ones. A name dated
+// after now (a clock set wrong once, a file copied in) is neither counted nor removed: it never pushes out today's.
+void keepNewest(const QString& folder, BackupKind kind, int keep, const QDateTime& now)
+{
+    QList<std::pair<std::pair<QDateTime, int>, QString>> dated;
+    for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+        const std::optional<std::pair<QDateTime, int>> at = backupMoment(name, kind);
+        if (at && at->first <= now)
+            dated.append({ *at, name });
+    }
+    std::sort(dated.begin(), dated.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (qsizetype i = keep; i < dated.size(); ++i)
+        QFile::remove(folder + QLatin1Char('/') + dated.at(i).second);
 }
 
 } // namespace
@@ -387,6 +419,7 @@ QString restoreLedger(
         copyBytes(path, work, {});
         backupLedger(ledger, safety, progress);
         copyLedger(LedgerLocation::fileAt(work), ledger, progress, CopyOptions { false, true });
+        rotateSafetyCopies(safetyFolder);
         return safety;
     }
     makeFolder(ledger.dataDir());
@@ -398,6 +431,7 @@ QString restoreLedger(
     const bool hadLedger = QFileInfo::exists(ledger.databasePath());
     swapFileLedger(ledger.databasePath(), work, safety);
     cleanUp.dismiss();
+    rotateSafetyCopies(safetyFolder);
     return hadLedger ? safety : QString();
 }
 
@@ -418,7 +452,7 @@ std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate
     // Work left by a backup that was killed a day or more ago.
     const QDateTime stale = QDateTime::currentDateTime().addDays(-1);
     for (const QFileInfo& left :
-        QDir(folder).entryInfoList({ QStringLiteral(".kivaro-work-*") }, QDir::Files | QDir::Hidden)) {
+        QDir(folder).entryInfoList({ QStringLiteral(".kivaro-*") }, QDir::Files | QDir::Hidden)) {
         if (left.lastModified() < stale)
             QFile::remove(left.filePath());
     }
@@ -427,12 +461,17 @@ std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate
     if (!QFileInfo::exists(monthly)
         && ::link(QFile::encodeName(daily).constData(), QFile::encodeName(monthly).constData()) != 0)
         copyBytes(daily, monthly, {});
-    rotateBackups(folder);
+    rotateBackups(folder, today.endOfDay());
     return daily;
 }
 
-void rotateBackups(const QString& folder)
+void rotateBackups(const QString& folder, const QDateTime& now)
 {
-    keepNewest(folder, kDailyName, 7);
-    keepNewest(folder, kMonthlyName, 12);
+    keepNewest(folder, BackupKind::Daily, 7, now);
+    keepNewest(folder, BackupKind::Monthly, 12, now);
+}
+
+void rotateSafetyCopies(const QString& folder, const QDateTime& now)
+{
+    keepNewest(folder, BackupKind::Safety, 12, now);
 }

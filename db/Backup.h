@@ -3,6 +3,7 @@
 #include "db/LedgerLocation.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -47,5 +48,8 @@ QString backupsFolder(const QString& dataDir);
 // rotated: the newest 7 daily and the newest 12 monthly copies stay. Returns the file made, or nothing when there was
 // no need. Raises KivaroError on failure, leaving the older backups untouched.
 std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate& today);
-// Removes the daily copies beyond the newest 7 and the monthly copies beyond the newest 12.
-void rotateBackups(const QString& folder);
+// Removes the daily copies beyond the newest 7 and the monthly copies beyond the newest 12, newest by the date in
+// their names; names dated after now are left alone and not counted.
+void rotateBackups(const QString& folder, const QDateTime& now = QDateTime::currentDateTime());
+// The same for the copies kept before a restore (Kivaro-恢复前-…): the newest 12 stay.
+void rotateSafetyCopies(const QString& folder, const QDateTime& now = QDateTime::currentDateTime());

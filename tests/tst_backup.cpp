@@ -258,6 +258,51 @@ private Q_SLOTS:
         QCOMPARE(names, expected);
         QCOMPARE(inspectBackup(backupsFolder(home->dataDir()) + QStringLiteral("/Kivaro-2024-03.sjk")).lines, 640);
     }
+
+    // Rotation goes by the date a name says: backups dated in the future neither push today's out nor are removed,
+    // names that are no date are left alone, and the copies kept before restores are rotated too (the newest 12).
+    void rotationByTheDateInTheName()
+    {
+        KIVARO_FILE_STORE_ONLY();
+        fill();
+        const QString folder = backupsFolder(home->dataDir());
+        QVERIFY(QDir().mkpath(folder));
+        const auto touch = [&folder](const QString& name) {
+            QFile file(folder + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        };
+        QStringList future;
+        for (int day = 1; day <= 8; ++day)
+            future << QStringLiteral("Kivaro-2031-01-0%1.sjk").arg(day);
+        for (const QString& name : std::as_const(future))
+            touch(name);
+        touch(QStringLiteral("Kivaro-2024-13-40.sjk"));
+        touch(QStringLiteral("Kivaro-2024-05-01.sjk"));
+        const QDate today(2024, 6, 10);
+        QVERIFY(makeDailyBackup(currentLedger(), today));
+        QStringList names = QDir(folder).entryList(QDir::Files);
+        for (const QString& name : std::as_const(future))
+            QVERIFY2(names.contains(name), qPrintable(name));
+        QVERIFY(names.contains(QStringLiteral("Kivaro-2024-06-10.sjk")));
+        QVERIFY(names.contains(QStringLiteral("Kivaro-2024-05-01.sjk")));
+        QVERIFY(names.contains(QStringLiteral("Kivaro-2024-13-40.sjk")));
+
+        // Fifteen copies kept before restores over three days, two of them within one second.
+        QStringList safety;
+        for (int i = 0; i < 14; ++i)
+            safety << QStringLiteral("Kivaro-恢复前-2024-06-%1-1200%2.sjk")
+                          .arg(8 + i / 5, 2, 10, QLatin1Char('0'))
+                          .arg(10 + i);
+        safety << QStringLiteral("Kivaro-恢复前-2024-06-10-120023-2.sjk");
+        for (const QString& name : std::as_const(safety))
+            touch(name);
+        touch(QStringLiteral("Kivaro-恢复前-2030-01-01-000000.sjk"));
+        rotateSafetyCopies(folder, QDateTime(today, QTime(23, 0)));
+        names = QDir(folder).entryList(QDir::Files);
+        QVERIFY(names.contains(QStringLiteral("Kivaro-恢复前-2030-01-01-000000.sjk")));
+        for (qsizetype i = 0; i < safety.size(); ++i)
+            QVERIFY2(names.contains(safety.at(i)) == (i >= 3), qPrintable(safety.at(i)));
+    }
 };
 
 KIVARO_TEST_MAIN(TestBackup)

@@ -353,6 +353,8 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
     QList<int> widths;
     for (const ViewColumn& column : columns)
         widths << textWidth(column.caption);
+    // Each number column's exact total: the cached result of its SUM, shown by readers that do not recalculate.
+    QList<WideCents> columnSums(columns.size(), 0);
     struct Sheet
     {
         lxw_worksheet* sheet;
@@ -400,10 +402,12 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
                 widths[i] = qMax(widths[i], textWidth(cell.text));
                 break;
             case ColumnKind::Quantity:
+                columnSums[i] += cell.number;
                 worksheet_write_number(sheet, at, column, double(cell.number), nullptr);
                 widths[i] = qMax(widths[i], int(QString::number(qint64(cell.number)).size()));
                 break;
             case ColumnKind::Amount:
+                columnSums[i] += cell.number;
                 worksheet_write_number(sheet, at, column, toNumber(cell.number), amount);
                 widths[i] = qMax(widths[i], int(formatWideCents(cell.number).size()));
                 break;
@@ -418,7 +422,6 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
     const lxw_row_t totalsRow = at + 1;
     lxw_worksheet* last = sheets.last().sheet;
     worksheet_write_string(last, totalsRow, 0, "合计", total);
-    const SalesTotals& totals = rows.totals();
     for (qsizetype i = 0; i < columns.size(); ++i) {
         const ColumnKind kind = columns.at(i).kind;
         if (kind != ColumnKind::Quantity && kind != ColumnKind::Amount)
@@ -433,11 +436,7 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
         }
         const QString formula
             = QStringLiteral("=SUM(%1)").arg(ranges.isEmpty() ? QStringLiteral("0") : ranges.join(QLatin1Char(',')));
-        const QString caption = columns.at(i).caption;
-        const double value = caption == QLatin1String("数量") ? double(totals.quantity)
-            : caption == QLatin1String("实收")                ? toNumber(totals.received)
-            : caption == QLatin1String("成本")                ? toNumber(totals.cost)
-                                                              : toNumber(totals.received - totals.cost);
+        const double value = kind == ColumnKind::Quantity ? double(columnSums.at(i)) : toNumber(columnSums.at(i));
         worksheet_write_formula_num(last, totalsRow, lxw_col_t(i), formula.toUtf8().constData(),
             kind == ColumnKind::Amount ? totalAmount : total, value);
     }

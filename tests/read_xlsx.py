@@ -8,12 +8,14 @@ import sys
 import openpyxl
 
 book = openpyxl.load_workbook(sys.argv[1])
+# The values a reader that does not recalculate shows: a formula's cached result.
+cached_book = openpyxl.load_workbook(sys.argv[1], data_only=True)
 sheets = []
-for sheet in book.worksheets:
+for sheet, cached_sheet in zip(book.worksheets, cached_book.worksheets):
     rows = []
-    for row in sheet.iter_rows():
+    for row, cached_row in zip(sheet.iter_rows(), cached_sheet.iter_rows()):
         cells = []
-        for cell in row:
+        for cell, cached in zip(row, cached_row):
             value = cell.value
             if isinstance(value, datetime.datetime):
                 value = value.strftime("%Y-%m-%d")
@@ -24,7 +26,10 @@ for sheet in book.worksheets:
                 kind = "number"
             else:
                 kind = "text"
-            cells.append({"kind": kind, "value": value, "format": cell.number_format})
+            shown = cached.value
+            if isinstance(shown, datetime.datetime):
+                shown = shown.strftime("%Y-%m-%d")
+            cells.append({"kind": kind, "value": value, "format": cell.number_format, "cached": shown})
         rows.append(cells)
     widths = [sheet.column_dimensions[openpyxl.utils.get_column_letter(i + 1)].width
               for i in range(sheet.max_column)]

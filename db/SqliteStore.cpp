@@ -795,8 +795,9 @@ QList<SalesLine> SqliteStore::linesById(const QString& userName, const std::vect
     Session session(*this);
     const QByteArray idList = jsonIds(ids);
     SqliteStatement rows(session.database(),
-        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo FROM Records "
-                       "WHERE ID IN (SELECT value FROM json_each(?2)) AND UserName=?1"),
+        // CROSS JOIN keeps the IDs the outer loop: each is one look-up by row ID, never a walk over the user's lines.
+        QStringLiteral("SELECT r.ID, r.RecDate, r.RecProductName, r.RecQuantity, r.RecMoney, r.RecCost, r.RecMemo "
+                       "FROM json_each(?2) AS k CROSS JOIN Records AS r ON r.ID = k.value WHERE r.UserName=?1"),
         { EncodeText(userName) });
     rows.bind(2, idList);
     while (rows.next()) {

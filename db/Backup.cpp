@@ -10,13 +10,21 @@
 #include "db/Schema.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QUuid>
+#include <QVariant>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -364,17 +372,71 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
     return info;
 }
 
-LedgerFileInfo inspectBackup(const QString& path)
+namespace {
+
+// A restore reads a backup for at most this long: a crafted file may hold work that never ends.
+constexpr int kReadLimitMs = 10 * 60 * 1000;
+
+int pastDeadline(void* deadline)
+{
+    return static_cast<const QDeadlineTimer*>(deadline)->hasExpired() ? 1 : 0;
+}
+
+// The program's tables and their columns, in the layout of this version; a backup holds no others.
+const QMap<QString, QStringList>& programTables()
+{
+    static const QMap<QString, QStringList> tables {
+        { QStringLiteral("Users"), { "ID", "UserName", "Password", "LoginOrder" } },
+        { QStringLiteral("Records"),
+            { "ID", "UserName", "RecDate", "RecProductName", "RecQuantity", "RecMoney", "RecCost", "RecMemo" } },
+        { QStringLiteral("DaySums"), { "UserName", "RecDate", "Lines", "Products", "Quantity", "Money", "Cost" } },
+        { QStringLiteral("DayProductSums"),
+            { "UserName", "RecDate", "RecProductName", "Lines", "FirstID", "Quantity", "Money", "Cost" } },
+        { QStringLiteral("PendingLines"),
+            { "ID", "UserName", "Computer", "RecDate", "RecProductName", "RecQuantity", "RecMoney", "RecCost",
+                "RecMemo" } },
+        { QStringLiteral("Changes"),
+            { "ID", "ChangedAt", "UserName", "Computer", "Kind", "LineID", "Before", "After", "Undoes", "UndoneBy" } },
+    };
+    return tables;
+}
+
+// The tables a file of a layout version must hold.
+QStringList requiredTables(qint64 version)
+{
+    if (version < 1)
+        return { QStringLiteral("Users"), QStringLiteral("Records") };
+    if (version < 2)
+        return { QStringLiteral("Users"), QStringLiteral("Records"), QStringLiteral("DaySums"),
+            QStringLiteral("DayProductSums") };
+    return programTables().keys();
+}
+
+// A private copy of the backup that the engine reads as a plain file whatever its journal mode: a file in WAL mode
+// says so in bytes 18 and 19 of its header, which are set back to 1 (its -wal file, if any, is not part of a backup).
+void readableCopy(const QString& path, const QString& copy)
+{
+    copyBytes(path, copy, {});
+    QFile file(copy);
+    if (!file.open(QIODevice::ReadWrite) || !file.seek(18))
+        throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(path), file.errorString()));
+    const QByteArray versions = file.read(2);
+    if (versions.size() == 2 && (versions.at(0) != 1 || versions.at(1) != 1)) {
+        if (!file.seek(18) || file.write("\x01\x01", 2) != 2 || !file.flush())
+            throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(path), file.errorString()));
+    }
+}
+
+// Checks that a copy of the backup shown as path holds the program's tables with the program's columns, values of
+// the program's kinds, and summaries that agree with its lines, day by day and product by product. What it holds
+// besides (triggers, views, indexes) is named in the findings: none of it reaches the ledger.
+LedgerFileInfo inspectCopy(const QString& path, const QString& copy)
 {
     const QString shown = native(path);
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        throw KivaroError(QStringLiteral("无法打开文件“%1”").arg(shown));
-    if (file.read(16) != QByteArray("SQLite format 3", 16))
-        throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(shown));
-    file.close();
     try {
-        const RawFile db(path, SQLITE_OPEN_READONLY);
+        const RawFile db(copy, SQLITE_OPEN_READONLY);
+        QDeadlineTimer deadline(kReadLimitMs);
+        sqlite3_progress_handler(db.handle(), 10'000, pastDeadline, &deadline);
         const QString integrity = db.text("PRAGMA integrity_check");
         if (integrity != QLatin1String("ok"))
             throw KivaroError(QStringLiteral("“%1”已损坏：%2").arg(shown, integrity));
@@ -384,18 +446,73 @@ LedgerFileInfo inspectBackup(const QString& path)
                 QStringLiteral("“%1”由更新版本的 Kivaro 写成（版本 %2），本程序不能恢复它，请先升级本程序")
                     .arg(shown)
                     .arg(version));
-        const bool tables = db.compiles("SELECT ID, UserName, Password, LoginOrder FROM Users")
-            && db.compiles("SELECT ID, UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo "
-                           "FROM Records")
-            && (version < Schema::kVersion
-                || (db.compiles("SELECT UserName, RecDate, Lines, Products, Quantity, Money, Cost FROM DaySums")
-                    && db.compiles("SELECT UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost "
-                                   "FROM DayProductSums")));
-        if (!tables)
-            throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件（没有账本的表）").arg(shown));
-        if (version == Schema::kVersion && lineTotals(db) != summaryTotals(db))
-            throw KivaroError(QStringLiteral("“%1”已损坏：汇总与记录不符").arg(shown));
-        return infoOf(db);
+        QStringList tables, others;
+        db.rows("SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
+            [&](sqlite3_stmt* row) {
+                const QString type = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)));
+                const QString name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 1)));
+                if (type == QLatin1String("table"))
+                    tables << name;
+                else if (programTables().contains(name))
+                    throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件：“%2”不是表").arg(shown, name));
+                else if (type != QLatin1String("index"))
+                    others << name;
+            });
+        for (const QString& table : std::as_const(tables)) {
+            if (!programTables().contains(table))
+                throw KivaroError(
+                    QStringLiteral("“%1”不是 Kivaro 的账本文件：其中有不属于本程序的表“%2”").arg(shown, table));
+            QStringList columns;
+            db.rows(
+                QStringLiteral("PRAGMA table_info(\"%1\")").arg(table).toUtf8().constData(), [&](sqlite3_stmt* row) {
+                    columns << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 1)));
+                });
+            if (columns != programTables().value(table))
+                throw KivaroError(
+                    QStringLiteral("“%1”不是 Kivaro 的账本文件：表“%2”的列不是本程序的").arg(shown, table));
+        }
+        for (const QString& table : requiredTables(version)) {
+            if (!tables.contains(table))
+                throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件（没有账本的表“%2”）").arg(shown, table));
+        }
+        // Values of the kinds the program writes: a day as yyyy-MM-dd, whole numbers, texts.
+        const qint64 odd = db.integer(
+            "SELECT COUNT(*) FROM Records WHERE typeof(ID) <> 'integer' OR typeof(UserName) <> 'text' "
+            "OR typeof(RecDate) <> 'text' OR RecDate NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' "
+            "OR date(RecDate) IS NOT RecDate OR typeof(RecProductName) <> 'text' OR typeof(RecMemo) <> 'text' "
+            "OR typeof(RecQuantity) <> 'integer' OR RecQuantity NOT BETWEEN -2147483648 AND 2147483647 "
+            "OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer'");
+        if (odd > 0)
+            throw KivaroError(QStringLiteral("“%1”已损坏：%2 条记录的值不是本程序写下的格式").arg(shown).arg(odd));
+        if (version == Schema::kVersion) {
+            const QByteArray days = Schema::dayGroups(QStringLiteral("1")).toUtf8();
+            const QByteArray groups = Schema::dayProductGroups(QStringLiteral("1")).toUtf8();
+            const qint64 wrongDays = db.integer(QByteArray(
+                "SELECT (SELECT COUNT(*) FROM (SELECT UserName, RecDate, Lines, Products, Quantity, Money, Cost FROM "
+                "DaySums EXCEPT "
+                + days + ")) + (SELECT COUNT(*) FROM (" + days
+                + " EXCEPT SELECT UserName, RecDate, Lines, Products, Quantity, Money, Cost FROM DaySums))")
+                                                    .constData());
+            const qint64 wrongGroups = db.integer(QByteArray(
+                "SELECT (SELECT COUNT(*) FROM (SELECT UserName, RecDate, RecProductName, Lines, FirstID, Quantity, "
+                "Money, Cost FROM DayProductSums EXCEPT "
+                + groups + ")) + (SELECT COUNT(*) FROM (" + groups
+                + " EXCEPT SELECT UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM "
+                  "DayProductSums))")
+                                                      .constData());
+            if (wrongDays > 0 || wrongGroups > 0)
+                throw KivaroError(
+                    QStringLiteral("“%1”已损坏：汇总与记录不符（%2 行每日汇总、%3 行每日产品汇总与记录算出的不同）")
+                        .arg(shown)
+                        .arg(wrongDays)
+                        .arg(wrongGroups));
+        }
+        LedgerFileInfo info = infoOf(db);
+        if (!others.isEmpty())
+            info.findings << QStringLiteral("备份中另有 %1 个触发器或视图（%2），恢复时不会带入")
+                                 .arg(others.size())
+                                 .arg(others.join(QStringLiteral("、")));
+        return info;
     } catch (const KivaroError& error) {
         if (error.text().startsWith(QStringLiteral("“%1”").arg(shown)))
             throw;
@@ -403,34 +520,109 @@ LedgerFileInfo inspectBackup(const QString& path)
     }
 }
 
+// Writes a fresh ledger at target from a checked copy of a backup: the program's own layout, the backup's accounts,
+// lines, kept lines and changes read by named columns, the summaries computed. The line and change counters go on
+// past idFloor, the counters of the ledger being replaced.
+void rebuildInto(const QString& copy, int version, const QString& target, qint64 idFloor)
+{
+    removeWorkFile(target);
+    const QString connection = QStringLiteral("kivaro-rebuild-") + QUuid::createUuid().toString(QUuid::Id128);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(target);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+        if (!db.open())
+            throw KivaroError(QStringLiteral("无法建立“%1”：%2").arg(native(target), db.lastError().text()));
+        QDeadlineTimer deadline(kReadLimitMs);
+        const QVariant handle = db.driver()->handle();
+        sqlite3_progress_handler(*static_cast<sqlite3* const*>(handle.data()), 10'000, pastDeadline, &deadline);
+        const auto run = [&db](const QString& statement, const QVariantList& values = {}) {
+            QSqlQuery query(db);
+            query.prepare(statement);
+            for (const QVariant& value : values)
+                query.addBindValue(value);
+            if (!query.exec())
+                throw KivaroError(query.lastError().text());
+        };
+        run(QStringLiteral("ATTACH DATABASE ? AS source"),
+            { QVariant(QUrl::fromLocalFile(copy).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro")) });
+        run(QStringLiteral("BEGIN"));
+        Schema::rebuildFrom(db, version);
+        run(QStringLiteral("UPDATE main.sqlite_sequence SET seq = MAX(seq, ?)"), { idFloor });
+        run(QStringLiteral("COMMIT"));
+        run(QStringLiteral("DETACH DATABASE source"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+}
+
+// The largest line or change ID the ledger file ever gave out; 0 when there is no file.
+qint64 idCounter(const QString& live)
+{
+    if (!QFileInfo::exists(live))
+        return 0;
+    const RawFile db(live, SQLITE_OPEN_READONLY);
+    if (db.integer("SELECT COUNT(*) FROM sqlite_master WHERE name = 'sqlite_sequence'") == 0)
+        return 0;
+    return db.integer("SELECT IFNULL(MAX(seq), 0) FROM sqlite_sequence WHERE name IN ('Records', 'Changes')");
+}
+
+} // namespace
+
+LedgerFileInfo inspectBackup(const QString& path)
+{
+    const QString shown = native(path);
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        throw KivaroError(QStringLiteral("无法打开文件“%1”").arg(shown));
+    if (file.read(16) != QByteArray("SQLite format 3", 16))
+        throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(shown));
+    file.close();
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        throw KivaroError(QStringLiteral("无法建立临时文件夹：%1").arg(folder.errorString()));
+    const QString copy = folder.filePath(QStringLiteral("backup.sjk"));
+    readableCopy(path, copy);
+    return inspectCopy(path, copy);
+}
+
 QString restoreLedger(
     const LedgerLocation& ledger, const QString& path, const QString& safetyFolder, const BackupProgress& progress)
 {
-    const LedgerFileInfo info = inspectBackup(path);
+    inspectBackup(path);
     makeFolder(safetyFolder);
     // Never over an earlier one, which may be the very file being restored.
     QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());
     for (int n = 2; QFileInfo::exists(safety); ++n)
         safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1-%2.sjk").arg(stamp()).arg(n);
+    const QString workFolder = ledger.isServer() ? safetyFolder : ledger.dataDir();
+    makeFolder(workFolder);
+    // The backup is read from a private copy and rebuilt into a fresh ledger: nothing but its data is taken.
+    const QString copy = workFileBeside(workFolder + QStringLiteral("/x"));
+    const QString rebuilt = workFileBeside(workFolder + QStringLiteral("/x"));
+    const auto cleanUp = qScopeGuard([&] {
+        removeWorkFile(copy);
+        removeWorkFile(rebuilt);
+    });
+    readableCopy(path, copy);
+    if (progress)
+        progress(0, 0);
+    const LedgerFileInfo info = inspectCopy(path, copy);
+    Totals expected;
+    {
+        const RawFile source(copy, SQLITE_OPEN_READONLY);
+        expected = lineTotals(source);
+    }
+    rebuildInto(copy, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
+    checkWritten(rebuilt, expected);
     if (ledger.isServer()) {
-        // The backup is read from a copy: an older layout is upgraded there, never in the user's file.
-        const QString work = workFileBeside(safety);
-        const auto cleanUp = qScopeGuard([&work] { removeWorkFile(work); });
-        copyBytes(path, work, {});
         backupLedger(ledger, safety, progress);
-        copyLedger(LedgerLocation::fileAt(work), ledger, progress, CopyOptions { false, true });
+        copyLedger(LedgerLocation::fileAt(rebuilt), ledger, progress, CopyOptions { false, true });
         rotateSafetyCopies(safetyFolder);
         return safety;
     }
-    makeFolder(ledger.dataDir());
-    const QString work = workFileBeside(ledger.databasePath());
-    auto cleanUp = qScopeGuard([&work] { removeWorkFile(work); });
-    copyBytes(path, work, progress);
-    if (info.version < Schema::kVersion && !TDbMan(LedgerLocation::fileAt(work)).HasSummaries())
-        throw KivaroError(QStringLiteral("无法把“%1”升级为本程序的格式").arg(native(path)));
     const bool hadLedger = QFileInfo::exists(ledger.databasePath());
-    swapFileLedger(ledger.databasePath(), work, safety);
-    cleanUp.dismiss();
+    swapFileLedger(ledger.databasePath(), rebuilt, safety);
     rotateSafetyCopies(safetyFolder);
     return hadLedger ? safety : QString();
 }

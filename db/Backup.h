@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -18,6 +19,8 @@ struct LedgerFileInfo
     QDate lastDay;
     // The layout the file was written in (PRAGMA user_version).
     int version = 0;
+    // What the inspection found that a restore leaves out, in the user's words.
+    QStringList findings;
 };
 
 // Called now and then during long work with how much is done of the whole (both in the same unit; total 0 when not

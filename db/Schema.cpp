@@ -215,21 +215,58 @@ void addHistory(QSqlDatabase& db)
     markVersion(db);
 }
 
+namespace {
+
+    // The summary tables filled from the lines, their indexes and the triggers that keep them.
+    void fillSummaries(QSqlDatabase& db)
+    {
+        runAll(db, kSummaryTables);
+        const QString all = QStringLiteral("1");
+        run(db,
+            QStringLiteral("INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) ")
+                + dayGroups(all));
+        run(db,
+            QStringLiteral("INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, "
+                           "Money, Cost) ")
+                + dayProductGroups(all));
+        // Indexes made after the rows are filled in are built in one sort.
+        runAll(db, kSummaryIndexes);
+        runAll(db, triggers());
+    }
+
+} // namespace
+
 void addSummaries(QSqlDatabase& db)
 {
-    runAll(db, kSummaryTables);
-    const QString all = QStringLiteral("1");
+    fillSummaries(db);
+    runAll(db, kHistoryStatements);
+    markVersion(db);
+}
+
+void rebuildFrom(QSqlDatabase& db, int sourceVersion)
+{
+    runAll(db, kBaseStatements);
     run(db,
-        QStringLiteral("INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) ")
-            + dayGroups(all));
+        QStringLiteral("INSERT INTO main.Users (ID, UserName, Password, LoginOrder) "
+                       "SELECT ID, UserName, Password, LoginOrder FROM source.Users ORDER BY ID"));
     run(db,
         QStringLiteral(
-            "INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost) ")
-            + dayProductGroups(all));
-    // Indexes made after the rows are filled in are built in one sort.
-    runAll(db, kSummaryIndexes);
-    runAll(db, triggers());
+            "INSERT INTO main.Records (ID, UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
+            "RecMemo) SELECT ID, UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo "
+            "FROM source.Records ORDER BY ID"));
+    fillSummaries(db);
     runAll(db, kHistoryStatements);
+    if (sourceVersion >= 2) {
+        run(db,
+            QStringLiteral(
+                "INSERT INTO main.PendingLines (ID, UserName, Computer, RecDate, RecProductName, RecQuantity, "
+                "RecMoney, RecCost, RecMemo) SELECT ID, UserName, Computer, RecDate, RecProductName, "
+                "RecQuantity, RecMoney, RecCost, RecMemo FROM source.PendingLines ORDER BY ID"));
+        run(db,
+            QStringLiteral("INSERT INTO main.Changes (ID, ChangedAt, UserName, Computer, Kind, LineID, Before, After, "
+                           "Undoes, UndoneBy) SELECT ID, ChangedAt, UserName, Computer, Kind, LineID, Before, After, "
+                           "Undoes, UndoneBy FROM source.Changes ORDER BY ID"));
+    }
     markVersion(db);
 }
 

@@ -128,13 +128,17 @@ QString runWithBusyCursor(QWidget* busyControl, const std::function<void()>& wor
 
 QString backupContentsText(const LedgerFileInfo& info)
 {
-    if (info.lines == 0 || !info.firstDay.isValid())
-        return QStringLiteral("帐户 %1 个，没有记录").arg(info.accounts);
     const QString format = QStringLiteral("yyyy-MM-dd");
-    return QStringLiteral("帐户 %1 个，记录 %2 条，日期 %3 至 %4")
-        .arg(info.accounts)
-        .arg(info.lines)
-        .arg(info.firstDay.toString(format), info.lastDay.toString(format));
+    QString text = info.lines == 0 || !info.firstDay.isValid()
+        ? QStringLiteral("帐户 %1 个，没有记录").arg(info.accounts)
+        : QStringLiteral("帐户 %1 个，记录 %2 条，日期 %3 至 %4")
+              .arg(info.accounts)
+              .arg(info.lines)
+              .arg(info.firstDay.toString(format), info.lastDay.toString(format));
+    // What the check found that stays behind: the user sees it before anything is replaced.
+    for (const QString& finding : info.findings)
+        text += QStringLiteral("；") + finding;
+    return text;
 }
 
 void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger)

@@ -5,6 +5,7 @@
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
+#include "tests/support/RawDb.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -154,6 +155,89 @@ private Q_SLOTS:
         if (!home->server())
             QCOMPARE(fingerprint(home->dataDir()), folder);
         QVERIFY(!QFileInfo::exists(backupsFolder(home->dataDir())));
+    }
+
+    // A crafted backup brings only its data: its own triggers, views and journal mode stay behind, summaries are
+    // computed from the lines; summaries that disagree with the lines, another program's tables and a view in place of
+    // a table are refused with nothing replaced.
+    void craftedBackupsAreRefusedOrRebuiltClean_data()
+    {
+        QTest::addColumn<QStringList>("statements");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("extra trigger") << QStringList { QStringLiteral(
+            "CREATE TRIGGER Evil AFTER INSERT ON Records BEGIN UPDATE Records SET RecMoney = 0 WHERE ID = NEW.ID; "
+            "END") } << false;
+        QTest::newRow("missing trigger") << QStringList { QStringLiteral("DROP TRIGGER RecordsAddToSums") } << false;
+        QTest::newRow("endless view") << QStringList { QStringLiteral(
+            "CREATE VIEW Spin AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n FROM r") }
+                                      << false;
+        QTest::newRow("wal mode") << QStringList { QStringLiteral("PRAGMA journal_mode = WAL") } << false;
+        // Moved between two days of one user: the user's totals still agree, the days do not.
+        QTest::newRow("day summaries") << QStringList {
+            QStringLiteral("UPDATE DaySums SET Money = Money + 500 WHERE RecDate = '2024-01-01'"),
+            QStringLiteral("UPDATE DaySums SET Money = Money - 500 WHERE RecDate = '2024-02-02'")
+        } << true;
+        QTest::newRow("product summaries") << QStringList {
+            QStringLiteral("UPDATE DayProductSums SET Quantity = Quantity + 1 WHERE RecDate = '2024-01-01'")
+        } << true;
+        QTest::newRow("another program's table")
+            << QStringList { QStringLiteral("CREATE TABLE Settings (Key TEXT, Value TEXT)") } << true;
+        QTest::newRow("view for a table") << QStringList { QStringLiteral("DROP TABLE Changes"),
+            QStringLiteral("CREATE VIEW Changes AS SELECT 1 AS ID") }
+                                          << true;
+    }
+
+    void craftedBackupsAreRefusedOrRebuiltClean()
+    {
+        QFETCH(QStringList, statements);
+        QFETCH(bool, refused);
+        fill();
+        const QString before = state();
+        const QString crafted = backupPath(QStringLiteral("crafted.sjk"));
+        backupLedger(currentLedger(), crafted);
+        {
+            RawDb raw(crafted);
+            for (const QString& statement : std::as_const(statements))
+                QVERIFY2(raw.exec(statement), qPrintable(statement + QLatin1Char(' ') + raw.lastError()));
+        }
+        if (statements.first().contains(QStringLiteral("WAL")))
+            QCOMPARE(int(readAll(crafted).at(18)), 2);
+        TDbMan().AddLines(kUser, sampleLines(3, QStringLiteral("后来的")));
+        const QString changed = state();
+        if (refused) {
+            QVERIFY_THROWS_EXCEPTION(KivaroError, inspectBackup(crafted));
+            QVERIFY_THROWS_EXCEPTION(
+                KivaroError, restoreLedger(currentLedger(), crafted, backupsFolder(home->dataDir())));
+            QCOMPARE(state(), changed);
+            return;
+        }
+        const LedgerFileInfo info = inspectBackup(crafted);
+        QCOMPARE(info.lines, 640);
+        // What stays behind is said before the restore.
+        QCOMPARE(info.findings.join(QString()).contains(QStringLiteral("Evil")),
+            statements.first().contains(QStringLiteral("Evil")));
+        restoreLedger(currentLedger(), crafted, backupsFolder(home->dataDir()));
+        QCOMPARE(state(), before);
+        // A line saved after the restore reaches the views as typed.
+        const SalesLine later { 0, QDate(2024, 3, 3), QStringLiteral("新品"), 2, 1234, 100, QString() };
+        TDbMan db;
+        db.AddLines(kUser, { later });
+        const QList<DayCount> days = db.QueryDays({ kUser, later.day, later.day });
+        QCOMPARE(days.size(), 1);
+        const QList<SalesLine> stored = db.QueryLineWindow({ kUser, later.day, later.day }, later.day, 0, 1000);
+        QCOMPARE(stored.last().received, 1234);
+        QCOMPARE(days.first().lines, stored.size());
+        SalesSums sums;
+        for (const SalesLine& line : stored)
+            sums = { sums.quantity + line.quantity, sums.received + line.received, sums.cost + line.cost };
+        QCOMPARE(days.first().sums, sums);
+        if (!home->server()) {
+            RawDb ledger(home->dataDir() + QStringLiteral("/db.sjk"));
+            QCOMPARE(ledger.value(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('Evil', 'Spin')"))
+                         .toInt(),
+                0);
+            QCOMPARE(ledger.value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("delete"));
+        }
     }
 
     // An old file without summaries is upgraded in the copy that replaces the ledger; the user's file stays as it is.

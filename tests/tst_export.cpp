@@ -219,7 +219,8 @@ private Q_SLOTS:
         const QString hardlink = path(QStringLiteral("hard.xlsx"));
         QVERIFY(QFile::link(ledger, symlink));
         QVERIFY(::link(QFile::encodeName(ledger).constData(), QFile::encodeName(hardlink).constData()) == 0);
-        for (const QString& target : QStringList { ledger, symlink, hardlink, ledger.chopped(3) + QStringLiteral("SJK") }) {
+        for (const QString& target :
+            QStringList { ledger, symlink, hardlink, ledger.chopped(3) + QStringLiteral("SJK") }) {
             for (ExportFormat format : { ExportFormat::Csv, ExportFormat::Excel, ExportFormat::Pdf }) {
                 ViewRows rows(*db, ReviewView::Detail, kYear);
                 const auto write = [&] {

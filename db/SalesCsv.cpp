@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <array>
 
@@ -17,20 +18,43 @@ enum Column { Day, Name, Quantity, Received, Cost, Memo, ColumnCount };
 const std::array<QString, ColumnCount> kCaptions { QStringLiteral("日期"), QStringLiteral("品名"),
     QStringLiteral("数量"), QStringLiteral("实收"), QStringLiteral("成本"), QStringLiteral("备注") };
 
+// The file's text: UTF-8 (with or without its byte-order mark) when the whole file is valid UTF-8, UTF-16 when it
+// begins with its byte-order mark, GB18030 when the whole file is valid GB18030. Any other file is refused, naming
+// what was tried: a guess would turn the sales into other characters without a word.
 QString decoded(const QByteArray& bytes, QString& encoding)
 {
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        encoding = QStringLiteral("UTF-8");
-        return QString::fromUtf8(bytes.mid(3));
+    const auto strict = [&bytes](QStringDecoder::Encoding kind, qsizetype skip, QString& text) {
+        QStringDecoder decoder(kind, QStringDecoder::Flag::Stateless);
+        text = decoder.decode(QByteArrayView(bytes).sliced(skip));
+        return !decoder.hasError();
+    };
+    QString text;
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        encoding = QStringLiteral("UTF-16");
+        if (strict(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE, 2, text))
+            return text;
+        throw KivaroError(QStringLiteral("文件以 UTF-16 的字节顺序标记开头，内容却不是有效的 UTF-16"));
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError()) {
+    if (strict(QStringDecoder::Utf8, bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0, text)) {
         encoding = QStringLiteral("UTF-8");
         return text;
     }
-    encoding = QStringLiteral("GB18030");
-    return fromGb18030(bytes);
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        throw KivaroError(QStringLiteral("文件以 UTF-8 的字节顺序标记开头，内容却不是有效的 UTF-8"));
+    QStringDecoder gb18030("GB18030", QStringDecoder::Flag::Stateless);
+    text = gb18030.decode(bytes);
+    if (gb18030.isValid() && !gb18030.hasError()) {
+        encoding = QStringLiteral("GB18030");
+        return text;
+    }
+    throw KivaroError(QStringLiteral("文件的编码既不是 UTF-8，也不是 GB18030 或带字节顺序标记的 UTF-16，无法读取"));
+}
+
+// A quantity in a file is written in decimal digits: "$10" or "0x10" is not one.
+bool decimalQuantity(const QString& text)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\s*[+-]?\\s*[0-9]+\\s*$"));
+    return digits.match(text).hasMatch();
 }
 
 // Splits the text into records of fields, RFC 4180: a quoted field may hold separators, line breaks and doubled
@@ -122,7 +146,8 @@ QString keptText(const QString& text)
     return composedTrimmed(undefusedText(text));
 }
 
-const QString kFormulaStarts = QStringLiteral("=+-@\t\r'");
+// The signs a spreadsheet starts a formula with, the full-width equals signs among them.
+const QString kFormulaStarts = QStringLiteral("=+-@\t\r'\uFF1D\uFE66");
 
 } // namespace
 
@@ -181,7 +206,13 @@ SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const
         const QString name = keptText(field(Name));
         if (isBlankText(name))
             problem(Name, QStringLiteral("品名是空的"));
-        const std::optional<qint32> quantity = parseQuantity(field(Quantity));
+        // The character U+0000 cannot be stored; it is this row's problem, not the file's.
+        if (name.contains(QChar(0)))
+            problem(Name, QStringLiteral("品名中有不能保存的空字符（U+0000）"));
+        if (field(Memo).contains(QChar(0)))
+            problem(Memo, QStringLiteral("备注中有不能保存的空字符（U+0000）"));
+        const std::optional<qint32> quantity
+            = decimalQuantity(field(Quantity)) ? parseQuantity(field(Quantity)) : std::nullopt;
         if (!quantity)
             problem(Quantity, QStringLiteral("“%1”不是整数").arg(field(Quantity)));
         const std::optional<qint64> received = amountOf(field(Received), decimalSeparator);

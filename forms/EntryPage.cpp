@@ -115,11 +115,7 @@ void TEntryPage::setupFields()
         const QByteArray name = "Label" + QByteArray::number(12 + row);
         makeLabel(this, name.constData(), QString::fromUtf8(captions[row]), kFieldLeft - 40, fieldTop(row) + 4);
     }
-    DateTimePicker1 = new QDateEdit(this);
-    DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
-    DateTimePicker1->setGeometry(kFieldLeft, fieldTop(0), kFieldWidth, 22);
-    DateTimePicker1->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    DateTimePicker1->setCalendarPopup(true);
+    DateTimePicker1 = makeDayPicker(this, "DateTimePicker1", QRect(kFieldLeft, fieldTop(0), kFieldWidth, 22));
     DateTimePicker1->setFocusPolicy(Qt::ClickFocus);
     ComboBox1 = makeNameBox(this, "ComboBox1", QRect(kFieldLeft, fieldTop(1), kFieldWidth, 22));
     ComboBox1->setMaxVisibleItems(32);

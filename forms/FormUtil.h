@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QDateEdit>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -75,6 +76,19 @@ inline QComboBox* makeNameBox(QWidget* parent, const char* name, const QRect& ge
     box->setInsertPolicy(QComboBox::NoInsert);
     box->setCompleter(nullptr);
     return box;
+}
+
+// A picker of days, yyyy-MM-dd with a calendar, over every day the ledger accepts: years 1 to 9999 (a QDateEdit
+// stops at 1752-09-14 by itself).
+inline QDateEdit* makeDayPicker(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* picker = new QDateEdit(parent);
+    picker->setObjectName(QString::fromLatin1(name));
+    picker->setGeometry(geometry);
+    picker->setDateRange(QDate(1, 1, 1), QDate(9999, 12, 31));
+    picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    picker->setCalendarPopup(true);
+    return picker;
 }
 
 inline bool isEnterKey(const QKeyEvent* key)

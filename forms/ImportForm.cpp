@@ -31,8 +31,8 @@ QString noGoodRowsText(const QString& fileName, const SalesImport& read)
         shown << problemText(problem);
     if (read.problems.size() > kProblemsInMessage)
         shown << QStringLiteral("……（共 %1 个错误）").arg(read.problems.size());
-    return QStringLiteral("文件“%1”中没有可以添加的销售记录，%2 行都有错误：\n%3")
-        .arg(fileName)
+    return QStringLiteral("文件“%1”（按 %2 编码读取）中没有可以添加的销售记录，%3 行都有错误：\n%4")
+        .arg(fileName, read.encoding)
         .arg(read.rows)
         .arg(shown.join(QLatin1Char('\n')));
 }
@@ -51,8 +51,8 @@ TfrmImport::TfrmImport(const QString& fileName, const SalesImport& read, QWidget
 
     const qint64 bad = read.rows - read.lines.size();
     lblSummary = makeLabel(this, "lblSummary",
-        QStringLiteral("文件“%1”中有 %2 行销售记录，其中 %3 行有错误，不能添加；%4 行正确。")
-            .arg(fileName)
+        QStringLiteral("文件“%1”（按 %2 编码读取）中有 %3 行销售记录，其中 %4 行有错误，不能添加；%5 行正确。")
+            .arg(fileName, read.encoding)
             .arg(read.rows)
             .arg(bad)
             .arg(read.lines.size()),

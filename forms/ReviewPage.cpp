@@ -61,11 +61,7 @@ QWidget* makeViewPanel(QWidget* parent, const char* name)
 
 QDateEdit* makeDatePicker(QWidget* parent, const char* name, const QRect& geometry)
 {
-    auto* picker = new QDateEdit(parent);
-    picker->setObjectName(QString::fromLatin1(name));
-    picker->setGeometry(geometry);
-    picker->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    picker->setCalendarPopup(true);
+    QDateEdit* picker = makeDayPicker(parent, name, geometry);
     picker->setFocusPolicy(Qt::ClickFocus);
     return picker;
 }

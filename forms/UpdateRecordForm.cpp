@@ -30,11 +30,7 @@ void TfrmUpdateRecord::setupControls()
     for (int i = 0; i < 6; ++i)
         makeLabel(this, labels[i], captions[i], 8, labelTops[i]);
 
-    DateTimePicker1 = new QDateEdit(this);
-    DateTimePicker1->setObjectName(QStringLiteral("DateTimePicker1"));
-    DateTimePicker1->setGeometry(48, 12, 360, 20);
-    DateTimePicker1->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    DateTimePicker1->setCalendarPopup(true);
+    DateTimePicker1 = makeDayPicker(this, "DateTimePicker1", QRect(48, 12, 360, 20));
     Edit1 = makeEdit(this, "Edit1", QRect(48, 41, 360, 20));
     Edit2 = makeEdit(this, "Edit2", QRect(48, 70, 360, 20));
     Edit3 = makeEdit(this, "Edit3", QRect(48, 99, 360, 20));

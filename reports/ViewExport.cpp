@@ -391,6 +391,12 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
             const lxw_col_t column = lxw_col_t(i);
             switch (columns.at(i).kind) {
             case ColumnKind::Day: {
+                // A spreadsheet's dates begin in 1900: an earlier day stays a text in ISO form, never a wrong number.
+                if (cell.day.year() < 1900) {
+                    worksheet_write_string(sheet, at, column,
+                        cell.day.toString(QStringLiteral("yyyy-MM-dd")).toUtf8().constData(), nullptr);
+                    break;
+                }
                 lxw_datetime day { cell.day.year(), cell.day.month(), cell.day.day(), 0, 0, 0 };
                 worksheet_write_datetime(sheet, at, column, &day, date);
                 widths[i] = qMax(widths[i], 10);
@@ -398,7 +404,14 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
             }
             case ColumnKind::Text:
                 // Always a string cell: a text that begins like a formula is never run as one.
-                worksheet_write_string(sheet, at, column, cell.text.toUtf8().constData(), nullptr);
+                if (worksheet_write_string(sheet, at, column, cell.text.toUtf8().constData(), nullptr)
+                    == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED) {
+                    throw file.failure(QStringLiteral("第 %1 行的%2有 %3 个字符，超过了电子表格一个单元格能放的 32767 "
+                                                      "个字符；请导出为 CSV")
+                                           .arg(done + 1)
+                                           .arg(columns.at(i).caption)
+                                           .arg(cell.text.size()));
+                }
                 widths[i] = qMax(widths[i], textWidth(cell.text));
                 break;
             case ColumnKind::Quantity:

@@ -9,6 +9,7 @@
 #include "tests/TestUtil.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -325,6 +326,12 @@ private Q_SLOTS:
         QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF" + text.toUtf8()) << QStringLiteral("UTF-8");
         QTest::newRow("UTF-8") << text.toUtf8() << QStringLiteral("UTF-8");
         QTest::newRow("GB18030") << toGb18030(text) << QStringLiteral("GB18030");
+        QByteArray utf16("\xFF\xFE");
+        for (const QChar unit : text) {
+            utf16 += char(unit.unicode() & 0xFF);
+            utf16 += char(unit.unicode() >> 8);
+        }
+        QTest::newRow("UTF-16 with BOM") << utf16 << QStringLiteral("UTF-16");
     }
     void importDetectsTheEncoding()
     {
@@ -336,6 +343,66 @@ private Q_SLOTS:
         QCOMPARE(imported.lines,
             (QList<SalesLine> {
                 { 0, QDate(2024, 5, 1), QStringLiteral("张三牌毛巾€"), 1, 250, 100, QStringLiteral("备注😀") } }));
+    }
+
+    // A file in neither encoding is refused as a whole, naming them; a U+0000, a hexadecimal quantity and a day before
+    // 1752 are each the problem of their row only.
+    void importRefusesWhatItCannotReadExactly()
+    {
+        // Latin-1 "café": neither valid UTF-8 nor valid GB18030.
+        try {
+            parseSalesCsv("2024-05-01,caf\xe9,1,2,1\n", QLatin1Char('.'));
+            QFAIL("a file in another encoding was read");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("GB18030")), qPrintable(error.text()));
+        }
+        const QByteArray nul(1, '\0');
+        const QByteArray file = "2024-05-01,毛" + nul + "巾,1,2,1\n2024-05-01,毛巾,$10,2,1\n2024-05-01,毛巾,0x10,2,1\n"
+            + "1700-03-01,毛巾,10,2,1,旧" + nul + "账\n1700-03-01,毛巾,+10,2,1\n";
+        const SalesImport imported = parseSalesCsv(file, QLatin1Char('.'));
+        QCOMPARE(imported.rows, 5);
+        QStringList problems;
+        for (const ImportProblem& problem : imported.problems)
+            problems << QStringLiteral("%1 %2").arg(problem.row).arg(problem.column);
+        QCOMPARE(problems,
+            (QStringList { QStringLiteral("1 品名"), QStringLiteral("2 数量"), QStringLiteral("3 数量"),
+                QStringLiteral("4 备注") }));
+        QCOMPARE(imported.lines.size(), 1);
+        QCOMPARE(imported.lines.first().day, QDate(1700, 3, 1));
+        QCOMPARE(imported.lines.first().quantity, 10);
+    }
+
+    // Spreadsheet cells: a day before 1900 stays a text in ISO form, a full-width equals sign is a formula sign, and a
+    // text longer than a cell holds is refused by name rather than left blank.
+    void spreadsheetLimits()
+    {
+        db->AddLines(QStringLiteral("王五"),
+            { { 0, QDate(1800, 5, 1), QStringLiteral("＝SUM(1)"), 1, 100, 50, QStringLiteral("﹦1+1") },
+                { 0, QDate(1900, 3, 1), QStringLiteral("茶"), 1, 100, 50, {} } });
+        const SalesRange range { QStringLiteral("王五"), QDate(1, 1, 1), QDate(9999, 12, 31) };
+        ViewRows rows(*db, ReviewView::Detail, range);
+        const QString file = path(QStringLiteral("old.xlsx"));
+        exportXlsx(rows, file);
+        const QJsonArray cells = readXlsx(file).at(0).toObject()[QStringLiteral("rows")].toArray();
+        const auto cell = [&](int row, int column) { return cells.at(row).toArray().at(column).toObject(); };
+        QCOMPARE(cell(1, 0)[QStringLiteral("kind")].toString(), QStringLiteral("text"));
+        QCOMPARE(cell(1, 0)[QStringLiteral("value")].toString(), QStringLiteral("1800-05-01"));
+        QCOMPARE(cell(2, 0)[QStringLiteral("value")].toString(), QStringLiteral("1900-03-01"));
+        QCOMPARE(cell(2, 0)[QStringLiteral("kind")].toString(), QStringLiteral("date"));
+        QCOMPARE(defusedText(QStringLiteral("＝SUM(1)")), QStringLiteral("'＝SUM(1)"));
+        QCOMPARE(undefusedText(defusedText(QStringLiteral("﹦1+1"))), QStringLiteral("﹦1+1"));
+
+        db->AddLines(QStringLiteral("王五"),
+            { { 0, QDate(2024, 1, 1), QStringLiteral("长"), 1, 1, 1, QString(40'000, u'字') } });
+        ViewRows longRows(*db, ReviewView::Detail, range);
+        const QString tooLong = path(QStringLiteral("long.xlsx"));
+        try {
+            exportXlsx(longRows, tooLong);
+            QFAIL("a text longer than a cell holds was exported");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("32767")), qPrintable(error.text()));
+        }
+        QVERIFY(!QFileInfo::exists(tooLong));
     }
 
     // 100,000 rows out to both spreadsheet formats and back in.

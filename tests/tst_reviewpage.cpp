@@ -480,6 +480,19 @@ private Q_SLOTS:
         MessageBox::takeShownTexts();
     }
 
+    // Every day the ledger accepts can be chosen: a line of 1700 (a QDateEdit stops at 1752 by itself) is shown.
+    void daysBefore1752CanBeShown()
+    {
+        {
+            TDbMan db;
+            db.AddLines(user, { { 0, QDate(1700, 3, 1), QStringLiteral("旧账"), 1, 100, 50, {} } });
+        }
+        showRange(QDate(1700, 1, 1), QDate(1700, 12, 31));
+        QCOMPARE(child<QDateEdit>(form.get(), "DateTimePicker2")->date(), QDate(1700, 1, 1));
+        QCOMPARE(rows("ListView2"), 1);
+        QCOMPARE(cell("ListView2", 0, 1), QStringLiteral("1700-03-01"));
+    }
+
     void deleteAsksAndOnlyTheDetailViewFollows()
     {
         addSampleWeek();

@@ -616,8 +616,10 @@ QString restoreLedger(
     rebuildInto(copy, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
     checkWritten(rebuilt, expected);
     if (ledger.isServer()) {
-        backupLedger(ledger, safety, progress);
-        copyLedger(LedgerLocation::fileAt(rebuilt), ledger, progress, CopyOptions { false, true });
+        // The safety copy is taken while the server's writers are held off: a line saved during the restore is in
+        // it or in the ledger restored, never lost between the two.
+        CopyOptions options { false, true, [&] { backupLedger(ledger, safety, progress); } };
+        copyLedger(LedgerLocation::fileAt(rebuilt), ledger, progress, options);
         rotateSafetyCopies(safetyFolder);
         return safety;
     }

@@ -173,7 +173,8 @@ CopySummary copyLedger(
     }
 
     std::unique_ptr<LedgerImport> import = target.startImport(
-        options.replaceTarget ? LedgerStore::ImportMode::Replacing : LedgerStore::ImportMode::IntoEmpty);
+        options.replaceTarget ? LedgerStore::ImportMode::Replacing : LedgerStore::ImportMode::IntoEmpty,
+        options.whileLocked);
     for (const StoredAccount& account : accounts)
         import->addAccount(account);
     TotalsByUser copied;

@@ -32,6 +32,8 @@ struct CopyOptions
 {
     bool productLists = true;
     bool replaceTarget = false;
+    // Runs once the target's writers are held off, before anything is written (see LedgerStore::startImport).
+    std::function<void()> whileLocked;
 };
 
 // Called after every batch of lines with the lines copied so far and the number to copy.

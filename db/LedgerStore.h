@@ -52,6 +52,17 @@ struct ChangeEntry
     qint64 undoneBy = 0;
 };
 
+// The ledger was restored from a backup (by another computer) since this connection first read it: what the window
+// shows belongs to the ledger that was replaced. The window returns to the login.
+class TLedgerReplaced : public KivaroError
+{
+public:
+    TLedgerReplaced()
+        : KivaroError(QStringLiteral("账本刚由另一台电脑从备份恢复，窗口中的内容已经过时；请重新登录。"))
+    {
+    }
+};
+
 // The undo cannot be done: the line was changed again since, here or at another computer.
 class TChangeConflict : public KivaroError
 {
@@ -183,7 +194,11 @@ public:
     // Into an empty store (raises KivaroError when it already holds accounts or lines), or replacing every account
     // and line it holds, in the same transaction as the import (its product-name lists stay).
     enum class ImportMode { IntoEmpty, Replacing };
-    virtual std::unique_ptr<LedgerImport> startImport(ImportMode mode = ImportMode::IntoEmpty) = 0;
+    // whileLocked runs once every writer of the target is held off and before anything is replaced (a restore takes
+    // its safety copy there, so that no save falls between the copy and the replacement).
+    virtual std::unique_ptr<LedgerImport> startImport(
+        ImportMode mode = ImportMode::IntoEmpty, const std::function<void()>& whileLocked = {})
+        = 0;
     // While held, the reads above see the ledger as it was when the hold began, whatever other computers write
     // meanwhile; a file store, read through one connection at a time, has nothing to hold.
     virtual void holdSnapshot(bool /*hold*/) { }

@@ -466,6 +466,14 @@ template <typename Work> auto ServerStore::withSession(Work&& work)
     }
 }
 
+namespace {
+
+// The ledger's generation, one row, made when missing.
+const char* const kMakeGeneration[] = { "CREATE TABLE IF NOT EXISTS ledger_generation (generation bigint NOT NULL)",
+    "INSERT INTO ledger_generation SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM ledger_generation)" };
+
+} // namespace
+
 void ServerStore::prepareSchema(Session& session)
 {
     const QString server = FLocation.displayName();
@@ -511,6 +519,22 @@ void ServerStore::prepareSchema(Session& session)
                                   .arg(server));
         for (const QString& statement : ServerSchema::createStatements(kSchemaVersion))
             session.exec(statement);
+    }
+    // Which ledger this is: a restore counts it up, and every computer notices at its next write or 查看. A role that
+    // may not create it (one that only reviews) goes without: 0.
+    if (session.exec("SELECT to_regclass('ledger_generation') IS NULL").bytes(0, 0) == "t") {
+        session.exec("SAVEPOINT generation");
+        try {
+            for (const char* statement : kMakeGeneration)
+                session.exec(statement);
+            session.exec("RELEASE SAVEPOINT generation");
+        } catch (const KivaroError&) {
+            session.exec("ROLLBACK TO SAVEPOINT generation");
+        }
+    }
+    if (FGeneration < 0) {
+        const bool kept = session.exec("SELECT to_regclass('ledger_generation') IS NOT NULL").bytes(0, 0) == "t";
+        FGeneration = kept ? session.exec("SELECT generation FROM ledger_generation").integer(0, 0) : 0;
     }
     session.commit();
     FSchemaReady = true;
@@ -823,6 +847,10 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
 {
     const auto once = [&](Session& session) {
         session.begin();
+        // A restore holds this lock alone while it replaces the ledger; a write waits for it (at most lock_timeout)
+        // and then finds whether the ledger it was made for is still there.
+        session.exec("SELECT pg_advisory_xact_lock_shared(hashtext('kivaro-restore'))");
+        checkGeneration(session);
         Write write(*this, session);
         work(write);
         session.commit();
@@ -894,6 +922,7 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
         // One snapshot for the three reads; inside a held snapshot they are part of it already.
         if (!FSnapshot)
             session.beginRead();
+        checkGeneration(session);
         const Result days
             = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
                            "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
@@ -1183,19 +1212,31 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
 class ServerStore::Import : public LedgerImport
 {
 public:
-    Import(ServerStore& store, ImportMode mode)
+    Import(ServerStore& store, ImportMode mode, const std::function<void()>& whileLocked)
         : m_store(store)
         , m_session(store, store.connect())
+        , m_replacing(mode == ImportMode::Replacing)
     {
         if (!store.FSchemaReady)
             store.prepareSchema(m_session);
         m_session.begin();
-        // Nobody else writes while the copy fills the ledger.
+        // Nobody else writes while the copy fills the ledger: every write holds this lock shared, a replacement
+        // waits for the writes under way and holds it alone until it commits.
+        m_session.exec(m_replacing ? "SELECT pg_advisory_xact_lock(hashtext('kivaro-restore'))"
+                                   : "SELECT pg_advisory_xact_lock_shared(hashtext('kivaro-restore'))");
         m_session.exec("LOCK TABLE users, records, product_names IN SHARE ROW EXCLUSIVE MODE");
-        if (mode == ImportMode::Replacing) {
-            // Emptied together, the summaries stay right; the guard on records lets this one truncate through.
+        if (whileLocked)
+            whileLocked();
+        if (m_replacing) {
+            // Emptied together, the summaries stay right; the guard on records lets this one truncate through. The
+            // record of changes belongs to the ledger replaced: an undo must not bring its lines back. The kept
+            // lines of the tills are not part of the ledger and stay, to be saved into the one restored. The
+            // counters of line and change IDs go on: an ID is never given out twice.
             m_session.exec("SET LOCAL kivaro.replacing = 'on'");
-            m_session.exec("TRUNCATE records, day_sums, day_product_sums, users, saves");
+            m_session.exec("TRUNCATE records, day_sums, day_product_sums, users, saves, changes");
+            for (const char* statement : kMakeGeneration)
+                m_session.exec(statement);
+            m_session.exec("UPDATE ledger_generation SET generation = generation + 1");
         }
         if (m_session.exec("SELECT 1 FROM users UNION ALL SELECT 1 FROM records LIMIT 1").rows() > 0)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本中已有帐户或记录，不能复制到这里。")
@@ -1217,22 +1258,39 @@ public:
     }
     void commit() override
     {
-        // New lines continue after the highest id copied.
-        m_session.exec(
-            "SELECT setval(pg_get_serial_sequence('records', 'id'), GREATEST((SELECT max(id) FROM records), 1))");
+        // New lines continue after the highest ID copied or ever given out, whichever is higher.
+        m_session.exec("SELECT setval(pg_get_serial_sequence('records', 'id'), GREATEST((SELECT max(id) FROM records), "
+                       "pg_sequence_last_value(pg_get_serial_sequence('records', 'id')::regclass), 1))");
+        const Result generation = m_session.exec("SELECT generation FROM ledger_generation");
         m_session.commit();
+        // The computer that restored goes on in the new ledger.
+        if (m_replacing)
+            m_store.FGeneration = generation.integer(0, 0);
     }
 
 private:
     ServerStore& m_store;
     Session m_session;
+    bool m_replacing;
 };
 
-std::unique_ptr<LedgerImport> ServerStore::startImport(ImportMode mode)
+std::unique_ptr<LedgerImport> ServerStore::startImport(ImportMode mode, const std::function<void()>& whileLocked)
 {
     if (FSnapshot)
         throw KivaroError(QStringLiteral("账本正在被读取，不能同时写入"));
-    return std::make_unique<Import>(*this, mode);
+    return std::make_unique<Import>(*this, mode, whileLocked);
+}
+
+void ServerStore::checkGeneration(Session& session)
+{
+    // A ledger whose generation could not be kept when this store met it.
+    if (FGeneration == 0)
+        return;
+    const qint64 generation = session.exec("SELECT generation FROM ledger_generation").integer(0, 0);
+    if (FGeneration < 0)
+        FGeneration = generation;
+    else if (generation != FGeneration)
+        throw TLedgerReplaced();
 }
 
 void ServerStore::holdSnapshot(bool hold)

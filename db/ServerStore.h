@@ -53,7 +53,7 @@ public:
     QList<StoredAccount> accounts() override;
     QList<UserTotals> totalsByUser() override;
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
-    std::unique_ptr<LedgerImport> startImport(ImportMode mode) override;
+    std::unique_ptr<LedgerImport> startImport(ImportMode mode, const std::function<void()>& whileLocked) override;
     void holdSnapshot(bool hold) override;
 
 private:
@@ -81,4 +81,7 @@ private:
     bool FSchemaReady = false;
     // A read-only snapshot transaction spans the operations while true.
     bool FSnapshot = false;
+    // The ledger's generation when this store first met it: a restore makes a new one.
+    qint64 FGeneration = -1;
+    void checkGeneration(Session& session);
 };

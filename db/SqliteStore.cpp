@@ -967,11 +967,14 @@ void SqliteStore::readLines(const QString& userName, const std::function<void(co
 class SqliteStore::Import : public LedgerImport
 {
 public:
-    Import(SqliteStore& store, ImportMode mode)
+    Import(SqliteStore& store, ImportMode mode, const std::function<void()>& whileLocked)
         : m_store(store)
         , m_session(store)
     {
+        // BEGIN IMMEDIATE: no other instance writes from here on.
         m_session.begin();
+        if (whileLocked)
+            whileLocked();
         if (mode == ImportMode::Replacing) {
             m_session.run(QStringLiteral("DELETE FROM Records"));
             m_session.run(QStringLiteral("DELETE FROM Users"));
@@ -1008,7 +1011,7 @@ private:
     QList<std::pair<QString, QStringList>> m_productNames;
 };
 
-std::unique_ptr<LedgerImport> SqliteStore::startImport(ImportMode mode)
+std::unique_ptr<LedgerImport> SqliteStore::startImport(ImportMode mode, const std::function<void()>& whileLocked)
 {
-    return std::make_unique<Import>(*this, mode);
+    return std::make_unique<Import>(*this, mode, whileLocked);
 }

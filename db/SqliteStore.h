@@ -53,7 +53,7 @@ public:
     QList<StoredAccount> accounts() override;
     QList<UserTotals> totalsByUser() override;
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
-    std::unique_ptr<LedgerImport> startImport(ImportMode mode) override;
+    std::unique_ptr<LedgerImport> startImport(ImportMode mode, const std::function<void()>& whileLocked) override;
 
 private:
     class Session;

@@ -1,7 +1,12 @@
 #include "forms/ErrorHandler.h"
 
 #include "base/Error.h"
+#include "db/LedgerStore.h"
 #include "forms/MessageBox.h"
+
+#include <QTimer>
+
+std::function<void()> ledgerReplacedHook;
 
 QString errorBoxText(const QString& text)
 {
@@ -17,6 +22,12 @@ void showError(const QString& text, QWidget* parent)
 
 void showError(const std::exception& error, QWidget* parent)
 {
+    if (const auto* replaced = dynamic_cast<const TLedgerReplaced*>(&error)) {
+        showError(replaced->text(), parent);
+        if (ledgerReplacedHook)
+            QTimer::singleShot(0, ledgerReplacedHook);
+        return;
+    }
     if (const auto* own = dynamic_cast<const KivaroError*>(&error))
         showError(own->text(), parent);
     else

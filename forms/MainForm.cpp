@@ -102,10 +102,13 @@ TfrmMain::TfrmMain(QWidget* parent)
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
     setupFrame();
+    // Another computer restored the ledger: back to the login, as 切换用户 does.
+    ledgerReplacedHook = [this] { SwitchUser(); };
 }
 
 TfrmMain::~TfrmMain()
 {
+    ledgerReplacedHook = nullptr;
     // A backup stopped halfway would leave its temporary file behind.
     FDailyBackup.waitForFinished();
     // The pages read through the store; they go first.

@@ -4,6 +4,7 @@
 #include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
+#include "db/LedgerStore.h"
 #include "tests/TestUtil.h"
 #include "tests/support/RawDb.h"
 
@@ -238,6 +239,40 @@ private Q_SLOTS:
                 0);
             QCOMPARE(ledger.value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("delete"));
         }
+    }
+
+    // On a server a restore is one moment for everyone: another computer's next write or 查看 is refused as made for
+    // the replaced ledger, line IDs go on past every ID given out, and no undo reaches back into the replaced ledger.
+    void serverRestoreIsANewLedgerForEveryone()
+    {
+        if (!home->server())
+            QSKIP("about several computers on one server");
+        fill();
+        const QString before = state();
+        const QString backup = backupPath(QStringLiteral("b.sjk"));
+        backupLedger(currentLedger(), backup);
+        const SalesRange year { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
+
+        TDbMan other;
+        other.AddLines(kUser, sampleLines(5, QStringLiteral("后来的")));
+        const std::shared_ptr<const ViewSnapshot> seen = other.QueryView(year);
+        const qint64 highest = *std::max_element(seen->lineIds.begin(), seen->lineIds.end());
+        deleteStored(other, kUser, highest);
+        const qint64 deleteChange = other.Changes(kUser, 1).value(0).id;
+        QVERIFY(deleteChange > 0);
+
+        restoreLedger(currentLedger(), backup, backupsFolder(home->dataDir()));
+        QCOMPARE(state(), before);
+        QVERIFY_THROWS_EXCEPTION(TLedgerReplaced, other.AddLines(kUser, sampleLines(1, QString())));
+        QVERIFY_THROWS_EXCEPTION(TLedgerReplaced, other.QueryView(year));
+
+        TDbMan fresh;
+        QVERIFY_THROWS_EXCEPTION(KivaroError, fresh.UndoChange(kUser, deleteChange));
+        QCOMPARE(state(), before);
+        const SalesRange day { kUser, QDate(2024, 7, 7), QDate(2024, 7, 7) };
+        fresh.AddLines(kUser, { { 0, day.first, QStringLiteral("新"), 1, 100, 50, {} } });
+        const QList<SalesLine> added = fresh.QueryLineWindow(day, day.first, 0, 1000);
+        QVERIFY(added.last().id > highest);
     }
 
     // An old file without summaries is upgraded in the copy that replaces the ledger; the user's file stays as it is.

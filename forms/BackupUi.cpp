@@ -161,7 +161,7 @@ void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger)
 }
 
 bool restoreThroughDialog(QWidget* parent, QWidget* busyControl, const LedgerLocation& ledger, const QString& dataDir,
-    const std::function<void()>& beforeReplacing)
+    const std::function<void()>& beforeReplacing, qsizetype pendingLines)
 {
     const QString safetyFolder = backupsFolder(dataDir);
     const QString start = QFileInfo(safetyFolder).isDir() ? safetyFolder : documentsFolder();
@@ -175,10 +175,19 @@ bool restoreThroughDialog(QWidget* parent, QWidget* busyControl, const LedgerLoc
         showError(QStringLiteral("不能用“%1”恢复数据：%2\n账本没有改动").arg(nativePath(path), failure), parent);
         return false;
     }
+    // Lines typed here and not saved: kept by the server for this till, or gone with the file they were kept in.
+    const QString pending = pendingLines == 0 ? QString()
+        : ledger.isServer()
+        ? QStringLiteral(
+            "\n\n记帐页上还有 %1 条尚未完成保存的记录；恢复后它们仍会保留，重新登录后可以保存到恢复的账本中。")
+              .arg(pendingLines)
+        : QStringLiteral("\n\n记帐页上还有 %1 条尚未完成保存的记录；恢复后它们只留在替换前保存的账本中。"
+                         "要保留它们，请先取消，按“完成”保存后再恢复。")
+              .arg(pendingLines);
     const QString question
         = QStringLiteral("备份文件“%1”中有：\n%2。\n\n恢复后，账本“%3”中现有的全部帐户和记录将被它替换；"
-                         "替换前，现有的账本会保存在“%4”中。\n\n要恢复吗？")
-              .arg(nativePath(path), backupContentsText(held), ledgerName(ledger), nativePath(safetyFolder));
+                         "替换前，现有的账本会保存在“%4”中。%5\n\n要恢复吗？")
+              .arg(nativePath(path), backupContentsText(held), ledgerName(ledger), nativePath(safetyFolder), pending);
     if (!MessageBox::confirm(parent, question))
         return false;
 

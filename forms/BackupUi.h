@@ -19,10 +19,11 @@ QString runWithBusyCursor(QWidget* busyControl, const std::function<void()>& wor
 void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger);
 
 // 恢复数据…: asks for a backup file, shows what it holds and asks before putting it in place of the ledger, the
-// present one kept in backupsFolder(dataDir) first. beforeReplacing runs on the worker just before the restore. True
-// when the ledger was replaced.
+// present one kept in backupsFolder(dataDir) first; pendingLines, the lines on the bookkeeping page not yet saved, are
+// named in the question. beforeReplacing runs on the worker just before the restore. True when the ledger was
+// replaced.
 bool restoreThroughDialog(QWidget* parent, QWidget* busyControl, const LedgerLocation& ledger, const QString& dataDir,
-    const std::function<void()>& beforeReplacing = {});
+    const std::function<void()>& beforeReplacing = {}, qsizetype pendingLines = 0);
 
 // What a backup file holds, in the words the dialogs and the command line use.
 QString backupContentsText(const LedgerFileInfo& info);

@@ -190,6 +190,11 @@ void TEntryPage::connectControls()
     new KeyHandler(ComboBox5, [this](QKeyEvent* key) { return ComboBox5KeyPress(key); });
 }
 
+qsizetype TEntryPage::pendingCount() const
+{
+    return FPending ? FPending->lines().size() : 0;
+}
+
 TEntryPage::~TEntryPage() = default;
 
 void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)

@@ -25,6 +25,8 @@ class TEntryPage : public QWidget
 public:
     explicit TEntryPage(QWidget* parent);
     ~TEntryPage() override;
+    // The lines typed and not yet saved with 完成.
+    qsizetype pendingCount() const;
 
     // Readies the page for the user: today's date, the user's product names from the store, and the pending list the
     // user left kept at this computer (with a message when it holds lines). Raises when the kept lines cannot be

@@ -321,7 +321,8 @@ void TfrmMain::RestoreClick()
     // The day's backup reads the ledger and writes the folder the present ledger is kept in: it ends first.
     QFuture<QString> daily = FDailyBackup.future();
     const auto waitForDailyBackup = [daily]() mutable { daily.waitForFinished(); };
-    if (restoreThroughDialog(this, LabelMore, FDbMan->location(), FDataDir, waitForDailyBackup))
+    if (restoreThroughDialog(
+            this, LabelMore, FDbMan->location(), FDataDir, waitForDailyBackup, Panel2 ? Panel2->pendingCount() : 0))
         SwitchUser();
 }
 

@@ -10,10 +10,13 @@
 #include "tests/TestUtil.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QStandardPaths>
@@ -251,6 +254,15 @@ private Q_SLOTS:
         backupLedger(currentLedger(), backup);
         spoilLedger();
         openWindow();
+        // Two lines typed and not saved are named before anything is replaced.
+        for (const QString& product : { QStringLiteral("毛巾"), QStringLiteral("杯子") }) {
+            auto* name = child<QComboBox>(form.get(), "ComboBox1");
+            name->clearEditText();
+            typeText(name, product);
+            for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
+                typeText(child<QLineEdit>(form.get(), field), QStringLiteral("3"));
+            QTest::mouseClick(child<QPushButton>(form.get(), "Button1"), Qt::LeftButton);
+        }
 
         FileDialog::setNextFileName(backup);
         MessageBox::setNextAnswer(QMessageBox::Yes);
@@ -268,7 +280,8 @@ private Q_SLOTS:
         const QStringList shown = MessageBox::takeShownTexts();
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown.at(0).contains(backup) && shown.at(0).contains(safetyFolder)
-                && shown.at(0).contains(sampleContents()),
+                && shown.at(0).contains(sampleContents())
+                && shown.at(0).contains(QStringLiteral("2 条尚未完成保存的记录")),
             qPrintable(shown.at(0)));
         QVERIFY2(shown.at(1).contains(keptPath), qPrintable(shown.at(1)));
     }

@@ -512,7 +512,20 @@ void ServerStore::prepareSchema(Session& session)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的“%2”是服务器自己的数据库，不能放账本；"
                                              "请为 Kivaro 新建一个数据库，并在连接中写明（例如 …/ledger）。")
                                   .arg(server, database));
-        if (session.exec("SELECT 1 FROM pg_class WHERE relnamespace = current_schema()::regnamespace LIMIT 1").rows()
+        // A ledger in another schema than the connection's is that ledger, not an empty database: a second one
+        // beside it would split the shop's sales in two.
+        const Result elsewhere = session.exec(
+            "SELECT n.nspname, current_schema() FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+            "WHERE c.relname = 'kivaro_schema' AND c.relkind = 'r' ORDER BY 1 LIMIT 1");
+        if (elsewhere.rows() > 0)
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本在模式“%2”中，连接使用的却是模式“%3”；"
+                                             "请检查连接设置中的 search_path。")
+                                  .arg(server, elsewhere.text(0, 0), elsewhere.text(0, 1)));
+        if (session
+                .exec("SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                      "WHERE n.nspname NOT IN ('pg_catalog', 'information_schema') "
+                      "AND n.nspname NOT LIKE 'pg\\_%' LIMIT 1")
+                .rows()
             > 0)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的数据库不是空的，也不是 Kivaro 的账本；"
                                              "请为 Kivaro 新建一个空的数据库。")

@@ -184,6 +184,17 @@ private Q_SLOTS:
         QCOMPARE(server(QStringLiteral("SELECT to_regclass('users') IS NULL")), QStringLiteral("t"));
 
         QVERIFY(home->server()->exec(QStringLiteral("DROP TABLE shop_stock")));
+        // A ledger whose tables live in another schema is not taken for an empty database.
+        QVERIFY(
+            home->server()->exec(QStringLiteral("CREATE SCHEMA shop; CREATE TABLE shop.kivaro_schema (version int)")));
+        try {
+            TDbMan().UserExists(user);
+            QFAIL("a ledger in another schema was taken for an empty database");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("“shop”")), qPrintable(error.text()));
+        }
+        QCOMPARE(server(QStringLiteral("SELECT to_regclass('users') IS NULL")), QStringLiteral("t"));
+        QVERIFY(home->server()->exec(QStringLiteral("DROP SCHEMA shop CASCADE")));
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
         QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = 99")));
         try {

@@ -544,6 +544,9 @@ void rebuildInto(const QString& copy, int version, const QString& target, qint64
             if (!query.exec())
                 throw KivaroError(query.lastError().text());
         };
+        // A new file nobody else opens: written without a journal, and synced once it is complete.
+        run(QStringLiteral("PRAGMA journal_mode = OFF"));
+        run(QStringLiteral("PRAGMA synchronous = OFF"));
         run(QStringLiteral("ATTACH DATABASE ? AS source"),
             { QVariant(QUrl::fromLocalFile(copy).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro")) });
         run(QStringLiteral("BEGIN"));
@@ -589,14 +592,20 @@ LedgerFileInfo inspectBackup(const QString& path)
 QString restoreLedger(
     const LedgerLocation& ledger, const QString& path, const QString& safetyFolder, const BackupProgress& progress)
 {
-    inspectBackup(path);
-    makeFolder(safetyFolder);
-    // Never over an earlier one, which may be the very file being restored.
-    QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());
-    for (int n = 2; QFileInfo::exists(safety); ++n)
-        safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1-%2.sjk").arg(stamp()).arg(n);
+    // A file ledger's work files go beside it; a server's beside the safety copies, a folder made only for a backup
+    // that passed its inspection (made on a copy of its own first).
+    if (ledger.isServer()) {
+        inspectBackup(path);
+        makeFolder(safetyFolder);
+    } else {
+        QFile file(path);
+        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+            throw KivaroError(QStringLiteral("无法打开文件“%1”").arg(native(path)));
+        if (file.read(16) != QByteArray("SQLite format 3", 16))
+            throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(native(path)));
+        makeFolder(ledger.dataDir());
+    }
     const QString workFolder = ledger.isServer() ? safetyFolder : ledger.dataDir();
-    makeFolder(workFolder);
     // The backup is read from a private copy and rebuilt into a fresh ledger: nothing but its data is taken.
     const QString copy = workFileBeside(workFolder + QStringLiteral("/x"));
     const QString rebuilt = workFileBeside(workFolder + QStringLiteral("/x"));
@@ -614,7 +623,13 @@ QString restoreLedger(
         expected = lineTotals(source);
     }
     rebuildInto(copy, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
+    makeFolder(safetyFolder);
+    // Never over an earlier one, which may be the very file being restored.
+    QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());
+    for (int n = 2; QFileInfo::exists(safety); ++n)
+        safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1-%2.sjk").arg(stamp()).arg(n);
     checkWritten(rebuilt, expected);
+    syncFile(rebuilt);
     if (ledger.isServer()) {
         // The safety copy is taken while the server's writers are held off: a line saved during the restore is in
         // it or in the ledger restored, never lost between the two.

@@ -245,7 +245,14 @@ void addSummaries(QSqlDatabase& db)
 
 void rebuildFrom(QSqlDatabase& db, int sourceVersion)
 {
-    runAll(db, kBaseStatements);
+    // The tables first and their indexes after the rows are in: each index is then built in one sort.
+    QStringList indexes;
+    for (const char* statement : kBaseStatements) {
+        if (QLatin1String(statement).startsWith(QLatin1String("CREATE INDEX")))
+            indexes.append(QString::fromLatin1(statement));
+        else
+            run(db, QString::fromLatin1(statement));
+    }
     run(db,
         QStringLiteral("INSERT INTO main.Users (ID, UserName, Password, LoginOrder) "
                        "SELECT ID, UserName, Password, LoginOrder FROM source.Users ORDER BY ID"));
@@ -254,6 +261,7 @@ void rebuildFrom(QSqlDatabase& db, int sourceVersion)
             "INSERT INTO main.Records (ID, UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, "
             "RecMemo) SELECT ID, UserName, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo "
             "FROM source.Records ORDER BY ID"));
+    runAll(db, indexes);
     fillSummaries(db);
     runAll(db, kHistoryStatements);
     if (sourceVersion >= 2) {

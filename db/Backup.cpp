@@ -427,10 +427,35 @@ void readableCopy(const QString& path, const QString& copy)
     }
 }
 
+const char* const kDayColumns = "UserName, RecDate, Lines, Products, Quantity, Money, Cost";
+const char* const kGroupColumns = "UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost";
+
+// Refuses a backup whose day and day-and-product summaries differ from what its lines make (given as the row
+// sources rightDays and rightGroups), naming how many rows differ.
+void refuseWrongSummaries(const RawFile& db, const QString& shown, const QByteArray& days, const QByteArray& rightDays,
+    const QByteArray& groups, const QByteArray& rightGroups)
+{
+    const auto differing = [&db](const QByteArray& columns, const QByteArray& left, const QByteArray& right) {
+        const QByteArray a = "SELECT " + columns + " FROM " + left;
+        const QByteArray b = "SELECT " + columns + " FROM " + right;
+        const QByteArray statement = "SELECT (SELECT COUNT(*) FROM (" + a + " EXCEPT " + b
+            + ")) + (SELECT COUNT(*) FROM (" + b + " EXCEPT " + a + "))";
+        return db.integer(statement.constData());
+    };
+    const qint64 wrongDays = differing(kDayColumns, days, rightDays);
+    const qint64 wrongGroups = differing(kGroupColumns, groups, rightGroups);
+    if (wrongDays > 0 || wrongGroups > 0)
+        throw KivaroError(
+            QStringLiteral("“%1”已损坏：汇总与记录不符（%2 行每日汇总、%3 行每日产品汇总与记录算出的不同）")
+                .arg(shown)
+                .arg(wrongDays)
+                .arg(wrongGroups));
+}
+
 // Checks that a copy of the backup shown as path holds the program's tables with the program's columns, values of
 // the program's kinds, and summaries that agree with its lines, day by day and product by product. What it holds
 // besides (triggers, views, indexes) is named in the findings: none of it reaches the ledger.
-LedgerFileInfo inspectCopy(const QString& path, const QString& copy)
+LedgerFileInfo inspectCopy(const QString& path, const QString& copy, bool checkSummaries)
 {
     const QString shown = native(path);
     try {
@@ -484,28 +509,11 @@ LedgerFileInfo inspectCopy(const QString& path, const QString& copy)
             "OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer'");
         if (odd > 0)
             throw KivaroError(QStringLiteral("“%1”已损坏：%2 条记录的值不是本程序写下的格式").arg(shown).arg(odd));
-        if (version == Schema::kVersion) {
-            const QByteArray days = Schema::dayGroups(QStringLiteral("1")).toUtf8();
-            const QByteArray groups = Schema::dayProductGroups(QStringLiteral("1")).toUtf8();
-            const qint64 wrongDays = db.integer(QByteArray(
-                "SELECT (SELECT COUNT(*) FROM (SELECT UserName, RecDate, Lines, Products, Quantity, Money, Cost FROM "
-                "DaySums EXCEPT "
-                + days + ")) + (SELECT COUNT(*) FROM (" + days
-                + " EXCEPT SELECT UserName, RecDate, Lines, Products, Quantity, Money, Cost FROM DaySums))")
-                                                    .constData());
-            const qint64 wrongGroups = db.integer(QByteArray(
-                "SELECT (SELECT COUNT(*) FROM (SELECT UserName, RecDate, RecProductName, Lines, FirstID, Quantity, "
-                "Money, Cost FROM DayProductSums EXCEPT "
-                + groups + ")) + (SELECT COUNT(*) FROM (" + groups
-                + " EXCEPT SELECT UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM "
-                  "DayProductSums))")
-                                                      .constData());
-            if (wrongDays > 0 || wrongGroups > 0)
-                throw KivaroError(
-                    QStringLiteral("“%1”已损坏：汇总与记录不符（%2 行每日汇总、%3 行每日产品汇总与记录算出的不同）")
-                        .arg(shown)
-                        .arg(wrongDays)
-                        .arg(wrongGroups));
+        // The summaries against the lines; a restore compares them with the rebuilt ledger's instead (rebuildInto).
+        if (version == Schema::kVersion && checkSummaries) {
+            const QByteArray days = "(" + Schema::dayGroups(QStringLiteral("1")).toUtf8() + ")";
+            const QByteArray groups = "(" + Schema::dayProductGroups(QStringLiteral("1")).toUtf8() + ")";
+            refuseWrongSummaries(db, shown, "DaySums", days, "DayProductSums", groups);
         }
         LedgerFileInfo info = infoOf(db);
         if (!others.isEmpty())
@@ -586,7 +594,7 @@ LedgerFileInfo inspectBackup(const QString& path)
         throw KivaroError(QStringLiteral("无法建立临时文件夹：%1").arg(folder.errorString()));
     const QString copy = folder.filePath(QStringLiteral("backup.sjk"));
     readableCopy(path, copy);
-    return inspectCopy(path, copy);
+    return inspectCopy(path, copy, true);
 }
 
 QString restoreLedger(
@@ -616,13 +624,22 @@ QString restoreLedger(
     readableCopy(path, copy);
     if (progress)
         progress(0, 0);
-    const LedgerFileInfo info = inspectCopy(path, copy);
+    const LedgerFileInfo info = inspectCopy(path, copy, false);
     Totals expected;
     {
         const RawFile source(copy, SQLITE_OPEN_READONLY);
         expected = lineTotals(source);
     }
     rebuildInto(copy, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
+    if (info.version == Schema::kVersion) {
+        // The backup's summaries against those computed from its lines in the rebuilt ledger.
+        const RawFile fresh(rebuilt, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        const QString uri = QUrl::fromLocalFile(copy).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro");
+        const QByteArray attach = "ATTACH DATABASE '" + uri.toUtf8().replace('\'', "''") + "' AS source";
+        fresh.exec(attach.constData());
+        refuseWrongSummaries(
+            fresh, native(path), "source.DaySums", "main.DaySums", "source.DayProductSums", "main.DayProductSums");
+    }
     makeFolder(safetyFolder);
     // Never over an earlier one, which may be the very file being restored.
     QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());

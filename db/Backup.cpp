@@ -567,6 +567,16 @@ void rebuildInto(const QString& copy, int version, const QString& target, qint64
     QSqlDatabase::removeDatabase(connection);
 }
 
+// What needs no copy: the file can be read and begins as a database file does.
+void refuseNonDatabase(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        throw KivaroError(QStringLiteral("无法打开文件“%1”").arg(native(path)));
+    if (file.read(16) != QByteArray("SQLite format 3", 16))
+        throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(native(path)));
+}
+
 // The largest line or change ID the ledger file ever gave out; 0 when there is no file.
 qint64 idCounter(const QString& live)
 {
@@ -582,13 +592,7 @@ qint64 idCounter(const QString& live)
 
 LedgerFileInfo inspectBackup(const QString& path)
 {
-    const QString shown = native(path);
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        throw KivaroError(QStringLiteral("无法打开文件“%1”").arg(shown));
-    if (file.read(16) != QByteArray("SQLite format 3", 16))
-        throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(shown));
-    file.close();
+    refuseNonDatabase(path);
     QTemporaryDir folder;
     if (!folder.isValid())
         throw KivaroError(QStringLiteral("无法建立临时文件夹：%1").arg(folder.errorString()));
@@ -606,11 +610,7 @@ QString restoreLedger(
         inspectBackup(path);
         makeFolder(safetyFolder);
     } else {
-        QFile file(path);
-        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-            throw KivaroError(QStringLiteral("无法打开文件“%1”").arg(native(path)));
-        if (file.read(16) != QByteArray("SQLite format 3", 16))
-            throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(native(path)));
+        refuseNonDatabase(path);
         makeFolder(ledger.dataDir());
     }
     const QString workFolder = ledger.isServer() ? safetyFolder : ledger.dataDir();

@@ -913,18 +913,20 @@ QList<QByteArray> rangeValues(const SalesRange& range, const QDate& from)
 
 QList<DayCount> ServerStore::queryDays(const SalesRange& range)
 {
-    const QList<QByteArray> values = rangeValues(range, range.first);
-    return withSession([&](Session& session) {
-        QList<DayCount> days;
-        const Result rows
-            = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
-                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
-                values);
-        days.reserve(rows.rows());
-        for (int row = 0; row < rows.rows(); ++row)
-            days.append({ rows.day(row, 0), rows.integer(row, 1), rows.integer(row, 2), rows.sums(row, 3) });
-        return days;
-    });
+    return withSession([&](Session& session) { return daysIn(session, range); });
+}
+
+QList<DayCount> ServerStore::daysIn(Session& session, const SalesRange& range)
+{
+    const Result rows
+        = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
+                       "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
+            rangeValues(range, range.first));
+    QList<DayCount> days;
+    days.reserve(rows.rows());
+    for (int row = 0; row < rows.rows(); ++row)
+        days.append({ rows.day(row, 0), rows.integer(row, 1), rows.integer(row, 2), rows.sums(row, 3) });
+    return days;
 }
 
 ViewSnapshot ServerStore::queryView(const SalesRange& range)
@@ -936,16 +938,10 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
         if (!FSnapshot)
             session.beginRead();
         checkGeneration(session);
-        const Result days
-            = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
-                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
-                values);
-        view.days.reserve(days.rows());
+        view.days = daysIn(session, range);
         qint64 lines = 0;
-        for (int row = 0; row < days.rows(); ++row) {
-            view.days.append({ days.day(row, 0), days.integer(row, 1), days.integer(row, 2), days.sums(row, 3) });
-            lines += view.days.last().lines;
-        }
+        for (const DayCount& day : std::as_const(view.days))
+            lines += day.lines;
         // One array value rather than a row per line: a million IDs take 8 MB, not a result of a million rows.
         const Result ids = session.exec("SELECT array_agg(id ORDER BY day, id) FROM records "
                                         "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3",

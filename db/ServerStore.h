@@ -71,6 +71,7 @@ private:
     qint64 recordChange(Session& session, const QString& userName, const QString& computer, ChangeEntry::Kind kind,
         qint64 lineId, const QString& before, const QString& after, qint64 undoes);
     std::optional<SalesLine> readLine(Session& session, qint64 id, QString* userName, bool forUpdate);
+    QList<DayCount> daysIn(Session& session, const SalesRange& range);
     static ChangeEntry changeAt(const Result& rows, int row);
     void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
     void putProductNames(Session& session, const QString& userName, const QStringList& names);

@@ -67,6 +67,17 @@ private:
     std::unique_ptr<TestDataHome> home;
     std::unique_ptr<TDbMan> db;
     QString path(const QString& name) const { return home->base() + QLatin1Char('/') + name; }
+    // The year's detail view written in a format, whatever the target's name says.
+    void exportDetailAs(ExportFormat format, const QString& target)
+    {
+        ViewRows rows(*db, ReviewView::Detail, kYear);
+        if (format == ExportFormat::Csv)
+            exportCsv(rows, target);
+        else if (format == ExportFormat::Excel)
+            exportXlsx(rows, target);
+        else
+            exportPdf(rows, kUser, target);
+    }
 
 private Q_SLOTS:
     void init()
@@ -223,15 +234,7 @@ private Q_SLOTS:
         for (const QString& target :
             QStringList { ledger, symlink, hardlink, ledger.chopped(3) + QStringLiteral("SJK") }) {
             for (ExportFormat format : { ExportFormat::Csv, ExportFormat::Excel, ExportFormat::Pdf }) {
-                ViewRows rows(*db, ReviewView::Detail, kYear);
-                const auto write = [&] {
-                    if (format == ExportFormat::Csv)
-                        exportCsv(rows, target);
-                    else if (format == ExportFormat::Excel)
-                        exportXlsx(rows, target);
-                    else
-                        exportPdf(rows, kUser, target);
-                };
+                const auto write = [&] { exportDetailAs(format, target); };
                 // The upper-case name is another file on this system, and may be written.
                 if (target.endsWith(QStringLiteral("SJK"))) {
                     write();
@@ -255,14 +258,8 @@ private Q_SLOTS:
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
         QStringList failures;
         for (ExportFormat format : { ExportFormat::Csv, ExportFormat::Excel, ExportFormat::Pdf }) {
-            ViewRows rows(*db, ReviewView::Detail, kYear);
             try {
-                if (format == ExportFormat::Csv)
-                    exportCsv(rows, kept);
-                else if (format == ExportFormat::Excel)
-                    exportXlsx(rows, kept);
-                else
-                    exportPdf(rows, kUser, kept);
+                exportDetailAs(format, kept);
             } catch (const KivaroError& error) {
                 failures << error.text();
             }

@@ -5,9 +5,11 @@
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/DbError.h"
+#include "db/KeptSession.h"
 #include "db/LedgerCopy.h"
 #include "db/SalesRows.h"
 #include "db/Schema.h"
+#include "db/ServerStore.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -21,6 +23,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QUuid>
@@ -362,7 +365,7 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
             if (progress)
                 progress(done, total);
         };
-        copyLedger(ledger, LedgerLocation::fileAt(work), copied, CopyOptions { false, false });
+        copyLedger(ledger, LedgerLocation::fileAt(work), copied, CopyOptions { false, false, {} });
         info = checkWritten(work, std::nullopt);
     } else {
         info = checkWritten(work, backupPages(ledger.databasePath(), work, progress));
@@ -666,14 +669,42 @@ QString backupsFolder(const QString& dataDir)
     return dataDir + QStringLiteral("/backups");
 }
 
-std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate& today)
+QString dailyBackupsFolder(const LedgerLocation& ledger, const QString& dataDir)
 {
-    if (ledger.isServer() || !QFileInfo(ledger.databasePath()).isFile())
+    if (!ledger.isServer())
+        return backupsFolder(ledger.dataDir());
+    // One folder per server ledger, named so that a person finds it; what a file name may not hold becomes "_".
+    static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
+    QString name = ledger.displayName();
+    name.replace(unsafe, QStringLiteral("_"));
+    return backupsFolder(dataDir) + QStringLiteral("/服务器 ") + name.left(100);
+}
+
+std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QString& dataDir, const QDate& today)
+{
+    if (!ledger.isServer() && !QFileInfo(ledger.databasePath()).isFile())
         return std::nullopt;
-    const QString folder = backupsFolder(ledger.dataDir());
+    const QString folder = dailyBackupsFolder(ledger, dataDir);
     const QString daily = folder + today.toString(QStringLiteral("/Kivaro-yyyy-MM-dd.sjk"));
     if (QFileInfo::exists(daily))
         return std::nullopt;
+    // Of the computers that use a server ledger, the first to start on a day makes that day's backup.
+    std::unique_ptr<ServerStore> server;
+    const QString computer = KeptSession::computerId();
+    if (ledger.isServer()) {
+        server = std::make_unique<ServerStore>(ledger);
+        if (!server->claimDailyBackup(today, computer, QSysInfo::machineHostName(), folder))
+            return std::nullopt;
+    }
+    auto giveUp = qScopeGuard([&] {
+        if (server) {
+            try {
+                server->settleDailyBackup(today, computer, false);
+            } catch (const KivaroError&) {
+                // The claim runs out by itself after an hour.
+            }
+        }
+    });
     makeFolder(folder);
     // Work left by a backup that was killed a day or more ago.
     const QDateTime stale = QDateTime::currentDateTime().addDays(-1);
@@ -688,7 +719,17 @@ std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate
         && ::link(QFile::encodeName(daily).constData(), QFile::encodeName(monthly).constData()) != 0)
         copyBytes(daily, monthly, {});
     rotateBackups(folder, today.endOfDay());
+    giveUp.dismiss();
+    if (server)
+        server->settleDailyBackup(today, computer, true);
     return daily;
+}
+
+std::optional<DailyBackupRecord> lastDailyBackup(const LedgerLocation& ledger)
+{
+    if (!ledger.isServer())
+        return std::nullopt;
+    return ServerStore(ledger).lastDailyBackup();
 }
 
 void rotateBackups(const QString& folder, const QDateTime& now)

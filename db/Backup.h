@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/LedgerLocation.h"
+#include "db/ServerStore.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -47,10 +48,16 @@ QString restoreLedger(const LedgerLocation& ledger, const QString& path, const Q
 
 // The automatic backups: <data folder>/backups.
 QString backupsFolder(const QString& dataDir);
-// Today's automatic backup of a file ledger, made when the folder holds none for that day yet, then the folder
-// rotated: the newest 7 daily and the newest 12 monthly copies stay. Returns the file made, or nothing when there was
-// no need. Raises KivaroError on failure, leaving the older backups untouched.
-std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QDate& today);
+// Where the automatic backups of a ledger go: a file ledger's beside it, a server ledger's in a folder of its own
+// under this computer's dataDir.
+QString dailyBackupsFolder(const LedgerLocation& ledger, const QString& dataDir);
+// Today's automatic backup, made when the folder holds none for that day yet, then the folder rotated: the newest 7
+// daily and the newest 12 monthly copies stay. A server ledger's is made by the first computer to claim the day on
+// the server. Returns the file made, or nothing when there was no need. Raises KivaroError on failure, leaving the
+// older backups untouched and the day's claim given up.
+std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QString& dataDir, const QDate& today);
+// The newest automatic backup of a server ledger made by any computer; nothing for a file ledger.
+std::optional<DailyBackupRecord> lastDailyBackup(const LedgerLocation& ledger);
 // Removes the daily copies beyond the newest 7 and the monthly copies beyond the newest 12, newest by the date in
 // their names; names dated after now are left alone and not counted.
 void rotateBackups(const QString& folder, const QDateTime& now = QDateTime::currentDateTime());

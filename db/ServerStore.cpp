@@ -472,6 +472,11 @@ namespace {
 const char* const kMakeGeneration[] = { "CREATE TABLE IF NOT EXISTS ledger_generation (generation bigint NOT NULL)",
     "INSERT INTO ledger_generation SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM ledger_generation)" };
 
+// Which computer makes each day's automatic backup, and where: claimed by the first, marked once made.
+const char* const kMakeDailyBackups
+    = "CREATE TABLE IF NOT EXISTS daily_backups (day date PRIMARY KEY, computer text NOT NULL, label text NOT NULL, "
+      "folder text NOT NULL, claimed_at timestamptz NOT NULL DEFAULT now(), made_at timestamptz)";
+
 } // namespace
 
 void ServerStore::prepareSchema(Session& session)
@@ -535,11 +540,14 @@ void ServerStore::prepareSchema(Session& session)
     }
     // Which ledger this is: a restore counts it up, and every computer notices at its next write or 查看. A role that
     // may not create it (one that only reviews) goes without: 0.
-    if (session.exec("SELECT to_regclass('ledger_generation') IS NULL").bytes(0, 0) == "t") {
+    if (session.exec("SELECT to_regclass('ledger_generation') IS NULL OR to_regclass('daily_backups') IS NULL")
+            .bytes(0, 0)
+        == "t") {
         session.exec("SAVEPOINT generation");
         try {
             for (const char* statement : kMakeGeneration)
                 session.exec(statement);
+            session.exec(kMakeDailyBackups);
             session.exec("RELEASE SAVEPOINT generation");
         } catch (const KivaroError&) {
             session.exec("ROLLBACK TO SAVEPOINT generation");
@@ -1300,6 +1308,47 @@ void ServerStore::checkGeneration(Session& session)
         FGeneration = generation;
     else if (generation != FGeneration)
         throw TLedgerReplaced();
+}
+
+bool ServerStore::claimDailyBackup(
+    const QDate& day, const QString& computer, const QString& label, const QString& folder)
+{
+    return withSession([&](Session& session) {
+        if (session.exec("SELECT to_regclass('daily_backups') IS NULL").bytes(0, 0) == "t")
+            return false;
+        // A claim left unfinished for an hour belonged to a computer that was switched off or failed silently.
+        return session
+                   .exec("INSERT INTO daily_backups (day, computer, label, folder) VALUES ($1, $2, $3, $4) "
+                         "ON CONFLICT (day) DO UPDATE SET computer = excluded.computer, label = excluded.label, "
+                         "folder = excluded.folder, claimed_at = now() "
+                         "WHERE daily_backups.made_at IS NULL AND daily_backups.claimed_at < now() - interval '1 hour' "
+                         "RETURNING 1",
+                       { dayValue(day), textValue(computer), textValue(label), textValue(folder) })
+                   .rows()
+            == 1;
+    });
+}
+
+void ServerStore::settleDailyBackup(const QDate& day, const QString& computer, bool made)
+{
+    withSession([&](Session& session) {
+        session.exec(made ? "UPDATE daily_backups SET made_at = now() WHERE day = $1 AND computer = $2"
+                          : "DELETE FROM daily_backups WHERE day = $1 AND computer = $2 AND made_at IS NULL",
+            { dayValue(day), textValue(computer) });
+    });
+}
+
+std::optional<DailyBackupRecord> ServerStore::lastDailyBackup()
+{
+    return withSession([](Session& session) -> std::optional<DailyBackupRecord> {
+        if (session.exec("SELECT to_regclass('daily_backups') IS NULL").bytes(0, 0) == "t")
+            return std::nullopt;
+        const Result rows = session.exec(
+            "SELECT day, label, folder FROM daily_backups WHERE made_at IS NOT NULL ORDER BY day DESC LIMIT 1");
+        if (rows.rows() == 0)
+            return std::nullopt;
+        return DailyBackupRecord { rows.day(0, 0), rows.text(0, 1), rows.text(0, 2) };
+    });
 }
 
 void ServerStore::holdSnapshot(bool hold)

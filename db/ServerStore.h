@@ -5,8 +5,19 @@
 #include <QByteArray>
 #include <QList>
 
+#include <QDate>
+#include <QString>
+
 struct pg_conn;
 struct pg_result;
+
+// An automatic backup of a server ledger: its day, the computer that made it (its host name) and the folder there.
+struct DailyBackupRecord
+{
+    QDate day;
+    QString computer;
+    QString folder;
+};
 
 // The ledger in a PostgreSQL database, shared by every computer that connects to it. QtSql's QPSQL driver opens the
 // connection; statements go to libpq on its handle with every value as a parameter (QPSQL's own prepared queries
@@ -55,6 +66,14 @@ public:
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
     std::unique_ptr<LedgerImport> startImport(ImportMode mode, const std::function<void()>& whileLocked) override;
     void holdSnapshot(bool hold) override;
+
+    // The day's automatic backup of a server ledger is made by one computer: the first to claim the day, or one that
+    // takes over a claim left unfinished for an hour. True when this computer is to make it.
+    bool claimDailyBackup(const QDate& day, const QString& computer, const QString& label, const QString& folder);
+    // Marks this computer's claim as made, or gives it up so that the next start of any computer tries again.
+    void settleDailyBackup(const QDate& day, const QString& computer, bool made);
+    // The newest automatic backup made, and by which computer.
+    std::optional<DailyBackupRecord> lastDailyBackup();
 
 private:
     class Result;

@@ -150,14 +150,25 @@ void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger)
     if (path.isEmpty())
         return;
     LedgerFileInfo written;
-    const QString failure = runWithProgress(parent, QStringLiteral("正在备份数据，请稍候……"),
-        [&](const BackupProgress& progress) { written = backupLedger(ledger, path, progress); });
+    std::optional<DailyBackupRecord> automatic;
+    const QString failure
+        = runWithProgress(parent, QStringLiteral("正在备份数据，请稍候……"), [&](const BackupProgress& progress) {
+              written = backupLedger(ledger, path, progress);
+              automatic = lastDailyBackup(ledger);
+          });
     if (!failure.isNull()) {
         showError(QStringLiteral("备份失败：%1").arg(failure), parent);
         return;
     }
-    MessageBox::information(
-        parent, QStringLiteral("数据已备份到：\n%1\n\n%2。").arg(nativePath(path), backupContentsText(written)));
+    // A server ledger's automatic backups are on whichever computer made them: the user is told which.
+    const QString daily = !ledger.isServer() ? QString()
+        : automatic                          ? QStringLiteral("\n\n服务器账本每天由当天第一台打开它的电脑自动备份一次。最近一次是 %1，"
+                                                                                       "由电脑“%2”保存在它的“%3”中。")
+                          .arg(automatic->day.toString(QStringLiteral("yyyy-MM-dd")), automatic->computer,
+                              nativePath(automatic->folder))
+                    : QStringLiteral("\n\n服务器账本每天由当天第一台打开它的电脑自动备份一次；目前还没有自动备份。");
+    MessageBox::information(parent,
+        QStringLiteral("数据已备份到：\n%1\n\n%2。%3").arg(nativePath(path), backupContentsText(written), daily));
 }
 
 bool restoreThroughDialog(QWidget* parent, QWidget* busyControl, const LedgerLocation& ledger, const QString& dataDir,

@@ -28,7 +28,8 @@
 std::function<void()> TfrmMain::restartProgram
     // The same ledger again: a --database given at start stays.
     = [] { QProcess::startDetached(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1)); };
-std::function<std::optional<QString>(const LedgerLocation&, const QDate&)> TfrmMain::dailyBackup = makeDailyBackup;
+std::function<std::optional<QString>(const LedgerLocation&, const QString&, const QDate&)> TfrmMain::dailyBackup
+    = makeDailyBackup;
 
 namespace {
 
@@ -350,14 +351,14 @@ void TfrmMain::HistoryClick()
 
 void TfrmMain::startDailyBackup()
 {
-    if (!FDbMan || FDbMan->location().isServer() || std::exchange(FDailyBackupStarted, true))
+    if (!FDbMan || std::exchange(FDailyBackupStarted, true))
         return;
     FDailyBackupRunning = true;
     connect(&FDailyBackup, &QFutureWatcher<QString>::finished, this, &TfrmMain::DailyBackupDone, Qt::UniqueConnection);
-    FDailyBackup.setFuture(
-        QtConcurrent::run([backup = dailyBackup, ledger = FDbMan->location(), today = QDate::currentDate()] {
+    FDailyBackup.setFuture(QtConcurrent::run(
+        [backup = dailyBackup, ledger = FDbMan->location(), dataDir = FDataDir, today = QDate::currentDate()] {
             try {
-                backup(ledger, today);
+                backup(ledger, dataDir, today);
                 return QString();
             } catch (const KivaroError& error) {
                 return failureText(error.text());

@@ -39,8 +39,8 @@ public:
 
     // Starts the program again for switching user; tests replace it.
     static std::function<void()> restartProgram;
-    // Makes the day's automatic backup of a file ledger (makeDailyBackup); runs on a worker, tests replace it.
-    static std::function<std::optional<QString>(const LedgerLocation&, const QDate&)> dailyBackup;
+    // Makes the day's automatic backup of the ledger (makeDailyBackup); runs on a worker, tests replace it.
+    static std::function<std::optional<QString>(const LedgerLocation&, const QString&, const QDate&)> dailyBackup;
 
     // Starts the day's automatic backup away from the window once it is up; a file ledger only, once a window.
     void startDailyBackup();

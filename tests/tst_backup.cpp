@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace {
 
@@ -363,8 +364,8 @@ private Q_SLOTS:
         fill();
         const QDate first(2024, 1, 1);
         for (QDate day = first; day < first.addDays(365); day = day.addDays(1)) {
-            QVERIFY(makeDailyBackup(currentLedger(), day));
-            QVERIFY(!makeDailyBackup(currentLedger(), day));
+            QVERIFY(makeDailyBackup(currentLedger(), home->dataDir(), day));
+            QVERIFY(!makeDailyBackup(currentLedger(), home->dataDir(), day));
         }
         const QStringList names
             = QDir(backupsFolder(home->dataDir())).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -376,6 +377,41 @@ private Q_SLOTS:
         expected.sort();
         QCOMPARE(names, expected);
         QCOMPARE(inspectBackup(backupsFolder(home->dataDir()) + QStringLiteral("/Kivaro-2024-03.sjk")).lines, 640);
+    }
+
+    // Each day's automatic backup is made once. A failure leaves no claim behind, so the next start tries again; on a
+    // server the first computer to claim the day makes it in its own data folder, and the others are told which.
+    void dailyBackupIsMadeOncePerDay()
+    {
+        fill();
+        const QDate day(2024, 6, 10);
+        const QString here = home->dataDir();
+        const QString folder = dailyBackupsFolder(currentLedger(), here);
+        {
+            QFile blocker(backupsFolder(here));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        QVERIFY_THROWS_EXCEPTION(KivaroError, makeDailyBackup(currentLedger(), here, day));
+        QVERIFY(QFile::remove(backupsFolder(here)));
+        QCOMPARE(makeDailyBackup(currentLedger(), here, day), folder + QStringLiteral("/Kivaro-2024-06-10.sjk"));
+        QCOMPARE(inspectBackup(folder + QStringLiteral("/Kivaro-2024-06.sjk")).lines, 640);
+        if (!testingOnServer()) {
+            QVERIFY(!lastDailyBackup(currentLedger()));
+            return;
+        }
+        QVERIFY(folder.startsWith(backupsFolder(here) + QLatin1Char('/')));
+        QCOMPARE(lastDailyBackup(currentLedger())->folder, folder);
+
+        // Another computer: its own data folder and computer ID.
+        QSettings(settingsPath(), QSettings::IniFormat).remove(QStringLiteral("computer"));
+        const QString there = home->base() + QStringLiteral("/另一台电脑");
+        QVERIFY(!makeDailyBackup(currentLedger(), there, day));
+        QVERIFY(!QFileInfo::exists(backupsFolder(there)));
+        const QString made = makeDailyBackup(currentLedger(), there, day.addDays(1)).value_or(QString());
+        QVERIFY(made.startsWith(dailyBackupsFolder(currentLedger(), there)));
+        const std::optional<DailyBackupRecord> last = lastDailyBackup(currentLedger());
+        QVERIFY(last && last->day == day.addDays(1) && last->folder == dailyBackupsFolder(currentLedger(), there));
+        QVERIFY(!makeDailyBackup(currentLedger(), here, day.addDays(1)));
     }
 
     // Rotation goes by the date a name says: backups dated in the future neither push today's out nor are removed,
@@ -398,7 +434,7 @@ private Q_SLOTS:
         touch(QStringLiteral("Kivaro-2024-13-40.sjk"));
         touch(QStringLiteral("Kivaro-2024-05-01.sjk"));
         const QDate today(2024, 6, 10);
-        QVERIFY(makeDailyBackup(currentLedger(), today));
+        QVERIFY(makeDailyBackup(currentLedger(), home->dataDir(), today));
         QStringList names = QDir(folder).entryList(QDir::Files);
         for (const QString& name : std::as_const(future))
             QVERIFY2(names.contains(name), qPrintable(name));

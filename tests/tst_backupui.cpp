@@ -20,6 +20,7 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 namespace {
 
@@ -27,7 +28,7 @@ const QString kUser = QStringLiteral("张三");
 const QString kPassword = QStringLiteral("密码 1");
 constexpr int kLines = 24;
 constexpr int kDeleted = 3;
-using DailyBackup = std::function<std::optional<QString>(const LedgerLocation&, const QDate&)>;
+using DailyBackup = std::function<std::optional<QString>(const LedgerLocation&, const QString&, const QDate&)>;
 
 QString documentsFolder()
 {
@@ -286,33 +287,45 @@ private Q_SLOTS:
         QVERIFY2(shown.at(1).contains(keptPath), qPrintable(shown.at(1)));
     }
 
-    void dailyBackupOfAFileLedger()
+    // The day's backup lands in the ledger's folder of automatic backups; on a server, 备份数据… says which computer
+    // made the last one and where.
+    void dailyBackupOfTheLedger()
     {
-        KIVARO_FILE_STORE_ONLY();
         openWindow();
         form->startDailyBackup();
         QTRY_VERIFY(!form->dailyBackupRunning());
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
-        const QString folder = backupsFolder(home->dataDir());
+        const QString folder = dailyBackupsFolder(currentLedger(), home->dataDir());
         const QString today = QDate::currentDate().toString(Qt::ISODate);
         QCOMPARE(linesOf(LedgerLocation::fileAt(folder + QStringLiteral("/Kivaro-%1.sjk").arg(today))), sampleLines());
 
+        FileDialog::setNextFileName(home->base() + QStringLiteral("/手动.sjk"));
+        chooseFromMore(*form, "actBackup");
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().contains(QStringLiteral("最近一次是 %1，由电脑“%2”保存在它的“%3”中")
+                                            .arg(today, QSysInfo::machineHostName(), folder)),
+            testingOnServer());
+
         FileDialog::setNextFileName(QString());
         chooseFromMore(*form, "actRestore");
-        QCOMPARE(FileDialog::lastStartPath(), folder);
+        QCOMPARE(FileDialog::lastStartPath(), backupsFolder(home->dataDir()));
     }
 
-    // The backup runs beside the window, which takes clicks meanwhile; a failure is told once; a server has none.
+    // The backup runs beside the window, which takes clicks meanwhile; a failure is told once.
     void dailyBackupRunsAsideAndFailsOnce()
     {
         QSemaphore release;
         QAtomicInt calls = 0;
         LedgerLocation given;
+        QString givenDataDir;
         QDate day;
         const ScopedHook failing(TfrmMain::dailyBackup,
-            DailyBackup([&](const LedgerLocation& location, const QDate& date) -> std::optional<QString> {
+            DailyBackup([&](const LedgerLocation& location, const QString& dataDir,
+                            const QDate& date) -> std::optional<QString> {
                 calls.fetchAndAddOrdered(1);
                 given = location;
+                givenDataDir = dataDir;
                 day = date;
                 release.acquire();
                 throw KivaroError(QStringLiteral("磁盘已满"));
@@ -324,17 +337,12 @@ private Q_SLOTS:
             form.reset();
         });
         form->startDailyBackup();
-        if (testingOnServer()) {
-            QVERIFY(!form->dailyBackupRunning());
-            QCOMPARE(calls.loadAcquire(), 0);
-            return;
-        }
         QTRY_COMPARE(calls.loadAcquire(), 1);
         QTest::mouseClick(child<QLabel>(form.get(), "Label2"), Qt::LeftButton);
         QVERIFY(child<QWidget>(form.get(), "Panel3")->isVisible() && form->dailyBackupRunning());
         release.release();
         QTRY_VERIFY(!form->dailyBackupRunning());
-        QVERIFY(given == currentLedger() && day == QDate::currentDate());
+        QVERIFY(given == currentLedger() && givenDataDir == home->dataDir() && day == QDate::currentDate());
         const QStringList shown = MessageBox::takeShownTexts();
         QCOMPARE(shown.size(), 1);
         QVERIFY2(

@@ -60,6 +60,6 @@ private:
     std::function<bool(QPrintDialog&)> m_execPrintDialog;
     std::function<std::shared_ptr<void>(const QString&)> m_longWorkNotice;
     std::function<std::optional<QString>(const QString&, const QString&)> m_passwordPrompt;
-    std::function<std::optional<QString>(const LedgerLocation&, const QDate&)> m_dailyBackup;
+    std::function<std::optional<QString>(const LedgerLocation&, const QString&, const QDate&)> m_dailyBackup;
     MessageQueueGuard m_messages;
 };

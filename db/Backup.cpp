@@ -10,6 +10,7 @@
 #include "db/SalesRows.h"
 #include "db/Schema.h"
 #include "db/ServerStore.h"
+#include "db/SqliteStore.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -259,6 +260,13 @@ Totals backupPages(const QString& sourcePath, const QString& targetPath, const B
     return totals;
 }
 
+// The lines of a written backup do not add up to the ledger's summaries.
+class SumsDisagree : public KivaroError
+{
+public:
+    using KivaroError::KivaroError;
+};
+
 // The backup as written: intact, and its lines add up to what they should.
 LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& expected)
 {
@@ -268,7 +276,18 @@ LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& ex
         throw KivaroError(QStringLiteral("写出的备份没有通过检查：%1").arg(integrity));
     const Totals lines = lineTotals(copy);
     if (lines != (expected ? *expected : summaryTotals(copy)))
-        throw KivaroError(QStringLiteral("写出的备份中的记录与账本的合计不符"));
+        throw SumsDisagree(QStringLiteral("写出的备份中的记录与账本的合计不符"));
+    // A page copy holds the ledger's summaries as they are: each row is checked against the lines.
+    if (expected && copy.integer("PRAGMA user_version") == Schema::kVersion) {
+        const QString all = QStringLiteral("1");
+        for (const bool days : { true, false }) {
+            const QString right
+                = QLatin1Char('(') + (days ? Schema::dayGroups(all) : Schema::dayProductGroups(all)) + QLatin1Char(')');
+            const QString left = days ? QStringLiteral("DaySums") : QStringLiteral("DayProductSums");
+            if (copy.integer(Schema::differingSummaries(days, left, right).toUtf8().constData()) > 0)
+                throw SumsDisagree(QStringLiteral("写出的备份中的汇总与记录不符"));
+        }
+    }
     return infoOf(copy);
 }
 
@@ -368,7 +387,21 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
         copyLedger(ledger, LedgerLocation::fileAt(work), copied, CopyOptions { false, false, {} });
         info = checkWritten(work, std::nullopt);
     } else {
-        info = checkWritten(work, backupPages(ledger.databasePath(), work, progress));
+        try {
+            info = checkWritten(work, backupPages(ledger.databasePath(), work, progress));
+        } catch (const SumsDisagree&) {
+            // The pages are copied as they are, so it is the ledger's own summaries that disagree with its lines:
+            // changed by another program, or damaged. They are mended from the lines, and the backup taken again.
+            const qint64 wrong = SqliteStore(ledger).repairSummaries();
+            if (wrong == 0)
+                throw;
+            QFile::remove(work);
+            info = checkWritten(work, backupPages(ledger.databasePath(), work, progress));
+            info.findings << QStringLiteral(
+                "账本中有 %1 行汇总与记录不符（被别的程序改动过或已损坏），已按记录重新计算；"
+                "此前查帐看到的合计可能有误")
+                                 .arg(wrong);
+        }
     }
     QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner);
     file.commit();
@@ -430,26 +463,22 @@ void readableCopy(const QString& path, const QString& copy)
     }
 }
 
-const char* const kDayColumns = "UserName, RecDate, Lines, Products, Quantity, Money, Cost";
-const char* const kGroupColumns = "UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost";
-
 // Refuses a backup whose day and day-and-product summaries differ from what its lines make (given as the row
 // sources rightDays and rightGroups), naming how many rows differ.
 void refuseWrongSummaries(const RawFile& db, const QString& shown, const QByteArray& days, const QByteArray& rightDays,
     const QByteArray& groups, const QByteArray& rightGroups)
 {
-    const auto differing = [&db](const QByteArray& columns, const QByteArray& left, const QByteArray& right) {
-        const QByteArray a = "SELECT " + columns + " FROM " + left;
-        const QByteArray b = "SELECT " + columns + " FROM " + right;
-        const QByteArray statement = "SELECT (SELECT COUNT(*) FROM (" + a + " EXCEPT " + b
-            + ")) + (SELECT COUNT(*) FROM (" + b + " EXCEPT " + a + "))";
-        return db.integer(statement.constData());
+    const auto differing = [&db](bool daySums, const QByteArray& left, const QByteArray& right) {
+        return db.integer(Schema::differingSummaries(daySums, QString::fromUtf8(left), QString::fromUtf8(right))
+                              .toUtf8()
+                              .constData());
     };
-    const qint64 wrongDays = differing(kDayColumns, days, rightDays);
-    const qint64 wrongGroups = differing(kGroupColumns, groups, rightGroups);
+    const qint64 wrongDays = differing(true, days, rightDays);
+    const qint64 wrongGroups = differing(false, groups, rightGroups);
     if (wrongDays > 0 || wrongGroups > 0)
         throw KivaroError(
-            QStringLiteral("“%1”已损坏：汇总与记录不符（%2 行每日汇总、%3 行每日产品汇总与记录算出的不同）")
+            QStringLiteral("“%1”已损坏：汇总与记录不符（%2 行每日汇总、%3 行每日产品汇总与记录算出的不同），"
+                           "这个备份被改动过；请选用另一个备份")
                 .arg(shown)
                 .arg(wrongDays)
                 .arg(wrongGroups));

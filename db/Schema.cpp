@@ -217,10 +217,9 @@ void addHistory(QSqlDatabase& db)
 
 namespace {
 
-    // The summary tables filled from the lines, their indexes and the triggers that keep them.
-    void fillSummaries(QSqlDatabase& db)
+    // The rows of the empty summary tables, computed from the lines.
+    void insertSummaries(QSqlDatabase& db)
     {
-        runAll(db, kSummaryTables);
         const QString all = QStringLiteral("1");
         run(db,
             QStringLiteral("INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) ")
@@ -229,6 +228,13 @@ namespace {
             QStringLiteral("INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, "
                            "Money, Cost) ")
                 + dayProductGroups(all));
+    }
+
+    // The summary tables filled from the lines, their indexes and the triggers that keep them.
+    void fillSummaries(QSqlDatabase& db)
+    {
+        runAll(db, kSummaryTables);
+        insertSummaries(db);
         // Indexes made after the rows are filled in are built in one sort.
         runAll(db, kSummaryIndexes);
         runAll(db, triggers());
@@ -276,6 +282,38 @@ void rebuildFrom(QSqlDatabase& db, int sourceVersion)
                            "Undoes, UndoneBy FROM source.Changes ORDER BY ID"));
     }
     markVersion(db);
+}
+
+QString differingSummaries(bool daySums, const QString& left, const QString& right)
+{
+    const QString columns = daySums
+        ? QStringLiteral("UserName, RecDate, Lines, Products, Quantity, Money, Cost")
+        : QStringLiteral("UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost");
+    const QString a = QStringLiteral("SELECT %1 FROM %2").arg(columns, left);
+    const QString b = QStringLiteral("SELECT %1 FROM %2").arg(columns, right);
+    return QStringLiteral("SELECT (SELECT COUNT(*) FROM (%1 EXCEPT %2)) + (SELECT COUNT(*) FROM (%2 EXCEPT %1))")
+        .arg(a, b);
+}
+
+qint64 repairSummaries(QSqlDatabase& db)
+{
+    const QString all = QStringLiteral("1");
+    qint64 wrong = 0;
+    for (const QString& statement :
+        { differingSummaries(true, QStringLiteral("DaySums"), QLatin1Char('(') + dayGroups(all) + QLatin1Char(')')),
+            differingSummaries(false, QStringLiteral("DayProductSums"),
+                QLatin1Char('(') + dayProductGroups(all) + QLatin1Char(')')) }) {
+        QSqlQuery query(db);
+        if (!query.exec(statement) || !query.next())
+            throw KivaroError(query.lastError().text());
+        wrong += query.value(0).toLongLong();
+    }
+    if (wrong == 0)
+        return 0;
+    run(db, QStringLiteral("DELETE FROM DaySums"));
+    run(db, QStringLiteral("DELETE FROM DayProductSums"));
+    insertSummaries(db);
+    return wrong;
 }
 
 void writeTemplate(const QString& path)

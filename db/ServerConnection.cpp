@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 #include <libpq-fe.h>
 #include <memory>
 
@@ -66,9 +67,14 @@ ServerParams parseServerConnection(const QString& connection)
             params.userName = option.value;
         else if (option.key == QLatin1String("password"))
             params.password = option.value;
-        else if (option.key == QLatin1String("port") && !option.value.contains(QLatin1Char(',')))
-            params.port = option.value.toInt();
-        else {
+        else if (option.key == QLatin1String("port") && !option.value.contains(QLatin1Char(','))) {
+            // Read as typed: "5432x" or "0" is no port, never the default one in its place.
+            bool number = false;
+            params.port = option.value.trimmed().toInt(&number);
+            if (!number || params.port < 1 || params.port > 65535)
+                throw KivaroError(
+                    QStringLiteral("数据库连接中的端口“%1”不是有效的端口号（1 到 65535 的整数）").arg(option.value));
+        } else {
             // QPSQL separates its options at semicolons.
             if (option.value.contains(QLatin1Char(';')))
                 throw KivaroError(QStringLiteral("数据库连接的参数 %1 中不能含有分号“;”").arg(option.key));
@@ -123,16 +129,40 @@ QString connectionWithoutPassword(const QString& connection)
         // Unreadable: nothing of it can be shown safely but its start.
         return QStringLiteral("（无法识别的连接）");
     }
-    bool hadPassword = false;
-    for (const Option& option : options)
-        hadPassword = hadPassword || option.key == QLatin1String("password");
-    if (!hadPassword)
-        return connection.trimmed();
-    QStringList kept;
+    QList<Option> rest;
     for (const Option& option : options) {
         if (option.key != QLatin1String("password"))
-            kept.append(option.key + QLatin1Char('=') + quoted(option.value));
+            rest.append(option);
     }
+    if (rest.size() == options.size())
+        return connection.trimmed();
+    // The text as the user wrote it with only the password taken out: from a URI's user part and its query, or the
+    // password=… pair of a key=value text. Kept only when libpq reads the rest exactly as before.
+    static const QRegularExpression uriPassword(QStringLiteral("^(postgres(?:ql)?://[^:@/?#]*):[^@/?#]*@"));
+    static const QRegularExpression queryPassword(QStringLiteral("([?&])password=[^&#]*(&?)"));
+    static const QRegularExpression pairPassword(
+        QStringLiteral("(^|\\s)password\\s*=\\s*(?:'(?:[^'\\\\]|\\\\.)*'|[^\\s']\\S*)"));
+    QString text = connection.trimmed();
+    if (text.startsWith(QLatin1String("postgres"))) {
+        text.replace(uriPassword, QStringLiteral("\\1@"));
+        text.replace(queryPassword, QStringLiteral("\\1"));
+        if (text.endsWith(QLatin1Char('?')) || text.endsWith(QLatin1Char('&')))
+            text.chop(1);
+    } else {
+        text.replace(pairPassword, QStringLiteral("\\1"));
+        text = text.simplified();
+    }
+    try {
+        const QList<Option> reread = parseOptions(text);
+        if (reread.size() == rest.size()
+            && std::equal(reread.begin(), reread.end(), rest.begin(),
+                [](const Option& a, const Option& b) { return a.key == b.key && a.value == b.value; }))
+            return text;
+    } catch (const KivaroError&) {
+    }
+    QStringList kept;
+    for (const Option& option : std::as_const(rest))
+        kept.append(option.key + QLatin1Char('=') + quoted(option.value));
     return kept.join(QLatin1Char(' '));
 }
 

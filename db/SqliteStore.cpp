@@ -555,11 +555,37 @@ private:
 
 void SqliteStore::write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>&)
 {
+    for (int attempt = 0;; ++attempt) {
+        Session session(*this);
+        session.begin();
+        try {
+            Write write(*this, session);
+            work(write);
+            session.commit();
+            return;
+        } catch (const KivaroError& error) {
+            // Sums beyond 64 bits, or summaries that another program changed: the second is mended from the lines,
+            // and the write, refused and rolled back, runs once more.
+            if (attempt > 0 || !error.text().contains(QLatin1String("SumsWithin64Bits")))
+                throw;
+            session.rollback();
+            session.begin();
+            if (Schema::repairSummaries(session.database()) == 0)
+                throw;
+            session.commit();
+        }
+    }
+}
+
+qint64 SqliteStore::repairSummaries()
+{
     Session session(*this);
+    if (session.userVersion() != Schema::kVersion)
+        return 0;
     session.begin();
-    Write write(*this, session);
-    work(write);
+    const qint64 wrong = Schema::repairSummaries(session.database());
     session.commit();
+    return wrong;
 }
 
 namespace {

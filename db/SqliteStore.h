@@ -55,6 +55,10 @@ public:
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
     std::unique_ptr<LedgerImport> startImport(ImportMode mode, const std::function<void()>& whileLocked) override;
 
+    // Mends summaries that differ from the lines (changed by another program, or damaged): both summary tables are
+    // filled again from the lines in one transaction. Returns how many summary rows differed.
+    qint64 repairSummaries();
+
 private:
     class Session;
     class Import;

@@ -61,6 +61,32 @@ private Q_SLOTS:
         QCOMPARE(again.userName, QStringLiteral("kivaro"));
         QVERIFY(again.password.isEmpty());
         QCOMPARE(connectionWithoutPassword(QStringLiteral("service=shop")), QStringLiteral("service=shop"));
+        // What is kept and shown is the text as typed, only the password taken out; a text whose rest would read
+        // differently is written out option by option.
+        const QList<std::pair<QString, QString>> typed {
+            { uri, QStringLiteral("postgresql://kivaro@shop-server/ledger?sslmode=require") },
+            { QStringLiteral("postgres://u@h:6543/d?password=topsecret&sslmode=require"),
+                QStringLiteral("postgres://u@h:6543/d?sslmode=require") },
+            { QStringLiteral("postgresql://u@h/d?connect_timeout=5&password=topsecret"),
+                QStringLiteral("postgresql://u@h/d?connect_timeout=5") },
+            { QStringLiteral("host=db  password = 'top secret\\' x' dbname=ledger"),
+                QStringLiteral("host=db dbname=ledger") },
+            { QStringLiteral("password=topsecret host=db"), QStringLiteral("host=db") },
+            { QStringLiteral("host=db dbname='a  b' password=topsecret"), QStringLiteral("dbname='a  b' host='db'") },
+        };
+        for (const auto& [text, shown] : typed)
+            QCOMPARE(connectionWithoutPassword(text), shown);
+
+        // A port is read as typed: never a default in place of a wrong one.
+        QCOMPARE(parseServerConnection(QStringLiteral("host=db port=6543")).port, 6543);
+        for (const QString& port : { QStringLiteral("5432x"), QStringLiteral("0"), QStringLiteral("99999") }) {
+            try {
+                parseServerConnection(QStringLiteral("host=db port=") + port);
+                QFAIL(qPrintable(port));
+            } catch (const KivaroError& error) {
+                QVERIFY2(error.text().contains(QStringLiteral("端口“%1”").arg(port)), qPrintable(error.text()));
+            }
+        }
 
         TestDataHome home;
         saveServerChoice(uri);

@@ -2,6 +2,7 @@
 // of the old layout, done without where a file cannot take them, and the typed queries that read them.
 
 #include "base/Error.h"
+#include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/Schema.h"
@@ -308,6 +309,51 @@ private Q_SLOTS:
         QCOMPARE(
             raw.value(QStringLiteral("SELECT (SELECT COUNT(*) FROM DaySums) + (SELECT COUNT(*) FROM DayProductSums)")),
             QVariant(0));
+    }
+
+    // Summaries changed by another program are mended from the lines: by the next write they make fail (a value no
+    // sum can be), and by a backup, which says so. The lines are never touched.
+    void damagedSummariesAreMendedFromTheLines()
+    {
+        const QStringList damages {
+            QStringLiteral("UPDATE DaySums SET Quantity = 1.5"),
+            QStringLiteral("UPDATE DayProductSums SET Money = Money + 1"),
+            QStringLiteral("DELETE FROM DaySums WHERE RecDate IN (SELECT RecDate FROM DaySums ORDER BY 1 LIMIT 2)"),
+            QStringLiteral("UPDATE DaySums SET Lines = 0"),
+        };
+        const QString everyLine = QStringLiteral(
+            "SELECT quote(ID) || quote(UserName) || quote(RecDate) || quote(RecProductName) || quote(RecQuantity) || "
+            "quote(RecMoney) || quote(RecCost) || quote(RecMemo) FROM Records WHERE ID <= 40 ORDER BY ID");
+        for (const QString& damage : damages) {
+            home = std::make_unique<TestDataHome>();
+            TDbMan db;
+            Walk walk(7);
+            QList<SalesLine> lines;
+            for (int i = 0; i < 40; ++i)
+                lines.append(walk.line());
+            db.AddLines(kUser, lines);
+            RawDb raw(home->dbPath());
+            const QVariantList stored = *raw.column(everyLine);
+            QVERIFY(raw.exec(QStringLiteral("PRAGMA ignore_check_constraints = ON")));
+            QVERIFY2(raw.exec(damage), qPrintable(raw.lastError()));
+            QVERIFY(raw.exec(QStringLiteral("PRAGMA ignore_check_constraints = OFF")));
+
+            // A write that meets a broken sum mends the summaries and lands; one that does not leaves them.
+            db.AddLines(kUser, { lines.first() });
+            if (damage.contains(QLatin1String("1.5"))) {
+                verifySummaries(raw);
+                continue;
+            }
+            const QString taken = home->base() + QStringLiteral("/备份.sjk");
+            const LedgerFileInfo info = backupLedger(currentLedger(), taken);
+            QCOMPARE(info.findings.size(), 1);
+            QVERIFY2(
+                info.findings.first().contains(QStringLiteral("已按记录重新计算")), qPrintable(info.findings.first()));
+            verifySummaries(raw);
+            QCOMPARE(inspectBackup(taken).lines, 41);
+            QCOMPARE(backupLedger(currentLedger(), taken).findings, QStringList());
+            QCOMPARE(*raw.column(everyLine), stored);
+        }
     }
 
     void typedQueriesAnswerAsTheReport()

@@ -1,7 +1,7 @@
 #include "base/HiClass.h"
 
 #include "base/Error.h"
-#include "db/TextCodec.h"
+#include "base/TextCodec.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -165,10 +165,10 @@ void SafeFile::commit()
     }
 }
 
-KivaroError SafeFile::failure(const QString& reason) const
+SafeFileError SafeFile::failure(const QString& reason) const
 {
     const QStorageInfo volume(QFileInfo(m_target).absolutePath());
     const bool full = volume.isValid() && volume.bytesAvailable() < kRoomNeeded;
-    return KivaroError(
-        QStringLiteral("无法写入“%1”：%2").arg(native(m_target), full ? QStringLiteral("磁盘空间已满") : reason));
+    const QString why = full ? QStringLiteral("磁盘空间已满") : reason;
+    return SafeFileError(QStringLiteral("无法写入“%1”：%2").arg(native(m_target), why), why);
 }

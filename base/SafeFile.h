@@ -7,6 +7,21 @@
 #include <QString>
 #include <memory>
 
+// A write that failed: the message names the target, reason() is why alone.
+class SafeFileError : public KivaroError
+{
+public:
+    SafeFileError(const QString& text, const QString& reason)
+        : KivaroError(text)
+        , m_reason(reason)
+    {
+    }
+    QString reason() const { return m_reason; }
+
+private:
+    QString m_reason;
+};
+
 // The one way the program writes a file: into a new file beside the target, every write and the flush checked, synced
 // to the disk, then renamed over the target, so that the old file stays whole until the new one is complete. It
 // never replaces a protected file (the ledger) nor anything that resolves to it, by a symbolic or a hard link. A
@@ -29,7 +44,7 @@ public:
     // Flushes, syncs and renames the new file over the target, checking the target once more first.
     void commit();
     // A failure of this file, in the user's words: the target and the reason, a full disk named as such.
-    KivaroError failure(const QString& reason) const;
+    SafeFileError failure(const QString& reason) const;
 
     // The file a SafeFile must never replace.
     static void protect(const QString& path);

@@ -1,11 +1,11 @@
 #include "bench/BenchCases.h"
 
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"
-#include "db/TextCodec.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 

@@ -1,8 +1,8 @@
 #include "bench/SalesData.h"
 
+#include "base/TextCodec.h"
 #include "bench/Measure.h"
 #include "db/DbClass.h"
-#include "db/TextCodec.h"
 #include "tests/support/DataHome.h"
 
 #include <QCoreApplication>

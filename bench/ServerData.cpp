@@ -1,11 +1,11 @@
 #include "bench/ServerData.h"
 
+#include "base/TextCodec.h"
 #include "bench/Measure.h"
 #include "bench/RawPq.h"
 #include "db/DbClass.h"
 #include "db/ServerSchema.h"
 #include "db/ServerStore.h"
-#include "db/TextCodec.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

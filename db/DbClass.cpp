@@ -2,12 +2,12 @@
 
 #include "base/Error.h"
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/KeptSession.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"
 #include "db/ServerStore.h"
 #include "db/SqliteStore.h"
-#include "db/TextCodec.h"
 
 #include <QHash>
 #include <QSet>

@@ -3,7 +3,7 @@
 #include "base/SafeFile.h"
 
 #include "base/Error.h"
-#include "db/TextCodec.h"
+#include "base/TextCodec.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -122,11 +122,8 @@ void replaceContent(const QString& path, const QStringList& names)
         SafeFile file(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         file.write(bytes);
         file.commit();
-    } catch (const KivaroError& error) {
-        // The reason, without the path that the products file's own message names.
-        const QString text = error.text();
-        const qsizetype reason = text.indexOf(QStringLiteral("”："));
-        throw saveFailure(path, reason < 0 ? text : text.mid(reason + 2));
+    } catch (const SafeFileError& error) {
+        throw saveFailure(path, error.reason());
     }
 }
 

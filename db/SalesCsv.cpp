@@ -1,8 +1,8 @@
 #include "db/SalesCsv.h"
 
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/Numbers.h"
-#include "db/TextCodec.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 #include "db/ServerStore.h"
 
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
 #include "db/ServerConnection.h"
 #include "db/ServerSchema.h"
-#include "db/TextCodec.h"
 
 #include <QAtomicInt>
 #include <QDateTime>

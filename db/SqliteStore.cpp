@@ -6,12 +6,12 @@
 
 #include "base/Error.h"
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/DbError.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"
 #include "db/Schema.h"
 #include "db/SqliteStatement.h"
-#include "db/TextCodec.h"
 
 #include <QAtomicInt>
 #include <QDateTime>

@@ -1,9 +1,9 @@
 #include "forms/DatabaseForm.h"
 
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/ServerConnection.h"
-#include "db/TextCodec.h"
 #include "forms/BusyCursor.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"

@@ -3,10 +3,10 @@
 #include "db/KeptSession.h"
 
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/ProductsFile.h"
-#include "db/TextCodec.h"
 #include "forms/BackupUi.h"
 #include "forms/BusyCursor.h"
 #include "forms/EditNameForm.h"

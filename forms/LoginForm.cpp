@@ -1,8 +1,8 @@
 #include "forms/LoginForm.h"
 
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
-#include "db/TextCodec.h"
 #include "forms/AccountForm.h"
 #include "forms/BusyCursor.h"
 #include "forms/DatabaseForm.h"

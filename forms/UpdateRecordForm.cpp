@@ -1,7 +1,7 @@
 #include "forms/UpdateRecordForm.h"
 
+#include "base/TextCodec.h"
 #include "db/Numbers.h"
-#include "db/TextCodec.h"
 #include "forms/FormUtil.h"
 #include "forms/MessageBox.h"
 

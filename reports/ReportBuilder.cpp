@@ -1,6 +1,6 @@
 #include "reports/ReportBuilder.h"
 
-#include "db/TextCodec.h"
+#include "base/TextCodec.h"
 
 #include <QAbstractItemModel>
 

@@ -2,10 +2,10 @@
 // anything or a failure midway changes nothing, and the command-line tool says so through its exit code.
 
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"
 #include "db/LedgerStore.h"
-#include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
 #include <QDir>

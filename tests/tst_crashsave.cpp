@@ -2,8 +2,8 @@
 // come through every time: intact, the lines of the save either all there or none of them, the lines stored
 // before untouched, and the next start able to work with it.
 
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
-#include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
 #include <QElapsedTimer>

@@ -3,9 +3,9 @@
 // it found it.
 
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
-#include "db/TextCodec.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "tests/TestUtil.h"

@@ -1,7 +1,7 @@
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
-#include "db/TextCodec.h"
 #include "forms/EntryPage.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"

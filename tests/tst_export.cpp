@@ -2,9 +2,9 @@
 // come in from CSV files with each bad row reported.
 
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
-#include "db/TextCodec.h"
 #include "reports/ViewExport.h"
 #include "tests/TestUtil.h"
 

@@ -1,6 +1,6 @@
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/ProductsFile.h"
-#include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
 #include <QDir>

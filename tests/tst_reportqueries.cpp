@@ -1,5 +1,5 @@
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
-#include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
 // Rows of a flat list, width texts each.

@@ -2,8 +2,8 @@
 // form, folders and files private to their owner, and texts that reach the database only as data.
 
 #include "base/HiClass.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
-#include "db/TextCodec.h"
 #include "forms/MainForm.h"
 #include "tests/TestUtil.h"
 

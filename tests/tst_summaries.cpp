@@ -2,11 +2,11 @@
 // of the old layout, done without where a file cannot take them, and the typed queries that read them.
 
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/Schema.h"
-#include "db/TextCodec.h"
 #include "tests/TestUtil.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // DecodeText reads whatever a database column holds; EncodeText must give back every text exactly, in the bytes
 // that the GB18030 converter gives.
 
-#include "db/TextCodec.h"
+#include "base/TextCodec.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <QStringEncoder>

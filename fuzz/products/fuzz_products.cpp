@@ -1,7 +1,7 @@
 // A products file's bytes, whatever they are: the names read from them are written back and read again unchanged.
 
+#include "base/TextCodec.h"
 #include "db/ProductsFile.h"
-#include "db/TextCodec.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <cstring>

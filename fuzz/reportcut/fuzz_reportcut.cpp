@@ -1,6 +1,6 @@
 // The report cut: the longest prefix of a cell's text that fits a column's bytes, never splitting a character.
 
-#include "db/TextCodec.h"
+#include "base/TextCodec.h"
 #include "fuzz/FuzzCheck.h"
 #include "reports/ReportBuilder.h"
 

@@ -32,6 +32,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -112,6 +113,100 @@ private:
     QString m_path;
     sqlite3* m_db = nullptr;
 };
+
+// A statement stepped one row at a time, for reading several in step.
+class RawCursor
+{
+public:
+    RawCursor(const RawFile& db, const char* statement)
+        : m_db(db)
+    {
+        const int code = sqlite3_prepare_v2(db.handle(), statement, -1, &m_statement, nullptr);
+        if (code != SQLITE_OK)
+            db.fail(code);
+    }
+    ~RawCursor() { sqlite3_finalize(m_statement); }
+    RawCursor(const RawCursor&) = delete;
+    RawCursor& operator=(const RawCursor&) = delete;
+
+    // Moves to the next row; false after the last.
+    bool next()
+    {
+        const int code = sqlite3_step(m_statement);
+        if (code != SQLITE_ROW && code != SQLITE_DONE)
+            m_db.fail(code);
+        return code == SQLITE_ROW;
+    }
+    QByteArrayView bytes(int column) const
+    {
+        return QByteArrayView(static_cast<const char*>(sqlite3_column_blob(m_statement, column)),
+            sqlite3_column_bytes(m_statement, column));
+    }
+    qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
+    bool isInteger(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_INTEGER; }
+
+private:
+    const RawFile& m_db;
+    sqlite3_stmt* m_statement = nullptr;
+};
+
+// True when every row of the day and day-and-product summaries is what the lines make, read in one pass in the
+// order of the keys: the lines grouped along their covering index, beside each summary table along its key.
+bool summariesMatchLines(const RawFile& db)
+{
+    RawCursor lines(db,
+        "SELECT UserName, RecDate, RecProductName, COUNT(*), MIN(ID), SUM(RecQuantity), SUM(RecMoney), "
+        "SUM(RecCost) FROM Records GROUP BY UserName, RecDate, RecProductName "
+        "ORDER BY UserName, RecDate, RecProductName");
+    RawCursor groups(db,
+        "SELECT UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM DayProductSums "
+        "ORDER BY UserName, RecDate, RecProductName");
+    RawCursor days(
+        db, "SELECT UserName, RecDate, Lines, Products, Quantity, Money, Cost FROM DaySums ORDER BY UserName, RecDate");
+    // The day being added up from the groups, compared with its DaySums row when the next day begins.
+    QByteArray user;
+    QByteArray day;
+    qint64 dayValues[5] = {};
+    bool open = false;
+    const auto closeDay = [&]() {
+        if (!open)
+            return true;
+        open = false;
+        if (!days.next() || days.bytes(0) != user || days.bytes(1) != day)
+            return false;
+        for (int i = 0; i < 5; ++i) {
+            if (!days.isInteger(2 + i) || days.integer(2 + i) != dayValues[i])
+                return false;
+        }
+        return true;
+    };
+    while (lines.next()) {
+        if (!groups.next())
+            return false;
+        for (int column = 0; column < 3; ++column) {
+            if (lines.bytes(column) != groups.bytes(column))
+                return false;
+        }
+        for (int column = 3; column < 8; ++column) {
+            if (!groups.isInteger(column) || lines.integer(column) != groups.integer(column))
+                return false;
+        }
+        if (!open || lines.bytes(0) != user || lines.bytes(1) != day) {
+            if (!closeDay())
+                return false;
+            user = lines.bytes(0).toByteArray();
+            day = lines.bytes(1).toByteArray();
+            std::fill(std::begin(dayValues), std::end(dayValues), 0);
+            open = true;
+        }
+        dayValues[0] += lines.integer(3);
+        dayValues[1] += 1;
+        dayValues[2] += lines.integer(5);
+        dayValues[3] += lines.integer(6);
+        dayValues[4] += lines.integer(7);
+    }
+    return closeDay() && !groups.next() && !days.next();
+}
 
 // Per stored (encoded) user name.
 using Totals = QMap<QByteArray, SalesTotals>;
@@ -270,6 +365,15 @@ public:
 // The backup as written: intact, and its lines add up to what they should.
 LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& expected)
 {
+    // A page copy holds the ledger's summaries as they are: each row is checked against the lines, on a connection of
+    // its own beside the integrity check (both read the whole file). A pending check is waited for on every way out.
+    std::future<bool> summariesRight;
+    if (expected) {
+        summariesRight = std::async(std::launch::async, [path] {
+            const RawFile other(path, SQLITE_OPEN_READONLY);
+            return other.integer("PRAGMA user_version") != Schema::kVersion || summariesMatchLines(other);
+        });
+    }
     const RawFile copy(path, SQLITE_OPEN_READONLY);
     const QString integrity = copy.text("PRAGMA integrity_check");
     if (integrity != QLatin1String("ok"))
@@ -277,17 +381,8 @@ LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& ex
     const Totals lines = lineTotals(copy);
     if (lines != (expected ? *expected : summaryTotals(copy)))
         throw SumsDisagree(QStringLiteral("写出的备份中的记录与账本的合计不符"));
-    // A page copy holds the ledger's summaries as they are: each row is checked against the lines.
-    if (expected && copy.integer("PRAGMA user_version") == Schema::kVersion) {
-        const QString all = QStringLiteral("1");
-        for (const bool days : { true, false }) {
-            const QString right
-                = QLatin1Char('(') + (days ? Schema::dayGroups(all) : Schema::dayProductGroups(all)) + QLatin1Char(')');
-            const QString left = days ? QStringLiteral("DaySums") : QStringLiteral("DayProductSums");
-            if (copy.integer(Schema::differingSummaries(days, left, right).toUtf8().constData()) > 0)
-                throw SumsDisagree(QStringLiteral("写出的备份中的汇总与记录不符"));
-        }
-    }
+    if (summariesRight.valid() && !summariesRight.get())
+        throw SumsDisagree(QStringLiteral("写出的备份中的汇总与记录不符"));
     return infoOf(copy);
 }
 
@@ -463,25 +558,10 @@ void readableCopy(const QString& path, const QString& copy)
     }
 }
 
-// Refuses a backup whose day and day-and-product summaries differ from what its lines make (given as the row
-// sources rightDays and rightGroups), naming how many rows differ.
-void refuseWrongSummaries(const RawFile& db, const QString& shown, const QByteArray& days, const QByteArray& rightDays,
-    const QByteArray& groups, const QByteArray& rightGroups)
+// A backup whose summaries differ from what its lines make.
+KivaroError wrongSummaries(const QString& shown)
 {
-    const auto differing = [&db](bool daySums, const QByteArray& left, const QByteArray& right) {
-        return db.integer(Schema::differingSummaries(daySums, QString::fromUtf8(left), QString::fromUtf8(right))
-                              .toUtf8()
-                              .constData());
-    };
-    const qint64 wrongDays = differing(true, days, rightDays);
-    const qint64 wrongGroups = differing(false, groups, rightGroups);
-    if (wrongDays > 0 || wrongGroups > 0)
-        throw KivaroError(
-            QStringLiteral("“%1”已损坏：汇总与记录不符（%2 行每日汇总、%3 行每日产品汇总与记录算出的不同），"
-                           "这个备份被改动过；请选用另一个备份")
-                .arg(shown)
-                .arg(wrongDays)
-                .arg(wrongGroups));
+    return KivaroError(QStringLiteral("“%1”已损坏：汇总与记录不符，这个备份被改动过；请选用另一个备份").arg(shown));
 }
 
 // Checks that a copy of the backup shown as path holds the program's tables with the program's columns, values of
@@ -541,12 +621,9 @@ LedgerFileInfo inspectCopy(const QString& path, const QString& copy, bool checkS
             "OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer'");
         if (odd > 0)
             throw KivaroError(QStringLiteral("“%1”已损坏：%2 条记录的值不是本程序写下的格式").arg(shown).arg(odd));
-        // The summaries against the lines; a restore compares them with the rebuilt ledger's instead (rebuildInto).
-        if (version == Schema::kVersion && checkSummaries) {
-            const QByteArray days = "(" + Schema::dayGroups(QStringLiteral("1")).toUtf8() + ")";
-            const QByteArray groups = "(" + Schema::dayProductGroups(QStringLiteral("1")).toUtf8() + ")";
-            refuseWrongSummaries(db, shown, "DaySums", days, "DayProductSums", groups);
-        }
+        // The summaries against the lines; a restore checks them beside its rebuild instead (restoreLedger).
+        if (version == Schema::kVersion && checkSummaries && !summariesMatchLines(db))
+            throw wrongSummaries(shown);
         LedgerFileInfo info = infoOf(db);
         if (!others.isEmpty())
             info.findings << QStringLiteral("备份中另有 %1 个触发器或视图（%2），恢复时不会带入")
@@ -662,16 +739,14 @@ QString restoreLedger(
         const RawFile source(copy, SQLITE_OPEN_READONLY);
         expected = lineTotals(source);
     }
+    // The backup's summaries against its lines, beside the rebuild: both read the whole copy.
+    std::future<bool> summariesRight = std::async(std::launch::async, [&copy, version = info.version] {
+        const RawFile source(copy, SQLITE_OPEN_READONLY);
+        return version != Schema::kVersion || summariesMatchLines(source);
+    });
     rebuildInto(copy, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
-    if (info.version == Schema::kVersion) {
-        // The backup's summaries against those computed from its lines in the rebuilt ledger.
-        const RawFile fresh(rebuilt, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-        const QString uri = QUrl::fromLocalFile(copy).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro");
-        const QByteArray attach = "ATTACH DATABASE '" + uri.toUtf8().replace('\'', "''") + "' AS source";
-        fresh.exec(attach.constData());
-        refuseWrongSummaries(
-            fresh, native(path), "source.DaySums", "main.DaySums", "source.DayProductSums", "main.DayProductSums");
-    }
+    if (!summariesRight.get())
+        throw wrongSummaries(native(path));
     makeFolder(safetyFolder);
     // Never over an earlier one, which may be the very file being restored.
     QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());

@@ -217,6 +217,19 @@ void addHistory(QSqlDatabase& db)
 
 namespace {
 
+    // Counts the rows that differ, both ways, between left and right (tables or parenthesized queries) over the
+    // columns of DaySums (daySums true) or of DayProductSums.
+    QString differingSummaries(bool daySums, const QString& left, const QString& right)
+    {
+        const QString columns = daySums
+            ? QStringLiteral("UserName, RecDate, Lines, Products, Quantity, Money, Cost")
+            : QStringLiteral("UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost");
+        const QString a = QStringLiteral("SELECT %1 FROM %2").arg(columns, left);
+        const QString b = QStringLiteral("SELECT %1 FROM %2").arg(columns, right);
+        return QStringLiteral("SELECT (SELECT COUNT(*) FROM (%1 EXCEPT %2)) + (SELECT COUNT(*) FROM (%2 EXCEPT %1))")
+            .arg(a, b);
+    }
+
     // The rows of the empty summary tables, computed from the lines.
     void insertSummaries(QSqlDatabase& db)
     {
@@ -282,17 +295,6 @@ void rebuildFrom(QSqlDatabase& db, int sourceVersion)
                            "Undoes, UndoneBy FROM source.Changes ORDER BY ID"));
     }
     markVersion(db);
-}
-
-QString differingSummaries(bool daySums, const QString& left, const QString& right)
-{
-    const QString columns = daySums
-        ? QStringLiteral("UserName, RecDate, Lines, Products, Quantity, Money, Cost")
-        : QStringLiteral("UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost");
-    const QString a = QStringLiteral("SELECT %1 FROM %2").arg(columns, left);
-    const QString b = QStringLiteral("SELECT %1 FROM %2").arg(columns, right);
-    return QStringLiteral("SELECT (SELECT COUNT(*) FROM (%1 EXCEPT %2)) + (SELECT COUNT(*) FROM (%2 EXCEPT %1))")
-        .arg(a, b);
 }
 
 qint64 repairSummaries(QSqlDatabase& db)

@@ -37,9 +37,6 @@ QString dayProductGroups(const QString& condition);
 // summary tables and fills them again from the lines. Returns the number of summary rows that differed (0: nothing
 // was written). Runs inside the caller's transaction; raises KivaroError on failure.
 qint64 repairSummaries(QSqlDatabase& db);
-// Counts the rows that differ, both ways, between left and right (tables or parenthesized queries) over the columns
-// of DaySums (daySums true) or of DayProductSums: a statement of one row and one column.
-QString differingSummaries(bool daySums, const QString& left, const QString& right);
 // Writes an empty database with the program's tables to path, replacing it atomically.
 void writeTemplate(const QString& path);
 

@@ -134,35 +134,60 @@ namespace {
             + countProducts(rows);
     }
 
-    QString function(const QString& name, const QString& body)
+    QString function(const ServerSchema::Function& function)
     {
-        return QStringLiteral("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $body$\nBEGIN\n%2"
-                              "RETURN NULL;\nEND\n$body$")
-            .arg(name, body);
+        return QStringLiteral("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $body$%2$body$")
+            .arg(function.name, function.body);
     }
 
     QStringList triggers()
     {
-        const QString added = QStringLiteral("added");
-        const QString removed = QStringLiteral("removed");
-        return {
-            function(QStringLiteral("records_add_to_sums"), lockUsers(added) + addRows(added)),
-            function(QStringLiteral("records_remove_from_sums"), lockUsers(removed) + removeRows(removed)),
-            function(QStringLiteral("records_move_in_sums"),
-                lockUsers(QStringLiteral("(SELECT user_name FROM removed UNION SELECT user_name FROM added) AS u"))
-                    + removeRows(removed) + addRows(added)),
-            QStringLiteral("CREATE TRIGGER records_add_to_sums AFTER INSERT ON records REFERENCING NEW TABLE AS added "
-                           "FOR EACH STATEMENT EXECUTE FUNCTION records_add_to_sums()"),
-            QStringLiteral("CREATE TRIGGER records_remove_from_sums AFTER DELETE ON records REFERENCING OLD TABLE AS "
-                           "removed FOR EACH STATEMENT EXECUTE FUNCTION records_remove_from_sums()"),
-            QStringLiteral("CREATE TRIGGER records_move_in_sums AFTER UPDATE ON records REFERENCING OLD TABLE AS "
-                           "removed NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION records_move_in_sums()"),
-            QStringLiteral("CREATE TRIGGER records_no_truncate BEFORE TRUNCATE ON records "
-                           "FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_truncate()"),
-        };
+        QStringList statements;
+        for (const ServerSchema::Function& each : ServerSchema::functions())
+            statements.append(function(each));
+        return statements
+            + QStringList {
+                  QStringLiteral(
+                      "CREATE TRIGGER records_add_to_sums AFTER INSERT ON records REFERENCING NEW TABLE AS added "
+                      "FOR EACH STATEMENT EXECUTE FUNCTION records_add_to_sums()"),
+                  QStringLiteral(
+                      "CREATE TRIGGER records_remove_from_sums AFTER DELETE ON records REFERENCING OLD TABLE AS "
+                      "removed FOR EACH STATEMENT EXECUTE FUNCTION records_remove_from_sums()"),
+                  QStringLiteral(
+                      "CREATE TRIGGER records_move_in_sums AFTER UPDATE ON records REFERENCING OLD TABLE AS "
+                      "removed NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION records_move_in_sums()"),
+                  QStringLiteral("CREATE TRIGGER records_no_truncate BEFORE TRUNCATE ON records "
+                                 "FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_truncate()"),
+              };
+    }
+
+    QString summaryBody(const QString& body)
+    {
+        return QStringLiteral("\nBEGIN\n%1RETURN NULL;\nEND\n").arg(body);
     }
 
 } // namespace
+
+QList<Function> functions()
+{
+    const QString added = QStringLiteral("added");
+    const QString removed = QStringLiteral("removed");
+    return {
+        { QStringLiteral("records_add_to_sums"), summaryBody(lockUsers(added) + addRows(added)), {} },
+        { QStringLiteral("records_remove_from_sums"), summaryBody(lockUsers(removed) + removeRows(removed)), {} },
+        { QStringLiteral("records_move_in_sums"),
+            summaryBody(
+                lockUsers(QStringLiteral("(SELECT user_name FROM removed UNION SELECT user_name FROM added) AS u"))
+                + removeRows(removed) + addRows(added)),
+            {} },
+        // A restore empties records together with the summaries, and says so first.
+        { QStringLiteral("records_refuse_truncate"),
+            QStringLiteral("\nBEGIN\nIF current_setting('kivaro.replacing', true) = 'on' THEN RETURN NULL; END IF;\n"
+                           "RAISE EXCEPTION 'records cannot be truncated alone: the summaries would be wrong';\nEND\n"),
+            { QStringLiteral("\nBEGIN\nRAISE EXCEPTION 'records cannot be truncated: the summaries would be wrong';"
+                             "\nEND\n") } },
+    };
+}
 
 QStringList historyStatements()
 {
@@ -202,12 +227,6 @@ QStringList createStatements(int version)
     QStringList statements;
     for (const char* statement : kTables)
         statements.append(QString::fromLatin1(statement));
-    statements.append(
-        QStringLiteral("CREATE FUNCTION records_refuse_truncate() RETURNS trigger LANGUAGE plpgsql AS $body$\nBEGIN\n"
-                       // A restore empties records together with the summaries, and says so first.
-                       "IF current_setting('kivaro.replacing', true) = 'on' THEN RETURN NULL; END IF;\n"
-                       "RAISE EXCEPTION 'records cannot be truncated alone: the summaries would be wrong';\nEND\n"
-                       "$body$"));
     statements.append(triggers());
     statements.append(historyStatements());
     statements.append(QStringLiteral("INSERT INTO kivaro_schema (version) VALUES (%1)").arg(version));

@@ -8,6 +8,7 @@
 #include "db/ServerSchema.h"
 
 #include <QAtomicInt>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMap>
@@ -433,6 +434,18 @@ pg_conn* ServerStore::connect()
     PQclear(PQexec(FConnection, "SET lock_timeout = '8s'"));
     PQclear(PQexec(FConnection, "SET idle_in_transaction_session_timeout = '120s'"));
     PQsetClientEncoding(FConnection, "UTF8");
+    // The ledger is in the schema the database gives: a connection that sets its own search_path (options='-c …' or
+    // PGOPTIONS) would take another schema's tables for the ledger.
+    PGresult* path = PQexec(FConnection, "SELECT source FROM pg_settings WHERE name = 'search_path'");
+    const bool moved = PQresultStatus(path) == PGRES_TUPLES_OK && PQntuples(path) == 1
+        && qstrcmp(PQgetvalue(path, 0, 0), "client") == 0;
+    PQclear(path);
+    if (moved) {
+        disconnect();
+        throw KivaroError(QStringLiteral("数据库服务器“%1”：连接设置了 search_path（连接参数 options 或环境变量 "
+                                         "PGOPTIONS），它会让本程序把别的模式中的表当作账本；请去掉这个设置。")
+                              .arg(server));
+    }
     return FConnection;
 }
 
@@ -479,6 +492,93 @@ const char* const kMakeDailyBackups
 
 } // namespace
 
+namespace {
+
+const char* const kLedgerTables
+    = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'product_names', 'saves', 'pending_lines', 'changes']";
+
+QByteArray md5Hex(const QString& text)
+{
+    return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex();
+}
+
+} // namespace
+
+// The ledger as the program made it: its tables are tables, its trigger functions have the program's bodies, the
+// triggers on its tables are the program's and call them, and no rule rewrites a table. A function emptied, or a
+// trigger or rule added, would change every later sale in silence; a missing part would save lines no view shows.
+void ServerStore::checkLedgerParts(Session& session, const QString& server)
+{
+    const auto incomplete = [&server]() {
+        return KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（缺少表或触发器），不能使用；"
+                                          "请从备份恢复，或复制到一个新的数据库。")
+                               .arg(server));
+    };
+    const auto changed = [&server](const QString& what) {
+        return KivaroError(QStringLiteral("数据库服务器“%1”上的账本被改动过（%2），不能使用；"
+                                          "请从备份恢复，或复制到一个新的数据库。")
+                               .arg(server, what));
+    };
+    const QString ledgerTables = QLatin1String(kLedgerTables);
+    const Result tables = session.exec(
+        QStringLiteral("SELECT t, c.relkind FROM unnest(%1) AS t LEFT JOIN pg_class c ON c.oid = to_regclass(t)")
+            .arg(ledgerTables));
+    for (int row = 0; row < tables.rows(); ++row) {
+        if (tables.isNull(row, 1))
+            throw incomplete();
+        if (tables.bytes(row, 1) != "r" && tables.bytes(row, 1) != "p")
+            throw changed(QStringLiteral("“%1”不是表").arg(tables.text(row, 0)));
+    }
+    QMap<QString, ServerSchema::Function> expected;
+    for (const ServerSchema::Function& function : ServerSchema::functions())
+        expected.insert(function.name, function);
+    const Result functions = session.exec("SELECT p.proname, md5(p.prosrc) FROM pg_proc p "
+                                          "WHERE p.pronamespace = current_schema()::regnamespace AND p.proname IN "
+                                          "('records_add_to_sums', 'records_remove_from_sums', "
+                                          "'records_move_in_sums', 'records_refuse_truncate')");
+    if (functions.rows() != expected.size())
+        throw incomplete();
+    for (int row = 0; row < functions.rows(); ++row) {
+        const ServerSchema::Function& function = expected[functions.text(row, 0)];
+        QList<QByteArray> known { md5Hex(function.body) };
+        for (const QString& earlier : function.earlierBodies)
+            known.append(md5Hex(earlier));
+        if (!known.contains(functions.bytes(row, 1)))
+            throw changed(QStringLiteral("函数“%1”不是本程序写下的").arg(function.name));
+    }
+    // Each trigger: its table, name, function (in the ledger's schema), kind (statement level; after an insert,
+    // delete or update; before a truncate), and whether it runs and has no condition.
+    const QMap<QString, std::pair<QString, int>> triggers {
+        { QStringLiteral("records_add_to_sums"), { QStringLiteral("records_add_to_sums"), 4 } },
+        { QStringLiteral("records_remove_from_sums"), { QStringLiteral("records_remove_from_sums"), 8 } },
+        { QStringLiteral("records_move_in_sums"), { QStringLiteral("records_move_in_sums"), 16 } },
+        { QStringLiteral("records_no_truncate"), { QStringLiteral("records_refuse_truncate"), 34 } },
+    };
+    const Result found = session.exec(QStringLiteral(
+        "SELECT c.relname, t.tgname, p.proname, t.tgtype, p.pronamespace = current_schema()::regnamespace "
+        "AND t.tgqual IS NULL AND t.tgattr = ''::int2vector, t.tgenabled <> 'D' "
+        "FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid JOIN pg_proc p ON p.oid = t.tgfoid "
+        "WHERE NOT t.tgisinternal AND t.tgrelid IN (SELECT to_regclass(x) FROM unnest(%1) AS x)")
+                                          .arg(ledgerTables));
+    int running = 0;
+    for (int row = 0; row < found.rows(); ++row) {
+        const auto own = triggers.constFind(found.text(row, 1));
+        if (found.text(row, 0) != QLatin1String("records") || own == triggers.cend() || own->first != found.text(row, 2)
+            || found.integer(row, 3) != own->second || found.bytes(row, 4) != "t")
+            throw changed(
+                QStringLiteral("表“%1”上的触发器“%2”不是本程序的").arg(found.text(row, 0), found.text(row, 1)));
+        running += found.bytes(row, 5) == "t" ? 1 : 0;
+    }
+    if (running != triggers.size())
+        throw incomplete();
+    const Result rules = session.exec(
+        QStringLiteral("SELECT c.relname, r.rulename FROM pg_rewrite r JOIN pg_class c ON c.oid = r.ev_class "
+                       "WHERE r.ev_class IN (SELECT to_regclass(x) FROM unnest(%1) AS x)")
+            .arg(ledgerTables));
+    if (rules.rows() > 0)
+        throw changed(QStringLiteral("表“%1”上有规则“%2”").arg(rules.text(0, 0), rules.text(0, 1)));
+}
+
 void ServerStore::prepareSchema(Session& session)
 {
     const QString server = FLocation.displayName();
@@ -500,16 +600,7 @@ void ServerStore::prepareSchema(Session& session)
                 session.exec(statement);
             session.exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(kSchemaVersion));
         }
-        // Without a summary trigger, saved lines would never reach the views.
-        const Result parts = session.exec(
-            "SELECT (SELECT count(*) FROM unnest(ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
-            "'product_names', 'saves', 'pending_lines', 'changes']) AS t WHERE to_regclass(t) IS NOT NULL), "
-            "(SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass('records') AND tgenabled <> 'D' "
-            "AND tgname IN ('records_add_to_sums', 'records_remove_from_sums', 'records_move_in_sums'))");
-        if (parts.integer(0, 0) != 8 || parts.integer(0, 1) != 3)
-            throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（缺少表或触发器），不能使用；"
-                                             "请从备份恢复，或复制到一个新的数据库。")
-                                  .arg(server));
+        checkLedgerParts(session, server);
     } else {
         // The server's own databases are not for a shop's ledger; a connection that names none lands there.
         const QString database = session.exec("SELECT current_database()").text(0, 0);

@@ -87,6 +87,7 @@ private:
     pg_conn* connect();
     void disconnect();
     void prepareSchema(Session& session);
+    static void checkLedgerParts(Session& session, const QString& server);
     qint64 recordChange(Session& session, const QString& userName, const QString& computer, ChangeEntry::Kind kind,
         qint64 lineId, const QString& before, const QString& after, qint64 undoes);
     std::optional<SalesLine> readLine(Session& session, qint64 id, QString* userName, bool forUpdate);

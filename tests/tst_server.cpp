@@ -172,6 +172,50 @@ private Q_SLOTS:
         QVERIFY(db.CheckUser(QStringLiteral("乙"), QStringLiteral("pw")));
     }
 
+    // A ledger whose parts another program changed would change every later sale in silence: each change found at
+    // the opening refuses the ledger, with nothing written. So does a connection that moves the ledger's schema.
+    void changedLedgerIsRefused_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("summary function emptied") << QStringLiteral(
+            "CREATE OR REPLACE FUNCTION records_add_to_sums() RETURNS trigger LANGUAGE plpgsql "
+            "AS $$BEGIN RETURN NULL; END$$") << QStringLiteral("函数“records_add_to_sums”");
+        QTest::newRow("trigger of another program")
+            << QStringLiteral("CREATE FUNCTION wipe() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN DELETE FROM records; "
+                              "RETURN NULL; END$$; CREATE TRIGGER wipe AFTER INSERT ON records EXECUTE FUNCTION wipe()")
+            << QStringLiteral("触发器“wipe”");
+        QTest::newRow("trigger calling another function")
+            << QStringLiteral("DROP TRIGGER records_add_to_sums ON records; CREATE TRIGGER records_add_to_sums AFTER "
+                              "INSERT ON records FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_truncate()")
+            << QStringLiteral("触发器“records_add_to_sums”");
+        QTest::newRow("rule") << QStringLiteral("CREATE RULE lose AS ON INSERT TO records DO INSTEAD NOTHING")
+                              << QStringLiteral("规则“lose”");
+        QTest::newRow("view in place of a table")
+            << QStringLiteral("ALTER TABLE saves RENAME TO saves_kept; CREATE VIEW saves AS SELECT * FROM saves_kept")
+            << QStringLiteral("“saves”不是表");
+        QTest::newRow("search_path set by the connection") << QString() << QStringLiteral("search_path");
+    }
+    void changedLedgerIsRefused()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, named);
+        TDbMan().AddLines(user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, QString() } });
+        LedgerLocation ledger = currentLedger();
+        if (change.isEmpty())
+            ledger.connection += QStringLiteral(" options='-c search_path=public'");
+        else
+            QVERIFY(home->server()->exec(change));
+        try {
+            TDbMan(ledger).AddLines(
+                user, { SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 300, 100, QString() } });
+            QFAIL("a changed ledger was written");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(named), qPrintable(error.text()));
+        }
+        QCOMPARE(server(QStringLiteral("SELECT count(*) FROM records")), QStringLiteral("1"));
+    }
+
     void foreignOrNewerDatabaseIsRefusedUntouched()
     {
         QVERIFY(home->server()->exec(QStringLiteral("CREATE TABLE shop_stock (item text)")));

@@ -9,9 +9,11 @@
 #include "db/LedgerCopy.h"
 #include "db/SalesRows.h"
 #include "db/Schema.h"
+#include "db/ServerConnection.h"
 #include "db/ServerStore.h"
 #include "db/SqliteStore.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -144,6 +146,7 @@ public:
     }
     qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
     bool isInteger(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_INTEGER; }
+    bool isText(int column) const { return sqlite3_column_type(m_statement, column) == SQLITE_TEXT; }
 
 private:
     const RawFile& m_db;
@@ -172,7 +175,8 @@ bool summariesMatchLines(const RawFile& db)
         if (!open)
             return true;
         open = false;
-        if (!days.next() || days.bytes(0) != user || days.bytes(1) != day)
+        // Keys must be texts too: a blob of the same bytes sorts elsewhere and is found by no look-up.
+        if (!days.next() || !days.isText(0) || !days.isText(1) || days.bytes(0) != user || days.bytes(1) != day)
             return false;
         for (int i = 0; i < 5; ++i) {
             if (!days.isInteger(2 + i) || days.integer(2 + i) != dayValues[i])
@@ -184,7 +188,7 @@ bool summariesMatchLines(const RawFile& db)
         if (!groups.next())
             return false;
         for (int column = 0; column < 3; ++column) {
-            if (lines.bytes(column) != groups.bytes(column))
+            if (!groups.isText(column) || lines.bytes(column) != groups.bytes(column))
                 return false;
         }
         for (int column = 3; column < 8; ++column) {
@@ -199,11 +203,12 @@ bool summariesMatchLines(const RawFile& db)
             std::fill(std::begin(dayValues), std::end(dayValues), 0);
             open = true;
         }
-        dayValues[0] += lines.integer(3);
-        dayValues[1] += 1;
-        dayValues[2] += lines.integer(5);
-        dayValues[3] += lines.integer(6);
-        dayValues[4] += lines.integer(7);
+        // A day's sums beyond 64 bits cannot be what any summary holds.
+        const qint64 add[5] = { lines.integer(3), 1, lines.integer(5), lines.integer(6), lines.integer(7) };
+        for (int i = 0; i < 5; ++i) {
+            if (__builtin_add_overflow(dayValues[i], add[i], &dayValues[i]))
+                return false;
+        }
     }
     return closeDay() && !groups.next() && !days.next();
 }
@@ -487,15 +492,15 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
         } catch (const SumsDisagree&) {
             // The pages are copied as they are, so it is the ledger's own summaries that disagree with its lines:
             // changed by another program, or damaged. They are mended from the lines, and the backup taken again.
+            // Taken again also when another instance's write mended them meanwhile.
             const qint64 wrong = SqliteStore(ledger).repairSummaries();
-            if (wrong == 0)
-                throw;
             QFile::remove(work);
             info = checkWritten(work, backupPages(ledger.databasePath(), work, progress));
-            info.findings << QStringLiteral(
-                "账本中有 %1 行汇总与记录不符（被别的程序改动过或已损坏），已按记录重新计算；"
-                "此前查帐看到的合计可能有误")
-                                 .arg(wrong);
+            if (wrong > 0)
+                info.findings << QStringLiteral(
+                    "账本中有 %1 行汇总与记录不符（被别的程序改动过或已损坏），已按记录重新计算；"
+                    "此前查帐看到的合计可能有误")
+                                     .arg(wrong);
         }
     }
     QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner);
@@ -742,6 +747,8 @@ QString restoreLedger(
     // The backup's summaries against its lines, beside the rebuild: both read the whole copy.
     std::future<bool> summariesRight = std::async(std::launch::async, [&copy, version = info.version] {
         const RawFile source(copy, SQLITE_OPEN_READONLY);
+        QDeadlineTimer deadline(kReadLimitMs);
+        sqlite3_progress_handler(source.handle(), 10'000, pastDeadline, &deadline);
         return version != Schema::kVersion || summariesMatchLines(source);
     });
     rebuildInto(copy, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
@@ -781,7 +788,13 @@ QString dailyBackupsFolder(const LedgerLocation& ledger, const QString& dataDir)
     static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
     QString name = ledger.displayName();
     name.replace(unsafe, QStringLiteral("_"));
-    return backupsFolder(dataDir) + QStringLiteral("/服务器 ") + name.left(100);
+    // The name leaves out what tells two ledgers apart on one machine (a socket's port, for one): a short hash of
+    // the whole connection, its password left out, does not.
+    const QByteArray key
+        = QCryptographicHash::hash(connectionWithoutPassword(ledger.connection).toUtf8(), QCryptographicHash::Md5)
+              .toHex()
+              .left(8);
+    return backupsFolder(dataDir) + QStringLiteral("/服务器 %1 %2").arg(name.left(100), QString::fromLatin1(key));
 }
 
 std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QString& dataDir, const QDate& today)

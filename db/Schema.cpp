@@ -217,17 +217,17 @@ void addHistory(QSqlDatabase& db)
 
 namespace {
 
-    // Counts the rows that differ, both ways, between left and right (tables or parenthesized queries) over the
-    // columns of DaySums (daySums true) or of DayProductSums.
-    QString differingSummaries(bool daySums, const QString& left, const QString& right)
+    // Counts the stored summary rows that are wrong: those not among the rows the lines make (right), and the rows
+    // missing for a key the lines have. Over the columns of DaySums (daySums true) or of DayProductSums.
+    QString wrongSummaries(bool daySums, const QString& stored, const QString& right)
     {
-        const QString columns = daySums
-            ? QStringLiteral("UserName, RecDate, Lines, Products, Quantity, Money, Cost")
-            : QStringLiteral("UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost");
-        const QString a = QStringLiteral("SELECT %1 FROM %2").arg(columns, left);
-        const QString b = QStringLiteral("SELECT %1 FROM %2").arg(columns, right);
-        return QStringLiteral("SELECT (SELECT COUNT(*) FROM (%1 EXCEPT %2)) + (SELECT COUNT(*) FROM (%2 EXCEPT %1))")
-            .arg(a, b);
+        const QString keys
+            = daySums ? QStringLiteral("UserName, RecDate") : QStringLiteral("UserName, RecDate, RecProductName");
+        const QString values = daySums ? QStringLiteral("Lines, Products, Quantity, Money, Cost")
+                                       : QStringLiteral("Lines, FirstID, Quantity, Money, Cost");
+        return QStringLiteral("SELECT (SELECT COUNT(*) FROM (SELECT %1, %2 FROM %3 EXCEPT SELECT %1, %2 FROM %4)) + "
+                              "(SELECT COUNT(*) FROM (SELECT %1 FROM %4 EXCEPT SELECT %1 FROM %3))")
+            .arg(keys, values, stored, right);
     }
 
     // The rows of the empty summary tables, computed from the lines.
@@ -302,8 +302,8 @@ qint64 repairSummaries(QSqlDatabase& db)
     const QString all = QStringLiteral("1");
     qint64 wrong = 0;
     for (const QString& statement :
-        { differingSummaries(true, QStringLiteral("DaySums"), QLatin1Char('(') + dayGroups(all) + QLatin1Char(')')),
-            differingSummaries(false, QStringLiteral("DayProductSums"),
+        { wrongSummaries(true, QStringLiteral("DaySums"), QLatin1Char('(') + dayGroups(all) + QLatin1Char(')')),
+            wrongSummaries(false, QStringLiteral("DayProductSums"),
                 QLatin1Char('(') + dayProductGroups(all) + QLatin1Char(')')) }) {
         QSqlQuery query(db);
         if (!query.exec(statement) || !query.next())

@@ -129,9 +129,10 @@ QString connectionWithoutPassword(const QString& connection)
         // Unreadable: nothing of it can be shown safely but its start.
         return QStringLiteral("（无法识别的连接）");
     }
+    // The key of a client certificate is a secret too.
     QList<Option> rest;
     for (const Option& option : options) {
-        if (option.key != QLatin1String("password"))
+        if (option.key != QLatin1String("password") && option.key != QLatin1String("sslpassword"))
             rest.append(option);
     }
     if (rest.size() == options.size())

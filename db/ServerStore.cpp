@@ -526,16 +526,19 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
     for (int row = 0; row < tables.rows(); ++row) {
         if (tables.isNull(row, 1))
             throw incomplete();
-        if (tables.bytes(row, 1) != "r" && tables.bytes(row, 1) != "p")
+        if (tables.bytes(row, 1) != "r")
             throw changed(QStringLiteral("“%1”不是表").arg(tables.text(row, 0)));
     }
     QMap<QString, ServerSchema::Function> expected;
     for (const ServerSchema::Function& function : ServerSchema::functions())
         expected.insert(function.name, function);
-    const Result functions = session.exec("SELECT p.proname, md5(p.prosrc) FROM pg_proc p "
-                                          "WHERE p.pronamespace = current_schema()::regnamespace AND p.proname IN "
-                                          "('records_add_to_sums', 'records_remove_from_sums', "
-                                          "'records_move_in_sums', 'records_refuse_truncate')");
+    // Besides the body: plain PL/pgSQL, run as the caller, with no settings of its own (a search_path of its own
+    // would send the summaries into another schema's tables).
+    const Result functions = session.exec(
+        "SELECT p.proname, CASE WHEN p.proconfig IS NULL AND NOT p.prosecdef AND l.lanname = 'plpgsql' "
+        "THEN md5(p.prosrc) END FROM pg_proc p JOIN pg_language l ON l.oid = p.prolang "
+        "WHERE p.pronamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema()) AND p.proname IN "
+        "('records_add_to_sums', 'records_remove_from_sums', 'records_move_in_sums', 'records_refuse_truncate')");
     if (functions.rows() != expected.size())
         throw incomplete();
     for (int row = 0; row < functions.rows(); ++row) {
@@ -543,28 +546,42 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
         QList<QByteArray> known { md5Hex(function.body) };
         for (const QString& earlier : function.earlierBodies)
             known.append(md5Hex(earlier));
-        if (!known.contains(functions.bytes(row, 1)))
+        if (functions.isNull(row, 1) || !known.contains(functions.bytes(row, 1)))
             throw changed(QStringLiteral("函数“%1”不是本程序写下的").arg(function.name));
     }
     // Each trigger: its table, name, function (in the ledger's schema), kind (statement level; after an insert,
-    // delete or update; before a truncate), and whether it runs and has no condition.
-    const QMap<QString, std::pair<QString, int>> triggers {
-        { QStringLiteral("records_add_to_sums"), { QStringLiteral("records_add_to_sums"), 4 } },
-        { QStringLiteral("records_remove_from_sums"), { QStringLiteral("records_remove_from_sums"), 8 } },
-        { QStringLiteral("records_move_in_sums"), { QStringLiteral("records_move_in_sums"), 16 } },
-        { QStringLiteral("records_no_truncate"), { QStringLiteral("records_refuse_truncate"), 34 } },
+    // delete or update; before a truncate), its transition tables, no condition, and whether it runs in every
+    // session (a replica trigger runs in none of the program's).
+    struct Trigger
+    {
+        QString function;
+        int type;
+        QString transitions;
     };
-    const Result found = session.exec(QStringLiteral(
-        "SELECT c.relname, t.tgname, p.proname, t.tgtype, p.pronamespace = current_schema()::regnamespace "
-        "AND t.tgqual IS NULL AND t.tgattr = ''::int2vector, t.tgenabled <> 'D' "
-        "FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid JOIN pg_proc p ON p.oid = t.tgfoid "
-        "WHERE NOT t.tgisinternal AND t.tgrelid IN (SELECT to_regclass(x) FROM unnest(%1) AS x)")
-                                          .arg(ledgerTables));
+    const QMap<QString, Trigger> triggers {
+        { QStringLiteral("records_add_to_sums"),
+            { QStringLiteral("records_add_to_sums"), 4, QStringLiteral("|added") } },
+        { QStringLiteral("records_remove_from_sums"),
+            { QStringLiteral("records_remove_from_sums"), 8, QStringLiteral("removed|") } },
+        { QStringLiteral("records_move_in_sums"),
+            { QStringLiteral("records_move_in_sums"), 16, QStringLiteral("removed|added") } },
+        { QStringLiteral("records_no_truncate"),
+            { QStringLiteral("records_refuse_truncate"), 34, QStringLiteral("|") } },
+    };
+    const Result found = session.exec(
+        QStringLiteral("SELECT c.relname, t.tgname, p.proname, t.tgtype, "
+                       "p.pronamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema()) "
+                       "AND t.tgqual IS NULL AND t.tgattr = ''::int2vector, t.tgenabled IN ('O', 'A'), "
+                       "coalesce(t.tgoldtable::text, '') || '|' || coalesce(t.tgnewtable::text, '') "
+                       "FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid JOIN pg_proc p ON p.oid = t.tgfoid "
+                       "WHERE NOT t.tgisinternal AND t.tgrelid IN (SELECT to_regclass(x) FROM unnest(%1) AS x)")
+            .arg(ledgerTables));
     int running = 0;
     for (int row = 0; row < found.rows(); ++row) {
         const auto own = triggers.constFind(found.text(row, 1));
-        if (found.text(row, 0) != QLatin1String("records") || own == triggers.cend() || own->first != found.text(row, 2)
-            || found.integer(row, 3) != own->second || found.bytes(row, 4) != "t")
+        if (found.text(row, 0) != QLatin1String("records") || own == triggers.cend()
+            || own->function != found.text(row, 2) || found.integer(row, 3) != own->type || found.bytes(row, 4) != "t"
+            || found.text(row, 6) != own->transitions)
             throw changed(
                 QStringLiteral("表“%1”上的触发器“%2”不是本程序的").arg(found.text(row, 0), found.text(row, 1)));
         running += found.bytes(row, 5) == "t" ? 1 : 0;
@@ -1407,16 +1424,22 @@ bool ServerStore::claimDailyBackup(
     return withSession([&](Session& session) {
         if (session.exec("SELECT to_regclass('daily_backups') IS NULL").bytes(0, 0) == "t")
             return false;
-        // A claim left unfinished for an hour belonged to a computer that was switched off or failed silently.
-        return session
-                   .exec("INSERT INTO daily_backups (day, computer, label, folder) VALUES ($1, $2, $3, $4) "
-                         "ON CONFLICT (day) DO UPDATE SET computer = excluded.computer, label = excluded.label, "
-                         "folder = excluded.folder, claimed_at = now() "
-                         "WHERE daily_backups.made_at IS NULL AND daily_backups.claimed_at < now() - interval '1 hour' "
-                         "RETURNING 1",
-                       { dayValue(day), textValue(computer), textValue(label), textValue(folder) })
-                   .rows()
-            == 1;
+        // A claim left unfinished for an hour belonged to a computer that was switched off or failed silently. A
+        // role that only reviews makes no backups.
+        try {
+            return session
+                       .exec("INSERT INTO daily_backups (day, computer, label, folder) VALUES ($1, $2, $3, $4) "
+                             "ON CONFLICT (day) DO UPDATE SET computer = excluded.computer, label = excluded.label, "
+                             "folder = excluded.folder, claimed_at = now() "
+                             "WHERE daily_backups.made_at IS NULL AND daily_backups.claimed_at < now() - interval '1 "
+                             "hour' "
+                             "RETURNING 1",
+                           { dayValue(day), textValue(computer), textValue(label), textValue(folder) })
+                       .rows()
+                == 1;
+        } catch (const NotPermitted&) {
+            return false;
+        }
     });
 }
 
@@ -1434,11 +1457,16 @@ std::optional<DailyBackupRecord> ServerStore::lastDailyBackup()
     return withSession([](Session& session) -> std::optional<DailyBackupRecord> {
         if (session.exec("SELECT to_regclass('daily_backups') IS NULL").bytes(0, 0) == "t")
             return std::nullopt;
-        const Result rows = session.exec(
-            "SELECT day, label, folder FROM daily_backups WHERE made_at IS NOT NULL ORDER BY day DESC LIMIT 1");
-        if (rows.rows() == 0)
+        // By when it was made, on the server's clock: a computer whose own clock is wrong does not stay the last.
+        try {
+            const Result rows = session.exec(
+                "SELECT day, label, folder FROM daily_backups WHERE made_at IS NOT NULL ORDER BY made_at DESC LIMIT 1");
+            if (rows.rows() == 0)
+                return std::nullopt;
+            return DailyBackupRecord { rows.day(0, 0), rows.text(0, 1), rows.text(0, 2) };
+        } catch (const NotPermitted&) {
             return std::nullopt;
-        return DailyBackupRecord { rows.day(0, 0), rows.text(0, 1), rows.text(0, 2) };
+        }
     });
 }
 

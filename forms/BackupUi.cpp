@@ -154,7 +154,11 @@ void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger)
     const QString failure
         = runWithProgress(parent, QStringLiteral("正在备份数据，请稍候……"), [&](const BackupProgress& progress) {
               written = backupLedger(ledger, path, progress);
-              automatic = lastDailyBackup(ledger);
+              // Only said in passing: a backup written is not failed by it.
+              try {
+                  automatic = lastDailyBackup(ledger);
+              } catch (const KivaroError&) {
+              }
           });
     if (!failure.isNull()) {
         showError(QStringLiteral("备份失败：%1").arg(failure), parent);

@@ -2,6 +2,7 @@
 // server gone and back, and the same data giving the same views and pages as the file.
 
 #include "base/Error.h"
+#include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/ServerStore.h"
@@ -189,6 +190,17 @@ private Q_SLOTS:
             << QStringLiteral("DROP TRIGGER records_add_to_sums ON records; CREATE TRIGGER records_add_to_sums AFTER "
                               "INSERT ON records FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_truncate()")
             << QStringLiteral("触发器“records_add_to_sums”");
+        QTest::newRow("trigger left to replicas")
+            << QStringLiteral("ALTER TABLE records ENABLE REPLICA TRIGGER records_add_to_sums")
+            << QStringLiteral("不完整");
+        QTest::newRow("transition tables swapped")
+            << QStringLiteral("DROP TRIGGER records_move_in_sums ON records; CREATE TRIGGER records_move_in_sums AFTER "
+                              "UPDATE ON records REFERENCING OLD TABLE AS added NEW TABLE AS removed "
+                              "FOR EACH STATEMENT EXECUTE FUNCTION records_move_in_sums()")
+            << QStringLiteral("触发器“records_move_in_sums”");
+        QTest::newRow("function with a search_path of its own")
+            << QStringLiteral("ALTER FUNCTION records_add_to_sums() SET search_path = pg_catalog")
+            << QStringLiteral("函数“records_add_to_sums”");
         QTest::newRow("rule") << QStringLiteral("CREATE RULE lose AS ON INSERT TO records DO INSTEAD NOTHING")
                               << QStringLiteral("规则“lose”");
         QTest::newRow("view in place of a table")
@@ -296,6 +308,10 @@ private Q_SLOTS:
             } catch (const KivaroError& error) {
                 QVERIFY2(error.text().contains(QStringLiteral("不允许")), qPrintable(error.text()));
             }
+            // Nor does it claim the day's automatic backup, and it is not told of a failure every day.
+            const QString folder = home->base() + QStringLiteral("/reader");
+            QCOMPARE(makeDailyBackup(reader.location(), folder, QDate(2024, 5, 3)), std::nullopt);
+            QVERIFY(!QFileInfo::exists(folder));
         }
         QCOMPARE(storedLineCount(*home), 1);
     }

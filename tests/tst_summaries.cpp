@@ -315,16 +315,19 @@ private Q_SLOTS:
     // sum can be), and by a backup, which says so. The lines are never touched.
     void damagedSummariesAreMendedFromTheLines()
     {
-        const QStringList damages {
-            QStringLiteral("UPDATE DaySums SET Quantity = 1.5"),
-            QStringLiteral("UPDATE DayProductSums SET Money = Money + 1"),
-            QStringLiteral("DELETE FROM DaySums WHERE RecDate IN (SELECT RecDate FROM DaySums ORDER BY 1 LIMIT 2)"),
-            QStringLiteral("UPDATE DaySums SET Lines = 0"),
+        // Each damage, and how many summary rows it makes wrong.
+        const QList<std::pair<QString, QString>> damages {
+            { QStringLiteral("UPDATE DaySums SET Quantity = 1.5"), QString() },
+            { QStringLiteral("UPDATE DayProductSums SET Money = Money + 1"),
+                QStringLiteral("SELECT COUNT(*) FROM DayProductSums") },
+            { QStringLiteral("DELETE FROM DaySums WHERE RecDate IN (SELECT RecDate FROM DaySums ORDER BY 1 LIMIT 2)"),
+                QStringLiteral("SELECT 2") },
+            { QStringLiteral("UPDATE DaySums SET Lines = 0"), QStringLiteral("SELECT COUNT(*) FROM DaySums") },
         };
         const QString everyLine = QStringLiteral(
             "SELECT quote(ID) || quote(UserName) || quote(RecDate) || quote(RecProductName) || quote(RecQuantity) || "
             "quote(RecMoney) || quote(RecCost) || quote(RecMemo) FROM Records WHERE ID <= 40 ORDER BY ID");
-        for (const QString& damage : damages) {
+        for (const auto& [damage, wrongRows] : damages) {
             home = std::make_unique<TestDataHome>();
             TDbMan db;
             Walk walk(7);
@@ -334,6 +337,7 @@ private Q_SLOTS:
             db.AddLines(kUser, lines);
             RawDb raw(home->dbPath());
             const QVariantList stored = *raw.column(everyLine);
+            const QString wrong = wrongRows.isEmpty() ? QString() : raw.value(wrongRows).toString();
             QVERIFY(raw.exec(QStringLiteral("PRAGMA ignore_check_constraints = ON")));
             QVERIFY2(raw.exec(damage), qPrintable(raw.lastError()));
             QVERIFY(raw.exec(QStringLiteral("PRAGMA ignore_check_constraints = OFF")));
@@ -347,8 +351,9 @@ private Q_SLOTS:
             const QString taken = home->base() + QStringLiteral("/备份.sjk");
             const LedgerFileInfo info = backupLedger(currentLedger(), taken);
             QCOMPARE(info.findings.size(), 1);
-            QVERIFY2(
-                info.findings.first().contains(QStringLiteral("已按记录重新计算")), qPrintable(info.findings.first()));
+            QVERIFY2(info.findings.first().contains(QStringLiteral("有 %1 行汇总与记录不符").arg(wrong))
+                    && info.findings.first().contains(QStringLiteral("已按记录重新计算")),
+                qPrintable(info.findings.first()));
             verifySummaries(raw);
             QCOMPARE(inspectBackup(taken).lines, 41);
             QCOMPARE(backupLedger(currentLedger(), taken).findings, QStringList());

@@ -165,12 +165,14 @@ void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger)
         return;
     }
     // A server ledger's automatic backups are on whichever computer made them: the user is told which.
-    const QString daily = !ledger.isServer() ? QString()
-        : automatic                          ? QStringLiteral("\n\n服务器账本每天由当天第一台打开它的电脑自动备份一次。最近一次是 %1，"
-                                                                                       "由电脑“%2”保存在它的“%3”中。")
-                          .arg(automatic->day.toString(QStringLiteral("yyyy-MM-dd")), automatic->computer,
-                              nativePath(automatic->folder))
-                    : QStringLiteral("\n\n服务器账本每天由当天第一台打开它的电脑自动备份一次；目前还没有自动备份。");
+    QString daily;
+    if (ledger.isServer()) {
+        daily = QStringLiteral("\n\n服务器账本每天由当天第一台打开它的电脑自动备份一次");
+        daily += automatic ? QStringLiteral("。最近一次是 %1，由电脑“%2”保存在它的“%3”中。")
+                                 .arg(automatic->day.toString(QStringLiteral("yyyy-MM-dd")), automatic->computer,
+                                     nativePath(automatic->folder))
+                           : QStringLiteral("；目前还没有自动备份。");
+    }
     MessageBox::information(parent,
         QStringLiteral("数据已备份到：\n%1\n\n%2。%3").arg(nativePath(path), backupContentsText(written), daily));
 }

@@ -36,8 +36,11 @@ QByteArray conninfoFor(const QString& database)
 
 QString dataKey(const SalesData& data)
 {
-    const QByteArray schema
-        = ServerSchema::createStatements(ServerStore::kSchemaVersion).join(QLatin1Char(';')).toUtf8();
+    const QByteArray schema = ServerSchema::createStatements(ServerStore::kSchemaVersion,
+        { QStringLiteral("ledger"), QStringLiteral("public"), QStringLiteral("administrator"),
+            QStringLiteral("ledger") })
+                                  .join(QLatin1Char(';'))
+                                  .toUtf8();
     return kMarker + QFileInfo(data.file).completeBaseName() + QStringLiteral(" load %1 schema ").arg(kLoadVersion)
         + QString::fromLatin1(QCryptographicHash::hash(schema, QCryptographicHash::Sha1).toHex().left(12));
 }
@@ -124,13 +127,12 @@ QString differences(const SalesData& data, PgConnection& db)
 void copyUsers(const SalesData& data, PgConnection& db)
 {
     RawSqliteDb file(data.file, false);
-    RawSqliteStatement users(file, "SELECT UserName, Password, LoginOrder FROM Users ORDER BY ID");
+    RawSqliteStatement users(file, "SELECT UserName, LoginOrder FROM Users ORDER BY ID");
     while (users.step()) {
         const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(users.get(), 0));
-        const auto* hash = reinterpret_cast<const char*>(sqlite3_column_text(users.get(), 1));
-        db.execParams("INSERT INTO users (user_name, password_hash, login_order) VALUES ($1, $2, $3)",
-            { DecodeText(QString::fromLatin1(name)).toStdString(), hash,
-                std::to_string(sqlite3_column_int64(users.get(), 2)) });
+        db.execParams("INSERT INTO users (user_name, login_order, needs_password) VALUES ($1, $2, true)",
+            { DecodeText(QString::fromLatin1(name)).toStdString(),
+                std::to_string(sqlite3_column_int64(users.get(), 1)) });
     }
 }
 
@@ -192,6 +194,8 @@ void load(const SalesData& data, const ServerData& server)
     }
     PgConnection db(server.conninfo);
     db.exec("BEGIN");
+    // The lines of a copy were recorded where they were made.
+    db.exec("SET LOCAL kivaro.importing = 'on'");
     copyUsers(data, db);
     copyLines(data, db);
     db.exec("COMMIT");

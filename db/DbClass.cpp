@@ -140,6 +140,18 @@ bool TDbMan::UserExists(const QString& name)
 
 bool TDbMan::CheckUser(const QString& name, const QString& password)
 {
+    if (ServerStore* server = FStore->server()) {
+        switch (server->logIn(name, password)) {
+        case ServerStore::LoginCheck::Accepted:
+            return true;
+        case ServerStore::LoginCheck::WrongPassword:
+            return false;
+        case ServerStore::LoginCheck::NeedsPassword:
+            throw KivaroError(QStringLiteral("帐户“%1”还没有密码（它是从别的账本复制来的）；"
+                                             "请管理员用 kivaro --set-password 为它设置密码后再登录。")
+                                  .arg(name));
+        }
+    }
     const std::optional<QString> hash = FStore->passwordHash(name);
     return hash && verifyPassword(*hash, password);
 }
@@ -154,6 +166,8 @@ void TDbMan::GetUserNames(QStringList* list)
 
 bool TDbMan::AddUser(const QString& name, const QString& password)
 {
+    if (ServerStore* server = FStore->server())
+        return server->addAccount(name, password);
     if (UserExists(name))
         return false;
     return FStore->insertUser(name, QString::fromLatin1(hashPassword(password)));
@@ -161,11 +175,15 @@ bool TDbMan::AddUser(const QString& name, const QString& password)
 
 bool TDbMan::DeleteUser(const QString& name, const QString& password)
 {
+    if (ServerStore* server = FStore->server())
+        return server->deleteAccount(name, password);
     return FStore->deleteUserIf(name, [&](const QString& hash) { return verifyPassword(hash, password); });
 }
 
 bool TDbMan::ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
 {
+    if (ServerStore* server = FStore->server())
+        return server->changePassword(name, oldPassword, newPassword);
     if (!CheckUser(name, oldPassword))
         return false;
     const QString hash = QString::fromLatin1(hashPassword(newPassword));
@@ -472,6 +490,7 @@ ChangeEntry TDbMan::UndoChange(const QString& userName, qint64 changeId)
             throw TChangeConflict(
                 QStringLiteral("这条记录在那以后又被修改或删除了（可能是在另一台电脑上），不能撤销。"));
         const SalesLine& restored = *target->before;
+        write.aboutToUndo(target->id);
         if (target->kind == ChangeEntry::Kind::Edit)
             write.rewriteLine(restored);
         else

@@ -111,6 +111,9 @@ public:
     virtual qint64 insertChange(const QString& userName, const QString& computer, ChangeEntry::Kind kind, qint64 lineId,
         const QString& before, const QString& after, qint64 undoes)
         = 0;
+    // Said before the line changes when the change is an undo of changeId (a store whose triggers keep the record
+    // needs to know).
+    virtual void aboutToUndo(qint64 /*changeId*/) { }
     virtual std::optional<ChangeEntry> changeForUpdate(qint64 id) = 0;
     virtual void markUndone(qint64 changeId, qint64 undoId) = 0;
     // A save's token, by which a save whose commit may not have landed is looked up.
@@ -133,6 +136,8 @@ class LedgerStore
 public:
     virtual ~LedgerStore() = default;
     virtual LedgerLocation location() const = 0;
+    // The server store, whose accounts are the server's roles; nothing for a file.
+    virtual class ServerStore* server() { return nullptr; }
 
     // Accounts. Hashes are made and checked by the caller; the checks run inside the store's transaction.
     virtual QStringList userNames() = 0;

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 
+#include <QAtomicInt>
 #include <QHash>
 #include <QMutex>
 #include <QRegularExpression>
@@ -177,4 +178,40 @@ QString rememberedServerPassword(const QString& connection)
 {
     const QMutexLocker lock(&passwordsMutex);
     return passwords.value(connection);
+}
+
+namespace {
+
+QMutex accountsMutex;
+QHash<QString, ServerAccount> accounts;
+QAtomicInt signIns;
+
+} // namespace
+
+void signInToServer(const QString& connection, const ServerAccount& account)
+{
+    const QMutexLocker lock(&accountsMutex);
+    accounts.insert(connection, account);
+    signIns.fetchAndAddRelaxed(1);
+}
+
+std::optional<ServerAccount> signedInAccount(const QString& connection)
+{
+    const QMutexLocker lock(&accountsMutex);
+    const auto found = accounts.constFind(connection);
+    if (found == accounts.cend())
+        return std::nullopt;
+    return *found;
+}
+
+void signOutOfServer(const QString& connection)
+{
+    const QMutexLocker lock(&accountsMutex);
+    accounts.remove(connection);
+    signIns.fetchAndAddRelaxed(1);
+}
+
+int serverSignIns()
+{
+    return signIns.loadRelaxed();
 }

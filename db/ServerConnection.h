@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // A libpq connection string or URI taken apart for QtSql's QPSQL driver, which builds its own connection string from
 // these fields.
@@ -25,3 +26,17 @@ QString connectionWithoutPassword(const QString& connection);
 // A password the user typed for a connection, kept in this process's memory only.
 void rememberServerPassword(const QString& connection, const QString& password);
 QString rememberedServerPassword(const QString& connection);
+
+// The account this process has logged in as on a server ledger. Its connections to that ledger go in as the
+// account's role with the password typed at the login, kept in memory only; logging in again replaces it.
+struct ServerAccount
+{
+    QString name;
+    QString password;
+};
+void signInToServer(const QString& connection, const ServerAccount& account);
+std::optional<ServerAccount> signedInAccount(const QString& connection);
+// The account is gone (deleted): the ledger is used as the connection's role again.
+void signOutOfServer(const QString& connection);
+// Counts every sign-in: a connection made before the last one is made again as the new account.
+int serverSignIns();

@@ -6,20 +6,41 @@
 
 namespace ServerSchema {
 
-// A trigger function of the program: its name, its body (the text between the dollar quotes) and the bodies that
-// earlier versions wrote for it, which do the same.
+// A function of the program: its name, what CREATE FUNCTION names before LANGUAGE, its language and its body (the
+// text between the dollar quotes). Each runs as its owner, the administrator, with the search path below.
 struct Function
 {
     QString name;
+    QString signature;
+    QString language;
     QString body;
-    QStringList earlierBodies;
 };
 QList<Function> functions();
 
-// The statements that create the program's tables, summaries, triggers and indexes in an empty PostgreSQL database
-// and mark it with the version given.
-QStringList createStatements(int version);
+// The search path of the program's functions: the catalogue, then the ledger's schema, then (last, so that nothing
+// of a caller's stands in for a ledger table) the caller's temporary tables.
+QString searchPath(const QString& schema);
+
+// Whose ledger it is: the database and schema, the administrator (who owns every part of it) and the group role
+// whose members are its accounts.
+struct Access
+{
+    QString database;
+    QString schema;
+    QString administrator;
+    QString group;
+};
+
+// The statements that create the program's tables, summaries, triggers, indexes, grants and policies in an empty
+// PostgreSQL database and mark it with the version given.
+QStringList createStatements(int version, const Access& access);
 // The kept pending lines and the record of changes, which version 2 added.
 QStringList historyStatements();
+// The ledger's generation and the claims of daily backups.
+QStringList generationStatements();
+// The program's functions and the triggers on records.
+QStringList functionStatements(const QString& schema);
+// Row-level security and the grants to the accounts' group.
+QStringList accessStatements(const Access& access);
 
 } // namespace ServerSchema

@@ -11,8 +11,11 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMap>
+#include <QMutex>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -213,6 +216,7 @@ public:
         if (m_inTransaction && m_connection && PQstatus(m_connection) == CONNECTION_OK)
             PQclear(PQexec(m_connection, "ROLLBACK"));
     }
+    pg_conn* connection() const { return m_connection; }
     // The connection is about to be closed: nothing may be sent on it any more.
     void abandon()
     {
@@ -353,9 +357,10 @@ private:
     bool m_committing = false;
 };
 
-ServerStore::ServerStore(const LedgerLocation& location)
+ServerStore::ServerStore(const LedgerLocation& location, bool administrator)
     : FLocation(location)
     , FConnectionName(QStringLiteral("kivaro-server-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+    , FAdministrator(administrator)
 {
     QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), FConnectionName);
 }
@@ -366,19 +371,137 @@ ServerStore::~ServerStore()
     QSqlDatabase::removeDatabase(FConnectionName);
 }
 
+namespace {
+
+// How a connection attempt ended: libpq tells whether a password was missing, the server's SQLSTATE (asked for with
+// verbose errors) whether the one given was wrong or the role may not log in. Never the server's wording, which is
+// in its own language.
+struct Attempt
+{
+    // NotMember: the role may log in, but not into this database (it is no account of this ledger).
+    enum class Outcome { Connected, NeedsPassword, WrongPassword, NotPermitted, NotMember, Failed };
+    Outcome outcome = Outcome::Failed;
+    // The server's or libpq's words, without the SQLSTATE and the source location.
+    QString message;
+};
+
+struct ConnectionDeleter
+{
+    void operator()(pg_conn* connection) const { PQfinish(connection); }
+};
+using OwnedConnection = std::unique_ptr<pg_conn, ConnectionDeleter>;
+
+QString plainError(const QByteArray& verbose)
+{
+    QStringList kept;
+    static const QRegularExpression code(QStringLiteral("^(\\w+:\\s+)[0-9A-Z]{5}: "));
+    for (QString line : QString::fromUtf8(verbose).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1String("LOCATION:")))
+            continue;
+        kept.append(line.replace(code, QStringLiteral("\\1")).trimmed());
+    }
+    return kept.join(QLatin1Char(' '));
+}
+
+// Connects with the text's options, as user and with password where they are given (the text's own otherwise).
+OwnedConnection attemptConnection(
+    const QString& connection, const QString& user, const QString& password, Attempt& attempt)
+{
+    char* parseError = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(connection.toUtf8().constData(), &parseError);
+    if (!parsed) {
+        attempt = { Attempt::Outcome::Failed, QString::fromUtf8(parseError ? parseError : "") };
+        PQfreemem(parseError);
+        return nullptr;
+    }
+    const auto freeParsed = qScopeGuard([parsed] { PQconninfoFree(parsed); });
+    std::vector<QByteArray> keys;
+    std::vector<QByteArray> values;
+    int timeout = 10;
+    for (PQconninfoOption* option = parsed; option->keyword; ++option) {
+        const QByteArray key = option->keyword;
+        if (!option->val || (key == "user" && !user.isEmpty()) || (key == "password" && !password.isEmpty()))
+            continue;
+        if (key == "connect_timeout")
+            timeout = qMax(2, QByteArray(option->val).toInt());
+        keys.push_back(key);
+        values.push_back(option->val);
+    }
+    if (!user.isEmpty()) {
+        keys.push_back("user");
+        values.push_back(user.toUtf8());
+    }
+    if (!password.isEmpty()) {
+        keys.push_back("password");
+        values.push_back(password.toUtf8());
+    }
+    std::vector<const char*> keyPointers;
+    std::vector<const char*> valuePointers;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        keyPointers.push_back(keys[i].constData());
+        valuePointers.push_back(values[i].constData());
+    }
+    keyPointers.push_back(nullptr);
+    valuePointers.push_back(nullptr);
+    OwnedConnection made(PQconnectStartParams(keyPointers.data(), valuePointers.data(), 0));
+    if (!made || PQstatus(made.get()) == CONNECTION_BAD) {
+        attempt = { Attempt::Outcome::Failed, made ? plainError(PQerrorMessage(made.get())) : QString() };
+        return nullptr;
+    }
+    PQsetErrorVerbosity(made.get(), PQERRORS_VERBOSE);
+    QElapsedTimer waited;
+    waited.start();
+    PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+    while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
+        const qint64 left = timeout * 1000 - waited.elapsed();
+        pollfd wait { PQsocket(made.get()), short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0 };
+        if (left <= 0 || (wait.fd >= 0 && ::poll(&wait, 1, int(left)) == 0)) {
+            attempt = { Attempt::Outcome::Failed, QStringLiteral("%1 秒内没有连上").arg(timeout) };
+            return nullptr;
+        }
+        status = PQconnectPoll(made.get());
+    }
+    if (status == PGRES_POLLING_OK) {
+        attempt = { Attempt::Outcome::Connected, QString() };
+        return made;
+    }
+    const QByteArray verbose = PQerrorMessage(made.get());
+    attempt.message = plainError(verbose);
+    static const QRegularExpression code(QStringLiteral("(?:FATAL|ERROR|致命错误|错误):\\s+([0-9A-Z]{5}): "));
+    const QString state = code.match(QString::fromUtf8(verbose)).captured(1);
+    if (PQconnectionNeedsPassword(made.get()))
+        attempt.outcome = Attempt::Outcome::NeedsPassword;
+    else if (state == QLatin1String("28P01"))
+        attempt.outcome = Attempt::Outcome::WrongPassword;
+    else if (state == QLatin1String("28000"))
+        attempt.outcome = Attempt::Outcome::NotPermitted;
+    else if (state == QLatin1String("42501"))
+        attempt.outcome = Attempt::Outcome::NotMember;
+    else
+        attempt.outcome = Attempt::Outcome::Failed;
+    return nullptr;
+}
+
+} // namespace
+
 pg_conn* ServerStore::connect()
 {
-    if (FConnection)
+    if (FConnection && FSignIns == serverSignIns())
         return FConnection;
+    disconnect();
     const QString server = FLocation.displayName();
     const ServerParams params = parseServerConnection(FLocation.connection);
     QSqlDatabase db = QSqlDatabase::database(FConnectionName, false);
     if (!db.isValid())
         throw KivaroError(
             QStringLiteral("无法连接数据库服务器“%1”：本程序缺少 PostgreSQL 的驱动（QPSQL）").arg(server));
+    // After a login, the ledger is used as the account; before it, and for the administrator's work, as the role the
+    // connection names.
+    FSignIns = serverSignIns();
+    const std::optional<ServerAccount> account = FAdministrator ? std::nullopt : signedInAccount(FLocation.connection);
     db.setHostName(params.host);
     db.setDatabaseName(params.databaseName);
-    db.setUserName(params.userName);
+    db.setUserName(account ? account->name : params.userName);
     db.setPort(params.port);
     QString options = params.options;
     // An unreachable server is reported after seconds, and a connection whose network went away is found dead within
@@ -392,20 +515,31 @@ pg_conn* ServerStore::connect()
     }
     db.setConnectOptions(options);
 
-    QString password = params.password.isEmpty() ? rememberedServerPassword(FLocation.connection) : params.password;
+    QString password = account      ? account->password
+        : params.password.isEmpty() ? rememberedServerPassword(FLocation.connection)
+                                    : params.password;
     for (int asked = 0;; ++asked) {
         db.setPassword(password);
         if (db.open())
             break;
-        const QString engine = db.lastError().databaseText().trimmed().isEmpty()
-            ? db.lastError().text().trimmed()
-            : db.lastError().databaseText().trimmed();
         db.setPassword(QString());
-        const bool noPassword = engine.contains(QLatin1String("no password supplied"));
-        // The server words a wrong password in its own language.
-        const bool wrongPassword = engine.contains(QLatin1String("password authentication failed"))
-            || engine.contains(QStringLiteral("认证失败"));
-        if ((noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3 && TDbMan::passwordPrompt) {
+        // Why it failed is asked of libpq itself, on an attempt of its own.
+        Attempt attempt;
+        attemptConnection(FLocation.connection, account ? account->name : QString(), password, attempt);
+        const QString engine = attempt.message.isEmpty() ? db.lastError().text().trimmed() : attempt.message;
+        if (account && attempt.outcome == Attempt::Outcome::NotMember)
+            throw KivaroError(
+                QStringLiteral("“%1”已不是数据库服务器“%2”上这个账本的帐户（帐户被删除，或账本从备份恢复了）；"
+                               "请切换用户，重新登录。")
+                    .arg(account->name, server));
+        if (account && attempt.outcome == Attempt::Outcome::WrongPassword)
+            throw KivaroError(QStringLiteral("数据库服务器“%1”不再接受帐户“%2”的密码（可能在别处改过了）；"
+                                             "请切换用户，重新登录。")
+                                  .arg(server, account->name));
+        const bool noPassword = attempt.outcome == Attempt::Outcome::NeedsPassword;
+        const bool wrongPassword = attempt.outcome == Attempt::Outcome::WrongPassword;
+        if (!account && (noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3
+            && TDbMan::passwordPrompt) {
             const QString reason
                 = noPassword ? QStringLiteral("服务器要求输入密码。") : QStringLiteral("密码不对，请重新输入。");
             if (const std::optional<QString> typed = TDbMan::passwordPrompt(server, reason)) {
@@ -415,7 +549,7 @@ pg_conn* ServerStore::connect()
         }
         throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
     }
-    if (params.password.isEmpty() && !password.isEmpty())
+    if (!account && params.password.isEmpty() && !password.isEmpty())
         rememberServerPassword(FLocation.connection, password);
 
     const QVariant handle = db.driver()->handle();
@@ -427,16 +561,28 @@ pg_conn* ServerStore::connect()
                               .arg(handle.isValid()));
     }
     FConnection = *static_cast<pg_conn* const*>(handle.constData());
+    setUpConnection(FConnection);
+    return FConnection;
+}
+
+void ServerStore::setUpConnection(pg_conn* connection)
+{
+    const QString server = FLocation.displayName();
     // Days travel as ISO texts, texts as UTF-8.
-    PQclear(PQexec(FConnection, "SET DateStyle = ISO"));
+    PQclear(PQexec(connection, "SET DateStyle = ISO"));
     // No wait is endless: a lock another till holds (a till frozen in the middle of a save), and a transaction left
     // open by a frozen till, end in seconds with a message instead of holding every other till.
-    PQclear(PQexec(FConnection, "SET lock_timeout = '8s'"));
-    PQclear(PQexec(FConnection, "SET idle_in_transaction_session_timeout = '120s'"));
-    PQsetClientEncoding(FConnection, "UTF8");
+    PQclear(PQexec(connection, "SET lock_timeout = '8s'"));
+    PQclear(PQexec(connection, "SET idle_in_transaction_session_timeout = '120s'"));
+    PQsetClientEncoding(connection, "UTF8");
+    // The record of changes names the computer of every change the program makes.
+    const QByteArray computer = TDbMan::computerName().toUtf8();
+    const char* computerValue = computer.constData();
+    PQclear(PQexecParams(connection, "SELECT set_config('kivaro.computer', $1, false)", 1, nullptr, &computerValue,
+        nullptr, nullptr, 0));
     // The ledger is in the schema the database gives: a connection that sets its own search_path (options='-c …' or
     // PGOPTIONS) would take another schema's tables for the ledger.
-    PGresult* path = PQexec(FConnection, "SELECT source FROM pg_settings WHERE name = 'search_path'");
+    PGresult* path = PQexec(connection, "SELECT source FROM pg_settings WHERE name = 'search_path'");
     const bool moved = PQresultStatus(path) == PGRES_TUPLES_OK && PQntuples(path) == 1
         && qstrcmp(PQgetvalue(path, 0, 0), "client") == 0;
     PQclear(path);
@@ -446,7 +592,6 @@ pg_conn* ServerStore::connect()
                                          "PGOPTIONS），它会让本程序把别的模式中的表当作账本；请去掉这个设置。")
                               .arg(server));
     }
-    return FConnection;
 }
 
 void ServerStore::disconnect()
@@ -480,15 +625,6 @@ template <typename Work> auto ServerStore::withSession(Work&& work)
 }
 
 namespace {
-
-// The ledger's generation, one row, made when missing.
-const char* const kMakeGeneration[] = { "CREATE TABLE IF NOT EXISTS ledger_generation (generation bigint NOT NULL)",
-    "INSERT INTO ledger_generation SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM ledger_generation)" };
-
-// Which computer makes each day's automatic backup, and where: claimed by the first, marked once made.
-const char* const kMakeDailyBackups
-    = "CREATE TABLE IF NOT EXISTS daily_backups (day date PRIMARY KEY, computer text NOT NULL, label text NOT NULL, "
-      "folder text NOT NULL, claimed_at timestamptz NOT NULL DEFAULT now(), made_at timestamptz)";
 
 } // namespace
 
@@ -530,25 +666,45 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
             throw changed(QStringLiteral("“%1”不是表").arg(tables.text(row, 0)));
     }
     QMap<QString, ServerSchema::Function> expected;
-    for (const ServerSchema::Function& function : ServerSchema::functions())
+    QStringList names;
+    for (const ServerSchema::Function& function : ServerSchema::functions()) {
         expected.insert(function.name, function);
-    // Besides the body: plain PL/pgSQL, run as the caller, with no settings of its own (a search_path of its own
-    // would send the summaries into another schema's tables).
-    const Result functions = session.exec(
-        "SELECT p.proname, CASE WHEN p.proconfig IS NULL AND NOT p.prosecdef AND l.lanname = 'plpgsql' "
-        "THEN md5(p.prosrc) END FROM pg_proc p JOIN pg_language l ON l.oid = p.prolang "
+        names.append(QLatin1Char('\'') + function.name + QLatin1Char('\''));
+    }
+    // Besides the body: its language, run as its owner (who owns the tables) with the program's search path and no
+    // other setting (a search_path of another's would send the summaries into another schema's tables).
+    const Result functions = session.exec(QStringLiteral(
+        "SELECT p.proname, l.lanname, CASE WHEN p.prosecdef AND p.proowner = (SELECT relowner FROM pg_class "
+        "WHERE oid = to_regclass('records')) AND p.proconfig = ARRAY['search_path=pg_catalog, ' || "
+        "quote_ident(current_schema()) || ', pg_temp'] THEN md5(p.prosrc) END FROM pg_proc p "
+        "JOIN pg_language l ON l.oid = p.prolang "
         "WHERE p.pronamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema()) AND p.proname IN "
-        "('records_add_to_sums', 'records_remove_from_sums', 'records_move_in_sums', 'records_refuse_truncate')");
+        "(%1)")
+                                              .arg(names.join(QLatin1Char(','))));
     if (functions.rows() != expected.size())
         throw incomplete();
     for (int row = 0; row < functions.rows(); ++row) {
         const ServerSchema::Function& function = expected[functions.text(row, 0)];
-        QList<QByteArray> known { md5Hex(function.body) };
-        for (const QString& earlier : function.earlierBodies)
-            known.append(md5Hex(earlier));
-        if (functions.isNull(row, 1) || !known.contains(functions.bytes(row, 1)))
+        if (functions.isNull(row, 2) || functions.text(row, 1) != function.language
+            || functions.bytes(row, 2) != md5Hex(function.body))
             throw changed(QStringLiteral("函数“%1”不是本程序写下的").arg(function.name));
     }
+    // Every table keeps its rows to their accounts, the administrator's included, and only the program's policies
+    // say who sees what.
+    const Result unguarded = session.exec(
+        QStringLiteral("SELECT t FROM unnest(%1 || ARRAY['kivaro_schema', 'ledger_generation', 'daily_backups']) AS t "
+                       "JOIN pg_class c ON c.oid = to_regclass(t) "
+                       "WHERE NOT (c.relrowsecurity AND c.relforcerowsecurity) ORDER BY 1")
+            .arg(ledgerTables));
+    if (unguarded.rows() > 0)
+        throw changed(QStringLiteral("表“%1”没有行级安全").arg(unguarded.text(0, 0)));
+    const Result policies
+        = session.exec("SELECT c.relname, p.polname FROM pg_policy p JOIN pg_class c ON c.oid = p.polrelid "
+                       "WHERE c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema()) "
+                       "AND (p.polname NOT IN ('kivaro_administrator', 'kivaro_read', 'kivaro_write') "
+                       "OR NOT p.polpermissive OR cardinality(p.polroles) <> 1) ORDER BY 1, 2");
+    if (policies.rows() > 0)
+        throw changed(QStringLiteral("表“%1”上的策略“%2”不是本程序的").arg(policies.text(0, 0), policies.text(0, 1)));
     // Each trigger: its table, name, function (in the ledger's schema), kind (statement level; after an insert,
     // delete or update; before a truncate), its transition tables, no condition, and whether it runs in every
     // session (a replica trigger runs in none of the program's).
@@ -567,6 +723,11 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
             { QStringLiteral("records_move_in_sums"), 16, QStringLiteral("removed|added") } },
         { QStringLiteral("records_no_truncate"),
             { QStringLiteral("records_refuse_truncate"), 34, QStringLiteral("|") } },
+        { QStringLiteral("records_record_saves"),
+            { QStringLiteral("records_record_saves"), 4, QStringLiteral("|added") } },
+        { QStringLiteral("records_record_edits"), { QStringLiteral("records_record_edits"), 17, QStringLiteral("|") } },
+        { QStringLiteral("records_record_deletes"),
+            { QStringLiteral("records_record_deletes"), 9, QStringLiteral("|") } },
     };
     const Result found = session.exec(
         QStringLiteral("SELECT c.relname, t.tgname, p.proname, t.tgtype, "
@@ -596,12 +757,87 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
         throw changed(QStringLiteral("表“%1”上有规则“%2”").arg(rules.text(0, 0), rules.text(0, 1)));
 }
 
+namespace {
+
+QString quotedName(const QString& identifier)
+{
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+} // namespace
+
+ServerSchema::Access ServerStore::access(Session& session)
+{
+    const Result names = session.exec("SELECT current_database(), current_schema(), current_user");
+    return { names.text(0, 0), names.text(0, 1), names.text(0, 2), names.text(0, 0) };
+}
+
+bool ServerStore::isAdministrator(Session& session)
+{
+    return session
+               .exec("SELECT pg_has_role(current_user, d.datdba, 'MEMBER') FROM pg_database d "
+                     "WHERE d.datname = current_database()")
+               .bytes(0, 0)
+        == "t";
+}
+
+void ServerStore::makeGroup(Session& session, const ServerSchema::Access& access)
+{
+    const QString server = FLocation.displayName();
+    if (session.exec("SELECT 1 FROM pg_roles WHERE rolname = $1", { textValue(access.group) }).rows() > 0)
+        return;
+    try {
+        session.exec(QStringLiteral("CREATE ROLE %1 NOLOGIN").arg(quotedName(access.group)));
+    } catch (const NotPermitted&) {
+        throw KivaroError(QStringLiteral("数据库服务器“%1”：管理员“%2”不能建立角色（需要 CREATEROLE 权限）；"
+                                         "请按说明建立管理员：createuser --createrole --pwprompt %2")
+                              .arg(server, access.administrator));
+    }
+}
+
+// A ledger made by an earlier version had one shared role and kept the password hashes itself. Its accounts become
+// roles without a password (the administrator sets each with --set-password), its functions run as the administrator
+// and every table gets row-level security.
+void ServerStore::upgradeToAccounts(Session& session, qint64 found)
+{
+    if (found == 1) {
+        for (const QString& statement : ServerSchema::historyStatements())
+            session.exec(statement);
+    }
+    const ServerSchema::Access names = access(session);
+    for (const QString& statement : ServerSchema::generationStatements())
+        session.exec(statement);
+    session.exec("ALTER TABLE users ADD COLUMN shop_owner boolean NOT NULL DEFAULT false, "
+                 "ADD COLUMN needs_password boolean NOT NULL DEFAULT false, DROP COLUMN password_hash");
+    // The earlier functions and triggers are replaced by the program's own, whatever an earlier upgrade left.
+    for (const ServerSchema::Function& function : ServerSchema::functions())
+        session.exec(QStringLiteral("DROP FUNCTION IF EXISTS %1 CASCADE").arg(function.name));
+    for (const QString& statement : ServerSchema::functionStatements(names.schema))
+        session.exec(statement);
+    makeGroup(session, names);
+    const Result users = session.exec("SELECT user_name FROM users ORDER BY id");
+    for (int row = 0; row < users.rows(); ++row) {
+        const bool needsPassword = admitRole(session, names, users.text(row, 0), QString());
+        session.exec("UPDATE users SET needs_password = $2 WHERE user_name = $1",
+            { textValue(users.text(row, 0)), needsPassword ? "t" : "f" });
+    }
+    for (const QString& statement : ServerSchema::accessStatements(names))
+        session.exec(statement);
+    session.exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(kSchemaVersion));
+}
+
 void ServerStore::prepareSchema(Session& session)
 {
     const QString server = FLocation.displayName();
     session.begin();
     // Two computers that meet an empty database at once create the tables once.
     session.exec("SELECT pg_advisory_xact_lock(hashtext('kivaro-schema'))");
+    const bool administrator = isAdministrator(session);
+    const auto needsAdministrator = [&]() {
+        return KivaroError(QStringLiteral("数据库服务器“%1”上的账本需要管理员（数据库“%2”的所有者）先连接一次，"
+                                          "建立或升级账本；请用连接设置中的管理员连接。")
+                               .arg(server, session.exec("SELECT current_database()").text(0, 0)));
+    };
     if (session.exec("SELECT to_regclass('kivaro_schema') IS NOT NULL").bytes(0, 0) == "t") {
         const Result version = session.exec("SELECT max(version) FROM kivaro_schema");
         const qint64 found = version.isNull(0, 0) ? 0 : version.integer(0, 0);
@@ -612,10 +848,10 @@ void ServerStore::prepareSchema(Session& session)
                                   .arg(found));
         if (found < 1)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本不完整（没有版本记录）。").arg(server));
-        if (found == 1) {
-            for (const QString& statement : ServerSchema::historyStatements())
-                session.exec(statement);
-            session.exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(kSchemaVersion));
+        if (found < kSchemaVersion) {
+            if (!administrator)
+                throw needsAdministrator();
+            upgradeToAccounts(session, found);
         }
         checkLedgerParts(session, server);
     } else {
@@ -643,39 +879,60 @@ void ServerStore::prepareSchema(Session& session)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的数据库不是空的，也不是 Kivaro 的账本；"
                                              "请为 Kivaro 新建一个空的数据库。")
                                   .arg(server));
-        for (const QString& statement : ServerSchema::createStatements(kSchemaVersion))
+        if (!administrator)
+            throw needsAdministrator();
+        const ServerSchema::Access names = access(session);
+        makeGroup(session, names);
+        for (const QString& statement : ServerSchema::createStatements(kSchemaVersion, names))
             session.exec(statement);
     }
-    // Which ledger this is: a restore counts it up, and every computer notices at its next write or 查看. A role that
-    // may not create it (one that only reviews) goes without: 0.
-    if (session.exec("SELECT to_regclass('ledger_generation') IS NULL OR to_regclass('daily_backups') IS NULL")
-            .bytes(0, 0)
-        == "t") {
-        session.exec("SAVEPOINT generation");
-        try {
-            for (const char* statement : kMakeGeneration)
-                session.exec(statement);
-            session.exec(kMakeDailyBackups);
-            session.exec("RELEASE SAVEPOINT generation");
-        } catch (const KivaroError&) {
-            session.exec("ROLLBACK TO SAVEPOINT generation");
-        }
-    }
-    if (FGeneration < 0) {
-        const bool kept = session.exec("SELECT to_regclass('ledger_generation') IS NOT NULL").bytes(0, 0) == "t";
-        FGeneration = kept ? session.exec("SELECT generation FROM ledger_generation").integer(0, 0) : 0;
-    }
+    // Which ledger this is: a restore counts it up, and every computer notices at its next write or 查看.
+    if (FGeneration < 0)
+        FGeneration = session.exec("SELECT generation FROM ledger_generation").integer(0, 0);
     session.commit();
     FSchemaReady = true;
 }
 
+namespace {
+
+QMutex accountFlagsMutex;
+// Per connection and account: whether the account waits for a password, as the last list of names said.
+QHash<QString, bool> accountFlags;
+
+// A role's name is at most 63 bytes: the server would cut a longer one, and two accounts could become one role.
+void checkRoleName(const QString& name)
+{
+    if (name.toUtf8().size() > 63)
+        throw KivaroError(QStringLiteral("服务器上的账本，用户名最长 63 个字节（约 21 个汉字）：“%1”太长了。")
+                              .arg(name.left(24) + QStringLiteral("…")));
+}
+
+QByteArray verifier(pg_conn* connection, const QString& name, const QString& password)
+{
+    char* made
+        = PQencryptPasswordConn(connection, password.toUtf8().constData(), name.toUtf8().constData(), "scram-sha-256");
+    if (!made)
+        throw KivaroError(QStringLiteral("无法为帐户“%1”生成密码校验值：%2")
+                              .arg(name, QString::fromUtf8(PQerrorMessage(connection)).trimmed()));
+    const QByteArray text(made);
+    PQfreemem(made);
+    // A verifier holds letters, digits and "$:+/=" only; it is quoted all the same.
+    return "'" + QByteArray(text).replace('\'', "''") + "'";
+}
+
+} // namespace
+
 QStringList ServerStore::userNames()
 {
-    return withSession([](Session& session) {
+    return withSession([this](Session& session) {
         QStringList names;
-        const Result rows = session.exec("SELECT user_name FROM users ORDER BY login_order DESC, id DESC");
-        for (int row = 0; row < rows.rows(); ++row)
+        const Result rows
+            = session.exec("SELECT user_name, needs_password FROM users ORDER BY login_order DESC, id DESC");
+        const QMutexLocker lock(&accountFlagsMutex);
+        for (int row = 0; row < rows.rows(); ++row) {
             names.append(rows.text(row, 0));
+            accountFlags.insert(FLocation.connection + QLatin1Char('\n') + names.last(), rows.bytes(row, 1) == "t");
+        }
         return names;
     });
 }
@@ -683,76 +940,184 @@ QStringList ServerStore::userNames()
 std::optional<QString> ServerStore::passwordHash(const QString& name)
 {
     const QByteArray user = textValue(name);
+    // The server keeps the passwords: an account has no hash here.
     return withSession([&](Session& session) -> std::optional<QString> {
-        const Result rows = session.exec(
-            "SELECT password_hash FROM users WHERE md5(user_name) = md5($1) AND user_name = $1", { user });
-        if (rows.rows() == 0)
+        if (session.exec("SELECT 1 FROM users WHERE md5(user_name) = md5($1) AND user_name = $1", { user }).rows() == 0)
             return std::nullopt;
-        return rows.text(0, 0);
+        return QString();
     });
 }
 
-bool ServerStore::insertUser(const QString& name, const QString& hash)
+namespace {
+
+KivaroError keptByServer()
 {
-    const QByteArray user = textValue(name);
-    try {
-        return withSession([&](Session& session) {
-            const Result added = session.exec("INSERT INTO users (user_name, password_hash, login_order) "
-                                              "VALUES ($1, $2, (SELECT COALESCE(max(login_order), 0) + 1 FROM users))",
-                { user, hash.toLatin1() });
-            return added.affected() == 1;
-        });
-    } catch (const UniqueViolation&) {
-        return false;
-    }
+    return KivaroError(QStringLiteral("服务器上的账本，密码由数据库服务器保管。"));
 }
 
-bool ServerStore::deleteUserIf(const QString& name, const std::function<bool(const QString&)>& check)
+} // namespace
+
+bool ServerStore::insertUser(const QString& /*name*/, const QString& /*hash*/)
 {
-    const QByteArray user = textValue(name);
-    return withSession([&](Session& session) {
-        session.begin();
-        const Result stored = session.exec(
-            "SELECT password_hash FROM users WHERE md5(user_name) = md5($1) AND user_name = $1 FOR UPDATE", { user });
-        if (stored.rows() == 0 || !check(stored.text(0, 0)))
-            return false;
-        const Result deleted
-            = session.exec("DELETE FROM users WHERE md5(user_name) = md5($1) AND user_name = $1", { user });
-        session.commit();
-        return deleted.affected() == 1;
-    });
+    throw keptByServer();
+}
+
+bool ServerStore::deleteUserIf(const QString& /*name*/, const std::function<bool(const QString&)>& /*check*/)
+{
+    throw keptByServer();
 }
 
 bool ServerStore::replaceHashIf(
-    const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash)
+    const QString& /*name*/, const std::function<bool(const QString&)>& /*check*/, const QString& /*newHash*/)
 {
-    const QByteArray user = textValue(name);
-    return withSession([&](Session& session) {
-        session.begin();
-        const Result stored = session.exec(
-            "SELECT password_hash FROM users WHERE md5(user_name) = md5($1) AND user_name = $1 FOR UPDATE", { user });
-        if (stored.rows() == 0 || !check(stored.text(0, 0)))
-            return false;
-        const Result changed
-            = session.exec("UPDATE users SET password_hash = $2 WHERE md5(user_name) = md5($1) AND user_name = $1",
-                { user, newHash.toLatin1() });
-        session.commit();
-        return changed.affected() == 1;
-    });
+    throw keptByServer();
 }
 
 void ServerStore::moveUserToFront(const QString& name)
 {
-    const QByteArray user = textValue(name);
-    // A role that may only read still logs in, to review; the order of the names stays as it was.
-    try {
-        withSession([&](Session& session) {
-            session.exec("UPDATE users SET login_order = (SELECT COALESCE(max(login_order), 0) + 1 FROM users) "
-                         "WHERE md5(user_name) = md5($1) AND user_name = $1",
-                { user });
-        });
-    } catch (const NotPermitted&) {
+    withSession([&](Session& session) { session.exec("SELECT kivaro_note_login($1)", { textValue(name) }); });
+}
+
+// Makes name an account's role: a role of that name already on the server is the same person and keeps its password
+// (which, when one is given, must be it); otherwise a new login role with the password, or none. True when the
+// account waits for a password.
+bool ServerStore::admitRole(
+    Session& session, const ServerSchema::Access& access, const QString& name, const QString& password)
+{
+    checkRoleName(name);
+    const QString server = FLocation.displayName();
+    const Result role = session.exec("SELECT rolsuper OR rolcreaterole OR rolreplication OR rolbypassrls "
+                                     "FROM pg_roles WHERE rolname = $1",
+        { textValue(name) });
+    if (role.rows() > 0) {
+        if (role.bytes(0, 0) == "t" || name == access.administrator || name == access.group)
+            throw KivaroError(
+                QStringLiteral("“%1”是数据库服务器“%2”上管理用的角色，不能作为帐户；请换个用户名。").arg(name, server));
+        if (!password.isEmpty()) {
+            Attempt attempt;
+            attemptConnection(FLocation.connection, name, password, attempt);
+            if (attempt.outcome != Attempt::Outcome::Connected && attempt.outcome != Attempt::Outcome::NotMember)
+                throw KivaroError(QStringLiteral("数据库服务器“%1”上已有名为“%2”的用户，密码与输入的不同；"
+                                                 "请输入那个用户的密码，或换个用户名。")
+                                      .arg(server, name));
+        }
+        session.exec(QStringLiteral("GRANT %1 TO %2").arg(quotedName(access.group), quotedName(name)));
+        return false;
     }
+    session.exec(QStringLiteral("CREATE ROLE %1 LOGIN%2 IN ROLE %3")
+                     .arg(quotedName(name),
+                         password.isEmpty() ? QString()
+                                            : QStringLiteral(" PASSWORD ")
+                                 + QString::fromLatin1(verifier(session.connection(), name, password)),
+                         quotedName(access.group)));
+    return password.isEmpty();
+}
+
+template <typename Work> auto ServerStore::asAdministrator(Work&& work)
+{
+    ServerStore administrator(FLocation, true);
+    return administrator.withSession([&](Session& session) {
+        if (!isAdministrator(session))
+            throw KivaroError(QStringLiteral("这项工作要由账本的管理员（数据库的所有者）来做；"
+                                             "连接设置中的用户不是数据库服务器“%1”上这个账本的管理员。")
+                                  .arg(FLocation.displayName()));
+        return work(administrator, session);
+    });
+}
+
+ServerStore::LoginCheck ServerStore::logIn(const QString& name, const QString& password)
+{
+    checkRoleName(name);
+    const QString server = FLocation.displayName();
+    Attempt attempt;
+    OwnedConnection connection = attemptConnection(FLocation.connection, name, password, attempt);
+    switch (attempt.outcome) {
+    case Attempt::Outcome::Connected:
+        signInToServer(FLocation.connection, { name, password });
+        return LoginCheck::Accepted;
+    case Attempt::Outcome::NeedsPassword:
+    case Attempt::Outcome::NotMember:
+        return LoginCheck::WrongPassword;
+    case Attempt::Outcome::WrongPassword: {
+        const QMutexLocker lock(&accountFlagsMutex);
+        return accountFlags.value(FLocation.connection + QLatin1Char('\n') + name) ? LoginCheck::NeedsPassword
+                                                                                   : LoginCheck::WrongPassword;
+    }
+    case Attempt::Outcome::NotPermitted:
+        throw KivaroError(QStringLiteral("数据库服务器“%1”不允许帐户“%2”登录（%3）；请找管理员。")
+                              .arg(server, name, attempt.message));
+    case Attempt::Outcome::Failed:
+        break;
+    }
+    throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, attempt.message));
+}
+
+bool ServerStore::addAccount(const QString& name, const QString& password)
+{
+    checkRoleName(name);
+    if (name.isEmpty() || password.isEmpty())
+        throw KivaroError(QStringLiteral("服务器上的账本，帐户要有用户名和密码。"));
+    return asAdministrator([&](ServerStore& administrator, Session& session) {
+        session.begin();
+        session.exec("LOCK TABLE users IN SHARE ROW EXCLUSIVE MODE");
+        if (session.exec("SELECT 1 FROM users WHERE md5(user_name) = md5($1) AND user_name = $1", { textValue(name) })
+                .rows()
+            > 0)
+            return false;
+        const bool needsPassword = administrator.admitRole(session, access(session), name, password);
+        session.exec("INSERT INTO users (user_name, login_order, needs_password) "
+                     "VALUES ($1, (SELECT COALESCE(max(login_order), 0) + 1 FROM users), $2)",
+            { textValue(name), needsPassword ? "t" : "f" });
+        session.commit();
+        return true;
+    });
+}
+
+bool ServerStore::deleteAccount(const QString& name, const QString& password)
+{
+    checkRoleName(name);
+    Attempt attempt;
+    attemptConnection(FLocation.connection, name, password, attempt);
+    if (attempt.outcome == Attempt::Outcome::WrongPassword || attempt.outcome == Attempt::Outcome::NeedsPassword)
+        return false;
+    if (attempt.outcome != Attempt::Outcome::Connected)
+        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(FLocation.displayName(), attempt.message));
+    // The role belongs to the server and stays; it only stops being an account of this ledger.
+    return asAdministrator([&](ServerStore&, Session& session) {
+        session.begin();
+        const Result deleted
+            = session.exec("DELETE FROM users WHERE md5(user_name) = md5($1) AND user_name = $1", { textValue(name) });
+        if (deleted.affected() == 1)
+            session.exec(QStringLiteral("REVOKE %1 FROM %2").arg(quotedName(access(session).group), quotedName(name)));
+        session.commit();
+        const std::optional<ServerAccount> signedIn = signedInAccount(FLocation.connection);
+        if (signedIn && signedIn->name == name)
+            signOutOfServer(FLocation.connection);
+        return deleted.affected() == 1;
+    });
+}
+
+bool ServerStore::changePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
+{
+    checkRoleName(name);
+    Attempt attempt;
+    OwnedConnection connection = attemptConnection(FLocation.connection, name, oldPassword, attempt);
+    if (attempt.outcome == Attempt::Outcome::WrongPassword || attempt.outcome == Attempt::Outcome::NeedsPassword)
+        return false;
+    if (!connection)
+        throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(FLocation.displayName(), attempt.message));
+    // The account changes its own password, as itself; the server gets the verifier, never the password.
+    const QByteArray statement = "ALTER ROLE CURRENT_USER PASSWORD " + verifier(connection.get(), name, newPassword);
+    PGresult* changed = PQexec(connection.get(), statement.constData());
+    const bool done = PQresultStatus(changed) == PGRES_COMMAND_OK;
+    const QString engine = QString::fromUtf8(PQresultErrorMessage(changed)).trimmed();
+    PQclear(changed);
+    if (!done)
+        throw KivaroError(QStringLiteral("数据库服务器“%1”没有修改密码：%2").arg(FLocation.displayName(), engine));
+    const std::optional<ServerAccount> signedIn = signedInAccount(FLocation.connection);
+    if (signedIn && signedIn->name == name)
+        signInToServer(FLocation.connection, { name, newPassword });
+    return true;
 }
 
 void ServerStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds)
@@ -773,17 +1138,6 @@ void ServerStore::insertLines(Session& session, const QString& userName, const Q
             = QList<QByteArray> { user } + lineColumns(lines.cbegin() + first, lines.cbegin() + first + count, keepIds);
         session.exec(statement.constData(), values);
     }
-}
-
-qint64 ServerStore::recordChange(Session& session, const QString& userName, const QString& computer,
-    ChangeEntry::Kind kind, qint64 lineId, const QString& before, const QString& after, qint64 undoes)
-{
-    const Result added
-        = session.exec("INSERT INTO changes (user_name, computer, kind, line_id, before, after, undoes) "
-                       "VALUES ($1, $2, $3, NULLIF($4, '0')::bigint, $5, $6, NULLIF($7, '0')::bigint) RETURNING id",
-            { textValue(userName), textValue(computer), kindName(kind).toLatin1(), numberValue(lineId),
-                textValue(before), textValue(after), numberValue(undoes) });
-    return added.integer(0, 0);
 }
 
 std::optional<SalesLine> ServerStore::readLine(Session& session, qint64 id, QString* userName, bool forUpdate)
@@ -889,24 +1243,34 @@ public:
                 numberValue(line.received), numberValue(line.cost), textValue(line.memo) });
     }
     void removeLine(qint64 id) override { m_session.exec("DELETE FROM records WHERE id = $1", { numberValue(id) }); }
-    qint64 insertChange(const QString& userName, const QString& computer, ChangeEntry::Kind kind, qint64 lineId,
-        const QString& before, const QString& after, qint64 undoes) override
+    // The triggers on records put every change on record, as the administrator: an account cannot write the record
+    // itself. What the program adds is which change an undo undoes, said before the line changes.
+    void aboutToUndo(qint64 changeId) override
     {
-        return m_store.recordChange(m_session, userName, computer, kind, lineId, before, after, undoes);
+        m_session.exec("SELECT set_config('kivaro.undoes', $1, true)", { numberValue(changeId) });
+    }
+    qint64 insertChange(const QString& /*userName*/, const QString& /*computer*/, ChangeEntry::Kind /*kind*/,
+        qint64 /*lineId*/, const QString& /*before*/, const QString& /*after*/, qint64 /*undoes*/) override
+    {
+        const Result made
+            = m_session.exec("SELECT NULLIF(current_setting('kivaro.change', true), '')::bigint, "
+                             "set_config('kivaro.undoes', '', true), set_config('kivaro.change', '', true)");
+        if (made.isNull(0, 0))
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本没有记下这次修改，没有保存；"
+                                             "请从备份恢复，或复制到一个新的数据库。")
+                                  .arg(m_store.FLocation.displayName()));
+        return made.integer(0, 0);
     }
     std::optional<ChangeEntry> changeForUpdate(qint64 id) override
     {
-        const Result row = m_session.exec(
-            QByteArray(QByteArray(kChangeColumns) + "WHERE id = $1 FOR UPDATE").constData(), { numberValue(id) });
+        // The user's turn (lockUser) keeps the entry as read; the undo's trigger marks it undone only once.
+        const Result row
+            = m_session.exec(QByteArray(QByteArray(kChangeColumns) + "WHERE id = $1").constData(), { numberValue(id) });
         if (row.rows() == 0)
             return std::nullopt;
         return changeAt(row, 0);
     }
-    void markUndone(qint64 changeId, qint64 undoId) override
-    {
-        m_session.exec(
-            "UPDATE changes SET undone_by = $1 WHERE id = $2", { numberValue(undoId), numberValue(changeId) });
-    }
+    void markUndone(qint64 /*changeId*/, qint64 /*undoId*/) override { }
     void recordSave(const QByteArray& token, const QString& userName, qint64 lines) override
     {
         m_session.exec("INSERT INTO saves (token, user_name, lines) VALUES ($1, $2, $3)",
@@ -1285,9 +1649,10 @@ QList<StoredAccount> ServerStore::accounts()
 {
     return withSession([](Session& session) {
         QList<StoredAccount> accounts;
-        const Result rows = session.exec("SELECT user_name, password_hash, login_order FROM users ORDER BY id");
+        // The server keeps the passwords: none travels with an account.
+        const Result rows = session.exec("SELECT user_name, login_order FROM users ORDER BY id");
         for (int row = 0; row < rows.rows(); ++row)
-            accounts.append({ rows.text(row, 0), rows.text(row, 1), rows.integer(row, 2) });
+            accounts.append({ rows.text(row, 0), QStringLiteral(""), rows.integer(row, 1) });
         return accounts;
     });
 }
@@ -1345,6 +1710,9 @@ public:
         if (!store.FSchemaReady)
             store.prepareSchema(m_session);
         m_session.begin();
+        m_access = store.access(m_session);
+        // The lines come with their own record of changes, or none.
+        m_session.exec("SET LOCAL kivaro.importing = 'on'");
         // Nobody else writes while the copy fills the ledger: every write holds this lock shared, a replacement
         // waits for the writes under way and holds it alone until it commits.
         m_session.exec(m_replacing ? "SELECT pg_advisory_xact_lock(hashtext('kivaro-restore'))"
@@ -1359,18 +1727,19 @@ public:
             // counters of line and change IDs go on: an ID is never given out twice.
             m_session.exec("SET LOCAL kivaro.replacing = 'on'");
             m_session.exec("TRUNCATE records, day_sums, day_product_sums, users, saves, changes");
-            for (const char* statement : kMakeGeneration)
-                m_session.exec(statement);
             m_session.exec("UPDATE ledger_generation SET generation = generation + 1");
         }
         if (m_session.exec("SELECT 1 FROM users UNION ALL SELECT 1 FROM records LIMIT 1").rows() > 0)
             throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本中已有帐户或记录，不能复制到这里。")
                                   .arg(store.FLocation.displayName()));
     }
+    // The server cannot use a file's password hash: an account that is not a role yet becomes one without a
+    // password, waiting for the administrator to set one.
     void addAccount(const StoredAccount& account) override
     {
-        m_session.exec("INSERT INTO users (user_name, password_hash, login_order) VALUES ($1, $2, $3)",
-            { textValue(account.name), account.passwordHash.toLatin1(), numberValue(account.loginOrder) });
+        const bool needsPassword = m_store.admitRole(m_session, m_access, account.name, QString());
+        m_session.exec("INSERT INTO users (user_name, login_order, needs_password) VALUES ($1, $2, $3)",
+            { textValue(account.name), numberValue(account.loginOrder), needsPassword ? "t" : "f" });
     }
     void addLines(const QString& userName, const QList<SalesLine>& lines) override
     {
@@ -1386,6 +1755,17 @@ public:
         // New lines continue after the highest ID copied or ever given out, whichever is higher.
         m_session.exec("SELECT setval(pg_get_serial_sequence('records', 'id'), GREATEST((SELECT max(id) FROM records), "
                        "pg_sequence_last_value(pg_get_serial_sequence('records', 'id')::regclass), 1))");
+        // A restored ledger's accounts are the backup's: a member of the group that is none of them no longer writes.
+        if (m_replacing) {
+            const Result gone
+                = m_session.exec("SELECT r.rolname FROM pg_auth_members m JOIN pg_roles r ON r.oid = m.member "
+                                 "JOIN pg_roles g ON g.oid = m.roleid WHERE g.rolname = $1 AND NOT EXISTS "
+                                 "(SELECT 1 FROM users u WHERE u.user_name = r.rolname::text)",
+                    { textValue(m_access.group) });
+            for (int row = 0; row < gone.rows(); ++row)
+                m_session.exec(
+                    QStringLiteral("REVOKE %1 FROM %2").arg(quotedName(m_access.group), quotedName(gone.text(row, 0))));
+        }
         const Result generation = m_session.exec("SELECT generation FROM ledger_generation");
         m_session.commit();
         // The computer that restored goes on in the new ledger.
@@ -1397,12 +1777,18 @@ private:
     ServerStore& m_store;
     Session m_session;
     bool m_replacing;
+    ServerSchema::Access m_access;
 };
 
 std::unique_ptr<LedgerImport> ServerStore::startImport(ImportMode mode, const std::function<void()>& whileLocked)
 {
     if (FSnapshot)
         throw KivaroError(QStringLiteral("账本正在被读取，不能同时写入"));
+    // Filling or replacing a ledger is the administrator's work.
+    if (!FAdministrator) {
+        FAdministrator = true;
+        disconnect();
+    }
     return std::make_unique<Import>(*this, mode, whileLocked);
 }
 

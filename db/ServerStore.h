@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/LedgerStore.h"
+#include "db/ServerSchema.h"
 
 #include <QByteArray>
 #include <QList>
@@ -25,15 +26,17 @@ struct DailyBackupRecord
 class ServerStore : public LedgerStore
 {
 public:
-    explicit ServerStore(const LedgerLocation& location);
+    // As the account logged in on this ledger, or (before a login, or as administrator) as the connection's role.
+    explicit ServerStore(const LedgerLocation& location, bool administrator = false);
     ~ServerStore() override;
     ServerStore(const ServerStore&) = delete;
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     LedgerLocation location() const override { return FLocation; }
+    ServerStore* server() override { return this; }
 
     QStringList userNames() override;
     std::optional<QString> passwordHash(const QString& name) override;
@@ -42,6 +45,18 @@ public:
     bool replaceHashIf(
         const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
     void moveUserToFront(const QString& name) override;
+
+    // Accounts are roles of the server, which keeps their passwords. A login as the account: accepted (and this
+    // process then uses the ledger as it), a wrong password, or an account that waits for one; an account the server
+    // does not let in is KivaroError.
+    enum class LoginCheck { Accepted, WrongPassword, NeedsPassword };
+    LoginCheck logIn(const QString& name, const QString& password);
+    // The administrator's work (asked for its password when the server wants one): false when the name is taken.
+    bool addAccount(const QString& name, const QString& password);
+    // With the account's password: false when it is wrong. The role stays on the server.
+    bool deleteAccount(const QString& name, const QString& password);
+    // The account changes its own password, as itself: false when the old one is wrong.
+    bool changePassword(const QString& name, const QString& oldPassword, const QString& newPassword);
 
     void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
     QList<ChangeEntry> changes(const QString& userName, int limit) override;
@@ -86,10 +101,15 @@ private:
     template <typename Work> auto withSession(Work&& work);
     pg_conn* connect();
     void disconnect();
+    void setUpConnection(pg_conn* connection);
     void prepareSchema(Session& session);
+    void upgradeToAccounts(Session& session, qint64 found);
+    static ServerSchema::Access access(Session& session);
+    static bool isAdministrator(Session& session);
+    void makeGroup(Session& session, const ServerSchema::Access& access);
+    bool admitRole(Session& session, const ServerSchema::Access& access, const QString& name, const QString& password);
+    template <typename Work> auto asAdministrator(Work&& work);
     static void checkLedgerParts(Session& session, const QString& server);
-    qint64 recordChange(Session& session, const QString& userName, const QString& computer, ChangeEntry::Kind kind,
-        qint64 lineId, const QString& before, const QString& after, qint64 undoes);
     std::optional<SalesLine> readLine(Session& session, qint64 id, QString* userName, bool forUpdate);
     QList<DayCount> daysIn(Session& session, const SalesRange& range);
     static ChangeEntry changeAt(const Result& rows, int row);
@@ -99,6 +119,9 @@ private:
     LedgerLocation FLocation;
     QString FConnectionName;
     pg_conn* FConnection = nullptr;
+    bool FAdministrator = false;
+    // The sign-ins counted when the connection was made.
+    int FSignIns = -1;
     bool FSchemaReady = false;
     // A read-only snapshot transaction spans the operations while true.
     bool FSnapshot = false;

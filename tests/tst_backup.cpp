@@ -104,6 +104,7 @@ private Q_SLOTS:
             = restoreLedger(currentLedger(), backupPath(QStringLiteral("b.sjk")), backupsFolder(home->dataDir()));
         QCOMPARE(state(), before);
         QVERIFY(TDbMan().CheckUser(QStringLiteral("李四"), QStringLiteral("pw2")));
+        useLedgerAsAdministrator();
         // What was replaced is kept, and restores in turn.
         QVERIFY(QFileInfo(safety).isFile());
         QCOMPARE(inspectBackup(safety).lines, 644);

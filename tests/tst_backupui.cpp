@@ -203,7 +203,8 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown.first().contains(path) && shown.first().contains(sampleContents()), qPrintable(shown.first()));
         QCOMPARE(linesOf(LedgerLocation::fileAt(path)), sampleLines());
-        QVERIFY(TDbMan(LedgerLocation::fileAt(path)).CheckUser(kUser, kPassword));
+        // A server keeps its passwords: its backup holds the accounts, each waiting for a password.
+        QCOMPARE(TDbMan(LedgerLocation::fileAt(path)).CheckUser(kUser, kPassword), !home->server());
         // Nothing but the backup is left beside it.
         QCOMPARE(QDir(home->base()).entryList(QDir::Files | QDir::Hidden), QStringList { target });
     }

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTreeView>
+#include <libpq-fe.h>
 
 namespace {
 
@@ -55,6 +56,45 @@ QStringList printedTexts(TfrmMain* form, const char* buttonName)
     QTest::mouseClick(child<QPushButton>(form, buttonName), Qt::LeftButton);
     return texts;
 }
+
+// A client of the ledger's database as a role with its own password, as psql would be.
+class AsRole
+{
+public:
+    AsRole(const QString& database, const QString& role, const QString& password)
+    {
+        const QByteArray info = QStringLiteral("dbname=%1 user='%2' password='%3' application_name=psql")
+                                    .arg(database, role, password)
+                                    .toUtf8();
+        m_connection = PQconnectdb(info.constData());
+    }
+    ~AsRole() { PQfinish(m_connection); }
+    AsRole(const AsRole&) = delete;
+    AsRole& operator=(const AsRole&) = delete;
+    bool connected() const { return PQstatus(m_connection) == CONNECTION_OK; }
+    // True when the statement ran; rows gets how many rows it returned or changed.
+    bool run(const QString& statement, qint64* rows = nullptr) const
+    {
+        PGresult* result = PQexec(m_connection, statement.toUtf8().constData());
+        const ExecStatusType status = PQresultStatus(result);
+        if (rows)
+            *rows = status == PGRES_TUPLES_OK ? PQntuples(result) : QByteArray(PQcmdTuples(result)).toLongLong();
+        PQclear(result);
+        return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+    }
+    QString value(const QString& query) const
+    {
+        PGresult* result = PQexec(m_connection, query.toUtf8().constData());
+        const QString found = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0
+            ? QString::fromUtf8(PQgetvalue(result, 0, 0))
+            : QStringLiteral("(failed)");
+        PQclear(result);
+        return found;
+    }
+
+private:
+    PGconn* m_connection;
+};
 
 } // namespace
 
@@ -262,8 +302,9 @@ private Q_SLOTS:
         QCOMPARE(server(QStringLiteral("SELECT count(*) FROM users")), QStringLiteral("1"));
 
         // A ledger that lost a summary trigger would save lines that no view shows.
-        QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = 2; "
-                                                    "DROP TRIGGER records_add_to_sums ON records")));
+        QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = %1; "
+                                                    "DROP TRIGGER records_add_to_sums ON records")
+                                         .arg(ServerStore::kSchemaVersion)));
         try {
             TDbMan().AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
                 QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
@@ -283,52 +324,186 @@ private Q_SLOTS:
     }
 
     // A role that may only read logs in and reviews; a save is refused in words.
-    void readOnlyRoleReviewsButCannotSave()
+    // With psql and his own password, a cashier reaches his own lines and nothing else: no line, sum, kept line,
+    // product name, save or change of another account, no password of anyone, no way to rewrite the record or the
+    // ledger's parts; what he changes by hand is on record.
+    void accountWithItsOwnPasswordReachesOnlyItsOwn()
     {
-        TDbMan owner;
-        QVERIFY(owner.AddUser(user, QStringLiteral("pw")));
-        owner.AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+        const QString other = QStringLiteral("李四");
+        TDbMan admin;
+        QVERIFY(admin.AddUser(user, QStringLiteral("pw1")));
+        QVERIFY(admin.AddUser(other, QStringLiteral("pw2")));
+        for (const QString& name : { user, other }) {
+            admin.AddLines(name,
+                { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, name },
+                    SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 2, 300, 100, name } });
+            admin.RememberProductName(name, QStringLiteral("毛巾"));
+            KeptSession window;
+            admin.KeepLines(name, window, { { 0, QDate(2024, 5, 3), QStringLiteral("肥皂"), 1, 100, 50, {} } });
+        }
+        const AsRole cashier(home->server()->name(), user, QStringLiteral("pw1"));
+        QVERIFY(cashier.connected());
+        const QString own = QStringLiteral("user_name = '%1'").arg(user);
+        for (const char* table :
+            { "records", "day_sums", "day_product_sums", "product_names", "pending_lines", "saves", "changes" }) {
+            const QString name = QLatin1String(table);
+            QCOMPARE(cashier.value(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT (%2)").arg(name, own)),
+                QStringLiteral("0"));
+            QVERIFY2(cashier.value(QStringLiteral("SELECT count(*) FROM %1").arg(name)) != QStringLiteral("0"), table);
+        }
+        // Nobody's password: not in the ledger, not in the server's catalogue.
+        QCOMPARE(cashier.value(QStringLiteral("SELECT count(*) FROM information_schema.columns WHERE table_schema = "
+                                              "current_schema() AND column_name LIKE '%pass%' AND column_name <> "
+                                              "'needs_password'")),
+            QStringLiteral("0"));
+        QVERIFY(!cashier.run(QStringLiteral("SELECT rolpassword FROM pg_authid")));
+        QVERIFY(!cashier.run(QStringLiteral("SELECT passwd FROM pg_shadow")));
+        // Nothing of the other's can be changed, nor the record rewritten, nor the ledger's parts.
+        qint64 rows = -1;
+        QVERIFY(
+            cashier.run(QStringLiteral("UPDATE records SET received = 1 WHERE user_name = '%1'").arg(other), &rows));
+        QCOMPARE(rows, 0);
+        const QStringList refused {
+            QStringLiteral("INSERT INTO records (user_name, day, product_name, quantity, received, cost, memo) "
+                           "VALUES ('%1', '2024-05-09', 'x', 1, 1, 1, '')")
+                .arg(other),
+            QStringLiteral("UPDATE records SET user_name = '%1'").arg(other),
+            QStringLiteral("UPDATE changes SET before = ''"),
+            QStringLiteral("DELETE FROM changes"),
+            QStringLiteral("INSERT INTO changes (user_name, computer, kind, before, after) VALUES ('%1', '', 'save', "
+                           "'', '')")
+                .arg(user),
+            QStringLiteral("UPDATE day_sums SET received = 0"),
+            QStringLiteral("UPDATE users SET shop_owner = true"),
+            QStringLiteral("ALTER TABLE records DISABLE ROW LEVEL SECURITY"),
+            QStringLiteral("ALTER TABLE records NO FORCE ROW LEVEL SECURITY"),
+            QStringLiteral("DROP POLICY kivaro_read ON records"),
+            QStringLiteral("ALTER TABLE records DISABLE TRIGGER records_record_deletes"),
+            QStringLiteral("DROP TRIGGER records_record_edits ON records"),
+            QStringLiteral("CREATE OR REPLACE FUNCTION records_add_to_sums() RETURNS trigger LANGUAGE plpgsql "
+                           "AS $$BEGIN RETURN NULL; END$$"),
+            QStringLiteral("DROP TABLE changes"),
+            QStringLiteral("TRUNCATE records"),
+            QStringLiteral("SET row_security = off; SELECT * FROM records"),
+            QStringLiteral("CREATE TEMP TABLE day_sums (x int)"),
+            QStringLiteral("CREATE TABLE public.changes_kept (x int)"),
+        };
+        for (const QString& statement : refused)
+            QVERIFY2(!cashier.run(statement), qPrintable(statement));
+        // His own line changed and deleted by hand: both on record, and the sums follow.
+        const QString id = cashier.value(QStringLiteral("SELECT min(id) FROM records"));
+        QVERIFY(cashier.run(QStringLiteral("UPDATE records SET received = 250 WHERE id = %1").arg(id), &rows));
+        QCOMPARE(rows, 1);
+        QVERIFY(cashier.run(QStringLiteral("DELETE FROM records WHERE id = %1").arg(id), &rows));
+        QCOMPARE(rows, 1);
+        const QList<ChangeEntry> changes = admin.Changes(user);
+        QCOMPARE(changes.size(), 3);
+        QCOMPARE(changes.at(0).kind, ChangeEntry::Kind::Delete);
+        QCOMPARE(changes.at(0).before->received, 250);
+        QCOMPARE(changes.at(0).computer, QStringLiteral("psql"));
+        QCOMPARE(changes.at(1).kind, ChangeEntry::Kind::Edit);
+        QCOMPARE(changes.at(1).before->received, 200);
+        QCOMPARE(admin.QueryDays({ user, QDate(2024, 5, 1), QDate(2024, 5, 31) }).size(), 1);
+        QCOMPARE(admin.QueryDays({ other, QDate(2024, 5, 1), QDate(2024, 5, 31) }).size(), 2);
+        QCOMPARE(server(QStringLiteral("SELECT count(*) FROM changes WHERE user_name = '%1'").arg(other)),
+            QStringLiteral("1"));
+    }
+
+    // Each reason a login fails is said as it is, and nothing asks for a password a second time.
+    void loginSaysWhyItFails()
+    {
+        int asked = 0;
+        const ScopedHook prompt(TDbMan::passwordPrompt,
+            std::function<std::optional<QString>(const QString&, const QString&)>(
+                [&](const QString&, const QString&) -> std::optional<QString> {
+                    ++asked;
+                    return std::nullopt;
+                }));
+        TDbMan db;
+        const QString shut = QStringLiteral("李四");
+        const QString waiting = QStringLiteral("王五");
+        for (const QString& name : { user, shut, waiting })
+            QVERIFY(db.AddUser(name, QStringLiteral("pw")));
+        QVERIFY(home->server()->exec(QStringLiteral("ALTER ROLE \"%1\" NOLOGIN; ALTER ROLE \"%2\" PASSWORD NULL; "
+                                                    "UPDATE users SET needs_password = true WHERE user_name = '%2'")
+                                         .arg(shut, waiting)));
+        QStringList names;
+        db.GetUserNames(&names);
+        QVERIFY(!db.CheckUser(user, QStringLiteral("wrong")));
+        QVERIFY(!db.CheckUser(QStringLiteral("无此人"), QStringLiteral("pw")));
+        const auto refusal = [&](const QString& name) {
+            try {
+                db.CheckUser(name, QStringLiteral("pw"));
+            } catch (const KivaroError& error) {
+                return error.text();
+            }
+            return QString();
+        };
+        QVERIFY2(refusal(shut).contains(QStringLiteral("不允许帐户“李四”登录")), qPrintable(refusal(shut)));
+        QVERIFY2(refusal(waiting).contains(QStringLiteral("还没有密码")), qPrintable(refusal(waiting)));
+        QVERIFY(db.CheckUser(user, QStringLiteral("pw")));
+        QCOMPARE(asked, 0);
+    }
+
+    // A role of the server that is no account of the ledger gets nothing: not the list of names, not a line.
+    void roleOutsideTheLedgerGetsNothing()
+    {
+        QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        TDbMan().AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
             QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
         const QString role = home->server()->name() + QStringLiteral("_reader");
-        QVERIFY(home->server()->exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'reader-pw'; "
-                                                    "GRANT SELECT ON ALL TABLES IN SCHEMA public TO %1")
-                                         .arg(role)));
-        const auto dropRole
-            = qScopeGuard([&] { home->server()->exec(QStringLiteral("DROP OWNED BY %1; DROP ROLE %1").arg(role)); });
-        {
-            TDbMan reader(LedgerLocation::server(
-                home->server()->connection() + QStringLiteral(" user=%1 password=reader-pw").arg(role)));
-            QVERIFY(reader.CheckUser(user, QStringLiteral("pw")));
-            reader.MoveUserToFront(user);
-            QCOMPARE(reader.QueryDays({ user, QDate(2024, 1, 1), QDate(2024, 12, 31) }).size(), 1);
-            try {
-                reader.AddRecord(user, QStringLiteral("2024/05/02"), QStringLiteral("毛巾"), QStringLiteral("1"),
-                    QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
-                QFAIL("a reader saved");
-            } catch (const KivaroError& error) {
-                QVERIFY2(error.text().contains(QStringLiteral("不允许")), qPrintable(error.text()));
-            }
-            // Nor does it claim the day's automatic backup, and it is not told of a failure every day.
-            const QString folder = home->base() + QStringLiteral("/reader");
-            QCOMPARE(makeDailyBackup(reader.location(), folder, QDate(2024, 5, 3)), std::nullopt);
-            QVERIFY(!QFileInfo::exists(folder));
-        }
+        QVERIFY(home->server()->exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'reader-pw'").arg(role)));
+        const LedgerLocation asReader = LedgerLocation::server(
+            home->server()->connection() + QStringLiteral(" user=%1 password=reader-pw").arg(role));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, TDbMan(asReader).UserExists(user));
+        // Nor does its name and password pass the login as an account.
+        QVERIFY(!TDbMan().CheckUser(role, QStringLiteral("reader-pw")));
         QCOMPARE(storedLineCount(*home), 1);
     }
 
-    // A ledger made by the version before the kept lines and the record of changes gets them at its next opening.
+    void olderLedgerIsUpgraded_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::newRow("before kept lines and the record of changes") << 1;
+        QTest::newRow("one shared role, hashes in users") << 2;
+    }
+    // A ledger of an earlier layout is upgraded by the administrator's next connection: its accounts become roles
+    // (an account whose role the server had keeps its password; the others wait for one), and its triggers, policies
+    // and grants are the program's.
     void olderLedgerIsUpgraded()
     {
+        QFETCH(int, version);
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        const QString waiting = QStringLiteral("老王") + home->server()->name().right(4);
         QVERIFY(home->server()->exec(
-            QStringLiteral("DROP TABLE pending_lines, changes; UPDATE kivaro_schema SET version = 1")));
+            QStringLiteral("ALTER TABLE users ADD COLUMN password_hash text NOT NULL DEFAULT '', "
+                           "DROP COLUMN shop_owner, DROP COLUMN needs_password; "
+                           "DROP FUNCTION records_record_saves, records_record_edits, records_record_deletes, "
+                           "kivaro_is_shop_owner, kivaro_note_login CASCADE; "
+                           "INSERT INTO users (user_name, password_hash, login_order) VALUES ('%1', '$argon2id$x', 9); "
+                           "%2 UPDATE kivaro_schema SET version = %3")
+                .arg(waiting, version == 1 ? QStringLiteral("DROP TABLE pending_lines, changes;") : QString())
+                .arg(version)));
         TDbMan db;
-        KeptSession window;
-        db.KeepLines(user, window, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
-        QCOMPARE(db.KeptLines(user, window).size(), 1);
+        QStringList names;
+        db.GetUserNames(&names);
+        QCOMPARE(names, (QStringList { waiting, user }));
         QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")),
             QString::number(ServerStore::kSchemaVersion));
+        QCOMPARE(server(QStringLiteral("SELECT string_agg(user_name || ':' || needs_password, ',' ORDER BY id) "
+                                       "FROM users")),
+            QStringLiteral("%1:false,%2:true").arg(user, waiting));
+        try {
+            db.CheckUser(waiting, QStringLiteral("anything"));
+            QFAIL("an account waiting for its password logged in");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("还没有密码")), qPrintable(error.text()));
+        }
         QVERIFY(db.CheckUser(user, QStringLiteral("pw")));
+        KeptSession window;
+        db.KeepLines(user, window, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
+        db.SaveKeptLines(user, window, db.KeptLines(user, window));
+        QCOMPARE(db.Changes(user).size(), 1);
     }
 
     void unreachableServerIsNamed()

@@ -1,5 +1,8 @@
 #include "tests/support/ServerDb.h"
 
+#include "db/LedgerLocation.h"
+#include "db/ServerConnection.h"
+
 #include <QAtomicInt>
 #include <QCoreApplication>
 #include <libpq-fe.h>
@@ -27,7 +30,7 @@ QString maintenanceDatabase()
     return named.isEmpty() ? QStringLiteral("postgres") : named;
 }
 
-bool run(const QString& database, const QString& statement, QString* value = nullptr)
+bool run(const QString& database, const QString& statement, QString* value = nullptr, QStringList* column = nullptr)
 {
     Connection connection = connectTo(database);
     std::unique_ptr<PGresult, decltype(&PQclear)> result(
@@ -37,6 +40,8 @@ bool run(const QString& database, const QString& statement, QString* value = nul
         return false;
     if (value && PQntuples(result.get()) > 0 && !PQgetisnull(result.get(), 0, 0))
         *value = QString::fromUtf8(PQgetvalue(result.get(), 0, 0));
+    for (int row = 0; column && row < PQntuples(result.get()); ++row)
+        column->append(QString::fromUtf8(PQgetvalue(result.get(), row, 0)));
     return true;
 }
 
@@ -49,11 +54,21 @@ TestServerDb::TestServerDb()
 {
     if (!run(maintenanceDatabase(), QStringLiteral("CREATE DATABASE %1").arg(m_name)))
         qFatal("cannot create the test database %s", qPrintable(m_name));
+    run(maintenanceDatabase(), QStringLiteral("SELECT rolname FROM pg_roles"), nullptr, &m_rolesBefore);
 }
 
 TestServerDb::~TestServerDb()
 {
     run(maintenanceDatabase(), QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
+    // Roles belong to the server: the accounts a test made would meet the next test's accounts of the same name.
+    QStringList roles;
+    run(maintenanceDatabase(), QStringLiteral("SELECT rolname FROM pg_roles WHERE NOT rolsuper"), nullptr, &roles);
+    for (const QString& role : std::as_const(roles)) {
+        if (!m_rolesBefore.contains(role))
+            run(maintenanceDatabase(),
+                QStringLiteral("DROP ROLE IF EXISTS \"%1\"")
+                    .arg(QString(role).replace(QLatin1Char('"'), QStringLiteral("\"\""))));
+    }
 }
 
 bool TestServerDb::exec(const QString& statement) const
@@ -71,4 +86,10 @@ QString TestServerDb::value(const QString& query) const
 bool testingOnServer()
 {
     return qEnvironmentVariable("KIVARO_TEST_SERVER") == QLatin1String("1");
+}
+
+void useLedgerAsAdministrator()
+{
+    if (testingOnServer())
+        signOutOfServer(currentLedger().connection);
 }

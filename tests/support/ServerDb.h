@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // A fresh, empty database on the PostgreSQL server that the environment names (PGHOST, PGPORT, PGUSER, PGPASSWORD,
 // as pg_virtualenv sets them), dropped again when the object goes. Fails the process when no server answers.
@@ -22,8 +23,13 @@ public:
 
 private:
     QString m_name;
+    QStringList m_rolesBefore;
 };
 
 // True when the tests run against a server (KIVARO_TEST_SERVER=1): every TestDataHome then comes with its own
 // database, and KIVARO_DATABASE points at it.
 bool testingOnServer();
+
+// After a login the process uses a server ledger as that account, which sees only its own lines; a test that goes on
+// to read every account's lines uses the ledger as the administrator again.
+void useLedgerAsAdministrator();

@@ -38,6 +38,10 @@ const QString kYesOption = QStringLiteral("--yes");
 const QString kExportOption = QStringLiteral("--export");
 const QString kUserOption = QStringLiteral("--user");
 const QString kPasswordStdinOption = QStringLiteral("--password-stdin");
+const QString kAddUserOption = QStringLiteral("--add-user");
+const QString kSetPasswordOption = QStringLiteral("--set-password");
+const QString kOwnerOption = QStringLiteral("--owner");
+const QString kUsersOption = QStringLiteral("--users");
 
 void print(FILE* stream, const QString& text)
 {
@@ -68,7 +72,17 @@ QString usageText()
         "daily（每天销售数量金额统计）、perday（每天各个产品销量统计）或 ranking（各个产品销售数量排行）；\n"
         "日期写作 yyyy-MM-dd；文件的格式由扩展名决定：.xlsx、.csv 或 .pdf。\n"
         "密码在终端上输入（不显示）；加上 --password-stdin 时从标准输入读一行。\n"
-        "退出码：0 导出完成；1 导出失败（帐户或密码不对、没有记录、无法写入），没有写出文件；2 用法错误。\n");
+        "退出码：0 导出完成；1 导出失败（帐户或密码不对、没有记录、无法写入），没有写出文件；2 用法错误。\n"
+        "\n"
+        "用法：kivaro --add-user 用户名 [--database 账本] [--password-stdin]\n"
+        "      kivaro --set-password 用户名 [--database 账本] [--password-stdin]\n"
+        "      kivaro --owner 用户名 [--database 账本]\n"
+        "      kivaro --users [--database 账本]\n"
+        "管理帐户：新建帐户；为帐户设置密码（不需要旧密码，例如复制来的、等待设置密码的帐户）；把帐户设为店主\n"
+        "（只有服务器上的账本有店主，店主可以查看全店的记录）；列出帐户及能否登录。服务器上的账本由管理员\n"
+        "（数据库的所有者）来做，需要时在终端上询问管理员的密码。帐户的密码在终端上输入（不显示）；\n"
+        "加上 --password-stdin 时从标准输入读一行。\n"
+        "退出码：0 完成；1 失败（帐户已存在或不存在、服务器拒绝），账本没有改动；2 用法错误。\n");
 }
 
 // How far work is, in words: the part done, the whole and the percentage.
@@ -280,6 +294,19 @@ int runCopy(const QString& sourceText, const QString& targetText)
             = copyLedger(source, target, [&progress](qint64 copied, qint64 total) { progress.show(copied, total); });
         progress.finish();
         print(stdout, summaryText(summary));
+        // Passwords do not travel between a file and a server: a file's hash is no server password, and a server
+        // gives out none.
+        QStringList waiting;
+        for (const TDbMan::AccountInfo& account : TDbMan(target).Accounts()) {
+            if (account.waitingForPassword)
+                waiting.append(account.name);
+        }
+        if (!waiting.isEmpty())
+            print(stdout,
+                QStringLiteral("以下 %1 个帐户还没有密码，要用 kivaro --set-password 用户名 --database 目标账本 "
+                               "设置后才能登录：%2\n")
+                    .arg(waiting.size())
+                    .arg(waiting.join(QStringLiteral("、"))));
         return kCopied;
     } catch (const TCopyIncomplete& failure) {
         progress.finish();
@@ -497,10 +524,10 @@ std::variant<ExportTask, QString> checkExportCommand(const ExportCommand& comman
     return ExportTask { *view, { command.user, first, last }, command.file };
 }
 
-// The account's password: a line of standard input, or typed on the terminal without echo.
-std::optional<QString> exportPassword(const ExportCommand& command)
+// An account's password: a line of standard input, or typed on the terminal without echo.
+std::optional<QString> accountPassword(const QString& user, bool fromInput)
 {
-    if (command.passwordFromInput) {
+    if (fromInput) {
         const InputLine line = readInputLine();
         if (line.ended && line.text.isEmpty())
             return std::nullopt;
@@ -508,7 +535,7 @@ std::optional<QString> exportPassword(const ExportCommand& command)
     }
     if (!isatty(STDIN_FILENO))
         return std::nullopt;
-    const std::optional<InputLine> typed = readWithoutEcho(QStringLiteral("帐户“%1”的密码：").arg(command.user));
+    const std::optional<InputLine> typed = readWithoutEcho(QStringLiteral("帐户“%1”的密码：").arg(user));
     if (!typed || (typed->ended && typed->text.isEmpty()))
         return std::nullopt;
     return typed->text;
@@ -563,7 +590,7 @@ int runExportCommand(const QStringList& arguments)
         print(stderr, *problem + QLatin1Char('\n'));
         return kBadUsage;
     }
-    const std::optional<QString> password = exportPassword(*parsed);
+    const std::optional<QString> password = accountPassword(parsed->user, parsed->passwordFromInput);
     if (!password) {
         print(stderr,
             QStringLiteral("没有读到密码：请在终端上运行以输入密码，或加上 --password-stdin 从标准输入给出一行密码。\n"
@@ -578,6 +605,97 @@ int runExportCommand(const QStringList& arguments)
         return kFailed;
     }
     return runExport(ledger, std::get<ExportTask>(checked), *password);
+}
+
+// What an account command is given: the account (none for --users), the ledger and where a password comes from.
+struct AccountCommand
+{
+    QString command;
+    QString name;
+    std::optional<QString> database;
+    bool passwordFromInput = false;
+};
+
+std::optional<AccountCommand> parseAccountCommand(const QStringList& arguments, const QString& command)
+{
+    AccountCommand parsed { command, {}, {}, false };
+    const bool named = command != kUsersOption;
+    const bool withPassword = command == kAddUserOption || command == kSetPasswordOption;
+    bool seen = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == command && !seen && (!named || (i + 1 < arguments.size() && isValue(arguments.at(i + 1))))) {
+            seen = true;
+            if (named)
+                parsed.name = arguments.at(++i);
+        } else if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
+            parsed.database = arguments.at(++i);
+        } else if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
+            && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
+            parsed.database = argument.mid(kDatabaseOption.size() + 1);
+        } else if (argument == kPasswordStdinOption && withPassword) {
+            parsed.passwordFromInput = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!seen)
+        return std::nullopt;
+    return parsed;
+}
+
+int runAccountCommand(const QStringList& arguments, const QString& command)
+{
+    const std::optional<AccountCommand> parsed = parseAccountCommand(arguments, command);
+    if (!parsed) {
+        print(stderr, usageText());
+        return kBadUsage;
+    }
+    std::optional<QString> password;
+    if (command == kAddUserOption || command == kSetPasswordOption) {
+        password = accountPassword(parsed->name, parsed->passwordFromInput);
+        if (!password) {
+            print(stderr,
+                QStringLiteral("没有读到密码：请在终端上运行以输入密码，或加上 --password-stdin "
+                               "从标准输入给出一行密码。\n账本没有改动。\n"));
+            return kBadUsage;
+        }
+    }
+    const TerminalHooks hooks;
+    try {
+        TDbMan db(parsed->database ? ledgerFromArgument(*parsed->database) : currentLedger());
+        if (command == kUsersOption) {
+            for (const TDbMan::AccountInfo& account : db.Accounts())
+                print(stdout,
+                    QStringLiteral("%1\t%2%3\n")
+                        .arg(account.name,
+                            account.waitingForPassword ? QStringLiteral("等待设置密码") : QStringLiteral("可以登录"),
+                            account.shopOwner ? QStringLiteral("\t店主") : QString()));
+            return kDone;
+        }
+        bool done = false;
+        QString refusal = QStringLiteral("没有帐户“%1”。").arg(parsed->name);
+        if (command == kAddUserOption) {
+            done = db.AddUser(parsed->name, *password);
+            refusal = QStringLiteral("帐户“%1”已经存在。").arg(parsed->name);
+        } else if (command == kSetPasswordOption) {
+            done = db.SetPassword(parsed->name, *password);
+        } else {
+            done = db.SetShopOwner(parsed->name);
+        }
+        if (!done) {
+            print(stderr, refusal + QStringLiteral("\n账本没有改动。\n"));
+            return kFailed;
+        }
+        print(stdout,
+            command == kAddUserOption           ? QStringLiteral("已新建帐户“%1”。\n").arg(parsed->name)
+                : command == kSetPasswordOption ? QStringLiteral("已为帐户“%1”设置密码。\n").arg(parsed->name)
+                                                : QStringLiteral("帐户“%1”现在是店主。\n").arg(parsed->name));
+        return kDone;
+    } catch (const KivaroError& failure) {
+        print(stderr, failure.text() + QStringLiteral("\n账本没有改动。\n"));
+        return kFailed;
+    }
 }
 
 int runCopyCommand(const QStringList& arguments)
@@ -604,7 +722,8 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         arguments.append(QFile::decodeName(argv[i]));
     QStringList named;
-    for (const QString& command : { kCopyOption, kBackupOption, kRestoreOption, kExportOption }) {
+    for (const QString& command : { kCopyOption, kBackupOption, kRestoreOption, kExportOption, kAddUserOption,
+             kSetPasswordOption, kOwnerOption, kUsersOption }) {
         const bool given = std::any_of(arguments.cbegin(), arguments.cend(), [&command](const QString& argument) {
             return argument == command || argument.startsWith(command + QLatin1Char('='));
         });
@@ -630,5 +749,7 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
     const QCoreApplication app(appArgc, argv);
     if (named.constFirst() == kCopyOption)
         return runCopyCommand(arguments);
+    if (named.constFirst() != kBackupOption && named.constFirst() != kRestoreOption)
+        return runAccountCommand(arguments, named.constFirst());
     return runLedgerCommand(arguments, named.constFirst());
 }

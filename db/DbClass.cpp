@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QSysInfo>
 #include <QUuid>
+#include <algorithm>
 #include <mutex>
 #include <sodium.h>
 
@@ -153,6 +154,11 @@ bool TDbMan::CheckUser(const QString& name, const QString& password)
         }
     }
     const std::optional<QString> hash = FStore->passwordHash(name);
+    // An account copied from a server ledger, which keeps no password a file can use.
+    if (hash && hash->isEmpty())
+        throw KivaroError(QStringLiteral(
+            "帐户“%1”还没有密码（它是从服务器上的账本复制来的）；请用 kivaro --set-password 为它设置密码后再登录。")
+                              .arg(name));
     return hash && verifyPassword(*hash, password);
 }
 
@@ -190,6 +196,36 @@ bool TDbMan::ChangePassword(const QString& name, const QString& oldPassword, con
     // Another instance may have changed the password since the check above.
     return FStore->replaceHashIf(
         name, [&](const QString& stored) { return verifyPassword(stored, oldPassword); }, hash);
+}
+
+QList<TDbMan::AccountInfo> TDbMan::Accounts()
+{
+    if (ServerStore* server = FStore->server())
+        return server->accountList();
+    QList<AccountInfo> accounts;
+    for (const StoredAccount& account : FStore->accounts())
+        accounts.append({ account.name, account.passwordHash.isEmpty(), false });
+    // In the order of the login list.
+    std::stable_sort(accounts.begin(), accounts.end(), [order = FStore->userNames()](const auto& a, const auto& b) {
+        return order.indexOf(a.name) < order.indexOf(b.name);
+    });
+    return accounts;
+}
+
+bool TDbMan::SetPassword(const QString& name, const QString& password)
+{
+    if (ServerStore* server = FStore->server())
+        return server->setPassword(name, password);
+    return FStore->replaceHashIf(
+        name, [](const QString&) { return true; }, QString::fromLatin1(hashPassword(password)));
+}
+
+bool TDbMan::SetShopOwner(const QString& name)
+{
+    ServerStore* server = FStore->server();
+    if (!server)
+        throw KivaroError(QStringLiteral("只有数据库服务器上的账本才有店主：文件账本的每个帐户只看自己的记录。"));
+    return server->setShopOwner(name);
 }
 
 void TDbMan::MoveUserToFront(const QString& name)

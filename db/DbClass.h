@@ -91,6 +91,20 @@ public:
     bool ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword);
     // Puts the account at the head of GetUserNames.
     void MoveUserToFront(const QString& name);
+    // The administrator's work. An account as the list of accounts shows it: whether it waits for a password (copied
+    // from a ledger whose passwords cannot come along) and, on a server, whether it is the shop's owner.
+    struct AccountInfo
+    {
+        QString name;
+        bool waitingForPassword = false;
+        bool shopOwner = false;
+    };
+    QList<AccountInfo> Accounts();
+    // Sets the account's password without the old one; false when there is no such account.
+    bool SetPassword(const QString& name, const QString& password);
+    // Marks the account as the shop's owner, who reviews every account's lines (a server ledger's only); false when
+    // there is no such account.
+    bool SetShopOwner(const QString& name);
 
     // Sales lines.
     void AddRecord(const QString& userName, const QString& day, const QString& productName, const QString& quantity,

@@ -538,7 +538,7 @@ pg_conn* ServerStore::connect()
                                   .arg(server, account->name));
         const bool noPassword = attempt.outcome == Attempt::Outcome::NeedsPassword;
         const bool wrongPassword = attempt.outcome == Attempt::Outcome::WrongPassword;
-        if (!account && (noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3
+        if (!account && (noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3 && FMayAsk
             && TDbMan::passwordPrompt) {
             const QString reason
                 = noPassword ? QStringLiteral("服务器要求输入密码。") : QStringLiteral("密码不对，请重新输入。");
@@ -1039,9 +1039,25 @@ ServerStore::LoginCheck ServerStore::logIn(const QString& name, const QString& p
     case Attempt::Outcome::NotMember:
         return LoginCheck::WrongPassword;
     case Attempt::Outcome::WrongPassword: {
+        // Whether the account waits for a password is read again where that needs no password of anyone's; the
+        // last list of names says it otherwise.
+        const QString key = FLocation.connection + QLatin1Char('\n') + name;
+        FMayAsk = false;
+        const auto askAgain = qScopeGuard([this] { FMayAsk = true; });
+        try {
+            const bool waiting = withSession([&](Session& session) {
+                return session
+                           .exec("SELECT needs_password FROM users WHERE md5(user_name) = md5($1) AND user_name = $1",
+                               { textValue(name) })
+                           .bytes(0, 0)
+                    == "t";
+            });
+            const QMutexLocker lock(&accountFlagsMutex);
+            accountFlags.insert(key, waiting);
+        } catch (const KivaroError&) {
+        }
         const QMutexLocker lock(&accountFlagsMutex);
-        return accountFlags.value(FLocation.connection + QLatin1Char('\n') + name) ? LoginCheck::NeedsPassword
-                                                                                   : LoginCheck::WrongPassword;
+        return accountFlags.value(key) ? LoginCheck::NeedsPassword : LoginCheck::WrongPassword;
     }
     case Attempt::Outcome::NotPermitted:
         throw KivaroError(QStringLiteral("数据库服务器“%1”不允许帐户“%2”登录（%3）；请找管理员。")
@@ -1118,6 +1134,48 @@ bool ServerStore::changePassword(const QString& name, const QString& oldPassword
     if (signedIn && signedIn->name == name)
         signInToServer(FLocation.connection, { name, newPassword });
     return true;
+}
+
+bool ServerStore::setPassword(const QString& name, const QString& password)
+{
+    checkRoleName(name);
+    if (password.isEmpty())
+        throw KivaroError(QStringLiteral("服务器上的账本，帐户要有用户名和密码。"));
+    return asAdministrator([&](ServerStore&, Session& session) {
+        session.begin();
+        const Result found = session.exec(
+            "UPDATE users SET needs_password = false WHERE md5(user_name) = md5($1) AND user_name = $1 RETURNING id",
+            { textValue(name) });
+        if (found.rows() == 0)
+            return false;
+        session.exec(QStringLiteral("ALTER ROLE %1 PASSWORD %2")
+                         .arg(quotedName(name), QString::fromLatin1(verifier(session.connection(), name, password))));
+        session.commit();
+        return true;
+    });
+}
+
+bool ServerStore::setShopOwner(const QString& name)
+{
+    return asAdministrator([&](ServerStore&, Session& session) {
+        return session
+                   .exec("UPDATE users SET shop_owner = true WHERE md5(user_name) = md5($1) AND user_name = $1",
+                       { textValue(name) })
+                   .affected()
+            == 1;
+    });
+}
+
+QList<TDbMan::AccountInfo> ServerStore::accountList()
+{
+    return withSession([](Session& session) {
+        QList<TDbMan::AccountInfo> accounts;
+        const Result rows = session.exec(
+            "SELECT user_name, needs_password, shop_owner FROM users ORDER BY login_order DESC, id DESC");
+        for (int row = 0; row < rows.rows(); ++row)
+            accounts.append({ rows.text(row, 0), rows.bytes(row, 1) == "t", rows.bytes(row, 2) == "t" });
+        return accounts;
+    });
 }
 
 void ServerStore::insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "db/ServerSchema.h"
 
@@ -57,6 +58,10 @@ public:
     bool deleteAccount(const QString& name, const QString& password);
     // The account changes its own password, as itself: false when the old one is wrong.
     bool changePassword(const QString& name, const QString& oldPassword, const QString& newPassword);
+    // The administrator's work: false when there is no such account.
+    bool setPassword(const QString& name, const QString& password);
+    bool setShopOwner(const QString& name);
+    QList<TDbMan::AccountInfo> accountList();
 
     void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
     QList<ChangeEntry> changes(const QString& userName, int limit) override;
@@ -120,6 +125,8 @@ private:
     QString FConnectionName;
     pg_conn* FConnection = nullptr;
     bool FAdministrator = false;
+    // False while a connection must not ask the user for a password.
+    bool FMayAsk = true;
     // The sign-ins counted when the connection was made.
     int FSignIns = -1;
     bool FSchemaReady = false;

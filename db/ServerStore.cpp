@@ -17,6 +17,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -63,6 +64,13 @@ public:
 
 // A unique key is taken: for an account, another computer made the same name meanwhile.
 class UniqueViolation : public KivaroError
+{
+public:
+    using KivaroError::KivaroError;
+};
+
+// The connection's role needs a password that nobody may be asked for now.
+class PasswordWanted : public KivaroError
 {
 public:
     using KivaroError::KivaroError;
@@ -538,7 +546,9 @@ pg_conn* ServerStore::connect()
                                   .arg(server, account->name));
         const bool noPassword = attempt.outcome == Attempt::Outcome::NeedsPassword;
         const bool wrongPassword = attempt.outcome == Attempt::Outcome::WrongPassword;
-        if (!account && (noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3 && FMayAsk
+        if (!account && !FMayAsk && (noPassword || wrongPassword))
+            throw PasswordWanted(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
+        if (!account && (noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3
             && TDbMan::passwordPrompt) {
             const QString reason
                 = noPassword ? QStringLiteral("服务器要求输入密码。") : QStringLiteral("密码不对，请重新输入。");
@@ -922,19 +932,48 @@ QByteArray verifier(pg_conn* connection, const QString& name, const QString& pas
 
 } // namespace
 
+namespace {
+
+// The accounts this computer last listed for a ledger, for the login before anyone has logged in: a till holds no
+// password with which to ask the server.
+QString rememberedAccountsKey(const QString& connection)
+{
+    return QStringLiteral("serverAccounts/")
+        + QString::fromLatin1(
+            QCryptographicHash::hash(connectionWithoutPassword(connection).toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+} // namespace
+
 QStringList ServerStore::userNames()
 {
-    return withSession([this](Session& session) {
-        QStringList names;
-        const Result rows
-            = session.exec("SELECT user_name, needs_password FROM users ORDER BY login_order DESC, id DESC");
-        const QMutexLocker lock(&accountFlagsMutex);
-        for (int row = 0; row < rows.rows(); ++row) {
-            names.append(rows.text(row, 0));
-            accountFlags.insert(FLocation.connection + QLatin1Char('\n') + names.last(), rows.bytes(row, 1) == "t");
-        }
-        return names;
-    });
+    QSettings kept(settingsPath(), QSettings::IniFormat);
+    const QString key = rememberedAccountsKey(FLocation.connection);
+    const bool beforeLogin = !FAdministrator && !signedInAccount(FLocation.connection);
+    FMayAsk = !beforeLogin;
+    const auto askAgain = qScopeGuard([this] { FMayAsk = true; });
+    QStringList names;
+    QStringList waiting;
+    try {
+        withSession([&](Session& session) {
+            const Result rows
+                = session.exec("SELECT user_name, needs_password FROM users ORDER BY login_order DESC, id DESC");
+            for (int row = 0; row < rows.rows(); ++row) {
+                names.append(rows.text(row, 0));
+                if (rows.bytes(row, 1) == "t")
+                    waiting.append(names.last());
+            }
+        });
+        kept.setValue(key + QStringLiteral("/names"), names);
+        kept.setValue(key + QStringLiteral("/waiting"), waiting);
+    } catch (const PasswordWanted&) {
+        names = kept.value(key + QStringLiteral("/names")).toStringList();
+        waiting = kept.value(key + QStringLiteral("/waiting")).toStringList();
+    }
+    const QMutexLocker lock(&accountFlagsMutex);
+    for (const QString& name : std::as_const(names))
+        accountFlags.insert(FLocation.connection + QLatin1Char('\n') + name, waiting.contains(name));
+    return names;
 }
 
 std::optional<QString> ServerStore::passwordHash(const QString& name)

@@ -409,6 +409,40 @@ private Q_SLOTS:
             QStringLiteral("1"));
     }
 
+    // A till holds no password of the server's: its login lists the accounts this computer saw last and logs in as
+    // the account; only the administrator's work asks for the administrator's password, once.
+    void tillHoldsNoPasswordButTheAccounts()
+    {
+        TDbMan admin;
+        QVERIFY(admin.AddUser(user, QStringLiteral("pw1")));
+        QStringList names;
+        admin.GetUserNames(&names);
+        const QByteArray serverPassword = qgetenv("PGPASSWORD");
+        QVERIFY(!serverPassword.isEmpty());
+        qunsetenv("PGPASSWORD");
+        const auto putBack = qScopeGuard([&] { qputenv("PGPASSWORD", serverPassword); });
+        int asked = 0;
+        const ScopedHook prompt(TDbMan::passwordPrompt,
+            std::function<std::optional<QString>(const QString&, const QString&)>(
+                [&](const QString&, const QString&) -> std::optional<QString> {
+                    ++asked;
+                    return QString::fromUtf8(serverPassword);
+                }));
+        TDbMan till;
+        names.clear();
+        till.GetUserNames(&names);
+        QCOMPARE(names, QStringList { user });
+        QVERIFY(till.CheckUser(user, QStringLiteral("pw1")));
+        till.MoveUserToFront(user);
+        TDbMan().AddLines(user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
+        QCOMPARE(TDbMan().QueryDays({ user, QDate(2024, 5, 1), QDate(2024, 5, 1) }).size(), 1);
+        QCOMPARE(asked, 0);
+        QVERIFY(TDbMan().AddUser(QStringLiteral("李四"), QStringLiteral("pw2")));
+        QVERIFY(TDbMan().SetShopOwner(user));
+        QCOMPARE(asked, 1);
+        useLedgerAsAdministrator();
+    }
+
     // Each reason a login fails is said as it is, and nothing asks for a password a second time.
     void loginSaysWhyItFails()
     {

@@ -76,6 +76,7 @@ void benchSaveKept(BenchContext& context);
 void benchServerQueries(BenchContext& context);
 void benchServerSave(BenchContext& context);
 void benchServerReview(BenchContext& context);
+void benchServerRowSecurity(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);

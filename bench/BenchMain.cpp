@@ -165,7 +165,7 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("k1"), benchAddKept }, { QStringLiteral("k2"), benchSaveKept },
         // Last: loading the server's data leaves work to its background processes.
         { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
-        { QStringLiteral("s3"), benchServerReview }
+        { QStringLiteral("s3"), benchServerReview }, { QStringLiteral("s4"), benchServerRowSecurity }
     };
     for (const auto& [key, run] : cases) {
         if (options.only.isEmpty() || options.only.contains(key))

@@ -304,6 +304,62 @@ void benchReviewReads(BenchContext& context, const ServerData& server, const Sal
 
 } // namespace
 
+void benchServerRowSecurity(BenchContext& context)
+{
+    const SalesRange range = userYear(context.data);
+    const qint64 lines = context.data.countLines(range.userName, range.first, range.last);
+    const QString name = QStringLiteral("S4. server: the reads of S1a (%1 lines) as the account, through row-level "
+                                        "security, vs as the administrator, who bypasses it")
+                             .arg(lines);
+    const ServerData* server = serverData(context);
+    if (!server) {
+        context.results.push_back(skippedResult(name, Target::ratio(1.2), context.serverSkipped));
+        return;
+    }
+    // The account's role, with a password of the benchmark's, in the ledger's group.
+    const QString password = QStringLiteral("kivaro-bench");
+    {
+        QStringList names;
+        TDbMan(server->location).GetUserNames(&names);
+        PgConnection admin(server->conninfo);
+        const QString role = QLatin1Char('"')
+            + QString(range.userName).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+        const bool exists
+            = admin.execParams("SELECT 1 FROM pg_roles WHERE rolname = $1", { range.userName.toStdString() }).rows()
+            > 0;
+        admin.exec(QStringLiteral("%1 ROLE %2 LOGIN PASSWORD ").arg(exists ? "ALTER" : "CREATE", role).toUtf8()
+            + admin.literal(password));
+        admin.exec(QStringLiteral("GRANT \"%1_accounts\" TO %2").arg(server->database, role).toUtf8());
+        admin.execParams(
+            "UPDATE users SET needs_password = false WHERE user_name = $1", { range.userName.toStdString() });
+    }
+    // A connection text of its own, so that only this store logs in as the account.
+    TDbMan account(
+        LedgerLocation::server(server->location.connection + QStringLiteral(" application_name=kivaro_account")));
+    check(account.CheckUser(range.userName, password), QStringLiteral("the account could not log in"));
+    TDbMan administrator(server->location);
+    const QList<DayCount> days = administrator.QueryDays(range);
+    const ReviewWindows scrolled { windowsOf(days, true), windowsOf(days, false) };
+    ReadFigures asAccount, asAdministrator;
+    Result result = measure(
+        name, context.config.plan,
+        [&] {
+            const Stopwatch clock;
+            asAccount = storeRead(account, range, scrolled);
+            return clock.seconds();
+        },
+        [&] {
+            const Stopwatch clock;
+            asAdministrator = storeRead(administrator, range, scrolled);
+            return clock.seconds();
+        });
+    check(asAccount == asAdministrator && asAccount.lines == lines,
+        QStringLiteral("the account read %1, the administrator %2").arg(asAccount.text(), asAdministrator.text()));
+    result.target = Target::ratio(1.2);
+    result.note = QStringLiteral("%1; the same store and statements, only the role differs").arg(asAccount.text());
+    context.results.push_back(result);
+}
+
 void benchServerQueries(BenchContext& context)
 {
     const SalesRange range = userYear(context.data);

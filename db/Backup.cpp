@@ -484,7 +484,8 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
             if (progress)
                 progress(done, total);
         };
-        copyLedger(ledger, LedgerLocation::fileAt(work), copied, CopyOptions { false, false, {} });
+        // A server's backup holds every account's lines: it is read as the administrator.
+        copyLedger(ledger.asAdministrator(), LedgerLocation::fileAt(work), copied, CopyOptions { false, false, {} });
         info = checkWritten(work, std::nullopt);
     } else {
         try {
@@ -805,11 +806,12 @@ std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QStri
     const QString daily = folder + today.toString(QStringLiteral("/Kivaro-yyyy-MM-dd.sjk"));
     if (QFileInfo::exists(daily))
         return std::nullopt;
-    // Of the computers that use a server ledger, the first to start on a day makes that day's backup.
+    // Of the computers that use a server ledger, the first to start on a day that may read the whole ledger (as its
+    // administrator, without asking anyone for a password) makes that day's backup.
     std::unique_ptr<ServerStore> server;
     const QString computer = KeptSession::computerId();
     if (ledger.isServer()) {
-        server = std::make_unique<ServerStore>(ledger);
+        server = std::make_unique<ServerStore>(ledger, true);
         if (!server->claimDailyBackup(today, computer, QSysInfo::machineHostName(), folder))
             return std::nullopt;
     }

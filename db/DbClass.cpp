@@ -101,7 +101,7 @@ qint64 centsValue(const QString& text)
 std::unique_ptr<LedgerStore> openStore(const LedgerLocation& location)
 {
     if (location.isServer())
-        return std::make_unique<ServerStore>(location);
+        return std::make_unique<ServerStore>(location, location.administrator);
     return std::make_unique<SqliteStore>(location);
 }
 

@@ -13,12 +13,21 @@ struct LedgerLocation
     QString path;
     // The connection string of a server ledger, as the user gave it. Never holds a password that Kivaro asked for.
     QString connection;
+    // A server ledger used as its administrator (the connection's own role), not as the account logged in: for work
+    // on the whole ledger, a backup's reading included.
+    bool administrator = false;
 
     // The ledger db.sjk in a data folder.
     static LedgerLocation file(const QString& dataDir);
     static LedgerLocation fileAt(const QString& path);
     static LedgerLocation server(const QString& connection);
     bool isServer() const { return kind == Kind::Server; }
+    LedgerLocation asAdministrator() const
+    {
+        LedgerLocation location = *this;
+        location.administrator = isServer();
+        return location;
+    }
     QString databasePath() const { return path; }
     QString dataDir() const;
     // What the login dialog shows: "本机" or the server, never a password.

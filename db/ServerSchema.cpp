@@ -161,16 +161,16 @@ namespace {
                          "current_setting('application_name'), '');\n"
                          "made bigint;\n");
 
-    // An undo marks the change it undid; only an edit or delete of the same user, and only once.
-    QString markUndone(const QString& userName)
+    // An undo marks the change it undid; only an edit or delete of the same user and line, and only once.
+    QString markUndone(const QString& userName, const QString& lineId)
     {
         return QStringLiteral("IF undoing IS NOT NULL THEN\n"
                               "UPDATE changes SET undone_by = made WHERE id = undoing AND undone_by IS NULL "
-                              "AND kind IN ('edit', 'delete') AND user_name = %1;\n"
+                              "AND kind IN ('edit', 'delete') AND user_name = %1 AND line_id = %2;\n"
                               "IF NOT FOUND THEN RAISE EXCEPTION 'change % cannot be undone', undoing; END IF;\n"
                               "END IF;\n"
                               "PERFORM set_config('kivaro.change', COALESCE(made::text, ''), true);\n")
-            .arg(userName);
+            .arg(userName, lineId);
     }
 
     // A copy or restore by the administrator brings lines that were recorded where they were made.
@@ -194,7 +194,9 @@ namespace {
                 "RETURNING id) SELECT max(id) INTO made FROM made_now;\n"
                 "END IF;\n")
                   .arg(lineJson(QStringLiteral("a")))
-            + markUndone(QStringLiteral("(SELECT min(user_name) FROM added)")) + QStringLiteral("RETURN NULL;\nEND\n");
+            + markUndone(
+                QStringLiteral("(SELECT min(user_name) FROM added)"), QStringLiteral("(SELECT min(id) FROM added)"))
+            + QStringLiteral("RETURN NULL;\nEND\n");
     }
 
     QString recordEditBody()
@@ -204,7 +206,8 @@ namespace {
                              "VALUES (NEW.user_name, at_computer, CASE WHEN undoing IS NULL THEN 'edit' ELSE 'undo' "
                              "END, NEW.id, %1, %2, undoing) RETURNING id INTO made;\n")
                   .arg(lineJson(QStringLiteral("OLD")), lineJson(QStringLiteral("NEW")))
-            + markUndone(QStringLiteral("NEW.user_name")) + QStringLiteral("RETURN NULL;\nEND\n");
+            + markUndone(QStringLiteral("NEW.user_name"), QStringLiteral("NEW.id"))
+            + QStringLiteral("RETURN NULL;\nEND\n");
     }
 
     QString recordDeleteBody()
@@ -238,6 +241,8 @@ namespace {
                        "removed NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION records_move_in_sums()"),
         QStringLiteral("CREATE TRIGGER records_no_truncate BEFORE TRUNCATE ON records "
                        "FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_truncate()"),
+        QStringLiteral("CREATE TRIGGER records_check_id BEFORE INSERT ON records "
+                       "FOR EACH ROW EXECUTE FUNCTION records_check_id()"),
         QStringLiteral("CREATE TRIGGER records_record_saves AFTER INSERT ON records REFERENCING NEW TABLE AS added "
                        "FOR EACH STATEMENT EXECUTE FUNCTION records_record_saves()"),
         QStringLiteral("CREATE TRIGGER records_record_edits AFTER UPDATE ON records "
@@ -246,10 +251,10 @@ namespace {
                        "FOR EACH ROW EXECUTE FUNCTION records_record_deletes()"),
     };
 
-    // Who sees what. A policy's user is current_user: the account in its own statements, the administrator inside
-    // the program's functions (they run as their owner).
-    const QString kOwnRows = QStringLiteral("user_name = current_user");
-    const QString kOwnOrShop = QStringLiteral("user_name = current_user OR (SELECT kivaro_is_shop_owner())");
+    // Who sees what: an account's rows are those of the role it logged in as (session_user, which SET ROLE does not
+    // change); the administrator's policy applies inside the program's functions, which run as their owner.
+    const QString kOwnRows = QStringLiteral("user_name = session_user");
+    const QString kOwnOrShop = QStringLiteral("user_name = session_user OR (SELECT kivaro_is_shop_owner())");
 
 } // namespace
 
@@ -285,6 +290,13 @@ QList<Function> functions()
             recordEditBody() },
         { QStringLiteral("records_record_deletes"), QStringLiteral("records_record_deletes() RETURNS trigger"), trigger,
             recordDeleteBody() },
+        // A line's id is given out by the ledger: an account that chose its own could take the ids the next saves of
+        // others will get. An undo puts a line back under the id it had.
+        { QStringLiteral("records_check_id"), QStringLiteral("records_check_id() RETURNS trigger"), trigger,
+            QStringLiteral(
+                "\nBEGIN\nIF NEW.id > (SELECT last_value FROM records_id_seq) AND NOT pg_has_role(session_user, "
+                "current_user, 'MEMBER') THEN\nRAISE EXCEPTION 'a line''s id is given by the ledger';\n"
+                "END IF;\nRETURN NEW;\nEND\n") },
         { QStringLiteral("kivaro_is_shop_owner"), QStringLiteral("kivaro_is_shop_owner() RETURNS boolean STABLE"),
             QStringLiteral("sql"),
             QStringLiteral("SELECT COALESCE((SELECT shop_owner FROM users WHERE md5(user_name) = md5(session_user) "
@@ -365,13 +377,17 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("REVOKE ALL ON SCHEMA %1 FROM PUBLIC").arg(schema),
         QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(schema, group),
         QStringLiteral("REVOKE ALL ON ALL FUNCTIONS IN SCHEMA %1 FROM PUBLIC").arg(schema),
+        QStringLiteral("REVOKE ALL ON ALL TABLES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
+        QStringLiteral("REVOKE ALL ON ALL SEQUENCES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
         QStringLiteral("GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text) TO %1").arg(group),
-        QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation TO %1").arg(group),
-        QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON records, pending_lines, product_names TO %1")
-            .arg(group),
+        QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation, daily_backups TO %1").arg(group),
+        // A line's id and owner stay as they were stored.
+        QStringLiteral("GRANT SELECT, INSERT, DELETE ON records, pending_lines, product_names TO %1").arg(group),
+        QStringLiteral("GRANT UPDATE (day, product_name, quantity, received, cost, memo) ON records TO %1").arg(group),
+        QStringLiteral("GRANT UPDATE (computer) ON pending_lines TO %1").arg(group),
+        QStringLiteral("GRANT UPDATE (last_use) ON product_names TO %1").arg(group),
         QStringLiteral("GRANT SELECT ON day_sums, day_product_sums, changes TO %1").arg(group),
         QStringLiteral("GRANT SELECT, INSERT ON saves TO %1").arg(group),
-        QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON daily_backups TO %1").arg(group),
         QStringLiteral("GRANT USAGE ON SEQUENCE records_id_seq, pending_lines_id_seq TO %1").arg(group),
     };
     struct Rule
@@ -392,7 +408,7 @@ QStringList accessStatements(const Access& access)
         { "pending_lines", kOwnRows, kOwnRows },
         { "product_names", kOwnRows, kOwnRows },
         { "saves", kOwnRows, kOwnRows },
-        { "daily_backups", everyone, everyone },
+        { "daily_backups", everyone, {} },
     };
     for (const Rule& rule : rules) {
         const QString table = QLatin1String(rule.table);

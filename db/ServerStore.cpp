@@ -578,6 +578,9 @@ pg_conn* ServerStore::connect()
 void ServerStore::setUpConnection(pg_conn* connection)
 {
     const QString server = FLocation.displayName();
+    // The server's notices (a policy not there to drop) are for its log, not for the user's terminal.
+    PQsetNoticeProcessor(
+        connection, [](void*, const char*) {}, nullptr);
     // Days travel as ISO texts, texts as UTF-8.
     PQclear(PQexec(connection, "SET DateStyle = ISO"));
     // No wait is endless: a lock another till holds (a till frozen in the middle of a save), and a transaction left
@@ -733,6 +736,7 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
             { QStringLiteral("records_move_in_sums"), 16, QStringLiteral("removed|added") } },
         { QStringLiteral("records_no_truncate"),
             { QStringLiteral("records_refuse_truncate"), 34, QStringLiteral("|") } },
+        { QStringLiteral("records_check_id"), { QStringLiteral("records_check_id"), 7, QStringLiteral("|") } },
         { QStringLiteral("records_record_saves"),
             { QStringLiteral("records_record_saves"), 4, QStringLiteral("|added") } },
         { QStringLiteral("records_record_edits"), { QStringLiteral("records_record_edits"), 17, QStringLiteral("|") } },
@@ -779,7 +783,9 @@ QString quotedName(const QString& identifier)
 ServerSchema::Access ServerStore::access(Session& session)
 {
     const Result names = session.exec("SELECT current_database(), current_schema(), current_user");
-    return { names.text(0, 0), names.text(0, 1), names.text(0, 2), names.text(0, 0) };
+    // The accounts' group is named after the database, apart from any role a database is commonly named after (its
+    // owner's, say).
+    return { names.text(0, 0), names.text(0, 1), names.text(0, 2), names.text(0, 0) + QStringLiteral("_accounts") };
 }
 
 bool ServerStore::isAdministrator(Session& session)
@@ -794,8 +800,24 @@ bool ServerStore::isAdministrator(Session& session)
 void ServerStore::makeGroup(Session& session, const ServerSchema::Access& access)
 {
     const QString server = FLocation.displayName();
-    if (session.exec("SELECT 1 FROM pg_roles WHERE rolname = $1", { textValue(access.group) }).rows() > 0)
+    if (access.group.toUtf8().size() > 63)
+        throw KivaroError(
+            QStringLiteral("数据库服务器“%1”上的数据库名“%2”太长，帐户组的名字放不下；请换一个短一些的数据库名。")
+                .arg(server, access.database));
+    // A role of that name made by someone else must not lend its rights to every account: only a plain group, member
+    // of nothing, is taken as the accounts' group.
+    const Result found = session.exec(
+        "SELECT NOT (r.rolcanlogin OR r.rolsuper OR r.rolcreaterole OR r.rolcreatedb OR r.rolreplication "
+        "OR r.rolbypassrls) AND NOT EXISTS (SELECT 1 FROM pg_auth_members m WHERE m.member = r.oid) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_database d WHERE d.datdba = r.oid) FROM pg_roles r WHERE r.rolname = $1",
+        { textValue(access.group) });
+    if (found.rows() > 0) {
+        if (found.bytes(0, 0) != "t")
+            throw KivaroError(QStringLiteral("数据库服务器“%1”上已有角色“%2”，它不是单纯的帐户组，不能让帐户加入；"
+                                             "请换一个数据库名，或删去那个角色。")
+                                  .arg(server, access.group));
         return;
+    }
     try {
         session.exec(QStringLiteral("CREATE ROLE %1 NOLOGIN").arg(quotedName(access.group)));
     } catch (const NotPermitted&) {
@@ -1183,12 +1205,16 @@ bool ServerStore::setPassword(const QString& name, const QString& password)
     return asAdministrator([&](ServerStore&, Session& session) {
         session.begin();
         const Result found = session.exec(
-            "UPDATE users SET needs_password = false WHERE md5(user_name) = md5($1) AND user_name = $1 RETURNING id",
+            "SELECT needs_password FROM users WHERE md5(user_name) = md5($1) AND user_name = $1 FOR UPDATE",
             { textValue(name) });
         if (found.rows() == 0)
             return false;
-        session.exec(QStringLiteral("ALTER ROLE %1 PASSWORD %2")
-                         .arg(quotedName(name), QString::fromLatin1(verifier(session.connection(), name, password))));
+        session.exec("UPDATE users SET needs_password = false WHERE md5(user_name) = md5($1) AND user_name = $1",
+            { textValue(name) });
+        // An account that waited for its password may log in from now on; one the administrator shut stays shut.
+        session.exec(QStringLiteral("ALTER ROLE %1 %2PASSWORD %3")
+                         .arg(quotedName(name), found.bytes(0, 0) == "t" ? QStringLiteral("LOGIN ") : QString(),
+                             QString::fromLatin1(verifier(session.connection(), name, password))));
         session.commit();
         return true;
     });
@@ -1904,6 +1930,15 @@ void ServerStore::checkGeneration(Session& session)
 bool ServerStore::claimDailyBackup(
     const QDate& day, const QString& computer, const QString& label, const QString& folder)
 {
+    // Nobody is asked for the administrator's password at the start of a day; a computer without it makes none.
+    FMayAsk = false;
+    const auto askAgain = qScopeGuard([this] { FMayAsk = true; });
+    try {
+        if (!withSession([](Session& session) { return isAdministrator(session); }))
+            return false;
+    } catch (const PasswordWanted&) {
+        return false;
+    }
     return withSession([&](Session& session) {
         if (session.exec("SELECT to_regclass('daily_backups') IS NULL").bytes(0, 0) == "t")
             return false;

@@ -387,17 +387,39 @@ private Q_SLOTS:
             QStringLiteral("SET row_security = off; SELECT * FROM records"),
             QStringLiteral("CREATE TEMP TABLE day_sums (x int)"),
             QStringLiteral("CREATE TABLE public.changes_kept (x int)"),
+            // Under the group's name, lines would belong to no account.
+            QStringLiteral("SET ROLE \"%1_accounts\"; INSERT INTO records (user_name, day, product_name, quantity, "
+                           "received, cost, memo) VALUES (current_user, '2024-05-09', 'x', 1, 1, 1, '')")
+                .arg(home->server()->name()),
+            // Ids the next saves of others would get.
+            QStringLiteral("INSERT INTO records (id, user_name, day, product_name, quantity, received, cost, memo) "
+                           "VALUES (nextval('records_id_seq') + 5, '%1', '2024-05-09', 'x', 1, 1, 1, '')")
+                .arg(user),
+            QStringLiteral("UPDATE records SET id = id + 1000000"),
+            QStringLiteral("INSERT INTO daily_backups (day, computer, label, folder) VALUES (current_date, 'x', 'x', "
+                           "'/tmp')"),
         };
         for (const QString& statement : refused)
             QVERIFY2(!cashier.run(statement), qPrintable(statement));
         // His own line changed and deleted by hand: both on record, and the sums follow.
         const QString id = cashier.value(QStringLiteral("SELECT min(id) FROM records"));
+        // An edit of one line passed off as the undo of another's change is refused.
+        admin.UpdateLine(user,
+            admin.QueryLineWindow({ user, QDate(2024, 5, 2), QDate(2024, 5, 2) }, QDate(2024, 5, 2), 0, 1).first(),
+            SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 2, 310, 100, user });
+        const qint64 edit = admin.Changes(user).first().id;
+        QVERIFY(!cashier.run(QStringLiteral("BEGIN; SET LOCAL kivaro.undoes = '%1'; UPDATE records SET received = 1 "
+                                            "WHERE id = %2; COMMIT")
+                                 .arg(edit)
+                                 .arg(id)));
+        QVERIFY(cashier.run(QStringLiteral("ROLLBACK")));
         QVERIFY(cashier.run(QStringLiteral("UPDATE records SET received = 250 WHERE id = %1").arg(id), &rows));
         QCOMPARE(rows, 1);
         QVERIFY(cashier.run(QStringLiteral("DELETE FROM records WHERE id = %1").arg(id), &rows));
         QCOMPARE(rows, 1);
         const QList<ChangeEntry> changes = admin.Changes(user);
-        QCOMPARE(changes.size(), 3);
+        QCOMPARE(changes.size(), 4);
+        QCOMPARE(changes.at(2).undoneBy, 0);
         QCOMPARE(changes.at(0).kind, ChangeEntry::Kind::Delete);
         QCOMPARE(changes.at(0).before->received, 250);
         QCOMPARE(changes.at(0).computer, QStringLiteral("psql"));
@@ -436,9 +458,19 @@ private Q_SLOTS:
         till.MoveUserToFront(user);
         TDbMan().AddLines(user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
         QCOMPARE(TDbMan().QueryDays({ user, QDate(2024, 5, 1), QDate(2024, 5, 1) }).size(), 1);
+        // The account could not back up the others' lines: the day's backup waits for the administrator.
+        const QDate today(2024, 5, 2);
+        QCOMPARE(makeDailyBackup(currentLedger(), home->dataDir(), today), std::nullopt);
         QCOMPARE(asked, 0);
         QVERIFY(TDbMan().AddUser(QStringLiteral("李四"), QStringLiteral("pw2")));
         QVERIFY(TDbMan().SetShopOwner(user));
+        QCOMPARE(asked, 1);
+        TDbMan(currentLedger().asAdministrator())
+            .AddLines(QStringLiteral("李四"),
+                { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("牙刷"), 1, 300, 100, {} } });
+        const std::optional<QString> daily = makeDailyBackup(currentLedger(), home->dataDir(), today);
+        QVERIFY(daily);
+        QCOMPARE(inspectBackup(*daily).lines, 2);
         QCOMPARE(asked, 1);
         useLedgerAsAdministrator();
     }
@@ -477,6 +509,20 @@ private Q_SLOTS:
         QVERIFY2(refusal(waiting).contains(QStringLiteral("还没有密码")), qPrintable(refusal(waiting)));
         QVERIFY(db.CheckUser(user, QStringLiteral("pw")));
         QCOMPARE(asked, 0);
+    }
+
+    // A role named as the accounts' group that is more than a plain group would lend its rights to every account.
+    void groupRoleOfAnotherIsRefused()
+    {
+        const QString group = home->server()->name() + QStringLiteral("_accounts");
+        QVERIFY(home->server()->exec(QStringLiteral("CREATE ROLE %1 LOGIN CREATEDB").arg(group)));
+        try {
+            TDbMan().AddUser(user, QStringLiteral("pw"));
+            QFAIL("a ledger was made with a group role that is more than a group");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(group), qPrintable(error.text()));
+        }
+        QCOMPARE(server(QStringLiteral("SELECT to_regclass('users') IS NULL")), QStringLiteral("t"));
     }
 
     // A role of the server that is no account of the ledger gets nothing: not the list of names, not a line.

@@ -241,8 +241,8 @@ namespace {
                        "removed NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION records_move_in_sums()"),
         QStringLiteral("CREATE TRIGGER records_no_truncate BEFORE TRUNCATE ON records "
                        "FOR EACH STATEMENT EXECUTE FUNCTION records_refuse_truncate()"),
-        QStringLiteral("CREATE TRIGGER records_check_id BEFORE INSERT ON records "
-                       "FOR EACH ROW EXECUTE FUNCTION records_check_id()"),
+        QStringLiteral("CREATE TRIGGER records_check_id AFTER INSERT ON records REFERENCING NEW TABLE AS added "
+                       "FOR EACH STATEMENT EXECUTE FUNCTION records_check_id()"),
         QStringLiteral("CREATE TRIGGER records_record_saves AFTER INSERT ON records REFERENCING NEW TABLE AS added "
                        "FOR EACH STATEMENT EXECUTE FUNCTION records_record_saves()"),
         QStringLiteral("CREATE TRIGGER records_record_edits AFTER UPDATE ON records "
@@ -294,9 +294,9 @@ QList<Function> functions()
         // others will get. An undo puts a line back under the id it had.
         { QStringLiteral("records_check_id"), QStringLiteral("records_check_id() RETURNS trigger"), trigger,
             QStringLiteral(
-                "\nBEGIN\nIF NEW.id > (SELECT last_value FROM records_id_seq) AND NOT pg_has_role(session_user, "
-                "current_user, 'MEMBER') THEN\nRAISE EXCEPTION 'a line''s id is given by the ledger';\n"
-                "END IF;\nRETURN NEW;\nEND\n") },
+                "\nBEGIN\nIF NOT pg_has_role(session_user, current_user, 'MEMBER') AND EXISTS (SELECT 1 FROM "
+                "added WHERE id > (SELECT last_value FROM records_id_seq)) THEN\n"
+                "RAISE EXCEPTION 'a line''s id is given by the ledger';\nEND IF;\nRETURN NULL;\nEND\n") },
         { QStringLiteral("kivaro_is_shop_owner"), QStringLiteral("kivaro_is_shop_owner() RETURNS boolean STABLE"),
             QStringLiteral("sql"),
             QStringLiteral("SELECT COALESCE((SELECT shop_owner FROM users WHERE md5(user_name) = md5(session_user) "

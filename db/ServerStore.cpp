@@ -736,7 +736,7 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
             { QStringLiteral("records_move_in_sums"), 16, QStringLiteral("removed|added") } },
         { QStringLiteral("records_no_truncate"),
             { QStringLiteral("records_refuse_truncate"), 34, QStringLiteral("|") } },
-        { QStringLiteral("records_check_id"), { QStringLiteral("records_check_id"), 7, QStringLiteral("|") } },
+        { QStringLiteral("records_check_id"), { QStringLiteral("records_check_id"), 4, QStringLiteral("|added") } },
         { QStringLiteral("records_record_saves"),
             { QStringLiteral("records_record_saves"), 4, QStringLiteral("|added") } },
         { QStringLiteral("records_record_edits"), { QStringLiteral("records_record_edits"), 17, QStringLiteral("|") } },

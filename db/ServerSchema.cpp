@@ -356,6 +356,22 @@ QStringList generationStatements()
     };
 }
 
+QStringList textLimitStatements()
+{
+    // A text of the ledger is at most a megabyte: an account must not fill the server's disk for everyone with one
+    // memo written again and again (each change is kept twice in the record).
+    const QString limit = QStringLiteral("octet_length(%1) <= 1048576");
+    const auto check = [&](const char* table, const QString& condition) {
+        return QStringLiteral(
+            "ALTER TABLE %1 DROP CONSTRAINT IF EXISTS %1_text_size, ADD CONSTRAINT %1_text_size CHECK (%2) NOT VALID")
+            .arg(QLatin1String(table), condition);
+    };
+    const QString line
+        = limit.arg(QStringLiteral("product_name")) + QStringLiteral(" AND ") + limit.arg(QStringLiteral("memo"));
+    return { check("records", line), check("pending_lines", line),
+        check("product_names", limit.arg(QStringLiteral("product_name"))) };
+}
+
 QStringList functionStatements(const QString& schema)
 {
     QStringList statements;
@@ -437,6 +453,7 @@ QStringList createStatements(int version, const Access& access)
         statements.append(QString::fromLatin1(statement));
     statements.append(historyStatements());
     statements.append(generationStatements());
+    statements.append(textLimitStatements());
     statements.append(functionStatements(access.schema));
     statements.append(accessStatements(access));
     statements.append(QStringLiteral("INSERT INTO kivaro_schema (version) VALUES (%1)").arg(version));

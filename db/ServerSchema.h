@@ -38,6 +38,8 @@ QStringList createStatements(int version, const Access& access);
 QStringList historyStatements();
 // The ledger's generation and the claims of daily backups.
 QStringList generationStatements();
+// At most a megabyte a text.
+QStringList textLimitStatements();
 // The program's functions and the triggers on records.
 QStringList functionStatements(const QString& schema);
 // Row-level security and the grants to the accounts' group.

@@ -352,6 +352,10 @@ private:
                 QStringLiteral("账本正被另一台电脑使用，等了太久（数据库服务器“%1”）；请稍后再试。").arg(server));
         if (state == "57014")
             throw KivaroError(QStringLiteral("等待数据库服务器“%1”的工作已经取消，没有做任何改动。").arg(server));
+        if (state == "23514")
+            throw KivaroError(
+                QStringLiteral("文字太长：服务器上的账本，产品名称和备注每项最多 1 MB（数据库服务器“%1”）。")
+                    .arg(server));
         if (state == "22003")
             throw KivaroError(QStringLiteral("合计超出了能精确记录的范围（数据库服务器“%1”）：%2").arg(server, engine));
         if (state == "42501" || state == "25006")
@@ -838,6 +842,8 @@ void ServerStore::upgradeToAccounts(Session& session, qint64 found)
     }
     const ServerSchema::Access names = access(session);
     for (const QString& statement : ServerSchema::generationStatements())
+        session.exec(statement);
+    for (const QString& statement : ServerSchema::textLimitStatements())
         session.exec(statement);
     session.exec("ALTER TABLE users ADD COLUMN shop_owner boolean NOT NULL DEFAULT false, "
                  "ADD COLUMN needs_password boolean NOT NULL DEFAULT false, DROP COLUMN password_hash");

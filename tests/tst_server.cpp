@@ -396,11 +396,22 @@ private Q_SLOTS:
                            "VALUES (nextval('records_id_seq') + 5, '%1', '2024-05-09', 'x', 1, 1, 1, '')")
                 .arg(user),
             QStringLiteral("UPDATE records SET id = id + 1000000"),
+            // A disk filled for everyone, a megabyte and more at a time.
+            QStringLiteral("UPDATE records SET memo = repeat('x', 1100000)"),
             QStringLiteral("INSERT INTO daily_backups (day, computer, label, folder) VALUES (current_date, 'x', 'x', "
                            "'/tmp')"),
         };
         for (const QString& statement : refused)
             QVERIFY2(!cashier.run(statement), qPrintable(statement));
+        // Through the program, the limit on a text's size is said in words.
+        try {
+            admin.AddLines(user,
+                { SalesLine {
+                    0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1, 1, QString(400'000, QChar(0x6BDB)) } });
+            QFAIL("a memo of more than a megabyte was stored");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("文字太长")), qPrintable(error.text()));
+        }
         // His own line changed and deleted by hand: both on record, and the sums follow.
         const QString id = cashier.value(QStringLiteral("SELECT min(id) FROM records"));
         // An edit of one line passed off as the undo of another's change is refused.

@@ -5,6 +5,7 @@
 #include "forms/MainForm.h"
 #include "forms/SalesModels.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QThread>
@@ -304,6 +305,30 @@ void benchReviewReads(BenchContext& context, const ServerData& server, const Sal
 
 } // namespace
 
+namespace {
+
+// The ledger's account as a role of the server with a password of the benchmark's, in the ledger's group; an owner
+// of the shop if asked.
+QString makeAccountRole(const ServerData& server, const QString& user, bool owner)
+{
+    const QString password = QStringLiteral("kivaro-bench");
+    QStringList names;
+    TDbMan(server.location).GetUserNames(&names);
+    PgConnection admin(server.conninfo);
+    const QString role
+        = QLatin1Char('"') + QString(user).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    const bool exists
+        = admin.execParams("SELECT 1 FROM pg_roles WHERE rolname = $1", { user.toStdString() }).rows() > 0;
+    admin.exec(QStringLiteral("%1 ROLE %2 LOGIN PASSWORD ").arg(exists ? "ALTER" : "CREATE", role).toUtf8()
+        + admin.literal(password));
+    admin.exec(QStringLiteral("GRANT \"%1_accounts\" TO %2").arg(server.database, role).toUtf8());
+    admin.execParams("UPDATE users SET needs_password = false, shop_owner = $2 WHERE user_name = $1",
+        { user.toStdString(), owner ? "true" : "false" });
+    return password;
+}
+
+} // namespace
+
 void benchServerRowSecurity(BenchContext& context)
 {
     const SalesRange range = userYear(context.data);
@@ -316,23 +341,7 @@ void benchServerRowSecurity(BenchContext& context)
         context.results.push_back(skippedResult(name, Target::ratio(1.2), context.serverSkipped));
         return;
     }
-    // The account's role, with a password of the benchmark's, in the ledger's group.
-    const QString password = QStringLiteral("kivaro-bench");
-    {
-        QStringList names;
-        TDbMan(server->location).GetUserNames(&names);
-        PgConnection admin(server->conninfo);
-        const QString role = QLatin1Char('"')
-            + QString(range.userName).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-        const bool exists
-            = admin.execParams("SELECT 1 FROM pg_roles WHERE rolname = $1", { range.userName.toStdString() }).rows()
-            > 0;
-        admin.exec(QStringLiteral("%1 ROLE %2 LOGIN PASSWORD ").arg(exists ? "ALTER" : "CREATE", role).toUtf8()
-            + admin.literal(password));
-        admin.exec(QStringLiteral("GRANT \"%1_accounts\" TO %2").arg(server->database, role).toUtf8());
-        admin.execParams(
-            "UPDATE users SET needs_password = false WHERE user_name = $1", { range.userName.toStdString() });
-    }
+    const QString password = makeAccountRole(*server, range.userName, false);
     // A connection text of its own, so that only this store logs in as the account.
     TDbMan account(
         LedgerLocation::server(server->location.connection + QStringLiteral(" application_name=kivaro_account")));
@@ -575,5 +584,87 @@ void benchServerReview(BenchContext& context)
     result.note = QStringLiteral("from empty views to the detail view painted, as 2; the ranking of %1 products comes "
                                  "after the click on both, on a connection of its own, and is waited for between runs")
                       .arg(products);
+    context.results.push_back(result);
+}
+
+namespace {
+
+// What the whole shop's views show over the range, from the file.
+struct ShopFigures
+{
+    QString totals;
+    int products = 0;
+    qint64 lines = 0;
+    qint64 days = 0;
+};
+
+ShopFigures shopFigures(const QString& file, const QDate& first, const QDate& last)
+{
+    RawSqliteDb db(file, false);
+    RawSqliteStatement sums(db,
+        "SELECT SUM(RecQuantity), SUM(RecMoney), SUM(RecCost), COUNT(DISTINCT RecProductName), COUNT(*), "
+        "COUNT(DISTINCT RecDate) FROM Records WHERE RecDate>=? AND RecDate<=?");
+    sums.bind(1, dayStd(first));
+    sums.bind(2, dayStd(last));
+    check(sums.step(), QStringLiteral("no sums"));
+    const auto column = [&](int i) { return sqlite3_column_int64(sums.get(), i); };
+    return { totalsLine(column(0), column(1), column(2)), int(column(3)), column(4), column(5) };
+}
+
+} // namespace
+
+void benchServerShopReview(BenchContext& context)
+{
+    const SalesData& data = context.data;
+    const QDate first = data.params.firstDay(), last = data.params.lastDay();
+    const QString owner = data.users.first();
+    const QString name = QStringLiteral("S5. 全店 查看 of every line (%1 lines, %2 accounts, %3 to %4) on the server, "
+                                        "by the shop's owner vs 我的 (one account's lines)")
+                             .arg(data.params.rows)
+                             .arg(data.users.size())
+                             .arg(first.year())
+                             .arg(last.year());
+    const ServerData* server = serverData(context);
+    if (!server) {
+        context.results.push_back(skippedResult(name, Target::median(0.3), context.serverSkipped));
+        return;
+    }
+    const QString password = makeAccountRole(*server, owner, true);
+    // The owner logs in as a role of the server, through the policies, on a connection text of its own.
+    const LedgerLocation asOwner
+        = LedgerLocation::server(server->location.connection + QStringLiteral(" application_name=kivaro_owner"));
+    check(TDbMan(asOwner).CheckUser(owner, password), QStringLiteral("the owner could not log in"));
+    TestDataHome home(data.file);
+    const ShopFigures shop = shopFigures(home.dbPath(), first, last);
+    const QString ownTotals = storedTotals(home.dbPath(), owner, first, last);
+    std::unique_ptr<TfrmMain> form;
+    {
+        const LedgerChoice choice(asOwner);
+        form = openReviewWindow(owner);
+    }
+    QCoreApplication::processEvents();
+    auto* whose = child<QComboBox>(form.get(), "ComboBoxAccount");
+    check(whose->count() == data.users.size() + 1,
+        QStringLiteral("the owner's chooser has %1 entries").arg(whose->count()));
+    const QDate empty = last.addDays(1);
+    const int ownProducts = int(rankedProducts(home.dbPath(), { owner, first, last }));
+    const auto fresh = [&](int chosen, int products) {
+        whose->setCurrentIndex(chosen);
+        timedQuery(*form, empty, empty);
+        const double seconds = timedQuery(*form, first, last);
+        check(waitForRanking(*form, products) == products, QStringLiteral("the ranking did not come"));
+        return seconds;
+    };
+    Result result = measure(
+        name, context.config.plan, [&] { return fresh(1, shop.products); }, [&] { return fresh(0, ownProducts); });
+    whose->setCurrentIndex(1);
+    timedQuery(*form, first, last);
+    checkShown(*form, QStringLiteral("shop"), shop.lines, shop.days, shop.totals);
+    result.target = Target::median(0.3);
+    result.note = QStringLiteral("from empty views to the detail view painted; 我的 shows %1's lines (%2); the "
+                                 "ranking of %3 products comes after the click, on a connection of its own, and is "
+                                 "waited for between runs")
+                      .arg(owner, ownTotals)
+                      .arg(shop.products);
     context.results.push_back(result);
 }

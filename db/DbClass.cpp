@@ -57,10 +57,13 @@ void checkDay(const QDate& day)
         throw KivaroError(QStringLiteral("无效的日期“%1”").arg(day.toString(Qt::ISODate)));
 }
 
-void checkRange(const SalesRange& range)
+void checkRange(const SalesRange& range, LedgerStore& store)
 {
     checkDay(range.first);
     checkDay(range.last);
+    // Only a server ledger keeps the whole shop's sums, and only its owners may read them.
+    if (range.shop && !store.server())
+        throw KivaroError(QStringLiteral("只有服务器上的账本才能查看全店。"));
 }
 
 // A text as both stores keep it: U+0000 is refused (a server cannot hold it), a lone surrogate becomes what GB18030
@@ -212,6 +215,25 @@ QList<TDbMan::AccountInfo> TDbMan::Accounts()
     return accounts;
 }
 
+std::optional<QStringList> TDbMan::ReviewableAccounts(const QString& userName)
+{
+    if (!FStore->server())
+        return std::nullopt;
+    bool owner = false;
+    QStringList others;
+    for (const AccountInfo& account : Accounts()) {
+        if (account.name == userName)
+            owner = account.shopOwner;
+        else
+            others.append(account.name);
+    }
+    if (!owner)
+        return std::nullopt;
+    std::sort(others.begin(), others.end(),
+        [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
+    return others;
+}
+
 bool TDbMan::SetPassword(const QString& name, const QString& password)
 {
     if (ServerStore* server = FStore->server())
@@ -346,13 +368,13 @@ void TDbMan::DeleteLine(const QString& userName, const SalesLine& seen)
 
 QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
 {
-    checkRange(range);
+    checkRange(range, *FStore);
     return FStore->queryDays(range);
 }
 
 QList<SalesLine> TDbMan::QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
 {
-    checkRange(range);
+    checkRange(range, *FStore);
     if (count <= 0)
         return {};
     return FStore->queryLineWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
@@ -360,7 +382,7 @@ QList<SalesLine> TDbMan::QueryLineWindow(const SalesRange& range, const QDate& d
 
 QList<DayProductRow> TDbMan::QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
 {
-    checkRange(range);
+    checkRange(range, *FStore);
     if (count <= 0)
         return {};
     return FStore->queryDayProductWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
@@ -368,13 +390,13 @@ QList<DayProductRow> TDbMan::QueryDayProductWindow(const SalesRange& range, cons
 
 QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
 {
-    checkRange(range);
+    checkRange(range, *FStore);
     return FStore->queryRanking(range);
 }
 
 std::shared_ptr<const ViewSnapshot> TDbMan::QueryView(const SalesRange& range)
 {
-    checkRange(range);
+    checkRange(range, *FStore);
     return std::make_shared<const ViewSnapshot>(FStore->queryView(range));
 }
 
@@ -382,10 +404,10 @@ QList<SalesLine> TDbMan::LinesAsRead(const ViewSnapshot& snapshot, const std::ve
 {
     QHash<qint64, SalesLine> found;
     // The lines first, then the changes: a change that lands between the two reads is seen by the second.
-    for (const SalesLine& line : FStore->linesById(snapshot.range.userName, ids))
+    for (const SalesLine& line : FStore->linesById(snapshot.range, ids))
         found.insert(line.id, line);
     QSet<qint64> changed;
-    for (const ChangeEntry& change : FStore->lineChangesAfter(snapshot.range.userName, snapshot.changeMark, ids)) {
+    for (const ChangeEntry& change : FStore->lineChangesAfter(snapshot.range, snapshot.changeMark, ids)) {
         // The first change after the read holds the line as it was read.
         if (change.kind == ChangeEntry::Kind::Save || changed.contains(change.lineId))
             continue;
@@ -418,7 +440,7 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
     dailyProducts.clear();
     ranking.clear();
     const SalesRange range { userName, dayValue(firstDay), dayValue(lastDay) };
-    checkRange(range);
+    checkRange(range, *FStore);
     FStore->queryReport(range, detail, dailyTotals, dailyProducts, ranking);
 }
 

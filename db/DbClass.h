@@ -105,6 +105,9 @@ public:
     // Marks the account as the shop's owner, who reviews every account's lines (a server ledger's only); false when
     // there is no such account.
     bool SetShopOwner(const QString& name);
+    // The other accounts whose lines the user may review, read-only, besides the whole shop's: only a server ledger's
+    // owner may (nullopt for anyone else).
+    std::optional<QStringList> ReviewableAccounts(const QString& userName);
 
     // Sales lines.
     void AddRecord(const QString& userName, const QString& day, const QString& productName, const QString& quantity,

@@ -171,10 +171,10 @@ public:
     virtual QList<RankingRow> queryRanking(const SalesRange& range) = 0;
     // The days, every line's ID in order of day and ID, and the user's newest change ID, all from one read.
     virtual ViewSnapshot queryView(const SalesRange& range) = 0;
-    // The user's lines among ids, in any order.
-    virtual QList<SalesLine> linesById(const QString& userName, const std::vector<qint64>& ids) = 0;
-    // The user's changes after the change ID after that concern the lines ids, oldest first.
-    virtual QList<ChangeEntry> lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids)
+    // The range's lines among ids (of its user, or of the shop), in any order.
+    virtual QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) = 0;
+    // The changes of the range's user (or shop) after the change ID after that concern the lines ids, oldest first.
+    virtual QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids)
         = 0;
     virtual bool hasSummaries() = 0;
     // The four review lists as texts (see TDbMan::QueryReport); by default made from the typed queries above.

@@ -86,7 +86,15 @@ struct SalesRange
     QString userName;
     QDate first;
     QDate last;
+    // Every account's lines together: the whole shop, which a server ledger's owner may review.
+    bool shop = false;
 };
+
+// Whose lines a range holds, as the views, pages and files name it.
+inline QString rangeOwnerName(const SalesRange& range)
+{
+    return range.shop ? QStringLiteral("全店") : range.userName;
+}
 
 // How many rows a grouped or detail view has on one day of a range, and the day's sums.
 struct DayCount

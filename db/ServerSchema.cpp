@@ -27,8 +27,11 @@ namespace {
         " cost bigint NOT NULL,"
         " memo text NOT NULL)",
         "CREATE INDEX records_by_user_day ON records (md5(user_name), day, id)",
+        // The whole shop's lines in the order of the views.
+        "CREATE INDEX records_by_day ON records (day, id)",
         // Per user and day, and per user, day and product: the sums of the lines, kept by the triggers below.
-        // products is the day's number of day_product_sums rows, first_id a group's smallest line id.
+        // products is the day's number of day_product_sums rows, first_id a group's smallest line id. The rows of the
+        // user '' (no role has that name) are the whole shop's.
         "CREATE TABLE day_sums ("
         " user_name text NOT NULL,"
         " day date NOT NULL,"
@@ -66,11 +69,22 @@ namespace {
     };
 
     // Every writer, psql by hand included, keeps the summaries right. Writers of one user take turns, so that a
-    // day's count of products and a group's first line are read after the other writer's lines are in.
+    // day's count of products and a group's first line are read after the other writer's lines are in; then all
+    // writers take turns on the shop's rows. The shop's lock is always taken last, so two writers never wait for
+    // each other in a circle.
     QString lockUsers(const QString& rows)
     {
         return QStringLiteral("PERFORM pg_advisory_xact_lock(k) FROM (SELECT DISTINCT hashtext(user_name) AS k FROM %1 "
-                              "ORDER BY k) AS locked;\n")
+                              "ORDER BY k) AS locked;\n"
+                              "PERFORM pg_advisory_xact_lock(hashtext(''));\n")
+            .arg(rows);
+    }
+
+    // The rows of a transition table as the shop's.
+    QString asShop(const QString& rows)
+    {
+        return QStringLiteral("(SELECT ''::text AS user_name, id, day, product_name, quantity, received, cost FROM %1) "
+                              "AS shop")
             .arg(rows);
     }
 
@@ -109,9 +123,13 @@ namespace {
             + countProducts(rows);
     }
 
-    // Runs after the rows have left records (or changed there).
-    QString removeRows(const QString& rows)
+    // Runs after the rows have left records (or changed there). A shop's group finds its first line among every
+    // user's.
+    QString removeRows(const QString& rows, bool shop)
     {
+        const QString sameOwner = shop
+            ? QString()
+            : QStringLiteral("md5(r.user_name) = md5(s.user_name) AND r.user_name = s.user_name AND ");
         return QStringLiteral(
                    "UPDATE day_product_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
                    "received = s.received - g.received, cost = s.cost - g.cost "
@@ -122,8 +140,7 @@ namespace {
                    "g "
                    "WHERE %2 AND s.lines = 0;\n"
                    "UPDATE day_product_sums AS s SET first_id = (SELECT min(r.id) FROM records AS r "
-                   "WHERE md5(r.user_name) = md5(s.user_name) AND r.day = s.day AND r.user_name = s.user_name "
-                   "AND r.product_name = s.product_name) "
+                   "WHERE %4r.day = s.day AND r.product_name = s.product_name) "
                    "FROM (SELECT DISTINCT user_name, day, product_name FROM %1) AS g "
                    "WHERE %2 AND s.first_id IN (SELECT id FROM %1);\n"
                    "UPDATE day_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
@@ -133,8 +150,19 @@ namespace {
                    "WHERE %3;\n"
                    "DELETE FROM day_sums AS s USING (SELECT DISTINCT user_name, day FROM %1) AS g "
                    "WHERE %3 AND s.lines = 0;\n")
-                   .arg(rows, kGroupKey, kDayKey)
+                   .arg(rows, kGroupKey, kDayKey, sameOwner)
             + countProducts(rows);
+    }
+
+    // The users' rows and the shop's.
+    QString addToSums(const QString& rows)
+    {
+        return addRows(rows) + addRows(asShop(rows));
+    }
+
+    QString removeFromSums(const QString& rows)
+    {
+        return removeRows(rows, false) + removeRows(asShop(rows), true);
     }
 
     QString summaryBody(const QString& body)
@@ -271,13 +299,13 @@ QList<Function> functions()
     const QString trigger = QStringLiteral("plpgsql");
     return {
         { QStringLiteral("records_add_to_sums"), QStringLiteral("records_add_to_sums() RETURNS trigger"), trigger,
-            summaryBody(lockUsers(added) + addRows(added)) },
+            summaryBody(lockUsers(added) + addToSums(added)) },
         { QStringLiteral("records_remove_from_sums"), QStringLiteral("records_remove_from_sums() RETURNS trigger"),
-            trigger, summaryBody(lockUsers(removed) + removeRows(removed)) },
+            trigger, summaryBody(lockUsers(removed) + removeFromSums(removed)) },
         { QStringLiteral("records_move_in_sums"), QStringLiteral("records_move_in_sums() RETURNS trigger"), trigger,
             summaryBody(
                 lockUsers(QStringLiteral("(SELECT user_name FROM removed UNION SELECT user_name FROM added) AS u"))
-                + removeRows(removed) + addRows(added)) },
+                + removeFromSums(removed) + addToSums(added)) },
         // A restore empties records together with the summaries, and says so first.
         { QStringLiteral("records_refuse_truncate"), QStringLiteral("records_refuse_truncate() RETURNS trigger"),
             trigger,

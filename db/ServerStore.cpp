@@ -250,6 +250,10 @@ public:
     {
         return exec(statement.toUtf8().constData(), values);
     }
+    Result exec(const QByteArray& statement, const QList<QByteArray>& values = {})
+    {
+        return exec(statement.constData(), values);
+    }
     // Inside a held snapshot the operation is part of that one read-only transaction.
     void begin()
     {
@@ -847,11 +851,6 @@ void ServerStore::upgradeToAccounts(Session& session, qint64 found)
         session.exec(statement);
     session.exec("ALTER TABLE users ADD COLUMN shop_owner boolean NOT NULL DEFAULT false, "
                  "ADD COLUMN needs_password boolean NOT NULL DEFAULT false, DROP COLUMN password_hash");
-    // The earlier functions and triggers are replaced by the program's own, whatever an earlier upgrade left.
-    for (const ServerSchema::Function& function : ServerSchema::functions())
-        session.exec(QStringLiteral("DROP FUNCTION IF EXISTS %1 CASCADE").arg(function.name));
-    for (const QString& statement : ServerSchema::functionStatements(names.schema))
-        session.exec(statement);
     makeGroup(session, names);
     const Result users = session.exec("SELECT user_name FROM users ORDER BY id");
     for (int row = 0; row < users.rows(); ++row) {
@@ -859,9 +858,22 @@ void ServerStore::upgradeToAccounts(Session& session, qint64 found)
         session.exec("UPDATE users SET needs_password = $2 WHERE user_name = $1",
             { textValue(users.text(row, 0)), needsPassword ? "t" : "f" });
     }
-    for (const QString& statement : ServerSchema::accessStatements(names))
-        session.exec(statement);
-    session.exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(kSchemaVersion));
+}
+
+// Version 4 keeps the whole shop's sums beside each user's, under the user '', made here from the users'.
+void ServerStore::upgradeToShopSums(Session& session)
+{
+    session.exec("CREATE INDEX IF NOT EXISTS records_by_day ON records (day, id)");
+    session.exec("DELETE FROM day_product_sums WHERE user_name = ''");
+    session.exec("DELETE FROM day_sums WHERE user_name = ''");
+    session.exec(
+        "INSERT INTO day_product_sums (user_name, day, product_name, lines, first_id, quantity, received, cost) "
+        "SELECT '', day, product_name, sum(lines), min(first_id), sum(quantity), sum(received), sum(cost) "
+        "FROM day_product_sums GROUP BY day, product_name");
+    session.exec("INSERT INTO day_sums (user_name, day, lines, products, quantity, received, cost) "
+                 "SELECT '', day, sum(lines), (SELECT count(*) FROM day_product_sums AS p "
+                 "WHERE md5(p.user_name) = md5('') AND p.user_name = '' AND p.day = d.day), "
+                 "sum(quantity), sum(received), sum(cost) FROM day_sums AS d GROUP BY day");
 }
 
 void ServerStore::prepareSchema(Session& session)
@@ -889,7 +901,19 @@ void ServerStore::prepareSchema(Session& session)
         if (found < kSchemaVersion) {
             if (!administrator)
                 throw needsAdministrator();
-            upgradeToAccounts(session, found);
+            if (found < 3)
+                upgradeToAccounts(session, found);
+            upgradeToShopSums(session);
+            // The earlier functions, triggers, policies and grants are replaced by the program's own, whatever an
+            // earlier upgrade left (a policy goes with a function it calls).
+            const ServerSchema::Access names = access(session);
+            for (const ServerSchema::Function& function : ServerSchema::functions())
+                session.exec(QStringLiteral("DROP FUNCTION IF EXISTS %1 CASCADE").arg(function.name));
+            for (const QString& statement : ServerSchema::functionStatements(names.schema))
+                session.exec(statement);
+            for (const QString& statement : ServerSchema::accessStatements(names))
+                session.exec(statement);
+            session.exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(kSchemaVersion));
         }
         checkLedgerParts(session, server);
     } else {
@@ -1513,9 +1537,23 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
 
 namespace {
 
+// $1 is the user whose summaries a range reads: the shop's are those of the user ''.
 QList<QByteArray> rangeValues(const SalesRange& range, const QDate& from)
 {
-    return { textValue(range.userName), dayValue(from), dayValue(range.last) };
+    return { textValue(range.shop ? QString() : range.userName), dayValue(from), dayValue(range.last) };
+}
+
+// The range's lines in records, with the values above: one user's, or every user's for the shop.
+QByteArray rangeLines(const SalesRange& range)
+{
+    return range.shop ? "$1::text = '' AND day >= $2 AND day <= $3"
+                      : "md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3";
+}
+
+// Rows of records or changes with $1 as above: the user's, or for the shop anyone's.
+QByteArray ownerOf(const SalesRange& range)
+{
+    return range.shop ? "$1::text = ''" : "md5(user_name) = md5($1) AND user_name = $1";
 }
 
 } // namespace
@@ -1547,14 +1585,16 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
         if (!FSnapshot)
             session.beginRead();
         checkGeneration(session);
+        // The policies would show a cashier his own lines as the shop's.
+        if (range.shop && !isAdministrator(session) && session.exec("SELECT kivaro_is_shop_owner()").bytes(0, 0) != "t")
+            throw KivaroError(QStringLiteral("只有店主才能查看全店的帐。"));
         view.days = daysIn(session, range);
         qint64 lines = 0;
         for (const DayCount& day : std::as_const(view.days))
             lines += day.lines;
         // One array value rather than a row per line: a million IDs take 8 MB, not a result of a million rows.
-        const Result ids = session.exec("SELECT array_agg(id ORDER BY day, id) FROM records "
-                                        "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3",
-            values);
+        const Result ids
+            = session.exec("SELECT array_agg(id ORDER BY day, id) FROM records WHERE " + rangeLines(range), values);
         view.lineIds.reserve(size_t(lines));
         const QByteArrayView list = ids.bytes(0, 0);
         for (const char *at = list.data(), *end = list.data() + list.size(); at < end; ++at) {
@@ -1565,8 +1605,7 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
             view.lineIds.push_back(id);
         }
         const Result mark
-            = session.exec("SELECT coalesce(max(id), 0) FROM changes WHERE md5(user_name) = md5($1) AND user_name = $1",
-                { textValue(range.userName) });
+            = session.exec("SELECT coalesce(max(id), 0) FROM changes WHERE " + ownerOf(range), { values.first() });
         view.changeMark = mark.integer(0, 0);
         if (!FSnapshot)
             session.commit();
@@ -1574,14 +1613,15 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
     });
 }
 
-QList<SalesLine> ServerStore::linesById(const QString& userName, const std::vector<qint64>& ids)
+QList<SalesLine> ServerStore::linesById(const SalesRange& range, const std::vector<qint64>& ids)
 {
     if (ids.empty())
         return {};
     return withSession([&](Session& session) {
         const Result rows = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
-                                         "WHERE id = ANY($2::bigint[]) AND user_name = $1",
-            { textValue(userName), idArray(ids) });
+                                         "WHERE id = ANY($2::bigint[]) AND "
+                + ownerOf(range),
+            { rangeValues(range, range.first).first(), idArray(ids) });
         QList<SalesLine> lines;
         lines.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
@@ -1590,16 +1630,15 @@ QList<SalesLine> ServerStore::linesById(const QString& userName, const std::vect
     });
 }
 
-QList<ChangeEntry> ServerStore::lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids)
+QList<ChangeEntry> ServerStore::lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids)
 {
     if (ids.empty())
         return {};
     return withSession([&](Session& session) {
-        const QByteArray statement = QByteArray(kChangeColumns)
-            + "WHERE md5(user_name) = md5($1) AND user_name = $1 AND id > $2 AND line_id = ANY($3::bigint[]) "
-              "ORDER BY id";
-        const Result rows
-            = session.exec(statement.constData(), { textValue(userName), numberValue(after), idArray(ids) });
+        const QByteArray statement = QByteArray(kChangeColumns) + "WHERE " + ownerOf(range)
+            + " AND id > $2 AND line_id = ANY($3::bigint[]) ORDER BY id";
+        const Result rows = session.exec(
+            statement.constData(), { rangeValues(range, range.first).first(), numberValue(after), idArray(ids) });
         QList<ChangeEntry> entries;
         for (int row = 0; row < rows.rows(); ++row)
             entries.append(changeAt(rows, row));
@@ -1613,11 +1652,10 @@ QList<SalesLine> ServerStore::queryLineWindow(const SalesRange& range, const QDa
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<SalesLine> lines;
-        const Result rows
-            = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
-                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
-                           "ORDER BY day, id LIMIT $4 OFFSET $5",
-                values);
+        const Result rows = session.exec("SELECT id, day, product_name, quantity, received, cost, memo FROM records "
+                                         "WHERE "
+                + rangeLines(range) + " ORDER BY day, id LIMIT $4 OFFSET $5",
+            values);
         lines.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row) {
             lines.append(rows.line(row));
@@ -1791,8 +1829,9 @@ QList<UserTotals> ServerStore::totalsByUser()
     return withSession([](Session& session) {
         QList<UserTotals> totals;
         // Day by day, so that a user's amounts add up beyond 64 bits.
-        const Result rows = session.exec(
-            "SELECT user_name, lines, quantity, received, cost FROM day_sums ORDER BY md5(user_name), user_name");
+        const Result rows
+            = session.exec("SELECT user_name, lines, quantity, received, cost FROM day_sums WHERE user_name <> '' "
+                           "ORDER BY md5(user_name), user_name");
         for (int row = 0; row < rows.rows(); ++row) {
             const QString user = rows.text(row, 0);
             if (totals.isEmpty() || totals.last().userName != user)

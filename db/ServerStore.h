@@ -34,7 +34,7 @@ public:
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     LedgerLocation location() const override { return FLocation; }
     ServerStore* server() override { return this; }
@@ -72,8 +72,8 @@ public:
         const SalesRange& range, const QDate& day, qint64 offset, int count) override;
     QList<RankingRow> queryRanking(const SalesRange& range) override;
     ViewSnapshot queryView(const SalesRange& range) override;
-    QList<SalesLine> linesById(const QString& userName, const std::vector<qint64>& ids) override;
-    QList<ChangeEntry> lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids) override;
+    QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
+    QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
     bool hasSummaries() override { return true; }
 
     std::optional<QStringList> productNames(const QString& userName) override;
@@ -109,6 +109,7 @@ private:
     void setUpConnection(pg_conn* connection);
     void prepareSchema(Session& session);
     void upgradeToAccounts(Session& session, qint64 found);
+    static void upgradeToShopSums(Session& session);
     static ServerSchema::Access access(Session& session);
     static bool isAdministrator(Session& session);
     void makeGroup(Session& session, const ServerSchema::Access& access);

@@ -810,7 +810,7 @@ QByteArray jsonIds(const std::vector<qint64>& ids)
 
 } // namespace
 
-QList<SalesLine> SqliteStore::linesById(const QString& userName, const std::vector<qint64>& ids)
+QList<SalesLine> SqliteStore::linesById(const SalesRange& range, const std::vector<qint64>& ids)
 {
     QList<SalesLine> lines;
     if (ids.empty())
@@ -824,7 +824,7 @@ QList<SalesLine> SqliteStore::linesById(const QString& userName, const std::vect
         // CROSS JOIN keeps the IDs the outer loop: each is one look-up by row ID, never a walk over the user's lines.
         QStringLiteral("SELECT r.ID, r.RecDate, r.RecProductName, r.RecQuantity, r.RecMoney, r.RecCost, r.RecMemo "
                        "FROM json_each(?2) AS k CROSS JOIN Records AS r ON r.ID = k.value WHERE r.UserName=?1"),
-        { EncodeText(userName) });
+        { EncodeText(range.userName) });
     rows.bind(2, idList);
     while (rows.next()) {
         lines.append({ rows.integer(0), dayValue(rows.bytes(1)), decodeName(rows.bytes(2)), qint32(rows.integer(3)),
@@ -833,7 +833,7 @@ QList<SalesLine> SqliteStore::linesById(const QString& userName, const std::vect
     return lines;
 }
 
-QList<ChangeEntry> SqliteStore::lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids)
+QList<ChangeEntry> SqliteStore::lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids)
 {
     QList<ChangeEntry> entries;
     if (ids.empty())
@@ -843,7 +843,7 @@ QList<ChangeEntry> SqliteStore::lineChangesAfter(const QString& userName, qint64
         return entries;
     QSqlQuery rows = session.run(kChangeColumns
             + QStringLiteral("WHERE UserName=? AND ID>? AND LineID IN (SELECT value FROM json_each(?)) ORDER BY ID"),
-        { EncodeText(userName), after, QString::fromLatin1(jsonIds(ids)) });
+        { EncodeText(range.userName), after, QString::fromLatin1(jsonIds(ids)) });
     while (rows.next())
         entries.append(changeAt(rows));
     return entries;

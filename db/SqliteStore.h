@@ -37,8 +37,8 @@ public:
         const SalesRange& range, const QDate& day, qint64 offset, int count) override;
     QList<RankingRow> queryRanking(const SalesRange& range) override;
     ViewSnapshot queryView(const SalesRange& range) override;
-    QList<SalesLine> linesById(const QString& userName, const std::vector<qint64>& ids) override;
-    QList<ChangeEntry> lineChangesAfter(const QString& userName, qint64 after, const std::vector<qint64>& ids) override;
+    QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
+    QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
     bool hasSummaries() override;
     void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals, QStringList& dailyProducts,
         QStringList& ranking) override;

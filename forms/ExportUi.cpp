@@ -68,7 +68,7 @@ void exportThroughDialog(QWidget* parent, TDbMan& store, const ExportRequest& re
         return;
     }
     const QString proposed = documentsFolder() + QLatin1Char('/')
-        + defaultExportName(request.range.userName, request.view, request.range, request.format);
+        + defaultExportName(rangeOwnerName(request.range), request.view, request.range, request.format);
     const QString path = FileDialog::getSaveFileName(parent, QStringLiteral("导出%1").arg(viewTitle(request.view)),
         proposed, filterOf(request.format), suffixOf(request.format));
     if (path.isEmpty())
@@ -82,7 +82,7 @@ void exportThroughDialog(QWidget* parent, TDbMan& store, const ExportRequest& re
             // Another computer may have removed the lines since the check above: still no empty file.
             if (rows.count() == 0)
                 return;
-            writeAs(request.format, rows, request.range.userName, path, progress);
+            writeAs(request.format, rows, rangeOwnerName(request.range), path, progress);
             written = rows.count();
         });
     if (!failure.isNull()) {

@@ -103,6 +103,12 @@ void TReviewPage::setupControls()
     DateTimePicker3 = makeDatePicker(this, "DateTimePicker3", QRect(163, 12, 135, 20));
     Button7 = makeViewButton(this, "Button7", QStringLiteral("查看"), 302);
     Button7->setGeometry(302, 10, 74, 23);
+    ComboBoxAccount = new QComboBox(this);
+    ComboBoxAccount->setObjectName(QStringLiteral("ComboBoxAccount"));
+    ComboBoxAccount->setGeometry(382, 12, 78, 20);
+    ComboBoxAccount->setFocusPolicy(Qt::ClickFocus);
+    ComboBoxAccount->setToolTip(QStringLiteral("查看谁的帐：我的、全店，或某个帐户的（只能看，不能改）"));
+    ComboBoxAccount->hide();
     makeLabel(this, "Label21", QStringLiteral("显示："), 465, 16);
     ComboBox6 = new QComboBox(this);
     ComboBox6->setObjectName(QStringLiteral("ComboBox6"));
@@ -203,6 +209,7 @@ void TReviewPage::prepare(TDbMan* dbMan, const QString& userName)
 {
     FDbMan = dbMan;
     FUserName = userName;
+    fillAccountChooser();
     const QDate today = QDate::currentDate();
     DateTimePicker2->setDate(today.addDays(1 - today.day()));
     DateTimePicker3->setDate(today);
@@ -236,6 +243,38 @@ void TReviewPage::ComboBox6Click()
         FPanels.at(i)->setVisible(i == index);
 }
 
+void TReviewPage::fillAccountChooser()
+{
+    ComboBoxAccount->clear();
+    ComboBoxAccount->hide();
+    std::optional<QStringList> others;
+    // Not being able to tell leaves the page as any account's: only its own lines.
+    guarded([&] { others = FDbMan->ReviewableAccounts(FUserName); }, this);
+    if (!others)
+        return;
+    ComboBoxAccount->addItem(QStringLiteral("我的"), FUserName);
+    ComboBoxAccount->addItem(QStringLiteral("全店"));
+    for (const QString& name : std::as_const(*others))
+        ComboBoxAccount->addItem(name, name);
+    ComboBoxAccount->show();
+}
+
+SalesRange TReviewPage::chosenRange() const
+{
+    SalesRange range { FUserName, DateTimePicker2->date(), DateTimePicker3->date() };
+    if (ComboBoxAccount->isVisibleTo(this) && ComboBoxAccount->currentIndex() >= 0) {
+        const QVariant whose = ComboBoxAccount->currentData();
+        range.shop = !whose.isValid();
+        range.userName = range.shop ? QString() : whose.toString();
+    }
+    return range;
+}
+
+bool TReviewPage::shownLinesAreOwn() const
+{
+    return FShownRange && !FShownRange->shop && FShownRange->userName == FUserName;
+}
+
 template <typename Fetch> auto TReviewPage::fetchRows(Fetch&& fetch) -> decltype(fetch())
 {
     // Rows are fetched while a view paints: a failure leaves them blank and is told once per query, after the paint.
@@ -265,7 +304,7 @@ void TReviewPage::Button7Click()
         BusyCursor busy(Button7);
         guarded(
             [this] {
-                const SalesRange range { FUserName, DateTimePicker2->date(), DateTimePicker3->date() };
+                const SalesRange range = chosenRange();
                 const std::shared_ptr<const ViewSnapshot> snapshot = FDbMan->QueryView(range);
                 const QList<DayCount>& days = snapshot->days;
                 ++FQueryNumber;
@@ -280,8 +319,9 @@ void TReviewPage::Button7Click()
                 FRanking->reset(FDaily->totals());
                 Panel8->showRange(range, days, {}, FDaily->totals());
                 const QString dayFormat = QStringLiteral("yyyy-MM-dd");
-                Panel8->setTitle(QStringLiteral("%1  销售趋势图  %2 至 %3")
-                                     .arg(FUserName, range.first.toString(dayFormat), range.last.toString(dayFormat)));
+                Panel8->setTitle(
+                    QStringLiteral("%1  销售趋势图  %2 至 %3")
+                        .arg(rangeOwnerName(range), range.first.toString(dayFormat), range.last.toString(dayFormat)));
                 qint64 groups = 0;
                 for (const DayCount& day : days)
                     groups += day.rows;
@@ -359,7 +399,7 @@ void TReviewPage::exportShownView(ReviewView view, ExportFormat format, QWidget*
 
 void TReviewPage::ListView2Change()
 {
-    const bool selected = selectedDetailRow() >= 0;
+    const bool selected = selectedDetailRow() >= 0 && shownLinesAreOwn();
     Button10->setEnabled(selected);
     Button11->setEnabled(selected);
 }
@@ -409,7 +449,7 @@ template <typename Change> bool guardedChange(Change&& change, QWidget* parent)
 void TReviewPage::Button10Click()
 {
     const int row = selectedDetailRow();
-    if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
+    if (row < 0 || !shownLinesAreOwn() || !MessageBox::confirm(this, QStringLiteral("真的要删除指定的记录？")))
         return;
     const SalesLine* line = FDetail->line(row);
     const bool deleted = line && guardedChange([&] { FDbMan->DeleteLine(FUserName, *line); }, this);
@@ -424,7 +464,7 @@ void TReviewPage::Button10Click()
 void TReviewPage::Button11Click()
 {
     const int row = selectedDetailRow();
-    if (row < 0 || !MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
+    if (row < 0 || !shownLinesAreOwn() || !MessageBox::confirm(this, QStringLiteral("真的要编辑指定的记录？")))
         return;
     const QStringList shown = FDetail->rowTexts(row);
     const SalesLine* stored = FDetail->line(row);

@@ -46,6 +46,11 @@ private:
     // Writes every row of a view over the range last shown into a file; parent owns the dialogs.
     void exportShownView(ReviewView view, ExportFormat format, QWidget* parent);
     void ComboBox6Click();
+    // An owner's choice of whose lines to review: "我的", "全店" or another account's.
+    void fillAccountChooser();
+    SalesRange chosenRange() const;
+    // Only the user's own lines can be edited or deleted.
+    bool shownLinesAreOwn() const;
     void Button7Click();
     void startRanking(const SalesRange& range, qint64 groups);
     template <typename Fetch> auto fetchRows(Fetch&& fetch) -> decltype(fetch());
@@ -78,6 +83,7 @@ private:
     QDateEdit* DateTimePicker2 = nullptr;
     QDateEdit* DateTimePicker3 = nullptr;
     QPushButton* Button7 = nullptr;
+    QComboBox* ComboBoxAccount = nullptr;
     QComboBox* ComboBox6 = nullptr;
     QWidget* Panel4 = nullptr;
     QWidget* Panel5 = nullptr;

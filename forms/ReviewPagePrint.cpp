@@ -69,9 +69,9 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             // The per-product and ranking pages end with the detail view's totals line, which follows its edits and
             // deletes; the daily pages with their own.
             const SalesTotals& totals = view == ListView3 ? model->totals() : FDetail->totals();
-            QRCompositeReport1.addReports
-                = [rows, layout, title = FUserName, totals = totals.text()](
-                      ReportDocument& document) { addReportPages(document, layout, rows, title, totals); };
+            QRCompositeReport1.addReports =
+                [rows, layout, title = FShownRange ? rangeOwnerName(*FShownRange) : FUserName, totals = totals.text()](
+                    ReportDocument& document) { addReportPages(document, layout, rows, title, totals); };
             QRCompositeReport1.prepare();
             TfrmPrint preview(this);
             preview.connectDocument(&QRCompositeReport1);
@@ -118,7 +118,7 @@ void TReviewPage::Button16Click()
 
 QString TReviewPage::chartFilePath(const QString& suffix) const
 {
-    QString user = FUserName;
+    QString user = FShownRange ? rangeOwnerName(*FShownRange) : FUserName;
     // A user name may hold characters a file name cannot.
     for (const QChar c : QStringLiteral("/\\:*?\"<>|"))
         user.replace(c, QLatin1Char('_'));

@@ -20,9 +20,12 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTreeView>
 #include <libpq-fe.h>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -95,6 +98,83 @@ public:
 private:
     PGconn* m_connection;
 };
+
+// The whole shop's views as the lines give them: days in order with their sums and groups, the lines in the order of
+// day and entry, the groups of a day in the order of their first line, the ranking by quantity, then first sale.
+struct ShopViews
+{
+    QStringList days;
+    std::vector<qint64> ids;
+    QList<DayProductRow> groups;
+    QList<RankingRow> ranking;
+};
+
+void addTo(SalesSums& sums, const SalesLine& line)
+{
+    sums.quantity += line.quantity;
+    sums.received += line.received;
+    sums.cost += line.cost;
+}
+
+QString dayText(const DayCount& day)
+{
+    return QStringLiteral("%1 %2/%3 %4 %5 %6")
+        .arg(day.day.toString(Qt::ISODate))
+        .arg(day.rows)
+        .arg(day.lines)
+        .arg(day.sums.quantity)
+        .arg(day.sums.received)
+        .arg(day.sums.cost);
+}
+
+QStringList dayTexts(const QList<DayCount>& days)
+{
+    QStringList texts;
+    for (const DayCount& day : days)
+        texts.append(dayText(day));
+    return texts;
+}
+
+ShopViews expectedViews(QList<SalesLine> lines)
+{
+    std::sort(lines.begin(), lines.end(),
+        [](const SalesLine& a, const SalesLine& b) { return std::pair(a.day, a.id) < std::pair(b.day, b.id); });
+    ShopViews views;
+    QList<DayCount> days;
+    QList<qint64> groupFirst;
+    QMap<QString, std::pair<qint64, SalesSums>> products;
+    for (const SalesLine& line : std::as_const(lines)) {
+        views.ids.push_back(line.id);
+        if (days.isEmpty() || days.last().day != line.day)
+            days.append({ line.day });
+        ++days.last().lines;
+        addTo(days.last().sums, line);
+        qsizetype group = views.groups.size() - 1;
+        while (group >= 0 && views.groups.at(group).day == line.day
+            && views.groups.at(group).productName != line.productName)
+            --group;
+        if (group < 0 || views.groups.at(group).day != line.day) {
+            views.groups.append({ line.day, line.productName, {} });
+            groupFirst.append(line.id);
+            ++days.last().rows;
+            group = views.groups.size() - 1;
+        }
+        addTo(views.groups[group].sums, line);
+        auto& product = products[line.productName];
+        product.first = product.first == 0 ? line.id : std::min(product.first, line.id);
+        addTo(product.second, line);
+    }
+    views.days = dayTexts(days);
+    std::vector<std::pair<qint64, RankingRow>> ranked;
+    for (auto product = products.cbegin(); product != products.cend(); ++product)
+        ranked.push_back({ product->first, { product.key(), product->second } });
+    std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+        return std::pair(-a.second.sums.quantity, a.first) < std::pair(-b.second.sums.quantity, b.first);
+    });
+    for (const auto& row : ranked)
+        views.ranking.append(row.second);
+    return views;
+}
 
 } // namespace
 
@@ -557,6 +637,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("version");
         QTest::newRow("before kept lines and the record of changes") << 1;
         QTest::newRow("one shared role, hashes in users") << 2;
+        QTest::newRow("no sums of the whole shop") << 3;
     }
     // A ledger of an earlier layout is upgraded by the administrator's next connection: its accounts become roles
     // (an account whose role the server had keeps its password; the others wait for one), and its triggers, policies
@@ -565,6 +646,22 @@ private Q_SLOTS:
     {
         QFETCH(int, version);
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        TDbMan().AddLines(user, { { 0, QDate(2024, 4, 30), QStringLiteral("毛巾"), 2, 400, 200, {} } });
+        QVERIFY(
+            home->server()->exec(QStringLiteral("DELETE FROM day_sums WHERE user_name = ''; DELETE FROM "
+                                                "day_product_sums WHERE user_name = ''; DROP INDEX records_by_day")));
+        const SalesRange shop { {}, QDate(2024, 4, 1), QDate(2024, 4, 30), true };
+        if (version == 3) {
+            QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = 3")));
+            const QList<DayCount> days = TDbMan().QueryDays(shop);
+            QCOMPARE(days.size(), 1);
+            QCOMPARE(days.first().rows, 1);
+            QCOMPARE(days.first().sums, (SalesSums { 2, 400, 200 }));
+            QCOMPARE(TDbMan().QueryRanking(shop).size(), 1);
+            QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")),
+                QString::number(ServerStore::kSchemaVersion));
+            return;
+        }
         const QString waiting = QStringLiteral("老王") + home->server()->name().right(4);
         QVERIFY(home->server()->exec(
             QStringLiteral("ALTER TABLE users ADD COLUMN password_hash text NOT NULL DEFAULT '', "
@@ -594,7 +691,8 @@ private Q_SLOTS:
         KeptSession window;
         db.KeepLines(user, window, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
         db.SaveKeptLines(user, window, db.KeptLines(user, window));
-        QCOMPARE(db.Changes(user).size(), 1);
+        // The save before the upgrade is on record where the record was kept.
+        QCOMPARE(db.Changes(user).size(), version == 1 ? 1 : 2);
     }
 
     void unreachableServerIsNamed()
@@ -830,6 +928,171 @@ private Q_SLOTS:
         QCOMPARE(totals[1], totals[0]);
         QVERIFY(pages[0].size() > 400);
         QCOMPARE(pages[1], pages[0]);
+    }
+
+    // Two owners and three cashiers saving, editing and deleting at once: each cashier reviews his own lines and
+    // nothing else; an owner's 全店 is every account's lines together, in the sums the triggers keep for the shop.
+    void ownersReviewTheWholeShop()
+    {
+        const QStringList owners { QStringLiteral("店主甲"), QStringLiteral("店主乙") };
+        const QStringList cashiers { QStringLiteral("收银一"), QStringLiteral("收银二"), QStringLiteral("收银三") };
+        const QStringList everyone = owners + cashiers;
+        const QDate first(2024, 3, 1), last(2024, 3, 6);
+        const QStringList products { QStringLiteral("毛巾"), QStringLiteral("牙刷"), QStringLiteral("香皂") };
+        {
+            TDbMan admin;
+            for (const QString& name : everyone)
+                QVERIFY(admin.AddUser(name, QStringLiteral("pw-") + name));
+            for (const QString& name : owners)
+                QVERIFY(admin.SetShopOwner(name));
+        }
+        // Every save, edit and delete of anyone changes the shop's rows of its day.
+        std::vector<std::thread> tills;
+        QStringList failures;
+        std::mutex failed;
+        for (int till = 0; till < everyone.size(); ++till) {
+            tills.emplace_back([&, till] {
+                try {
+                    TDbMan db;
+                    const QString name = everyone.at(till);
+                    QRandomGenerator rng(quint32(till + 1));
+                    for (int round = 0; round < 40; ++round) {
+                        QList<SalesLine> lines;
+                        for (int i = rng.bounded(1, 4); i > 0; --i)
+                            lines.append({ 0, first.addDays(rng.bounded(6)), products.at(rng.bounded(3)),
+                                rng.bounded(-2, 9), rng.bounded(100, 9000), rng.bounded(50, 4000), name });
+                        db.AddLines(name, lines);
+                        if (round % 3 != 2)
+                            continue;
+                        const QList<SalesLine> stored = db.QueryLineWindow({ name, first, last }, first, 0, 1000);
+                        SalesLine seen = stored.at(rng.bounded(int(stored.size())));
+                        if (round % 2)
+                            db.DeleteLine(name, seen);
+                        else
+                            db.UpdateLine(name, seen,
+                                { seen.id, first.addDays(rng.bounded(6)), products.at(rng.bounded(3)),
+                                    seen.quantity + 1, seen.received, seen.cost, seen.memo });
+                    }
+                } catch (const std::exception& error) {
+                    const auto* own = dynamic_cast<const KivaroError*>(&error);
+                    const std::lock_guard lock(failed);
+                    failures.append(own ? own->text() : QString::fromLocal8Bit(error.what()));
+                }
+            });
+        }
+        for (std::thread& till : tills)
+            till.join();
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
+
+        QMap<QString, QList<SalesLine>> linesOf;
+        QList<SalesLine> all;
+        for (const QString& name : everyone) {
+            linesOf[name] = TDbMan().QueryLineWindow({ name, first, last }, first, 0, 1000);
+            QVERIFY(!linesOf[name].isEmpty());
+            all += linesOf[name];
+        }
+        const auto showsAsExpected = [&](TDbMan& db, const SalesRange& range, const QList<SalesLine>& lines) {
+            const ShopViews expected = expectedViews(lines);
+            const std::shared_ptr<const ViewSnapshot> view = db.QueryView(range);
+            QCOMPARE(dayTexts(view->days), expected.days);
+            QCOMPARE(view->lineIds, expected.ids);
+            QCOMPARE(db.QueryDayProductWindow(range, first, 0, 1000), expected.groups);
+            QCOMPARE(db.QueryRanking(range), expected.ranking);
+            QList<SalesLine> read = db.LinesAsRead(*view, view->lineIds);
+            QList<SalesLine> sorted = lines;
+            const auto byId = [](const SalesLine& a, const SalesLine& b) { return a.id < b.id; };
+            std::sort(read.begin(), read.end(), byId);
+            std::sort(sorted.begin(), sorted.end(), byId);
+            QCOMPARE(read, sorted);
+        };
+        const SalesRange shop { QString(), first, last, true };
+        for (const QString& name : cashiers) {
+            TDbMan db;
+            QVERIFY(db.CheckUser(name, QStringLiteral("pw-") + name));
+            QCOMPARE(db.ReviewableAccounts(name), std::nullopt);
+            showsAsExpected(db, { name, first, last }, linesOf[name]);
+            if (QTest::currentTestFailed())
+                return;
+            // Neither the shop's rows nor another's lines reach a cashier, whatever the program asks for.
+            QVERIFY_THROWS_EXCEPTION(KivaroError, db.QueryView(shop));
+            QVERIFY(db.QueryDays(shop).isEmpty());
+            QVERIFY(db.QueryView({ owners.first(), first, last })->lineIds.empty());
+        }
+        for (const QString& name : owners) {
+            TDbMan db;
+            QVERIFY(db.CheckUser(name, QStringLiteral("pw-") + name));
+            QStringList others = everyone;
+            others.removeOne(name);
+            std::sort(others.begin(), others.end(),
+                [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
+            QCOMPARE(db.ReviewableAccounts(name), std::optional(others));
+            showsAsExpected(db, shop, all);
+            showsAsExpected(db, { cashiers.first(), first, last }, linesOf[cashiers.first()]);
+            if (QTest::currentTestFailed())
+                return;
+            // Others' lines are read-only, to an owner too.
+            const SalesLine theirs = linesOf[cashiers.first()].first();
+            QVERIFY_THROWS_EXCEPTION(KivaroError, db.DeleteLine(cashiers.first(), theirs));
+            QVERIFY_THROWS_EXCEPTION(KivaroError, db.DeleteLine(name, theirs));
+        }
+        useLedgerAsAdministrator();
+        QCOMPARE(TDbMan().QueryView(shop)->lineIds.size(), all.size());
+        // A file ledger has no shop to show.
+        QVERIFY_THROWS_EXCEPTION(KivaroError, TDbMan(home->dataDir()).QueryDays(shop));
+    }
+
+    // An owner chooses whose lines the page shows; the shop's and another's are shown and printed under their name,
+    // and only the owner's own can be edited or deleted.
+    void ownerChoosesWhoseLinesThePageShows()
+    {
+        const QString owner = QStringLiteral("店主甲");
+        const QString cashier = QStringLiteral("收银一");
+        {
+            TDbMan admin;
+            QVERIFY(admin.AddUser(owner, QStringLiteral("pw")));
+            QVERIFY(admin.AddUser(cashier, QStringLiteral("pw")));
+            QVERIFY(admin.SetShopOwner(owner));
+            admin.AddLines(owner, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1000, 500, {} } });
+            admin.AddLines(cashier, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 2, 2000, 1000, {} } });
+        }
+        QVERIFY(TDbMan().CheckUser(cashier, QStringLiteral("pw")));
+        QVERIFY(!child<QComboBox>(openReviewWindow(cashier).get(), "ComboBoxAccount")->isVisibleTo(nullptr));
+        QVERIFY(TDbMan().CheckUser(owner, QStringLiteral("pw")));
+        std::unique_ptr<TfrmMain> form = openReviewWindow(owner);
+        auto* whose = child<QComboBox>(form.get(), "ComboBoxAccount");
+        QVERIFY(whose->isVisibleTo(form.get()));
+        QCOMPARE(whose->count(), 3);
+        QCOMPARE(whose->itemText(0), QStringLiteral("我的"));
+        QCOMPARE(whose->itemText(1), QStringLiteral("全店"));
+        QCOMPARE(whose->itemText(2), cashier);
+        child<QDateEdit>(form.get(), "DateTimePicker2")->setDate(QDate(2024, 5, 1));
+        child<QDateEdit>(form.get(), "DateTimePicker3")->setDate(QDate(2024, 5, 31));
+        auto* detail = child<QTreeView>(form.get(), "ListView2");
+        const auto show = [&](int chosen) {
+            whose->setCurrentIndex(chosen);
+            QTest::mouseClick(child<QPushButton>(form.get(), "Button7"), Qt::LeftButton);
+            detail->selectionModel()->select(
+                detail->model()->index(0, 1), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        };
+        const auto canChange = [&] {
+            return child<QPushButton>(form.get(), "Button10")->isEnabled()
+                && child<QPushButton>(form.get(), "Button11")->isEnabled();
+        };
+        show(1);
+        QCOMPARE(detail->model()->rowCount(), 2);
+        QVERIFY(child<QLabel>(form.get(), "Label19")->text().startsWith(QStringLiteral("数量：3")));
+        QVERIFY(!canChange());
+        const QStringList printed = printedTexts(form.get(), "Button8");
+        QVERIFY2(printed.contains(QStringLiteral("全店")), qPrintable(printed.join(QLatin1Char('|'))));
+        QVERIFY(!printed.contains(owner));
+        show(2);
+        QCOMPARE(detail->model()->rowCount(), 1);
+        QVERIFY(!canChange());
+        QVERIFY(printedTexts(form.get(), "Button13").contains(cashier));
+        show(0);
+        QCOMPARE(detail->model()->rowCount(), 1);
+        QVERIFY(canChange());
+        useLedgerAsAdministrator();
     }
 };
 

@@ -964,6 +964,9 @@ QHash<QString, bool> accountFlags;
 // A role's name is at most 63 bytes: the server would cut a longer one, and two accounts could become one role.
 void checkRoleName(const QString& name)
 {
+    // The shop's sums are kept under the empty name.
+    if (name.isEmpty())
+        throw KivaroError(QStringLiteral("服务器上的账本，用户名不能为空。"));
     if (name.toUtf8().size() > 63)
         throw KivaroError(QStringLiteral("服务器上的账本，用户名最长 63 个字节（约 21 个汉字）：“%1”太长了。")
                               .arg(name.left(24) + QStringLiteral("…")));
@@ -1161,9 +1164,9 @@ ServerStore::LoginCheck ServerStore::logIn(const QString& name, const QString& p
 
 bool ServerStore::addAccount(const QString& name, const QString& password)
 {
-    checkRoleName(name);
     if (name.isEmpty() || password.isEmpty())
         throw KivaroError(QStringLiteral("服务器上的账本，帐户要有用户名和密码。"));
+    checkRoleName(name);
     return asAdministrator([&](ServerStore& administrator, Session& session) {
         session.begin();
         session.exec("LOCK TABLE users IN SHARE ROW EXCLUSIVE MODE");
@@ -1911,6 +1914,11 @@ public:
     }
     void addLines(const QString& userName, const QList<SalesLine>& lines) override
     {
+        // The shop's sums are kept under the empty name: lines of no name would be counted twice in them.
+        if (userName.isEmpty())
+            throw KivaroError(QStringLiteral("有 %1 条记录没有用户名，服务器上的账本不能保存它们；"
+                                             "请先在原来的账本里删去或改正这些记录。")
+                                  .arg(lines.size()));
         // A copy keeps every line's id, so that a restored ledger is the same down to its order of entry.
         m_store.insertLines(m_session, userName, lines, true);
     }

@@ -435,16 +435,20 @@ private Q_SLOTS:
     void serverTargetUnchanged_data()
     {
         QTest::addColumn<bool>("holdsLine");
+        QTest::addColumn<QString>("owner");
         QTest::addColumn<QString>("errorText");
-        QTest::newRow("holding a line") << true << QStringLiteral("已有帐户或记录");
+        QTest::newRow("holding a line") << true << kNoAccount << QStringLiteral("已有帐户或记录");
         // A server cannot hold U+0000, which a file can: the copy fails at that line, the last one.
-        QTest::newRow("failing midway") << false << QStringLiteral("U+0000");
+        QTest::newRow("failing midway") << false << kNoAccount << QStringLiteral("U+0000");
+        // Nor lines of no name, whose sums would mix with the whole shop's.
+        QTest::newRow("lines of no name") << false << QString() << QStringLiteral("没有用户名");
     }
     void serverTargetUnchanged()
     {
         if (!testingOnServer())
             QSKIP("needs a server (KIVARO_TEST_SERVER=1)");
         QFETCH(bool, holdsLine);
+        QFETCH(QString, owner);
         QFETCH(QString, errorText);
         const LedgerLocation source = newFile(QStringLiteral("source"));
         QVERIFY(QFile::copy(m_source.databasePath(), source.databasePath()));
@@ -453,7 +457,7 @@ private Q_SLOTS:
             RawDb(source.databasePath())
                 .exec(QStringLiteral("INSERT INTO Records (UserName, RecDate, RecProductName, RecQuantity, RecMoney, "
                                      "RecCost, RecMemo) VALUES (?, '2024-12-31', ?, 1, 1, 1, ?)"),
-                    { EncodeText(kNoAccount), EncodeText(QStringLiteral("空")), EncodeText(QString(QChar(0))) }));
+                    { EncodeText(owner), EncodeText(QStringLiteral("空")), EncodeText(QString(QChar(0))) }));
         const LedgerLocation server = LedgerLocation::server(m_home->server()->connection());
         if (holdsLine)
             TDbMan(server).AddLines(kNoAccount, { line(QDate(2020, 5, 1), QStringLiteral("旧"), 1, 100, 50) });

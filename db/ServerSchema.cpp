@@ -329,6 +329,16 @@ QList<Function> functions()
             QStringLiteral("sql"),
             QStringLiteral("SELECT COALESCE((SELECT shop_owner FROM users WHERE md5(user_name) = md5(session_user) "
                            "AND user_name = session_user), false)") },
+        // The whole shop's lines of a range in the order of the views, for its owners: read as the administrator,
+        // whom the policies do not filter row by row, they come from the index alone, not the sorted table. An
+        // aggregate over an ordered subquery takes its rows in that order; the program checks it.
+        { QStringLiteral("kivaro_shop_lines"),
+            QStringLiteral("kivaro_shop_lines(first_day date, last_day date) RETURNS bigint[] STABLE"),
+            QStringLiteral("sql"),
+            QStringLiteral(
+                "SELECT CASE WHEN (SELECT kivaro_is_shop_owner()) OR pg_has_role(session_user, current_user, "
+                "'MEMBER') THEN (SELECT array_agg(id) FROM (SELECT id FROM records WHERE day >= first_day "
+                "AND day <= last_day ORDER BY day, id) AS ordered) END") },
         // An account puts itself at the head of the login list; the administrator may put anyone there.
         { QStringLiteral("kivaro_note_login"), QStringLiteral("kivaro_note_login(account text) RETURNS void"),
             QStringLiteral("sql"),
@@ -423,7 +433,9 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("REVOKE ALL ON ALL FUNCTIONS IN SCHEMA %1 FROM PUBLIC").arg(schema),
         QStringLiteral("REVOKE ALL ON ALL TABLES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
         QStringLiteral("REVOKE ALL ON ALL SEQUENCES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
-        QStringLiteral("GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text) TO %1").arg(group),
+        QStringLiteral("GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
+                       "kivaro_shop_lines(date, date) TO %1")
+            .arg(group),
         QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation, daily_backups TO %1").arg(group),
         // A line's id and owner stay as they were stored.
         QStringLiteral("GRANT SELECT, INSERT, DELETE ON records, pending_lines, product_names TO %1").arg(group),

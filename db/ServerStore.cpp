@@ -1559,6 +1559,22 @@ QByteArray ownerOf(const SalesRange& range)
     return range.shop ? "$1::text = ''" : "md5(user_name) = md5($1) AND user_name = $1";
 }
 
+// Whether the view's line IDs are as many as its days' lines and ascend within each day.
+bool inDayOrder(const ViewSnapshot& view)
+{
+    size_t at = 0;
+    for (const DayCount& day : view.days) {
+        if (day.lines < 0 || view.lineIds.size() - at < size_t(day.lines))
+            return false;
+        for (qint64 i = 1; i < day.lines; ++i) {
+            if (view.lineIds[at + size_t(i)] <= view.lineIds[at + size_t(i) - 1])
+                return false;
+        }
+        at += size_t(day.lines);
+    }
+    return at == view.lineIds.size();
+}
+
 } // namespace
 
 QList<DayCount> ServerStore::queryDays(const SalesRange& range)
@@ -1595,18 +1611,27 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
         qint64 lines = 0;
         for (const DayCount& day : std::as_const(view.days))
             lines += day.lines;
-        // One array value rather than a row per line: a million IDs take 8 MB, not a result of a million rows.
-        const Result ids
-            = session.exec("SELECT array_agg(id ORDER BY day, id) FROM records WHERE " + rangeLines(range), values);
-        view.lineIds.reserve(size_t(lines));
-        const QByteArrayView list = ids.bytes(0, 0);
-        for (const char *at = list.data(), *end = list.data() + list.size(); at < end; ++at) {
-            if (*at == '{' || *at == ',' || *at == '}')
-                continue;
-            qint64 id = 0;
-            at = std::from_chars(at, end, id).ptr - 1;
-            view.lineIds.push_back(id);
-        }
+        // One array value rather than a row per line: a million IDs take 8 MB, not a result of a million rows. They
+        // come in the index's order through an ordered subquery, which the aggregate keeps; should they not (each
+        // day's IDs ascend), the aggregate sorts them itself, a sort of every line.
+        const auto readIds = [&](const QByteArray& statement) {
+            const Result ids = session.exec(statement, values);
+            view.lineIds.clear();
+            view.lineIds.reserve(size_t(lines));
+            const QByteArrayView list = ids.bytes(0, 0);
+            for (const char *at = list.data(), *end = list.data() + list.size(); at < end; ++at) {
+                if (*at == '{' || *at == ',' || *at == '}')
+                    continue;
+                qint64 id = 0;
+                at = std::from_chars(at, end, id).ptr - 1;
+                view.lineIds.push_back(id);
+            }
+        };
+        readIds(range.shop ? QByteArray("SELECT kivaro_shop_lines($2::date, $3::date) WHERE $1::text = ''")
+                           : "SELECT array_agg(id) FROM (SELECT id FROM records WHERE " + rangeLines(range)
+                    + " ORDER BY day, id) AS ordered");
+        if (!inDayOrder(view))
+            readIds("SELECT array_agg(id ORDER BY day, id) FROM records WHERE " + rangeLines(range));
         const Result mark
             = session.exec("SELECT coalesce(max(id), 0) FROM changes WHERE " + ownerOf(range), { values.first() });
         view.changeMark = mark.integer(0, 0);

@@ -437,6 +437,9 @@ private Q_SLOTS:
                                               "'needs_password'")),
             QStringLiteral("0"));
         QVERIFY(!cashier.run(QStringLiteral("SELECT rolpassword FROM pg_authid")));
+        // Nor the whole shop's lines, which its owners read through a function of the ledger's.
+        QCOMPARE(cashier.value(QStringLiteral("SELECT kivaro_shop_lines('2024-01-01', '2024-12-31') IS NULL")),
+            QStringLiteral("t"));
         QVERIFY(!cashier.run(QStringLiteral("SELECT passwd FROM pg_shadow")));
         // Nothing of the other's can be changed, nor the record rewritten, nor the ledger's parts.
         qint64 rows = -1;

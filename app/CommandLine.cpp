@@ -2,6 +2,7 @@
 
 #include "app/Startup.h"
 #include "base/HiClass.h"
+#include "base/Platform.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"
@@ -18,11 +19,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <termios.h>
-#include <unistd.h>
 #include <utility>
 #include <variant>
 
@@ -145,48 +143,6 @@ private:
     QElapsedTimer m_sinceDrawn;
 };
 
-termios savedTerminal;
-
-void restoreTerminalAndRaise(int received)
-{
-    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    std::signal(received, SIG_DFL);
-    std::raise(received);
-}
-
-// While one lives, what is typed on the terminal is not shown; an interrupt puts the echo back before it ends us.
-class EchoOff
-{
-public:
-    EchoOff()
-    {
-        if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
-            return;
-        struct sigaction action = {};
-        action.sa_handler = restoreTerminalAndRaise;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < kSignals.size(); ++i)
-            sigaction(kSignals[i], &action, &m_previous[i]);
-        termios quiet = savedTerminal;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        m_active = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-    }
-    ~EchoOff()
-    {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-        for (std::size_t i = 0; i < kSignals.size(); ++i)
-            sigaction(kSignals[i], &m_previous[i], nullptr);
-    }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
-    bool active() const { return m_active; }
-
-private:
-    static constexpr std::array<int, 4> kSignals { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
-    std::array<struct sigaction, 4> m_previous {};
-    bool m_active = false;
-};
-
 // A line of standard input without its line end; ended when the input ended before a line end.
 struct InputLine
 {
@@ -224,7 +180,7 @@ std::optional<InputLine> readWithoutEcho(const QString& prompt)
     print(stderr, prompt);
     std::optional<InputLine> typed;
     {
-        const EchoOff echoOff;
+        const Platform::EchoOff echoOff;
         if (!echoOff.active())
             return std::nullopt;
         typed = readInputLine();
@@ -251,7 +207,7 @@ public:
         : m_prompt(std::exchange(TDbMan::passwordPrompt, nullptr))
         , m_notice(std::exchange(TDbMan::longWorkNotice, nullptr))
     {
-        if (isatty(STDIN_FILENO))
+        if (Platform::standardInputIsTerminal())
             TDbMan::passwordPrompt = readPassword;
         TDbMan::longWorkNotice = [](const QString& text) {
             print(stderr, text + QLatin1Char('\n'));
@@ -287,7 +243,7 @@ int runCopy(const QString& sourceText, const QString& targetText)
     const TerminalHooks hooks;
     const LedgerLocation source = ledgerFromArgument(sourceText);
     const LedgerLocation target = ledgerFromArgument(targetText);
-    ProgressLine progress(isatty(STDERR_FILENO));
+    ProgressLine progress(Platform::standardErrorIsTerminal());
     try {
         print(stderr, QStringLiteral("正在把账本“%1”复制到“%2”……\n").arg(ledgerName(source), ledgerName(target)));
         const CopySummary summary
@@ -341,7 +297,7 @@ QString native(const QString& path)
 int runBackup(const LedgerLocation& ledger, const QString& file)
 {
     const TerminalHooks hooks;
-    ProgressLine progress(isatty(STDERR_FILENO), percentBackedUp);
+    ProgressLine progress(Platform::standardErrorIsTerminal(), percentBackedUp);
     try {
         print(stderr, QStringLiteral("正在把账本“%1”备份到“%2”……\n").arg(ledgerName(ledger), native(file)));
         const LedgerFileInfo written = backupLedger(ledger, file, progress.callback());
@@ -361,7 +317,7 @@ int runBackup(const LedgerLocation& ledger, const QString& file)
 int runRestore(const LedgerLocation& ledger, const QString& file)
 {
     const TerminalHooks hooks;
-    ProgressLine progress(isatty(STDERR_FILENO), percentRestored);
+    ProgressLine progress(Platform::standardErrorIsTerminal(), percentRestored);
     try {
         const LedgerFileInfo held = inspectBackup(file);
         const QString safetyFolder = backupsFolder(THi::GetDataDir(QString()));
@@ -533,7 +489,7 @@ std::optional<QString> accountPassword(const QString& user, bool fromInput)
             return std::nullopt;
         return line.text;
     }
-    if (!isatty(STDIN_FILENO))
+    if (!Platform::standardInputIsTerminal())
         return std::nullopt;
     const std::optional<InputLine> typed = readWithoutEcho(QStringLiteral("帐户“%1”的密码：").arg(user));
     if (!typed || (typed->ended && typed->text.isEmpty()))
@@ -549,7 +505,7 @@ QString percentExported(qint64, qint64, int percent)
 int runExport(const LedgerLocation& ledger, const ExportTask& task, const QString& password)
 {
     const TerminalHooks hooks;
-    ProgressLine progress(isatty(STDERR_FILENO), percentExported);
+    ProgressLine progress(Platform::standardErrorIsTerminal(), percentExported);
     try {
         TDbMan db(ledger);
         if (!db.CheckUser(task.range.userName, password)) {

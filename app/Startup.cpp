@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "base/Error.h"
 #include "base/HiClass.h"
+#include "base/Platform.h"
 #include "db/DbClass.h"
 #include "forms/DatabaseForm.h"
 #include "forms/ErrorHandler.h"
@@ -14,13 +15,11 @@
 #include <QFont>
 #include <QPointer>
 #include <QProgressDialog>
-#include <QSystemSemaphore>
 #include <QThread>
 
 void installFontSubstitutes()
 {
-    const QStringList songFaces { QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL SungtiL GB"),
-        QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei") };
+    const QStringList songFaces = Platform::songFontFaces();
     QFont::insertSubstitutions(QStringLiteral("宋体"), songFaces);
     QFont::insertSubstitutions(QStringLiteral("SimSun"), songFaces);
 }
@@ -106,7 +105,7 @@ int runKivaro(int argc, char** argv)
     }
     QDir::setCurrent(THi::GetAppDir());
     // A marker that other instances could see; nothing tests it, so a second instance runs like the first.
-    static QSystemSemaphore marker(QStringLiteral("Orvel-Software-KVRDX-AppMutex"), 1, QSystemSemaphore::Open);
+    Platform::markRunning(QStringLiteral("Orvel-Software-KVRDX-AppMutex"));
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
     installFontSubstitutes();
     TDbMan::longWorkNotice = showLongWork;

@@ -1,13 +1,13 @@
 #include "base/HiClass.h"
 
 #include "base/Error.h"
+#include "base/Platform.h"
 #include "base/TextCodec.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 void THi::CheckOS()
 {
@@ -30,7 +30,7 @@ QString THi::GetSpecialFolder(int folder)
 {
     if (folder != kAppDataFolder)
         return {};
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return Platform::userDataFolder();
 }
 
 QString THi::GetDataDir(const QString& folderName)

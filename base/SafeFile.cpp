@@ -1,5 +1,7 @@
 #include "base/SafeFile.h"
 
+#include "base/Platform.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
@@ -8,9 +10,6 @@
 #include <QUuid>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -33,19 +32,6 @@ QString systemError()
 
 // Below this much room a volume is taken as full: writes cut short there come without a reason of their own.
 constexpr qint64 kRoomNeeded = 64 * 1024;
-
-void syncPath(const QString& path, bool folder)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-    if (fd < 0)
-        throw KivaroError(systemError());
-    const bool synced = ::fsync(fd) == 0;
-    const QString why = synced ? QString() : systemError();
-    ::close(fd);
-    // Some file systems cannot sync a folder; the file itself is on the disk already.
-    if (!synced && !folder)
-        throw KivaroError(why);
-}
 
 } // namespace
 
@@ -77,18 +63,9 @@ void SafeFile::protect(const QString& path)
 
 void SafeFile::refuseProtected(const QString& path)
 {
-    struct stat target
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &target) != 0)
-        return;
     const QMutexLocker lock(&protectedMutex);
     for (const QString& kept : std::as_const(protectedPaths())) {
-        struct stat ledger
-        {
-        };
-        if (::stat(QFile::encodeName(kept).constData(), &ledger) == 0 && ledger.st_dev == target.st_dev
-            && ledger.st_ino == target.st_ino) {
+        if (Platform::sameFile(path, kept)) {
             throw KivaroError(QStringLiteral("不能写入“%1”：它就是账本文件“%2”").arg(native(path), native(kept)));
         }
     }
@@ -149,20 +126,13 @@ void SafeFile::commit()
         if (!written)
             throw failure(why);
     }
-    try {
-        syncPath(m_work, false);
-    } catch (const KivaroError& error) {
-        throw failure(error.text());
-    }
+    if (const QString why = Platform::syncFile(m_work); !why.isEmpty())
+        throw failure(why);
     refuseProtected(m_target);
-    if (::rename(QFile::encodeName(m_work).constData(), QFile::encodeName(m_target).constData()) != 0)
-        throw failure(systemError());
+    if (const QString why = Platform::replaceFile(m_work, m_target); !why.isEmpty())
+        throw failure(why);
     m_committed = true;
-    try {
-        syncPath(QFileInfo(m_target).absolutePath(), true);
-    } catch (const KivaroError&) {
-        // The rename is done; a folder that cannot be opened for syncing leaves it to the system.
-    }
+    Platform::syncFolder(QFileInfo(m_target).absolutePath());
 }
 
 SafeFileError SafeFile::failure(const QString& reason) const

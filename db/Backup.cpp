@@ -1,5 +1,7 @@
 #include "db/Backup.h"
 
+#include "base/Platform.h"
+
 #include "base/SafeFile.h"
 
 #include "base/Error.h"
@@ -33,21 +35,14 @@
 #include <QVariant>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <future>
 #include <sqlite3.h>
-#include <unistd.h>
 
 namespace {
 
 QString native(const QString& path)
 {
     return QDir::toNativeSeparators(path);
-}
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(strerror(errno));
 }
 
 // A connection of its own to one database file, straight on the engine, closed on destruction.
@@ -262,30 +257,15 @@ LedgerFileInfo infoOf(const RawFile& db)
 // A file's bytes reached the disk, and so did its name in the folder.
 void syncFile(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const QString why = systemError();
-        if (fd >= 0)
-            ::close(fd);
+    if (const QString why = Platform::syncFile(path); !why.isEmpty())
         throw KivaroError(QStringLiteral("无法把文件“%1”写到磁盘上：%2").arg(native(path), why));
-    }
-    ::close(fd);
-}
-
-void syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 void renameInto(const QString& from, const QString& to)
 {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), systemError()));
-    syncFolder(QFileInfo(to).absolutePath());
+    if (const QString why = Platform::replaceFile(from, to); !why.isEmpty())
+        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), why));
+    Platform::syncFolder(QFileInfo(to).absolutePath());
 }
 
 // Copies a file's bytes, every step checked, and flushes the copy to the disk.
@@ -419,7 +399,7 @@ void swapFileLedger(const QString& live, const QString& restored, const QString&
         throw KivaroError(QStringLiteral("数据库文件“%1”正在被写入，请稍后再恢复").arg(native(live)));
     if (::link(QFile::encodeName(live).constData(), QFile::encodeName(safety).constData()) != 0)
         copyBytes(live, safety, {});
-    syncFolder(QFileInfo(safety).absolutePath());
+    Platform::syncFolder(QFileInfo(safety).absolutePath());
     renameInto(restored, live);
     lock.exec("ROLLBACK");
 }

@@ -1,25 +1,10 @@
 #include "db/DbError.h"
 
+#include "base/Platform.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-// Asks the system itself, since the permission bits alone do not tell (root, access lists).
-bool mayReadWrite(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return errno != EACCES && errno != EPERM;
-    ::close(fd);
-    return true;
-}
-
-} // namespace
 
 QString databaseFailureText(const QString& path, int engineCode, const QString& engine)
 {
@@ -50,7 +35,7 @@ QString databaseFailureText(const QString& path, int engineCode, const QString& 
     case 14: // SQLITE_CANTOPEN
         if (file.isDir())
             what = QStringLiteral("无法打开数据库文件“%1”，那里是一个文件夹");
-        else if (!mayReadWrite(path))
+        else if (!Platform::mayReadWrite(path))
             what = QStringLiteral("无法打开数据库文件“%1”，没有读写它的权限");
         else
             what = QStringLiteral("无法打开数据库文件“%1”");

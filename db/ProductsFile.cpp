@@ -1,5 +1,7 @@
 #include "db/ProductsFile.h"
 
+#include "base/Platform.h"
+
 #include "base/SafeFile.h"
 
 #include "base/Error.h"
@@ -13,11 +15,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 QStringList splitLines(const QString& text)
 {
@@ -80,39 +79,31 @@ KivaroError saveFailure(const QString& path, const QString& reported)
         QStringLiteral("无法保存品名文件“%1”：%2").arg(path, full ? QStringLiteral("磁盘空间已满") : reported));
 }
 
-// Other instances of the same user change the file too; each change is made while holding this lock. It is taken
-// on the folder that holds the file: nothing is written for it, nothing is left behind, and the system lets it go
-// when a process dies.
+// Other instances of the same user change the file too; each change is made while holding this lock on the folder
+// that holds the file, which the system lets go when a process dies.
 class ProductsFileLock
 {
 public:
     explicit ProductsFileLock(const QString& path)
+        : m_lock(QFileInfo(path).absolutePath())
     {
-        const QString folder = QFileInfo(path).absolutePath();
-        m_fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (m_fd < 0)
-            throw saveFailure(path, QString::fromLocal8Bit(std::strerror(errno)));
         QElapsedTimer waited;
         waited.start();
-        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-                ::close(m_fd);
-                throw saveFailure(path, reason);
-            }
-            if (waited.elapsed() > kLockWaitMs) {
-                ::close(m_fd);
+        QString why;
+        for (;;) {
+            const Platform::FolderLock::State state = m_lock.tryLock(&why);
+            if (state == Platform::FolderLock::State::Locked)
+                return;
+            if (state == Platform::FolderLock::State::Failed)
+                throw saveFailure(path, why);
+            if (waited.elapsed() > kLockWaitMs)
                 throw KivaroError(QStringLiteral("无法保存品名文件“%1”：另一个程序正在修改它").arg(path));
-            }
             QThread::msleep(5);
         }
     }
-    ~ProductsFileLock() { ::close(m_fd); }
-    ProductsFileLock(const ProductsFileLock&) = delete;
-    ProductsFileLock& operator=(const ProductsFileLock&) = delete;
 
 private:
-    int m_fd = -1;
+    Platform::FolderLock m_lock;
 };
 
 void replaceContent(const QString& path, const QStringList& names)

@@ -1,5 +1,7 @@
 #include "db/SqliteStore.h"
 
+#include "base/Platform.h"
+
 #include "base/SafeFile.h"
 
 #include "db/DbClass.h"
@@ -24,7 +26,6 @@
 #include <QVariant>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -67,8 +68,10 @@ QString copyTemplate(const QString& from, const QString& to)
         return source.errorString();
     QTemporaryFile copy(to + QStringLiteral(".XXXXXX"));
     if (!copy.open() || !copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner) || copy.write(bytes) != bytes.size()
-        || !copy.flush() || fsync(copy.handle()) != 0)
-        return copy.errorString().isEmpty() ? QString::fromLocal8Bit(strerror(errno)) : copy.errorString();
+        || !copy.flush())
+        return copy.errorString();
+    if (const QString why = Platform::syncHandle(copy.handle()); !why.isEmpty())
+        return why;
     copy.close();
     // rename() never replaces: when another instance made the file meanwhile, its copy stays and serves.
     copy.setAutoRemove(false);

@@ -3,6 +3,7 @@
 #include "db/KeptSession.h"
 
 #include "base/Error.h"
+#include "base/Platform.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
@@ -25,8 +26,8 @@
 #include <algorithm>
 
 std::function<void()> TEntryPage::startCalculator = [] {
-    for (const char* name : { "gnome-calculator", "kcalc", "mate-calc", "galculator", "qalculate-gtk", "xcalc" }) {
-        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    for (const QString& name : Platform::calculatorPrograms()) {
+        const QString program = QStandardPaths::findExecutable(name);
         if (!program.isEmpty() && QProcess::startDetached(program, {}))
             return;
     }

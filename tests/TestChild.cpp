@@ -12,6 +12,7 @@
 // start showed, and exits with 0; a failure prints its text on stderr and exits with 2.
 
 #include "base/Error.h"
+#include "base/Platform.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
@@ -21,6 +22,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <iostream>
@@ -187,6 +189,16 @@ int main(int argc, char** argv)
             return window(args);
         if (mode == QLatin1String("backup"))
             return backup(args);
+        if (mode == QLatin1String("lockfolder")) {
+            // Holds the folder's lock until it is killed.
+            Platform::FolderLock lock(args.value(0));
+            QString why;
+            if (lock.tryLock(&why) != Platform::FolderLock::State::Locked)
+                return 1;
+            announceReady(true);
+            for (;;)
+                QThread::sleep(60);
+        }
         std::cerr << "unknown mode" << std::endl;
     } catch (const KivaroError& error) {
         std::cerr << error.text().toStdString() << std::endl;

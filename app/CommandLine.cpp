@@ -359,6 +359,22 @@ bool isValue(const QString& argument)
     return !argument.trimmed().isEmpty() && !argument.startsWith(QLatin1Char('-'));
 }
 
+// "--database LEDGER" or "--database=LEDGER" at i: takes the ledger, moves i past it and says so.
+bool takeDatabase(const QStringList& arguments, qsizetype& i, std::optional<QString>& database)
+{
+    const QString& argument = arguments.at(i);
+    if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
+        database = arguments.at(++i);
+        return true;
+    }
+    if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
+        && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
+        database = argument.mid(kDatabaseOption.size() + 1);
+        return true;
+    }
+    return false;
+}
+
 // Nothing when anything else is given: a command that replaces a ledger runs only as written.
 std::optional<LedgerCommand> parseLedgerCommand(const QStringList& arguments, const QString& command)
 {
@@ -367,11 +383,7 @@ std::optional<LedgerCommand> parseLedgerCommand(const QStringList& arguments, co
         const QString& argument = arguments.at(i);
         if (argument == command && parsed.file.isNull() && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
             parsed.file = QFileInfo(arguments.at(++i)).absoluteFilePath();
-        } else if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
-            parsed.database = arguments.at(++i);
-        } else if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
-            && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
-            parsed.database = argument.mid(kDatabaseOption.size() + 1);
+        } else if (takeDatabase(arguments, i, parsed.database)) {
         } else if (argument == kYesOption && command == kRestoreOption) {
             parsed.yes = true;
         } else {
@@ -436,11 +448,7 @@ std::optional<ExportCommand> parseExportCommand(const QStringList& arguments)
         } else if (argument == kUserOption && parsed.user.isNull() && i + 1 < arguments.size()
             && !arguments.at(i + 1).trimmed().isEmpty() && !arguments.at(i + 1).startsWith(QStringLiteral("--"))) {
             parsed.user = arguments.at(++i);
-        } else if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
-            parsed.database = arguments.at(++i);
-        } else if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
-            && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
-            parsed.database = argument.mid(kDatabaseOption.size() + 1);
+        } else if (takeDatabase(arguments, i, parsed.database)) {
         } else if (argument == kPasswordStdinOption) {
             parsed.passwordFromInput = true;
         } else {
@@ -584,11 +592,7 @@ std::optional<AccountCommand> parseAccountCommand(const QStringList& arguments, 
             seen = true;
             if (named)
                 parsed.name = arguments.at(++i);
-        } else if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
-            parsed.database = arguments.at(++i);
-        } else if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
-            && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
-            parsed.database = argument.mid(kDatabaseOption.size() + 1);
+        } else if (takeDatabase(arguments, i, parsed.database)) {
         } else if (argument == kPasswordStdinOption && withPassword) {
             parsed.passwordFromInput = true;
         } else {

@@ -103,21 +103,19 @@ QString differences(const SalesData& data, PgConnection& db)
     if (serverTotals(db, "SELECT user_name, count(*), sum(quantity), sum(received), sum(cost) FROM records GROUP BY 1")
         != expected)
         return QStringLiteral("its lines differ from the file's");
-    if (serverTotals(db,
-            "SELECT user_name, sum(lines), sum(quantity), sum(received), sum(cost) FROM day_sums "
-            "WHERE user_name <> '' GROUP BY 1")
+    if (serverTotals(
+            db, "SELECT user_name, sum(lines), sum(quantity), sum(received), sum(cost) FROM day_sums GROUP BY 1")
         != expected)
         return QStringLiteral("its day sums differ from the file's lines");
-    // The shop's day sums (user '') are everyone's together.
+    // The shop's day sums are everyone's together.
     Totals shop;
     for (const std::array<qint64, 4>& user : expected) {
         std::array<qint64, 4>& sums = shop[QString()];
         for (size_t i = 0; i < sums.size(); ++i)
             sums[i] += user[i];
     }
-    if (serverTotals(db,
-            "SELECT user_name, sum(lines), sum(quantity), sum(received), sum(cost) FROM day_sums "
-            "WHERE user_name = '' GROUP BY 1")
+    if (serverTotals(
+            db, "SELECT user_name, sum(lines), sum(quantity), sum(received), sum(cost) FROM shop_day_sums GROUP BY 1")
         != shop)
         return QStringLiteral("its shop's day sums differ from the file's lines");
     for (const auto& [fileColumn, serverColumn] :
@@ -129,10 +127,10 @@ QString differences(const SalesData& data, PgConnection& db)
     const qint64 groups = file.scalar("SELECT COUNT(*) FROM DayProductSums");
     const qint64 shopGroups
         = file.scalar("SELECT COUNT(*) FROM (SELECT DISTINCT RecDate, RecProductName FROM Records)");
-    const PgResult server = db.exec("SELECT (SELECT count(*) FROM day_product_sums WHERE user_name <> ''), "
-                                    "(SELECT sum(products) FROM day_sums WHERE user_name <> ''), "
-                                    "(SELECT count(*) FROM day_product_sums WHERE user_name = ''), "
-                                    "(SELECT sum(products) FROM day_sums WHERE user_name = '')");
+    const PgResult server
+        = db.exec("SELECT (SELECT count(*) FROM day_product_sums), "
+                  "(SELECT sum(products) FROM day_sums), (SELECT count(*) FROM shop_day_product_sums), "
+                  "(SELECT sum(products) FROM shop_day_sums)");
     if (server.integer(0, 0) != groups || server.integer(0, 1) != groups || server.integer(0, 2) != shopGroups
         || server.integer(0, 3) != shopGroups)
         return QStringLiteral("it holds %1 rows per day and product (%2 by its day sums) and %3 for the shop (%4), "

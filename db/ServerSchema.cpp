@@ -27,11 +27,8 @@ namespace {
         " cost bigint NOT NULL,"
         " memo text NOT NULL)",
         "CREATE INDEX records_by_user_day ON records (md5(user_name), day, id)",
-        // The whole shop's lines in the order of the views.
-        "CREATE INDEX records_by_day ON records (day, id)",
         // Per user and day, and per user, day and product: the sums of the lines, kept by the triggers below.
-        // products is the day's number of day_product_sums rows, first_id a group's smallest line id. The rows of the
-        // user '' (no role has that name) are the whole shop's.
+        // products is the day's number of day_product_sums rows, first_id a group's smallest line id.
         "CREATE TABLE day_sums ("
         " user_name text NOT NULL,"
         " day date NOT NULL,"
@@ -68,15 +65,47 @@ namespace {
         " lines bigint NOT NULL)",
     };
 
+    // The whole shop's sums, in tables of their own. They have the users' columns, with the user '' (no role has
+    // that name), so that the same statements keep both; their amounts are numeric, so that no account's lines,
+    // however large, make the shop's sums overflow and every account's save of that day fail.
+    const char* const kShopTables[] = {
+        // The whole shop's lines in the order of the views.
+        "CREATE INDEX IF NOT EXISTS records_by_day ON records (day, id)",
+        "CREATE TABLE IF NOT EXISTS shop_day_sums ("
+        " user_name text NOT NULL CHECK (user_name = ''),"
+        " day date NOT NULL,"
+        " lines bigint NOT NULL,"
+        " products bigint NOT NULL,"
+        " quantity bigint NOT NULL,"
+        " received numeric NOT NULL,"
+        " cost numeric NOT NULL)",
+        "CREATE UNIQUE INDEX IF NOT EXISTS shop_day_sums_key ON shop_day_sums (md5(user_name), day)",
+        "CREATE TABLE IF NOT EXISTS shop_day_product_sums ("
+        " user_name text NOT NULL CHECK (user_name = ''),"
+        " day date NOT NULL,"
+        " product_name text NOT NULL,"
+        " lines bigint NOT NULL,"
+        " first_id bigint NOT NULL,"
+        " quantity bigint NOT NULL,"
+        " received numeric NOT NULL,"
+        " cost numeric NOT NULL)",
+        "CREATE UNIQUE INDEX IF NOT EXISTS shop_day_product_sums_key ON shop_day_product_sums (md5(user_name), day, "
+        "md5(product_name))",
+        "CREATE INDEX IF NOT EXISTS shop_day_product_sums_by_first_sale ON shop_day_product_sums (md5(user_name), day, "
+        "first_id)",
+    };
+
     // Every writer, psql by hand included, keeps the summaries right. Writers of one user take turns, so that a
     // day's count of products and a group's first line are read after the other writer's lines are in; then all
     // writers take turns on the shop's rows. The shop's lock is always taken last, so two writers never wait for
-    // each other in a circle.
+    // each other in a circle. Every till waits for the one holding it: a holder that stops answering (a frozen
+    // till) is dropped by the server after 5 seconds idle, before the others' lock_timeout of 8.
     QString lockUsers(const QString& rows)
     {
         return QStringLiteral("PERFORM pg_advisory_xact_lock(k) FROM (SELECT DISTINCT hashtext(user_name) AS k FROM %1 "
                               "ORDER BY k) AS locked;\n"
-                              "PERFORM pg_advisory_xact_lock(hashtext(''));\n")
+                              "PERFORM pg_advisory_xact_lock(hashtext(''));\n"
+                              "PERFORM set_config('idle_in_transaction_session_timeout', '5s', true);\n")
             .arg(rows);
     }
 
@@ -93,19 +122,20 @@ namespace {
     const QString kGroupKey = kDayKey
         + QStringLiteral(" AND md5(s.product_name) = md5(g.product_name) AND s.product_name = g.product_name");
 
-    QString countProducts(const QString& rows)
+    // The users' sums are in day_sums and day_product_sums, the shop's in shop_day_sums and shop_day_product_sums.
+    QString countProducts(const QString& rows, const QString& tables)
     {
         return QStringLiteral(
-            "UPDATE day_sums AS s SET products = (SELECT count(*) FROM day_product_sums AS p "
+            "UPDATE %3day_sums AS s SET products = (SELECT count(*) FROM %3day_product_sums AS p "
             "WHERE md5(p.user_name) = md5(s.user_name) AND p.day = s.day AND p.user_name = s.user_name) "
             "FROM (SELECT DISTINCT user_name, day FROM %1) AS g WHERE %2;\n")
-            .arg(rows, kDayKey);
+            .arg(rows, kDayKey, tables);
     }
 
-    QString addRows(const QString& rows)
+    QString addRows(const QString& rows, const QString& tables)
     {
         return QStringLiteral(
-                   "INSERT INTO day_product_sums AS s (user_name, day, product_name, lines, first_id, quantity, "
+                   "INSERT INTO %2day_product_sums AS s (user_name, day, product_name, lines, first_id, quantity, "
                    "received, cost) "
                    "SELECT user_name, day, product_name, count(*), min(id), sum(quantity), sum(received), sum(cost) "
                    "FROM %1 GROUP BY user_name, day, product_name "
@@ -113,51 +143,53 @@ namespace {
                    "excluded.lines, "
                    "first_id = least(s.first_id, excluded.first_id), quantity = s.quantity + excluded.quantity, "
                    "received = s.received + excluded.received, cost = s.cost + excluded.cost;\n"
-                   "INSERT INTO day_sums AS s (user_name, day, lines, products, quantity, received, cost) "
+                   "INSERT INTO %2day_sums AS s (user_name, day, lines, products, quantity, received, cost) "
                    "SELECT user_name, day, count(*), 0, sum(quantity), sum(received), sum(cost) "
                    "FROM %1 GROUP BY user_name, day "
                    "ON CONFLICT (md5(user_name), day) DO UPDATE SET lines = s.lines + excluded.lines, "
                    "quantity = s.quantity + excluded.quantity, received = s.received + excluded.received, "
                    "cost = s.cost + excluded.cost;\n")
-                   .arg(rows)
-            + countProducts(rows);
+                   .arg(rows, tables)
+            + countProducts(rows, tables);
     }
 
     // Runs after the rows have left records (or changed there). A shop's group finds its first line among every
     // user's.
     QString removeRows(const QString& rows, bool shop)
     {
+        const QString tables = shop ? QStringLiteral("shop_") : QString();
         const QString sameOwner = shop
             ? QString()
             : QStringLiteral("md5(r.user_name) = md5(s.user_name) AND r.user_name = s.user_name AND ");
         return QStringLiteral(
-                   "UPDATE day_product_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
+                   "UPDATE %5day_product_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
                    "received = s.received - g.received, cost = s.cost - g.cost "
                    "FROM (SELECT user_name, day, product_name, count(*) AS lines, sum(quantity) AS quantity, "
                    "sum(received) AS received, sum(cost) AS cost FROM %1 GROUP BY user_name, day, product_name) AS g "
                    "WHERE %2;\n"
-                   "DELETE FROM day_product_sums AS s USING (SELECT DISTINCT user_name, day, product_name FROM %1) AS "
+                   "DELETE FROM %5day_product_sums AS s USING (SELECT DISTINCT user_name, day, product_name FROM %1) "
+                   "AS "
                    "g "
                    "WHERE %2 AND s.lines = 0;\n"
-                   "UPDATE day_product_sums AS s SET first_id = (SELECT min(r.id) FROM records AS r "
+                   "UPDATE %5day_product_sums AS s SET first_id = (SELECT min(r.id) FROM records AS r "
                    "WHERE %4r.day = s.day AND r.product_name = s.product_name) "
                    "FROM (SELECT DISTINCT user_name, day, product_name FROM %1) AS g "
                    "WHERE %2 AND s.first_id IN (SELECT id FROM %1);\n"
-                   "UPDATE day_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
+                   "UPDATE %5day_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
                    "received = s.received - g.received, cost = s.cost - g.cost "
                    "FROM (SELECT user_name, day, count(*) AS lines, sum(quantity) AS quantity, "
                    "sum(received) AS received, sum(cost) AS cost FROM %1 GROUP BY user_name, day) AS g "
                    "WHERE %3;\n"
-                   "DELETE FROM day_sums AS s USING (SELECT DISTINCT user_name, day FROM %1) AS g "
+                   "DELETE FROM %5day_sums AS s USING (SELECT DISTINCT user_name, day FROM %1) AS g "
                    "WHERE %3 AND s.lines = 0;\n")
-                   .arg(rows, kGroupKey, kDayKey, sameOwner)
-            + countProducts(rows);
+                   .arg(rows, kGroupKey, kDayKey, sameOwner, tables)
+            + countProducts(rows, tables);
     }
 
     // The users' rows and the shop's.
     QString addToSums(const QString& rows)
     {
-        return addRows(rows) + addRows(asShop(rows));
+        return addRows(rows, QString()) + addRows(asShop(rows), QStringLiteral("shop_"));
     }
 
     QString removeFromSums(const QString& rows)
@@ -282,7 +314,8 @@ namespace {
     // Who sees what: an account's rows are those of the role it logged in as (session_user, which SET ROLE does not
     // change); the administrator's policy applies inside the program's functions, which run as their owner.
     const QString kOwnRows = QStringLiteral("user_name = session_user");
-    const QString kOwnOrShop = QStringLiteral("user_name = session_user OR (SELECT kivaro_is_shop_owner())");
+    const QString kShopOwner = QStringLiteral("(SELECT kivaro_is_shop_owner())");
+    const QString kOwnOrShop = QStringLiteral("user_name = session_user OR ") + kShopOwner;
 
 } // namespace
 
@@ -331,14 +364,14 @@ QList<Function> functions()
                            "AND user_name = session_user), false)") },
         // The whole shop's lines of a range in the order of the views, for its owners: read as the administrator,
         // whom the policies do not filter row by row, they come from the index alone, not the sorted table. An
-        // aggregate over an ordered subquery takes its rows in that order; the program checks it.
+        // array made from a subquery keeps the subquery's order.
         { QStringLiteral("kivaro_shop_lines"),
             QStringLiteral("kivaro_shop_lines(first_day date, last_day date) RETURNS bigint[] STABLE"),
             QStringLiteral("sql"),
             QStringLiteral(
                 "SELECT CASE WHEN (SELECT kivaro_is_shop_owner()) OR pg_has_role(session_user, current_user, "
-                "'MEMBER') THEN (SELECT array_agg(id) FROM (SELECT id FROM records WHERE day >= first_day "
-                "AND day <= last_day ORDER BY day, id) AS ordered) END") },
+                "'MEMBER') THEN ARRAY(SELECT id FROM records WHERE day >= first_day AND day <= last_day "
+                "ORDER BY day, id) END") },
         // An account puts itself at the head of the login list; the administrator may put anyone there.
         { QStringLiteral("kivaro_note_login"), QStringLiteral("kivaro_note_login(account text) RETURNS void"),
             QStringLiteral("sql"),
@@ -410,6 +443,14 @@ QStringList textLimitStatements()
         check("product_names", limit.arg(QStringLiteral("product_name"))) };
 }
 
+QStringList shopSumsStatements()
+{
+    QStringList statements;
+    for (const char* statement : kShopTables)
+        statements.append(QString::fromLatin1(statement));
+    return statements;
+}
+
 QStringList functionStatements(const QString& schema)
 {
     QStringList statements;
@@ -442,7 +483,9 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("GRANT UPDATE (day, product_name, quantity, received, cost, memo) ON records TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (computer) ON pending_lines TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (last_use) ON product_names TO %1").arg(group),
-        QStringLiteral("GRANT SELECT ON day_sums, day_product_sums, changes TO %1").arg(group),
+        QStringLiteral(
+            "GRANT SELECT ON day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, changes TO %1")
+            .arg(group),
         QStringLiteral("GRANT SELECT, INSERT ON saves TO %1").arg(group),
         QStringLiteral("GRANT USAGE ON SEQUENCE records_id_seq, pending_lines_id_seq TO %1").arg(group),
     };
@@ -460,6 +503,8 @@ QStringList accessStatements(const Access& access)
         { "records", kOwnOrShop, kOwnRows },
         { "day_sums", kOwnOrShop, {} },
         { "day_product_sums", kOwnOrShop, {} },
+        { "shop_day_sums", kShopOwner, {} },
+        { "shop_day_product_sums", kShopOwner, {} },
         { "changes", kOwnOrShop, {} },
         { "pending_lines", kOwnRows, kOwnRows },
         { "product_names", kOwnRows, kOwnRows },
@@ -491,6 +536,7 @@ QStringList createStatements(int version, const Access& access)
     QStringList statements;
     for (const char* statement : kTables)
         statements.append(QString::fromLatin1(statement));
+    statements.append(shopSumsStatements());
     statements.append(historyStatements());
     statements.append(generationStatements());
     statements.append(textLimitStatements());

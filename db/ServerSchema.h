@@ -38,6 +38,8 @@ QStringList createStatements(int version, const Access& access);
 QStringList historyStatements();
 // The ledger's generation and the claims of daily backups.
 QStringList generationStatements();
+// The whole shop's sums and the index they are found again by, which version 5 moved into tables of their own.
+QStringList shopSumsStatements();
 // At most a megabyte a text.
 QStringList textLimitStatements();
 // The program's functions and the triggers on records.

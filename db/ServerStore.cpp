@@ -652,7 +652,8 @@ namespace {
 namespace {
 
 const char* const kLedgerTables
-    = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'product_names', 'saves', 'pending_lines', 'changes']";
+    = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'shop_day_sums', 'shop_day_product_sums', "
+      "'product_names', 'saves', 'pending_lines', 'changes']";
 
 QByteArray md5Hex(const QString& text)
 {
@@ -860,20 +861,35 @@ void ServerStore::upgradeToAccounts(Session& session, qint64 found)
     }
 }
 
-// Version 4 keeps the whole shop's sums beside each user's, under the user '', made here from the users'.
-void ServerStore::upgradeToShopSums(Session& session)
+// Version 5 keeps the whole shop's sums in tables of their own, made here from the lines. Version 4 kept them in the
+// users' tables under the user '', which goes.
+void ServerStore::upgradeToShopSums(Session& session, const QString& server)
 {
-    session.exec("CREATE INDEX IF NOT EXISTS records_by_day ON records (day, id)");
+    // A till of the earlier version saving now would add lines the sums below would not count: writers wait until
+    // the new triggers are in.
+    session.exec("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
+    // No account can have the empty name; such lines came from a copy of a file before that was refused, and their
+    // sums would be mixed with the shop's of version 4.
+    const qint64 nameless = session.exec("SELECT count(*) FROM records WHERE user_name = ''").integer(0, 0);
+    if (nameless > 0)
+        throw KivaroError(QStringLiteral("数据库服务器“%1”上的账本有 %2 条记录没有用户名，无法升级；请管理员用 psql "
+                                         "给这些记录写上用户名（UPDATE records SET user_name = … WHERE user_name = "
+                                         "''），或删去它们，再连接一次。")
+                              .arg(server)
+                              .arg(nameless));
+    for (const QString& statement : ServerSchema::shopSumsStatements())
+        session.exec(statement);
     session.exec("DELETE FROM day_product_sums WHERE user_name = ''");
     session.exec("DELETE FROM day_sums WHERE user_name = ''");
+    session.exec("TRUNCATE shop_day_sums, shop_day_product_sums");
     session.exec(
-        "INSERT INTO day_product_sums (user_name, day, product_name, lines, first_id, quantity, received, cost) "
-        "SELECT '', day, product_name, sum(lines), min(first_id), sum(quantity), sum(received), sum(cost) "
-        "FROM day_product_sums GROUP BY day, product_name");
-    session.exec("INSERT INTO day_sums (user_name, day, lines, products, quantity, received, cost) "
-                 "SELECT '', day, sum(lines), (SELECT count(*) FROM day_product_sums AS p "
-                 "WHERE md5(p.user_name) = md5('') AND p.user_name = '' AND p.day = d.day), "
-                 "sum(quantity), sum(received), sum(cost) FROM day_sums AS d GROUP BY day");
+        "INSERT INTO shop_day_product_sums (user_name, day, product_name, lines, first_id, quantity, received, cost) "
+        "SELECT '', day, product_name, count(*), min(id), sum(quantity), sum(received), sum(cost) "
+        "FROM records GROUP BY day, product_name");
+    session.exec("INSERT INTO shop_day_sums (user_name, day, lines, products, quantity, received, cost) "
+                 "SELECT '', day, count(*), (SELECT count(*) FROM shop_day_product_sums AS p "
+                 "WHERE md5(p.user_name) = md5('') AND p.user_name = '' AND p.day = r.day), "
+                 "sum(quantity), sum(received), sum(cost) FROM records AS r GROUP BY day");
 }
 
 void ServerStore::prepareSchema(Session& session)
@@ -903,7 +919,7 @@ void ServerStore::prepareSchema(Session& session)
                 throw needsAdministrator();
             if (found < 3)
                 upgradeToAccounts(session, found);
-            upgradeToShopSums(session);
+            upgradeToShopSums(session, server);
             // The earlier functions, triggers, policies and grants are replaced by the program's own, whatever an
             // earlier upgrade left (a policy goes with a function it calls).
             const ServerSchema::Access names = access(session);
@@ -1167,6 +1183,9 @@ bool ServerStore::addAccount(const QString& name, const QString& password)
     if (name.isEmpty() || password.isEmpty())
         throw KivaroError(QStringLiteral("服务器上的账本，帐户要有用户名和密码。"));
     checkRoleName(name);
+    // The owner's review page offers these two beside the accounts; an account of either name would be taken for them.
+    if (name == QStringLiteral("全店") || name == QStringLiteral("我的"))
+        throw KivaroError(QStringLiteral("服务器上的账本，“%1”是查帐时选择的范围，不能用作用户名。").arg(name));
     return asAdministrator([&](ServerStore& administrator, Session& session) {
         session.begin();
         session.exec("LOCK TABLE users IN SHARE ROW EXCLUSIVE MODE");
@@ -1540,6 +1559,12 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
 
 namespace {
 
+// A table of a range's sums: the user's, or the shop's (where the user is '').
+QByteArray sumsTable(const SalesRange& range, const char* table)
+{
+    return (range.shop ? QByteArray("shop_") : QByteArray()) + table;
+}
+
 // $1 is the user whose summaries a range reads: the shop's are those of the user ''.
 QList<QByteArray> rangeValues(const SalesRange& range, const QDate& from)
 {
@@ -1559,22 +1584,6 @@ QByteArray ownerOf(const SalesRange& range)
     return range.shop ? "$1::text = ''" : "md5(user_name) = md5($1) AND user_name = $1";
 }
 
-// Whether the view's line IDs are as many as its days' lines and ascend within each day.
-bool inDayOrder(const ViewSnapshot& view)
-{
-    size_t at = 0;
-    for (const DayCount& day : view.days) {
-        if (day.lines < 0 || view.lineIds.size() - at < size_t(day.lines))
-            return false;
-        for (qint64 i = 1; i < day.lines; ++i) {
-            if (view.lineIds[at + size_t(i)] <= view.lineIds[at + size_t(i) - 1])
-                return false;
-        }
-        at += size_t(day.lines);
-    }
-    return at == view.lineIds.size();
-}
-
 } // namespace
 
 QList<DayCount> ServerStore::queryDays(const SalesRange& range)
@@ -1584,10 +1593,11 @@ QList<DayCount> ServerStore::queryDays(const SalesRange& range)
 
 QList<DayCount> ServerStore::daysIn(Session& session, const SalesRange& range)
 {
-    const Result rows
-        = session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums "
-                       "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
-            rangeValues(range, range.first));
+    // The shop's sums are numeric: one beyond 64 bits fails the cast rather than reading wrong.
+    const Result rows = session.exec("SELECT day, products, lines, quantity, received::bigint, cost::bigint FROM "
+            + sumsTable(range, "day_sums")
+            + " WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
+        rangeValues(range, range.first));
     QList<DayCount> days;
     days.reserve(rows.rows());
     for (int row = 0; row < rows.rows(); ++row)
@@ -1611,12 +1621,13 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
         qint64 lines = 0;
         for (const DayCount& day : std::as_const(view.days))
             lines += day.lines;
-        // One array value rather than a row per line: a million IDs take 8 MB, not a result of a million rows. They
-        // come in the index's order through an ordered subquery, which the aggregate keeps; should they not (each
-        // day's IDs ascend), the aggregate sorts them itself, a sort of every line.
-        const auto readIds = [&](const QByteArray& statement) {
-            const Result ids = session.exec(statement, values);
-            view.lineIds.clear();
+        // One array value rather than a row per line: a million IDs take 8 MB, not a result of a million rows. An
+        // array made from a subquery keeps its order, which the index gives without sorting every line.
+        {
+            const Result ids = session.exec(range.shop
+                    ? QByteArray("SELECT kivaro_shop_lines($2::date, $3::date) WHERE $1::text = ''")
+                    : "SELECT ARRAY(SELECT id FROM records WHERE " + rangeLines(range) + " ORDER BY day, id)",
+                values);
             view.lineIds.reserve(size_t(lines));
             const QByteArrayView list = ids.bytes(0, 0);
             for (const char *at = list.data(), *end = list.data() + list.size(); at < end; ++at) {
@@ -1626,12 +1637,7 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
                 at = std::from_chars(at, end, id).ptr - 1;
                 view.lineIds.push_back(id);
             }
-        };
-        readIds(range.shop ? QByteArray("SELECT kivaro_shop_lines($2::date, $3::date) WHERE $1::text = ''")
-                           : "SELECT array_agg(id) FROM (SELECT id FROM records WHERE " + rangeLines(range)
-                    + " ORDER BY day, id) AS ordered");
-        if (!inDayOrder(view))
-            readIds("SELECT array_agg(id ORDER BY day, id) FROM records WHERE " + rangeLines(range));
+        }
         const Result mark
             = session.exec("SELECT coalesce(max(id), 0) FROM changes WHERE " + ownerOf(range), { values.first() });
         view.changeMark = mark.integer(0, 0);
@@ -1699,11 +1705,11 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<DayProductRow> groups;
-        const Result rows
-            = session.exec("SELECT day, product_name, quantity, received, cost FROM day_product_sums "
-                           "WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
-                           "ORDER BY day, first_id LIMIT $4 OFFSET $5",
-                values);
+        const Result rows = session.exec("SELECT day, product_name, quantity, received::bigint, cost::bigint FROM "
+                + sumsTable(range, "day_product_sums")
+                + " WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
+                  "ORDER BY day, first_id LIMIT $4 OFFSET $5",
+            values);
         groups.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
             groups.append({ rows.day(row, 0), rows.text(row, 1), rows.sums(row, 2) });
@@ -1717,11 +1723,12 @@ QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
     return withSession([&](Session& session) {
         QList<RankingRow> ranking;
         // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
-        const Result rows = session.exec(
-            "SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint "
-            "FROM day_product_sums WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
-            "GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)",
-            values);
+        const Result rows
+            = session.exec("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint FROM "
+                    + sumsTable(range, "day_product_sums")
+                    + " WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
+                      "GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)",
+                values);
         ranking.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
             ranking.append({ rows.text(row, 0), rows.sums(row, 1) });
@@ -1857,9 +1864,8 @@ QList<UserTotals> ServerStore::totalsByUser()
     return withSession([](Session& session) {
         QList<UserTotals> totals;
         // Day by day, so that a user's amounts add up beyond 64 bits.
-        const Result rows
-            = session.exec("SELECT user_name, lines, quantity, received, cost FROM day_sums WHERE user_name <> '' "
-                           "ORDER BY md5(user_name), user_name");
+        const Result rows = session.exec("SELECT user_name, lines, quantity, received, cost FROM day_sums "
+                                         "ORDER BY md5(user_name), user_name");
         for (int row = 0; row < rows.rows(); ++row) {
             const QString user = rows.text(row, 0);
             if (totals.isEmpty() || totals.last().userName != user)
@@ -1922,7 +1928,8 @@ public:
             // lines of the tills are not part of the ledger and stay, to be saved into the one restored. The
             // counters of line and change IDs go on: an ID is never given out twice.
             m_session.exec("SET LOCAL kivaro.replacing = 'on'");
-            m_session.exec("TRUNCATE records, day_sums, day_product_sums, users, saves, changes");
+            m_session.exec("TRUNCATE records, day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, users, "
+                           "saves, changes");
             m_session.exec("UPDATE ledger_generation SET generation = generation + 1");
         }
         if (m_session.exec("SELECT 1 FROM users UNION ALL SELECT 1 FROM records LIMIT 1").rows() > 0)
@@ -1939,7 +1946,7 @@ public:
     }
     void addLines(const QString& userName, const QList<SalesLine>& lines) override
     {
-        // The shop's sums are kept under the empty name: lines of no name would be counted twice in them.
+        // No account can have the empty name.
         if (userName.isEmpty())
             throw KivaroError(QStringLiteral("有 %1 条记录没有用户名，服务器上的账本不能保存它们；"
                                              "请先在原来的账本里删去或改正这些记录。")

@@ -34,7 +34,7 @@ public:
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     LedgerLocation location() const override { return FLocation; }
     ServerStore* server() override { return this; }
@@ -109,7 +109,7 @@ private:
     void setUpConnection(pg_conn* connection);
     void prepareSchema(Session& session);
     void upgradeToAccounts(Session& session, qint64 found);
-    static void upgradeToShopSums(Session& session);
+    static void upgradeToShopSums(Session& session, const QString& server);
     static ServerSchema::Access access(Session& session);
     static bool isAdministrator(Session& session);
     void makeGroup(Session& session, const ServerSchema::Access& access);

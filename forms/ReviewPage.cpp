@@ -254,8 +254,11 @@ void TReviewPage::fillAccountChooser()
         return;
     ComboBoxAccount->addItem(QStringLiteral("我的"), FUserName);
     ComboBoxAccount->addItem(QStringLiteral("全店"));
-    for (const QString& name : std::as_const(*others))
-        ComboBoxAccount->addItem(name, name);
+    // An account named like one of the two above (made before such names were refused) is shown as an account.
+    for (const QString& name : std::as_const(*others)) {
+        const bool looksLikeRange = name == ComboBoxAccount->itemText(0) || name == ComboBoxAccount->itemText(1);
+        ComboBoxAccount->addItem(looksLikeRange ? QStringLiteral("帐户“%1”").arg(name) : name, name);
+    }
     ComboBoxAccount->show();
 }
 

@@ -16,6 +16,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -523,6 +524,23 @@ private Q_SLOTS:
         QCOMPARE(admin.QueryDays({ other, QDate(2024, 5, 1), QDate(2024, 5, 31) }).size(), 2);
         QCOMPARE(server(QStringLiteral("SELECT count(*) FROM changes WHERE user_name = '%1'").arg(other)),
             QStringLiteral("1"));
+        QCOMPARE(cashier.value(QStringLiteral("SELECT count(*) FROM shop_day_sums")), QStringLiteral("0"));
+
+        // An amount no program would take overflows only his own sums: another account's save of that day still
+        // lands, and the whole shop's day is refused rather than shown wrong.
+        QVERIFY(
+            cashier.run(QStringLiteral("INSERT INTO records (user_name, day, product_name, quantity, received, "
+                                       "cost, memo) VALUES ('%1', '2024-05-09', 'x', 1, 9223372036854775000, 0, '')")
+                            .arg(user)));
+        admin.AddLines(other, { SalesLine { 0, QDate(2024, 5, 9), QStringLiteral("毛巾"), 1, 1000, 0, other } });
+        QCOMPARE(
+            admin.QueryDays({ other, QDate(2024, 5, 9), QDate(2024, 5, 9) }).first().sums, (SalesSums { 1, 1000, 0 }));
+        try {
+            admin.QueryDays({ {}, QDate(2024, 5, 9), QDate(2024, 5, 9), true });
+            QFAIL("the shop's sum beyond 64 bits was read");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("合计超出")), qPrintable(error.text()));
+        }
     }
 
     // A till holds no password of the server's: its login lists the accounts this computer saw last and logs in as
@@ -638,9 +656,12 @@ private Q_SLOTS:
     void olderLedgerIsUpgraded_data()
     {
         QTest::addColumn<int>("version");
-        QTest::newRow("before kept lines and the record of changes") << 1;
-        QTest::newRow("one shared role, hashes in users") << 2;
-        QTest::newRow("no sums of the whole shop") << 3;
+        QTest::addColumn<bool>("nameless");
+        QTest::newRow("before kept lines and the record of changes") << 1 << false;
+        QTest::newRow("one shared role, hashes in users") << 2 << false;
+        QTest::newRow("no sums of the whole shop") << 3 << false;
+        QTest::newRow("the shop's sums among the users'") << 4 << false;
+        QTest::newRow("a line of no name") << 4 << true;
     }
     // A ledger of an earlier layout is upgraded by the administrator's next connection: its accounts become roles
     // (an account whose role the server had keeps its password; the others wait for one), and its triggers, policies
@@ -648,19 +669,63 @@ private Q_SLOTS:
     void olderLedgerIsUpgraded()
     {
         QFETCH(int, version);
+        QFETCH(bool, nameless);
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
         TDbMan().AddLines(user, { { 0, QDate(2024, 4, 30), QStringLiteral("毛巾"), 2, 400, 200, {} } });
-        QVERIFY(
-            home->server()->exec(QStringLiteral("DELETE FROM day_sums WHERE user_name = ''; DELETE FROM "
-                                                "day_product_sums WHERE user_name = ''; DROP INDEX records_by_day")));
+        if (nameless)
+            QVERIFY(home->server()->exec(
+                QStringLiteral("INSERT INTO records (user_name, day, product_name, quantity, "
+                               "received, cost, memo) VALUES ('', '2024-04-30', 'x', 1, 1, 1, '')")));
+        // Version 4 kept the shop's sums under the user '' of the users' tables, a copy of the users' here; a line of
+        // no name was counted in both.
+        QVERIFY(home->server()->exec(
+            QStringLiteral("DROP TABLE shop_day_sums, shop_day_product_sums; DROP INDEX records_by_day; %1")
+                .arg(version < 4 || nameless
+                        ? QString()
+                        : QStringLiteral("INSERT INTO day_sums SELECT '', day, lines, products, quantity, "
+                                         "received, cost FROM day_sums; INSERT INTO day_product_sums SELECT "
+                                         "'', day, product_name, lines, first_id, quantity, received, cost "
+                                         "FROM day_product_sums"))));
         const SalesRange shop { {}, QDate(2024, 4, 1), QDate(2024, 4, 30), true };
-        if (version == 3) {
-            QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = 3")));
-            const QList<DayCount> days = TDbMan().QueryDays(shop);
+        if (version >= 3) {
+            QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(version)));
+            if (nameless) {
+                try {
+                    TDbMan().QueryDays(shop);
+                    QFAIL("a ledger with a line of no name was upgraded");
+                } catch (const KivaroError& error) {
+                    QVERIFY2(error.text().contains(QStringLiteral("1 条记录没有用户名")), qPrintable(error.text()));
+                }
+                QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")), QStringLiteral("4"));
+                return;
+            }
+            // A till of the earlier version is saving a line as the upgrade begins (its triggers go with the
+            // functions the upgrade replaces): the upgrade waits for it, and the shop's sums count its line.
+            const AsRole earlierTill(
+                home->server()->name(), qEnvironmentVariable("PGUSER"), qEnvironmentVariable("PGPASSWORD"));
+            QVERIFY(earlierTill.run(QStringLiteral("DROP FUNCTION records_add_to_sums CASCADE; BEGIN; INSERT INTO "
+                                                   "records (user_name, day, product_name, quantity, received, cost, "
+                                                   "memo) VALUES ('%1', '2024-04-30', '牙刷', 1, 100, 50, '')")
+                                        .arg(user)));
+            QList<DayCount> days;
+            QString failed;
+            std::thread upgrade([&] {
+                try {
+                    days = TDbMan().QueryDays(shop);
+                } catch (const KivaroError& error) {
+                    failed = error.text();
+                }
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            const bool committed = earlierTill.run(QStringLiteral("COMMIT"));
+            upgrade.join();
+            QVERIFY(committed);
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
             QCOMPARE(days.size(), 1);
-            QCOMPARE(days.first().rows, 1);
-            QCOMPARE(days.first().sums, (SalesSums { 2, 400, 200 }));
-            QCOMPARE(TDbMan().QueryRanking(shop).size(), 1);
+            QCOMPARE(days.first().rows, 2);
+            QCOMPARE(days.first().sums, (SalesSums { 3, 500, 250 }));
+            QCOMPARE(TDbMan().QueryRanking(shop).size(), 2);
+            QCOMPARE(server(QStringLiteral("SELECT count(*) FROM day_sums WHERE user_name = ''")), QStringLiteral("0"));
             QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")),
                 QString::number(ServerStore::kSchemaVersion));
             return;
@@ -1046,6 +1111,28 @@ private Q_SLOTS:
 
     // An owner chooses whose lines the page shows; the shop's and another's are shown and printed under their name,
     // and only the owner's own can be edited or deleted.
+    // A till that stops answering in the middle of a save holds the whole shop's sums: the server drops it before
+    // another account's save gives up waiting.
+    void frozenTillHoldsUpOthersOnlyMoments()
+    {
+        const QString other = QStringLiteral("李四");
+        TDbMan admin;
+        QVERIFY(admin.AddUser(user, QStringLiteral("pw1")));
+        QVERIFY(admin.AddUser(other, QStringLiteral("pw2")));
+        const AsRole frozen(home->server()->name(), user, QStringLiteral("pw1"));
+        QVERIFY(
+            frozen.run(QStringLiteral("BEGIN; INSERT INTO records (user_name, day, product_name, quantity, received, "
+                                      "cost, memo) VALUES ('%1', '2024-05-01', '毛巾', 1, 100, 50, '')")
+                           .arg(user)));
+        QElapsedTimer waited;
+        waited.start();
+        admin.AddLines(other, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("牙刷"), 1, 200, 100, other } });
+        qInfo("the save waited %lld ms for the frozen till", waited.elapsed());
+        QVERIFY(!frozen.run(QStringLiteral("COMMIT")));
+        QCOMPARE(admin.QueryDays({ {}, QDate(2024, 5, 1), QDate(2024, 5, 1), true }).first().sums,
+            (SalesSums { 1, 200, 100 }));
+    }
+
     void ownerChoosesWhoseLinesThePageShows()
     {
         const QString owner = QStringLiteral("店主甲");
@@ -1057,6 +1144,14 @@ private Q_SLOTS:
             QVERIFY(admin.SetShopOwner(owner));
             admin.AddLines(owner, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1000, 500, {} } });
             admin.AddLines(cashier, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 2, 2000, 1000, {} } });
+            // No new account may take a name the chooser offers; one made before is shown as an account.
+            try {
+                admin.AddUser(QStringLiteral("全店"), QStringLiteral("pw"));
+                QFAIL("an account named 全店 was made");
+            } catch (const KivaroError& error) {
+                QVERIFY2(error.text().contains(QStringLiteral("不能用作用户名")), qPrintable(error.text()));
+            }
+            QVERIFY(home->server()->exec(QStringLiteral("INSERT INTO users (user_name) VALUES ('全店')")));
         }
         QVERIFY(TDbMan().CheckUser(cashier, QStringLiteral("pw")));
         QVERIFY(!child<QComboBox>(openReviewWindow(cashier).get(), "ComboBoxAccount")->isVisibleTo(nullptr));
@@ -1064,10 +1159,14 @@ private Q_SLOTS:
         std::unique_ptr<TfrmMain> form = openReviewWindow(owner);
         auto* whose = child<QComboBox>(form.get(), "ComboBoxAccount");
         QVERIFY(whose->isVisibleTo(form.get()));
-        QCOMPARE(whose->count(), 3);
+        QCOMPARE(whose->count(), 4);
         QCOMPARE(whose->itemText(0), QStringLiteral("我的"));
         QCOMPARE(whose->itemText(1), QStringLiteral("全店"));
-        QCOMPARE(whose->itemText(2), cashier);
+        const int cashierAt = whose->findText(cashier);
+        QVERIFY(cashierAt >= 2);
+        const int namedLikeShop = whose->findText(QStringLiteral("帐户“全店”"));
+        QVERIFY(namedLikeShop >= 2);
+        QCOMPARE(whose->itemData(namedLikeShop).toString(), QStringLiteral("全店"));
         child<QDateEdit>(form.get(), "DateTimePicker2")->setDate(QDate(2024, 5, 1));
         child<QDateEdit>(form.get(), "DateTimePicker3")->setDate(QDate(2024, 5, 31));
         auto* detail = child<QTreeView>(form.get(), "ListView2");
@@ -1088,7 +1187,7 @@ private Q_SLOTS:
         const QStringList printed = printedTexts(form.get(), "Button8");
         QVERIFY2(printed.contains(QStringLiteral("全店")), qPrintable(printed.join(QLatin1Char('|'))));
         QVERIFY(!printed.contains(owner));
-        show(2);
+        show(cashierAt);
         QCOMPARE(detail->model()->rowCount(), 1);
         QVERIFY(!canChange());
         QVERIFY(printedTexts(form.get(), "Button13").contains(cashier));

@@ -5,25 +5,13 @@
 #include "db/Numbers.h"
 #include "forms/FormUtil.h"
 
-#include <QBarCategoryAxis>
-#include <QBarSet>
-#include <QCategoryAxis>
-#include <QChart>
-#include <QChartView>
-#include <QCursor>
-#include <QDir>
-#include <QGraphicsLayout>
-#include <QGraphicsScene>
-#include <QGraphicsSimpleTextItem>
-#include <QHorizontalBarSeries>
+#include <QHelpEvent>
 #include <QImageWriter>
-#include <QLineSeries>
 #include <QPainter>
 #include <QTextBoundaryFinder>
-#include <QTextDocument>
 #include <QToolTip>
-#include <QValueAxis>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -84,68 +72,35 @@ QString elided(const QString& text, const QFontMetrics& metrics, int width)
     return flat.left(cuts.at(low)) + ellipsis;
 }
 
-// Qt Charts reads axis labels as markup; product names are shown as typed.
-QString literal(const QString& text)
+// An amount axis: from low to high in steps of step, zero always on it.
+struct Scale
 {
-    return text.toHtmlEscaped();
-}
+    double low = 0;
+    double high = 1;
+    double step = 1;
 
-QChart* makeChart()
-{
-    auto* chart = new QChart;
-    chart->setBackgroundRoundness(0);
-    chart->setBackgroundBrush(Qt::white);
-    chart->setBackgroundPen(Qt::NoPen);
-    chart->setMargins(QMargins(2, 2, 2, 2));
-    chart->layout()->setContentsMargins(0, 0, 0, 0);
-    chart->setTitleFont(chartFont(kFontPixels, true));
-    chart->setTitleBrush(Qt::black);
-    chart->legend()->setFont(chartFont());
-    chart->legend()->setLabelColor(Qt::black);
-    return chart;
-}
+    int ticks() const { return int(std::lround((high - low) / step)) + 1; }
+    double tick(int i) const { return low + step * i; }
+};
 
-template <typename Axis> Axis* addAxis(QChart* chart, Qt::Alignment alignment, const QString& title)
-{
-    auto* axis = new Axis;
-    axis->setTitleText(title);
-    axis->setTitleFont(chartFont());
-    axis->setLabelsFont(chartFont());
-    axis->setLabelsColor(Qt::black);
-    axis->setTitleBrush(Qt::black);
-    axis->setLinePenColor(Qt::black);
-    axis->setGridLineColor(QColor(215, 215, 215));
-    chart->addAxis(axis, alignment);
-    return axis;
-}
-
-// An amount axis that always shows zero, with room past the highest value when asked.
-void setAmountRange(QValueAxis* axis, double low, double high, double headroom = 0)
+// Round steps of 1, 2, 2.5 or 5 times a power of ten, with room past the highest value when asked.
+Scale niceScale(double low, double high, int ticks, double headroom = 0)
 {
     low = std::min(low, 0.0);
     high = std::max(high, 0.0);
     if (high <= low)
         high = low + 1;
-    axis->setTickCount(5);
-    axis->setRange(low, high + (high - low) * headroom);
-    axis->applyNiceNumbers();
+    high += (high - low) * headroom;
+    const double rough = (high - low) / std::max(1, ticks - 1);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+    const double norm = rough / magnitude;
+    const double step = (norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 2.5 ? 2.5 : norm <= 5 ? 5 : 10) * magnitude;
+    return { std::floor(low / step) * step, std::ceil(high / step) * step, step };
 }
 
-QGraphicsSimpleTextItem* makeNote(QChart* chart, const QString& text)
+QString amountLabel(double yuan)
 {
-    auto* note = new QGraphicsSimpleTextItem(text, chart);
-    note->setFont(chartFont(kFontPixels + 2));
-    note->setBrush(Qt::black);
-    note->setZValue(10);
-    note->setVisible(false);
-    return note;
-}
-
-void centreNote(QGraphicsSimpleTextItem* note, const QRectF& plotArea)
-{
-    QRectF box = note->boundingRect();
-    box.moveCenter(plotArea.center());
-    note->setPos(box.topLeft());
+    return QString::number(yuan, 'g', 10).replace(QLatin1Char('.'), localeDecimalSeparator());
 }
 
 QString periodTitle(ChartPeriod period)
@@ -181,179 +136,300 @@ const std::array<LineSpec, 3>& lineSpecs()
     return specs;
 }
 
-} // namespace
-
-struct TChartPage::TrendChart
+QPen linePen(const LineSpec& spec)
 {
-    QChart* chart = makeChart();
-    QCategoryAxis* time = addAxis<QCategoryAxis>(chart, Qt::AlignBottom, periodTitle(ChartPeriod::Day));
-    QValueAxis* amounts = addAxis<QValueAxis>(chart, Qt::AlignLeft, QStringLiteral("金额（元）"));
-    QList<QLineSeries*> lines;
-    QGraphicsSimpleTextItem* note = makeNote(chart, kEmptyNote);
+    QPen pen(spec.colour, spec.width, spec.style);
+    pen.setCapStyle(Qt::FlatCap);
+    return pen;
+}
 
-    TrendChart()
+// Filled and outlined, so that bars stay bars on a black-and-white page.
+const QPen kBarPen(Qt::black, 1);
+const QColor kGridColour(215, 215, 215);
+
+// The plot area of a chart in its box, and where an amount and a place along the other axis are in it.
+struct Plot
+{
+    QRectF area;
+    Scale amounts;
+    qsizetype places = 1;
+    // Amounts run up (the trend) or to the right (the ranking).
+    bool upright = true;
+
+    qreal amountAt(double yuan) const
     {
-        time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-        amounts->setLabelFormat(QStringLiteral("%.10g"));
+        const double fraction = (yuan - amounts.low) / (amounts.high - amounts.low);
+        return upright ? area.bottom() - fraction * area.height() : area.left() + fraction * area.width();
+    }
+    // The middle of the place's slot: periods left to right, products top down.
+    qreal placeAt(qreal index) const
+    {
+        const qreal fraction = (index + 0.5) / qreal(std::max<qsizetype>(places, 1));
+        return upright ? area.left() + fraction * area.width() : area.top() + fraction * area.height();
+    }
+    qreal slot() const { return (upright ? area.width() : area.height()) / qreal(std::max<qsizetype>(places, 1)); }
+};
+
+// The amounts, the grid across the plot and the axis lines through zero and along the other side.
+void drawAmountAxis(QPainter& painter, const Plot& plot, const QString& title)
+{
+    const QFontMetricsF metrics(chartFont());
+    painter.setFont(chartFont());
+    for (int i = 0; i < plot.amounts.ticks(); ++i) {
+        const double value = plot.amounts.tick(i);
+        const qreal at = plot.amountAt(value);
+        painter.setPen(QPen(kGridColour, 1));
+        const QString label = amountLabel(value);
+        if (plot.upright) {
+            painter.drawLine(QPointF(plot.area.left(), at), QPointF(plot.area.right(), at));
+            painter.setPen(Qt::black);
+            const QRectF box(plot.area.left() - 4 - metrics.horizontalAdvance(label), at - metrics.height() / 2,
+                metrics.horizontalAdvance(label), metrics.height());
+            painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, label);
+        } else {
+            painter.drawLine(QPointF(at, plot.area.top()), QPointF(at, plot.area.bottom()));
+            painter.setPen(Qt::black);
+            const qreal width = metrics.horizontalAdvance(label);
+            painter.drawText(
+                QRectF(at - width / 2, plot.area.bottom() + 3, width, metrics.height()), Qt::AlignCenter, label);
+        }
+    }
+    painter.setPen(QPen(Qt::black, 1));
+    painter.drawLine(plot.area.bottomLeft(), plot.area.bottomRight());
+    painter.drawLine(plot.area.bottomLeft(), plot.area.topLeft());
+    if (plot.upright) {
+        painter.save();
+        painter.translate(plot.area.left(), plot.area.center().y());
+        painter.rotate(-90);
+        const qreal room = plot.area.left();
+        painter.drawText(
+            QRectF(-plot.area.height() / 2, -room, plot.area.height(), metrics.height()), Qt::AlignCenter, title);
+        painter.restore();
+    } else {
+        painter.drawText(
+            QRectF(plot.area.left(), plot.area.bottom() + 3 + metrics.height(), plot.area.width(), metrics.height()),
+            Qt::AlignCenter, title);
+    }
+}
+
+void drawNote(QPainter& painter, const QRectF& area, const QString& note)
+{
+    if (note.isEmpty())
+        return;
+    painter.setFont(chartFont(kFontPixels + 2));
+    painter.setPen(Qt::black);
+    painter.drawText(area, Qt::AlignCenter, note);
+}
+
+// The trend: legend at the top, amounts on the left, periods along the bottom.
+Plot trendPlot(const SalesTrend& trend, const QRectF& box)
+{
+    double low = 0;
+    double high = 0;
+    for (const ChartPoint& point : trend.points) {
         for (const LineSpec& spec : lineSpecs()) {
-            auto* series = new QLineSeries;
-            series->setName(spec.name);
-            QPen pen(spec.colour, spec.width, spec.style);
-            pen.setCapStyle(Qt::FlatCap);
-            series->setPen(pen);
-            chart->addSeries(series);
-            series->attachAxis(time);
-            series->attachAxis(amounts);
-            lines.append(series);
+            low = std::min(low, yuan(spec.value(point)));
+            high = std::max(high, yuan(spec.value(point)));
         }
-        chart->legend()->setAlignment(Qt::AlignTop);
-        chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
-        QObject::connect(chart, &QChart::plotAreaChanged, chart, [this] { place(); });
     }
+    Plot plot;
+    plot.amounts = niceScale(low, high, 5);
+    plot.places = trend.points.size();
+    const QFontMetricsF metrics(chartFont());
+    qreal labels = 0;
+    for (int i = 0; i < plot.amounts.ticks(); ++i)
+        labels = std::max(labels, metrics.horizontalAdvance(amountLabel(plot.amounts.tick(i))));
+    plot.area = QRectF(QPointF(box.left() + metrics.height() + 8 + labels, box.top() + metrics.height() + 10),
+        QPointF(box.right() - 10, box.bottom() - 2 * metrics.height() - 8));
+    return plot;
+}
 
-    void fill(const SalesTrend& trend, qreal width, bool noteShown)
-    {
-        double low = 0;
-        double high = 0;
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            QList<QPointF> points;
-            points.reserve(trend.points.size());
-            for (const ChartPoint& point : trend.points) {
-                points.append(QPointF(qreal(points.size()), yuan(lineSpecs().at(i).value(point))));
-                low = std::min(low, points.last().y());
-                high = std::max(high, points.last().y());
-            }
-            lines.at(i)->replace(points);
-            lines.at(i)->setPointsVisible(points.size() <= kMarkedPoints);
-        }
-        fillTime(trend, width);
-        setAmountRange(amounts, low, high);
-        note->setVisible(noteShown);
-        place();
-    }
-
-    // Every period has a place; a label is put on as many as the width holds, evenly.
-    void fillTime(const SalesTrend& trend, qreal width)
-    {
-        for (const QString& label : time->categoriesLabels())
-            time->remove(label);
-        time->setTitleText(periodTitle(trend.period));
-        const qsizetype count = trend.points.size();
-        time->setStartValue(-0.5);
-        time->setRange(-0.5, qreal(std::max<qsizetype>(count, 1)) - 0.5);
-        const qsizetype labels = std::max<qsizetype>(2, qsizetype(width) / kTickSpacing);
-        const qsizetype step = std::max<qsizetype>(1, (count + labels - 1) / labels);
-        const bool week = trend.period == ChartPeriod::Week;
-        for (qsizetype i = 0; i < count; i += step) {
-            const ChartPoint& point = trend.points.at(i);
-            time->append(week ? point.start.toString(QStringLiteral("yyyy-MM-dd")) : point.label, qreal(i));
-        }
-        // An axis without categories is not drawn at all.
-        if (count == 0)
-            time->append(QStringLiteral(" "), 0);
-    }
-
-    void place() { centreNote(note, chart->plotArea()); }
-};
-
-struct TChartPage::RankingChart
+void drawTrend(QPainter& painter, const QRectF& box, const SalesTrend& trend, const QString& note)
 {
-    QChart* chart = makeChart();
-    QBarCategoryAxis* names = addAxis<QBarCategoryAxis>(chart, Qt::AlignLeft, QString());
-    QValueAxis* amounts = addAxis<QValueAxis>(chart, Qt::AlignBottom, QStringLiteral("实收（元）"));
-    QHorizontalBarSeries* series = new QHorizontalBarSeries;
-    QBarSet* bars = new QBarSet(QStringLiteral("实收"));
-    // Each product's share, at the end of its bar.
-    QList<QGraphicsSimpleTextItem*> shares;
-    QGraphicsSimpleTextItem* note = makeNote(chart, kPendingNote);
-
-    RankingChart()
-    {
-        chart->legend()->setVisible(false);
-        names->setGridLineVisible(false);
-        amounts->setLabelFormat(QStringLiteral("%.10g"));
-        // Filled and outlined, so that bars stay bars on a black-and-white page.
-        bars->setBrush(kMainColour);
-        bars->setPen(QPen(Qt::black, 1));
-        series->setBarWidth(0.7);
-        series->append(bars);
-        chart->addSeries(series);
-        series->attachAxis(names);
-        series->attachAxis(amounts);
-        QObject::connect(chart, &QChart::plotAreaChanged, chart, [this] { place(); });
+    const Plot plot = trendPlot(trend, box);
+    const QFontMetricsF metrics(chartFont());
+    painter.setFont(chartFont());
+    // The legend, centred above the plot.
+    qreal legendWidth = 0;
+    for (const LineSpec& spec : lineSpecs())
+        legendWidth += 24 + metrics.horizontalAdvance(spec.name) + 16;
+    qreal x = box.center().x() - legendWidth / 2;
+    const qreal middle = box.top() + metrics.height() / 2 + 2;
+    for (const LineSpec& spec : lineSpecs()) {
+        painter.setPen(linePen(spec));
+        painter.drawLine(QPointF(x, middle), QPointF(x + 20, middle));
+        painter.setPen(Qt::black);
+        const qreal width = metrics.horizontalAdvance(spec.name);
+        painter.drawText(
+            QRectF(x + 24, middle - metrics.height() / 2, width, metrics.height()), Qt::AlignVCenter, spec.name);
+        x += 24 + width + 16;
     }
-
-    void fill(const TopProducts& top, qreal width, bool pending)
-    {
-        chart->setTitle(literal(rankingTitle(top)));
-        qDeleteAll(shares);
-        shares.clear();
-        QList<qreal> values;
-        // The first product is the top bar; bars run bottom up.
-        for (qsizetype i = top.top.size() - 1; i >= 0; --i) {
-            values.append(yuan(top.top.at(i).received));
-            if (top.hasShares()) {
-                shares.append(new QGraphicsSimpleTextItem(percent(top.top.at(i).share), chart));
-                shares.last()->setFont(chartFont(kFontPixels - 1));
-                shares.last()->setBrush(Qt::black);
-            }
-        }
-        bars->remove(0, bars->count());
-        bars->append(values);
-        names->clear();
-        names->append(labels(top, width));
-        setAmountRange(amounts, values.isEmpty() ? 0 : *std::min_element(values.begin(), values.end()),
-            values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end()), top.hasShares() ? 0.25 : 0);
-        amounts->setTickCount(3);
-        note->setVisible(pending);
-        place();
+    drawAmountAxis(painter, plot, QStringLiteral("金额（元）"));
+    // A label on as many periods as the width holds, evenly; weeks by their Monday.
+    const qsizetype count = trend.points.size();
+    const qsizetype labels = std::max<qsizetype>(2, qsizetype(plot.area.width()) / kTickSpacing);
+    const qsizetype step = std::max<qsizetype>(1, (count + labels - 1) / labels);
+    painter.setFont(chartFont());
+    for (qsizetype i = 0; i < count; i += step) {
+        const ChartPoint& point = trend.points.at(i);
+        const QString label
+            = trend.period == ChartPeriod::Week ? point.start.toString(QStringLiteral("yyyy-MM-dd")) : point.label;
+        const qreal at = plot.placeAt(qreal(i));
+        painter.setPen(Qt::black);
+        painter.drawLine(QPointF(at, plot.area.bottom()), QPointF(at, plot.area.bottom() + 3));
+        const qreal width = metrics.horizontalAdvance(label);
+        painter.drawText(
+            QRectF(at - width / 2, plot.area.bottom() + 3, width, metrics.height()), Qt::AlignCenter, label);
     }
-
-    static QString rankingTitle(const TopProducts& top)
-    {
-        const QString title = QStringLiteral("实收前十的产品");
-        if (top.otherCount == 0 || !top.hasShares())
-            return title;
-        return title + QStringLiteral("（其余%1种占%2）").arg(top.otherCount).arg(percent(top.others.share));
-    }
-
-    // Rank first keeps the labels distinct, as the axis needs, whatever the names are cut to. The axis takes at most
-    // 40 % of the chart's width.
-    static QStringList labels(const TopProducts& top, qreal width)
-    {
-        const QFontMetrics metrics(chartFont());
-        const int nameWidth = std::max(24, int(width * 0.4) - 16 - metrics.horizontalAdvance(QStringLiteral("10 ")));
-        QStringList labels;
-        for (qsizetype i = top.top.size() - 1; i >= 0; --i)
-            labels.append(literal(
-                QString::number(i + 1) + QLatin1Char(' ') + elided(top.top.at(i).productName, metrics, nameWidth)));
-        return labels;
-    }
-
-    void place()
-    {
-        centreNote(note, chart->plotArea());
-        for (qsizetype i = 0; i < shares.size(); ++i) {
-            const QPointF end = chart->mapToPosition(QPointF(std::max(bars->at(int(i)), 0.0), qreal(i)), series);
-            shares.at(i)->setPos(end.x() + 4, end.y() - shares.at(i)->boundingRect().height() / 2);
+    painter.drawText(
+        QRectF(plot.area.left(), plot.area.bottom() + 5 + metrics.height(), plot.area.width(), metrics.height()),
+        Qt::AlignCenter, periodTitle(trend.period));
+    painter.save();
+    painter.setClipRect(plot.area.adjusted(-4, -4, 4, 4));
+    for (const LineSpec& spec : lineSpecs()) {
+        QPolygonF line;
+        line.reserve(count);
+        for (qsizetype i = 0; i < count; ++i)
+            line.append(QPointF(plot.placeAt(qreal(i)), plot.amountAt(yuan(spec.value(trend.points.at(i))))));
+        painter.setPen(linePen(spec));
+        painter.drawPolyline(line);
+        // More points than this make markers a blur.
+        if (count <= kMarkedPoints) {
+            painter.setPen(QPen(spec.colour, 1.5));
+            painter.setBrush(Qt::white);
+            for (const QPointF& at : std::as_const(line))
+                painter.drawEllipse(at, 3, 3);
+            painter.setBrush(Qt::NoBrush);
         }
     }
-};
+    painter.restore();
+    drawNote(painter, plot.area, note);
+}
 
-namespace {
-
-QChartView* makeChartView(QWidget* parent, const char* name, const QRect& geometry, QChart* chart)
+QString rankingTitle(const TopProducts& top)
 {
-    auto* view = new QChartView(chart, parent);
-    view->setObjectName(QString::fromLatin1(name));
-    view->setGeometry(geometry);
-    view->setRenderHint(QPainter::Antialiasing);
-    view->setFrameShape(QFrame::NoFrame);
-    view->setFocusPolicy(Qt::NoFocus);
-    return view;
+    const QString title = QStringLiteral("实收前十的产品");
+    if (top.otherCount == 0 || !top.hasShares())
+        return title;
+    return title + QStringLiteral("（其余%1种占%2）").arg(top.otherCount).arg(percent(top.others.share));
+}
+
+// Rank first keeps the labels apart whatever the names are cut to; the names take at most 40 % of the width.
+QStringList rankingLabels(const TopProducts& top, qreal width)
+{
+    const QFontMetrics metrics(chartFont());
+    const int nameWidth = std::max(24, int(width * 0.4) - 16 - metrics.horizontalAdvance(QStringLiteral("10 ")));
+    QStringList labels;
+    for (qsizetype i = 0; i < top.top.size(); ++i)
+        labels.append(
+            QString::number(i + 1) + QLatin1Char(' ') + elided(top.top.at(i).productName, metrics, nameWidth));
+    return labels;
+}
+
+// The ranking: its title at the top, the products down the left, 实收 along the bottom.
+Plot rankingPlot(const TopProducts& top, const QRectF& box)
+{
+    double low = 0;
+    double high = 0;
+    for (const ChartShare& share : top.top) {
+        low = std::min(low, yuan(share.received));
+        high = std::max(high, yuan(share.received));
+    }
+    Plot plot;
+    plot.upright = false;
+    plot.amounts = niceScale(low, high, 3, top.hasShares() ? 0.25 : 0);
+    plot.places = top.top.size();
+    const QFontMetricsF metrics(chartFont());
+    qreal labels = 0;
+    for (const QString& label : rankingLabels(top, box.width()))
+        labels = std::max(labels, metrics.horizontalAdvance(label));
+    const QFontMetricsF titleMetrics(chartFont(kFontPixels, true));
+    // The highest amount's label is centred under the plot's right edge.
+    const qreal right = std::max(12.0, metrics.horizontalAdvance(amountLabel(plot.amounts.high)) / 2 + 2);
+    plot.area = QRectF(QPointF(box.left() + labels + 8, box.top() + titleMetrics.height() + 10),
+        QPointF(box.right() - right, box.bottom() - 2 * metrics.height() - 8));
+    return plot;
+}
+
+QRectF barIn(const Plot& plot, const TopProducts& top, qsizetype product)
+{
+    const qreal from = plot.amountAt(0);
+    const qreal to = plot.amountAt(yuan(top.top.at(product).received));
+    const qreal height = plot.slot() * 0.7;
+    return QRectF(QPointF(std::min(from, to), plot.placeAt(qreal(product)) - height / 2),
+        QPointF(std::max(from, to), plot.placeAt(qreal(product)) + height / 2));
+}
+
+void drawRanking(QPainter& painter, const QRectF& box, const TopProducts& top, const QString& note)
+{
+    const Plot plot = rankingPlot(top, box);
+    const QFontMetricsF metrics(chartFont());
+    painter.setFont(chartFont(kFontPixels, true));
+    painter.setPen(Qt::black);
+    const QFontMetrics titleMetrics(chartFont(kFontPixels, true));
+    painter.drawText(QRectF(box.left(), box.top() + 2, box.width(), titleMetrics.height()), Qt::AlignCenter,
+        elided(rankingTitle(top), titleMetrics, int(box.width())));
+    drawAmountAxis(painter, plot, QStringLiteral("实收（元）"));
+    const QStringList labels = rankingLabels(top, box.width());
+    for (qsizetype i = 0; i < top.top.size(); ++i) {
+        const qreal at = plot.placeAt(qreal(i));
+        painter.setFont(chartFont());
+        painter.setPen(Qt::black);
+        painter.drawText(
+            QRectF(box.left(), at - metrics.height() / 2, plot.area.left() - 6 - box.left(), metrics.height()),
+            Qt::AlignRight | Qt::AlignVCenter, labels.at(i));
+        const QRectF bar = barIn(plot, top, i);
+        painter.setPen(kBarPen);
+        painter.setBrush(kMainColour);
+        painter.drawRect(bar);
+        painter.setBrush(Qt::NoBrush);
+        // Each product's share, at the end of its bar.
+        if (top.hasShares()) {
+            painter.setFont(chartFont(kFontPixels - 1));
+            painter.setPen(Qt::black);
+            const qreal end = plot.amountAt(std::max(yuan(top.top.at(i).received), 0.0)) + 4;
+            painter.drawText(QRectF(end, at - metrics.height() / 2, box.right() - end, metrics.height()),
+                Qt::AlignLeft | Qt::AlignVCenter, percent(top.top.at(i).share));
+        }
+    }
+    drawNote(painter, plot.area, note);
 }
 
 } // namespace
+
+// One of the two charts on screen; what it draws and its tooltips are the page's.
+class TChartPage::ChartView : public QWidget
+{
+public:
+    ChartView(TChartPage* page, const char* name, const QRect& geometry)
+        : QWidget(page)
+        , m_page(page)
+    {
+        setObjectName(QString::fromLatin1(name));
+        setGeometry(geometry);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(rect(), Qt::white);
+        m_page->drawChart(this, painter);
+    }
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ToolTip) {
+            m_page->showToolTip(this, static_cast<QHelpEvent*>(event)->pos());
+            return true;
+        }
+        return QWidget::event(event);
+    }
+
+private:
+    TChartPage* m_page;
+};
 
 TChartPage::TChartPage(QWidget* parent)
     : QWidget(parent)
@@ -365,31 +441,16 @@ TChartPage::TChartPage(QWidget* parent)
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
-    setupCharts();
+    ChartTrend = new ChartView(this, "ChartTrend", QRect(8, 0, 384, 373));
+    ChartRanking = new ChartView(this, "ChartRanking", QRect(396, 0, 288, 373));
+    LabelChartTotals = makeLabel(this, "LabelChartTotals", QStringLiteral("#"), 8, 385);
+    palette = LabelChartTotals->palette();
+    palette.setColor(QPalette::WindowText, kTotalsColour);
+    LabelChartTotals->setPalette(palette);
     clear();
 }
 
-TChartPage::~TChartPage()
-{
-    // The charts go with their views, before the parts that point into them.
-    delete ChartTrend;
-    delete ChartRanking;
-}
-
-void TChartPage::setupCharts()
-{
-    FTrendChart = std::make_unique<TrendChart>();
-    FRankingChart = std::make_unique<RankingChart>();
-    ChartTrend = makeChartView(this, "ChartTrend", QRect(8, 0, 384, 373), FTrendChart->chart);
-    ChartRanking = makeChartView(this, "ChartRanking", QRect(396, 0, 288, 373), FRankingChart->chart);
-    for (QLineSeries* series : FTrendChart->lines)
-        connect(series, &QLineSeries::hovered, this, &TChartPage::showPointToolTip);
-    connect(FRankingChart->bars, &QBarSet::hovered, this, &TChartPage::showBarToolTip);
-    LabelChartTotals = makeLabel(this, "LabelChartTotals", QStringLiteral("#"), 8, 385);
-    QPalette palette = LabelChartTotals->palette();
-    palette.setColor(QPalette::WindowText, kTotalsColour);
-    LabelChartTotals->setPalette(palette);
-}
+TChartPage::~TChartPage() = default;
 
 void TChartPage::showRange(const QList<DayCount>& days, const QList<RankingRow>& ranking, const SalesTotals& totals)
 {
@@ -405,15 +466,16 @@ void TChartPage::showRange(
     FRankingPending = ranking.isEmpty() && !days.isEmpty();
     FTotals = totals;
     setSizedText(LabelChartTotals, totals.text());
-    showTrend();
-    showTop();
+    update();
+    ChartTrend->update();
+    ChartRanking->update();
 }
 
 void TChartPage::setRanking(const QList<RankingRow>& ranking)
 {
     FTop = topProductsByReceived(ranking);
     FRankingPending = false;
-    showTop();
+    ChartRanking->update();
 }
 
 void TChartPage::clear()
@@ -424,61 +486,119 @@ void TChartPage::clear()
     FTop = {};
     FTotals = {};
     setSizedText(LabelChartTotals, FTotals.text());
-    showTrend();
-    showTop();
+    ChartTrend->update();
+    ChartRanking->update();
 }
 
-void TChartPage::showTrend()
+QString TChartPage::timeAxisTitle() const
 {
-    FTrendChart->fill(FTrend, ChartTrend->width(), FShowsRange && FTrend.points.isEmpty());
+    return periodTitle(FTrend.period);
 }
 
-void TChartPage::showTop()
+QList<TChartPage::ChartLine> TChartPage::trendLines() const
 {
-    FRankingChart->fill(FTop, ChartRanking->width(), FRankingPending);
+    QList<ChartLine> lines;
+    for (const LineSpec& spec : lineSpecs()) {
+        ChartLine line { spec.name, linePen(spec), {} };
+        for (const ChartPoint& point : FTrend.points)
+            line.points.append(QPointF(qreal(line.points.size()), yuan(spec.value(point))));
+        lines.append(line);
+    }
+    return lines;
 }
 
-void TChartPage::showPointToolTip(const QPointF& at, bool hovered)
+QStringList TChartPage::barLabels() const
 {
-    const qsizetype index = qRound(at.x());
-    if (!hovered || index < 0 || index >= FTrend.points.size())
+    return rankingLabels(FTop, ChartRanking->width());
+}
+
+QList<double> TChartPage::barValues() const
+{
+    QList<double> values;
+    for (const ChartShare& share : FTop.top)
+        values.append(yuan(share.received));
+    return values;
+}
+
+QPen TChartPage::barPen() const
+{
+    return kBarPen;
+}
+
+QString TChartPage::trendNote() const
+{
+    return FShowsRange && FTrend.points.isEmpty() ? kEmptyNote : QString();
+}
+
+QString TChartPage::rankingNote() const
+{
+    return FRankingPending ? kPendingNote : QString();
+}
+
+QRect TChartPage::barRect(int product) const
+{
+    return barIn(rankingPlot(FTop, ChartRanking->rect()), FTop, product).toAlignedRect();
+}
+
+void TChartPage::drawChart(const ChartView* view, QPainter& painter) const
+{
+    if (view == ChartTrend)
+        drawTrend(painter, view->rect(), FTrend, trendNote());
+    else
+        drawRanking(painter, view->rect(), FTop, rankingNote());
+}
+
+void TChartPage::showToolTip(const ChartView* view, const QPoint& at) const
+{
+    QString text;
+    if (view == ChartTrend) {
+        const Plot plot = trendPlot(FTrend, view->rect());
+        const qsizetype index = qsizetype(std::floor((at.x() - plot.area.left()) / plot.slot()));
+        if (plot.area.contains(at) && index >= 0 && index < FTrend.points.size()) {
+            const ChartPoint& point = FTrend.points.at(index);
+            text = QStringLiteral("%1\n实收：%2\n成本：%3\n利润：%4")
+                       .arg(point.label, money(point.received), money(point.cost), money(point.profit()));
+        }
+    } else {
+        const Plot plot = rankingPlot(FTop, view->rect());
+        for (qsizetype i = 0; i < FTop.top.size(); ++i) {
+            if (!barIn(plot, FTop, i).adjusted(-2, -2, 2, 2).contains(at))
+                continue;
+            const ChartShare& shown = FTop.top.at(i);
+            text = shown.productName + QStringLiteral("\n实收：") + money(shown.received);
+            if (FTop.hasShares())
+                text += QStringLiteral("  占") + percent(shown.share);
+        }
+    }
+    if (text.isEmpty())
         return QToolTip::hideText();
-    const ChartPoint& point = FTrend.points.at(index);
-    const QString text = QStringLiteral("%1\n实收：%2\n成本：%3\n利润：%4")
-                             .arg(point.label, money(point.received), money(point.cost), money(point.profit()));
-    QToolTip::showText(QCursor::pos(), Qt::convertFromPlainText(text), ChartTrend);
-}
-
-void TChartPage::showBarToolTip(bool hovered, int index)
-{
-    // Bars run bottom up; the first product is the last bar.
-    const qsizetype product = FTop.top.size() - 1 - index;
-    if (!hovered || product < 0 || product >= FTop.top.size())
-        return QToolTip::hideText();
-    const ChartShare& shown = FTop.top.at(product);
-    QString text = shown.productName + QStringLiteral("\n实收：") + money(shown.received);
-    if (FTop.hasShares())
-        text += QStringLiteral("  占") + percent(shown.share);
-    QToolTip::showText(QCursor::pos(), Qt::convertFromPlainText(text), ChartRanking);
+    QToolTip::showText(view->mapToGlobal(at), Qt::convertFromPlainText(text), const_cast<ChartView*>(view));
 }
 
 void TChartPage::paint(QPainter& painter, const QRect& target) const
 {
     // Laid out in units of 1/96 inch, so that fonts keep their size on paper, and scaled to the device.
     const double dpi = painter.device() ? painter.device()->logicalDpiX() : 96.0;
-    const QSizeF size = QSizeF(target.size()) * (96.0 / dpi);
-    // The parts point into charts that the scene owns: the scene goes first.
-    TrendChart trend;
-    RankingChart ranking;
-    QGraphicsScene scene(QRectF(QPointF(0, 0), size));
+    const double scale = dpi / 96.0;
+    const QSizeF size = QSizeF(target.size()) / scale;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(target.topLeft());
+    painter.scale(scale, scale);
+    painter.fillRect(QRectF(QPointF(0, 0), size), Qt::white);
     qreal top = 0;
+    painter.setPen(Qt::black);
     if (!FTitle.isEmpty()) {
-        QGraphicsSimpleTextItem* title = scene.addSimpleText(FTitle, chartFont(kFontPixels + 4, true));
-        top = title->boundingRect().height() + 8;
+        const QFont font = chartFont(kFontPixels + 4, true);
+        painter.setFont(font);
+        const qreal height = QFontMetricsF(font).height();
+        painter.drawText(QRectF(0, 0, size.width(), height), Qt::AlignLeft | Qt::AlignVCenter, FTitle);
+        top = height + 8;
     }
-    QGraphicsSimpleTextItem* totals = scene.addSimpleText(FTotals.text(), chartFont());
-    const qreal totalsHeight = totals->boundingRect().height();
-    totals->setPos(0, size.height() - totalsHeight);
+    painter.setFont(chartFont());
+    const qreal totalsHeight = QFontMetricsF(chartFont()).height();
+    painter.drawText(QRectF(0, size.height() - totalsHeight, size.width(), totalsHeight),
+        Qt::AlignLeft | Qt::AlignVCenter, FTotals.text());
     const QRectF charts(0, top, size.width(), size.height() - top - totalsHeight - 6);
     // A tall target puts the ranking under the trend, a wide one beside it.
     const bool stacked = charts.width() < charts.height() * 1.2;
@@ -491,17 +611,8 @@ void TChartPage::paint(QPainter& painter, const QRect& target) const
         trendBox.setWidth(charts.width() * 0.58);
         rankingBox.setLeft(trendBox.right() + 8);
     }
-    trend.fill(FTrend, trendBox.width(), FShowsRange && FTrend.points.isEmpty());
-    ranking.fill(FTop, rankingBox.width(), FRankingPending);
-    scene.addItem(trend.chart);
-    scene.addItem(ranking.chart);
-    trend.chart->setGeometry(trendBox);
-    ranking.chart->setGeometry(rankingBox);
-    trend.place();
-    ranking.place();
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    scene.render(&painter, QRectF(target), scene.sceneRect(), Qt::IgnoreAspectRatio);
+    drawTrend(painter, trendBox, FTrend, trendNote());
+    drawRanking(painter, rankingBox, FTop, rankingNote());
     painter.restore();
 }
 

@@ -4,16 +4,16 @@
 #include "reports/SalesChart.h"
 
 #include <QImage>
+#include <QPen>
 #include <QWidget>
-#include <memory>
 
-class QChartView;
 class QLabel;
 class QPainter;
 
 // The review page's sales chart ("销售趋势图"): 实收, 成本 and 利润 over the range by day, week or month, the ten
 // products that took most with their shares, and the totals line. It never reads the store: the review page hands
-// it the day rows and, when it has them, the ranking.
+// it the day rows and, when it has them, the ranking. Both charts are drawn here with QPainter, the same way on
+// screen, in files and on paper.
 class TChartPage : public QWidget
 {
     Q_OBJECT
@@ -43,16 +43,29 @@ public:
     const SalesTrend& trend() const { return FTrend; }
     const TopProducts& topProducts() const { return FTop; }
 
-    // A chart with its axes, series and notes, made once and refilled.
-    struct TrendChart;
-    struct RankingChart;
+    // What the charts show as drawn. The trend's lines are 实收, 成本 and 利润, each point at its period's index
+    // and its amount in yuan; the ranking's bars run from the first product down.
+    struct ChartLine
+    {
+        QString name;
+        QPen pen;
+        QList<QPointF> points;
+    };
+    QString timeAxisTitle() const;
+    QList<ChartLine> trendLines() const;
+    QStringList barLabels() const;
+    QList<double> barValues() const;
+    QPen barPen() const;
+    // The note over each chart, empty when none is shown.
+    QString trendNote() const;
+    QString rankingNote() const;
+    // Where a product's bar is on the ChartRanking widget.
+    QRect barRect(int product) const;
 
 private:
-    void setupCharts();
-    void showTrend();
-    void showTop();
-    void showPointToolTip(const QPointF& at, bool hovered);
-    void showBarToolTip(bool hovered, int index);
+    class ChartView;
+    void showToolTip(const ChartView* view, const QPoint& at) const;
+    void drawChart(const ChartView* view, QPainter& painter) const;
 
     SalesTrend FTrend;
     TopProducts FTop;
@@ -61,9 +74,7 @@ private:
     bool FRankingPending = false;
     QString FTitle;
 
-    QChartView* ChartTrend = nullptr;
-    QChartView* ChartRanking = nullptr;
-    std::unique_ptr<TrendChart> FTrendChart;
-    std::unique_ptr<RankingChart> FRankingChart;
+    ChartView* ChartTrend = nullptr;
+    ChartView* ChartRanking = nullptr;
     QLabel* LabelChartTotals = nullptr;
 };

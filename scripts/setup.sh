@@ -7,8 +7,6 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev
   libsodium-dev libsqlite3-dev fonts-arphic-uming desktop-file-utils appstream dpkg-dev file)
 # The ledger on a server: QtSql's PostgreSQL driver and libpq, and the server itself with pg_virtualenv for the tests.
 packages+=(libqt6sql6-psql libpq-dev postgresql postgresql-common)
-# The sales charts of the review page.
-packages+=(qt6-charts-dev libqt6opengl6-dev)
 # Exported spreadsheets are written with libxlsxwriter and read back in the tests with openpyxl.
 packages+=(libxlsxwriter-dev python3-openpyxl)
 # pdftotext reads the printed reports back in the tests.

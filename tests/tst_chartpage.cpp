@@ -3,15 +3,10 @@
 #include "reports/SalesChart.h"
 #include "tests/TestUtil.h"
 
-#include <QBarCategoryAxis>
-#include <QBarSet>
-#include <QChartView>
 #include <QElapsedTimer>
-#include <QGraphicsSimpleTextItem>
 #include <QHash>
-#include <QHorizontalBarSeries>
+#include <QHelpEvent>
 #include <QLabel>
-#include <QLineSeries>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTextDocument>
@@ -123,22 +118,12 @@ private:
         page->showRange(range, days, db.QueryRanking(range), totalsOf(days));
     }
 
-    QChart* chart(const char* name) { return child<QChartView>(page.get(), name)->chart(); }
-    QString timeAxisTitle() { return chart("ChartTrend")->axes(Qt::Horizontal).value(0)->titleText(); }
-    QBarSet* bars() { return chart("ChartRanking")->findChild<QHorizontalBarSeries*>()->barSets().value(0); }
-    QStringList barLabels()
+    // The mouse resting at a point of the ranking, as the application tells the widget.
+    void hoverRanking(const QPoint& at)
     {
-        return static_cast<QBarCategoryAxis*>(chart("ChartRanking")->axes(Qt::Vertical).value(0))->categories();
-    }
-    // The texts drawn over a chart: notes and shares.
-    QStringList notes(const char* name)
-    {
-        QStringList texts;
-        for (QGraphicsItem* item : chart(name)->childItems()) {
-            if (auto* note = dynamic_cast<QGraphicsSimpleTextItem*>(item); note && note->isVisible())
-                texts.append(note->text());
-        }
-        return texts;
+        QWidget* ranking = child<QWidget>(page.get(), "ChartRanking");
+        QHelpEvent event(QEvent::ToolTip, at, ranking->mapToGlobal(at));
+        QCoreApplication::sendEvent(ranking, &event);
     }
     // Something other than white reaches the picture's right and bottom edges: it was drawn over all of it.
     static bool drawnAcross(const QImage& image)
@@ -205,11 +190,11 @@ private Q_SLOTS:
             QVERIFY(crossing != trend.points.end());
             QVERIFY(crossing->lines > 0);
         }
-        const auto received = chart("ChartTrend")->findChildren<QLineSeries*>().value(0);
-        QCOMPARE(received->name(), QStringLiteral("实收"));
-        QCOMPARE(qsizetype(received->count()), expected.size());
+        const TChartPage::ChartLine received = page->trendLines().value(0);
+        QCOMPARE(received.name, QStringLiteral("实收"));
+        QCOMPARE(received.points.size(), expected.size());
         for (qsizetype i = 0; i < expected.size(); ++i)
-            QCOMPARE(received->at(int(i)).y(), double(expected.at(i).received) / 100);
+            QCOMPARE(received.points.at(i).y(), double(expected.at(i).received) / 100);
     }
 
     void rangeLengthChoosesThePeriod_data()
@@ -234,7 +219,7 @@ private Q_SLOTS:
         QCOMPARE(chartPeriodFor(first, last), period);
         const QList<SalesLine> lines = store({ { 0, last, QStringLiteral("毛巾"), 1, 500, 300, {} } });
         showStored(first, last);
-        QCOMPARE(timeAxisTitle(), axisTitle);
+        QCOMPARE(page->timeAxisTitle(), axisTitle);
         // Periods without lines are there, at zero.
         QCOMPARE(page->trend().points.size(), expectedPeriods(lines, first, last, period).size());
         QCOMPARE(page->trend().points.last().received, WideCents(500));
@@ -285,10 +270,11 @@ private Q_SLOTS:
         QCOMPARE(top.otherCount, qint64(sums.size() - 10));
         QVERIFY(top.others.received == total - shown);
         QCOMPARE(shares + top.others.share, 1.0);
-        // Bars run bottom up: the first product is the top bar.
-        QCOMPARE(bars()->count(), 10);
-        QCOMPARE(bars()->at(9), double(sums[order.at(0)]) / 100);
-        QVERIFY(barLabels().last().startsWith(QStringLiteral("1 ") + order.at(0)));
+        // The first product is the top bar.
+        QCOMPARE(page->barValues().size(), 10);
+        QCOMPARE(page->barValues().first(), double(sums[order.at(0)]) / 100);
+        QVERIFY(page->barLabels().first().startsWith(QStringLiteral("1 ") + order.at(0)));
+        QVERIFY(page->barRect(0).bottom() < page->barRect(1).top());
     }
 
     void longAndMarkupNamesAreShownAsTyped()
@@ -299,21 +285,19 @@ private Q_SLOTS:
         store({ { 0, day, longName, 2, 90'000, 1, {} }, { 0, day, markup, 1, 10'000, 1, {} } });
         showStored(day, day);
 
-        QTextDocument shown;
-        shown.setHtml(barLabels().last());
-        const QString cut = shown.toPlainText();
+        const QString cut = page->barLabels().first();
         QVERIFY2(cut.contains(QStringLiteral("…")) && !cut.contains(longName), qPrintable(cut));
         QVERIFY(longName.startsWith(cut.section(QLatin1Char(' '), 1, 1).chopped(1)));
-        shown.setHtml(barLabels().first());
-        QVERIFY2(shown.toPlainText().contains(markup), qPrintable(shown.toPlainText()));
+        QVERIFY2(page->barLabels().last().contains(markup), qPrintable(page->barLabels().last()));
 
-        Q_EMIT bars()->hovered(true, 1);
+        hoverRanking(page->barRect(0).center());
         QTRY_VERIFY(QToolTip::isVisible());
+        QTextDocument shown;
         shown.setHtml(QToolTip::text());
         QVERIFY2(shown.toPlainText().contains(longName), qPrintable(shown.toPlainText()));
-        Q_EMIT bars()->hovered(true, 0);
+        hoverRanking(page->barRect(1).center());
         QTRY_VERIFY(QToolTip::text().contains(QStringLiteral("&lt;i&gt;")));
-        Q_EMIT bars()->hovered(false, 0);
+        hoverRanking(QPoint(1, 1));
         QTRY_VERIFY(!QToolTip::isVisible());
     }
 
@@ -321,18 +305,17 @@ private Q_SLOTS:
     {
         store({ { 0, QDate(2024, 1, 10), QStringLiteral("毛巾"), 1, 500, 300, {} } });
         showStored(QDate(2024, 1, 1), QDate(2024, 1, 31));
-        QVERIFY(!notes("ChartTrend").contains(emptyNote));
+        QVERIFY(page->trendNote().isEmpty());
 
         showStored(QDate(2024, 2, 1), QDate(2024, 2, 29));
         QVERIFY(page->trend().points.isEmpty());
-        QCOMPARE(notes("ChartTrend"), QStringList { emptyNote });
-        QVERIFY(notes("ChartRanking").isEmpty());
-        QCOMPARE(chart("ChartTrend")->axes().size(), 2);
+        QCOMPARE(page->trendNote(), emptyNote);
+        QVERIFY(page->rankingNote().isEmpty());
         QCOMPARE(child<QLabel>(page.get(), "LabelChartTotals")->text(), SalesTotals {}.text());
         QVERIFY(drawnAcross(page->renderImage(QSize(800, 500))));
 
         page->clear();
-        QVERIFY(!notes("ChartTrend").contains(emptyNote));
+        QVERIFY(page->trendNote().isEmpty());
     }
 
     void rankingMayComeLater()
@@ -345,14 +328,14 @@ private Q_SLOTS:
         const QList<DayCount> days = db.QueryDays(range);
         page->showRange(range, days, {}, totalsOf(days));
         QVERIFY(page->rankingPending());
-        QVERIFY(notes("ChartRanking").contains(pendingNote));
-        QCOMPARE(chart("ChartTrend")->findChildren<QLineSeries*>().value(0)->count(), 1);
+        QCOMPARE(page->rankingNote(), pendingNote);
+        QCOMPARE(page->trendLines().value(0).points.size(), 1);
         QCOMPARE(child<QLabel>(page.get(), "LabelChartTotals")->text(), totalsOf(days).text());
 
         page->setRanking(db.QueryRanking(range));
         QVERIFY(!page->rankingPending());
-        QVERIFY(!notes("ChartRanking").contains(pendingNote));
-        QCOMPARE(bars()->count(), 2);
+        QVERIFY(page->rankingNote().isEmpty());
+        QCOMPARE(page->barValues().size(), 2);
         QCOMPARE(page->topProducts().top.first().productName, QStringLiteral("毛巾"));
     }
 
@@ -377,11 +360,11 @@ private Q_SLOTS:
         QVERIFY(drawnAcross(sheet));
 
         QList<Qt::PenStyle> styles;
-        for (QLineSeries* series : chart("ChartTrend")->findChildren<QLineSeries*>())
-            styles.append(series->pen().style());
+        for (const TChartPage::ChartLine& line : page->trendLines())
+            styles.append(line.pen.style());
         QCOMPARE(styles.size(), 3);
         QVERIFY(styles.at(0) != styles.at(1) && styles.at(1) != styles.at(2) && styles.at(0) != styles.at(2));
-        QVERIFY(bars()->pen().style() != Qt::NoPen);
+        QVERIFY(page->barPen().style() != Qt::NoPen);
 
         const QString file = home->base() + QStringLiteral("/图.png");
         QString error;

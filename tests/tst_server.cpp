@@ -147,7 +147,7 @@ ShopViews expectedViews(QList<SalesLine> lines)
     for (const SalesLine& line : std::as_const(lines)) {
         views.ids.push_back(line.id);
         if (days.isEmpty() || days.last().day != line.day)
-            days.append({ line.day });
+            days.append({ line.day, 0, 0, {} });
         ++days.last().lines;
         addTo(days.last().sums, line);
         qsizetype group = views.groups.size() - 1;

@@ -62,6 +62,13 @@ public:
     using KivaroError::KivaroError;
 };
 
+// A lock another connection holds was waited for until lock_timeout.
+class LockTimeout : public KivaroError
+{
+public:
+    using KivaroError::KivaroError;
+};
+
 // A unique key is taken: for an account, another computer made the same name meanwhile.
 class UniqueViolation : public KivaroError
 {
@@ -352,7 +359,7 @@ private:
         if (state == "40001" || state == "40P01")
             throw TryAgain(text);
         if (state == "55P03")
-            throw KivaroError(
+            throw LockTimeout(
                 QStringLiteral("账本正被另一台电脑使用，等了太久（数据库服务器“%1”）；请稍后再试。").arg(server));
         if (state == "57014")
             throw KivaroError(QStringLiteral("等待数据库服务器“%1”的工作已经取消，没有做任何改动。").arg(server));
@@ -1511,6 +1518,32 @@ private:
     Session& m_session;
 };
 
+// Who holds the whole shop's sums (the summary triggers' lock of the key hashtext('')), for a save that waited too
+// long: a till frozen in the middle of a save is dropped by the server after seconds, so a holder that stays is
+// someone with psql keeping a transaction open, whom the owner or the administrator can then end.
+QString ServerStore::shopLockHolders()
+{
+    try {
+        const QStringList names = withSession([](Session& session) {
+            const Result rows = session.exec(
+                "SELECT DISTINCT a.usename FROM pg_locks AS l JOIN pg_stat_activity AS a ON a.pid = l.pid "
+                "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 AND l.database = (SELECT oid FROM "
+                "pg_database WHERE datname = current_database()) AND l.classid = ((hashtext('')::bigint >> 32) & "
+                "4294967295)::oid AND l.objid = (hashtext('')::bigint & 4294967295)::oid ORDER BY 1");
+            QStringList found;
+            for (int row = 0; row < rows.rows(); ++row)
+                found.append(rows.text(row, 0));
+            return found;
+        });
+        if (names.isEmpty())
+            return {};
+        return QStringLiteral("占着账本的是帐户“%1”的连接；店主或管理员可以请他结束，或在服务器上结束这个连接。")
+            .arg(names.join(QStringLiteral("”、“")));
+    } catch (const KivaroError&) {
+        return {};
+    }
+}
+
 void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed)
 {
     const auto once = [&](Session& session) {
@@ -1530,6 +1563,8 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
         try {
             withSession(once);
             return;
+        } catch (const LockTimeout& timeout) {
+            throw KivaroError(timeout.text() + shopLockHolders());
         } catch (const TryAgain&) {
             if (attempt >= 5)
                 throw;

@@ -110,6 +110,7 @@ private:
     void prepareSchema(Session& session);
     void upgradeToAccounts(Session& session, qint64 found);
     static void upgradeToShopSums(Session& session, const QString& server);
+    QString shopLockHolders();
     static ServerSchema::Access access(Session& session);
     static bool isAdministrator(Session& session);
     void makeGroup(Session& session, const ServerSchema::Access& access);

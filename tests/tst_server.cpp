@@ -1131,6 +1131,20 @@ private Q_SLOTS:
         QVERIFY(!frozen.run(QStringLiteral("COMMIT")));
         QCOMPARE(admin.QueryDays({ {}, QDate(2024, 5, 1), QDate(2024, 5, 1), true }).first().sums,
             (SalesSums { 1, 200, 100 }));
+
+        // With psql he may keep his transaction open on purpose: the save that waited too long names him.
+        const AsRole holding(home->server()->name(), user, QStringLiteral("pw1"));
+        QVERIFY(holding.run(QStringLiteral("BEGIN; INSERT INTO records (user_name, day, product_name, quantity, "
+                                           "received, cost, memo) VALUES ('%1', '2024-05-02', '毛巾', 1, 100, 50, ''); "
+                                           "SET idle_in_transaction_session_timeout = 0")
+                                .arg(user)));
+        try {
+            admin.AddLines(other, { SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 200, 100, other } });
+            QFAIL("a save went past a held lock");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("帐户“%1”").arg(user)), qPrintable(error.text()));
+        }
+        QVERIFY(holding.run(QStringLiteral("ROLLBACK")));
     }
 
     void ownerChoosesWhoseLinesThePageShows()

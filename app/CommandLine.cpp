@@ -156,10 +156,7 @@ InputLine readInputLine()
     bool ended = false;
     for (;;) {
         char ch = 0;
-        const ssize_t got = read(STDIN_FILENO, &ch, 1);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
+        if (Platform::readStandardInputByte(ch) <= 0) {
             ended = true;
             break;
         }

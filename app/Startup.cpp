@@ -90,6 +90,8 @@ std::optional<LedgerLocation> ledgerFromArguments(const QStringList& arguments)
 
 int runKivaro(int argc, char** argv)
 {
+    if (argc > 1)
+        Platform::useParentConsole();
     if (const std::optional<int> exitCode = runCommandLineTool(argc, argv))
         return *exitCode;
     THi::CheckOS();

@@ -3,6 +3,10 @@
 #include <QFile>
 
 #ifdef Q_OS_WIN
+// Before windows.h, which would bring the older Winsock.
+#include <winsock2.h>
+
+#include <cstdio>
 #include <io.h>
 #include <optional>
 #include <shlobj.h>
@@ -16,6 +20,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -77,6 +82,39 @@ QString replaceFile(const QString& from, const QString& to)
     return {};
 }
 
+void useParentConsole()
+{
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    const auto unset = [](DWORD which) {
+        const HANDLE handle = GetStdHandle(which);
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    };
+    if (unset(STD_OUTPUT_HANDLE))
+        std::ignore = freopen("CONOUT$", "w", stdout);
+    if (unset(STD_ERROR_HANDLE))
+        std::ignore = freopen("CONOUT$", "w", stderr);
+    if (unset(STD_INPUT_HANDLE))
+        std::ignore = freopen("CONIN$", "r", stdin);
+}
+
+bool hardLink(const QString& from, const QString& to)
+{
+    return CreateHardLinkW(nativePath(to).c_str(), nativePath(from).c_str(), nullptr);
+}
+
+bool waitForSocket(qintptr socket, bool forWriting, int milliseconds)
+{
+    WSAPOLLFD wait { SOCKET(socket), short(forWriting ? POLLWRNORM : POLLRDNORM), 0 };
+    return WSAPoll(&wait, 1, milliseconds) != 0;
+}
+
+int readStandardInputByte(char& byte)
+{
+    const int got = _read(0, &byte, 1);
+    return got < 0 ? -1 : got;
+}
+
 bool mayReadWrite(const QString& path)
 {
     const HANDLE file = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -117,9 +155,11 @@ QStringList songFontFaces()
     return { QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("Microsoft YaHei") };
 }
 
-bool sameFile(const QString& a, const QString& b)
-{
-    const auto identity = [](const QString& path) -> std::optional<std::tuple<DWORD, DWORD, DWORD>> {
+namespace {
+
+    // What the system knows of a file or folder, opened for nothing but asking.
+    std::optional<BY_HANDLE_FILE_INFORMATION> fileInformation(const QString& path)
+    {
         const HANDLE file
             = CreateFileW(nativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -130,7 +170,29 @@ bool sameFile(const QString& a, const QString& b)
         CloseHandle(file);
         if (!known)
             return std::nullopt;
-        return std::tuple { info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow };
+        return info;
+    }
+
+} // namespace
+
+std::optional<FileStamp> fileStamp(const QString& path)
+{
+    const std::optional<BY_HANDLE_FILE_INFORMATION> info = fileInformation(path);
+    if (!info)
+        return std::nullopt;
+    // Times in units of 100 ns.
+    const qint64 written = (qint64(info->ftLastWriteTime.dwHighDateTime) << 32) | info->ftLastWriteTime.dwLowDateTime;
+    return FileStamp { (quint64(info->nFileIndexHigh) << 32) | info->nFileIndexLow, written / 10'000'000,
+        written % 10'000'000 * 100, (qint64(info->nFileSizeHigh) << 32) | info->nFileSizeLow };
+}
+
+bool sameFile(const QString& a, const QString& b)
+{
+    const auto identity = [](const QString& path) -> std::optional<std::tuple<DWORD, DWORD, DWORD>> {
+        const std::optional<BY_HANDLE_FILE_INFORMATION> info = fileInformation(path);
+        if (!info)
+            return std::nullopt;
+        return std::tuple { info->dwVolumeSerialNumber, info->nFileIndexHigh, info->nFileIndexLow };
     };
     const auto first = identity(a);
     return first && first == identity(b);
@@ -260,6 +322,29 @@ QString replaceFile(const QString& from, const QString& to)
     return {};
 }
 
+void useParentConsole() { }
+
+bool hardLink(const QString& from, const QString& to)
+{
+    return ::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+bool waitForSocket(qintptr socket, bool forWriting, int milliseconds)
+{
+    pollfd wait { int(socket), short(forWriting ? POLLOUT : POLLIN), 0 };
+    return ::poll(&wait, 1, milliseconds) != 0;
+}
+
+int readStandardInputByte(char& byte)
+{
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        return got < 0 ? -1 : int(got);
+    }
+}
+
 bool mayReadWrite(const QString& path)
 {
     const int fd = openPath(path, O_RDWR);
@@ -294,6 +379,17 @@ QStringList calculatorPrograms()
 {
     return { QStringLiteral("gnome-calculator"), QStringLiteral("kcalc"), QStringLiteral("mate-calc"),
         QStringLiteral("galculator"), QStringLiteral("qalculate-gtk"), QStringLiteral("xcalc") };
+}
+
+std::optional<FileStamp> fileStamp(const QString& path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return FileStamp { quint64(info.st_ino), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec),
+        qint64(info.st_size) };
 }
 
 bool sameFile(const QString& a, const QString& b)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // What the program asks of the operating system beyond Qt, in one place: POSIX calls on Linux, their counterparts on
 // Windows. Each call returns the system's reason on failure (empty when it succeeded).
@@ -30,6 +31,26 @@ QString userDataFolder();
 QStringList songFontFaces();
 // Whether both paths name one file, through whatever links (false when either is missing).
 bool sameFile(const QString& a, const QString& b);
+// Which file a path holds and when it was last written: a file put in place anew has another identity, so the stamp
+// tells whether anyone has written since it was taken. None when the file cannot be read.
+struct FileStamp
+{
+    quint64 identity = 0;
+    qint64 seconds = 0;
+    qint64 nanoseconds = 0;
+    qint64 size = -1;
+    bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> fileStamp(const QString& path);
+// Gives the file from a second name, to, where the file system allows it (false when it does not).
+bool hardLink(const QString& from, const QString& to);
+// Waits until the socket may be read (or, forWriting, written) or the milliseconds pass; false when they passed.
+bool waitForSocket(qintptr socket, bool forWriting, int milliseconds);
+// One byte of standard input: 1 when read, 0 at its end, -1 on failure.
+int readStandardInputByte(char& byte);
+// A command of the command line writes to the console it was typed in: a Windows program built for windows has none
+// of its own, and borrows its parent's for the streams the caller did not redirect. Nothing to do on Linux.
+void useParentConsole();
 // A named marker that other processes can see while this one runs.
 void markRunning(const QString& name);
 

@@ -397,7 +397,7 @@ void swapFileLedger(const QString& live, const QString& restored, const QString&
     lock.exec("BEGIN EXCLUSIVE");
     if (QFileInfo::exists(live + QStringLiteral("-journal")))
         throw KivaroError(QStringLiteral("数据库文件“%1”正在被写入，请稍后再恢复").arg(native(live)));
-    if (::link(QFile::encodeName(live).constData(), QFile::encodeName(safety).constData()) != 0)
+    if (!Platform::hardLink(live, safety))
         copyBytes(live, safety, {});
     Platform::syncFolder(QFileInfo(safety).absolutePath());
     renameInto(restored, live);
@@ -814,8 +814,7 @@ std::optional<QString> makeDailyBackup(const LedgerLocation& ledger, const QStri
     }
     backupLedger(ledger, daily);
     const QString monthly = folder + today.toString(QStringLiteral("/Kivaro-yyyy-MM.sjk"));
-    if (!QFileInfo::exists(monthly)
-        && ::link(QFile::encodeName(daily).constData(), QFile::encodeName(monthly).constData()) != 0)
+    if (!QFileInfo::exists(monthly) && !Platform::hardLink(daily, monthly))
         copyBytes(daily, monthly, {});
     rotateBackups(folder, today.endOfDay());
     giveUp.dismiss();

@@ -1,5 +1,7 @@
 #include "db/LedgerCopy.h"
 
+#include "base/Platform.h"
+
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "db/ServerConnection.h"
@@ -11,7 +13,6 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <limits>
-#include <sys/stat.h>
 
 namespace {
 
@@ -117,15 +118,6 @@ QString serverIdentity(const QString& connection)
         = orEnvironment(params.port > 0 ? QString::number(params.port) : QString(), "PGPORT", QStringLiteral("5432"));
     return orEnvironment(params.host, "PGHOST", QString()) + QLatin1Char('\n') + port + QLatin1Char('\n')
         + orEnvironment(params.databaseName, "PGDATABASE", user);
-}
-
-// A file that does not exist yet is none of the existing ones.
-bool sameFile(const QString& a, const QString& b)
-{
-    struct stat first = {};
-    struct stat second = {};
-    return stat(QFile::encodeName(a).constData(), &first) == 0 && stat(QFile::encodeName(b).constData(), &second) == 0
-        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 void checkLocations(const LedgerLocation& source, const LedgerLocation& target)
@@ -241,7 +233,7 @@ bool sameLedger(const LedgerLocation& a, const LedgerLocation& b)
     if (a.kind != b.kind)
         return false;
     if (!a.isServer())
-        return sameFile(a.databasePath(), b.databasePath());
+        return Platform::sameFile(a.databasePath(), b.databasePath());
     return serverIdentity(a.connection) == serverIdentity(b.connection);
 }
 

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <sys/stat.h>
 
 QStringList splitLines(const QString& text)
 {
@@ -141,31 +140,11 @@ void writeProductNames(const QString& path, const QStringList& names)
 
 namespace {
 
-// Which file a path held when it was last written here: every write puts a new file in place, so its inode, time
-// and size tell whether anyone has written since.
-struct FileStamp
-{
-    quint64 inode = 0;
-    qint64 seconds = 0;
-    qint64 nanoseconds = 0;
-    qint64 size = -1;
-    bool operator==(const FileStamp&) const = default;
-};
-
-std::optional<FileStamp> stampOf(const QString& path)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return FileStamp { quint64(info.st_ino), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec),
-        qint64(info.st_size) };
-}
-
 // The names last written here, so that a sale need not read back and decode the file it wrote itself.
 struct LastWrite
 {
     QString path;
-    FileStamp stamp;
+    Platform::FileStamp stamp;
     QStringList names;
 };
 std::mutex lastWriteMutex;
@@ -173,7 +152,7 @@ LastWrite lastWrite;
 
 std::optional<QStringList> namesLastWritten(const QString& path)
 {
-    const std::optional<FileStamp> stamp = stampOf(path);
+    const std::optional<Platform::FileStamp> stamp = Platform::fileStamp(path);
     const std::lock_guard<std::mutex> guard(lastWriteMutex);
     if (!stamp || lastWrite.path != path || !(lastWrite.stamp == *stamp))
         return std::nullopt;
@@ -182,7 +161,7 @@ std::optional<QStringList> namesLastWritten(const QString& path)
 
 void rememberWrite(const QString& path, const QStringList& names)
 {
-    const std::optional<FileStamp> stamp = stampOf(path);
+    const std::optional<Platform::FileStamp> stamp = Platform::fileStamp(path);
     const std::lock_guard<std::mutex> guard(lastWriteMutex);
     lastWrite = stamp ? LastWrite { path, *stamp, names } : LastWrite {};
 }

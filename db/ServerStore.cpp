@@ -1,6 +1,7 @@
 #include "db/ServerStore.h"
 
 #include "base/Error.h"
+#include "base/Platform.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
@@ -26,7 +27,6 @@
 #include <QVariant>
 #include <charconv>
 #include <libpq-fe.h>
-#include <poll.h>
 #include <vector>
 
 namespace {
@@ -300,8 +300,7 @@ private:
                 TDbMan::serverWait(QString());
         });
         while (PQisBusy(m_connection)) {
-            pollfd socket { PQsocket(m_connection), POLLIN, 0 };
-            ::poll(&socket, 1, 100);
+            Platform::waitForSocket(PQsocket(m_connection), false, 100);
             if (!PQconsumeInput(m_connection))
                 break;
             const qint64 ms = waited.elapsed();
@@ -477,8 +476,9 @@ OwnedConnection attemptConnection(
     PostgresPollingStatusType status = PGRES_POLLING_WRITING;
     while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
         const qint64 left = timeout * 1000 - waited.elapsed();
-        pollfd wait { PQsocket(made.get()), short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0 };
-        if (left <= 0 || (wait.fd >= 0 && ::poll(&wait, 1, int(left)) == 0)) {
+        const int socket = PQsocket(made.get());
+        if (left <= 0
+            || (socket >= 0 && !Platform::waitForSocket(socket, status != PGRES_POLLING_READING, int(left)))) {
             attempt = { Attempt::Outcome::Failed, QStringLiteral("%1 秒内没有连上").arg(timeout) };
             return nullptr;
         }

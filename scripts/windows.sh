@@ -6,10 +6,27 @@
 # threads). Nothing is downloaded from anywhere but Debian's archive, and every source package is checked against
 # the SHA-256 of its .dsc pinned below (dpkg-source then checks the tarballs against the .dsc).
 #
-#   bash scripts/windows.sh              the toolchain, in ~/.cache/kivaro-windows (KIVARO_WINDOWS_CACHE)
+# Then it builds Kivaro with that toolchain and makes, in build-windows/ (KIVARO_WINDOWS_OUT):
+#   Kivaro-<version>-setup.exe    the installer (NSIS): for the current user or all users, Start-menu entry, uninstaller
+#   Kivaro-<version>-windows.zip  the same program to unpack and run anywhere
 #
-# Cold, the toolchain takes most of an hour on two cores; warm, nothing is rebuilt.
+#   bash scripts/windows.sh           the toolchain (once, in ~/.cache/kivaro-windows, or KIVARO_WINDOWS_CACHE), then
+#                                     the program, the installer and the zip
+#   bash scripts/windows.sh --test    the same, then the tests under Wine (docs/windows.md lists them) and the
+#                                     installer's silent install, first start and uninstall in a Wine prefix
+#
+# Cold, the toolchain takes most of an hour on two cores; warm, nothing of it is rebuilt.
 set -euo pipefail
+TEST=0
+for argument in "$@"; do
+  case "$argument" in
+  --test) TEST=1 ;;
+  *)
+    echo "usage: bash scripts/windows.sh [--test]" >&2
+    exit 2
+    ;;
+  esac
+done
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CACHE=${KIVARO_WINDOWS_CACHE:-$HOME/.cache/kivaro-windows}
 JOBS=${KIVARO_WINDOWS_JOBS:-$(nproc)}
@@ -37,7 +54,9 @@ fail() {
 install_packages() {
   local packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools nsis wine wine64 dpkg-dev tcl cmake ninja-build
     pkg-config perl bison flex autoconf automake libtool zip xvfb xauth fonts-arphic-uming qt6-base-dev
-    qt6-base-dev-tools)
+    qt6-base-dev-tools python3)
+  # The host's build of the same sources writes the database template, which is an SQLite file on every system.
+  packages+=(build-essential libqt6sql6-sqlite libsodium-dev libsqlite3-dev libpq-dev libxlsxwriter-dev)
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -231,6 +250,163 @@ build_qtbase() {
 }
 # --- end of build steps
 
+# --- the program, its installer and its tests (not part of the toolchain's key)
+OUT=${KIVARO_WINDOWS_OUT:-$ROOT/build-windows}
+VERSION=$(sed -n 's/^project(Kivaro VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+MINGW_RUNTIME=(/usr/lib/gcc/$HOST/*-posix/libstdc++-6.dll /usr/lib/gcc/$HOST/*-posix/libgcc_s_seh-1.dll
+  /usr/$HOST/lib/libwinpthread-1.dll)
+
+# The PNG icons as one .ico (each size stored as PNG, as Windows Vista and later read them).
+make_icon() {
+  python3 - "$ROOT/packaging/icons" "$OUT/kivaro.ico" <<'PY'
+import struct, sys
+sizes = [16, 32, 48, 64, 128, 256]
+images = [open(f"{sys.argv[1]}/kivaro-{size}.png", "rb").read() for size in sizes]
+offset = 6 + 16 * len(images)
+header = struct.pack("<HHH", 0, 1, len(images))
+entries = b""
+for size, data in zip(sizes, images):
+    entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+    offset += len(data)
+open(sys.argv[2], "wb").write(header + entries + b"".join(images))
+PY
+}
+
+build_program() {
+  say "Kivaro $VERSION for Windows"
+  mkdir -p "$OUT"
+  cmake -S "$ROOT" -B "$OUT/host" -G Ninja -DCMAKE_BUILD_TYPE=Release >"$OUT/host.log" 2>&1 &&
+    cmake --build "$OUT/host" --target kivaro_template >>"$OUT/host.log" 2>&1 ||
+    fail "the host's build of the template failed; see $OUT/host.log"
+  make_icon
+  # libsodium is linked statically: its header must not ask for a DLL.
+  PKG_CONFIG_LIBDIR="$PREFIX/lib/pkgconfig" "$PREFIX/bin/qt-cmake" -S "$ROOT" -B "$OUT/build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="-DSODIUM_STATIC" \
+    -DKIVARO_HOST_TEMPLATE="$OUT/host/bin/db.sjk.new" -DKIVARO_WINDOWS_ICON="$OUT/kivaro.ico" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR=wine64 >"$OUT/build.log" 2>&1 ||
+    fail "the Windows build did not configure; see $OUT/build.log"
+  cmake --build "$OUT/build" -j"$JOBS" >>"$OUT/build.log" 2>&1 || fail "the Windows build failed; see $OUT/build.log"
+}
+
+# The DLLs a PE file imports.
+imports() {
+  $HOST-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p'
+}
+
+# The program with everything it loads: Qt's libraries and plugins, SQLite, libpq with OpenSSL and the compiler's
+# runtime. Every DLL any of them imports is either here or one of Windows' own.
+stage_program() {
+  local stage=$OUT/stage/Kivaro
+  rm -rf "$OUT/stage"
+  cmake --install "$OUT/build" --prefix "$stage" >/dev/null
+  cp "$OUT/kivaro.ico" "$stage/"
+  local module
+  for module in Core Gui Widgets Sql PrintSupport Concurrent; do
+    cp "$PREFIX/bin/Qt6$module.dll" "$stage/"
+  done
+  cp "$PREFIX/bin/libsqlite3-0.dll" "$PREFIX/bin/libpq.dll" "$PREFIX/bin/libssl-3-x64.dll" \
+    "$PREFIX/bin/libcrypto-3-x64.dll" "${MINGW_RUNTIME[@]}" "$stage/"
+  local plugin
+  for plugin in platforms/qwindows.dll platforms/qoffscreen.dll sqldrivers/qsqlite.dll sqldrivers/qsqlpsql.dll \
+    printsupport/windowsprintersupport.dll styles/qwindowsvistastyle.dll; do
+    [ -f "$PREFIX/plugins/$plugin" ] || fail "Qt's build has no plugin $plugin"
+    mkdir -p "$stage/plugins/$(dirname "$plugin")"
+    cp "$PREFIX/plugins/$plugin" "$stage/plugins/$plugin"
+  done
+  printf '[Paths]\nPlugins = plugins\n' >"$stage/qt.conf"
+  find "$stage" -name '*.dll' -o -name '*.exe' | while read -r file; do $HOST-strip --strip-unneeded "$file"; done
+  local missing=()
+  while read -r file; do
+    while read -r dll; do
+      [ -n "$(find "$stage" -maxdepth 1 -iname "$dll" -print -quit)" ] && continue
+      case "${dll,,}" in
+      kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | shell32.dll | ole32.dll | oleaut32.dll | comdlg32.dll | \
+        winspool.drv | ws2_32.dll | secur32.dll | crypt32.dll | bcrypt.dll | imm32.dll | winmm.dll | version.dll | \
+        netapi32.dll | userenv.dll | uxtheme.dll | dwmapi.dll | shlwapi.dll | mpr.dll | msvcrt.dll | setupapi.dll | \
+        wtsapi32.dll | d3d9.dll | d3d11.dll | dxgi.dll | dwrite.dll | d2d1.dll | opengl32.dll | authz.dll | \
+        ntdll.dll | rpcrt4.dll | uiautomationcore.dll | api-ms-win-*) ;;
+      *) missing+=("$(basename "$file"): $dll") ;;
+      esac
+    done < <(imports "$file")
+  done < <(find "$stage" -name '*.dll' -o -name '*.exe')
+  [ ${#missing[@]} -eq 0 ] || fail "DLLs nobody ships: ${missing[*]}"
+}
+
+package_program() {
+  local stage=$OUT/stage/Kivaro setup=$OUT/Kivaro-$VERSION-setup.exe zip=$OUT/Kivaro-$VERSION-windows.zip
+  say "the installer and the zip"
+  # What the installer puts down, and (deepest first) what its uninstaller takes away.
+  python3 - "$stage" "$OUT/files.nsh" "$OUT/unfiles.nsh" <<'PY'
+import os, sys
+stage, files, unfiles = sys.argv[1:]
+put, taken, folders = [], [], []
+for top, dirs, names in sorted(os.walk(stage)):
+    dirs.sort()
+    relative = os.path.relpath(top, stage).replace("/", "\\")
+    inside = "$INSTDIR" if relative == "." else "$INSTDIR\\" + relative
+    put.append(f'SetOutPath "{inside}"')
+    for name in sorted(names):
+        put.append(f'File "{os.path.join(top, name)}"')
+        taken.append(f'Delete "{inside}\\{name}"')
+    if relative != ".":
+        folders.append(f'RMDir "{inside}"')
+open(files, "w").write("\n".join(put) + "\n")
+open(unfiles, "w").write("\n".join(taken + sorted(folders, key=len, reverse=True)) + "\n")
+PY
+  rm -f "$setup" "$zip"
+  makensis -V2 -DVERSION="$VERSION" -DSTAGE="$stage" -DOUTFILE="$setup" -DFILES="$OUT/files.nsh" \
+    -DUNFILES="$OUT/unfiles.nsh" "$ROOT/packaging/windows/kivaro.nsi" >"$OUT/nsis.log" 2>&1 ||
+    fail "makensis failed; see $OUT/nsis.log"
+  (cd "$OUT/stage" && zip -q -r -9 "$zip" Kivaro)
+  say "$(basename "$setup") ($(du -h "$setup" | cut -f1)) and $(basename "$zip") ($(du -h "$zip" | cut -f1)) in $OUT"
+}
+
+# The tests under Wine: those that need no server, no real printer and no Linux tool (docs/windows.md), then the
+# installer as a user meets it: silent install, first start, silent uninstall that leaves the data.
+test_under_wine() {
+  say "tests under Wine"
+  export WINEPREFIX=$OUT/wine WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+  [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1 || fail "Wine did not make its prefix"
+  # Wine has no Chinese font of its own.
+  cp /usr/share/fonts/truetype/arphic/uming.ttc "$WINEPREFIX/drive_c/windows/Fonts/"
+  local folders=("$PREFIX/bin" "$(dirname "${MINGW_RUNTIME[0]}")" "$(dirname "${MINGW_RUNTIME[2]}")") path=""
+  for folder in "${folders[@]}"; do path+="$(winepath -w "$folder" 2>/dev/null);"; done
+  WINEPATH=$path QT_PLUGIN_PATH=$(winepath -w "$PREFIX/plugins" 2>/dev/null) QT_QPA_PLATFORM=offscreen \
+    ctest --test-dir "$OUT/build" -LE server --timeout 600 --output-on-failure \
+    >"$OUT/wine-tests.log" 2>&1 || {
+    tail -n 60 "$OUT/wine-tests.log" >&2
+    fail "tests failed under Wine; see $OUT/wine-tests.log"
+  }
+  grep -E "tests passed|Total Test time" "$OUT/wine-tests.log" >&2
+
+  say "the installer under Wine"
+  local user appdata installed
+  user=$(wine64 cmd /c "echo %USERNAME%" 2>/dev/null | tr -d '\r')
+  appdata=$WINEPREFIX/drive_c/users/$user/AppData/Roaming
+  rm -rf "$appdata/Kivaro"
+  wine64 "$OUT/Kivaro-$VERSION-setup.exe" /S /CurrentUser || fail "the silent install failed"
+  installed=$(find "$WINEPREFIX/drive_c" -ipath '*/Kivaro/kivaro.exe' -newer "$OUT/Kivaro-$VERSION-setup.exe" -print -quit)
+  [ -n "$installed" ] || fail "the installer put no kivaro.exe anywhere"
+  [ -f "$(dirname "$installed")/uninstall.exe" ] || fail "no uninstaller beside the program"
+  find "$WINEPREFIX/drive_c" -ipath '*Start Menu/Programs/Kivaro/Kivaro.lnk' | grep -q . || fail "no Start-menu entry"
+  # The first start copies the template into %APPDATA%\Kivaro and waits in the login dialog.
+  QT_QPA_PLATFORM=offscreen wine64 "$installed" >"$OUT/first-start.log" 2>&1 &
+  local pid=$! deadline=$((SECONDS + 60))
+  until [ -f "$appdata/Kivaro/db.sjk" ] && cmp -s "$appdata/Kivaro/db.sjk" "$(dirname "$installed")/db.sjk.new"; do
+    kill -0 $pid 2>/dev/null || fail "the installed program ended before making its database; see $OUT/first-start.log"
+    [ $SECONDS -lt $deadline ] || fail "no database after 60 s; see $OUT/first-start.log"
+    sleep 1
+  done
+  kill -0 $pid 2>/dev/null || fail "the installed program did not stay in its login dialog"
+  kill $pid
+  wineserver -k 2>/dev/null || true
+  wine64 "$(dirname "$installed")/uninstall.exe" /S /CurrentUser "_?=$(winepath -w "$(dirname "$installed")")" ||
+    fail "the silent uninstall failed"
+  [ ! -f "$installed" ] || fail "the uninstaller left kivaro.exe"
+  [ -f "$appdata/Kivaro/db.sjk" ] || fail "the uninstaller took the ledger"
+  say "installed, started (db.sjk made from the template) and uninstalled (db.sjk kept) under Wine"
+}
+
 install_packages
 KEY=$(toolchain_key)
 PREFIX="$CACHE/toolchain-$KEY"
@@ -247,3 +423,8 @@ build_libpq
 build_xlsxwriter
 build_qtbase
 say "toolchain ready in $PREFIX ($((SECONDS - started)) s)"
+build_program
+stage_program
+package_program
+[ $TEST = 0 ] || test_under_wine
+say "done in $((SECONDS - started)) s"

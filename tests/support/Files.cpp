@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#ifdef Q_OS_LINUX
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 QByteArray readAll(const QString& path)
 {
@@ -33,6 +35,8 @@ QByteArray fingerprint(const QString& path)
     return "file " + mode + ' ' + QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex() + ' '
         + QByteArray::number(info.size());
 }
+
+#ifdef Q_OS_LINUX
 
 namespace {
 
@@ -72,3 +76,11 @@ PermissionsApply::~PermissionsApply()
     data[0].effective |= kOverrides & data[0].permitted;
     setCapabilities(data);
 }
+
+#else
+
+// Only root on Linux passes over the permission bits.
+PermissionsApply::PermissionsApply() = default;
+PermissionsApply::~PermissionsApply() = default;
+
+#endif

@@ -283,7 +283,7 @@ build_program() {
   PKG_CONFIG_LIBDIR="$PREFIX/lib/pkgconfig" "$PREFIX/bin/qt-cmake" -S "$ROOT" -B "$OUT/build" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="-DSODIUM_STATIC" \
     -DKIVARO_HOST_TEMPLATE="$OUT/host/bin/db.sjk.new" -DKIVARO_WINDOWS_ICON="$OUT/kivaro.ico" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=wine64 >"$OUT/build.log" 2>&1 ||
+    -DCMAKE_CROSSCOMPILING_EMULATOR=wine >"$OUT/build.log" 2>&1 ||
     fail "the Windows build did not configure; see $OUT/build.log"
   cmake --build "$OUT/build" -j"$JOBS" >>"$OUT/build.log" 2>&1 || fail "the Windows build failed; see $OUT/build.log"
 }
@@ -366,7 +366,7 @@ PY
 test_under_wine() {
   say "tests under Wine"
   export WINEPREFIX=$OUT/wine WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
-  [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1 || fail "Wine did not make its prefix"
+  [ -f "$WINEPREFIX/system.reg" ] || wine wineboot --init >/dev/null 2>&1 || fail "Wine did not make its prefix"
   # Wine has no Chinese font of its own.
   cp /usr/share/fonts/truetype/arphic/uming.ttc "$WINEPREFIX/drive_c/windows/Fonts/"
   local folders=("$PREFIX/bin" "$(dirname "${MINGW_RUNTIME[0]}")" "$(dirname "${MINGW_RUNTIME[2]}")") path=""
@@ -380,17 +380,17 @@ test_under_wine() {
   grep -E "tests passed|Total Test time" "$OUT/wine-tests.log" >&2
 
   say "the installer under Wine"
-  local user appdata installed
-  user=$(wine64 cmd /c "echo %USERNAME%" 2>/dev/null | tr -d '\r')
-  appdata=$WINEPREFIX/drive_c/users/$user/AppData/Roaming
-  rm -rf "$appdata/Kivaro"
-  wine64 "$OUT/Kivaro-$VERSION-setup.exe" /S /CurrentUser || fail "the silent install failed"
-  installed=$(find "$WINEPREFIX/drive_c" -ipath '*/Kivaro/kivaro.exe' -newer "$OUT/Kivaro-$VERSION-setup.exe" -print -quit)
-  [ -n "$installed" ] || fail "the installer put no kivaro.exe anywhere"
+  # Wine's user is the Unix user; a per-user install goes to %LOCALAPPDATA%\Programs.
+  local profile=$WINEPREFIX/drive_c/users/$(id -un)
+  local appdata=$profile/AppData/Roaming installed=$profile/AppData/Local/Programs/Kivaro/kivaro.exe
+  local shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kivaro/Kivaro.lnk"
+  rm -rf "$appdata/Kivaro" "$(dirname "$installed")"
+  wine "$OUT/Kivaro-$VERSION-setup.exe" /S /CurrentUser || fail "the silent install failed"
+  [ -f "$installed" ] || fail "the installer put no kivaro.exe into the user's programs"
   [ -f "$(dirname "$installed")/uninstall.exe" ] || fail "no uninstaller beside the program"
-  find "$WINEPREFIX/drive_c" -ipath '*Start Menu/Programs/Kivaro/Kivaro.lnk' | grep -q . || fail "no Start-menu entry"
+  [ -f "$shortcut" ] || fail "no Start-menu entry"
   # The first start copies the template into %APPDATA%\Kivaro and waits in the login dialog.
-  QT_QPA_PLATFORM=offscreen wine64 "$installed" >"$OUT/first-start.log" 2>&1 &
+  QT_QPA_PLATFORM=offscreen wine "$installed" >"$OUT/first-start.log" 2>&1 &
   local pid=$! deadline=$((SECONDS + 60))
   until [ -f "$appdata/Kivaro/db.sjk" ] && cmp -s "$appdata/Kivaro/db.sjk" "$(dirname "$installed")/db.sjk.new"; do
     kill -0 $pid 2>/dev/null || fail "the installed program ended before making its database; see $OUT/first-start.log"
@@ -399,10 +399,11 @@ test_under_wine() {
   done
   kill -0 $pid 2>/dev/null || fail "the installed program did not stay in its login dialog"
   kill $pid
-  wineserver -k 2>/dev/null || true
-  wine64 "$(dirname "$installed")/uninstall.exe" /S /CurrentUser "_?=$(winepath -w "$(dirname "$installed")")" ||
+  "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+  # _? runs the uninstaller in place and waits for it (it then leaves itself and its folder).
+  wine "$(dirname "$installed")/uninstall.exe" /S /CurrentUser "_?=$(winepath -w "$(dirname "$installed")")" ||
     fail "the silent uninstall failed"
-  [ ! -f "$installed" ] || fail "the uninstaller left kivaro.exe"
+  [ ! -f "$installed" ] && [ ! -f "$shortcut" ] || fail "the uninstaller left the program or its Start-menu entry"
   [ -f "$appdata/Kivaro/db.sjk" ] || fail "the uninstaller took the ledger"
   say "installed, started (db.sjk made from the template) and uninstalled (db.sjk kept) under Wine"
 }

@@ -3,7 +3,8 @@
 ; For one user (into the user's programs, no administrator needed) or for all users (into Program Files); silent
 ; with /S, and then /CurrentUser or /AllUsers chooses. The uninstaller removes the program's files, its Start-menu
 ; entry and its uninstall entry, and leaves the ledger and the settings in %APPDATA%\Kivaro alone.
-Unicode True
+; A 64-bit installer for a 64-bit program: it runs on the Windows the program runs on, and writes the 64-bit registry.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !define APP "Kivaro"
@@ -20,7 +21,6 @@ SetCompressor /SOLID lzma
 !define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
 !include MultiUser.nsh
 !include MUI2.nsh
-!include x64.nsh
 
 Name "${APP} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -38,16 +38,10 @@ BrandingText "${APP} ${VERSION}"
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "Kivaro 需要 64 位的 Windows 10 或 11。"
-    Abort
-  ${EndIf}
-  SetRegView 64
   !insertmacro MULTIUSER_INIT
 FunctionEnd
 
 Function un.onInit
-  SetRegView 64
   !insertmacro MULTIUSER_UNINIT
 FunctionEnd
 

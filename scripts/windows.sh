@@ -307,8 +307,9 @@ stage_program() {
   cp "$PREFIX/bin/libsqlite3-0.dll" "$PREFIX/bin/libpq.dll" "$PREFIX/bin/libssl-3-x64.dll" \
     "$PREFIX/bin/libcrypto-3-x64.dll" "${MINGW_RUNTIME[@]}" "$stage/"
   local plugin
+  # Printing on Windows is part of Qt6PrintSupport itself, without a plugin.
   for plugin in platforms/qwindows.dll platforms/qoffscreen.dll sqldrivers/qsqlite.dll sqldrivers/qsqlpsql.dll \
-    printsupport/windowsprintersupport.dll styles/qwindowsvistastyle.dll; do
+    styles/qwindowsvistastyle.dll; do
     [ -f "$PREFIX/plugins/$plugin" ] || fail "Qt's build has no plugin $plugin"
     mkdir -p "$stage/plugins/$(dirname "$plugin")"
     cp "$PREFIX/plugins/$plugin" "$stage/plugins/$plugin"
@@ -324,7 +325,7 @@ stage_program() {
         winspool.drv | ws2_32.dll | secur32.dll | crypt32.dll | bcrypt.dll | imm32.dll | winmm.dll | version.dll | \
         netapi32.dll | userenv.dll | uxtheme.dll | dwmapi.dll | shlwapi.dll | mpr.dll | msvcrt.dll | setupapi.dll | \
         wtsapi32.dll | d3d9.dll | d3d11.dll | dxgi.dll | dwrite.dll | d2d1.dll | opengl32.dll | authz.dll | \
-        ntdll.dll | rpcrt4.dll | uiautomationcore.dll | api-ms-win-*) ;;
+        ntdll.dll | rpcrt4.dll | uiautomationcore.dll | shcore.dll | api-ms-win-*) ;;
       *) missing+=("$(basename "$file"): $dll") ;;
       esac
     done < <(imports "$file")

@@ -40,6 +40,7 @@ SOURCES=(
   "openssl 3.0.20-1~deb12u2 a614474a2773c23b10c0d65f4eccbcf93fdac4749afb7c26d76e1b0340154d3d"
   "postgresql-15 15.18-0+deb12u1 d940b57dd029ef0712212164410fcb51854c883f3fc0c3a11486acdfd2ca5947"
   "libxlsxwriter 1.1.4-2 8e53fa5625ec415e16f62411036de83eed6ec93a3499c4e159d5b119dbbc81ba"
+  "icu 72.1-3+deb12u1 8fd50a21664422b2dd5df4e20175dce3396c89a3a85363db26dd4529bba62a92"
   "qt6-base 6.4.2+dfsg-10 1b4b5c8610a553d4211fa81e268b1a3b0a6339ae5444fdb7e60d7616da651970"
 )
 # The host's Qt tools (moc, rcc, uic) must be the version of the Qt built for Windows.
@@ -223,6 +224,22 @@ build_xlsxwriter() {
   cmake --install "$BUILD/xlsxwriter-build" >/dev/null
 }
 
+# Qt converts GB18030, the ledger's encoding, only through ICU. ICU's build runs tools that it builds, so it is built
+# for the host first, then cross-built with the host's tools.
+build_icu() {
+  [ -f "$PREFIX/lib/pkgconfig/icu-uc.pc" ] && return
+  say "ICU"
+  local dir
+  dir=$(unpack icu "$(version_of icu)")
+  local options=(--disable-tests --disable-samples --disable-extras --disable-layoutex)
+  mkdir -p "$BUILD/icu-host" "$BUILD/icu-windows"
+  (cd "$BUILD/icu-host" && "$dir/source/configure" -q "${options[@]}" >/dev/null && make -s -j"$JOBS" >/dev/null) ||
+    fail "ICU's host build failed"
+  (cd "$BUILD/icu-windows" && "$dir/source/configure" -q --host=$HOST --with-cross-build="$BUILD/icu-host" \
+    --prefix="$PREFIX" --disable-tools "${options[@]}" CC=$HOST-gcc-posix CXX=$HOST-g++-posix >/dev/null &&
+    make -s -j"$JOBS" >/dev/null && make -s install >/dev/null) || fail "ICU's Windows build failed"
+}
+
 build_qtbase() {
   [ -f "$PREFIX/bin/qt-cmake" ] && return
   say "Qt $QT_VERSION (base modules; the longest step)"
@@ -239,11 +256,11 @@ build_qtbase() {
     -DSQLite3_INCLUDE_DIR="$PREFIX/include" -DSQLite3_LIBRARY="$PREFIX/lib/libsqlite3.dll.a" \
     -DFEATURE_sql_psql=ON -DPostgreSQL_INCLUDE_DIR="$PREFIX/include" -DPostgreSQL_LIBRARY="$PREFIX/lib/libpq.a" \
     -DFEATURE_sql_odbc=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF \
-    -DFEATURE_sql_db2=OFF -DFEATURE_dbus=OFF -DFEATURE_icu=OFF -DFEATURE_freetype=ON \
+    -DFEATURE_sql_db2=OFF -DFEATURE_dbus=OFF -DFEATURE_icu=ON -DICU_ROOT="$PREFIX" -DFEATURE_freetype=ON \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF \
     -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_doubleconversion=OFF \
     >"$BUILD/qtbase-configure.log" 2>&1 || fail "Qt's configuration failed; see $BUILD/qtbase-configure.log"
-  grep -E "Using system provided SQLite|PostgreSQL|QTabletEvent|Accessibility" "$BUILD/qtbase-configure.log" >&2 || true
+  grep -E "Using system provided SQLite|PostgreSQL|QTabletEvent|Accessibility|ICU" "$BUILD/qtbase-configure.log" >&2 || true
   nice cmake --build "$BUILD/qtbase-build" -j"$JOBS" >"$BUILD/qtbase-build.log" 2>&1 ||
     fail "Qt's build failed; see $BUILD/qtbase-build.log"
   cmake --install "$BUILD/qtbase-build" >/dev/null
@@ -305,7 +322,7 @@ stage_program() {
     cp "$PREFIX/bin/Qt6$module.dll" "$stage/"
   done
   cp "$PREFIX/bin/libsqlite3-0.dll" "$PREFIX/bin/libpq.dll" "$PREFIX/bin/libssl-3-x64.dll" \
-    "$PREFIX/bin/libcrypto-3-x64.dll" "${MINGW_RUNTIME[@]}" "$stage/"
+    "$PREFIX/bin/libcrypto-3-x64.dll" "$PREFIX"/bin/icu{uc,in,dt}[0-9]*.dll "${MINGW_RUNTIME[@]}" "$stage/"
   local plugin
   # Printing on Windows is part of Qt6PrintSupport itself, without a plugin.
   for plugin in platforms/qwindows.dll platforms/qoffscreen.dll sqldrivers/qsqlite.dll sqldrivers/qsqlpsql.dll \
@@ -423,6 +440,7 @@ build_sodium
 build_openssl
 build_libpq
 build_xlsxwriter
+build_icu
 build_qtbase
 say "toolchain ready in $PREFIX ($((SECONDS - started)) s)"
 build_program

@@ -390,7 +390,7 @@ test_under_wine() {
   local folders=("$PREFIX/bin" "$(dirname "${MINGW_RUNTIME[0]}")" "$(dirname "${MINGW_RUNTIME[2]}")") path=""
   for folder in "${folders[@]}"; do path+="$(winepath -w "$folder" 2>/dev/null);"; done
   WINEPATH=$path QT_PLUGIN_PATH=$(winepath -w "$PREFIX/plugins" 2>/dev/null) QT_QPA_PLATFORM=offscreen \
-    ctest --test-dir "$OUT/build" -LE server --timeout 600 --output-on-failure \
+    ctest --test-dir "$OUT/build" -LE server --timeout 300 --output-on-failure \
     >"$OUT/wine-tests.log" 2>&1 || {
     tail -n 60 "$OUT/wine-tests.log" >&2
     fail "tests failed under Wine; see $OUT/wine-tests.log"

@@ -142,6 +142,10 @@ QStringList calculatorPrograms()
 
 QString userDataFolder()
 {
+    // The roaming folder as the environment names it, where a portable setup or a test may move it.
+    const QString named = qEnvironmentVariable("APPDATA");
+    if (!named.isEmpty())
+        return QString(named).replace(QLatin1Char('\\'), QLatin1Char('/'));
     wchar_t* found = nullptr;
     QString folder;
     if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, &found) == S_OK)

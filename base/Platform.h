@@ -25,7 +25,7 @@ bool standardErrorIsTerminal();
 // The calculators to try, in order.
 QStringList calculatorPrograms();
 // The folder that holds every program's data of the user: the XDG data home on Linux, the roaming application data
-// (%APPDATA%) on Windows.
+// on Windows (%APPDATA% as the environment names it, else as the system knows it).
 QString userDataFolder();
 // The faces that stand for 宋体 (SimSun), the ledger's Chinese face, in order of preference.
 QStringList songFontFaces();

@@ -296,12 +296,15 @@ build_program() {
     cmake --build "$OUT/host" --target kivaro_template >>"$OUT/host.log" 2>&1 ||
     fail "the host's build of the template failed; see $OUT/host.log"
   make_icon
+  # A build made with another toolchain keeps that toolchain's Qt in its cache: it starts anew.
+  [ "$(cat "$OUT/build/toolchain.txt" 2>/dev/null)" = "$PREFIX" ] || rm -rf "$OUT/build"
   # libsodium is linked statically: its header must not ask for a DLL.
   PKG_CONFIG_LIBDIR="$PREFIX/lib/pkgconfig" "$PREFIX/bin/qt-cmake" -S "$ROOT" -B "$OUT/build" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="-DSODIUM_STATIC" \
     -DKIVARO_HOST_TEMPLATE="$OUT/host/bin/db.sjk.new" -DKIVARO_WINDOWS_ICON="$OUT/kivaro.ico" \
     -DCMAKE_CROSSCOMPILING_EMULATOR=wine >"$OUT/build.log" 2>&1 ||
     fail "the Windows build did not configure; see $OUT/build.log"
+  echo "$PREFIX" >"$OUT/build/toolchain.txt"
   cmake --build "$OUT/build" -j"$JOBS" >>"$OUT/build.log" 2>&1 || fail "the Windows build failed; see $OUT/build.log"
 }
 

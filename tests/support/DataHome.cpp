@@ -8,6 +8,8 @@ TestDataHome::TestDataHome(const QString& database)
     if (!m_dir.isValid())
         qFatal("no temporary folder for the data home");
     qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
+    // Windows names the roaming application data so.
+    qputenv("APPDATA", m_dir.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toLocal8Bit());
     qputenv("XDG_CACHE_HOME", (m_dir.path() + QStringLiteral("/cache")).toLocal8Bit());
     if (testingOnServer()) {

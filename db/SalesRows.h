@@ -90,10 +90,20 @@ struct SalesRange
     bool shop = false;
 };
 
+// The names of the owner's two ranges besides the accounts: the whole shop's lines and the owner's own.
+inline QString shopRangeName()
+{
+    return QStringLiteral("全店");
+}
+inline QString ownRangeName()
+{
+    return QStringLiteral("我的");
+}
+
 // Whose lines a range holds, as the views, pages and files name it.
 inline QString rangeOwnerName(const SalesRange& range)
 {
-    return range.shop ? QStringLiteral("全店") : range.userName;
+    return range.shop ? shopRangeName() : range.userName;
 }
 
 // How many rows a grouped or detail view has on one day of a range, and the day's sums.

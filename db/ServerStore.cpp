@@ -1191,7 +1191,7 @@ bool ServerStore::addAccount(const QString& name, const QString& password)
         throw KivaroError(QStringLiteral("服务器上的账本，帐户要有用户名和密码。"));
     checkRoleName(name);
     // The owner's review page offers these two beside the accounts; an account of either name would be taken for them.
-    if (name == QStringLiteral("全店") || name == QStringLiteral("我的"))
+    if (name == shopRangeName() || name == ownRangeName())
         throw KivaroError(QStringLiteral("服务器上的账本，“%1”是查帐时选择的范围，不能用作用户名。").arg(name));
     return asAdministrator([&](ServerStore& administrator, Session& session) {
         session.begin();

@@ -252,11 +252,11 @@ void TReviewPage::fillAccountChooser()
     guarded([&] { others = FDbMan->ReviewableAccounts(FUserName); }, this);
     if (!others)
         return;
-    ComboBoxAccount->addItem(QStringLiteral("我的"), FUserName);
-    ComboBoxAccount->addItem(QStringLiteral("全店"));
+    ComboBoxAccount->addItem(ownRangeName(), FUserName);
+    ComboBoxAccount->addItem(shopRangeName());
     // An account named like one of the two above (made before such names were refused) is shown as an account.
     for (const QString& name : std::as_const(*others)) {
-        const bool looksLikeRange = name == ComboBoxAccount->itemText(0) || name == ComboBoxAccount->itemText(1);
+        const bool looksLikeRange = name == ownRangeName() || name == shopRangeName();
         ComboBoxAccount->addItem(looksLikeRange ? QStringLiteral("帐户“%1”").arg(name) : name, name);
     }
     ComboBoxAccount->show();

@@ -675,9 +675,7 @@ int runCopyCommand(const QStringList& arguments)
 
 std::optional<int> runCommandLineTool(int argc, char** argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QFile::decodeName(argv[i]));
+    const QStringList arguments = Platform::commandLineArguments(argc, argv);
     QStringList named;
     for (const QString& command : { kCopyOption, kBackupOption, kRestoreOption, kExportOption, kAddUserOption,
              kSetPasswordOption, kOwnerOption, kUsersOption }) {

@@ -12,6 +12,8 @@
 #include <shlobj.h>
 #include <tuple>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <QStandardPaths>
 #include <QSystemSemaphore>
@@ -96,6 +98,19 @@ void useParentConsole()
         std::ignore = freopen("CONOUT$", "w", stderr);
     if (unset(STD_INPUT_HANDLE))
         std::ignore = freopen("CONIN$", "r", stdin);
+    // The commands write UTF-8.
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+QStringList commandLineArguments(int, char**)
+{
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+    QStringList arguments;
+    for (int i = 1; words != nullptr && i < count; ++i)
+        arguments.append(QString::fromWCharArray(words[i]));
+    LocalFree(words);
+    return arguments;
 }
 
 bool hardLink(const QString& from, const QString& to)
@@ -327,6 +342,14 @@ QString replaceFile(const QString& from, const QString& to)
 }
 
 void useParentConsole() { }
+
+QStringList commandLineArguments(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QFile::decodeName(argv[i]));
+    return arguments;
+}
 
 bool hardLink(const QString& from, const QString& to)
 {

@@ -51,6 +51,9 @@ int readStandardInputByte(char& byte);
 // A command of the command line writes to the console it was typed in: a Windows program built for windows has none
 // of its own, and borrows its parent's for the streams the caller did not redirect. Nothing to do on Linux.
 void useParentConsole();
+// The program's arguments after its own name, as typed: Windows gives argv in the ANSI code page, which has no room
+// for most Chinese names, so there they come from the wide command line.
+QStringList commandLineArguments(int argc, char** argv);
 // A named marker that other processes can see while this one runs.
 void markRunning(const QString& name);
 

@@ -163,6 +163,7 @@ ToolRun runTool(const QStringList& arguments, const QString& home, const QByteAr
     for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "KIVARO_DATABASE" })
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home);
+    environment.insert(QStringLiteral("APPDATA"), home);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -176,8 +177,11 @@ ToolRun runTool(const QStringList& arguments, const QString& home, const QByteAr
         return run;
     }
     run.exitCode = process.exitCode();
-    run.output = QString::fromUtf8(process.readAllStandardOutput());
-    run.errors = QString::fromUtf8(process.readAllStandardError());
+    // Windows ends the lines with CR LF.
+    run.output
+        = QString::fromUtf8(process.readAllStandardOutput()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    run.errors
+        = QString::fromUtf8(process.readAllStandardError()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return run;
 }
 

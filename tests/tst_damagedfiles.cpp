@@ -409,7 +409,7 @@ private Q_SLOTS:
         }
         if (setup == QLatin1String("data file"))
             QVERIFY(writeAll(home->dataDir(), "a file where the data folder belongs"));
-        qputenv("XDG_DATA_HOME", base.toLocal8Bit());
+        TestDataHome::setBase(base);
         if (setup != QLatin1String("missing"))
             failing = base + QStringLiteral("/Kivaro");
         const QByteArray before = fingerprint(failing);

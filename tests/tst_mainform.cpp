@@ -114,7 +114,7 @@ private Q_SLOTS:
         QFile blocker(home->base() + QStringLiteral("/no"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        qputenv("XDG_DATA_HOME", (home->base() + QStringLiteral("/no/such/base")).toLocal8Bit());
+        TestDataHome::setBase(home->base() + QStringLiteral("/no/such/base"));
         TfrmMain form;
         QCOMPARE(form.FormCreate(), TfrmMain::CreateResult::Failed);
         const QStringList shown = MessageBox::takeShownTexts();

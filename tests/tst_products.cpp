@@ -105,8 +105,12 @@ private Q_SLOTS:
         QFile file(path());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), toGb18030(QStringLiteral("张三牌毛巾")) + QByteArray("\r\n\r\nTowel\r\n"));
+        // Windows does not replace a file that is open.
+        file.close();
+#ifndef Q_OS_WIN
         const QFileDevice::Permissions userBits = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
         QCOMPARE(file.permissions() & ~userBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
         QCOMPARE(readProductNames(path()),
             QStringList({ QStringLiteral("张三牌毛巾"), QString(), QStringLiteral("Towel") }));
 

@@ -1,8 +1,8 @@
 #include "reports/ReportBuilder.h"
 #include "tests/TestUtil.h"
+#include "tests/support/Files.h"
 
 #include <QImage>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -108,11 +108,7 @@ QPair<int, int> inkColumns(const QImage& sheet, int top, int bottom)
 
 QString pdfText(const QString& fileName, const QStringList& options = {})
 {
-    QProcess process;
-    process.start(QStringLiteral("pdftotext"), options + QStringList { fileName, QStringLiteral("-") });
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(process.readAllStandardOutput());
+    return popplerOutput(QStringLiteral("pdftotext"), options + QStringList { fileName, QStringLiteral("-") });
 }
 
 } // namespace
@@ -428,6 +424,7 @@ private Q_SLOTS:
 
     void threePagesToPdfAndBack()
     {
+        KIVARO_NEEDS_POPPLER();
         const ReportPages pages = build(95);
         ReportDocument document;
         document.addReports = [&](ReportDocument& doc) {
@@ -493,6 +490,7 @@ private Q_SLOTS:
 
     void pdfReadsEveryRowOnce()
     {
+        KIVARO_NEEDS_POPPLER();
         const ReportPages cover = build(1, QStringLiteral("封面"));
         QList<int> reads(95, 0);
         ReportDocument document;
@@ -511,6 +509,7 @@ private Q_SLOTS:
 
     void pdfHoldsWholeFiguresAndCutTexts()
     {
+        KIVARO_NEEDS_POPPLER();
         ReportPages pages;
         buildReportPages(pages, detailReportLayout(), { bigDetailRow() }, QStringLiteral("A"), kTotals);
         ReportDocument document;
@@ -528,6 +527,7 @@ private Q_SLOTS:
 
     void pdfPlacesItemsByTheirUnits()
     {
+        KIVARO_NEEDS_POPPLER();
         const ReportPages pages = build(1);
         ReportDocument document;
         document.addReports = [&](ReportDocument& doc) { doc.addPage(pages[0].get()); };

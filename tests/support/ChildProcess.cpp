@@ -35,6 +35,8 @@ bool ChildProcess::waitForLine(const QByteArray& line)
         if (!m_process.waitForReadyRead(kChildTimeoutMs))
             return false;
         m_stdout += m_process.readAllStandardOutput();
+        // A child on Windows ends its lines with CR LF.
+        m_stdout.replace("\r\n", "\n");
     }
     return true;
 }

@@ -7,9 +7,7 @@ TestDataHome::TestDataHome(const QString& database)
 {
     if (!m_dir.isValid())
         qFatal("no temporary folder for the data home");
-    qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
-    // Windows names the roaming application data so.
-    qputenv("APPDATA", m_dir.path().toLocal8Bit());
+    setBase(m_dir.path());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toLocal8Bit());
     qputenv("XDG_CACHE_HOME", (m_dir.path() + QStringLiteral("/cache")).toLocal8Bit());
     if (testingOnServer()) {
@@ -24,6 +22,13 @@ TestDataHome::TestDataHome(const QString& database)
         qFatal("cannot copy %s into %s", qPrintable(database), qPrintable(dataDir()));
     // The program writes to its file whatever the bits of the file it was copied from.
     QFile::setPermissions(dbPath(), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void TestDataHome::setBase(const QString& base)
+{
+    qputenv("XDG_DATA_HOME", base.toLocal8Bit());
+    // Windows names the roaming application data so.
+    qputenv("APPDATA", base.toLocal8Bit());
 }
 
 TestDataHome::~TestDataHome()

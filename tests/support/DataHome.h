@@ -21,6 +21,9 @@ public:
     // The server database of this home, or null on the file store.
     TestServerDb* server() const { return m_server.get(); }
 
+    // Moves the base of the data folder (XDG_DATA_HOME; %APPDATA% on Windows) to base.
+    static void setBase(const QString& base);
+
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<TestServerDb> m_server;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #ifdef Q_OS_LINUX
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -84,3 +85,34 @@ PermissionsApply::PermissionsApply() = default;
 PermissionsApply::~PermissionsApply() = default;
 
 #endif
+
+QString popplerOutput(const QString& tool, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(tool, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+bool popplerAvailable()
+{
+    static const bool available = [] {
+        QProcess process;
+        process.start(QStringLiteral("pdftotext"), { QStringLiteral("-v") });
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    }();
+    return available;
+}
+
+bool PermissionsApply::refuseWriting(const QString& path)
+{
+    if (!QFileInfo(path).isDir())
+        return !QFile(path).open(QIODevice::ReadWrite);
+    QFile probe(path + QStringLiteral("/write-probe"));
+    if (!probe.open(QIODevice::WriteOnly))
+        return true;
+    probe.remove();
+    return false;
+}

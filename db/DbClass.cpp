@@ -1,14 +1,18 @@
 #include "db/DbClass.h"
 
+#include "db/Outbox.h"
+
 #include "base/Error.h"
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/KeptSession.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"
+#include "db/ServerConnection.h"
 #include "db/ServerStore.h"
 #include "db/SqliteStore.h"
 
+#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <QSysInfo>
@@ -103,6 +107,8 @@ qint64 centsValue(const QString& text)
 
 std::unique_ptr<LedgerStore> openStore(const LedgerLocation& location)
 {
+    if (location.isServer() && location.offline)
+        return std::make_unique<OutboxStore>(location);
     if (location.isServer())
         return std::make_unique<ServerStore>(location, location.administrator);
     return std::make_unique<SqliteStore>(location);
@@ -146,8 +152,19 @@ bool TDbMan::CheckUser(const QString& name, const QString& password)
 {
     if (ServerStore* server = FStore->server()) {
         switch (server->logIn(name, password)) {
-        case ServerStore::LoginCheck::Accepted:
+        case ServerStore::LoginCheck::Accepted: {
+            // The verifier that lets the account log in here while the server is away.
+            OutboxStore outbox(FLocation.asOffline());
+            const std::optional<QString> verifier = outbox.passwordHash(name);
+            if (!verifier || !verifyPassword(*verifier, password))
+                outbox.insertUser(name, QString::fromLatin1(hashPassword(password)));
+            else
+                outbox.insertUser(name, *verifier);
+            // The ledger as the account sees it now, unless saves made before are still to tell about a restore.
+            if (outbox.count(name).saves == 0)
+                outbox.setGeneration(name, server->ledgerGeneration());
             return true;
+        }
         case ServerStore::LoginCheck::WrongPassword:
             return false;
         case ServerStore::LoginCheck::NeedsPassword:
@@ -157,6 +174,17 @@ bool TDbMan::CheckUser(const QString& name, const QString& password)
         }
     }
     const std::optional<QString> hash = FStore->passwordHash(name);
+    if (FLocation.offline) {
+        if (!hash)
+            throw KivaroError(QStringLiteral("服务器“%1”连不上，帐户“%2”又没有在这台电脑上登录过这个账本，"
+                                             "不能离线登录；请等服务器恢复后再登录。")
+                                  .arg(FLocation.displayName(), name));
+        if (!verifyPassword(*hash, password))
+            return false;
+        // Its saves go to the server as the account once it answers again.
+        signInToServer(FLocation.connection, { name, password });
+        return true;
+    }
     // An account copied from a server ledger, which keeps no password a file can use.
     if (hash && hash->isEmpty())
         throw KivaroError(QStringLiteral(
@@ -291,27 +319,28 @@ QList<SalesLine> TDbMan::checkedLines(const QList<SalesLine>& lines)
     return checked;
 }
 
-void TDbMan::saveLines(const QString& userName, const QList<SalesLine>& lines, const KeptSession* session)
+void TDbMan::saveLines(
+    const QString& userName, const QList<SalesLine>& lines, const KeptLinesToForget& kept, const QByteArray& given)
 {
     const QList<SalesLine> checked = checkedLines(lines);
     if (checked.isEmpty())
         return;
     SalesTotals saved;
-    QList<qint64> keptIds;
-    for (const SalesLine& line : checked) {
+    for (const SalesLine& line : checked)
         saved.add(line);
-        keptIds.append(line.id);
-    }
-    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const QByteArray token = given.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : given;
     FStore->write(
         [&](LedgerWrite& write) {
             write.lockUser(userName);
-            if (session) {
-                const qint64 forgotten = write.removeKept(userName, session->owner(), keptIds);
-                if (forgotten == 0)
+            // A save from the outbox that reached the server before (its answer, or its removal, was lost).
+            if (!given.isEmpty() && write.hasSave(token))
+                return;
+            if (!kept.owner.isEmpty()) {
+                const qint64 forgotten = write.removeKept(userName, kept.owner, kept.ids);
+                if (kept.all && forgotten == 0)
                     throw TAlreadySaved();
                 // Some of the lines were saved or forgotten elsewhere: storing the rest would guess.
-                if (forgotten != keptIds.size())
+                if (kept.all && forgotten != kept.ids.size())
                     throw KivaroError(QStringLiteral("待存的记录在别处被改动过，这次没有保存任何记录；"
                                                      "请切换用户后重新登录，核对待存的记录后再保存。"));
             }
@@ -324,7 +353,7 @@ void TDbMan::saveLines(const QString& userName, const QList<SalesLine>& lines, c
 
 void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
 {
-    saveLines(userName, lines, nullptr);
+    saveLines(userName, lines, {});
 }
 
 namespace {
@@ -477,6 +506,8 @@ QString TDbMan::computerName()
 
 QList<SalesLine> TDbMan::KeptLines(const QString& userName, const KeptSession& session)
 {
+    if (FStore->server())
+        adoptOfflineKeptLines(userName, session);
     QList<SalesLine> lines;
     FStore->write([&](LedgerWrite& write) {
         write.lockUser(userName);
@@ -493,6 +524,69 @@ QList<SalesLine> TDbMan::KeptLines(const QString& userName, const KeptSession& s
         lines = write.keptLines(userName, session.owner());
     });
     return lines;
+}
+
+void TDbMan::adoptOfflineKeptLines(const QString& userName, const KeptSession& session)
+{
+    if (!QFile::exists(outboxPath(FLocation)))
+        return;
+    OutboxStore outbox(FLocation.asOffline());
+    for (const QString& owner : outbox.keptOwners(userName)) {
+        const std::shared_ptr<void> claim = owner == session.owner() ? nullptr : KeptSession::claimIfGone(owner);
+        if (owner != session.owner() && !claim)
+            continue;
+        const QList<SalesLine> lines = outbox.keptLines(userName, owner);
+        if (lines.isEmpty())
+            continue;
+        // The move is recorded on the server under a token made from the lines' place in the outbox, so that a move
+        // whose removal from the outbox was lost is not made twice.
+        QByteArray key = outboxPath(FLocation).toUtf8() + '\n' + owner.toUtf8();
+        for (const SalesLine& line : lines)
+            key += '\n' + QByteArray::number(line.id);
+        const QByteArray token = QUuid::createUuidV5(QUuid(), key).toByteArray(QUuid::WithoutBraces);
+        FStore->write(
+            [&](LedgerWrite& write) {
+                write.lockUser(userName);
+                if (write.hasSave(token))
+                    return;
+                write.insertKept(userName, session.owner(), lines);
+                write.recordSave(token, userName, 0);
+            },
+            [&](LedgerWrite& write) { return write.hasSave(token); });
+        outbox.removeKeptOwner(userName, owner);
+    }
+}
+
+TDbMan::OutboxSent TDbMan::SendOutbox(const QString& userName)
+{
+    OutboxSent sent;
+    ServerStore* server = FStore->server();
+    if (!server || !QFile::exists(outboxPath(FLocation)))
+        return sent;
+    OutboxStore outbox(FLocation.asOffline());
+    const QList<OutboxSave> waiting = outbox.saves(userName);
+    if (waiting.isEmpty())
+        return sent;
+    const qint64 generation = server->ledgerGeneration();
+    for (const OutboxSave& save : waiting) {
+        try {
+            saveLines(userName, save.lines, { save.keptOwner, save.keptIds, false }, save.token);
+        } catch (const TServerUnreachable&) {
+            throw;
+        } catch (const KivaroError& error) {
+            // An account deleted, a password changed: the save stays, and says why.
+            outbox.setProblem(save.seq, error.text());
+            sent.problem = error.text();
+            break;
+        }
+        outbox.removeSave(save.seq);
+        ++sent.saves;
+        sent.lines += save.lines.size();
+    }
+    const qint64 seen = outbox.generation(userName);
+    sent.intoNewLedger = sent.saves > 0 && seen != 0 && seen != generation;
+    outbox.setGeneration(userName, generation);
+    return sent;
 }
 
 QList<qint64> TDbMan::KeepLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
@@ -522,7 +616,22 @@ qint64 TDbMan::ReplaceKeptLine(
 
 void TDbMan::SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
 {
-    saveLines(userName, lines, &session);
+    QList<qint64> keptIds;
+    for (const SalesLine& line : lines)
+        keptIds.append(line.id);
+    if (!FStore->server()) {
+        saveLines(userName, lines, { session.owner(), keptIds, true });
+        return;
+    }
+    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    try {
+        saveLines(userName, lines, { session.owner(), keptIds, true }, token);
+    } catch (const TServerUnreachable&) {
+        // Whether the save landed cannot be asked now: the outbox sends it under the same token, with the kept lines
+        // to forget on the server in the same transaction, so that it lands once and they are not offered again.
+        OutboxStore(FLocation.asOffline()).parkSave(token, userName, checkedLines(lines), session.owner(), keptIds);
+        throw TSavedOffline();
+    }
 }
 
 QList<ChangeEntry> TDbMan::Changes(const QString& userName, int limit)

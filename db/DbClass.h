@@ -44,6 +44,17 @@ public:
     }
 };
 
+// A save that could not reach the server (it went away during the save) waits in this computer's outbox and is sent,
+// once, when the server answers again.
+class TSavedOffline : public KivaroError
+{
+public:
+    TSavedOffline()
+        : KivaroError(QStringLiteral("服务器连不上，这次的记录已经存在本机，等服务器恢复后自动上传，不会重复保存。"))
+    {
+    }
+};
+
 class KeptSession;
 class LedgerStore;
 struct ChangeEntry;
@@ -160,8 +171,25 @@ public:
     qint64 ReplaceKeptLine(const QString& userName, const KeptSession& session, qint64 keptId, const SalesLine& line);
     // Stores the kept lines the window shows (each line's id its kept id) and forgets exactly them, in one
     // transaction. Raises TAlreadySaved when none of them is kept any more (an earlier save of them landed), and
-    // KivaroError, with nothing stored, when only some are.
+    // KivaroError, with nothing stored, when only some are. On a server that went away during the save, the save
+    // waits in the outbox and TSavedOffline is raised.
     void SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines);
+    // ---- A till that sells while its server is away ----
+    // What one round of sending the outbox did: saves and lines that reached the server, and whether the ledger was
+    // restored from a backup since the account last saw it (they went into the restored ledger).
+    struct OutboxSent
+    {
+        int saves = 0;
+        qint64 lines = 0;
+        bool intoNewLedger = false;
+        // Why the oldest save left could not be sent (it stays in the outbox).
+        QString problem;
+    };
+    // Sends the user's saves waiting in this computer's outbox, oldest first, each in one server transaction that also
+    // records its token: a save whose token is on the server already is not stored again, and leaves the outbox.
+    // Raises TServerUnreachable while the server is away. Online server ledgers only.
+    OutboxSent SendOutbox(const QString& userName);
+
     // The user's saves, edits, deletes and undos, newest first.
     QList<ChangeEntry> Changes(const QString& userName, int limit = 1000);
     // Undoes the user's edit or delete changeId as it is shown. Raises TChangeConflict when the line changed since,
@@ -183,7 +211,20 @@ public:
 private:
     static QList<SalesLine> checkedLines(const QList<SalesLine>& lines);
     // Stores the lines with a save token; with a session, forgets exactly those kept lines in the same transaction.
-    void saveLines(const QString& userName, const QList<SalesLine>& lines, const KeptSession* session);
+    // Kept lines a save forgets in its transaction: all of them (or it is refused), or those still there.
+    struct KeptLinesToForget
+    {
+        QString owner;
+        QList<qint64> ids;
+        bool all = true;
+    };
+    // Stores the lines with a save token (a new one unless given; a given one already on the server stores nothing)
+    // and forgets the kept lines, in one transaction.
+    void saveLines(const QString& userName, const QList<SalesLine>& lines, const KeptLinesToForget& kept,
+        const QByteArray& token = QByteArray());
+    // Kept lines typed offline here, of the session or of windows that are gone, become the session's kept lines on
+    // the server, each owner's lines once.
+    void adoptOfflineKeptLines(const QString& userName, const KeptSession& session);
 
     LedgerLocation FLocation;
     std::unique_ptr<LedgerStore> FStore;

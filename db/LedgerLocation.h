@@ -16,6 +16,8 @@ struct LedgerLocation
     // A server ledger used as its administrator (the connection's own role), not as the account logged in: for work
     // on the whole ledger, a backup's reading included.
     bool administrator = false;
+    // A server ledger worked through this computer's outbox while the server cannot be reached.
+    bool offline = false;
 
     // The ledger db.sjk in a data folder.
     static LedgerLocation file(const QString& dataDir);
@@ -26,6 +28,19 @@ struct LedgerLocation
     {
         LedgerLocation location = *this;
         location.administrator = isServer();
+        return location;
+    }
+    LedgerLocation asOffline() const
+    {
+        LedgerLocation location = *this;
+        location.offline = isServer();
+        location.administrator = false;
+        return location;
+    }
+    LedgerLocation online() const
+    {
+        LedgerLocation location = *this;
+        location.offline = false;
         return location;
     }
     QString databasePath() const { return path; }

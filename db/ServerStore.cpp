@@ -4,6 +4,7 @@
 #include "base/Platform.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
+#include "db/Outbox.h"
 #include "db/ProductsFile.h"
 #include "db/ServerConnection.h"
 #include "db/ServerSchema.h"
@@ -51,6 +52,9 @@ public:
 // How long a statement may keep the window without a word, how long it may take at all, and how long a server that
 // was asked to cancel may take to answer before its connection is dropped.
 constexpr qint64 kShowWaitAfterMs = 1'000;
+// A server that has not answered a connection in this many seconds is away, and the till works offline; libpq's
+// shortest. The connection string's own connect_timeout wins.
+constexpr int kConnectTimeoutSeconds = 2;
 constexpr qint64 kGiveUpAfterMs = 120'000;
 constexpr qint64 kCancelAnswerMs = 3'000;
 
@@ -401,7 +405,8 @@ namespace {
 struct Attempt
 {
     // NotMember: the role may log in, but not into this database (it is no account of this ledger).
-    enum class Outcome { Connected, NeedsPassword, WrongPassword, NotPermitted, NotMember, Failed };
+    // Unreachable: nothing answered as a server (refused, no route, no answer in time).
+    enum class Outcome { Connected, NeedsPassword, WrongPassword, NotPermitted, NotMember, Unreachable, Failed };
     Outcome outcome = Outcome::Failed;
     // The server's or libpq's words, without the SQLSTATE and the source location.
     QString message;
@@ -439,7 +444,7 @@ OwnedConnection attemptConnection(
     const auto freeParsed = qScopeGuard([parsed] { PQconninfoFree(parsed); });
     std::vector<QByteArray> keys;
     std::vector<QByteArray> values;
-    int timeout = 10;
+    int timeout = kConnectTimeoutSeconds;
     for (PQconninfoOption* option = parsed; option->keyword; ++option) {
         const QByteArray key = option->keyword;
         if (!option->val || (key == "user" && !user.isEmpty()) || (key == "password" && !password.isEmpty()))
@@ -467,7 +472,7 @@ OwnedConnection attemptConnection(
     valuePointers.push_back(nullptr);
     OwnedConnection made(PQconnectStartParams(keyPointers.data(), valuePointers.data(), 0));
     if (!made || PQstatus(made.get()) == CONNECTION_BAD) {
-        attempt = { Attempt::Outcome::Failed, made ? plainError(PQerrorMessage(made.get())) : QString() };
+        attempt = { Attempt::Outcome::Unreachable, made ? plainError(PQerrorMessage(made.get())) : QString() };
         return nullptr;
     }
     PQsetErrorVerbosity(made.get(), PQERRORS_VERBOSE);
@@ -479,7 +484,7 @@ OwnedConnection attemptConnection(
         const int socket = PQsocket(made.get());
         if (left <= 0
             || (socket >= 0 && !Platform::waitForSocket(socket, status != PGRES_POLLING_READING, int(left)))) {
-            attempt = { Attempt::Outcome::Failed, QStringLiteral("%1 秒内没有连上").arg(timeout) };
+            attempt = { Attempt::Outcome::Unreachable, QStringLiteral("%1 秒内没有连上").arg(timeout) };
             return nullptr;
         }
         status = PQconnectPoll(made.get());
@@ -500,6 +505,8 @@ OwnedConnection attemptConnection(
         attempt.outcome = Attempt::Outcome::NotPermitted;
     else if (state == QLatin1String("42501"))
         attempt.outcome = Attempt::Outcome::NotMember;
+    else if (state.isEmpty())
+        attempt.outcome = Attempt::Outcome::Unreachable;
     else
         attempt.outcome = Attempt::Outcome::Failed;
     return nullptr;
@@ -529,8 +536,10 @@ pg_conn* ServerStore::connect()
     QString options = params.options;
     // An unreachable server is reported after seconds, and a connection whose network went away is found dead within
     // half a minute instead of blocking the window for the system's minutes; the user's own settings win.
-    const std::pair<const char*, const char*> defaults[] = { { "connect_timeout", "10" }, { "keepalives_idle", "15" },
-        { "keepalives_interval", "5" }, { "keepalives_count", "3" }, { "tcp_user_timeout", "30000" } };
+    const QByteArray connectTimeout = QByteArray::number(kConnectTimeoutSeconds);
+    const std::pair<const char*, const char*> defaults[]
+        = { { "connect_timeout", connectTimeout.constData() }, { "keepalives_idle", "15" },
+              { "keepalives_interval", "5" }, { "keepalives_count", "3" }, { "tcp_user_timeout", "30000" } };
     for (const auto& [key, value] : defaults) {
         if (!options.contains(QLatin1String(key) + QLatin1Char('=')))
             options += (options.isEmpty() ? QString() : QStringLiteral(";")) + QLatin1String(key) + QStringLiteral("='")
@@ -572,6 +581,8 @@ pg_conn* ServerStore::connect()
                 continue;
             }
         }
+        if (attempt.outcome == Attempt::Outcome::Unreachable)
+            throw TServerUnreachable(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
         throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
     }
     if (!account && params.password.isEmpty() && !password.isEmpty())
@@ -1179,6 +1190,8 @@ ServerStore::LoginCheck ServerStore::logIn(const QString& name, const QString& p
     case Attempt::Outcome::NotPermitted:
         throw KivaroError(QStringLiteral("数据库服务器“%1”不允许帐户“%2”登录（%3）；请找管理员。")
                               .arg(server, name, attempt.message));
+    case Attempt::Outcome::Unreachable:
+        throw TServerUnreachable(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, attempt.message));
     case Attempt::Outcome::Failed:
         break;
     }
@@ -2033,6 +2046,12 @@ std::unique_ptr<LedgerImport> ServerStore::startImport(ImportMode mode, const st
         disconnect();
     }
     return std::make_unique<Import>(*this, mode, whileLocked);
+}
+
+qint64 ServerStore::ledgerGeneration()
+{
+    return withSession(
+        [&](Session& session) { return session.exec("SELECT generation FROM ledger_generation").integer(0, 0); });
 }
 
 void ServerStore::checkGeneration(Session& session)

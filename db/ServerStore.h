@@ -61,6 +61,8 @@ public:
     // The administrator's work: false when there is no such account.
     bool setPassword(const QString& name, const QString& password);
     bool setShopOwner(const QString& name);
+    // The ledger's generation now: a restore from a backup counts it up.
+    qint64 ledgerGeneration();
     QList<TDbMan::AccountInfo> accountList();
 
     void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;

@@ -7,6 +7,7 @@
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "db/Outbox.h"
 #include "db/ProductsFile.h"
 #include "forms/BackupUi.h"
 #include "forms/BusyCursor.h"
@@ -292,14 +293,24 @@ void TEntryPage::Button1Click()
     SalesLine line { 0, DateTimePicker1->date(), composedTrimmed(ComboBox1->currentText()), *quantity, *received, *cost,
         composedTrimmed(ComboBox5->text()) };
     // Kept before it is shown, so that a line on the screen survives the program's end; the fields stay on failure.
+    bool away = false;
     const bool kept = guarded(
         [&] {
-            // A line taken out by "编辑" is replaced in one step, so that it is never lost between the two.
-            line.id = FEditedKeptId ? FDbMan->ReplaceKeptLine(FUserName, *FSession, FEditedKeptId, line)
-                                    : FDbMan->KeepLines(FUserName, *FSession, { line }).value(0);
+            try {
+                // A line taken out by "编辑" is replaced in one step, so that it is never lost between the two.
+                line.id = FEditedKeptId ? FDbMan->ReplaceKeptLine(FUserName, *FSession, FEditedKeptId, line)
+                                        : FDbMan->KeepLines(FUserName, *FSession, { line }).value(0);
+            } catch (const TServerUnreachable&) {
+                away = true;
+            }
         },
         this);
-    if (!kept)
+    if (away && serverAway) {
+        // The fields keep the line; the next 添加 keeps it offline.
+        serverAway();
+        return;
+    }
+    if (!kept || away)
         return;
     FEditedKeptId = 0;
     FPending->append(line);
@@ -377,6 +388,7 @@ void TEntryPage::Button4Click()
     if (!Button4->isEnabled())
         return;
     QString alreadySaved;
+    bool wentOffline = false;
     const bool saved = guarded(
         [&] {
             BusyCursor busy(Button4);
@@ -385,6 +397,9 @@ void TEntryPage::Button4Click()
             } catch (const TAlreadySaved& landed) {
                 // An earlier save of these lines landed although its answer was lost: stored once, not twice.
                 alreadySaved = landed.text();
+            } catch (const TSavedOffline& parked) {
+                alreadySaved = parked.text();
+                wentOffline = true;
             }
         },
         this);
@@ -395,6 +410,10 @@ void TEntryPage::Button4Click()
     UpdatePendingTotals();
     MessageBox::information(
         this, alreadySaved.isEmpty() ? QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") : alreadySaved);
+    if (afterSave)
+        afterSave();
+    if (wentOffline && serverAway)
+        serverAway();
 }
 
 void TEntryPage::Button2Click()

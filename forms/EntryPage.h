@@ -40,6 +40,11 @@ public:
 
     // Starts a desktop calculator; tests replace it.
     static std::function<void()> startCalculator;
+    // Called when the server went away during work (a line could not be kept, or a save went into the outbox): the
+    // window goes on offline.
+    std::function<void()> serverAway;
+    // Called after every 完成 that stored its lines (on the server or in the outbox).
+    std::function<void()> afterSave;
 
 private:
     void setupHints();

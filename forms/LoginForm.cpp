@@ -3,6 +3,7 @@
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
+#include "db/Outbox.h"
 #include "forms/AccountForm.h"
 #include "forms/BusyCursor.h"
 #include "forms/DatabaseForm.h"
@@ -38,7 +39,7 @@ TfrmLogin::TfrmLogin(QWidget* parent)
     // FormCreate.
     setWindowTitle(QStringLiteral("%1 - 登陆").arg(QString::fromLatin1(kAppTitle)));
     UpdateLoginButton();
-    FDbMan = std::make_unique<TDbMan>();
+    FDbMan = std::make_unique<TDbMan>(currentLedger().online());
     ShowLedger();
     // An unreachable server must not end the program: the dialog opens and another ledger can be chosen. A file that
     // cannot be read ends the start as it always did.
@@ -180,7 +181,14 @@ void TfrmLogin::UpdateLoginButton()
 void TfrmLogin::LoadUserNames()
 {
     QStringList names;
-    FDbMan->GetUserNames(&names);
+    try {
+        FDbMan->GetUserNames(&names);
+    } catch (const TServerUnreachable&) {
+        // While the server is away, the accounts that logged in here before may log in offline.
+        TDbMan(FDbMan->location().asOffline()).GetUserNames(&names);
+        if (names.isEmpty())
+            throw;
+    }
     const QSignalBlocker blocker(ComboBox1);
     ComboBox1->clear();
     ComboBox1->addItems(names);
@@ -210,7 +218,7 @@ void TfrmLogin::LabelChangeDatabaseClick()
     if (!chooser || chooser->exec() != QDialog::Accepted)
         return;
     chooser.reset();
-    if (!guarded([this] { FDbMan = std::make_unique<TDbMan>(); }, this))
+    if (!guarded([this] { FDbMan = std::make_unique<TDbMan>(currentLedger().online()); }, this))
         return;
     ShowLedger();
     ListUsers(this);
@@ -228,9 +236,22 @@ void TfrmLogin::Button1Click()
         BusyCursor busy(Button1);
         ran = guarded(
             [&] {
-                verified = FDbMan->CheckUser(name, Edit1->text());
-                if (verified)
-                    FDbMan->MoveUserToFront(name);
+                const LedgerLocation ledger = FDbMan->location();
+                try {
+                    verified = FDbMan->CheckUser(name, Edit1->text());
+                    if (verified)
+                        FDbMan->MoveUserToFront(name);
+                    // Back online after working offline.
+                    if (verified && currentLedger().offline)
+                        setCurrentLedger(ledger);
+                } catch (const TServerUnreachable&) {
+                    if (!ledger.isServer())
+                        throw;
+                    // The server is away: an account that logged in here before works offline.
+                    verified = TDbMan(ledger.asOffline()).CheckUser(name, Edit1->text());
+                    if (verified)
+                        setCurrentLedger(ledger.asOffline());
+                }
             },
             this);
     }

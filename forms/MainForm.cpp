@@ -4,6 +4,7 @@
 #include "base/HiClass.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
+#include "db/Outbox.h"
 #include "forms/BackupUi.h"
 #include "forms/EntryPage.h"
 #include "forms/ErrorHandler.h"
@@ -32,6 +33,9 @@ std::function<std::optional<QString>(const LedgerLocation&, const QString&, cons
     = makeDailyBackup;
 
 namespace {
+
+// While offline, how often the window tries to send the outbox.
+constexpr int kOutboxRetryMs = 5'000;
 
 QWidget* makePanel(QWidget* parent, const char* name, const QRect& geometry, const QColor& colour)
 {
@@ -105,6 +109,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     setupFrame();
     // Another computer restored the ledger: back to the login, as 切换用户 does.
     ledgerReplacedHook = [this] { SwitchUser(); };
+    FOutboxTimer.setInterval(kOutboxRetryMs);
+    connect(&FOutboxTimer, &QTimer::timeout, this, &TfrmMain::SendOutbox);
+    connect(&FOutboxSend, &QFutureWatcher<OutboxRound>::finished, this, &TfrmMain::OutboxSent);
 }
 
 TfrmMain::~TfrmMain()
@@ -112,6 +119,8 @@ TfrmMain::~TfrmMain()
     ledgerReplacedHook = nullptr;
     // A backup stopped halfway would leave its temporary file behind.
     FDailyBackup.waitForFinished();
+    FOutboxTimer.stop();
+    FOutboxSend.waitForFinished();
     // The pages read through the store; they go first.
     delete Panel3;
     delete Panel2;
@@ -141,6 +150,8 @@ void TfrmMain::setupFrame()
     Label3 = makeHeaderLabel(Panel1, "Label3", QString(), 12);
     Label3->setAlignment(Qt::AlignRight | Qt::AlignTop);
     Label3->setGeometry(130, 14, 454, 14);
+    LabelOutbox = makeHeaderLabel(Panel1, "LabelOutbox", QString(), 12);
+    LabelOutbox->setGeometry(130, 14, 300, 14);
     LabelMore = makeHeaderLink(Panel1, "LabelMore", QStringLiteral("更多"), QRect(594, 14, 26, 14));
     Label25 = makeHeaderLink(Panel1, "Label25", QStringLiteral("切换用户"), QRect(630, 14, 52, 14));
     setupMoreMenu();
@@ -220,8 +231,118 @@ void TfrmMain::PrepareForUser(const QString& userName)
     RadioButton1->setChecked(true);
     Panel2->prepare(FDbMan.get(), FUserName);
     Panel3->prepare(FDbMan.get(), FUserName);
+    Panel2->serverAway = [this] { GoOffline(); };
+    Panel2->afterSave = [this] { ShowOutboxState(); };
     raise();
     activateWindow();
+    // Saves left in the outbox by an earlier offline run go out now, and while offline every few seconds.
+    if (FDbMan->location().isServer()) {
+        ShowOutboxState();
+        FOutboxTimer.start();
+        SendOutbox();
+    }
+}
+
+void TfrmMain::GoOffline()
+{
+    const LedgerLocation offline = FDbMan->location().asOffline();
+    if (FDbMan->location().offline)
+        return;
+    setCurrentLedger(offline);
+    guarded([&] {
+        auto store = std::make_unique<TDbMan>(offline);
+        // The lines the server keeps for this window come back at the next login once it answers again.
+        Panel2->prepare(store.get(), FUserName);
+        Panel3->prepare(store.get(), FUserName);
+        FDbMan = std::move(store);
+    });
+    ShowOutboxState();
+    MessageBox::information(this,
+        QStringLiteral("服务器连不上，现在离线记帐：保存的记录先存在本机，"
+                       "服务器恢复后自动上传。查帐和修改已保存的记录要等服务器恢复。"));
+}
+
+void TfrmMain::GoOnline()
+{
+    const LedgerLocation online = FDbMan->location().online();
+    setCurrentLedger(online);
+    guarded([&] {
+        auto store = std::make_unique<TDbMan>(online);
+        Panel2->prepare(store.get(), FUserName);
+        Panel3->prepare(store.get(), FUserName);
+        FDbMan = std::move(store);
+    });
+    ShowOutboxState();
+}
+
+void TfrmMain::SendOutbox()
+{
+    if (!FDbMan || FOutboxSend.isRunning())
+        return;
+    const LedgerLocation online = FDbMan->location().online();
+    const bool offline = FDbMan->location().offline;
+    qint64 waiting = 0;
+    try {
+        waiting = OutboxStore(online.asOffline()).count(FUserName).saves;
+    } catch (const KivaroError&) {
+        // The outbox cannot be read now; the header says so at the next round.
+        return;
+    }
+    if (!offline && waiting == 0)
+        return;
+    // Offline with nothing waiting, the round only asks whether the server is back.
+    if (waiting > 0)
+        LabelOutbox->setText(QStringLiteral("正在上传…"));
+    FOutboxSend.setFuture(QtConcurrent::run([online, user = FUserName] {
+        OutboxRound round;
+        try {
+            const TDbMan::OutboxSent sent = TDbMan(online).SendOutbox(user);
+            round = { sent.saves, sent.intoNewLedger, false, sent.problem };
+        } catch (const TServerUnreachable&) {
+            round.away = true;
+        } catch (const KivaroError& error) {
+            round.problem = error.text();
+        }
+        return round;
+    }));
+}
+
+void TfrmMain::OutboxSent()
+{
+    const OutboxRound round = FOutboxSend.result();
+    if (round.intoNewLedger)
+        MessageBox::information(this,
+            QStringLiteral("账本在这台电脑离线期间由备份恢复过；离线保存的 %1 次记录已经上传到恢复后的账本中。")
+                .arg(round.saves));
+    const bool allSent = !round.away && round.problem.isEmpty();
+    if (allSent && FDbMan && FDbMan->location().offline && Panel2->pendingCount() == 0) {
+        bool nothingLeft = false;
+        guarded([&] { nothingLeft = OutboxStore(FDbMan->location()).count(FUserName).saves == 0; });
+        if (nothingLeft)
+            GoOnline();
+    }
+    ShowOutboxState();
+}
+
+void TfrmMain::ShowOutboxState()
+{
+    QString text;
+    QString why;
+    if (FDbMan && FDbMan->location().isServer()) {
+        guarded([&] {
+            const LedgerLocation offline = FDbMan->location().asOffline();
+            const OutboxCount waiting = OutboxStore(offline).count(FUserName);
+            if (FDbMan->location().offline || waiting.saves > 0)
+                text = QStringLiteral("离线：%1 次保存、%2 条记录待上传").arg(waiting.saves).arg(waiting.lines);
+            if (!FDbMan->location().offline && waiting.saves > 0)
+                text = QStringLiteral("%1 次保存、%2 条记录待上传").arg(waiting.saves).arg(waiting.lines);
+            why = waiting.problem;
+        });
+    }
+    if (!why.isEmpty())
+        text += QStringLiteral("（未能上传：%1）").arg(why);
+    LabelOutbox->setText(text);
+    LabelOutbox->setToolTip(why);
 }
 
 void TfrmMain::showEvent(QShowEvent* event)

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QFutureWatcher>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -72,6 +73,13 @@ private:
     void DailyBackupDone();
     // Back to the login in a new start of the program.
     void SwitchUser();
+    // A server ledger worked offline: the pages go on against this computer's outbox, and every few seconds a worker
+    // tries to send it; once everything is sent and no line is pending, the window is online again.
+    void GoOffline();
+    void GoOnline();
+    void SendOutbox();
+    void OutboxSent();
+    void ShowOutboxState();
 
     QString FUserName;
     QString FDataDir;
@@ -81,6 +89,16 @@ private:
     QFutureWatcher<QString> FDailyBackup;
     bool FDailyBackupStarted = false;
     bool FDailyBackupRunning = false;
+    // One round of sending the outbox: what it did, or the server's absence (a failure text).
+    struct OutboxRound
+    {
+        int saves = 0;
+        bool intoNewLedger = false;
+        bool away = false;
+        QString problem;
+    };
+    QFutureWatcher<OutboxRound> FOutboxSend;
+    QTimer FOutboxTimer;
 
     QWidget* Panel1 = nullptr;
     QFrame* Shape1 = nullptr;
@@ -88,6 +106,8 @@ private:
     QRadioButton* RadioButton2 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
+    // The header's word on the outbox: "离线：…待上传", "正在上传…", or nothing.
+    QLabel* LabelOutbox = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label25 = nullptr;
     QLabel* LabelMore = nullptr;

@@ -6,6 +6,7 @@
 //   kivaro-testchild keep <user> <count> <tag>         keeps lines one at a time, saving every seventh time
 //   kivaro-testchild backup <file>                      writes a backup of the ledger through backupLedger
 //   kivaro-testchild start                             runs the main window's start sequence
+//   kivaro-testchild till <user> <password> <tag>      sells on a server ledger, offline while the server is away
 //
 // Each mode prints "ready" once it is about to write; with "wait" it then waits for a line on stdin, so that a
 // test can release several children at the same moment. It prints "saved", "added", "taken" or the messages the
@@ -16,6 +17,7 @@
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
+#include "db/Outbox.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
@@ -96,6 +98,81 @@ int keep(const QStringList& args)
         }
     }
     return 0;
+}
+
+// A till of a server ledger: logs in (offline when the server is away), then sells without end, three lines a save
+// with the memos "<tag>-<i>-<j>", and prints "saved <i>" once save i is reported done online, "saved <i> offline"
+// once it waits in the outbox.
+// While offline it tries every few saves to send the outbox, and goes online again once it is empty.
+int till(const QStringList& args)
+{
+    const QString user = args.value(0);
+    const QString password = args.value(1);
+    const QString tag = args.value(2);
+    const LedgerLocation server = currentLedger().online();
+    std::unique_ptr<TDbMan> db;
+    for (;;) {
+        try {
+            db = std::make_unique<TDbMan>(server);
+            if (!db->CheckUser(user, password))
+                return 3;
+            break;
+        } catch (const TServerUnreachable&) {
+            db = std::make_unique<TDbMan>(server.asOffline());
+            if (!db->CheckUser(user, password))
+                return 3;
+            break;
+        } catch (const KivaroError&) {
+            // The server is starting or stopping.
+            QThread::msleep(50);
+        }
+    }
+    KeptSession session;
+    announceReady(false);
+    for (int i = 0;; ++i) {
+        QList<SalesLine> lines;
+        for (int j = 0; j < 3; ++j)
+            lines.append({ 0, QDate(2024, 6, 1 + i % 28), QStringLiteral("商品%1").arg(j), 1 + j, 100 + i, 50,
+                QStringLiteral("%1-%2-%3").arg(tag).arg(i).arg(j) });
+        for (bool kept = false; !kept;) {
+            try {
+                const QList<qint64> ids = db->KeepLines(user, session, lines);
+                for (int j = 0; j < 3; ++j)
+                    lines[j].id = ids.at(j);
+                kept = true;
+            } catch (const TServerUnreachable&) {
+                db = std::make_unique<TDbMan>(server.asOffline());
+            } catch (const KivaroError&) {
+                QThread::msleep(20);
+            }
+        }
+        bool offline = db->location().offline;
+        for (bool saved = false; !saved;) {
+            try {
+                db->SaveKeptLines(user, session, lines);
+                saved = true;
+            } catch (const TSavedOffline&) {
+                saved = true;
+                offline = true;
+                db = std::make_unique<TDbMan>(server.asOffline());
+            } catch (const TServerUnreachable&) {
+                // The kept lines are on the server, which is away: this save waits until it answers.
+                QThread::msleep(50);
+            } catch (const KivaroError&) {
+                QThread::msleep(20);
+            }
+        }
+        std::cout << "saved " << i << (offline ? " offline" : "") << std::endl;
+        if (db->location().offline && i % 5 == 4) {
+            try {
+                TDbMan online(server);
+                online.SendOutbox(user);
+                if (OutboxStore(server.asOffline()).count(user).saves == 0)
+                    db = std::make_unique<TDbMan>(server);
+            } catch (const KivaroError&) {
+            }
+        }
+    }
 }
 
 // One window of a user: logs in (adopting the kept lines of windows that are gone), then either keeps a line with
@@ -189,6 +266,8 @@ int main(int argc, char** argv)
             return window(args);
         if (mode == QLatin1String("backup"))
             return backup(args);
+        if (mode == QLatin1String("till"))
+            return till(args);
         if (mode == QLatin1String("lockfolder")) {
             // Holds the folder's lock until it is killed.
             Platform::FolderLock lock(args.value(0));

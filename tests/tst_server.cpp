@@ -5,7 +5,9 @@
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
+#include "db/Outbox.h"
 #include "db/ServerStore.h"
+#include "forms/LoginForm.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "reports/PrintForm.h"
@@ -23,7 +25,9 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
+#include <QThread>
 #include <QTreeView>
+#include <algorithm>
 #include <libpq-fe.h>
 #include <mutex>
 #include <thread>
@@ -31,7 +35,7 @@
 namespace {
 
 // Stops or starts the test's server: pg_virtualenv's cluster, or the one KIVARO_TEST_CLUSTER names ("15 dev").
-bool cluster(const QString& action)
+bool cluster(const QString& action, const QString& mode = QStringLiteral("immediate"))
 {
     QString named = qEnvironmentVariable("KIVARO_TEST_CLUSTER");
     if (named.isEmpty())
@@ -39,7 +43,7 @@ bool cluster(const QString& action)
     QStringList arguments = named.split(QLatin1Char(' '));
     arguments << action;
     if (action != QLatin1String("start"))
-        arguments << QStringLiteral("-m") << QStringLiteral("immediate");
+        arguments << QStringLiteral("-m") << mode;
     QProcess control;
     control.start(QStringLiteral("pg_ctlcluster"), arguments);
     return control.waitForFinished(60'000) && control.exitStatus() == QProcess::NormalExit && control.exitCode() == 0;
@@ -1209,6 +1213,155 @@ private Q_SLOTS:
         QCOMPARE(detail->model()->rowCount(), 1);
         QVERIFY(canChange());
         useLedgerAsAdministrator();
+    }
+
+    // The window offline: the login lists the accounts that logged in here, the header counts what waits, the review
+    // page says it needs the server, and once the server answers the saves go out and the header falls silent.
+    void offlineWindowSaysWhatWaits()
+    {
+        const QString password = QStringLiteral("pw");
+        QVERIFY(TDbMan().AddUser(user, password));
+        const LedgerLocation server = currentLedger();
+        QVERIFY(TDbMan(server).CheckUser(user, password));
+        useLedgerAsAdministrator();
+        const auto online = qScopeGuard([] { setCurrentLedger(std::nullopt); });
+        QVERIFY(cluster(QStringLiteral("stop")));
+        auto restart = qScopeGuard([] { cluster(QStringLiteral("start")); });
+        {
+            TfrmLogin login;
+            auto* names = child<QComboBox>(&login, "ComboBox1");
+            QCOMPARE(names->currentText(), user);
+            typeText(child<QLineEdit>(&login, "Edit1"), password);
+            QTest::mouseClick(child<QPushButton>(&login, "Button1"), Qt::LeftButton);
+            QCOMPARE(login.result(), int(QDialog::Accepted));
+            QVERIFY(currentLedger().offline);
+        }
+        TfrmMain form;
+        form.PrepareForUser(user);
+        form.show();
+        auto* state = child<QLabel>(&form, "LabelOutbox");
+        QCOMPARE(state->text(), QStringLiteral("离线：0 次保存、0 条记录待上传"));
+        for (const QString& product : { QStringLiteral("毛巾"), QStringLiteral("牙刷") }) {
+            typeText(child<QComboBox>(&form, "ComboBox1"), product);
+            for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
+                typeText(child<QLineEdit>(&form, field), QStringLiteral("2"));
+            QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        }
+        QTest::mouseClick(child<QPushButton>(&form, "Button4"), Qt::LeftButton);
+        QCOMPARE(MessageBox::takeShownTexts().size(), 1);
+        QCOMPARE(state->text(), QStringLiteral("离线：1 次保存、2 条记录待上传"));
+        QTest::mouseClick(child<QLabel>(&form, "Label2"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&form, "Button7"), Qt::LeftButton);
+        const QStringList shown = MessageBox::takeShownTexts();
+        QVERIFY2(
+            shown.size() == 1 && shown.first().contains(QStringLiteral("查帐需要服务器")), qPrintable(shown.join('|')));
+
+        QVERIFY(cluster(QStringLiteral("start")));
+        QTRY_COMPARE_WITH_TIMEOUT(state->text(), QString(), 20'000);
+        QVERIFY(!currentLedger().offline);
+        QCOMPARE(home->server()->value(QStringLiteral("SELECT count(*) FROM records WHERE user_name = '%1'").arg(user)),
+            QStringLiteral("2"));
+    }
+
+    // While the server is away an account that logged in here before sells offline; its saves reach the server
+    // once, whatever moment the server stops (COMMIT included) or the till is killed.
+    void offlineTillSavesExactlyOnce()
+    {
+        const QString password = QStringLiteral("pw");
+        QVERIFY(TDbMan().AddUser(user, password));
+        QVERIFY(TDbMan().AddUser(QStringLiteral("新人"), password));
+        const LedgerLocation server = currentLedger();
+        QVERIFY(TDbMan(server).CheckUser(user, password));
+        useLedgerAsAdministrator();
+        QVERIFY(cluster(QStringLiteral("stop")));
+        auto restart = qScopeGuard([] { cluster(QStringLiteral("start")); });
+        // Offline logins: the right password, a wrong one, and an account that never logged in here.
+        QVERIFY_THROWS_EXCEPTION(TServerUnreachable, TDbMan(server).CheckUser(user, password));
+        TDbMan offline(server.asOffline());
+        QVERIFY(!offline.CheckUser(user, QStringLiteral("wrong")));
+        try {
+            offline.CheckUser(QStringLiteral("新人"), password);
+            QFAIL("an account that never logged in here logged in offline");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("没有在这台电脑上登录过")), qPrintable(error.text()));
+        }
+        QVERIFY(offline.CheckUser(user, password));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, offline.QueryDays({ user, QDate(2024, 1, 1), QDate(2024, 12, 31) }));
+        QVERIFY(cluster(QStringLiteral("start")));
+        useLedgerAsAdministrator();
+
+        // The till sells while the server stops and starts and the till is killed, each at random moments.
+        const int outages
+            = qEnvironmentVariableIsSet("KIVARO_OUTAGES") ? qEnvironmentVariableIntValue("KIVARO_OUTAGES") : 100;
+        const int kills = outages / 2;
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("seed %u: %d outages, %d kills", seed, outages, kills);
+        QRandomGenerator random(seed);
+        QList<bool> events(outages, true);
+        events += QList<bool>(kills, false);
+        std::shuffle(events.begin(), events.end(), random);
+        QStringList reported;
+        int offlineSaves = 0;
+        int run = 0;
+        const auto startTill = [&] {
+            return std::make_unique<ChildProcess>(
+                QStringList { QStringLiteral("till"), user, password, QStringLiteral("r%1").arg(run++) });
+        };
+        const auto collect = [&](ChildProcess& till) {
+            const QString tag = QStringLiteral("r%1").arg(run - 1);
+            for (const QString& line : till.output().split(QLatin1Char('\n'))) {
+                const QStringList words = line.trimmed().split(QLatin1Char(' '));
+                if (words.value(0) != QLatin1String("saved"))
+                    continue;
+                reported.append(tag + QLatin1Char('-') + words.value(1));
+                offlineSaves += words.size() > 2;
+            }
+        };
+        std::unique_ptr<ChildProcess> till = startTill();
+        int immediate = 0;
+        for (const bool outage : events) {
+            QThread::msleep(50 + random.bounded(300));
+            if (outage) {
+                const bool now = random.bounded(2) == 0;
+                immediate += now;
+                QVERIFY(cluster(QStringLiteral("stop"), now ? QStringLiteral("immediate") : QStringLiteral("fast")));
+                QThread::msleep(random.bounded(400));
+                QVERIFY(cluster(QStringLiteral("start")));
+            } else {
+                till->killNow();
+                collect(*till);
+                till = startTill();
+            }
+        }
+        QThread::msleep(500);
+        till->killNow();
+        collect(*till);
+        till.reset();
+        QVERIFY2(reported.size() > 100, qPrintable(QString::number(reported.size())));
+        QVERIFY(offlineSaves > 0);
+
+        // Back online, whatever waits is sent.
+        QVERIFY(TDbMan(server).CheckUser(user, password));
+        const TDbMan::OutboxSent sent = TDbMan(server).SendOutbox(user);
+        QVERIFY2(sent.problem.isEmpty(), qPrintable(sent.problem));
+        QCOMPARE(OutboxStore(server.asOffline()).count(user).saves, 0);
+        useLedgerAsAdministrator();
+        // Every save the till reported is there exactly once; none is there twice.
+        QCOMPARE(home->server()->value(QStringLiteral("SELECT count(*) FROM (SELECT memo FROM records GROUP BY memo "
+                                                      "HAVING count(*) > 1) AS doubled")),
+            QStringLiteral("0"));
+        QStringList memos;
+        for (const QString& save : reported)
+            memos << QLatin1Char('\'') + save + QStringLiteral("-0'");
+        QCOMPARE(
+            home->server()->value(
+                QStringLiteral("SELECT count(*) FROM records WHERE memo IN (%1)").arg(memos.join(QLatin1Char(',')))),
+            QString::number(reported.size()));
+        QCOMPARE(home->server()->value(QStringLiteral("SELECT count(*) FROM records")).toLongLong() % 3, 0);
+        qInfo("%lld saves reported (%d into the outbox) by %d runs of the till, %lld lines on the server; %d of %d "
+              "stops immediate",
+            qlonglong(reported.size()), offlineSaves, run,
+            home->server()->value(QStringLiteral("SELECT count(*) FROM records")).toLongLong(), immediate, outages);
     }
 };
 

@@ -1,0 +1,478 @@
+#include "db/Outbox.h"
+
+#include "base/HiClass.h"
+
+#include <QAtomicInt>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+QAtomicInt connectionCounter;
+
+const char* const kTables[] = {
+    "CREATE TABLE IF NOT EXISTS accounts (user_name TEXT PRIMARY KEY, verifier TEXT NOT NULL, "
+    "generation INTEGER NOT NULL DEFAULT 0, last_login TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS kept (id INTEGER PRIMARY KEY AUTOINCREMENT, user_name TEXT NOT NULL, "
+    "owner TEXT NOT NULL, line TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS saves (seq INTEGER PRIMARY KEY AUTOINCREMENT, token TEXT NOT NULL UNIQUE, "
+    "user_name TEXT NOT NULL, made_at TEXT NOT NULL, line_count INTEGER NOT NULL, lines TEXT NOT NULL, "
+    "problem TEXT NOT NULL DEFAULT '', kept_owner TEXT NOT NULL DEFAULT '', kept_ids TEXT NOT NULL DEFAULT '')",
+    "CREATE TABLE IF NOT EXISTS products (user_name TEXT PRIMARY KEY, names TEXT NOT NULL)",
+};
+
+[[noreturn]] void needsServerToReview()
+{
+    throw KivaroError(QStringLiteral("服务器连不上：查帐需要服务器，离线时只能记帐。"));
+}
+
+[[noreturn]] void needsServerToChange()
+{
+    throw KivaroError(QStringLiteral("服务器连不上：修改、删除已保存的记录和撤销都需要服务器，这次什么也没有改。"));
+}
+
+[[noreturn]] void needsServerForAccounts()
+{
+    throw KivaroError(QStringLiteral("服务器连不上：帐户的管理需要服务器。"));
+}
+
+QString linesRecord(const QList<SalesLine>& lines)
+{
+    QJsonArray array;
+    for (const SalesLine& line : lines)
+        array.append(QJsonDocument::fromJson(lineRecord(line).toUtf8()).object());
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+QList<SalesLine> linesFromRecord(const QString& record)
+{
+    QList<SalesLine> lines;
+    for (const QJsonValue& value : QJsonDocument::fromJson(record.toUtf8()).array())
+        lines.append(
+            *lineFromRecord(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact))));
+    return lines;
+}
+
+} // namespace
+
+QString outboxPath(const LedgerLocation& server)
+{
+    const QByteArray key = QCryptographicHash::hash(server.connection.toUtf8(), QCryptographicHash::Sha256).toHex();
+    return THi::GetDataDir(QString()) + QStringLiteral("/outbox-") + QString::fromLatin1(key.left(16))
+        + QStringLiteral(".sqlite");
+}
+
+// The outbox file, opened for the store's life. Every statement names the file in its failure.
+class OutboxStore::Db
+{
+public:
+    explicit Db(const QString& path)
+        : m_path(path)
+        , m_name(QStringLiteral("kivaro-outbox-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+    {
+        if (!QFile::exists(path)) {
+            // Made private before SQLite writes into it.
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !QFile::exists(path))
+                throw KivaroError(QStringLiteral("无法新建离线记帐文件“%1”：%2")
+                                      .arg(QDir::toNativeSeparators(path), file.errorString()));
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        // Two windows of the till take turns.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+        if (!db.open())
+            fail(db.lastError());
+        run(QStringLiteral("PRAGMA synchronous = FULL"));
+        for (const char* statement : kTables)
+            run(QString::fromLatin1(statement));
+    }
+    ~Db()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            if (db.isOpen()) {
+                if (m_inTransaction)
+                    db.rollback();
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+
+    [[noreturn]] void fail(const QSqlError& error) const
+    {
+        const QString engine = error.databaseText().trimmed().isEmpty() ? error.text() : error.databaseText();
+        throw KivaroError(
+            QStringLiteral("离线记帐文件“%1”出错：%2").arg(QDir::toNativeSeparators(m_path), engine.trimmed()));
+    }
+
+    QSqlQuery run(const QString& statement, const QVariantList& values = {})
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name, false));
+        query.setForwardOnly(true);
+        if (!query.prepare(statement))
+            fail(query.lastError());
+        for (const QVariant& value : values)
+            query.addBindValue(value);
+        if (!query.exec())
+            fail(query.lastError());
+        return query;
+    }
+
+    // One write transaction; BEGIN IMMEDIATE makes another window wait here rather than fail at its first write.
+    void transaction(const std::function<void()>& work)
+    {
+        run(QStringLiteral("BEGIN IMMEDIATE"));
+        m_inTransaction = true;
+        try {
+            work();
+            run(QStringLiteral("COMMIT"));
+            m_inTransaction = false;
+        } catch (...) {
+            QSqlDatabase::database(m_name, false).rollback();
+            m_inTransaction = false;
+            throw;
+        }
+    }
+
+private:
+    QString m_path;
+    QString m_name;
+    bool m_inTransaction = false;
+};
+
+// A save offline: the lines wait in the outbox under the save's token.
+class OutboxStore::Writer : public LedgerWrite
+{
+public:
+    explicit Writer(Db& db)
+        : m_db(db)
+    {
+    }
+
+    void lockUser(const QString&) override { }
+    std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64) override { needsServerToChange(); }
+    void insertLines(const QString& userName, const QList<SalesLine>& lines, bool) override
+    {
+        m_userName = userName;
+        m_lines += lines;
+    }
+    void rewriteLine(const SalesLine&) override { needsServerToChange(); }
+    void removeLine(qint64) override { needsServerToChange(); }
+    // The save is recorded on the server when it arrives there.
+    qint64 insertChange(
+        const QString&, const QString&, ChangeEntry::Kind kind, qint64, const QString&, const QString&, qint64) override
+    {
+        if (kind != ChangeEntry::Kind::Save)
+            needsServerToChange();
+        return 0;
+    }
+    std::optional<ChangeEntry> changeForUpdate(qint64) override { needsServerToChange(); }
+    void markUndone(qint64, qint64) override { needsServerToChange(); }
+    void recordSave(const QByteArray& token, const QString& userName, qint64 lines) override
+    {
+        if (userName != m_userName || lines != m_lines.size())
+            throw KivaroError(QStringLiteral("离线保存的记录与保存的条数不符，没有保存。"));
+        m_db.run(
+            QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines) VALUES (?, ?, ?, ?, ?)"),
+            { QString::fromLatin1(token), userName, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), lines,
+                linesRecord(m_lines) });
+        m_lines.clear();
+    }
+    bool hasSave(const QByteArray& token) override
+    {
+        return m_db.run(QStringLiteral("SELECT 1 FROM saves WHERE token = ?"), { QString::fromLatin1(token) }).next();
+    }
+
+    QList<SalesLine> keptLines(const QString& userName, const QString& owner) override
+    {
+        QList<SalesLine> lines;
+        QSqlQuery rows
+            = m_db.run(QStringLiteral("SELECT id, line FROM kept WHERE user_name = ? AND owner = ? ORDER BY id"),
+                { userName, owner });
+        while (rows.next()) {
+            SalesLine line = *lineFromRecord(rows.value(1).toString());
+            line.id = rows.value(0).toLongLong();
+            lines.append(line);
+        }
+        return lines;
+    }
+    QStringList keptOwners(const QString& userName) override
+    {
+        QStringList owners;
+        QSqlQuery rows = m_db.run(
+            QStringLiteral("SELECT DISTINCT owner FROM kept WHERE user_name = ? ORDER BY owner"), { userName });
+        while (rows.next())
+            owners.append(rows.value(0).toString());
+        return owners;
+    }
+    QList<qint64> insertKept(const QString& userName, const QString& owner, const QList<SalesLine>& lines) override
+    {
+        QList<qint64> ids;
+        for (const SalesLine& line : lines) {
+            const QSqlQuery inserted
+                = m_db.run(QStringLiteral("INSERT INTO kept (user_name, owner, line) VALUES (?, ?, ?)"),
+                    { userName, owner, lineRecord(line) });
+            ids.append(inserted.lastInsertId().toLongLong());
+        }
+        return ids;
+    }
+    qint64 removeKept(const QString& userName, const QString& owner, const QList<qint64>& ids) override
+    {
+        qint64 removed = 0;
+        for (const qint64 id : ids)
+            removed += m_db.run(QStringLiteral("DELETE FROM kept WHERE id = ? AND user_name = ? AND owner = ?"),
+                               { id, userName, owner })
+                           .numRowsAffected();
+        return removed;
+    }
+    void moveKept(const QString& userName, const QString& from, const QString& to) override
+    {
+        m_db.run(QStringLiteral("UPDATE kept SET owner = ? WHERE user_name = ? AND owner = ?"), { to, userName, from });
+    }
+
+private:
+    Db& m_db;
+    QString m_userName;
+    QList<SalesLine> m_lines;
+};
+
+OutboxStore::OutboxStore(const LedgerLocation& server)
+    : FLocation(server)
+    , FDb(std::make_unique<Db>(outboxPath(server)))
+{
+}
+
+OutboxStore::~OutboxStore() = default;
+
+QStringList OutboxStore::userNames()
+{
+    QStringList names;
+    QSqlQuery rows = FDb->run(QStringLiteral("SELECT user_name FROM accounts ORDER BY last_login DESC"));
+    while (rows.next())
+        names.append(rows.value(0).toString());
+    return names;
+}
+
+std::optional<QString> OutboxStore::passwordHash(const QString& name)
+{
+    QSqlQuery row = FDb->run(QStringLiteral("SELECT verifier FROM accounts WHERE user_name = ?"), { name });
+    if (!row.next())
+        return std::nullopt;
+    return row.value(0).toString();
+}
+
+bool OutboxStore::insertUser(const QString& name, const QString& hash)
+{
+    FDb->run(QStringLiteral("INSERT INTO accounts (user_name, verifier, last_login) VALUES (?, ?, ?) "
+                            "ON CONFLICT (user_name) DO UPDATE SET verifier = excluded.verifier, "
+                            "last_login = excluded.last_login"),
+        { name, hash, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) });
+    return true;
+}
+
+bool OutboxStore::deleteUserIf(const QString&, const std::function<bool(const QString&)>&)
+{
+    needsServerForAccounts();
+}
+
+bool OutboxStore::replaceHashIf(const QString&, const std::function<bool(const QString&)>&, const QString&)
+{
+    needsServerForAccounts();
+}
+
+void OutboxStore::moveUserToFront(const QString&) { }
+
+void OutboxStore::write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>&)
+{
+    Writer writer(*FDb);
+    FDb->transaction([&] { work(writer); });
+}
+
+QList<ChangeEntry> OutboxStore::changes(const QString&, int)
+{
+    needsServerToReview();
+}
+QList<DayCount> OutboxStore::queryDays(const SalesRange&)
+{
+    needsServerToReview();
+}
+QList<SalesLine> OutboxStore::queryLineWindow(const SalesRange&, const QDate&, qint64, int)
+{
+    needsServerToReview();
+}
+QList<DayProductRow> OutboxStore::queryDayProductWindow(const SalesRange&, const QDate&, qint64, int)
+{
+    needsServerToReview();
+}
+QList<RankingRow> OutboxStore::queryRanking(const SalesRange&)
+{
+    needsServerToReview();
+}
+ViewSnapshot OutboxStore::queryView(const SalesRange&)
+{
+    needsServerToReview();
+}
+QList<SalesLine> OutboxStore::linesById(const SalesRange&, const std::vector<qint64>&)
+{
+    needsServerToReview();
+}
+QList<ChangeEntry> OutboxStore::lineChangesAfter(const SalesRange&, qint64, const std::vector<qint64>&)
+{
+    needsServerToReview();
+}
+
+std::optional<QStringList> OutboxStore::productNames(const QString& userName)
+{
+    QSqlQuery row = FDb->run(QStringLiteral("SELECT names FROM products WHERE user_name = ?"), { userName });
+    if (!row.next())
+        return std::nullopt;
+    QStringList names;
+    for (const QJsonValue& name : QJsonDocument::fromJson(row.value(0).toString().toUtf8()).array())
+        names.append(name.toString());
+    return names;
+}
+
+std::optional<QStringList> OutboxStore::rememberProductName(const QString& userName, const QString& name)
+{
+    return rememberProductNames(userName, { name });
+}
+
+std::optional<QStringList> OutboxStore::rememberProductNames(const QString& userName, const QStringList& used)
+{
+    std::optional<QStringList> result;
+    FDb->transaction([&] {
+        QStringList names = productNames(userName).value_or(QStringList());
+        bool any = false;
+        for (const QString& name : used) {
+            if (name.trimmed().isEmpty())
+                continue;
+            names.removeAll(name);
+            names.prepend(name);
+            any = true;
+        }
+        if (!any)
+            return;
+        FDb->run(QStringLiteral("INSERT INTO products (user_name, names) VALUES (?, ?) "
+                                "ON CONFLICT (user_name) DO UPDATE SET names = excluded.names"),
+            { userName, QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson()) });
+        result = names;
+    });
+    return result;
+}
+
+void OutboxStore::writeProductNames(const QString& userName, const QStringList& names)
+{
+    FDb->run(QStringLiteral("INSERT INTO products (user_name, names) VALUES (?, ?) "
+                            "ON CONFLICT (user_name) DO UPDATE SET names = excluded.names"),
+        { userName, QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson()) });
+}
+
+QList<StoredAccount> OutboxStore::accounts()
+{
+    needsServerForAccounts();
+}
+QList<UserTotals> OutboxStore::totalsByUser()
+{
+    needsServerToReview();
+}
+void OutboxStore::readLines(const QString&, const std::function<void(const QList<SalesLine>&)>&)
+{
+    needsServerToReview();
+}
+std::unique_ptr<LedgerImport> OutboxStore::startImport(ImportMode, const std::function<void()>&)
+{
+    needsServerForAccounts();
+}
+
+void OutboxStore::parkSave(const QByteArray& token, const QString& userName, const QList<SalesLine>& lines,
+    const QString& keptOwner, const QList<qint64>& keptIds)
+{
+    QStringList ids;
+    for (const qint64 id : keptIds)
+        ids.append(QString::number(id));
+    FDb->run(QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines, kept_owner, kept_ids) "
+                            "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+        { QString::fromLatin1(token), userName, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+            lines.size(), linesRecord(lines), keptOwner, ids.join(QLatin1Char(',')) });
+}
+
+QList<OutboxSave> OutboxStore::saves(const QString& userName)
+{
+    QList<OutboxSave> waiting;
+    QSqlQuery rows = FDb->run(QStringLiteral("SELECT seq, token, user_name, made_at, lines, problem, kept_owner, "
+                                             "kept_ids FROM saves WHERE ? = '' OR user_name = ? ORDER BY seq"),
+        { userName, userName });
+    while (rows.next()) {
+        OutboxSave save { rows.value(0).toLongLong(), rows.value(1).toString().toLatin1(), rows.value(2).toString(),
+            QDateTime::fromString(rows.value(3).toString(), Qt::ISODateWithMs),
+            linesFromRecord(rows.value(4).toString()), rows.value(6).toString(), {}, rows.value(5).toString() };
+        for (const QString& id : rows.value(7).toString().split(QLatin1Char(','), Qt::SkipEmptyParts))
+            save.keptIds.append(id.toLongLong());
+        waiting.append(save);
+    }
+    return waiting;
+}
+
+OutboxCount OutboxStore::count(const QString& userName)
+{
+    OutboxCount counted;
+    QSqlQuery row = FDb->run(
+        QStringLiteral("SELECT count(*), coalesce(sum(line_count), 0) FROM saves WHERE user_name = ?"), { userName });
+    if (row.next())
+        counted = { row.value(0).toLongLong(), row.value(1).toLongLong(), QString() };
+    QSqlQuery problem = FDb->run(
+        QStringLiteral("SELECT problem FROM saves WHERE user_name = ? AND problem <> '' ORDER BY seq LIMIT 1"),
+        { userName });
+    if (problem.next())
+        counted.problem = problem.value(0).toString();
+    return counted;
+}
+
+void OutboxStore::removeSave(qint64 seq)
+{
+    FDb->run(QStringLiteral("DELETE FROM saves WHERE seq = ?"), { seq });
+}
+
+void OutboxStore::setProblem(qint64 seq, const QString& problem)
+{
+    FDb->run(QStringLiteral("UPDATE saves SET problem = ? WHERE seq = ?"), { problem, seq });
+}
+
+qint64 OutboxStore::generation(const QString& userName)
+{
+    QSqlQuery row = FDb->run(QStringLiteral("SELECT generation FROM accounts WHERE user_name = ?"), { userName });
+    return row.next() ? row.value(0).toLongLong() : 0;
+}
+
+void OutboxStore::setGeneration(const QString& userName, qint64 generation)
+{
+    FDb->run(QStringLiteral("UPDATE accounts SET generation = ? WHERE user_name = ?"), { generation, userName });
+}
+
+QStringList OutboxStore::keptOwners(const QString& userName)
+{
+    Writer reader(*FDb);
+    return reader.keptOwners(userName);
+}
+
+QList<SalesLine> OutboxStore::keptLines(const QString& userName, const QString& owner)
+{
+    Writer reader(*FDb);
+    return reader.keptLines(userName, owner);
+}
+
+void OutboxStore::removeKeptOwner(const QString& userName, const QString& owner)
+{
+    FDb->run(QStringLiteral("DELETE FROM kept WHERE user_name = ? AND owner = ?"), { userName, owner });
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "db/LedgerStore.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <memory>
+
+// What a till does while its server ledger cannot be reached: an SQLite file of its own per server ledger, in this
+// computer's data folder, readable by its owner only. It holds a verifier of each account's password (made at the
+// account's last server login here), the kept lines typed offline, the product names, and every 完成 as one save with
+// its own token, oldest first, until it has reached the server.
+QString outboxPath(const LedgerLocation& server);
+
+// The server is away: it refused or did not answer the connection. Work goes on offline.
+class TServerUnreachable : public KivaroError
+{
+public:
+    using KivaroError::KivaroError;
+};
+
+// One save waiting in the outbox.
+struct OutboxSave
+{
+    qint64 seq = 0;
+    QByteArray token;
+    QString userName;
+    QDateTime madeAt;
+    QList<SalesLine> lines;
+    // A save that went away with the server during its transaction: the kept lines on the server it forgets.
+    QString keptOwner;
+    QList<qint64> keptIds;
+    // Why it could not be sent the last time it was tried (empty when it was never refused).
+    QString problem;
+};
+
+// What the outbox holds for the header: saves and lines waiting, and the newest reason one was refused.
+struct OutboxCount
+{
+    qint64 saves = 0;
+    qint64 lines = 0;
+    QString problem;
+};
+
+// The store behind TDbMan for a server ledger worked offline (LedgerLocation::offline). Accounts are the verifiers,
+// a save lands in the outbox, kept lines and product names work as usual; everything that needs the server's lines
+// (the review page, edits, deletes, undo, the administrator's work) is refused in words.
+class OutboxStore : public LedgerStore
+{
+public:
+    explicit OutboxStore(const LedgerLocation& server);
+    ~OutboxStore() override;
+    OutboxStore(const OutboxStore&) = delete;
+    OutboxStore& operator=(const OutboxStore&) = delete;
+
+    LedgerLocation location() const override { return FLocation; }
+
+    QStringList userNames() override;
+    std::optional<QString> passwordHash(const QString& name) override;
+    // Stores the verifier, replacing an older one: always true.
+    bool insertUser(const QString& name, const QString& hash) override;
+    bool deleteUserIf(const QString& name, const std::function<bool(const QString&)>& check) override;
+    bool replaceHashIf(
+        const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
+    void moveUserToFront(const QString& name) override;
+
+    void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
+    QList<ChangeEntry> changes(const QString& userName, int limit) override;
+    QList<DayCount> queryDays(const SalesRange& range) override;
+    QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
+    QList<DayProductRow> queryDayProductWindow(
+        const SalesRange& range, const QDate& day, qint64 offset, int count) override;
+    QList<RankingRow> queryRanking(const SalesRange& range) override;
+    ViewSnapshot queryView(const SalesRange& range) override;
+    QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
+    QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
+    bool hasSummaries() override { return true; }
+    std::optional<QStringList> productNames(const QString& userName) override;
+    std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;
+    std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) override;
+    void writeProductNames(const QString& userName, const QStringList& names) override;
+    QList<StoredAccount> accounts() override;
+    QList<UserTotals> totalsByUser() override;
+    void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
+    std::unique_ptr<LedgerImport> startImport(ImportMode mode, const std::function<void()>& whileLocked) override;
+
+    // ---- The outbox's own work ----
+    // A save whose transaction on the server may or may not have landed waits here under its token.
+    void parkSave(const QByteArray& token, const QString& userName, const QList<SalesLine>& lines,
+        const QString& keptOwner, const QList<qint64>& keptIds);
+    // The saves waiting, oldest first: the user's, or everyone's for an empty name.
+    QList<OutboxSave> saves(const QString& userName = QString());
+    OutboxCount count(const QString& userName);
+    // The save reached the server (or was there already): it leaves the outbox.
+    void removeSave(qint64 seq);
+    void setProblem(qint64 seq, const QString& problem);
+    // The ledger's generation the account last saw online; 0 when unknown.
+    qint64 generation(const QString& userName);
+    void setGeneration(const QString& userName, qint64 generation);
+    // Kept lines of the user's windows that are gone, by owner, and their removal once they are kept on the server.
+    QStringList keptOwners(const QString& userName);
+    QList<SalesLine> keptLines(const QString& userName, const QString& owner);
+    void removeKeptOwner(const QString& userName, const QString& owner);
+
+private:
+    class Writer;
+    class Db;
+    LedgerLocation FLocation;
+    std::unique_ptr<Db> FDb;
+};

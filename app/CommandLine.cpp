@@ -166,7 +166,7 @@ InputLine readInputLine()
     }
     if (typed.endsWith('\r'))
         typed.chop(1);
-    InputLine line { QString::fromLocal8Bit(typed), ended };
+    InputLine line { Platform::standardInputText(typed), ended };
     typed.fill('\0');
     return line;
 }

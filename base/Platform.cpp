@@ -98,8 +98,14 @@ void useParentConsole()
         std::ignore = freopen("CONOUT$", "w", stderr);
     if (unset(STD_INPUT_HANDLE))
         std::ignore = freopen("CONIN$", "r", stdin);
-    // The commands write UTF-8.
+    // The commands write and read UTF-8.
     SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
+}
+
+QString standardInputText(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes);
 }
 
 QStringList commandLineArguments(int, char**)
@@ -342,6 +348,11 @@ QString replaceFile(const QString& from, const QString& to)
 }
 
 void useParentConsole() { }
+
+QString standardInputText(const QByteArray& bytes)
+{
+    return QString::fromLocal8Bit(bytes);
+}
 
 QStringList commandLineArguments(int argc, char** argv)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -48,6 +49,9 @@ bool hardLink(const QString& from, const QString& to);
 bool waitForSocket(qintptr socket, bool forWriting, int milliseconds);
 // One byte of standard input: 1 when read, 0 at its end, -1 on failure.
 int readStandardInputByte(char& byte);
+// The text of a line read from standard input: in the locale's encoding on Linux, UTF-8 on Windows (the console is
+// switched to it, and a program piping in writes it).
+QString standardInputText(const QByteArray& bytes);
 // A command of the command line writes to the console it was typed in: a Windows program built for windows has none
 // of its own, and borrows its parent's for the streams the caller did not redirect. Nothing to do on Linux.
 void useParentConsole();

@@ -78,6 +78,7 @@ void benchServerSave(BenchContext& context);
 void benchServerReview(BenchContext& context);
 void benchServerRowSecurity(BenchContext& context);
 void benchServerShopReview(BenchContext& context);
+void benchOutboxSend(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);

@@ -1,18 +1,26 @@
 #include "bench/BenchCases.h"
 #include "bench/RawPq.h"
+#include "tests/support/DataHome.h"
 
 #include "db/DbClass.h"
+#include "db/KeptSession.h"
+#include "db/Outbox.h"
 #include "forms/MainForm.h"
 #include "forms/SalesModels.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTreeView>
+#include <arpa/inet.h>
 #include <cstdio>
 #include <libpq-fe.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -667,4 +675,127 @@ void benchServerShopReview(BenchContext& context)
                       .arg(owner, ownTotals)
                       .arg(shop.products);
     context.results.push_back(result);
+}
+
+void benchOutboxSend(BenchContext& context)
+{
+    constexpr int kSaves = 100;
+    constexpr int kLinesEach = 100;
+    const QString name = QStringLiteral("S6. server: sending %1 offline lines in %2 saves from the outbox vs storing "
+                                        "them online, %2 AddLines")
+                             .arg(kSaves * kLinesEach)
+                             .arg(kSaves);
+    const ServerData* server = serverData(context);
+    if (!server) {
+        context.results.push_back(skippedResult(name, Target::ratio(1.5), context.serverSkipped));
+        return;
+    }
+    const SalesData& data = context.data;
+    const QString user = data.users.at(2);
+    const QDate day = data.params.lastDay();
+    LineMaker maker(data.params.seed ^ 0x0b0c, int(data.products.size()));
+    QList<QList<SalesLine>> saves;
+    for (int i = 0; i < kSaves; ++i) {
+        QList<SalesLine> lines;
+        for (int j = 0; j < kLinesEach; ++j) {
+            const GeneratedLine g = maker.next();
+            lines.append({ 0, day, data.products.at(g.product), g.quantity, g.received, g.cost,
+                g.memo < 0 ? QString() : maker.memos().at(g.memo) });
+        }
+        saves.append(lines);
+    }
+    // The outbox lives in the data folder: a private one for the bench.
+    TestDataHome home;
+    PgConnection raw(server->conninfo);
+    const qint64 lastId = raw.exec("SELECT max(id) FROM records").integer(0, 0);
+    const QString before = daySnapshot(raw, user, day);
+    TDbMan store(server->location);
+    QStringList names;
+    store.GetUserNames(&names);
+    const auto cleanUp = [&] {
+        raw.execParams("DELETE FROM records WHERE id > $1", { std::to_string(lastId) });
+        raw.exec("DELETE FROM saves");
+        check(daySnapshot(raw, user, day) == before, QStringLiteral("deleting the sent lines left other day sums"));
+        raw.exec("VACUUM records, day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, saves");
+    };
+    QString sentStored, onlineStored;
+    const auto measured = [&] {
+        {
+            TDbMan offline(server->location.asOffline());
+            for (const QList<SalesLine>& lines : saves)
+                offline.AddLines(user, lines);
+        }
+        Stopwatch clock;
+        const TDbMan::OutboxSent sent = store.SendOutbox(user);
+        const double seconds = clock.seconds();
+        check(sent.saves == kSaves && sent.problem.isEmpty(),
+            QStringLiteral("the outbox sent %1 saves: %2").arg(sent.saves).arg(sent.problem));
+        sentStored = storedAfter(raw, lastId);
+        cleanUp();
+        return seconds;
+    };
+    const auto baseline = [&] {
+        Stopwatch clock;
+        for (const QList<SalesLine>& lines : saves)
+            store.AddLines(user, lines);
+        const double seconds = clock.seconds();
+        onlineStored = storedAfter(raw, lastId);
+        cleanUp();
+        return seconds;
+    };
+    Result result = measure(name, context.config.slowPlan, measured, baseline);
+    check(!sentStored.isEmpty() && sentStored == onlineStored,
+        QStringLiteral("the outbox stored other values than AddLines: %1 / %2").arg(sentStored, onlineStored));
+    result.target = Target::ratio(1.5);
+    result.note = QStringLiteral("the outbox is filled before each run, untimed; both sides on a connection opened "
+                                 "before; the lines are deleted after each run");
+    context.results.push_back(result);
+
+    // The first 添加 after the server went away: a store that must connect again finds it away and keeps the line
+    // in the outbox. A stopped server refuses at once; a frozen one is given the connect timeout.
+    const auto firstOfflineKeep = [&](const QString& connection) {
+        const LedgerLocation away = LedgerLocation::server(connection);
+        KeptSession session;
+        const SalesLine line = saves.first().first();
+        Stopwatch clock;
+        try {
+            TDbMan(away).KeepLines(user, session, { line });
+            check(false, QStringLiteral("a line was kept on a server that is away"));
+        } catch (const TServerUnreachable&) {
+            TDbMan(away.asOffline()).KeepLines(user, session, { line });
+        }
+        return clock.seconds();
+    };
+    // A port that listens and never accepts: the system completes the connection, no server answers.
+    const auto listening = [](bool keep) {
+        const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        check(socket >= 0 && ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0
+                && ::listen(socket, 16) == 0
+                && ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0,
+            QStringLiteral("no local port for the bench"));
+        if (!keep)
+            ::close(socket);
+        return std::pair { socket, int(ntohs(address.sin_port)) };
+    };
+    const auto [frozenSocket, frozenPort] = listening(true);
+    const auto closeFrozen = qScopeGuard([socket = frozenSocket] { ::close(socket); });
+    const QString refusedAt = QStringLiteral("host=127.0.0.1 port=%1 dbname=x").arg(listening(false).second);
+    Result refused = measure(QStringLiteral("S6b. the first offline 添加 after the server stopped (connection "
+                                            "refused)"),
+        context.config.slowPlan, [&] { return firstOfflineKeep(refusedAt); });
+    refused.target = Target::median(1.0);
+    refused.note = QStringLiteral("a new connection refused, then the line kept in the outbox");
+    context.results.push_back(refused);
+    Result silent = measure(QStringLiteral("S6c. the first offline 添加 after the server froze (accepts, never "
+                                           "answers)"),
+        RunPlan { 0, 3 },
+        [&] { return firstOfflineKeep(QStringLiteral("host=127.0.0.1 port=%1 dbname=x").arg(frozenPort)); });
+    silent.target = Target::median(1.0);
+    silent.note = QStringLiteral("a listener that never answers: the connection is given libpq's shortest connect "
+                                 "timeout, 2 s");
+    context.results.push_back(silent);
 }

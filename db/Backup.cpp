@@ -397,11 +397,31 @@ void swapFileLedger(const QString& live, const QString& restored, const QString&
     lock.exec("BEGIN EXCLUSIVE");
     if (QFileInfo::exists(live + QStringLiteral("-journal")))
         throw KivaroError(QStringLiteral("数据库文件“%1”正在被写入，请稍后再恢复").arg(native(live)));
+#ifndef Q_OS_WIN
     if (!Platform::hardLink(live, safety))
         copyBytes(live, safety, {});
     Platform::syncFolder(QFileInfo(safety).absolutePath());
     renameInto(restored, live);
     lock.exec("ROLLBACK");
+#else
+    // Windows replaces no file that is open, and the engine keeps the ledger open. The restored pages are written
+    // into the ledger's own file instead, in one transaction of its journal; the copy put aside is a copy of its
+    // own, since a second name would share the pages being overwritten.
+    copyBytes(live, safety, {});
+    Platform::syncFolder(QFileInfo(safety).absolutePath());
+    lock.exec("ROLLBACK");
+    const RawFile from(restored, SQLITE_OPEN_READONLY);
+    sqlite3_backup* copy = sqlite3_backup_init(lock.handle(), "main", from.handle(), "main");
+    if (!copy)
+        lock.fail(sqlite3_errcode(lock.handle()));
+    const int stepped = sqlite3_backup_step(copy, -1);
+    const int finished = sqlite3_backup_finish(copy);
+    if (stepped != SQLITE_DONE)
+        lock.fail(stepped);
+    if (finished != SQLITE_OK)
+        lock.fail(finished);
+    QFile::remove(restored);
+#endif
 }
 
 // The moment a backup's name says it was made: Kivaro-yyyy-MM-dd.sjk (daily), Kivaro-yyyy-MM.sjk (monthly) or

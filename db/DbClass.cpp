@@ -325,9 +325,6 @@ void TDbMan::saveLines(
     const QList<SalesLine> checked = checkedLines(lines);
     if (checked.isEmpty())
         return;
-    SalesTotals saved;
-    for (const SalesLine& line : checked)
-        saved.add(line);
     const QByteArray token = given.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : given;
     FStore->write(
         [&](LedgerWrite& write) {
@@ -335,17 +332,31 @@ void TDbMan::saveLines(
             // A save from the outbox that reached the server before (its answer, or its removal, was lost).
             if (!given.isEmpty() && write.hasSave(token))
                 return;
-            if (!kept.owner.isEmpty()) {
+            QList<SalesLine> stored = checked;
+            if (!kept.owner.isEmpty() && kept.all) {
                 const qint64 forgotten = write.removeKept(userName, kept.owner, kept.ids);
-                if (kept.all && forgotten == 0)
+                if (forgotten == 0)
                     throw TAlreadySaved();
                 // Some of the lines were saved or forgotten elsewhere: storing the rest would guess.
-                if (kept.all && forgotten != kept.ids.size())
+                if (forgotten != kept.ids.size())
                     throw KivaroError(QStringLiteral("待存的记录在别处被改动过，这次没有保存任何记录；"
                                                      "请切换用户后重新登录，核对待存的记录后再保存。"));
+            } else if (!kept.owner.isEmpty()) {
+                // A save parked when the server went away: a kept line is stored by the save that forgets it, so a
+                // line whose kept line is gone was stored by an earlier save (or is another window's now).
+                stored.clear();
+                for (int i = 0; i < checked.size(); ++i) {
+                    if (write.removeKept(userName, kept.owner, { kept.ids.value(i) }) == 1)
+                        stored.append(checked.at(i));
+                }
+                if (stored.isEmpty())
+                    return;
             }
-            write.insertLines(userName, checked, false);
-            write.recordSave(token, userName, checked.size());
+            SalesTotals saved;
+            for (const SalesLine& line : stored)
+                saved.add(line);
+            write.insertLines(userName, stored, false);
+            write.recordSave(token, userName, stored.size());
             write.insertChange(userName, computerName(), ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved), 0);
         },
         [&](LedgerWrite& write) { return write.hasSave(token); });

@@ -151,6 +151,9 @@ int till(const QStringList& args)
             try {
                 db->SaveKeptLines(user, session, lines);
                 saved = true;
+            } catch (const TAlreadySaved&) {
+                // An earlier try landed although its answer was lost.
+                saved = true;
             } catch (const TSavedOffline&) {
                 saved = true;
                 offline = true;
@@ -245,10 +248,9 @@ int start()
 
 int main(int argc, char** argv)
 {
-    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    QStringList args;
-    for (int i = 2; i < argc; ++i)
-        args.append(QString::fromLocal8Bit(argv[i]));
+    const QStringList words = Platform::commandLineArguments(argc, argv);
+    const QString mode = words.value(0);
+    const QStringList args = words.mid(1);
     try {
         if (mode == QLatin1String("start")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");

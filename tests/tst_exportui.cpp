@@ -208,7 +208,8 @@ private Q_SLOTS:
         if (ExportFormat(format) == ExportFormat::Csv)
             QCOMPARE(linesOfCsv(file), storedLines(kYear));
         const QStringList shown = MessageBox::takeShownTexts();
-        QVERIFY2(shown.size() == 1 && shown.first().contains(file) && shown.first().contains(QString::number(kLines)),
+        QVERIFY2(shown.size() == 1 && shown.first().contains(QDir::toNativeSeparators(file))
+                && shown.first().contains(QString::number(kLines)),
             qPrintable(shown.join('\n')));
         // Nothing is left beside it.
         QCOMPARE(QDir(home->base()).entryList(QDir::Files | QDir::Hidden), QStringList { QFileInfo(file).fileName() });
@@ -381,7 +382,8 @@ private Q_SLOTS:
         TDbMan db;
         const SalesRange range { kUser, kYear.first, QDate::fromString(arguments.at(3), Qt::ISODate) };
         const qint64 rows = ViewRows(db, *viewFromKey(arguments.at(1)), range).count();
-        QVERIFY2(run.output.contains(file) && run.output.contains(QStringLiteral(" %1 行").arg(rows)),
+        QVERIFY2(run.output.contains(QDir::toNativeSeparators(file))
+                && run.output.contains(QStringLiteral(" %1 行").arg(rows)),
             qPrintable(run.output));
         QVERIFY(readAll(file).startsWith(magic));
         if (arguments.at(1) == QLatin1String("detail"))

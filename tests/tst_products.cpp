@@ -142,7 +142,12 @@ private Q_SLOTS:
         second.join();
         QCOMPARE(failures, 0);
         QCOMPARE(readProductNames(path).value_or(QStringList()).size(), 2 * rounds);
-        QCOMPARE(QDir(own.path()).entryList(QDir::Files), QStringList { QStringLiteral("names.txt") });
+        // Nothing is left behind but the names and, on Windows, the file the folder's lock is taken on.
+        QStringList left = QDir(own.path()).entryList(QDir::Files);
+#ifdef Q_OS_WIN
+        left.removeAll(QStringLiteral("kivaro.lock"));
+#endif
+        QCOMPARE(left, QStringList { QStringLiteral("names.txt") });
     }
 
     void missingAndUnusableFiles()

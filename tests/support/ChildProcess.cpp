@@ -34,9 +34,7 @@ bool ChildProcess::waitForLine(const QByteArray& line)
     while (!m_stdout.contains(QByteArray(line + '\n'))) {
         if (!m_process.waitForReadyRead(kChildTimeoutMs))
             return false;
-        m_stdout += m_process.readAllStandardOutput();
-        // A child on Windows ends its lines with CR LF.
-        m_stdout.replace("\r\n", "\n");
+        readOutput();
     }
     return true;
 }
@@ -69,9 +67,16 @@ void ChildProcess::killNow()
     m_process.waitForFinished(kChildTimeoutMs);
 }
 
-QString ChildProcess::output()
+void ChildProcess::readOutput()
 {
     m_stdout += m_process.readAllStandardOutput();
+    // A child on Windows ends its lines with CR LF.
+    m_stdout.replace("\r\n", "\n");
+}
+
+QString ChildProcess::output()
+{
+    readOutput();
     return QString::fromUtf8(m_stdout);
 }
 

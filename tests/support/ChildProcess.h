@@ -32,6 +32,7 @@ public:
     QString errors();
 
 private:
+    void readOutput();
     QProcess m_process;
     QByteArray m_stdout;
 };

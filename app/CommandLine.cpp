@@ -3,9 +3,12 @@
 #include "app/Startup.h"
 #include "base/HiClass.h"
 #include "base/Platform.h"
+#include "base/SafeFile.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"
+#include "db/Outbox.h"
+#include "db/SalesCsv.h"
 #include "forms/BackupUi.h"
 #include "reports/ViewExport.h"
 
@@ -40,6 +43,7 @@ const QString kAddUserOption = QStringLiteral("--add-user");
 const QString kSetPasswordOption = QStringLiteral("--set-password");
 const QString kOwnerOption = QStringLiteral("--owner");
 const QString kUsersOption = QStringLiteral("--users");
+const QString kOutboxOption = QStringLiteral("--outbox");
 
 void print(FILE* stream, const QString& text)
 {
@@ -80,7 +84,12 @@ QString usageText()
         "（只有服务器上的账本有店主，店主可以查看全店的记录）；列出帐户及能否登录。服务器上的账本由管理员\n"
         "（数据库的所有者）来做，需要时在终端上询问管理员的密码。帐户的密码在终端上输入（不显示）；\n"
         "加上 --password-stdin 时从标准输入读一行。\n"
-        "退出码：0 完成；1 失败（帐户已存在或不存在、服务器拒绝），账本没有改动；2 用法错误。\n");
+        "退出码：0 完成；1 失败（帐户已存在或不存在、服务器拒绝），账本没有改动；2 用法错误。\n"
+        "\n"
+        "用法：kivaro --outbox 文件.csv [--user 用户名] [--database 账本]\n"
+        "把这台电脑上服务器账本的待上传记录（离线时保存、还没有送到服务器的）写成可以导入的 CSV 文件，\n"
+        "例如帐户被删除或改了密码、无法上传的那些；它们仍然留在待上传记录中。\n"
+        "退出码：0 完成；1 没有待上传的记录或写入失败；2 用法错误（有几个帐户的记录时要用 --user 选一个）。\n");
 }
 
 // How far work is, in words: the part done, the whole and the percentage.
@@ -671,6 +680,67 @@ int runCopyCommand(const QStringList& arguments)
     return runCopy(values.at(0), values.at(1));
 }
 
+// Writes the saves waiting in this computer's outbox as a file the import reads.
+int runOutboxCommand(const QStringList& arguments)
+{
+    QString file;
+    QString user;
+    std::optional<QString> database;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == kOutboxOption && file.isEmpty() && i + 1 < arguments.size() && isValue(arguments.at(i + 1)))
+            file = arguments.at(++i);
+        else if (argument == kUserOption && user.isEmpty() && i + 1 < arguments.size() && isValue(arguments.at(i + 1)))
+            user = arguments.at(++i);
+        else if (!takeDatabase(arguments, i, database)) {
+            print(stderr, usageText());
+            return kBadUsage;
+        }
+    }
+    if (file.isEmpty()) {
+        print(stderr, usageText());
+        return kBadUsage;
+    }
+    try {
+        const LedgerLocation ledger = database ? ledgerFromArgument(*database) : currentLedger();
+        if (!ledger.isServer() || !QFile::exists(outboxPath(ledger))) {
+            print(stderr, QStringLiteral("这台电脑上没有这个账本的待上传记录。\n"));
+            return kFailed;
+        }
+        const QList<OutboxSave> saves = OutboxStore(ledger.asOffline()).saves(user);
+        QStringList users;
+        QList<SalesLine> lines;
+        for (const OutboxSave& save : saves) {
+            if (!users.contains(save.userName))
+                users.append(save.userName);
+            lines += save.lines;
+        }
+        if (users.size() > 1) {
+            print(stderr,
+                QStringLiteral("待上传的记录属于几个帐户（%1），请用 --user 选一个。\n")
+                    .arg(users.join(QStringLiteral("、"))));
+            return kBadUsage;
+        }
+        if (saves.isEmpty()) {
+            print(stderr, QStringLiteral("没有待上传的记录。\n"));
+            return kFailed;
+        }
+        SafeFile out(file);
+        out.write(salesCsv(lines));
+        out.commit();
+        print(stdout,
+            QStringLiteral("已把帐户“%1”的 %2 次保存、%3 条记录写入“%4”；它们仍留在待上传记录中。\n")
+                .arg(users.first())
+                .arg(saves.size())
+                .arg(lines.size())
+                .arg(QDir::toNativeSeparators(file)));
+        return kDone;
+    } catch (const KivaroError& failure) {
+        print(stderr, failure.text() + QLatin1Char('\n'));
+        return kFailed;
+    }
+}
+
 } // namespace
 
 std::optional<int> runCommandLineTool(int argc, char** argv)
@@ -678,7 +748,7 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
     const QStringList arguments = Platform::commandLineArguments(argc, argv);
     QStringList named;
     for (const QString& command : { kCopyOption, kBackupOption, kRestoreOption, kExportOption, kAddUserOption,
-             kSetPasswordOption, kOwnerOption, kUsersOption }) {
+             kSetPasswordOption, kOwnerOption, kUsersOption, kOutboxOption }) {
         const bool given = std::any_of(arguments.cbegin(), arguments.cend(), [&command](const QString& argument) {
             return argument == command || argument.startsWith(command + QLatin1Char('='));
         });
@@ -704,6 +774,8 @@ std::optional<int> runCommandLineTool(int argc, char** argv)
     const QCoreApplication app(appArgc, argv);
     if (named.constFirst() == kCopyOption)
         return runCopyCommand(arguments);
+    if (named.constFirst() == kOutboxOption)
+        return runOutboxCommand(arguments);
     if (named.constFirst() != kBackupOption && named.constFirst() != kRestoreOption)
         return runAccountCommand(arguments, named.constFirst());
     return runLedgerCommand(arguments, named.constFirst());

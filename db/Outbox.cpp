@@ -412,7 +412,8 @@ QList<OutboxSave> OutboxStore::saves(const QString& userName)
     QList<OutboxSave> waiting;
     QSqlQuery rows = FDb->run(QStringLiteral("SELECT seq, token, user_name, made_at, lines, problem, kept_owner, "
                                              "kept_ids FROM saves WHERE ? = '' OR user_name = ? ORDER BY seq"),
-        { userName, userName });
+        // A null text would be bound as NULL, which equals nothing.
+        { userName.isEmpty() ? QStringLiteral("") : userName, userName });
     while (rows.next()) {
         OutboxSave save { rows.value(0).toLongLong(), rows.value(1).toString().toLatin1(), rows.value(2).toString(),
             QDateTime::fromString(rows.value(3).toString(), Qt::ISODateWithMs),

@@ -242,3 +242,17 @@ SalesImport readSalesCsv(const QString& path, QChar decimalSeparator, const Impo
         throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
     return parseSalesCsv(bytes, decimalSeparator, progress);
 }
+
+QByteArray salesCsv(const QList<SalesLine>& lines)
+{
+    const auto quoted = [](const QString& text) -> QString {
+        return QLatin1Char('"') + defusedText(text).replace(QLatin1Char('"'), QStringLiteral("\"\""))
+            + QLatin1Char('"');
+    };
+    QString text = QStringLiteral("\uFEFF日期,品名,数量,实收,成本,备注\r\n");
+    for (const SalesLine& line : lines)
+        text += line.day.toString(Qt::ISODate) + QLatin1Char(',') + quoted(line.productName) + QLatin1Char(',')
+            + QString::number(line.quantity) + QLatin1Char(',') + formatCents(line.received) + QLatin1Char(',')
+            + formatCents(line.cost) + QLatin1Char(',') + quoted(line.memo) + QStringLiteral("\r\n");
+    return text.toUtf8();
+}

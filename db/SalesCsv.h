@@ -49,3 +49,7 @@ using ImportProgress = std::function<void(qint64 done, qint64 total)>;
 SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const ImportProgress& progress = {});
 // The same from a file; raises KivaroError when it cannot be read or is too large to be a list of sales.
 SalesImport readSalesCsv(const QString& path, QChar decimalSeparator, const ImportProgress& progress = {});
+
+// Sales lines as a file the import reads back (UTF-8 with a byte-order mark, a header, comma-separated, every text
+// quoted and guarded against formulas, amounts with a full stop).
+QByteArray salesCsv(const QList<SalesLine>& lines);

@@ -286,7 +286,8 @@ private Q_SLOTS:
         QCOMPARE(linesOf(LedgerLocation::fileAt(keptPath)).size(), kLines - kDeleted);
         const QStringList shown = MessageBox::takeShownTexts();
         QCOMPARE(shown.size(), 2);
-        QVERIFY2(shown.at(0).contains(backup) && shown.at(0).contains(safetyFolder)
+        QVERIFY2(shown.at(0).contains(QDir::toNativeSeparators(backup))
+                && shown.at(0).contains(QDir::toNativeSeparators(safetyFolder))
                 && shown.at(0).contains(sampleContents())
                 && shown.at(0).contains(QStringLiteral("2 条尚未完成保存的记录")),
             qPrintable(shown.at(0)));

@@ -6,6 +6,8 @@
 #include "db/DbClass.h"
 #include "db/LedgerCopy.h"
 #include "db/LedgerStore.h"
+#include "db/Outbox.h"
+#include "db/SalesCsv.h"
 #include "db/ServerStore.h"
 #include "tests/TestUtil.h"
 
@@ -399,6 +401,42 @@ private Q_SLOTS:
             QVERIFY(TDbMan(ledger).CheckUser(kOwner, QStringLiteral("新的密码")));
             QVERIFY(!TDbMan(ledger).CheckUser(kOwner, kPassword));
         }
+    }
+
+    // The saves a till could not send, written out for the import: per account, read back as they were saved.
+    void outboxWrittenForTheImport()
+    {
+        const LedgerLocation server = LedgerLocation::server(QStringLiteral("dbname=kivaro_nowhere"));
+        const QList<SalesLine> first { { 0, QDate(2024, 5, 1), QStringLiteral("=毛巾,大"), 2, 1050, 500,
+                                           QStringLiteral("备注\"引号\"") },
+            { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 99'999'999'999'999, 0, QString() } };
+        const QString file = m_home->base() + QStringLiteral("/待上传.csv");
+        QCOMPARE(runTool({ QStringLiteral("--outbox"), file, QStringLiteral("--database"), server.connection },
+                     m_home->base())
+                     .exitCode,
+            1);
+        {
+            TDbMan offline(server.asOffline());
+            offline.AddLines(QStringLiteral("甲"), first);
+            offline.AddLines(QStringLiteral("甲"), first.mid(0, 1));
+            offline.AddLines(QStringLiteral("乙"), first.mid(1));
+        }
+        ToolRun run = runTool(
+            { QStringLiteral("--outbox"), file, QStringLiteral("--database"), server.connection }, m_home->base());
+        QVERIFY2(run.exitCode == 2, qPrintable(run.errors));
+        QVERIFY2(run.errors.contains(QStringLiteral("甲")) && run.errors.contains(QStringLiteral("乙")),
+            qPrintable(run.errors));
+        QVERIFY(!QFile::exists(file));
+        run = runTool({ QStringLiteral("--outbox"), file, QStringLiteral("--user"), QStringLiteral("甲"),
+                          QStringLiteral("--database"), server.connection },
+            m_home->base());
+        QVERIFY2(run.exitCode == 0, qPrintable(QString::number(run.exitCode) + run.errors + run.output));
+        QVERIFY2(run.output.contains(QStringLiteral("2 次保存、3 条记录")), qPrintable(run.output));
+        const SalesImport read = readSalesCsv(file, QLatin1Char('.'));
+        QVERIFY(read.problems.isEmpty());
+        QCOMPARE(read.lines, first + first.mid(0, 1));
+        // Still waiting to be sent.
+        QCOMPARE(OutboxStore(server.asOffline()).count(QStringLiteral("甲")).saves, 2);
     }
 
     // The administrator's account commands, on either store: a new account, no second one of that name, the list,

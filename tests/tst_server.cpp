@@ -28,6 +28,7 @@
 #include <QThread>
 #include <QTreeView>
 #include <algorithm>
+#include <atomic>
 #include <libpq-fe.h>
 #include <mutex>
 #include <thread>
@@ -1261,6 +1262,42 @@ private Q_SLOTS:
         QVERIFY(!currentLedger().offline);
         QCOMPARE(home->server()->value(QStringLiteral("SELECT count(*) FROM records WHERE user_name = '%1'").arg(user)),
             QStringLiteral("2"));
+    }
+
+    // Two windows of one till send one outbox at the same moment: every save lands once, and the outbox empties.
+    void twoWindowsSendOneOutboxOnce()
+    {
+        QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        const LedgerLocation server = currentLedger();
+        {
+            TDbMan offline(server.asOffline());
+            for (int i = 0; i < 40; ++i)
+                offline.AddLines(user,
+                    { { 0, QDate(2024, 7, 1 + i % 28), QStringLiteral("毛巾"), 1, 100 + i, 50,
+                          QStringLiteral("o%1-0").arg(i) },
+                        { 0, QDate(2024, 7, 1), QStringLiteral("牙刷"), 2, 300, 100,
+                            QStringLiteral("o%1-1").arg(i) } });
+        }
+        std::atomic<int> sent { 0 };
+        std::atomic<bool> failed { false };
+        const auto window = [&] {
+            try {
+                sent += TDbMan(server).SendOutbox(user).saves;
+            } catch (const KivaroError&) {
+                failed = true;
+            }
+        };
+        std::thread first(window);
+        std::thread second(window);
+        first.join();
+        second.join();
+        QVERIFY(!failed);
+        QVERIFY(sent >= 40);
+        QCOMPARE(OutboxStore(server.asOffline()).count(user).saves, 0);
+        QCOMPARE(home->server()->value(QStringLiteral("SELECT count(DISTINCT memo) || '/' || count(*) FROM records "
+                                                      "WHERE memo LIKE 'o%'")),
+            QStringLiteral("80/80"));
+        QCOMPARE(home->server()->value(QStringLiteral("SELECT count(*) FROM saves")), QStringLiteral("40"));
     }
 
     // While the server is away an account that logged in here before sells offline; its saves reach the server

@@ -291,7 +291,7 @@ private Q_SLOTS:
                 && shown.at(0).contains(sampleContents())
                 && shown.at(0).contains(QStringLiteral("2 条尚未完成保存的记录")),
             qPrintable(shown.at(0)));
-        QVERIFY2(shown.at(1).contains(keptPath), qPrintable(shown.at(1)));
+        QVERIFY2(shown.at(1).contains(QDir::toNativeSeparators(keptPath)), qPrintable(shown.at(1)));
     }
 
     // The day's backup lands in the ledger's folder of automatic backups; on a server, 备份数据… says which computer

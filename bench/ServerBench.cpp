@@ -796,6 +796,6 @@ void benchOutboxSend(BenchContext& context)
         [&] { return firstOfflineKeep(QStringLiteral("host=127.0.0.1 port=%1 dbname=x").arg(frozenPort)); });
     silent.target = Target::median(1.0);
     silent.note = QStringLiteral("a listener that never answers: the connection is given libpq's shortest connect "
-                                 "timeout, 2 s");
+                                 "timeout, 2 s, once");
     context.results.push_back(silent);
 }

@@ -578,7 +578,17 @@ TDbMan::OutboxSent TDbMan::SendOutbox(const QString& userName)
     const QList<OutboxSave> waiting = outbox.saves(userName);
     if (waiting.isEmpty())
         return sent;
-    const qint64 generation = server->ledgerGeneration();
+    qint64 generation = 0;
+    try {
+        generation = server->ledgerGeneration();
+    } catch (const TServerUnreachable&) {
+        throw;
+    } catch (const KivaroError& error) {
+        // The account cannot connect at all (deleted, or its password changed): the oldest save says why.
+        outbox.setProblem(waiting.first().seq, error.text());
+        sent.problem = error.text();
+        return sent;
+    }
     for (const OutboxSave& save : waiting) {
         try {
             saveLines(userName, save.lines, { save.keptOwner, save.keptIds, false }, save.token);

@@ -555,6 +555,10 @@ pg_conn* ServerStore::connect()
         if (db.open())
             break;
         db.setPassword(QString());
+        // A server that let the connect timeout pass is away: asking it again would only wait as long once more.
+        if (db.lastError().text().contains(QLatin1String("timeout expired")))
+            throw TServerUnreachable(
+                QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, db.lastError().text().trimmed()));
         // Why it failed is asked of libpq itself, on an attempt of its own.
         Attempt attempt;
         attemptConnection(FLocation.connection, account ? account->name : QString(), password, attempt);

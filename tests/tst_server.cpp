@@ -1264,6 +1264,37 @@ private Q_SLOTS:
             QStringLiteral("2"));
     }
 
+    // A save the server no longer takes (the account's password changed meanwhile) stays in the outbox and says why;
+    // a restore of the ledger meanwhile is told once the saves went into the restored ledger.
+    void outboxSavesThatCannotBeSentStay()
+    {
+        QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        const LedgerLocation server = currentLedger();
+        QVERIFY(TDbMan(server).CheckUser(user, QStringLiteral("pw")));
+        TDbMan(server.asOffline())
+            .AddLines(user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("离线") } });
+        useLedgerAsAdministrator();
+        QVERIFY(TDbMan(server).SetPassword(user, QStringLiteral("new")));
+        // The till still signs in with the password it was given at its login.
+        QVERIFY(TDbMan(server.asOffline()).CheckUser(user, QStringLiteral("pw")));
+        const TDbMan::OutboxSent refused = TDbMan(server).SendOutbox(user);
+        QCOMPARE(refused.saves, 0);
+        QVERIFY2(refused.problem.contains(QStringLiteral("密码")), qPrintable(refused.problem));
+        const OutboxCount waiting = OutboxStore(server.asOffline()).count(user);
+        QCOMPARE(waiting.saves, 1);
+        QCOMPARE(waiting.problem, refused.problem);
+
+        // With the new password it goes, into a ledger restored meanwhile.
+        useLedgerAsAdministrator();
+        QVERIFY(home->server()->exec(QStringLiteral("UPDATE ledger_generation SET generation = generation + 1")));
+        QVERIFY(TDbMan(server).CheckUser(user, QStringLiteral("new")));
+        const TDbMan::OutboxSent sent = TDbMan(server).SendOutbox(user);
+        QCOMPARE(sent.saves, 1);
+        QVERIFY(sent.intoNewLedger);
+        QCOMPARE(OutboxStore(server.asOffline()).count(user).saves, 0);
+        useLedgerAsAdministrator();
+    }
+
     // Two windows of one till send one outbox at the same moment: every save lands once, and the outbox empties.
     void twoWindowsSendOneOutboxOnce()
     {

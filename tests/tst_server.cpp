@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTreeView>
 #include <algorithm>
@@ -1293,6 +1294,67 @@ private Q_SLOTS:
         QVERIFY(sent.intoNewLedger);
         QCOMPARE(OutboxStore(server.asOffline()).count(user).saves, 0);
         useLedgerAsAdministrator();
+    }
+
+    // Two tills, each its own computer (data and settings folders), sell offline while the server is away and send
+    // their outboxes as soon as it is back, at the same moment: every save reaches it once.
+    void twoTillsReconnectAtOnce()
+    {
+        const QString password = QStringLiteral("pw");
+        QVERIFY(TDbMan().AddUser(user, password));
+        const LedgerLocation server = currentLedger();
+        QTemporaryDir other;
+        const QStringList homes { home->base(), other.path() };
+        const auto useHome = [](const QString& base) {
+            TestDataHome::setBase(base);
+            qputenv("XDG_CONFIG_HOME", (base + QStringLiteral("/config")).toLocal8Bit());
+        };
+        std::vector<std::unique_ptr<ChildProcess>> tills;
+        for (int i = 0; i < 2; ++i) {
+            useHome(homes.at(i));
+            tills.push_back(std::make_unique<ChildProcess>(
+                QStringList { QStringLiteral("till"), user, password, QStringLiteral("t%1").arg(i) }));
+        }
+        useHome(homes.first());
+        for (const auto& till : tills)
+            QVERIFY2(till->waitReady(), qPrintable(till->errors()));
+        QThread::msleep(300);
+        QVERIFY(cluster(QStringLiteral("stop")));
+        auto restart = qScopeGuard([] { cluster(QStringLiteral("start")); });
+        QThread::msleep(1500);
+        QVERIFY(cluster(QStringLiteral("start")));
+        restart.dismiss();
+        QThread::msleep(3000);
+        QStringList reported;
+        int offline = 0;
+        for (int i = 0; i < 2; ++i) {
+            tills.at(i)->killNow();
+            for (const QString& line : tills.at(i)->output().split(QLatin1Char('\n'))) {
+                const QStringList words = line.trimmed().split(QLatin1Char(' '));
+                if (words.value(0) != QLatin1String("saved"))
+                    continue;
+                reported << QStringLiteral("'t%1-%2-0'").arg(i).arg(words.value(1));
+                offline += words.size() > 2;
+            }
+        }
+        QVERIFY(offline > 0);
+        // Whatever either till had not sent yet goes now, each from its own computer.
+        for (const QString& base : homes) {
+            useHome(base);
+            QVERIFY(TDbMan(server).CheckUser(user, password));
+            QVERIFY(TDbMan(server).SendOutbox(user).problem.isEmpty());
+            QCOMPARE(OutboxStore(server.asOffline()).count(user).saves, 0);
+        }
+        useHome(homes.first());
+        useLedgerAsAdministrator();
+        QCOMPARE(home->server()->value(QStringLiteral("SELECT count(*) FROM (SELECT memo FROM records GROUP BY memo "
+                                                      "HAVING count(*) > 1) AS doubled")),
+            QStringLiteral("0"));
+        QCOMPARE(
+            home->server()->value(
+                QStringLiteral("SELECT count(*) FROM records WHERE memo IN (%1)").arg(reported.join(QLatin1Char(',')))),
+            QString::number(reported.size()));
+        qInfo("two tills: %lld saves reported, %d of them into an outbox", qlonglong(reported.size()), offline);
     }
 
     // Two windows of one till send one outbox at the same moment: every save lands once, and the outbox empties.

@@ -417,6 +417,16 @@ QString storedAfter(PgConnection& db, qint64 id)
     return parts.join(QLatin1Char(' '));
 }
 
+// Takes back the lines stored after lastId and every save token, and checks that the day's sums are as before. The
+// dead rows of a run go before the next, so that autovacuum does not start in the middle of one.
+void removeLinesAfter(PgConnection& raw, qint64 lastId, const QString& user, const QDate& day, const QString& before)
+{
+    raw.execParams("DELETE FROM records WHERE id > $1", { std::to_string(lastId) });
+    raw.exec("DELETE FROM saves");
+    check(daySnapshot(raw, user, day) == before, QStringLiteral("deleting the stored lines left other day sums"));
+    raw.exec("VACUUM records, day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, saves");
+}
+
 } // namespace
 
 void benchServerSave(BenchContext& context)
@@ -452,13 +462,7 @@ void benchServerSave(BenchContext& context)
     QStringList names;
     // Connected before the runs, as the page's store is by the time 完成 is clicked.
     store.GetUserNames(&names);
-    const auto cleanUp = [&] {
-        raw.execParams("DELETE FROM records WHERE id > $1", { std::to_string(lastId) });
-        raw.exec("DELETE FROM saves");
-        check(daySnapshot(raw, user, day) == before, QStringLiteral("deleting the saved lines left other day sums"));
-        // The dead rows of a run go before the next, so that autovacuum does not start in the middle of one.
-        raw.exec("VACUUM records, day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, saves");
-    };
+    const auto cleanUp = [&] { removeLinesAfter(raw, lastId, user, day, before); };
     QString ownStored, rawStored;
     const auto measured = [&] {
         Stopwatch clock;
@@ -712,12 +716,7 @@ void benchOutboxSend(BenchContext& context)
     TDbMan store(server->location);
     QStringList names;
     store.GetUserNames(&names);
-    const auto cleanUp = [&] {
-        raw.execParams("DELETE FROM records WHERE id > $1", { std::to_string(lastId) });
-        raw.exec("DELETE FROM saves");
-        check(daySnapshot(raw, user, day) == before, QStringLiteral("deleting the sent lines left other day sums"));
-        raw.exec("VACUUM records, day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, saves");
-    };
+    const auto cleanUp = [&] { removeLinesAfter(raw, lastId, user, day, before); };
     QString sentStored, onlineStored;
     const auto measured = [&] {
         {

@@ -243,20 +243,24 @@ void TfrmMain::PrepareForUser(const QString& userName)
     }
 }
 
-void TfrmMain::GoOffline()
+void TfrmMain::UseLedger(const LedgerLocation& location)
 {
-    const LedgerLocation offline = FDbMan->location().asOffline();
-    if (FDbMan->location().offline)
-        return;
-    setCurrentLedger(offline);
+    setCurrentLedger(location);
     guarded([&] {
-        auto store = std::make_unique<TDbMan>(offline);
-        // The lines the server keeps for this window come back at the next login once it answers again.
+        auto store = std::make_unique<TDbMan>(location);
         Panel2->prepare(store.get(), FUserName);
         Panel3->prepare(store.get(), FUserName);
         FDbMan = std::move(store);
     });
     ShowOutboxState();
+}
+
+void TfrmMain::GoOffline()
+{
+    if (FDbMan->location().offline)
+        return;
+    // The lines the server keeps for this window come back at the next login once it answers again.
+    UseLedger(FDbMan->location().asOffline());
     MessageBox::information(this,
         QStringLiteral("服务器连不上，现在离线记帐：保存的记录先存在本机，"
                        "服务器恢复后自动上传。查帐和修改已保存的记录要等服务器恢复。"));
@@ -264,15 +268,7 @@ void TfrmMain::GoOffline()
 
 void TfrmMain::GoOnline()
 {
-    const LedgerLocation online = FDbMan->location().online();
-    setCurrentLedger(online);
-    guarded([&] {
-        auto store = std::make_unique<TDbMan>(online);
-        Panel2->prepare(store.get(), FUserName);
-        Panel3->prepare(store.get(), FUserName);
-        FDbMan = std::move(store);
-    });
-    ShowOutboxState();
+    UseLedger(FDbMan->location().online());
 }
 
 void TfrmMain::SendOutbox()
@@ -332,10 +328,10 @@ void TfrmMain::ShowOutboxState()
         guarded([&] {
             const LedgerLocation offline = FDbMan->location().asOffline();
             const OutboxCount waiting = OutboxStore(offline).count(FUserName);
-            if (FDbMan->location().offline || waiting.saves > 0)
-                text = QStringLiteral("离线：%1 次保存、%2 条记录待上传").arg(waiting.saves).arg(waiting.lines);
-            if (!FDbMan->location().offline && waiting.saves > 0)
-                text = QStringLiteral("%1 次保存、%2 条记录待上传").arg(waiting.saves).arg(waiting.lines);
+            const bool away = FDbMan->location().offline;
+            if (away || waiting.saves > 0)
+                text = (away ? QStringLiteral("离线：") : QString())
+                    + QStringLiteral("%1 次保存、%2 条记录待上传").arg(waiting.saves).arg(waiting.lines);
             why = waiting.problem;
         });
     }

@@ -77,6 +77,8 @@ private:
     // tries to send it; once everything is sent and no line is pending, the window is online again.
     void GoOffline();
     void GoOnline();
+    // The window's pages go on against the ledger at location, which the process uses from now on.
+    void UseLedger(const LedgerLocation& location);
     void SendOutbox();
     void OutboxSent();
     void ShowOutboxState();

@@ -1,0 +1,631 @@
+// The journey driver: loaded into the real kivaro (LD_PRELOAD), it plays a script of a user's steps on the program's
+// windows by objectName, on the window's own thread, while the program runs its own start, login and event loops.
+// It fails the journey on an unexpected message box, a step that does not come true in time, a window that stops
+// answering, or a program that ends early; a crash ends the process, which the runner reports. See
+// tests/journeys/README.md for the steps.
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct Step
+{
+    int line = 0;
+    QStringList words;
+};
+
+struct JourneyFailed
+{
+    QString why;
+};
+
+// Splits a script line into words; "double quotes" keep spaces, ${NAME} is the environment's value.
+QStringList splitWords(const QString& line)
+{
+    QStringList words;
+    QString word;
+    bool quoted = false;
+    bool any = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+            any = true;
+        } else if (c == QLatin1Char('\\') && quoted && i + 1 < line.size()) {
+            word += line.at(++i);
+        } else if (c.isSpace() && !quoted) {
+            if (any || !word.isEmpty())
+                words << word;
+            word.clear();
+            any = false;
+        } else {
+            word += c;
+        }
+    }
+    if (any || !word.isEmpty())
+        words << word;
+    return words;
+}
+
+QString expanded(QString text)
+{
+    static const QRegularExpression variable(QStringLiteral("\\$\\{([A-Za-z_][A-Za-z0-9_]*)\\}"));
+    QRegularExpressionMatch match;
+    qsizetype from = 0;
+    while ((match = variable.match(text, from)).hasMatch()) {
+        const QString value = qEnvironmentVariable(match.captured(1).toLatin1().constData());
+        text.replace(match.capturedStart(), match.capturedLength(), value);
+        from = match.capturedStart() + value.size();
+    }
+    return text;
+}
+
+QString widgetText(QWidget* widget)
+{
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        return edit->text();
+    if (auto* date = qobject_cast<QDateEdit*>(widget))
+        return date->date().toString(Qt::ISODate);
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        return combo->currentText();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* box = qobject_cast<QMessageBox*>(widget))
+        return box->text();
+    if (auto* progress = qobject_cast<QProgressDialog*>(widget))
+        return progress->labelText();
+    if (widget->isWindow())
+        return widget->windowTitle();
+    return QString();
+}
+
+QString rowText(QAbstractItemModel* model, int row)
+{
+    QStringList cells;
+    for (int column = 0; column < model->columnCount(); ++column)
+        cells << model->index(row, column).data().toString();
+    return cells.join(QStringLiteral(" | "));
+}
+
+bool textMatches(const QString& text, const QString& op, const QString& expected)
+{
+    if (op == QLatin1String("="))
+        return text == expected;
+    if (op == QLatin1String("~"))
+        return text.contains(expected);
+    if (op == QLatin1String("!~"))
+        return !text.contains(expected);
+    if (op == QLatin1String("re"))
+        return QRegularExpression(expected).match(text).hasMatch();
+    throw JourneyFailed { QStringLiteral("unknown comparison \"%1\" (=, ~, !~, re)").arg(op) };
+}
+
+class Driver : public QObject
+{
+public:
+    Driver(QList<Step> steps, QString resultPath)
+        : m_steps(std::move(steps))
+        , m_resultPath(std::move(resultPath))
+    {
+        m_tick.setInterval(40);
+        connect(&m_tick, &QTimer::timeout, this, &Driver::onTick);
+        m_tick.start();
+        m_stepClock.start();
+        m_beat = now();
+        m_watchdog = std::thread([this] { watch(); });
+        m_watchdog.detach();
+    }
+
+    // The program ended: only a journey whose steps are all done has passed.
+    void programEnded()
+    {
+        if (m_index < m_steps.size())
+            fail(QStringLiteral("the program ended before the step was done"));
+        writeResult(QStringLiteral("passed"));
+        m_finished = true;
+    }
+
+private:
+    static qint64 now()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
+    void log(const QString& text) const
+    {
+        std::fprintf(stderr, "journey: %s\n", text.toUtf8().constData());
+        std::fflush(stderr);
+    }
+
+    void writeResult(const QString& text) const
+    {
+        QFile result(m_resultPath);
+        if (result.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            result.write(text.toUtf8() + '\n');
+    }
+
+    [[noreturn]] void fail(const QString& why)
+    {
+        const Step* step = m_index < m_steps.size() ? &m_steps.at(m_index) : nullptr;
+        const QString where = step ? QStringLiteral("line %1 (%2): ").arg(step->line).arg(step->words.join(u' '))
+                                   : QStringLiteral("after the last step: ");
+        const QString text = QStringLiteral("FAILED at ") + where + why;
+        log(text);
+        writeResult(text);
+        screenshot(qEnvironmentVariable("KIVARO_JOURNEY_DIR") + QStringLiteral("/failure.png"));
+        std::fflush(nullptr);
+        _exit(1);
+    }
+
+    // A second thread that notices a window that stopped answering (its thread blocked in a call) or a program
+    // that does not end after the last step.
+    void watch()
+    {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            const qint64 silent = now() - m_beat.load();
+            if (!m_inShell.load() && silent > m_hangLimitMs.load()) {
+                const QString text = QStringLiteral("FAILED: the window did not respond for %1 s (step at line %2)")
+                                         .arg(silent / 1000)
+                                         .arg(m_currentLine.load());
+                std::fprintf(stderr, "journey: %s\n", text.toUtf8().constData());
+                writeResult(text);
+                std::fflush(nullptr);
+                _exit(3);
+            }
+            if (m_doneAt.load() && now() - m_doneAt.load() > 20'000 && !m_finished.load()) {
+                writeResult(QStringLiteral("FAILED: the program did not end 20 s after the last step"));
+                std::fflush(nullptr);
+                _exit(4);
+            }
+        }
+    }
+
+    QList<QWidget*> visibleWindows() const
+    {
+        QList<QWidget*> windows;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible())
+                windows << widget;
+        }
+        return windows;
+    }
+
+    QMessageBox* visibleBox() const
+    {
+        for (QWidget* widget : visibleWindows()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget))
+                return box;
+        }
+        return nullptr;
+    }
+
+    // "name" anywhere in a visible window, or "window/name" in that window; nothing when it is not shown.
+    QWidget* find(const QString& path) const
+    {
+        const qsizetype slash = path.indexOf(QLatin1Char('/'));
+        const QString windowName = slash < 0 ? QString() : path.left(slash);
+        const QString name = slash < 0 ? path : path.mid(slash + 1);
+        for (QWidget* window : visibleWindows()) {
+            if (!windowName.isEmpty() && window->objectName() != windowName)
+                continue;
+            if (window->objectName() == name)
+                return window;
+            const QList<QWidget*> found = window->findChildren<QWidget*>(name);
+            for (QWidget* widget : found) {
+                if (widget->isVisible())
+                    return widget;
+            }
+        }
+        return nullptr;
+    }
+
+    QWidget* need(const QString& path) const
+    {
+        QWidget* widget = find(path);
+        if (!widget)
+            throw JourneyFailed { QStringLiteral("no visible control \"%1\"").arg(path) };
+        return widget;
+    }
+
+    void screenshot(const QString& path) const
+    {
+        if (path.startsWith(QLatin1Char('/')) == false)
+            return;
+        const QList<QWidget*> windows = visibleWindows();
+        for (int i = 0; i < windows.size(); ++i) {
+            QString name = path;
+            if (i > 0)
+                name.insert(name.lastIndexOf(QLatin1Char('.')), QStringLiteral("-%1").arg(i));
+            windows.at(i)->grab().save(name);
+        }
+    }
+
+    void noteBoxes()
+    {
+        for (QWidget* window : visibleWindows()) {
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && !m_boxesSeen.contains(box)) {
+                m_boxesSeen.insert(box);
+                log(QStringLiteral("box: ") + box->text());
+            }
+        }
+    }
+
+    // Actions go through the event loop, so that a handler that opens a modal loop does not hold the script.
+    void post(std::function<void()> action)
+    {
+        QTimer::singleShot(0, this, std::move(action));
+    }
+
+    void sendText(QWidget* widget, const QString& text)
+    {
+        widget->setFocus(Qt::OtherFocusReason);
+        QWidget* target = widget;
+        if (auto* combo = qobject_cast<QComboBox*>(widget); combo && combo->lineEdit())
+            target = combo->lineEdit();
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            QString unit(text.at(i));
+            if (text.at(i).isHighSurrogate() && i + 1 < text.size())
+                unit += text.at(++i);
+            QTest::sendKeyEvent(QTest::Press, target, Qt::Key_unknown, unit, Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, target, Qt::Key_unknown, unit, Qt::NoModifier);
+        }
+    }
+
+    QAbstractItemView* needView(const QString& path) const
+    {
+        auto* view = qobject_cast<QAbstractItemView*>(need(path));
+        if (!view || !view->model())
+            throw JourneyFailed { QStringLiteral("\"%1\" is not a list").arg(path) };
+        return view;
+    }
+
+    // One step: true when it is done, false while it waits.
+    bool run(const QStringList& w)
+    {
+        const QString& verb = w.at(0);
+        const auto arg = [&](int i) {
+            if (i >= w.size())
+                throw JourneyFailed { QStringLiteral("missing argument %1").arg(i) };
+            return expanded(w.at(i));
+        };
+        const auto rest = [&](int from) {
+            QStringList parts;
+            for (int i = from; i < w.size(); ++i)
+                parts << expanded(w.at(i));
+            return parts.join(u' ');
+        };
+        if (verb == QLatin1String("box"))
+            return answerBox(arg(1), w.size() > 2 ? rest(2) : QString());
+        if (QMessageBox* box = visibleBox())
+            throw JourneyFailed { QStringLiteral("unexpected message box: ") + box->text() };
+        if (verb == QLatin1String("window"))
+            return find(arg(1)) != nullptr;
+        if (verb == QLatin1String("gone"))
+            return find(arg(1)) == nullptr;
+        if (verb == QLatin1String("type")) {
+            QWidget* widget = need(arg(1));
+            const QString text = rest(2);
+            post([this, widget = QPointer<QWidget>(widget), text] {
+                if (widget)
+                    sendText(widget, text);
+            });
+            return true;
+        }
+        if (verb == QLatin1String("clear")) {
+            QWidget* widget = need(arg(1));
+            if (auto* combo = qobject_cast<QComboBox*>(widget))
+                widget = combo->lineEdit();
+            auto* edit = qobject_cast<QLineEdit*>(widget);
+            if (!edit)
+                throw JourneyFailed { QStringLiteral("\"%1\" is not a text field").arg(arg(1)) };
+            post([edit = QPointer<QLineEdit>(edit)] {
+                if (edit) {
+                    edit->setFocus(Qt::OtherFocusReason);
+                    edit->selectAll();
+                    QTest::keyClick(edit, Qt::Key_Backspace);
+                }
+            });
+            return true;
+        }
+        if (verb == QLatin1String("key")) {
+            const QKeyCombination key = QKeySequence(arg(w.size() > 2 ? 2 : 1))[0];
+            QWidget* widget = w.size() > 2 ? need(arg(1)) : QApplication::focusWidget();
+            if (!widget)
+                throw JourneyFailed { QStringLiteral("no control has the focus") };
+            post([widget = QPointer<QWidget>(widget), key] {
+                if (widget)
+                    QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+            });
+            return true;
+        }
+        if (verb == QLatin1String("click")) {
+            QWidget* widget = need(arg(1));
+            if (!widget->isEnabled())
+                return false;
+            post([widget = QPointer<QWidget>(widget)] {
+                if (widget)
+                    QTest::mouseClick(widget, Qt::LeftButton);
+            });
+            return true;
+        }
+        if (verb == QLatin1String("action")) {
+            for (QWidget* window : visibleWindows()) {
+                auto* menu = qobject_cast<QMenu*>(window);
+                if (!menu)
+                    continue;
+                for (QAction* action : menu->actions()) {
+                    if (action->objectName() == arg(1)) {
+                        const QPoint at = menu->actionGeometry(action).center();
+                        post([menu = QPointer<QMenu>(menu), at] {
+                            if (menu)
+                                QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, at);
+                        });
+                        return true;
+                    }
+                }
+            }
+            return false;
+        }
+        if (verb == QLatin1String("select")) {
+            QAbstractItemView* view = needView(arg(1));
+            const int row = arg(2).toInt();
+            if (row >= view->model()->rowCount())
+                return false;
+            const int column = view->model()->columnCount() > 1 ? 1 : 0;
+            const QModelIndex index = view->model()->index(row, column);
+            view->scrollTo(index);
+            const QPoint at = view->visualRect(index).center();
+            post([view = QPointer<QAbstractItemView>(view), at] {
+                if (view)
+                    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            });
+            return true;
+        }
+        if (verb == QLatin1String("text"))
+            return textMatches(widgetText(need(arg(1))), arg(2), rest(3));
+        if (verb == QLatin1String("rows")) {
+            QAbstractItemView* view = needView(arg(1));
+            return view->model()->rowCount() == arg(2).toInt();
+        }
+        if (verb == QLatin1String("row")) {
+            QAbstractItemView* view = needView(arg(1));
+            const int row = arg(2).toInt();
+            return row < view->model()->rowCount() && textMatches(rowText(view->model(), row), arg(3), rest(4));
+        }
+        if (verb == QLatin1String("enabled")) {
+            const bool wanted = arg(2) == QLatin1String("yes");
+            return need(arg(1))->isEnabled() == wanted;
+        }
+        if (verb == QLatin1String("focus"))
+            return QApplication::focusWidget() && QApplication::focusWidget()->objectName() == arg(1);
+        if (verb == QLatin1String("sleep"))
+            return m_stepClock.elapsed() >= arg(1).toInt();
+        if (verb == QLatin1String("shell")) {
+            runShell(rest(1));
+            return true;
+        }
+        if (verb == QLatin1String("spawn")) {
+            auto process = std::make_shared<QProcess>();
+            process->setProcessChannelMode(QProcess::ForwardedChannels);
+            process->setProcessEnvironment(childEnvironment());
+            process->start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), rest(2) });
+            if (!process->waitForStarted())
+                throw JourneyFailed { QStringLiteral("could not start: ") + rest(2) };
+            m_spawned.insert(arg(1), process);
+            return true;
+        }
+        if (verb == QLatin1String("join")) {
+            const auto process = m_spawned.value(arg(1));
+            if (!process)
+                throw JourneyFailed { QStringLiteral("nothing was spawned as ") + arg(1) };
+            if (process->state() != QProcess::NotRunning)
+                return false;
+            if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0)
+                throw JourneyFailed { QStringLiteral("%1 ended with %2").arg(arg(1)).arg(process->exitCode()) };
+            return true;
+        }
+        if (verb == QLatin1String("wait-file"))
+            return QFile::exists(arg(1));
+        if (verb == QLatin1String("screenshot")) {
+            screenshot(arg(1));
+            return true;
+        }
+        if (verb == QLatin1String("log")) {
+            log(rest(1));
+            return true;
+        }
+        if (verb == QLatin1String("timeout")) {
+            m_stepTimeoutMs = arg(1).toInt() * 1000;
+            return true;
+        }
+        if (verb == QLatin1String("hang")) {
+            m_hangLimitMs = arg(1).toLongLong() * 1000;
+            return true;
+        }
+        if (verb == QLatin1String("after-restart")) {
+            // The script that the program started again (切换用户, a restore) plays.
+            qputenv("KIVARO_JOURNEY", arg(1).toUtf8());
+            return true;
+        }
+        if (verb == QLatin1String("close")) {
+            QWidget* window = need(arg(1));
+            post([window = QPointer<QWidget>(window)] {
+                if (window)
+                    window->close();
+            });
+            return true;
+        }
+        throw JourneyFailed { QStringLiteral("unknown step \"%1\"").arg(verb) };
+    }
+
+    QProcessEnvironment childEnvironment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("KIVARO_JOURNEY"));
+        environment.remove(QStringLiteral("LD_PRELOAD"));
+        return environment;
+    }
+
+    void runShell(const QString& command)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.setProcessEnvironment(childEnvironment());
+        m_inShell = true;
+        process.start(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), command });
+        const bool finished = process.waitForFinished(120'000);
+        m_inShell = false;
+        m_beat = now();
+        if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            throw JourneyFailed { QStringLiteral("the command failed (%1): %2").arg(process.exitCode()).arg(command) };
+    }
+
+    bool answerBox(const QString& answer, const QString& expected)
+    {
+        QMessageBox* box = visibleBox();
+        if (!box)
+            return false;
+        if (!expected.isEmpty() && !box->text().contains(expected))
+            throw JourneyFailed { QStringLiteral("the box says \"%1\", not \"%2\"").arg(box->text(), expected) };
+        static const QHash<QString, QMessageBox::StandardButton> standard {
+            { QStringLiteral("ok"), QMessageBox::Ok },
+            { QStringLiteral("yes"), QMessageBox::Yes },
+            { QStringLiteral("no"), QMessageBox::No },
+            { QStringLiteral("cancel"), QMessageBox::Cancel },
+        };
+        QAbstractButton* button = box->button(standard.value(answer.toLower(), QMessageBox::NoButton));
+        if (!button) {
+            for (QAbstractButton* candidate : box->buttons()) {
+                if (candidate->text().remove(QLatin1Char('&')).contains(answer))
+                    button = candidate;
+            }
+        }
+        if (!button)
+            throw JourneyFailed { QStringLiteral("the box \"%1\" has no button \"%2\"").arg(box->text(), answer) };
+        m_boxesSeen.remove(box);
+        post([button = QPointer<QAbstractButton>(button)] {
+            if (button)
+                button->click();
+        });
+        return true;
+    }
+
+    void onTick()
+    {
+        m_beat = now();
+        if (m_busy || m_index >= m_steps.size())
+            return;
+        m_busy = true;
+        noteBoxes();
+        const Step& step = m_steps.at(m_index);
+        m_currentLine = step.line;
+        try {
+            if (run(step.words)) {
+                ++m_index;
+                m_stepClock.restart();
+                if (m_index >= m_steps.size()) {
+                    log(QStringLiteral("all steps done"));
+                    m_doneAt = now();
+                }
+            } else if (m_stepClock.elapsed() > m_stepTimeoutMs) {
+                const QMessageBox* box = visibleBox();
+                fail(QStringLiteral("not so after %1 s").arg(m_stepTimeoutMs / 1000)
+                    + (box ? QStringLiteral("; a message box says: ") + box->text() : QString()));
+            }
+        } catch (const JourneyFailed& failed) {
+            fail(failed.why);
+        }
+        m_busy = false;
+    }
+
+    QList<Step> m_steps;
+    QString m_resultPath;
+    qsizetype m_index = 0;
+    QTimer m_tick;
+    QElapsedTimer m_stepClock;
+    int m_stepTimeoutMs = 20'000;
+    bool m_busy = false;
+    QSet<QMessageBox*> m_boxesSeen;
+    QHash<QString, std::shared_ptr<QProcess>> m_spawned;
+    std::thread m_watchdog;
+    std::atomic<qint64> m_beat { 0 };
+    std::atomic<qint64> m_hangLimitMs { 15'000 };
+    std::atomic<bool> m_inShell { false };
+    std::atomic<int> m_currentLine { 0 };
+    std::atomic<qint64> m_doneAt { 0 };
+    std::atomic<bool> m_finished { false };
+};
+
+Driver* driver = nullptr;
+
+QList<Step> readScript(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "journey: cannot read %s\n", qPrintable(path));
+        _exit(1);
+    }
+    QList<Step> steps;
+    int number = 0;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        ++number;
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        steps.append({ number, splitWords(line) });
+    }
+    return steps;
+}
+
+void startJourney()
+{
+    const QString script = qEnvironmentVariable("KIVARO_JOURNEY");
+    // The command-line tools make no windows, and a program started again by the one played plays nothing unless
+    // the script named what it should play.
+    if (script.isEmpty() || !qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    qunsetenv("KIVARO_JOURNEY");
+    const QString result = qEnvironmentVariable("KIVARO_JOURNEY_RESULT", script + QStringLiteral(".result"));
+    driver = new Driver(readScript(script), result);
+    qAddPostRoutine([] {
+        if (driver)
+            driver->programEnded();
+    });
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startJourney)

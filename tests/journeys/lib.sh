@@ -1,0 +1,119 @@
+# Helpers of the journeys: each journey is a bash script that sources this file, makes its computers and ledgers,
+# and plays scripts of steps in the real kivaro through the driver (tests/journey/Driver.cpp).
+#
+#   computer A                 a computer of its own: home, data and settings folders
+#   server_ledger              a fresh database on the server the PG* variables name, in $LEDGER
+#   on A ARGS...               runs the program's command line on computer A
+#   journey A [ARGS] <<EOF     plays the steps in kivaro on computer A; fails the journey when the play fails
+#   journey_start A [ARGS]     the same in the background (its steps from stdin); journey_wait waits for all
+set -euo pipefail
+: "${KIVARO_BIN:?the built kivaro}" "${KIVARO_JOURNEY_LIB:?the driver library}"
+JOURNEY_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivaro-journey.XXXXXX")
+JOURNEY_DBS=()
+JOURNEY_PIDS=()
+JOURNEY_COUNT=0
+export PG_CLUSTER="${PGVERSION:-15} regress"
+export JOURNEY_TMP
+
+journey_cleanup() {
+  local status=$?
+  for pid in "${JOURNEY_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  # A server a journey froze or stopped is brought back for the tests after it.
+  if [ ${#JOURNEY_DBS[@]} -gt 0 ]; then
+    pkill -CONT -f "postgres" 2>/dev/null || true
+    pg_ctlcluster $PG_CLUSTER start 2>/dev/null || true
+    for db in "${JOURNEY_DBS[@]}"; do dropdb --if-exists --force "$db" 2>/dev/null || true; done
+  fi
+  if [ $status -eq 0 ]; then rm -rf "$JOURNEY_TMP"; else echo "journey: its files are in $JOURNEY_TMP" >&2; fi
+}
+trap journey_cleanup EXIT
+
+# The driver goes into the process before anything else; a sanitized build wants its runtime first.
+JOURNEY_PRELOAD="$KIVARO_JOURNEY_LIB"
+if asan=$(ldd "$KIVARO_BIN" | awk '/libasan/ {print $3}') && [ -n "$asan" ]; then
+  JOURNEY_PRELOAD="$asan $JOURNEY_PRELOAD"
+fi
+
+computer() {
+  mkdir -p "$JOURNEY_TMP/$1/home" "$JOURNEY_TMP/$1/data" "$JOURNEY_TMP/$1/config" "$JOURNEY_TMP/$1/runtime"
+  chmod 700 "$JOURNEY_TMP/$1/runtime"
+}
+
+# The environment of a user on computer $1.
+computer_env() {
+  echo "HOME=$JOURNEY_TMP/$1/home" "XDG_DATA_HOME=$JOURNEY_TMP/$1/data" "XDG_CONFIG_HOME=$JOURNEY_TMP/$1/config" \
+    "XDG_RUNTIME_DIR=$JOURNEY_TMP/$1/runtime"
+}
+
+on() {
+  local name=$1
+  shift
+  env $(computer_env "$name") "$KIVARO_BIN" "$@"
+}
+
+server_ledger() {
+  local db="kivaro_journey_$$_${#JOURNEY_DBS[@]}"
+  createdb "$db"
+  JOURNEY_DBS+=("$db")
+  export LEDGER="dbname=$db"
+}
+
+# An account of the server ledger with its password, made by the administrator's command line.
+server_account() {
+  printf '%s\n' "$2" | "$KIVARO_BIN" --database "$LEDGER" --add-user "$1" --password-stdin >/dev/null
+}
+
+# The postmaster's pid of the test's cluster, for freezing it.
+server_pid() {
+  head -1 "$(pg_conftool $PG_CLUSTER show data_directory | sed 's/.*= *//; s/'"'"'//g')/postmaster.pid"
+}
+
+journey_play() {
+  local name=$1 steps=$2
+  shift 2
+  local result="$steps.result"
+  rm -f "$result"
+  local status=0
+  env $(computer_env "$name") QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" LD_PRELOAD="$JOURNEY_PRELOAD" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" KIVARO_JOURNEY="$steps" KIVARO_JOURNEY_RESULT="$result" \
+    KIVARO_JOURNEY_DIR="$(dirname "$steps")" "$KIVARO_BIN" "$@" || status=$?
+  if [ ! -s "$result" ]; then
+    echo "journey $steps: the program ended with status $status before the driver could report (a crash?)" >&2
+    return 1
+  fi
+  if [ "$(cat "$result")" != passed ] || [ $status -ne 0 ]; then
+    echo "journey $steps: $(cat "$result") (exit status $status)" >&2
+    return 1
+  fi
+}
+
+journey_steps() {
+  JOURNEY_COUNT=$((JOURNEY_COUNT + 1))
+  local steps="$JOURNEY_TMP/$1-$JOURNEY_COUNT.steps"
+  cat >"$steps"
+  echo "$steps"
+}
+
+journey() {
+  local name=$1
+  shift
+  local steps
+  steps=$(journey_steps "$name")
+  journey_play "$name" "$steps" "$@"
+}
+
+journey_start() {
+  local name=$1
+  shift
+  local steps
+  steps=$(journey_steps "$name")
+  journey_play "$name" "$steps" "$@" &
+  JOURNEY_PIDS+=($!)
+}
+
+journey_wait() {
+  local failed=0
+  for pid in "${JOURNEY_PIDS[@]}"; do wait "$pid" || failed=1; done
+  JOURNEY_PIDS=()
+  return $failed
+}

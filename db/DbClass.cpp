@@ -344,9 +344,11 @@ void TDbMan::saveLines(
             } else if (!kept.owner.isEmpty()) {
                 // A save parked when the server went away: a kept line is stored by the save that forgets it, so a
                 // line whose kept line is gone was stored by an earlier save (or is another window's now).
+                // A line typed offline (no kept line on the server) is stored as it is.
                 stored.clear();
                 for (int i = 0; i < checked.size(); ++i) {
-                    if (write.removeKept(userName, kept.owner, { kept.ids.value(i) }) == 1)
+                    const qint64 keptId = kept.ids.value(i);
+                    if (keptId == 0 || write.removeKept(userName, kept.owner, { keptId }) == 1)
                         stored.append(checked.at(i));
                 }
                 if (stored.isEmpty())
@@ -537,58 +539,92 @@ QList<SalesLine> TDbMan::KeptLines(const QString& userName, const KeptSession& s
     return lines;
 }
 
-void TDbMan::adoptOfflineKeptLines(const QString& userName, const KeptSession& session)
+QHash<qint64, qint64> TDbMan::adoptOfflineKeptLines(const QString& userName, const KeptSession& session)
 {
+    QHash<qint64, qint64> moved;
     if (!QFile::exists(outboxPath(FLocation)))
-        return;
+        return moved;
     OutboxStore outbox(FLocation.asOffline());
     for (const QString& owner : outbox.keptOwners(userName)) {
         const std::shared_ptr<void> claim = owner == session.owner() ? nullptr : KeptSession::claimIfGone(owner);
         if (owner != session.owner() && !claim)
             continue;
         const QList<SalesLine> lines = outbox.keptLines(userName, owner);
-        if (lines.isEmpty())
-            continue;
+        // Lines carried over from the server when the window went offline replace the server's copies, and those
+        // deleted offline are forgotten there too.
+        const QList<qint64> replaced = outbox.serverKeptToForget(userName, owner);
         // The move is recorded on the server under a token made from the lines' place in the outbox, so that a move
         // whose removal from the outbox was lost is not made twice.
         QByteArray key = outboxPath(FLocation).toUtf8() + '\n' + owner.toUtf8();
         for (const SalesLine& line : lines)
             key += '\n' + QByteArray::number(line.id);
+        for (const qint64 id : replaced)
+            key += "\n-" + QByteArray::number(id);
         const QByteArray token = QUuid::createUuidV5(QUuid(), key).toByteArray(QUuid::WithoutBraces);
+        QList<qint64> ids;
         FStore->write(
             [&](LedgerWrite& write) {
                 write.lockUser(userName);
                 if (write.hasSave(token))
                     return;
-                write.insertKept(userName, session.owner(), lines);
+                write.removeKept(userName, owner, replaced);
+                ids = write.insertKept(userName, session.owner(), lines);
                 write.recordSave(token, userName, 0);
             },
             [&](LedgerWrite& write) { return write.hasSave(token); });
+        for (int i = 0; i < ids.size() && i < lines.size(); ++i)
+            moved.insert(lines.at(i).id, ids.at(i));
         outbox.removeKeptOwner(userName, owner);
     }
+    return moved;
+}
+
+QHash<qint64, qint64> TDbMan::CarryKeptLines(
+    const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
+{
+    QHash<qint64, qint64> carried;
+    if (FLocation.offline) {
+        const QList<qint64> ids = OutboxStore(FLocation).carryKept(userName, session.owner(), checkedLines(lines));
+        for (int i = 0; i < ids.size(); ++i)
+            carried.insert(lines.at(i).id, ids.at(i));
+    } else if (FStore->server()) {
+        carried = adoptOfflineKeptLines(userName, session);
+    }
+    return carried;
 }
 
 TDbMan::OutboxSent TDbMan::SendOutbox(const QString& userName)
 {
     OutboxSent sent;
     ServerStore* server = FStore->server();
-    if (!server || !QFile::exists(outboxPath(FLocation)))
+    if (!server)
         return sent;
-    OutboxStore outbox(FLocation.asOffline());
-    const QList<OutboxSave> waiting = outbox.saves(userName);
-    if (waiting.isEmpty())
-        return sent;
+    // The server is asked first, whatever waits: a round that did not reach it must never pass for one that did.
     qint64 generation = 0;
+    QString refused;
     try {
         generation = server->ledgerGeneration();
     } catch (const TServerUnreachable&) {
         throw;
     } catch (const KivaroError& error) {
-        // The account cannot connect at all (deleted, or its password changed): the oldest save says why.
-        outbox.setProblem(waiting.first().seq, error.text());
-        sent.problem = error.text();
+        refused = error.text();
+    }
+    sent.reached = true;
+    if (!QFile::exists(outboxPath(FLocation))) {
+        sent.problem = refused;
         return sent;
     }
+    OutboxStore outbox(FLocation.asOffline());
+    const QList<OutboxSave> waiting = outbox.saves(userName);
+    if (!refused.isEmpty()) {
+        // The account cannot connect at all (deleted, or its password changed): the oldest save says why.
+        if (!waiting.isEmpty())
+            outbox.setProblem(waiting.first().seq, refused);
+        sent.problem = refused;
+        return sent;
+    }
+    if (waiting.isEmpty())
+        return sent;
     for (const OutboxSave& save : waiting) {
         try {
             saveLines(userName, save.lines, { save.keptOwner, save.keptIds, false }, save.token);

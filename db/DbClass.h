@@ -5,6 +5,7 @@
 
 #include "db/LedgerLocation.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -164,6 +165,12 @@ public:
     // The session's kept lines of the user, in their list's order, each line's id its kept id. First adopts the kept
     // lines of this computer's windows that are gone (closed or crashed), each by one session only.
     QList<SalesLine> KeptLines(const QString& userName, const KeptSession& session);
+    // A window that switches between the server and its outbox keeps the lines it shows (each line's id its kept id in
+    // the store it leaves) in this store under the same session: offline they are kept in the outbox, naming the
+    // server's copies; online the outbox's lines of the session replace those copies on the server. Their new kept
+    // ids by their old ones.
+    QHash<qint64, qint64> CarryKeptLines(
+        const QString& userName, const KeptSession& session, const QList<SalesLine>& lines);
     // Keeps the lines, after the others, durably before it returns; their kept ids in order.
     QList<qint64> KeepLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines);
     void ForgetKeptLine(const QString& userName, const KeptSession& session, qint64 keptId);
@@ -184,6 +191,8 @@ public:
         bool intoNewLedger = false;
         // Why the oldest save left could not be sent (it stays in the outbox).
         QString problem;
+        // The server answered this round.
+        bool reached = false;
     };
     // Sends the user's saves waiting in this computer's outbox, oldest first, each in one server transaction that also
     // records its token: a save whose token is on the server already is not stored again, and leaves the outbox.
@@ -224,7 +233,8 @@ private:
         const QByteArray& token = QByteArray());
     // Kept lines typed offline here, of the session or of windows that are gone, become the session's kept lines on
     // the server, each owner's lines once.
-    void adoptOfflineKeptLines(const QString& userName, const KeptSession& session);
+    // Returns the new ids of the session's own lines, by their ids in the outbox.
+    QHash<qint64, qint64> adoptOfflineKeptLines(const QString& userName, const KeptSession& session);
 
     LedgerLocation FLocation;
     std::unique_ptr<LedgerStore> FStore;

@@ -27,6 +27,10 @@ const char* const kTables[] = {
     "user_name TEXT NOT NULL, made_at TEXT NOT NULL, line_count INTEGER NOT NULL, lines TEXT NOT NULL, "
     "problem TEXT NOT NULL DEFAULT '', kept_owner TEXT NOT NULL DEFAULT '', kept_ids TEXT NOT NULL DEFAULT '')",
     "CREATE TABLE IF NOT EXISTS products (user_name TEXT PRIMARY KEY, names TEXT NOT NULL)",
+    // Kept lines the server still keeps for a window that went offline, forgotten here since: the server forgets them
+    // too when the window is online again.
+    "CREATE TABLE IF NOT EXISTS kept_forgotten (user_name TEXT NOT NULL, owner TEXT NOT NULL, "
+    "server_kept INTEGER NOT NULL)",
 };
 
 [[noreturn]] void needsServerToReview()
@@ -95,6 +99,9 @@ public:
         run(QStringLiteral("PRAGMA synchronous = FULL"));
         for (const char* statement : kTables)
             run(QString::fromLatin1(statement));
+        // A kept line carried over from the server when the window went offline names the line the server keeps.
+        if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('kept') WHERE name = 'server_kept'")).next())
+            run(QStringLiteral("ALTER TABLE kept ADD COLUMN server_kept INTEGER NOT NULL DEFAULT 0"));
     }
     ~Db()
     {
@@ -183,11 +190,30 @@ public:
     {
         if (userName != m_userName || lines != m_lines.size())
             throw KivaroError(QStringLiteral("离线保存的记录与保存的条数不符，没有保存。"));
+        // Lines carried over from the server forget their kept lines there when the save arrives, in its
+        // transaction; the save carries them, so they are no longer forgotten on their own.
+        QStringList serverKept;
+        bool carried = false;
+        for (const qint64 id : std::as_const(m_serverKept)) {
+            serverKept.append(QString::number(id));
+            carried = carried || id != 0;
+        }
+        if (carried && serverKept.size() == m_lines.size()) {
+            for (const qint64 id : std::as_const(m_serverKept))
+                m_db.run(
+                    QStringLiteral("DELETE FROM kept_forgotten WHERE user_name = ? AND owner = ? AND server_kept = ?"),
+                    { userName, m_keptOwner, id });
+        } else {
+            carried = false;
+        }
         m_db.run(
-            QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines) VALUES (?, ?, ?, ?, ?)"),
+            QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines, kept_owner, kept_ids) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?)"),
             { QString::fromLatin1(token), userName, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), lines,
-                linesRecord(m_lines) });
+                linesRecord(m_lines), carried ? m_keptOwner : QStringLiteral(""),
+                carried ? serverKept.join(QLatin1Char(',')) : QStringLiteral("") });
         m_lines.clear();
+        m_serverKept.clear();
     }
     bool hasSave(const QByteArray& token) override
     {
@@ -230,10 +256,20 @@ public:
     qint64 removeKept(const QString& userName, const QString& owner, const QList<qint64>& ids) override
     {
         qint64 removed = 0;
-        for (const qint64 id : ids)
-            removed += m_db.run(QStringLiteral("DELETE FROM kept WHERE id = ? AND user_name = ? AND owner = ?"),
-                               { id, userName, owner })
-                           .numRowsAffected();
+        for (const qint64 id : ids) {
+            QSqlQuery row
+                = m_db.run(QStringLiteral("SELECT server_kept FROM kept WHERE id = ? AND user_name = ? AND owner = ?"),
+                    { id, userName, owner });
+            if (!row.next())
+                continue;
+            const qint64 serverKept = row.value(0).toLongLong();
+            removed += m_db.run(QStringLiteral("DELETE FROM kept WHERE id = ?"), { id }).numRowsAffected();
+            m_keptOwner = owner;
+            m_serverKept.append(serverKept);
+            if (serverKept != 0)
+                m_db.run(QStringLiteral("INSERT INTO kept_forgotten (user_name, owner, server_kept) VALUES (?, ?, ?)"),
+                    { userName, owner, serverKept });
+        }
         return removed;
     }
     void moveKept(const QString& userName, const QString& from, const QString& to) override
@@ -245,6 +281,9 @@ private:
     Db& m_db;
     QString m_userName;
     QList<SalesLine> m_lines;
+    // The server's kept lines behind the kept lines removed so far, in order (0 for a line typed offline).
+    QString m_keptOwner;
+    QList<qint64> m_serverKept;
 };
 
 OutboxStore::OutboxStore(const LedgerLocation& server)
@@ -463,8 +502,13 @@ void OutboxStore::setGeneration(const QString& userName, qint64 generation)
 
 QStringList OutboxStore::keptOwners(const QString& userName)
 {
-    Writer reader(*FDb);
-    return reader.keptOwners(userName);
+    QStringList owners;
+    QSqlQuery rows = FDb->run(QStringLiteral("SELECT owner FROM kept WHERE user_name = ? UNION "
+                                             "SELECT owner FROM kept_forgotten WHERE user_name = ? ORDER BY owner"),
+        { userName, userName });
+    while (rows.next())
+        owners.append(rows.value(0).toString());
+    return owners;
 }
 
 QList<SalesLine> OutboxStore::keptLines(const QString& userName, const QString& owner)
@@ -475,5 +519,34 @@ QList<SalesLine> OutboxStore::keptLines(const QString& userName, const QString& 
 
 void OutboxStore::removeKeptOwner(const QString& userName, const QString& owner)
 {
-    FDb->run(QStringLiteral("DELETE FROM kept WHERE user_name = ? AND owner = ?"), { userName, owner });
+    FDb->transaction([&] {
+        FDb->run(QStringLiteral("DELETE FROM kept WHERE user_name = ? AND owner = ?"), { userName, owner });
+        FDb->run(QStringLiteral("DELETE FROM kept_forgotten WHERE user_name = ? AND owner = ?"), { userName, owner });
+    });
+}
+
+QList<qint64> OutboxStore::carryKept(const QString& userName, const QString& owner, const QList<SalesLine>& lines)
+{
+    QList<qint64> ids;
+    FDb->transaction([&] {
+        for (const SalesLine& line : lines) {
+            const QSqlQuery inserted
+                = FDb->run(QStringLiteral("INSERT INTO kept (user_name, owner, line, server_kept) VALUES (?, ?, ?, ?)"),
+                    { userName, owner, lineRecord(line), line.id });
+            ids.append(inserted.lastInsertId().toLongLong());
+        }
+    });
+    return ids;
+}
+
+QList<qint64> OutboxStore::serverKeptToForget(const QString& userName, const QString& owner)
+{
+    QList<qint64> ids;
+    QSqlQuery rows = FDb->run(QStringLiteral("SELECT server_kept FROM kept WHERE user_name = ? AND owner = ? "
+                                             "AND server_kept <> 0 UNION SELECT server_kept FROM kept_forgotten "
+                                             "WHERE user_name = ? AND owner = ?"),
+        { userName, owner, userName, owner });
+    while (rows.next())
+        ids.append(rows.value(0).toLongLong());
+    return ids;
 }

@@ -103,6 +103,12 @@ public:
     QStringList keptOwners(const QString& userName);
     QList<SalesLine> keptLines(const QString& userName, const QString& owner);
     void removeKeptOwner(const QString& userName, const QString& owner);
+    // A window that goes offline keeps the lines it shows here, each naming the kept line the server keeps for it
+    // (its id); their ids here in order.
+    QList<qint64> carryKept(const QString& userName, const QString& owner, const QList<SalesLine>& lines);
+    // The server's kept lines of the owner that this outbox holds or forgot since: the server forgets them when the
+    // outbox's kept lines go over.
+    QList<qint64> serverKeptToForget(const QString& userName, const QString& owner);
 
 private:
     class Writer;

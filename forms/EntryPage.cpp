@@ -215,6 +215,31 @@ void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
     UpdatePendingTotals();
 }
 
+void TEntryPage::switchStore(TDbMan* dbMan)
+{
+    QList<SalesLine> shown = FPending->lines();
+    QList<SalesLine> carried = shown;
+    if (FEditedKeptId) {
+        FEditedLine.id = FEditedKeptId;
+        carried.append(FEditedLine);
+    }
+    const QHash<qint64, qint64> ids = dbMan->CarryKeptLines(FUserName, *FSession, carried);
+    FDbMan = dbMan;
+    for (SalesLine& line : shown)
+        line.id = ids.value(line.id, line.id);
+    FEditedKeptId = FEditedKeptId ? ids.value(FEditedKeptId, FEditedKeptId) : 0;
+    FPending->clear();
+    for (const SalesLine& line : std::as_const(shown))
+        FPending->append(line);
+    // The names as this store keeps them; the name being typed stays.
+    const QString typed = ComboBox1->currentText();
+    LoadProductNames();
+    if (ComboBox1->currentText() != typed)
+        ComboBox1->setEditText(typed);
+    ListView1Change();
+    UpdatePendingTotals();
+}
+
 void TEntryPage::RestoreKeptLines()
 {
     // Not guarded: a page that missed kept lines would drop them at the next "完成", which empties the kept list.
@@ -293,24 +318,29 @@ void TEntryPage::Button1Click()
     SalesLine line { 0, DateTimePicker1->date(), composedTrimmed(ComboBox1->currentText()), *quantity, *received, *cost,
         composedTrimmed(ComboBox5->text()) };
     // Kept before it is shown, so that a line on the screen survives the program's end; the fields stay on failure.
+    const auto keep = [&] {
+        // A line taken out by "编辑" is replaced in one step, so that it is never lost between the two.
+        line.id = FEditedKeptId ? FDbMan->ReplaceKeptLine(FUserName, *FSession, FEditedKeptId, line)
+                                : FDbMan->KeepLines(FUserName, *FSession, { line }).value(0);
+    };
     bool away = false;
-    const bool kept = guarded(
+    bool kept = guarded(
         [&] {
             try {
-                // A line taken out by "编辑" is replaced in one step, so that it is never lost between the two.
-                line.id = FEditedKeptId ? FDbMan->ReplaceKeptLine(FUserName, *FSession, FEditedKeptId, line)
-                                        : FDbMan->KeepLines(FUserName, *FSession, { line }).value(0);
+                keep();
             } catch (const TServerUnreachable&) {
                 away = true;
             }
         },
         this);
-    if (away && serverAway) {
-        // The fields keep the line; the next 添加 keeps it offline.
-        serverAway();
-        return;
+    if (away) {
+        // The window goes on offline, and the same click keeps the line there.
+        const TDbMan* before = FDbMan;
+        if (serverAway)
+            serverAway();
+        kept = FDbMan != before && guarded(keep, this);
     }
-    if (!kept || away)
+    if (!kept)
         return;
     FEditedKeptId = 0;
     FPending->append(line);
@@ -346,6 +376,7 @@ void TEntryPage::Button5Click()
     if (FEditedKeptId && !guarded([&] { FDbMan->ForgetKeptLine(FUserName, *FSession, FEditedKeptId); }, this))
         return;
     FEditedKeptId = FPending->lines().at(row).id;
+    FEditedLine = FPending->lines().at(row);
     const QStringList shown = FPending->rowTexts(row);
     DateTimePicker1->setDate(FPending->lines().at(row).day);
     ComboBox1->setEditText(shown.at(2));
@@ -408,8 +439,12 @@ void TEntryPage::Button4Click()
     FPending->clear();
     ListView1Change();
     UpdatePendingTotals();
-    MessageBox::information(
-        this, alreadySaved.isEmpty() ? QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！") : alreadySaved);
+    QString told = alreadySaved;
+    if (told.isEmpty())
+        told = FDbMan->location().offline
+            ? QStringLiteral("离线保存成功：这些记录先存在本机，服务器恢复后自动上传，不会重复保存。")
+            : QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！");
+    MessageBox::information(this, told);
     if (afterSave)
         afterSave();
     if (wentOffline && serverAway)

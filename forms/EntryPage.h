@@ -32,6 +32,10 @@ public:
     // user left kept at this computer (with a message when it holds lines). Raises when the kept lines cannot be
     // read. The store stays the caller's.
     void prepare(TDbMan* dbMan, const QString& userName);
+    // Goes on against another store of the same ledger (the server, or its outbox while the server is away): the
+    // lines shown, and the one taken into the fields by 编辑, stay as they are and are kept in the new store under
+    // the same session. Raises, with the page unchanged, when they cannot be kept there.
+    void switchStore(TDbMan* dbMan);
 
     // Puts lines read from a file after the pending ones as if each had been typed and added: the totals line follows,
     // and the product names are learned in the order typing them would leave (on a worker, behind a progress
@@ -85,6 +89,7 @@ private:
     std::unique_ptr<KeptSession> FSession;
     // The kept line taken into the fields by "编辑": it stays kept until "添加" replaces it.
     qint64 FEditedKeptId = 0;
+    SalesLine FEditedLine;
 
     QDateEdit* DateTimePicker1 = nullptr;
     QComboBox* ComboBox1 = nullptr;

@@ -243,27 +243,36 @@ void TfrmMain::PrepareForUser(const QString& userName)
     }
 }
 
-void TfrmMain::UseLedger(const LedgerLocation& location)
+bool TfrmMain::UseLedger(const LedgerLocation& location)
 {
+    // The pages go over only when the new store took their lines; on failure they stay with the store they have.
+    std::unique_ptr<TDbMan> store;
+    QString failure;
+    try {
+        store = std::make_unique<TDbMan>(location);
+        Panel2->switchStore(store.get());
+    } catch (const KivaroError& error) {
+        failure = error.text();
+    }
+    if (!failure.isNull()) {
+        FOutboxReason = failure;
+        ShowOutboxState();
+        return false;
+    }
+    Panel3->prepare(store.get(), FUserName);
     setCurrentLedger(location);
-    guarded([&] {
-        auto store = std::make_unique<TDbMan>(location);
-        Panel2->prepare(store.get(), FUserName);
-        Panel3->prepare(store.get(), FUserName);
-        FDbMan = std::move(store);
-    });
+    FDbMan = std::move(store);
+    FOutboxReason.clear();
     ShowOutboxState();
+    return true;
 }
 
 void TfrmMain::GoOffline()
 {
     if (FDbMan->location().offline)
         return;
-    // The lines the server keeps for this window come back at the next login once it answers again.
+    // No box: the cashier goes on selling, and the header says that the window is offline.
     UseLedger(FDbMan->location().asOffline());
-    MessageBox::information(this,
-        QStringLiteral("服务器连不上，现在离线记帐：保存的记录先存在本机，"
-                       "服务器恢复后自动上传。查帐和修改已保存的记录要等服务器恢复。"));
 }
 
 void TfrmMain::GoOnline()
@@ -293,9 +302,10 @@ void TfrmMain::SendOutbox()
         OutboxRound round;
         try {
             const TDbMan::OutboxSent sent = TDbMan(online).SendOutbox(user);
-            round = { sent.saves, sent.intoNewLedger, false, sent.problem };
-        } catch (const TServerUnreachable&) {
+            round = { sent.saves, sent.intoNewLedger, false, sent.reached, sent.problem };
+        } catch (const TServerUnreachable& away) {
             round.away = true;
+            round.problem = away.text();
         } catch (const KivaroError& error) {
             round.problem = error.text();
         }
@@ -307,13 +317,20 @@ void TfrmMain::OutboxSent()
 {
     const OutboxRound round = FOutboxSend.result();
     if (round.intoNewLedger)
-        MessageBox::information(this,
-            QStringLiteral("账本在这台电脑离线期间由备份恢复过；离线保存的 %1 次记录已经上传到恢复后的账本中。")
-                .arg(round.saves));
-    const bool allSent = !round.away && round.problem.isEmpty();
-    if (allSent && FDbMan && FDbMan->location().offline && Panel2->pendingCount() == 0) {
+        FOutboxNote = QStringLiteral("账本在离线期间由备份恢复过；离线保存的 %1 次记录已经上传到恢复后的账本中。")
+                          .arg(round.saves);
+    if (round.away)
+        FOutboxReason = round.problem.isEmpty() ? QStringLiteral("服务器连不上") : round.problem;
+    // Online again only once the server answered and nothing waits; not while a dialog of the window is open, whose
+    // caller may be in the middle of using the store.
+    const bool allSent = round.reached && round.problem.isEmpty();
+    if (allSent && FDbMan && FDbMan->location().offline && !QApplication::activeModalWidget()) {
         bool nothingLeft = false;
-        guarded([&] { nothingLeft = OutboxStore(FDbMan->location()).count(FUserName).saves == 0; });
+        try {
+            nothingLeft = OutboxStore(FDbMan->location()).count(FUserName).saves == 0;
+        } catch (const KivaroError& error) {
+            FOutboxReason = error.text();
+        }
         if (nothingLeft)
             GoOnline();
     }
@@ -325,18 +342,24 @@ void TfrmMain::ShowOutboxState()
     QString text;
     QString why;
     if (FDbMan && FDbMan->location().isServer()) {
-        guarded([&] {
-            const LedgerLocation offline = FDbMan->location().asOffline();
-            const OutboxCount waiting = OutboxStore(offline).count(FUserName);
-            const bool away = FDbMan->location().offline;
+        const bool away = FDbMan->location().offline;
+        try {
+            const OutboxCount waiting = OutboxStore(FDbMan->location().asOffline()).count(FUserName);
             if (away || waiting.saves > 0)
                 text = (away ? QStringLiteral("离线：") : QString())
                     + QStringLiteral("%1 次保存、%2 条记录待上传").arg(waiting.saves).arg(waiting.lines);
             why = waiting.problem;
-        });
+        } catch (const KivaroError& error) {
+            why = error.text();
+        }
+        // While offline the header gives the last reason in words; nothing opens a box by itself.
+        if (away && why.isEmpty())
+            why = FOutboxReason;
     }
     if (!why.isEmpty())
         text += QStringLiteral("（未能上传：%1）").arg(why);
+    else if (!FOutboxNote.isEmpty() && text.isEmpty())
+        text = FOutboxNote;
     LabelOutbox->setText(text);
     LabelOutbox->setToolTip(why);
 }
@@ -468,7 +491,8 @@ void TfrmMain::HistoryClick()
 
 void TfrmMain::startDailyBackup()
 {
-    if (!FDbMan || std::exchange(FDailyBackupStarted, true))
+    // Offline, the first computer that reaches the server later makes the day's backup.
+    if (!FDbMan || FDbMan->location().offline || std::exchange(FDailyBackupStarted, true))
         return;
     FDailyBackupRunning = true;
     connect(&FDailyBackup, &QFutureWatcher<QString>::finished, this, &TfrmMain::DailyBackupDone, Qt::UniqueConnection);
@@ -476,6 +500,9 @@ void TfrmMain::startDailyBackup()
         [backup = dailyBackup, ledger = FDbMan->location(), dataDir = FDataDir, today = QDate::currentDate()] {
             try {
                 backup(ledger, dataDir, today);
+                return QString();
+            } catch (const TServerUnreachable&) {
+                // A computer that cannot reach the server leaves the day's backup to one that can.
                 return QString();
             } catch (const KivaroError& error) {
                 return failureText(error.text());

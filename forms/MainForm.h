@@ -78,7 +78,8 @@ private:
     void GoOffline();
     void GoOnline();
     // The window's pages go on against the ledger at location, which the process uses from now on.
-    void UseLedger(const LedgerLocation& location);
+    // False, with the pages and the store as they were and the reason in the header, when the switch failed.
+    bool UseLedger(const LedgerLocation& location);
     void SendOutbox();
     void OutboxSent();
     void ShowOutboxState();
@@ -97,8 +98,13 @@ private:
         int saves = 0;
         bool intoNewLedger = false;
         bool away = false;
+        bool reached = false;
         QString problem;
     };
+    // Why the window is offline, or why it could not go online; the header shows it.
+    QString FOutboxReason;
+    // What the header says once the outbox was sent into a ledger restored meanwhile.
+    QString FOutboxNote;
     QFutureWatcher<OutboxRound> FOutboxSend;
     QTimer FOutboxTimer;
 

@@ -284,10 +284,7 @@ private:
     }
 
     // Actions go through the event loop, so that a handler that opens a modal loop does not hold the script.
-    void post(std::function<void()> action)
-    {
-        QTimer::singleShot(0, this, std::move(action));
-    }
+    void post(std::function<void()> action) { QTimer::singleShot(0, this, std::move(action)); }
 
     void sendText(QWidget* widget, const QString& text)
     {

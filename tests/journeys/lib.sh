@@ -87,18 +87,18 @@ journey_play() {
   fi
 }
 
+# Reads the steps from stdin into the next script file of computer $1, named in $steps.
 journey_steps() {
   JOURNEY_COUNT=$((JOURNEY_COUNT + 1))
-  local steps="$JOURNEY_TMP/$1-$JOURNEY_COUNT.steps"
+  steps="$JOURNEY_TMP/$1-$JOURNEY_COUNT.steps"
   cat >"$steps"
-  echo "$steps"
 }
 
 journey() {
   local name=$1
   shift
   local steps
-  steps=$(journey_steps "$name")
+  journey_steps "$name"
   journey_play "$name" "$steps" "$@"
 }
 
@@ -106,7 +106,7 @@ journey_start() {
   local name=$1
   shift
   local steps
-  steps=$(journey_steps "$name")
+  journey_steps "$name"
   journey_play "$name" "$steps" "$@" &
   JOURNEY_PIDS+=($!)
 }

@@ -28,6 +28,7 @@
 #include <QVariant>
 #include <charconv>
 #include <libpq-fe.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -329,10 +330,13 @@ private:
     }
     void requestCancel()
     {
-        char reason[256];
+        // A frozen server takes the request and never answers it: it is sent away from the window's thread.
         if (PGcancel* cancel = PQgetCancel(m_connection)) {
-            PQcancel(cancel, reason, sizeof reason);
-            PQfreeCancel(cancel);
+            std::thread([cancel] {
+                char reason[256];
+                PQcancel(cancel, reason, sizeof reason);
+                PQfreeCancel(cancel);
+            }).detach();
         }
     }
 
@@ -661,6 +665,9 @@ template <typename Work> auto ServerStore::withSession(Work&& work)
             // snapshot is gone with its connection, and with it what the reads so far agreed on.
             if (attempt > 0 || !wasOpen || lost.duringCommit || lost.gaveUp || FSnapshot) {
                 FSnapshot = false;
+                // A server that stopped answering is away: a till goes on offline.
+                if (lost.gaveUp && !lost.duringCommit)
+                    throw TServerUnreachable(lost.text());
                 throw;
             }
         }
@@ -1600,6 +1607,10 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
                     Write write(*this, session);
                     return landed(write);
                 });
+            } catch (const TServerUnreachable&) {
+                // Whether it landed is asked again once the server is back (a save waits in the outbox under its
+                // token).
+                throw;
             } catch (const KivaroError&) {
                 throw KivaroError(uncertain);
             }

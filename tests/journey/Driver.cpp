@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
@@ -260,6 +261,13 @@ private:
         return widget;
     }
 
+    // A user cannot reach a control behind a modal window (a wait with 取消, a dialog): acting on one waits.
+    static bool reachable(QWidget* widget)
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        return !modal || modal == widget->window() || modal->isAncestorOf(widget);
+    }
+
     void screenshot(const QString& path) const
     {
         if (path.startsWith(QLatin1Char('/')) == false)
@@ -334,6 +342,8 @@ private:
             return find(arg(1)) == nullptr;
         if (verb == QLatin1String("type")) {
             QWidget* widget = need(arg(1));
+            if (!reachable(widget))
+                return false;
             const QString text = rest(2);
             post([this, widget = QPointer<QWidget>(widget), text] {
                 if (widget)
@@ -343,6 +353,8 @@ private:
         }
         if (verb == QLatin1String("clear")) {
             QWidget* widget = need(arg(1));
+            if (!reachable(widget))
+                return false;
             if (auto* combo = qobject_cast<QComboBox*>(widget))
                 widget = combo->lineEdit();
             auto* edit = qobject_cast<QLineEdit*>(widget);
@@ -362,6 +374,8 @@ private:
             QWidget* widget = w.size() > 2 ? need(arg(1)) : QApplication::focusWidget();
             if (!widget)
                 throw JourneyFailed { QStringLiteral("no control has the focus") };
+            if (!reachable(widget))
+                return false;
             post([widget = QPointer<QWidget>(widget), key] {
                 if (widget)
                     QTest::keyClick(widget, key.key(), key.keyboardModifiers());
@@ -370,7 +384,7 @@ private:
         }
         if (verb == QLatin1String("click")) {
             QWidget* widget = need(arg(1));
-            if (!widget->isEnabled())
+            if (!widget->isEnabled() || !reachable(widget))
                 return false;
             post([widget = QPointer<QWidget>(widget)] {
                 if (widget)
@@ -399,7 +413,7 @@ private:
         if (verb == QLatin1String("select")) {
             QAbstractItemView* view = needView(arg(1));
             const int row = arg(2).toInt();
-            if (row >= view->model()->rowCount())
+            if (row >= view->model()->rowCount() || !reachable(view))
                 return false;
             const int column = view->model()->columnCount() > 1 ? 1 : 0;
             const QModelIndex index = view->model()->index(row, column);
@@ -453,6 +467,21 @@ private:
             if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0)
                 throw JourneyFailed { QStringLiteral("%1 ended with %2").arg(arg(1)).arg(process->exitCode()) };
             return true;
+        }
+        if (verb == QLatin1String("cancel-wait")) {
+            // The user gives up a wait that shows 取消.
+            for (QWidget* window : visibleWindows()) {
+                auto* progress = qobject_cast<QProgressDialog*>(window);
+                QPushButton* cancel = progress ? progress->findChild<QPushButton*>() : nullptr;
+                if (cancel && cancel->isVisible()) {
+                    post([cancel = QPointer<QPushButton>(cancel)] {
+                        if (cancel)
+                            cancel->click();
+                    });
+                    return true;
+                }
+            }
+            return false;
         }
         if (verb == QLatin1String("wait-file"))
             return QFile::exists(arg(1));

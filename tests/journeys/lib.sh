@@ -20,7 +20,7 @@ journey_cleanup() {
   for pid in "${JOURNEY_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
   # A server a journey froze or stopped is brought back for the tests after it.
   if [ ${#JOURNEY_DBS[@]} -gt 0 ]; then
-    pkill -CONT -f "postgres" 2>/dev/null || true
+    pkill -CONT -u postgres 2>/dev/null || true
     pg_ctlcluster $PG_CLUSTER start 2>/dev/null || true
     for db in "${JOURNEY_DBS[@]}"; do dropdb --if-exists --force "$db" 2>/dev/null || true; done
   fi

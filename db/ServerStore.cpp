@@ -57,6 +57,14 @@ constexpr qint64 kShowWaitAfterMs = 1'000;
 // shortest. The connection string's own connect_timeout wins.
 constexpr int kConnectTimeoutSeconds = 2;
 constexpr qint64 kGiveUpAfterMs = 120'000;
+
+// The server did not answer a connection: the user reads it in words, the log keeps libpq's own text.
+TServerUnreachable serverAway(const QString& server, const QString& engine)
+{
+    qWarning("kivaro: server %s unreachable: %s", qUtf8Printable(server), qUtf8Printable(engine.simplified()));
+    return TServerUnreachable(
+        QStringLiteral("数据库服务器“%1”连不上（没有应答，或者拒绝连接）；请检查服务器和网络。").arg(server));
+}
 constexpr qint64 kCancelAnswerMs = 3'000;
 
 // The server undid the transaction so that another could go on (a serialization failure or a deadlock): running it
@@ -561,8 +569,7 @@ pg_conn* ServerStore::connect()
         db.setPassword(QString());
         // A server that let the connect timeout pass is away: asking it again would only wait as long once more.
         if (db.lastError().text().contains(QLatin1String("timeout expired")))
-            throw TServerUnreachable(
-                QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, db.lastError().text().trimmed()));
+            throw serverAway(server, db.lastError().text());
         // Why it failed is asked of libpq itself, on an attempt of its own.
         Attempt attempt;
         attemptConnection(FLocation.connection, account ? account->name : QString(), password, attempt);
@@ -590,7 +597,7 @@ pg_conn* ServerStore::connect()
             }
         }
         if (attempt.outcome == Attempt::Outcome::Unreachable)
-            throw TServerUnreachable(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
+            throw serverAway(server, engine);
         throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
     }
     if (!account && params.password.isEmpty() && !password.isEmpty())
@@ -1202,7 +1209,7 @@ ServerStore::LoginCheck ServerStore::logIn(const QString& name, const QString& p
         throw KivaroError(QStringLiteral("数据库服务器“%1”不允许帐户“%2”登录（%3）；请找管理员。")
                               .arg(server, name, attempt.message));
     case Attempt::Outcome::Unreachable:
-        throw TServerUnreachable(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, attempt.message));
+        throw serverAway(server, attempt.message);
     case Attempt::Outcome::Failed:
         break;
     }

@@ -10,7 +10,9 @@ std::function<void()> ledgerReplacedHook;
 
 QString errorBoxText(const QString& text)
 {
-    if (!text.isEmpty() && text.back() > QLatin1Char('.'))
+    // A Chinese sentence that already ends in its own stop gets no second one.
+    static const QString stops = QStringLiteral("。！？");
+    if (!text.isEmpty() && text.back() > QLatin1Char('.') && !stops.contains(text.back()))
         return text + QLatin1Char('.');
     return text;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets everything up, checks that the code is formatted, and runs the whole test suite on the offscreen platform,
-# then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for a minute.
+# then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for half a minute.
 # The tests labelled "server" run against a throwaway PostgreSQL cluster that pg_virtualenv makes for them and drops
 # afterwards.
 set -euo pipefail
@@ -20,4 +20,4 @@ ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_
   LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   pg_virtualenv ctest --test-dir build-asan --output-on-failure --timeout 1200 -L server
 
-bash scripts/fuzz.sh 60
+bash scripts/fuzz.sh 30

@@ -626,6 +626,26 @@ TDbMan::OutboxSent TDbMan::SendOutbox(const QString& userName)
     if (waiting.isEmpty())
         return sent;
     for (const OutboxSave& save : waiting) {
+        if (save.setAside)
+            continue;
+        // A save that cannot be read as it was made, or holds what no 完成 accepts, is set aside with its reason
+        // (never dropped), and the others go on.
+        QString damage = save.damage;
+        if (damage.isEmpty()) {
+            try {
+                checkedLines(save.lines);
+            } catch (const KivaroError& error) {
+                damage = error.text();
+            }
+        }
+        if (!damage.isEmpty()) {
+            const QString why
+                = QStringLiteral("%1 的一次保存已搁置：%2")
+                      .arg(save.madeAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), damage);
+            outbox.setAside(save.seq, why);
+            sent.problem = why;
+            continue;
+        }
         try {
             saveLines(userName, save.lines, { save.keptOwner, save.keptIds, false }, save.token);
         } catch (const TServerUnreachable&) {

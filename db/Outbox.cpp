@@ -56,12 +56,32 @@ QString linesRecord(const QList<SalesLine>& lines)
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
-QList<SalesLine> linesFromRecord(const QString& record)
+// The lines of a save as they were written; what cannot be read exactly (a file damaged or changed by hand) is said in
+// damage, and such a save is never sent.
+QList<SalesLine> linesFromRecord(const QString& record, qint64 count, QString* damage)
 {
     QList<SalesLine> lines;
-    for (const QJsonValue& value : QJsonDocument::fromJson(record.toUtf8()).array())
-        lines.append(
-            *lineFromRecord(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact))));
+    QJsonParseError parsed;
+    const QJsonDocument document = QJsonDocument::fromJson(record.toUtf8(), &parsed);
+    if (parsed.error != QJsonParseError::NoError || !document.isArray()) {
+        *damage = QStringLiteral("记录无法读出");
+        return lines;
+    }
+    for (const QJsonValue& value : document.array()) {
+        const QJsonObject object = value.toObject();
+        const auto text = [&object](const char* key) { return object.value(QLatin1String(key)).toString(); };
+        bool quantityOk = false;
+        bool receivedOk = false;
+        bool costOk = false;
+        SalesLine line { 0, QDate::fromString(text("day"), Qt::ISODate), text("name"),
+            text("quantity").toInt(&quantityOk), text("received").toLongLong(&receivedOk),
+            text("cost").toLongLong(&costOk), text("memo") };
+        if (!line.day.isValid() || !quantityOk || !receivedOk || !costOk)
+            *damage = QStringLiteral("第 %1 条记录无法读出（日期“%2”）").arg(lines.size() + 1).arg(text("day"));
+        lines.append(line);
+    }
+    if (damage->isEmpty() && lines.size() != count)
+        *damage = QStringLiteral("记录有 %1 条，与保存时的 %2 条不符").arg(lines.size()).arg(count);
     return lines;
 }
 
@@ -102,6 +122,9 @@ public:
         // A kept line carried over from the server when the window went offline names the line the server keeps.
         if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('kept') WHERE name = 'server_kept'")).next())
             run(QStringLiteral("ALTER TABLE kept ADD COLUMN server_kept INTEGER NOT NULL DEFAULT 0"));
+        // A save that cannot be sent as it is (damaged) is set aside: kept and shown, never sent, never blocking.
+        if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('saves') WHERE name = 'set_aside'")).next())
+            run(QStringLiteral("ALTER TABLE saves ADD COLUMN set_aside INTEGER NOT NULL DEFAULT 0"));
     }
     ~Db()
     {
@@ -450,15 +473,22 @@ QList<OutboxSave> OutboxStore::saves(const QString& userName)
 {
     QList<OutboxSave> waiting;
     QSqlQuery rows = FDb->run(QStringLiteral("SELECT seq, token, user_name, made_at, lines, problem, kept_owner, "
-                                             "kept_ids FROM saves WHERE ? = '' OR user_name = ? ORDER BY seq"),
+                                             "kept_ids, line_count, set_aside FROM saves "
+                                             "WHERE ? = '' OR user_name = ? ORDER BY seq"),
         // A null text would be bound as NULL, which equals nothing.
         { userName.isEmpty() ? QStringLiteral("") : userName, userName });
     while (rows.next()) {
+        QString damage;
         OutboxSave save { rows.value(0).toLongLong(), rows.value(1).toString().toLatin1(), rows.value(2).toString(),
             QDateTime::fromString(rows.value(3).toString(), Qt::ISODateWithMs),
-            linesFromRecord(rows.value(4).toString()), rows.value(6).toString(), {}, rows.value(5).toString() };
+            linesFromRecord(rows.value(4).toString(), rows.value(8).toLongLong(), &damage), rows.value(6).toString(),
+            {}, rows.value(5).toString() };
         for (const QString& id : rows.value(7).toString().split(QLatin1Char(','), Qt::SkipEmptyParts))
             save.keptIds.append(id.toLongLong());
+        if (!save.keptIds.isEmpty() && save.keptIds.size() != save.lines.size() && damage.isEmpty())
+            damage = QStringLiteral("待存记录的编号与记录不符");
+        save.damage = damage;
+        save.setAside = rows.value(9).toInt() != 0;
         waiting.append(save);
     }
     return waiting;
@@ -467,10 +497,12 @@ QList<OutboxSave> OutboxStore::saves(const QString& userName)
 OutboxCount OutboxStore::count(const QString& userName)
 {
     OutboxCount counted;
-    QSqlQuery row = FDb->run(
-        QStringLiteral("SELECT count(*), coalesce(sum(line_count), 0) FROM saves WHERE user_name = ?"), { userName });
+    QSqlQuery row = FDb->run(QStringLiteral("SELECT count(*) FILTER (WHERE set_aside = 0), "
+                                            "coalesce(sum(line_count) FILTER (WHERE set_aside = 0), 0), "
+                                            "count(*) FILTER (WHERE set_aside <> 0) FROM saves WHERE user_name = ?"),
+        { userName });
     if (row.next())
-        counted = { row.value(0).toLongLong(), row.value(1).toLongLong(), QString() };
+        counted = { row.value(0).toLongLong(), row.value(1).toLongLong(), QString(), row.value(2).toLongLong() };
     QSqlQuery problem = FDb->run(
         QStringLiteral("SELECT problem FROM saves WHERE user_name = ? AND problem <> '' ORDER BY seq LIMIT 1"),
         { userName });
@@ -487,6 +519,11 @@ void OutboxStore::removeSave(qint64 seq)
 void OutboxStore::setProblem(qint64 seq, const QString& problem)
 {
     FDb->run(QStringLiteral("UPDATE saves SET problem = ? WHERE seq = ?"), { problem, seq });
+}
+
+void OutboxStore::setAside(qint64 seq, const QString& problem)
+{
+    FDb->run(QStringLiteral("UPDATE saves SET problem = ?, set_aside = 1 WHERE seq = ?"), { problem, seq });
 }
 
 qint64 OutboxStore::generation(const QString& userName)

@@ -34,14 +34,21 @@ struct OutboxSave
     QList<qint64> keptIds;
     // Why it could not be sent the last time it was tried (empty when it was never refused).
     QString problem;
+    // Why its lines cannot be read exactly as they were saved (the file was damaged or changed): it is not sent.
+    QString damage;
+    // Set aside for good: it stays (shown, exported with --outbox) and no longer holds up the others.
+    bool setAside = false;
 };
 
 // What the outbox holds for the header: saves and lines waiting, and the newest reason one was refused.
 struct OutboxCount
 {
+    // Saves and lines still to send.
     qint64 saves = 0;
     qint64 lines = 0;
     QString problem;
+    // Saves set aside, which are never sent.
+    qint64 setAside = 0;
 };
 
 // The store behind TDbMan for a server ledger worked offline (LedgerLocation::offline). Accounts are the verifiers,
@@ -96,6 +103,7 @@ public:
     // The save reached the server (or was there already): it leaves the outbox.
     void removeSave(qint64 seq);
     void setProblem(qint64 seq, const QString& problem);
+    void setAside(qint64 seq, const QString& problem);
     // The ledger's generation the account last saw online; 0 when unknown.
     qint64 generation(const QString& userName);
     void setGeneration(const QString& userName, qint64 generation);

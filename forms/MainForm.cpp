@@ -323,8 +323,8 @@ void TfrmMain::OutboxSent()
         FOutboxReason = round.problem.isEmpty() ? QStringLiteral("服务器连不上") : round.problem;
     // Online again only once the server answered and nothing waits; not while a dialog of the window is open, whose
     // caller may be in the middle of using the store.
-    const bool allSent = round.reached && round.problem.isEmpty();
-    if (allSent && FDbMan && FDbMan->location().offline && !QApplication::activeModalWidget()) {
+    // A save set aside (damaged) stays in the outbox, shown in the header, and does not keep the window offline.
+    if (round.reached && FDbMan && FDbMan->location().offline && !QApplication::activeModalWidget()) {
         bool nothingLeft = false;
         try {
             nothingLeft = OutboxStore(FDbMan->location()).count(FUserName).saves == 0;

@@ -100,11 +100,14 @@ namespace {
     // writers take turns on the shop's rows. The shop's lock is always taken last, so two writers never wait for
     // each other in a circle. Every till waits for the one holding it: a holder that stops answering (a frozen
     // till) is dropped by the server after 5 seconds idle, before the others' lock_timeout of 8.
+    // The locks' keys are made with the ledger's secret (kivaro_lock_key), which no account can read: an account
+    // cannot take a lock of the program's by computing its key, and so cannot hold up the others with one.
     QString lockUsers(const QString& rows)
     {
-        return QStringLiteral("PERFORM pg_advisory_xact_lock(k) FROM (SELECT DISTINCT hashtext(user_name) AS k FROM %1 "
-                              "ORDER BY k) AS locked;\n"
-                              "PERFORM pg_advisory_xact_lock(hashtext(''));\n"
+        return QStringLiteral("PERFORM pg_advisory_xact_lock(k) FROM (SELECT DISTINCT hashtextextended('user:' || "
+                              "user_name, (SELECT key FROM kivaro_lock_key)) AS k FROM %1 ORDER BY k) AS locked;\n"
+                              "PERFORM pg_advisory_xact_lock(hashtextextended('shop:', (SELECT key FROM "
+                              "kivaro_lock_key)));\n"
                               "PERFORM set_config('idle_in_transaction_session_timeout', '5s', true);\n")
             .arg(rows);
     }
@@ -242,6 +245,11 @@ namespace {
     {
         return kChangeDeclarations + QStringLiteral("BEGIN\n") + kImporting
             + QStringLiteral(
+                // An undo puts back exactly the line the delete it names took away, of the same user, once.
+                "IF undoing IS NOT NULL AND ((SELECT count(*) FROM added) <> 1 OR NOT EXISTS (SELECT 1 FROM added AS a "
+                "JOIN changes AS c ON c.id = undoing AND c.kind = 'delete' AND c.undone_by IS NULL "
+                "AND c.user_name = a.user_name AND c.line_id = a.id AND c.before::jsonb = (%2)::jsonb)) THEN\n"
+                "RAISE EXCEPTION 'change % cannot be undone this way', undoing;\nEND IF;\n"
                 "IF undoing IS NULL THEN\n"
                 "WITH made_now AS (INSERT INTO changes (user_name, computer, kind, before, after) "
                 "SELECT user_name, at_computer, 'save', '', json_build_object('lines', count(*)::text, "
@@ -253,7 +261,7 @@ namespace {
                 "SELECT a.user_name, at_computer, 'undo', a.id, '', %1, undoing FROM added AS a ORDER BY a.id "
                 "RETURNING id) SELECT max(id) INTO made FROM made_now;\n"
                 "END IF;\n")
-                  .arg(lineJson(QStringLiteral("a")))
+                  .arg(lineJson(QStringLiteral("a")), lineJson(QStringLiteral("a")))
             + markUndone(
                 QStringLiteral("(SELECT min(user_name) FROM added)"), QStringLiteral("(SELECT min(id) FROM added)"))
             + QStringLiteral("RETURN NULL;\nEND\n");
@@ -262,9 +270,15 @@ namespace {
     QString recordEditBody()
     {
         return kChangeDeclarations + QStringLiteral("BEGIN\n") + kImporting
-            + QStringLiteral("INSERT INTO changes (user_name, computer, kind, line_id, before, after, undoes) "
-                             "VALUES (NEW.user_name, at_computer, CASE WHEN undoing IS NULL THEN 'edit' ELSE 'undo' "
-                             "END, NEW.id, %1, %2, undoing) RETURNING id INTO made;\n")
+            + QStringLiteral(
+                // An undo of an edit turns the line back from exactly what the edit made into what it was.
+                "IF undoing IS NOT NULL AND NOT EXISTS (SELECT 1 FROM changes AS c WHERE c.id = undoing "
+                "AND c.kind = 'edit' AND c.undone_by IS NULL AND c.user_name = NEW.user_name AND c.line_id = NEW.id "
+                "AND c.before::jsonb = (%2)::jsonb AND c.after::jsonb = (%1)::jsonb) THEN\n"
+                "RAISE EXCEPTION 'change % cannot be undone this way', undoing;\nEND IF;\n"
+                "INSERT INTO changes (user_name, computer, kind, line_id, before, after, undoes) "
+                "VALUES (NEW.user_name, at_computer, CASE WHEN undoing IS NULL THEN 'edit' ELSE 'undo' "
+                "END, NEW.id, %1, %2, undoing) RETURNING id INTO made;\n")
                   .arg(lineJson(QStringLiteral("OLD")), lineJson(QStringLiteral("NEW")))
             + markUndone(QStringLiteral("NEW.user_name"), QStringLiteral("NEW.id"))
             + QStringLiteral("RETURN NULL;\nEND\n");
@@ -309,6 +323,10 @@ namespace {
                        "FOR EACH ROW EXECUTE FUNCTION records_record_edits()"),
         QStringLiteral("CREATE TRIGGER records_record_deletes AFTER DELETE ON records "
                        "FOR EACH ROW EXECUTE FUNCTION records_record_deletes()"),
+        QStringLiteral("CREATE TRIGGER records_assign_id BEFORE INSERT ON records "
+                       "FOR EACH ROW EXECUTE FUNCTION records_assign_id()"),
+        QStringLiteral("CREATE TRIGGER pending_lines_assign_id BEFORE INSERT ON pending_lines "
+                       "FOR EACH ROW EXECUTE FUNCTION pending_lines_assign_id()"),
     };
 
     // Who sees what: an account's rows are those of the role it logged in as (session_user, which SET ROLE does not
@@ -358,6 +376,41 @@ QList<Function> functions()
                 "\nBEGIN\nIF NOT pg_has_role(session_user, current_user, 'MEMBER') AND EXISTS (SELECT 1 FROM "
                 "added WHERE id > (SELECT last_value FROM records_id_seq)) THEN\n"
                 "RAISE EXCEPTION 'a line''s id is given by the ledger';\nEND IF;\nRETURN NULL;\nEND\n") },
+        // An account's line and kept line get their ids from the ledger's counters, whatever id it names: an id
+        // taken ahead would break others' saves, a deleted line's id taken would block its owner's undo. Only an
+        // undo of the account's own delete puts a line back under the id it had.
+        { QStringLiteral("records_assign_id"), QStringLiteral("records_assign_id() RETURNS trigger"), trigger,
+            QStringLiteral("\nBEGIN\nIF pg_has_role(session_user, current_user, 'MEMBER') THEN RETURN NEW; END IF;\n"
+                           "IF EXISTS (SELECT 1 FROM changes WHERE id = NULLIF(current_setting('kivaro.undoes', true), "
+                           "'')::bigint AND kind = 'delete' AND undone_by IS NULL AND user_name = NEW.user_name "
+                           "AND line_id = NEW.id) THEN RETURN NEW; END IF;\n"
+                           "NEW.id := nextval('records_id_seq');\nRETURN NEW;\nEND\n") },
+        { QStringLiteral("pending_lines_assign_id"), QStringLiteral("pending_lines_assign_id() RETURNS trigger"),
+            trigger,
+            QStringLiteral("\nBEGIN\nIF NOT pg_has_role(session_user, current_user, 'MEMBER') THEN\n"
+                           "NEW.id := nextval('pending_lines_id_seq');\nEND IF;\nRETURN NEW;\nEND\n") },
+        // The program's locks: an account takes only its own user's and products' locks and the shared hold on the
+        // ledger that a restore waits for; the restore's own, alone, is the administrator's.
+        { QStringLiteral("kivaro_lock"),
+            QStringLiteral("kivaro_lock(what text, account text, alone boolean) RETURNS void"), trigger,
+            QStringLiteral(
+                "\nDECLARE\nk bigint := hashtextextended(what || ':' || account, (SELECT key FROM kivaro_lock_key));"
+                "\nBEGIN\nIF NOT pg_has_role(session_user, current_user, 'MEMBER') AND ((what IN ('user', "
+                "'products') AND account IS DISTINCT FROM session_user) OR (what = 'restore' AND alone) "
+                "OR what NOT IN ('user', 'products', 'restore')) THEN\n"
+                "RAISE EXCEPTION 'this lock is not the account''s to take';\nEND IF;\n"
+                "IF alone THEN PERFORM pg_advisory_xact_lock(k); ELSE PERFORM pg_advisory_xact_lock_shared(k); END "
+                "IF;\nEND\n") },
+        // Who holds one of the program's locks: the accounts of the connections that hold it.
+        { QStringLiteral("kivaro_lock_holders"),
+            QStringLiteral("kivaro_lock_holders(what text, account text) RETURNS SETOF text STABLE"),
+            QStringLiteral("sql"),
+            QStringLiteral(
+                "SELECT DISTINCT a.usename::text FROM pg_locks AS l JOIN pg_stat_activity AS a ON a.pid = l.pid "
+                "CROSS JOIN (SELECT hashtextextended(what || ':' || account, key) AS k FROM kivaro_lock_key) AS h "
+                "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 AND l.database = (SELECT oid FROM "
+                "pg_database WHERE datname = current_database()) AND l.classid = ((h.k >> 32) & "
+                "4294967295)::oid AND l.objid = (h.k & 4294967295)::oid ORDER BY 1") },
         { QStringLiteral("kivaro_is_shop_owner"), QStringLiteral("kivaro_is_shop_owner() RETURNS boolean STABLE"),
             QStringLiteral("sql"),
             QStringLiteral("SELECT COALESCE((SELECT shop_owner FROM users WHERE md5(user_name) = md5(session_user) "
@@ -443,6 +496,29 @@ QStringList textLimitStatements()
         check("product_names", limit.arg(QStringLiteral("product_name"))) };
 }
 
+QStringList dayLimitStatements()
+{
+    // Only the days the program reads and writes: a line of year 10000 or BC would stop every backup.
+    const auto check = [](const char* table) {
+        return QStringLiteral("ALTER TABLE %1 DROP CONSTRAINT IF EXISTS %1_day_range, ADD CONSTRAINT %1_day_range "
+                              "CHECK (day BETWEEN '0001-01-01' AND '9999-12-31') NOT VALID")
+            .arg(QLatin1String(table));
+    };
+    return { check("records"), check("pending_lines") };
+}
+
+QStringList lockKeyStatements()
+{
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS kivaro_lock_key (key bigint NOT NULL)"),
+        QStringLiteral("INSERT INTO kivaro_lock_key SELECT ('x' || substr(md5(gen_random_uuid()::text || "
+                       "gen_random_uuid()::text), 1, 16))::bit(64)::bigint "
+                       "WHERE NOT EXISTS (SELECT 1 FROM kivaro_lock_key)"),
+        // Each change names the role whose session made it, beside the computer the session said it was on.
+        QStringLiteral("ALTER TABLE changes ADD COLUMN IF NOT EXISTS session_role text DEFAULT session_user"),
+    };
+}
+
 QStringList shopSumsStatements()
 {
     QStringList statements;
@@ -475,7 +551,8 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("REVOKE ALL ON ALL TABLES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
         QStringLiteral("REVOKE ALL ON ALL SEQUENCES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
         QStringLiteral("GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
-                       "kivaro_shop_lines(date, date) TO %1")
+                       "kivaro_shop_lines(date, date), kivaro_lock(text, text, boolean), "
+                       "kivaro_lock_holders(text, text) TO %1")
             .arg(group),
         QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation, daily_backups TO %1").arg(group),
         // A line's id and owner stay as they were stored.
@@ -510,6 +587,7 @@ QStringList accessStatements(const Access& access)
         { "product_names", kOwnRows, kOwnRows },
         { "saves", kOwnRows, kOwnRows },
         { "daily_backups", everyone, {} },
+        { "kivaro_lock_key", QStringLiteral("false"), {} },
     };
     for (const Rule& rule : rules) {
         const QString table = QLatin1String(rule.table);
@@ -540,6 +618,8 @@ QStringList createStatements(int version, const Access& access)
     statements.append(historyStatements());
     statements.append(generationStatements());
     statements.append(textLimitStatements());
+    statements.append(dayLimitStatements());
+    statements.append(lockKeyStatements());
     statements.append(functionStatements(access.schema));
     statements.append(accessStatements(access));
     statements.append(QStringLiteral("INSERT INTO kivaro_schema (version) VALUES (%1)").arg(version));

@@ -40,6 +40,9 @@ QStringList historyStatements();
 QStringList generationStatements();
 // The whole shop's sums and the index they are found again by, which version 5 moved into tables of their own.
 QStringList shopSumsStatements();
+// The days a line may have, and the secret behind the program's locks (with the change's session role); version 6.
+QStringList dayLimitStatements();
+QStringList lockKeyStatements();
 // At most a megabyte a text.
 QStringList textLimitStatements();
 // The program's functions and the triggers on records.

@@ -689,7 +689,7 @@ namespace {
 
 const char* const kLedgerTables
     = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'shop_day_sums', 'shop_day_product_sums', "
-      "'product_names', 'saves', 'pending_lines', 'changes']";
+      "'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key']";
 
 QByteArray md5Hex(const QString& text)
 {
@@ -771,6 +771,7 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
         QString function;
         int type;
         QString transitions;
+        QString table = QStringLiteral("records");
     };
     const QMap<QString, Trigger> triggers {
         { QStringLiteral("records_add_to_sums"),
@@ -787,6 +788,9 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
         { QStringLiteral("records_record_edits"), { QStringLiteral("records_record_edits"), 17, QStringLiteral("|") } },
         { QStringLiteral("records_record_deletes"),
             { QStringLiteral("records_record_deletes"), 9, QStringLiteral("|") } },
+        { QStringLiteral("records_assign_id"), { QStringLiteral("records_assign_id"), 7, QStringLiteral("|") } },
+        { QStringLiteral("pending_lines_assign_id"),
+            { QStringLiteral("pending_lines_assign_id"), 7, QStringLiteral("|"), QStringLiteral("pending_lines") } },
     };
     const Result found = session.exec(
         QStringLiteral("SELECT c.relname, t.tgname, p.proname, t.tgtype, "
@@ -799,8 +803,8 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
     int running = 0;
     for (int row = 0; row < found.rows(); ++row) {
         const auto own = triggers.constFind(found.text(row, 1));
-        if (found.text(row, 0) != QLatin1String("records") || own == triggers.cend()
-            || own->function != found.text(row, 2) || found.integer(row, 3) != own->type || found.bytes(row, 4) != "t"
+        if (own == triggers.cend() || found.text(row, 0) != own->table || own->function != found.text(row, 2)
+            || found.integer(row, 3) != own->type || found.bytes(row, 4) != "t"
             || found.text(row, 6) != own->transitions)
             throw changed(
                 QStringLiteral("表“%1”上的触发器“%2”不是本程序的").arg(found.text(row, 0), found.text(row, 1)));
@@ -931,10 +935,23 @@ void ServerStore::upgradeToShopSums(Session& session, const QString& server)
 void ServerStore::prepareSchema(Session& session)
 {
     const QString server = FLocation.displayName();
+    // Two computers that meet an empty database at once create the tables once; an upgrade holds the version's
+    // table, which an account cannot lock against it. An account that opens a ledger as it is takes no lock at all.
+    // The look is read from the catalogue's tables, outside the transaction: a name looked up before the wait would
+    // be remembered as missing after it.
+    const bool ledgerThere
+        = session
+              .exec("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+                    "c.relnamespace WHERE c.relname = 'kivaro_schema' AND n.nspname = current_schema())")
+              .bytes(0, 0)
+        == "t";
     session.begin();
-    // Two computers that meet an empty database at once create the tables once.
-    session.exec("SELECT pg_advisory_xact_lock(hashtext('kivaro-schema'))");
+    if (!ledgerThere)
+        session.exec("SELECT pg_advisory_xact_lock(hashtext('kivaro-schema'))");
     const bool administrator = isAdministrator(session);
+    if (ledgerThere && administrator
+        && session.exec("SELECT max(version) FROM kivaro_schema").integer(0, 0) < kSchemaVersion)
+        session.exec("LOCK TABLE kivaro_schema IN EXCLUSIVE MODE");
     const auto needsAdministrator = [&]() {
         return KivaroError(QStringLiteral("数据库服务器“%1”上的账本需要管理员（数据库“%2”的所有者）先连接一次，"
                                           "建立或升级账本；请用连接设置中的管理员连接。")
@@ -955,7 +972,12 @@ void ServerStore::prepareSchema(Session& session)
                 throw needsAdministrator();
             if (found < 3)
                 upgradeToAccounts(session, found);
-            upgradeToShopSums(session, server);
+            if (found < 5)
+                upgradeToShopSums(session, server);
+            if (found < 6) {
+                for (const QString& statement : ServerSchema::dayLimitStatements() + ServerSchema::lockKeyStatements())
+                    session.exec(statement);
+            }
             // The earlier functions, triggers, policies and grants are replaced by the program's own, whatever an
             // earlier upgrade left (a policy goes with a function it calls).
             const ServerSchema::Access names = access(session);
@@ -1434,7 +1456,7 @@ public:
     // The same turn the summaries' triggers take: one user's writes never interleave.
     void lockUser(const QString& userName) override
     {
-        m_session.exec("SELECT pg_advisory_xact_lock(hashtext($1))", { textValue(userName) });
+        m_session.exec("SELECT kivaro_lock('user', $1, true)", { textValue(userName) });
     }
     std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64 id) override
     {
@@ -1557,10 +1579,7 @@ QString ServerStore::shopLockHolders()
     try {
         const QStringList names = withSession([](Session& session) {
             const Result rows = session.exec(
-                "SELECT DISTINCT a.usename FROM pg_locks AS l JOIN pg_stat_activity AS a ON a.pid = l.pid "
-                "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 AND l.database = (SELECT oid FROM "
-                "pg_database WHERE datname = current_database()) AND l.classid = ((hashtext('')::bigint >> 32) & "
-                "4294967295)::oid AND l.objid = (hashtext('')::bigint & 4294967295)::oid ORDER BY 1");
+                "SELECT kivaro_lock_holders('shop', '') UNION SELECT kivaro_lock_holders('restore', '') ORDER BY 1");
             QStringList found;
             for (int row = 0; row < rows.rows(); ++row)
                 found.append(rows.text(row, 0));
@@ -1581,7 +1600,7 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
         session.begin();
         // A restore holds this lock alone while it replaces the ledger; a write waits for it (at most lock_timeout)
         // and then finds whether the ledger it was made for is still there.
-        session.exec("SELECT pg_advisory_xact_lock_shared(hashtext('kivaro-restore'))");
+        session.exec("SELECT kivaro_lock('restore', '', false)");
         checkGeneration(session);
         Write write(*this, session);
         work(write);
@@ -1809,7 +1828,7 @@ QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
 namespace {
 
 // Takes turns with other writers of the same user's product names.
-const char* const kLockProductNames = "SELECT pg_advisory_xact_lock(hashtext('kivaro-products:' || $1))";
+const char* const kLockProductNames = "SELECT kivaro_lock('products', $1, true)";
 
 } // namespace
 
@@ -1962,6 +1981,15 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
             batch.reserve(rows.rows());
             for (int row = 0; row < rows.rows(); ++row) {
                 batch.append(rows.line(row));
+                // A day the program cannot read (written with psql before the ledger refused it) is named, so that
+                // the administrator can mend that line.
+                const QDate day = batch.last().day;
+                if (!day.isValid() || day.year() < 1 || day.year() > 9999)
+                    throw KivaroError(
+                        QStringLiteral("数据库服务器“%1”上帐户“%2”的记录（编号 %3）日期是“%4”，"
+                                       "超出了本程序能读写的范围（公元 1 年到 9999 年）；"
+                                       "请管理员改正或删去这条记录后再试。")
+                            .arg(FLocation.displayName(), userName, rows.text(row, 0), rows.text(row, 1)));
             }
             take(batch);
         }
@@ -1987,8 +2015,8 @@ public:
         m_session.exec("SET LOCAL kivaro.importing = 'on'");
         // Nobody else writes while the copy fills the ledger: every write holds this lock shared, a replacement
         // waits for the writes under way and holds it alone until it commits.
-        m_session.exec(m_replacing ? "SELECT pg_advisory_xact_lock(hashtext('kivaro-restore'))"
-                                   : "SELECT pg_advisory_xact_lock_shared(hashtext('kivaro-restore'))");
+        m_session.exec(
+            m_replacing ? "SELECT kivaro_lock('restore', '', true)" : "SELECT kivaro_lock('restore', '', false)");
         m_session.exec("LOCK TABLE users, records, product_names IN SHARE ROW EXCLUSIVE MODE");
         if (whileLocked)
             whileLocked();

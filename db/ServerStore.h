@@ -34,7 +34,7 @@ public:
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
 
     LedgerLocation location() const override { return FLocation; }
     ServerStore* server() override { return this; }

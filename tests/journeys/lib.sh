@@ -12,7 +12,7 @@ JOURNEY_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivaro-journey.XXXXXX")
 JOURNEY_DBS=()
 JOURNEY_PIDS=()
 JOURNEY_COUNT=0
-export PG_CLUSTER="${PGVERSION:-15} regress"
+export PG_CLUSTER="${KIVARO_TEST_CLUSTER:-${PGVERSION:-15} regress}"
 export JOURNEY_TMP
 
 journey_cleanup() {

@@ -26,12 +26,13 @@ QList<Option> parseOptions(const QString& connection)
     std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> parsed(
         PQconninfoParse(connection.toUtf8().constData(), &error), &PQconninfoFree);
     if (!parsed) {
-        QString why = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("内存不足");
+        const bool outOfMemory = !error;
         PQfreemem(error);
-        // Neither the text nor the pieces libpq quotes from it are shown: any of them may be a password.
-        static const QRegularExpression quotedPiece(QStringLiteral("\"[^\"]*\""));
-        why.replace(quotedPiece, QStringLiteral("“…”"));
-        throw KivaroError(QStringLiteral("无法识别数据库连接：%1").arg(why));
+        // Nothing of libpq's sentence is shown: it quotes pieces of the text, and a quote inside a password decides
+        // where those pieces end.
+        throw KivaroError(outOfMemory ? QStringLiteral("无法识别数据库连接：内存不足")
+                                      : QStringLiteral("无法识别数据库连接：连接串的格式不对，请检查其中的引号、等号和 "
+                                                       "URI 的写法（密码中的引号要用 \\' 写，URI 中的要写成 %27）。"));
     }
     QList<Option> options;
     for (const PQconninfoOption* option = parsed.get(); option->keyword; ++option) {

@@ -411,6 +411,35 @@ QList<Function> functions()
                 "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 AND l.database = (SELECT oid FROM "
                 "pg_database WHERE datname = current_database()) AND l.classid = ((h.k >> 32) & "
                 "4294967295)::oid AND l.objid = (h.k & 4294967295)::oid ORDER BY 1") },
+        // Who may do what as the ledger says it: every policy with its roles and expressions, and the grants on the
+        // ledger's tables, columns, sequences and functions. Kept at creation and upgrade (kivaro_parts), compared at
+        // every opening: an ALTER POLICY or a GRANT of another program is noticed.
+        { QStringLiteral("kivaro_access_digest"), QStringLiteral("kivaro_access_digest() RETURNS text STABLE"),
+            QStringLiteral("sql"),
+            QStringLiteral(
+                "SELECT md5(string_agg(x, E'\\n' ORDER BY x)) FROM ("
+                "SELECT 'policy ' || c.relname || ' ' || p.polname || ' ' || p.polcmd::text || ' ' || "
+                "p.polpermissive::text || ' ' "
+                "|| array_to_string(ARRAY(SELECT r.rolname FROM pg_roles AS r WHERE r.oid = ANY (p.polroles) ORDER BY "
+                "1), ',') || ' ' || coalesce(pg_get_expr(p.polqual, p.polrelid), '') || ' ' || "
+                "coalesce(pg_get_expr(p.polwithcheck, p.polrelid), '') AS x FROM pg_policy AS p JOIN pg_class AS c "
+                "ON c.oid = p.polrelid WHERE c.relnamespace = (SELECT relnamespace FROM pg_class WHERE oid = "
+                "'records'::regclass) "
+                "UNION ALL SELECT 'grant ' || c.relname || ' ' || coalesce(c.relacl::text, '') FROM pg_class AS c "
+                "WHERE c.relnamespace = (SELECT relnamespace FROM pg_class WHERE oid = 'records'::regclass) AND "
+                "c.relkind IN ('r', 'S', 'v', 'm', 'p') "
+                "UNION ALL SELECT 'column ' || c.relname || ' ' || a.attname || ' ' || a.attacl::text FROM "
+                "pg_attribute AS a JOIN pg_class AS c ON c.oid = a.attrelid WHERE c.relnamespace = "
+                "(SELECT relnamespace FROM pg_class WHERE oid = 'records'::regclass) AND a.attacl IS NOT NULL "
+                "UNION ALL SELECT 'function ' || p.proname || ' ' || coalesce(p.proacl::text, '') FROM pg_proc AS p "
+                "WHERE p.pronamespace = (SELECT relnamespace FROM pg_class WHERE oid = 'records'::regclass) AND "
+                "(p.proname "
+                "LIKE 'kivaro\\_%' OR p.proname LIKE 'records\\_%' OR p.proname LIKE 'pending\\_lines\\_%')) AS "
+                "parts") },
+        { QStringLiteral("kivaro_access_unchanged"), QStringLiteral("kivaro_access_unchanged() RETURNS boolean STABLE"),
+            QStringLiteral("sql"),
+            QStringLiteral("SELECT kivaro_access_digest() IS NOT DISTINCT FROM (SELECT digest FROM kivaro_parts "
+                           "WHERE what = 'access')") },
         { QStringLiteral("kivaro_is_shop_owner"), QStringLiteral("kivaro_is_shop_owner() RETURNS boolean STABLE"),
             QStringLiteral("sql"),
             QStringLiteral("SELECT COALESCE((SELECT shop_owner FROM users WHERE md5(user_name) = md5(session_user) "
@@ -514,6 +543,8 @@ QStringList lockKeyStatements()
         QStringLiteral("INSERT INTO kivaro_lock_key SELECT ('x' || substr(md5(gen_random_uuid()::text || "
                        "gen_random_uuid()::text), 1, 16))::bit(64)::bigint "
                        "WHERE NOT EXISTS (SELECT 1 FROM kivaro_lock_key)"),
+        // What the access digest was when the program last set the grants and policies; the administrator's only.
+        QStringLiteral("CREATE TABLE IF NOT EXISTS kivaro_parts (what text PRIMARY KEY, digest text NOT NULL)"),
         // Each change names the role whose session made it, beside the computer the session said it was on.
         QStringLiteral("ALTER TABLE changes ADD COLUMN IF NOT EXISTS session_role text DEFAULT session_user"),
     };
@@ -552,7 +583,7 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("REVOKE ALL ON ALL SEQUENCES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
         QStringLiteral("GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
                        "kivaro_shop_lines(date, date), kivaro_lock(text, text, boolean), "
-                       "kivaro_lock_holders(text, text) TO %1")
+                       "kivaro_lock_holders(text, text), kivaro_access_unchanged() TO %1")
             .arg(group),
         QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation, daily_backups TO %1").arg(group),
         // A line's id and owner stay as they were stored.
@@ -588,6 +619,7 @@ QStringList accessStatements(const Access& access)
         { "saves", kOwnRows, kOwnRows },
         { "daily_backups", everyone, {} },
         { "kivaro_lock_key", QStringLiteral("false"), {} },
+        { "kivaro_parts", QStringLiteral("false"), {} },
     };
     for (const Rule& rule : rules) {
         const QString table = QLatin1String(rule.table);
@@ -606,6 +638,9 @@ QStringList accessStatements(const Access& access)
             statements.append(QStringLiteral("CREATE POLICY kivaro_write ON %1 TO %2 USING (%3) WITH CHECK (%3)")
                                   .arg(table, group, rule.writable));
     }
+    statements.append(QStringLiteral("INSERT INTO kivaro_parts (what, digest) VALUES ('access', "
+                                     "kivaro_access_digest()) ON CONFLICT (what) DO UPDATE SET digest = "
+                                     "excluded.digest"));
     return statements;
 }
 

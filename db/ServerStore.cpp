@@ -58,6 +58,13 @@ constexpr qint64 kShowWaitAfterMs = 1'000;
 constexpr int kConnectTimeoutSeconds = 2;
 constexpr qint64 kGiveUpAfterMs = 120'000;
 
+QString wrongPasswordText(const QString& server)
+{
+    return QStringLiteral(
+        "数据库服务器“%1”不接受给出的密码（连接串、PGPASSWORD 或 ~/.pgpass 中的）；请检查管理员的密码。")
+        .arg(server);
+}
+
 // The server did not answer a connection: the user reads it in words, the log keeps libpq's own text.
 TServerUnreachable serverAway(const QString& server, const QString& engine)
 {
@@ -433,7 +440,7 @@ using OwnedConnection = std::unique_ptr<pg_conn, ConnectionDeleter>;
 QString plainError(const QByteArray& verbose)
 {
     QStringList kept;
-    static const QRegularExpression code(QStringLiteral("^(\\w+:\\s+)[0-9A-Z]{5}: "));
+    static const QRegularExpression code(QStringLiteral("(\\w+:\\s+)[0-9A-Z]{5}: "));
     for (QString line : QString::fromUtf8(verbose).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (line.startsWith(QLatin1String("LOCATION:")))
             continue;
@@ -449,7 +456,8 @@ OwnedConnection attemptConnection(
     char* parseError = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(connection.toUtf8().constData(), &parseError);
     if (!parsed) {
-        attempt = { Attempt::Outcome::Failed, QString::fromUtf8(parseError ? parseError : "") };
+        // libpq's sentence quotes pieces of the text, which may hold a password.
+        attempt = { Attempt::Outcome::Failed, QStringLiteral("连接串的格式不对") };
         PQfreemem(parseError);
         return nullptr;
     }
@@ -586,7 +594,8 @@ pg_conn* ServerStore::connect()
         const bool noPassword = attempt.outcome == Attempt::Outcome::NeedsPassword;
         const bool wrongPassword = attempt.outcome == Attempt::Outcome::WrongPassword;
         if (!account && !FMayAsk && (noPassword || wrongPassword))
-            throw PasswordWanted(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
+            throw PasswordWanted(wrongPassword ? wrongPasswordText(server)
+                                               : QStringLiteral("数据库服务器“%1”要求输入管理员的密码。").arg(server));
         if (!account && (noPassword || (wrongPassword && params.password.isEmpty())) && asked < 3
             && TDbMan::passwordPrompt) {
             const QString reason
@@ -598,6 +607,8 @@ pg_conn* ServerStore::connect()
         }
         if (attempt.outcome == Attempt::Outcome::Unreachable)
             throw serverAway(server, engine);
+        if (wrongPassword)
+            throw KivaroError(wrongPasswordText(server));
         throw KivaroError(QStringLiteral("无法连接数据库服务器“%1”：%2").arg(server, engine));
     }
     if (!account && params.password.isEmpty() && !password.isEmpty())
@@ -689,7 +700,7 @@ namespace {
 
 const char* const kLedgerTables
     = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'shop_day_sums', 'shop_day_product_sums', "
-      "'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key']";
+      "'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts']";
 
 QByteArray md5Hex(const QString& text)
 {
@@ -763,6 +774,7 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
                        "OR NOT p.polpermissive OR cardinality(p.polroles) <> 1) ORDER BY 1, 2");
     if (policies.rows() > 0)
         throw changed(QStringLiteral("表“%1”上的策略“%2”不是本程序的").arg(policies.text(0, 0), policies.text(0, 1)));
+
     // Each trigger: its table, name, function (in the ledger's schema), kind (statement level; after an insert,
     // delete or update; before a truncate), its transition tables, no condition, and whether it runs in every
     // session (a replica trigger runs in none of the program's).
@@ -818,6 +830,10 @@ void ServerStore::checkLedgerParts(Session& session, const QString& server)
             .arg(ledgerTables));
     if (rules.rows() > 0)
         throw changed(QStringLiteral("表“%1”上有规则“%2”").arg(rules.text(0, 0), rules.text(0, 1)));
+    // The policies' expressions and the grants as the program set them: compared by a function of the ledger's,
+    // since only the administrator may read what they were.
+    if (session.exec("SELECT kivaro_access_unchanged()").bytes(0, 0) != "t")
+        throw changed(QStringLiteral("策略或授权被改过"));
 }
 
 namespace {

@@ -142,6 +142,13 @@ private Q_SLOTS:
             << QStringLiteral("“127.0.0.1:1/ledger”");
         QTest::newRow("not a connection")
             << QStringLiteral("shop-server password=%1").arg(kSecret) << QStringLiteral("无法识别数据库连接");
+        // A quote inside a password ends libpq's quoted pieces early: nothing of its sentence may be shown.
+        QTest::newRow("quote in a password")
+            << QStringLiteral("host=::1 dbname=ledger password='pw'%1@[::1]x/ledger").arg(kSecret)
+            << QStringLiteral("无法识别数据库连接");
+        QTest::newRow("quote in a URI's password")
+            << QStringLiteral("postgresql://kivaro:pw'%1@[::1]x/ledger").arg(kSecret)
+            << QStringLiteral("无法识别数据库连接");
     }
 
     void unreachableServerChangesNothing()

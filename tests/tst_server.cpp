@@ -336,6 +336,12 @@ private Q_SLOTS:
             << QStringLiteral("ALTER TABLE saves RENAME TO saves_kept; CREATE VIEW saves AS SELECT * FROM saves_kept")
             << QStringLiteral("“saves”不是表");
         QTest::newRow("search_path set by the connection") << QString() << QStringLiteral("search_path");
+        QTest::newRow("policy that lets everyone read")
+            << QStringLiteral("ALTER POLICY kivaro_read ON records USING (true)") << QStringLiteral("策略或授权");
+        QTest::newRow("owner's column granted")
+            << QStringLiteral("GRANT UPDATE (user_name) ON records TO PUBLIC") << QStringLiteral("策略或授权");
+        QTest::newRow("truncate granted")
+            << QStringLiteral("GRANT TRUNCATE ON records TO PUBLIC") << QStringLiteral("策略或授权");
     }
     void changedLedgerIsRefused()
     {
@@ -733,6 +739,17 @@ private Q_SLOTS:
         QVERIFY2(refusal(waiting).contains(QStringLiteral("还没有密码")), qPrintable(refusal(waiting)));
         QVERIFY(db.CheckUser(user, QStringLiteral("pw")));
         QCOMPARE(asked, 0);
+        // The administrator's wrong password is said in words, without the server's code and English.
+        useLedgerAsAdministrator();
+        try {
+            TDbMan(LedgerLocation::server(home->server()->connection() + QStringLiteral(" password=wrong")))
+                .UserExists(user);
+            QFAIL("a wrong password connected");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("不接受给出的密码"))
+                    && !error.text().contains(QLatin1String("28P01")) && !error.text().contains(QLatin1String("FATAL")),
+                qPrintable(error.text()));
+        }
     }
 
     // A role named as the accounts' group that is more than a plain group would lend its rights to every account.

@@ -1,6 +1,7 @@
 #include "db/Outbox.h"
 
 #include "base/HiClass.h"
+#include "db/ServerConnection.h"
 
 #include <QAtomicInt>
 #include <QCryptographicHash>
@@ -13,6 +14,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <mutex>
+#include <sodium.h>
 
 namespace {
 
@@ -85,6 +88,46 @@ QList<SalesLine> linesFromRecord(const QString& record, qint64 count, QString* d
     return lines;
 }
 
+// The key that seals an account's saves: made from the password the account logged in with, never kept on disk.
+QByteArray sealKey(const QString& password, const QByteArray& salt)
+{
+    static std::mutex cacheMutex;
+    static QHash<QByteArray, QByteArray> cache;
+    const QByteArray cacheKey
+        = QCryptographicHash::hash(QByteArray(password.toUtf8() + '\n' + salt), QCryptographicHash::Sha256);
+    {
+        const std::lock_guard lock(cacheMutex);
+        if (const auto found = cache.constFind(cacheKey); found != cache.cend())
+            return *found;
+    }
+    if (sodium_init() < 0 || salt.size() != crypto_pwhash_SALTBYTES)
+        throw KivaroError(QStringLiteral("无法计算离线保存的校验"));
+    QByteArray key(crypto_generichash_KEYBYTES, '\0');
+    const QByteArray bytes = password.toUtf8();
+    if (crypto_pwhash(reinterpret_cast<unsigned char*>(key.data()), size_t(key.size()), bytes.constData(),
+            size_t(bytes.size()), reinterpret_cast<const unsigned char*>(salt.constData()),
+            crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE, crypto_pwhash_ALG_DEFAULT)
+        != 0)
+        throw KivaroError(QStringLiteral("内存不足，无法计算离线保存的校验"));
+    const std::lock_guard lock(cacheMutex);
+    cache.insert(cacheKey, key);
+    return key;
+}
+
+// Everything a save holds that the server would store, sealed with the account's key.
+QString seal(const QByteArray& key, const QString& token, const QString& userName, qint64 lineCount,
+    const QString& lines, const QString& keptOwner, const QString& keptIds)
+{
+    const QByteArray message = QStringList { token, userName, QString::number(lineCount), lines, keptOwner, keptIds }
+                                   .join(QChar(0))
+                                   .toUtf8();
+    QByteArray mac(crypto_generichash_BYTES, '\0');
+    crypto_generichash(reinterpret_cast<unsigned char*>(mac.data()), size_t(mac.size()),
+        reinterpret_cast<const unsigned char*>(message.constData()), size_t(message.size()),
+        reinterpret_cast<const unsigned char*>(key.constData()), size_t(key.size()));
+    return QString::fromLatin1(mac.toHex());
+}
+
 } // namespace
 
 QString outboxPath(const LedgerLocation& server)
@@ -125,6 +168,15 @@ public:
         // A save that cannot be sent as it is (damaged) is set aside: kept and shown, never sent, never blocking.
         if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('saves') WHERE name = 'set_aside'")).next())
             run(QStringLiteral("ALTER TABLE saves ADD COLUMN set_aside INTEGER NOT NULL DEFAULT 0"));
+        // Each save is sealed with a key made from its account's password (the salt per account here): a save
+        // written into the file by anyone else is never sent as that account's. Saves of earlier versions had none.
+        if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('saves') WHERE name = 'seal'")).next()) {
+            transaction([&] {
+                run(QStringLiteral("ALTER TABLE saves ADD COLUMN seal TEXT NOT NULL DEFAULT ''"));
+                run(QStringLiteral("UPDATE saves SET seal = 'earlier'"));
+                run(QStringLiteral("ALTER TABLE accounts ADD COLUMN seal_salt TEXT NOT NULL DEFAULT ''"));
+            });
+        }
     }
     ~Db()
     {
@@ -185,8 +237,11 @@ private:
 class OutboxStore::Writer : public LedgerWrite
 {
 public:
-    explicit Writer(Db& db)
+    using Sealer = std::function<QString(
+        const QString&, const QString&, qint64, const QString&, const QString&, const QString&)>;
+    explicit Writer(Db& db, Sealer sealer = {})
         : m_db(db)
+        , m_sealer(std::move(sealer))
     {
     }
 
@@ -229,12 +284,15 @@ public:
         } else {
             carried = false;
         }
+        const QString record = linesRecord(m_lines);
+        const QString keptOwner = carried ? m_keptOwner : QStringLiteral("");
+        const QString keptIds = carried ? serverKept.join(QLatin1Char(',')) : QStringLiteral("");
         m_db.run(
-            QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines, kept_owner, kept_ids) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+            QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines, kept_owner, kept_ids, "
+                           "seal) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
             { QString::fromLatin1(token), userName, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), lines,
-                linesRecord(m_lines), carried ? m_keptOwner : QStringLiteral(""),
-                carried ? serverKept.join(QLatin1Char(',')) : QStringLiteral("") });
+                record, keptOwner, keptIds,
+                m_sealer(QString::fromLatin1(token), userName, lines, record, keptOwner, keptIds) });
         m_lines.clear();
         m_serverKept.clear();
     }
@@ -302,6 +360,7 @@ public:
 
 private:
     Db& m_db;
+    Sealer m_sealer;
     QString m_userName;
     QList<SalesLine> m_lines;
     // The server's kept lines behind the kept lines removed so far, in order (0 for a line typed offline).
@@ -336,10 +395,13 @@ std::optional<QString> OutboxStore::passwordHash(const QString& name)
 
 bool OutboxStore::insertUser(const QString& name, const QString& hash)
 {
-    FDb->run(QStringLiteral("INSERT INTO accounts (user_name, verifier, last_login) VALUES (?, ?, ?) "
+    QByteArray salt(crypto_pwhash_SALTBYTES, '\0');
+    randombytes_buf(salt.data(), size_t(salt.size()));
+    FDb->run(QStringLiteral("INSERT INTO accounts (user_name, verifier, last_login, seal_salt) VALUES (?, ?, ?, ?) "
                             "ON CONFLICT (user_name) DO UPDATE SET verifier = excluded.verifier, "
-                            "last_login = excluded.last_login"),
-        { name, hash, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) });
+                            "last_login = excluded.last_login, seal_salt = CASE WHEN accounts.seal_salt = '' "
+                            "THEN excluded.seal_salt ELSE accounts.seal_salt END"),
+        { name, hash, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), QString::fromLatin1(salt.toHex()) });
     return true;
 }
 
@@ -355,9 +417,30 @@ bool OutboxStore::replaceHashIf(const QString&, const std::function<bool(const Q
 
 void OutboxStore::moveUserToFront(const QString&) { }
 
+QString OutboxStore::sealOf(const QString& token, const QString& userName, qint64 lineCount, const QString& lines,
+    const QString& keptOwner, const QString& keptIds)
+{
+    // Only the account's own login seals; a save made without it (the administrator's tools) is checked by nobody
+    // and stays unsealed, which the account's next login does not take for its own.
+    const std::optional<ServerAccount> account = signedInAccount(FLocation.connection);
+    if (!account || account->name != userName)
+        return QStringLiteral("");
+    return sealWith(account->password, token, userName, lineCount, lines, keptOwner, keptIds);
+}
+
+QString OutboxStore::sealWith(const QString& password, const QString& token, const QString& userName, qint64 lineCount,
+    const QString& lines, const QString& keptOwner, const QString& keptIds)
+{
+    QSqlQuery row = FDb->run(QStringLiteral("SELECT seal_salt FROM accounts WHERE user_name = ?"), { userName });
+    const QByteArray salt = row.next() ? QByteArray::fromHex(row.value(0).toString().toLatin1()) : QByteArray();
+    return seal(sealKey(password, salt), token, userName, lineCount, lines, keptOwner, keptIds);
+}
+
 void OutboxStore::write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>&)
 {
-    Writer writer(*FDb);
+    Writer writer(*FDb,
+        [this](const QString& token, const QString& user, qint64 count, const QString& lines, const QString& keptOwner,
+            const QString& keptIds) { return sealOf(token, user, count, lines, keptOwner, keptIds); });
     FDb->transaction([&] { work(writer); });
 }
 
@@ -463,17 +546,21 @@ void OutboxStore::parkSave(const QByteArray& token, const QString& userName, con
     QStringList ids;
     for (const qint64 id : keptIds)
         ids.append(QString::number(id));
-    FDb->run(QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines, kept_owner, kept_ids) "
-                            "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+    const QString record = linesRecord(lines);
+    const QString keptIdsText = ids.join(QLatin1Char(','));
+    FDb->run(
+        QStringLiteral("INSERT INTO saves (token, user_name, made_at, line_count, lines, kept_owner, kept_ids, seal) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
         { QString::fromLatin1(token), userName, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
-            lines.size(), linesRecord(lines), keptOwner, ids.join(QLatin1Char(',')) });
+            lines.size(), record, keptOwner, keptIdsText,
+            sealOf(QString::fromLatin1(token), userName, lines.size(), record, keptOwner, keptIdsText) });
 }
 
 QList<OutboxSave> OutboxStore::saves(const QString& userName)
 {
     QList<OutboxSave> waiting;
     QSqlQuery rows = FDb->run(QStringLiteral("SELECT seq, token, user_name, made_at, lines, problem, kept_owner, "
-                                             "kept_ids, line_count, set_aside FROM saves "
+                                             "kept_ids, line_count, set_aside, seal FROM saves "
                                              "WHERE ? = '' OR user_name = ? ORDER BY seq"),
         // A null text would be bound as NULL, which equals nothing.
         { userName.isEmpty() ? QStringLiteral("") : userName, userName });
@@ -487,6 +574,21 @@ QList<OutboxSave> OutboxStore::saves(const QString& userName)
             save.keptIds.append(id.toLongLong());
         if (!save.keptIds.isEmpty() && save.keptIds.size() != save.lines.size() && damage.isEmpty())
             damage = QStringLiteral("待存记录的编号与记录不符");
+        // The account's own saves are checked against their seals while it is logged in: a save another wrote into
+        // the file under its name is never sent.
+        const QString sealed = rows.value(10).toString();
+        if (damage.isEmpty() && !userName.isEmpty() && sealed != QLatin1String("earlier")) {
+            const QStringList passwords = passwordsSignedInWith(FLocation.connection, userName);
+            bool own = passwords.isEmpty();
+            for (const QString& password : passwords) {
+                own = own
+                    || sealed
+                        == sealWith(password, rows.value(1).toString(), userName, rows.value(8).toLongLong(),
+                            rows.value(4).toString(), rows.value(6).toString(), rows.value(7).toString());
+            }
+            if (!own)
+                damage = QStringLiteral("它不是这个帐户在这台电脑上保存的（校验不符）");
+        }
         save.damage = damage;
         save.setAside = rows.value(9).toInt() != 0;
         waiting.append(save);

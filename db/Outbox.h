@@ -121,6 +121,11 @@ public:
 private:
     class Writer;
     class Db;
+    // The seal of a save of the account logged in on this ledger; empty for any other account.
+    QString sealOf(const QString& token, const QString& userName, qint64 lineCount, const QString& lines,
+        const QString& keptOwner, const QString& keptIds);
+    QString sealWith(const QString& password, const QString& token, const QString& userName, qint64 lineCount,
+        const QString& lines, const QString& keptOwner, const QString& keptIds);
     LedgerLocation FLocation;
     std::unique_ptr<Db> FDb;
 };

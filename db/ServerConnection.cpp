@@ -185,6 +185,9 @@ namespace {
 
 QMutex accountsMutex;
 QHash<QString, ServerAccount> accounts;
+// Every password an account logged in with in this process, by connection and account: a save sealed before its
+// password changed is still known as the account's own.
+QHash<QString, QStringList> passwordsUsed;
 QAtomicInt signIns;
 
 } // namespace
@@ -193,7 +196,16 @@ void signInToServer(const QString& connection, const ServerAccount& account)
 {
     const QMutexLocker lock(&accountsMutex);
     accounts.insert(connection, account);
+    QStringList& used = passwordsUsed[connection + QLatin1Char('\n') + account.name];
+    if (!used.contains(account.password))
+        used.append(account.password);
     signIns.fetchAndAddRelaxed(1);
+}
+
+QStringList passwordsSignedInWith(const QString& connection, const QString& name)
+{
+    const QMutexLocker lock(&accountsMutex);
+    return passwordsUsed.value(connection + QLatin1Char('\n') + name);
 }
 
 std::optional<ServerAccount> signedInAccount(const QString& connection)

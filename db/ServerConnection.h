@@ -36,6 +36,8 @@ struct ServerAccount
 };
 void signInToServer(const QString& connection, const ServerAccount& account);
 std::optional<ServerAccount> signedInAccount(const QString& connection);
+// The passwords the account logged in with on the ledger since the process started, oldest first.
+QStringList passwordsSignedInWith(const QString& connection, const QString& name);
 // The account is gone (deleted): the ledger is used as the connection's role again.
 void signOutOfServer(const QString& connection);
 // Counts every sign-in: a connection made before the last one is made again as the new account.

@@ -10,6 +10,7 @@ set -euo pipefail
 : "${KIVARO_BIN:?the built kivaro}" "${KIVARO_JOURNEY_LIB:?the driver library}"
 JOURNEY_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivaro-journey.XXXXXX")
 JOURNEY_DBS=()
+JOURNEY_ROLES=()
 JOURNEY_PIDS=()
 JOURNEY_COUNT=0
 export PG_CLUSTER="${KIVARO_TEST_CLUSTER:-${PGVERSION:-15} regress}"
@@ -22,7 +23,14 @@ journey_cleanup() {
   if [ ${#JOURNEY_DBS[@]} -gt 0 ]; then
     pkill -CONT -u postgres 2>/dev/null || true
     pg_ctlcluster $PG_CLUSTER start 2>/dev/null || true
-    for db in "${JOURNEY_DBS[@]}"; do dropdb --if-exists --force "$db" 2>/dev/null || true; done
+    for db in "${JOURNEY_DBS[@]}"; do
+      dropdb --if-exists --force "$db" 2>/dev/null || true
+      psql -X -q -d postgres -c "DROP ROLE IF EXISTS \"${db}_accounts\"" 2>/dev/null || true
+    done
+    # Roles belong to the whole server: the next test must not meet this journey's accounts.
+    for role in "${JOURNEY_ROLES[@]}"; do
+      psql -X -q -d postgres -c "DROP ROLE IF EXISTS \"$role\"" 2>/dev/null || true
+    done
   fi
   if [ $status -eq 0 ]; then rm -rf "$JOURNEY_TMP"; else echo "journey: its files are in $JOURNEY_TMP" >&2; fi
 }
@@ -60,6 +68,7 @@ server_ledger() {
 
 # An account of the server ledger with its password, made by the administrator's command line.
 server_account() {
+  JOURNEY_ROLES+=("$1")
   printf '%s\n' "$2" | "$KIVARO_BIN" --database "$LEDGER" --add-user "$1" --password-stdin >/dev/null
 }
 

@@ -163,6 +163,7 @@ bool TDbMan::CheckUser(const QString& name, const QString& password)
             // The ledger as the account sees it now, unless saves made before are still to tell about a restore.
             if (outbox.count(name).saves == 0)
                 outbox.setGeneration(name, server->ledgerGeneration());
+            outbox.setLedgerIdentity(server->ledgerIdentity());
             return true;
         }
         case ServerStore::LoginCheck::WrongPassword:
@@ -602,29 +603,48 @@ TDbMan::OutboxSent TDbMan::SendOutbox(const QString& userName)
     // The server is asked first, whatever waits: a round that did not reach it must never pass for one that did.
     qint64 generation = 0;
     QString refused;
+    QString identity;
     try {
         generation = server->ledgerGeneration();
+        identity = server->ledgerIdentity();
     } catch (const TServerUnreachable&) {
         throw;
     } catch (const KivaroError& error) {
         refused = error.text();
     }
     sent.reached = true;
-    if (!QFile::exists(outboxPath(FLocation))) {
-        sent.problem = refused;
-        return sent;
+    // This address's outbox, then those made for other addresses or spellings of the same ledger.
+    QStringList paths;
+    if (QFile::exists(outboxPath(FLocation)))
+        paths.append(outboxPath(FLocation));
+    for (const QString& path : outboxesOfLedger(identity)) {
+        if (!paths.contains(path))
+            paths.append(path);
     }
-    OutboxStore outbox(FLocation.asOffline());
+    if (paths.isEmpty())
+        sent.problem = refused;
+    for (const QString& path : std::as_const(paths)) {
+        OutboxStore outbox(FLocation.asOffline(), path);
+        sendOutbox(outbox, userName, refused, sent);
+        if (!sent.problem.isEmpty() && sent.saves == 0 && !refused.isEmpty())
+            return sent;
+        const qint64 seen = outbox.generation(userName);
+        sent.intoNewLedger = sent.intoNewLedger || (sent.saves > 0 && seen != 0 && seen != generation);
+        outbox.setGeneration(userName, generation);
+    }
+    return sent;
+}
+
+void TDbMan::sendOutbox(OutboxStore& outbox, const QString& userName, const QString& refused, OutboxSent& sent)
+{
     const QList<OutboxSave> waiting = outbox.saves(userName);
     if (!refused.isEmpty()) {
         // The account cannot connect at all (deleted, or its password changed): the oldest save says why.
         if (!waiting.isEmpty())
             outbox.setProblem(waiting.first().seq, refused);
         sent.problem = refused;
-        return sent;
+        return;
     }
-    if (waiting.isEmpty())
-        return sent;
     for (const OutboxSave& save : waiting) {
         if (save.setAside)
             continue;
@@ -660,10 +680,6 @@ TDbMan::OutboxSent TDbMan::SendOutbox(const QString& userName)
         ++sent.saves;
         sent.lines += save.lines.size();
     }
-    const qint64 seen = outbox.generation(userName);
-    sent.intoNewLedger = sent.saves > 0 && seen != 0 && seen != generation;
-    outbox.setGeneration(userName, generation);
-    return sent;
 }
 
 QList<qint64> TDbMan::KeepLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)

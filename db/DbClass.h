@@ -58,6 +58,7 @@ public:
 
 class KeptSession;
 class LedgerStore;
+class OutboxStore;
 struct ChangeEntry;
 struct ViewSnapshot;
 
@@ -233,6 +234,8 @@ private:
         const QByteArray& token = QByteArray());
     // Kept lines typed offline here, of the session or of windows that are gone, become the session's kept lines on
     // the server, each owner's lines once.
+    // One outbox file's saves of the user, oldest first, added to what was sent.
+    void sendOutbox(OutboxStore& outbox, const QString& userName, const QString& refused, OutboxSent& sent);
     // Returns the new ids of the session's own lines, by their ids in the outbox.
     QHash<qint64, qint64> adoptOfflineKeptLines(const QString& userName, const KeptSession& session);
 

@@ -14,6 +14,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <libpq-fe.h>
 #include <mutex>
 #include <sodium.h>
 
@@ -30,6 +31,8 @@ const char* const kTables[] = {
     "user_name TEXT NOT NULL, made_at TEXT NOT NULL, line_count INTEGER NOT NULL, lines TEXT NOT NULL, "
     "problem TEXT NOT NULL DEFAULT '', kept_owner TEXT NOT NULL DEFAULT '', kept_ids TEXT NOT NULL DEFAULT '')",
     "CREATE TABLE IF NOT EXISTS products (user_name TEXT PRIMARY KEY, names TEXT NOT NULL)",
+    // Which server ledger this is (its own identity, learned at a login), whatever the address it was reached at.
+    "CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
     // Kept lines the server still keeps for a window that went offline, forgotten here since: the server forgets them
     // too when the window is online again.
     "CREATE TABLE IF NOT EXISTS kept_forgotten (user_name TEXT NOT NULL, owner TEXT NOT NULL, "
@@ -130,11 +133,78 @@ QString seal(const QByteArray& key, const QString& token, const QString& userNam
 
 } // namespace
 
-QString outboxPath(const LedgerLocation& server)
+namespace {
+
+QString outboxFile(const QString& text)
 {
-    const QByteArray key = QCryptographicHash::hash(server.connection.toUtf8(), QCryptographicHash::Sha256).toHex();
+    const QByteArray key = QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex();
     return THi::GetDataDir(QString()) + QStringLiteral("/outbox-") + QString::fromLatin1(key.left(16))
         + QStringLiteral(".sqlite");
+}
+
+// Where the ledger is, whatever the spelling: its host, address, port, database and service, as libpq reads them
+// (with its defaults for what the text leaves out); not the role or the password, which name who connects.
+QString ledgerAddress(const QString& connection)
+{
+    PQconninfoOption* parsed = PQconninfoParse(connection.toUtf8().constData(), nullptr);
+    if (!parsed)
+        return connection;
+    PQconninfoOption* defaults = PQconndefaults();
+    QStringList parts;
+    for (const char* wanted : { "host", "hostaddr", "port", "dbname", "service" }) {
+        QString value;
+        for (const PQconninfoOption* option = parsed; option->keyword; ++option) {
+            if (qstrcmp(option->keyword, wanted) == 0 && option->val && *option->val)
+                value = QString::fromUtf8(option->val);
+        }
+        for (const PQconninfoOption* option = defaults; value.isEmpty() && option && option->keyword; ++option) {
+            if (qstrcmp(option->keyword, wanted) == 0 && option->val)
+                value = QString::fromUtf8(option->val);
+        }
+        parts.append(value);
+    }
+    PQconninfoFree(parsed);
+    if (defaults)
+        PQconninfoFree(defaults);
+    return parts.join(QLatin1Char('|'));
+}
+
+} // namespace
+
+QString outboxPath(const LedgerLocation& server)
+{
+    // A file named from the connection's own text by an earlier version goes on being used.
+    const QString earlier = outboxFile(server.connection);
+    if (QFile::exists(earlier))
+        return earlier;
+    return outboxFile(QStringLiteral("address:") + ledgerAddress(server.connection));
+}
+
+QStringList outboxesOfLedger(const QString& identity)
+{
+    QStringList found;
+    if (identity.isEmpty())
+        return found;
+    const QDir folder(THi::GetDataDir(QString()));
+    for (const QString& name : folder.entryList({ QStringLiteral("outbox-*.sqlite") }, QDir::Files, QDir::Name)) {
+        const QString path = folder.filePath(name);
+        const QString connectionName
+            = QStringLiteral("kivaro-outbox-look-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+            db.setDatabaseName(path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+            if (db.open()) {
+                QSqlQuery row(db);
+                if (row.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'ledger'")) && row.next()
+                    && row.value(0).toString() == identity)
+                    found.append(path);
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connectionName);
+    }
+    return found;
 }
 
 // The outbox file, opened for the store's life. Every statement names the file in its failure.
@@ -369,9 +439,21 @@ private:
 };
 
 OutboxStore::OutboxStore(const LedgerLocation& server)
-    : FLocation(server)
-    , FDb(std::make_unique<Db>(outboxPath(server)))
+    : OutboxStore(server, outboxPath(server))
 {
+}
+
+OutboxStore::OutboxStore(const LedgerLocation& server, const QString& path)
+    : FLocation(server)
+    , FDb(std::make_unique<Db>(path))
+{
+}
+
+void OutboxStore::setLedgerIdentity(const QString& identity)
+{
+    FDb->run(QStringLiteral("INSERT INTO meta (key, value) VALUES ('ledger', ?) ON CONFLICT (key) DO UPDATE SET "
+                            "value = excluded.value"),
+        { identity });
 }
 
 OutboxStore::~OutboxStore() = default;

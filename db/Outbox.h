@@ -13,6 +13,9 @@
 // account's last server login here), the kept lines typed offline, the product names, and every 完成 as one save with
 // its own token, oldest first, until it has reached the server.
 QString outboxPath(const LedgerLocation& server);
+// The outbox files in this computer's data folder of the server ledger with that identity, whatever address or
+// spelling they were made for.
+QStringList outboxesOfLedger(const QString& identity);
 
 // The server is away: it refused or did not answer the connection. Work goes on offline.
 class TServerUnreachable : public KivaroError
@@ -58,6 +61,8 @@ class OutboxStore : public LedgerStore
 {
 public:
     explicit OutboxStore(const LedgerLocation& server);
+    // Another outbox file of the same ledger (made for another address or spelling of it).
+    OutboxStore(const LedgerLocation& server, const QString& path);
     ~OutboxStore() override;
     OutboxStore(const OutboxStore&) = delete;
     OutboxStore& operator=(const OutboxStore&) = delete;
@@ -94,6 +99,8 @@ public:
     std::unique_ptr<LedgerImport> startImport(ImportMode mode, const std::function<void()>& whileLocked) override;
 
     // ---- The outbox's own work ----
+    // The server ledger's identity, learned at a login there.
+    void setLedgerIdentity(const QString& identity);
     // A save whose transaction on the server may or may not have landed waits here under its token.
     void parkSave(const QByteArray& token, const QString& userName, const QList<SalesLine>& lines,
         const QString& keptOwner, const QList<qint64>& keptIds);

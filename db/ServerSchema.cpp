@@ -543,6 +543,10 @@ QStringList lockKeyStatements()
         QStringLiteral("INSERT INTO kivaro_lock_key SELECT ('x' || substr(md5(gen_random_uuid()::text || "
                        "gen_random_uuid()::text), 1, 16))::bit(64)::bigint "
                        "WHERE NOT EXISTS (SELECT 1 FROM kivaro_lock_key)"),
+        // The ledger's own identity: a till's outbox finds its ledger by it, whatever address the ledger moved to.
+        QStringLiteral("CREATE TABLE IF NOT EXISTS kivaro_ledger_id (id uuid NOT NULL)"),
+        QStringLiteral("INSERT INTO kivaro_ledger_id SELECT gen_random_uuid() WHERE NOT EXISTS (SELECT 1 FROM "
+                       "kivaro_ledger_id)"),
         // What the access digest was when the program last set the grants and policies; the administrator's only.
         QStringLiteral("CREATE TABLE IF NOT EXISTS kivaro_parts (what text PRIMARY KEY, digest text NOT NULL)"),
         // Each change names the role whose session made it, beside the computer the session said it was on.
@@ -585,7 +589,8 @@ QStringList accessStatements(const Access& access)
                        "kivaro_shop_lines(date, date), kivaro_lock(text, text, boolean), "
                        "kivaro_lock_holders(text, text), kivaro_access_unchanged() TO %1")
             .arg(group),
-        QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation, daily_backups TO %1").arg(group),
+        QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation, daily_backups, kivaro_ledger_id TO %1")
+            .arg(group),
         // A line's id and owner stay as they were stored.
         QStringLiteral("GRANT SELECT, INSERT, DELETE ON records, pending_lines, product_names TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (day, product_name, quantity, received, cost, memo) ON records TO %1").arg(group),
@@ -619,6 +624,7 @@ QStringList accessStatements(const Access& access)
         { "saves", kOwnRows, kOwnRows },
         { "daily_backups", everyone, {} },
         { "kivaro_lock_key", QStringLiteral("false"), {} },
+        { "kivaro_ledger_id", everyone, {} },
         { "kivaro_parts", QStringLiteral("false"), {} },
     };
     for (const Rule& rule : rules) {

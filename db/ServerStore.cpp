@@ -700,7 +700,8 @@ namespace {
 
 const char* const kLedgerTables
     = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'shop_day_sums', 'shop_day_product_sums', "
-      "'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts']";
+      "'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
+      "'kivaro_ledger_id']";
 
 QByteArray md5Hex(const QString& text)
 {
@@ -2112,6 +2113,12 @@ std::unique_ptr<LedgerImport> ServerStore::startImport(ImportMode mode, const st
         disconnect();
     }
     return std::make_unique<Import>(*this, mode, whileLocked);
+}
+
+QString ServerStore::ledgerIdentity()
+{
+    return withSession(
+        [&](Session& session) { return session.exec("SELECT id::text FROM kivaro_ledger_id").text(0, 0); });
 }
 
 qint64 ServerStore::ledgerGeneration()

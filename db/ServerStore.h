@@ -62,6 +62,8 @@ public:
     bool setPassword(const QString& name, const QString& password);
     bool setShopOwner(const QString& name);
     // The ledger's generation now: a restore from a backup counts it up.
+    // The ledger's own identity, the same at any address.
+    QString ledgerIdentity();
     qint64 ledgerGeneration();
     QList<TDbMan::AccountInfo> accountList();
 

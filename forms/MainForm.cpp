@@ -293,8 +293,11 @@ void TfrmMain::SendOutbox()
         // The outbox cannot be read now; the header says so at the next round.
         return;
     }
-    if (!offline && waiting == 0)
+    // The first round after the login always asks: saves may wait in an outbox made for another address or spelling
+    // of the same ledger.
+    if (!offline && waiting == 0 && !FRoundAtLogin)
         return;
+    FRoundAtLogin = false;
     // Offline with nothing waiting, the round only asks whether the server is back.
     if (waiting > 0)
         LabelOutbox->setText(QStringLiteral("正在上传…"));

@@ -101,6 +101,7 @@ private:
         bool reached = false;
         QString problem;
     };
+    bool FRoundAtLogin = true;
     // Why the window is offline, or why it could not go online; the header shows it.
     QString FOutboxReason;
     // What the header says once the outbox was sent into a ledger restored meanwhile.

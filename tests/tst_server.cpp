@@ -1388,6 +1388,35 @@ private Q_SLOTS:
             QStringLiteral("2"));
     }
 
+    // Saves made offline for one spelling of the ledger's address reach it through any other: spellings of one
+    // address share an outbox, and an outbox made for an address the ledger left is found by the ledger's identity.
+    void outboxFoundWhateverTheSpelling()
+    {
+        QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
+        const QString database = home->server()->name();
+        const QString host = qEnvironmentVariable("PGHOST", QStringLiteral("localhost"));
+        const LedgerLocation first = LedgerLocation::server(QStringLiteral("host=%1 dbname=%2").arg(host, database));
+        for (const QString& spelling : { QStringLiteral("dbname=%2 host=%1 user=%3"),
+                 QStringLiteral("postgresql://%3@%1/%2"), QStringLiteral("host=%1 dbname=%2 password=other") })
+            QCOMPARE(outboxPath(LedgerLocation::server(spelling.arg(host, database, user))), outboxPath(first));
+        QVERIFY(TDbMan(first).CheckUser(user, QStringLiteral("pw")));
+        TDbMan(first.asOffline())
+            .AddLines(user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("旧地址") } });
+        // The same server reached at another address: another outbox, empty, and the first one's save still goes.
+        const QString moved
+            = host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : QStringLiteral("localhost");
+        const LedgerLocation second = LedgerLocation::server(QStringLiteral("host=%1 dbname=%2").arg(moved, database));
+        QVERIFY(outboxPath(second) != outboxPath(first));
+        QVERIFY(TDbMan(second).CheckUser(user, QStringLiteral("pw")));
+        const TDbMan::OutboxSent sent = TDbMan(second).SendOutbox(user);
+        QVERIFY2(sent.problem.isEmpty(), qPrintable(sent.problem));
+        QCOMPARE(sent.saves, 1);
+        QCOMPARE(OutboxStore(first.asOffline()).count(user).saves, 0);
+        useLedgerAsAdministrator();
+        QCOMPARE(home->server()->value(QStringLiteral("SELECT count(*) FROM records WHERE memo = '旧地址'")),
+            QStringLiteral("1"));
+    }
+
     // A save the server no longer takes (the account's password changed meanwhile) stays in the outbox and says why;
     // a restore of the ledger meanwhile is told once the saves went into the restored ledger.
     void outboxSavesThatCannotBeSentStay()

@@ -21,7 +21,7 @@ journey_cleanup() {
   for pid in "${JOURNEY_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
   # A server a journey froze or stopped is brought back for the tests after it.
   if [ ${#JOURNEY_DBS[@]} -gt 0 ]; then
-    pkill -CONT -u postgres 2>/dev/null || true
+    "$SERVER_CTL" thaw 2>/dev/null || true
     pg_ctlcluster $PG_CLUSTER start 2>/dev/null || true
     for db in "${JOURNEY_DBS[@]}"; do
       dropdb --if-exists --force "$db" 2>/dev/null || true
@@ -72,10 +72,20 @@ server_account() {
   printf '%s\n' "$2" | "$KIVARO_BIN" --database "$LEDGER" --add-user "$1" --password-stdin >/dev/null
 }
 
-# The postmaster's pid of the test's cluster, for freezing it.
-server_pid() {
-  head -1 "$(pg_conftool $PG_CLUSTER show data_directory | sed 's/.*= *//; s/'"'"'//g')/postmaster.pid"
-}
+# `shell ${SERVER_CTL} freeze` stops every process of the test's cluster as a frozen server (SIGSTOP), `thaw` lets
+# them go on; nothing else on the machine is touched.
+export SERVER_CTL="$JOURNEY_TMP/server-ctl.sh"
+cat >"$SERVER_CTL" <<'CTL'
+#!/bin/sh
+set -e
+dir=$(pg_conftool $PG_CLUSTER show data_directory | sed "s/.*= *//; s/'//g")
+main=$(head -1 "$dir/postmaster.pid")
+case "$1" in
+  freeze) kill -STOP $(pgrep -P "$main") "$main" ;;
+  thaw) kill -CONT "$main" $(pgrep -P "$main") ;;
+esac
+CTL
+chmod +x "$SERVER_CTL"
 
 journey_play() {
   local name=$1 steps=$2

@@ -17,7 +17,7 @@ type ComboBox3 10
 type ComboBox4 1
 click Button1
 rows ListView1 1
-shell pkill -STOP -u postgres
+shell ${SERVER_CTL} freeze
 type ComboBox1 乙
 type ComboBox2 2
 type ComboBox3 20
@@ -31,7 +31,7 @@ rows ListView1 2
 click Button4
 box ok
 rows ListView1 0
-shell pkill -CONT -u postgres
+shell ${SERVER_CTL} thaw
 timeout 60
 text LabelOutbox = ""
 close frmMain

@@ -287,6 +287,11 @@ private:
             if (auto* box = qobject_cast<QMessageBox*>(window); box && !m_boxesSeen.contains(box)) {
                 m_boxesSeen.insert(box);
                 log(QStringLiteral("box: ") + box->text());
+                // What no box may say, whatever the journey: a second stop after a Chinese one, or a driver's English.
+                static const QRegularExpression driverText(
+                    QStringLiteral("connection to server|FATAL|ERROR:|could not|Is the server running"));
+                if (box->text().endsWith(QStringLiteral("。.")) || driverText.match(box->text()).hasMatch())
+                    fail(QStringLiteral("a box says it badly: ") + box->text());
             }
         }
     }

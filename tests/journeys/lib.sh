@@ -5,7 +5,8 @@
 #   server_ledger              a fresh database on the server the PG* variables name, in $LEDGER
 #   on A ARGS...               runs the program's command line on computer A
 #   journey A [ARGS] <<EOF     plays the steps in kivaro on computer A; fails the journey when the play fails
-#   journey_start A [ARGS]     the same in the background (its steps from stdin); journey_wait waits for all
+#   journey_start A [ARGS]     the same in the background (its steps from stdin, not from a pipe, which would run it
+#                              in a subshell); journey_wait waits for all and fails when one failed
 set -euo pipefail
 : "${KIVARO_BIN:?the built kivaro}" "${KIVARO_JOURNEY_LIB:?the driver library}"
 JOURNEY_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivaro-journey.XXXXXX")

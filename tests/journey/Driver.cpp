@@ -507,8 +507,9 @@ private:
             return true;
         }
         if (verb == QLatin1String("after-restart")) {
-            // The script that the program started again (切换用户, a restore) plays.
+            // The script that the program started again (切换用户, a restore) plays; the runner waits for its result.
             qputenv("KIVARO_JOURNEY", arg(1).toUtf8());
+            qputenv("KIVARO_JOURNEY_RESULT", (arg(1) + QStringLiteral(".result")).toUtf8());
             return true;
         }
         if (verb == QLatin1String("close")) {

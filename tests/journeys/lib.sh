@@ -105,6 +105,17 @@ journey_play() {
     echo "journey $steps: $(cat "$result") (exit status $status)" >&2
     return 1
   fi
+  # The program started itself again (切换用户, a restore) with the script the journey named: it must pass too.
+  local next
+  next=$(sed -n 's/^after-restart *//p' "$steps" | tail -1)
+  if [ -n "$next" ]; then
+    next=$(eval echo "$next")
+    for _ in $(seq 1200); do [ -s "$next.result" ] && break; sleep 0.1; done
+    if [ "$(cat "$next.result" 2>/dev/null)" != passed ]; then
+      echo "journey $next (after the restart): $(cat "$next.result" 2>/dev/null || echo 'no result')" >&2
+      return 1
+    fi
+  fi
 }
 
 # Reads the steps from stdin into the next script file of computer $1, named in $steps.

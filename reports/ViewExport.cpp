@@ -494,7 +494,8 @@ void exportPdf(ViewRows& rows, const QString& title, const QString& path, const 
             if (progress && *position % kProgressEvery == 0)
                 progress(*position, source->count());
         }
-        QStringList texts;
+        // The report's columns count the list's hidden first column (0), as the preview's rows have it.
+        QStringList texts { QString() };
         for (qsizetype i = 0; i < columns.size(); ++i)
             texts << cellText(current->at(i), columns.at(i).kind, separator);
         return texts;

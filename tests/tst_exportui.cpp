@@ -7,6 +7,7 @@
 #include "forms/FileDialog.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
+#include "reports/PrintForm.h"
 #include "reports/ViewExport.h"
 #include "tests/TestUtil.h"
 
@@ -18,8 +19,11 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
@@ -213,6 +217,60 @@ private Q_SLOTS:
             qPrintable(shown.join('\n')));
         // Nothing is left beside it.
         QCOMPARE(QDir(home->base()).entryList(QDir::Files | QDir::Hidden), QStringList { QFileInfo(file).fileName() });
+    }
+
+    // 导出PDF writes the pages the preview shows and printing to a PDF file makes: the same words at the same places,
+    // for every view.
+    void pdfIsThePrintedPage_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<QByteArray>("button");
+        QTest::newRow("detail") << 0 << QByteArray("Button8");
+        QTest::newRow("daily") << 1 << QByteArray("Button13");
+        QTest::newRow("per day and product") << 2 << QByteArray("Button14");
+        QTest::newRow("ranking") << 3 << QByteArray("Button15");
+    }
+    void pdfIsThePrintedPage()
+    {
+        KIVARO_NEEDS_POPPLER();
+        QFETCH(int, view);
+        QFETCH(QByteArray, button);
+        openReview({ kUser, QDate(2024, 1, 1), QDate(2024, 1, 20) });
+        control<QComboBox>("ComboBox6")->setCurrentIndex(view);
+        const QString exported = path(QStringLiteral("exported.pdf"));
+        const QString printed = path(QStringLiteral("printed.pdf"));
+        TfrmPrint::execPrintDialog = [&printed](QPrintDialog& dialog) {
+            dialog.printer()->setOutputFormat(QPrinter::PdfFormat);
+            dialog.printer()->setOutputFileName(printed);
+            return true;
+        };
+        whenDialogShows("frmPrint", [&](QWidget* preview) {
+            FileDialog::setNextFileName(exported);
+            QTest::mouseClick(child<QPushButton>(preview, "btnExportPdf"), Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(preview, "btnPrint"), Qt::LeftButton);
+            static_cast<QDialog*>(preview)->reject();
+        });
+        QTest::mouseClick(control<QPushButton>(button.constData()), Qt::LeftButton);
+        MessageBox::takeShownTexts();
+        // Every word with its box, to the point: the two files come from different paint devices.
+        const auto words = [](const QString& file) {
+            static const QRegularExpression word(QStringLiteral(
+                "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" yMax=\"[0-9.]+\">([^<]*)</word>"));
+            QStringList found;
+            const QString html
+                = popplerOutput(QStringLiteral("pdftotext"), { QStringLiteral("-bbox"), file, QStringLiteral("-") });
+            for (auto match = word.globalMatch(html); match.hasNext();) {
+                const QRegularExpressionMatch m = match.next();
+                found << QStringLiteral("%1@%2,%3")
+                             .arg(m.captured(3))
+                             .arg(qRound(m.captured(1).toDouble()))
+                             .arg(qRound(m.captured(2).toDouble()));
+            }
+            return found;
+        };
+        const QStringList fromPrinter = words(printed);
+        QVERIFY2(fromPrinter.size() > 20, qPrintable(fromPrinter.join(' ')));
+        QCOMPARE(words(exported), fromPrinter);
     }
 
     // Each list's menu writes its own view with the rows the store holds now, not only those the list shows.

@@ -590,15 +590,19 @@ LedgerFileInfo inspectCopy(const QString& path, const QString& copy, bool checkS
                     .arg(shown)
                     .arg(version));
         QStringList tables, others;
-        db.rows("SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
+        // The summaries' triggers exactly as the program writes them are its own; anything else is named.
+        const QStringList ownTriggers = Schema::triggerStatements();
+        db.rows("SELECT type, name, sql FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
             [&](sqlite3_stmt* row) {
                 const QString type = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)));
                 const QString name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 1)));
+                const QString sql = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 2)));
                 if (type == QLatin1String("table"))
                     tables << name;
                 else if (programTables().contains(name))
                     throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件：“%2”不是表").arg(shown, name));
-                else if (type != QLatin1String("index"))
+                else if (type != QLatin1String("index")
+                    && !(type == QLatin1String("trigger") && ownTriggers.contains(sql)))
                     others << name;
             });
         for (const QString& table : std::as_const(tables)) {

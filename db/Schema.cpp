@@ -337,4 +337,9 @@ void writeTemplate(const QString& path)
         throw KivaroError(QStringLiteral("无法写入模板文件“%1”").arg(path));
 }
 
+QStringList triggerStatements()
+{
+    return triggers();
+}
+
 } // namespace Schema

@@ -40,4 +40,7 @@ qint64 repairSummaries(QSqlDatabase& db);
 // Writes an empty database with the program's tables to path, replacing it atomically.
 void writeTemplate(const QString& path);
 
+// The statements that make the summaries' triggers, as the program writes them into a ledger.
+QStringList triggerStatements();
+
 } // namespace Schema

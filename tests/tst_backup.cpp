@@ -171,6 +171,11 @@ private Q_SLOTS:
             "CREATE TRIGGER Evil AFTER INSERT ON Records BEGIN UPDATE Records SET RecMoney = 0 WHERE ID = NEW.ID; "
             "END") } << false;
         QTest::newRow("missing trigger") << QStringList { QStringLiteral("DROP TRIGGER RecordsAddToSums") } << false;
+        QTest::newRow("trigger of the program's name, another body")
+            << QStringList { QStringLiteral("DROP TRIGGER RecordsAddToSums"),
+                   QStringLiteral("CREATE TRIGGER RecordsAddToSums AFTER INSERT ON Records BEGIN "
+                                  "UPDATE Records SET RecMoney = 0 WHERE ID = NEW.ID; END") }
+            << false;
         QTest::newRow("endless view") << QStringList { QStringLiteral(
             "CREATE VIEW Spin AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n FROM r") }
                                       << false;
@@ -216,9 +221,12 @@ private Q_SLOTS:
         }
         const LedgerFileInfo info = inspectBackup(crafted);
         QCOMPARE(info.lines, 640);
-        // What stays behind is said before the restore.
+        // What stays behind is said before the restore, and only that: the program's own triggers are not named.
         QCOMPARE(info.findings.join(QString()).contains(QStringLiteral("Evil")),
             statements.first().contains(QStringLiteral("Evil")));
+        const bool foreign = statements.join(QLatin1Char(' ')).contains(QStringLiteral("CREATE "));
+        QVERIFY2(info.findings.join(QString()).contains(QStringLiteral("触发器或视图")) == foreign,
+            qPrintable(info.findings.join(QLatin1Char('\n'))));
         restoreLedger(currentLedger(), crafted, backupsFolder(home->dataDir()));
         QCOMPARE(state(), before);
         // A line saved after the restore reaches the views as typed.

@@ -168,6 +168,8 @@ SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const
     const QString text = decoded(bytes, result.encoding);
     CsvReader reader(text, separatorOf(text));
     std::array<qsizetype, ColumnCount> at { Day, Name, Quantity, Received, Cost, Memo };
+    // How many fields a row may have: the header's, else the six columns of a line.
+    qsizetype width = ColumnCount;
     qint64 row = 0;
     while (!reader.atEnd()) {
         QStringList fields = reader.next();
@@ -181,6 +183,7 @@ SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const
             continue;
         if (row == 1 && fields.contains(kCaptions[Name])) {
             result.header = true;
+            width = fields.size();
             for (int column = 0; column < ColumnCount; ++column) {
                 at[size_t(column)] = fields.indexOf(kCaptions[size_t(column)]);
                 if (at[size_t(column)] < 0 && column != Memo)
@@ -200,6 +203,13 @@ SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const
         const auto problem = [&](Column column, const QString& reason) {
             result.problems.append({ row, kCaptions[size_t(column)], reason });
         };
+        // More filled fields than columns: a comma inside an amount, say, would shift every value after it.
+        qsizetype filled = fields.size();
+        while (filled > width && isBlankText(fields.at(filled - 1)))
+            --filled;
+        if (filled > width)
+            result.problems.append({ row, QStringLiteral("整行"),
+                QStringLiteral("有 %1 个字段，比应有的 %2 个多（金额中的逗号要加引号）").arg(filled).arg(width) });
         const std::optional<QDate> day = dayOf(field(Day));
         if (!day)
             problem(Day, QStringLiteral("“%1”不是日期").arg(field(Day)));

@@ -286,6 +286,24 @@ private Q_SLOTS:
         QVERIFY(shown.contains(rows.totals().text().section(QLatin1Char(' '), 0, 0)));
     }
 
+    // A row with more filled fields than the header has is a problem of its own row, never taken with its columns
+    // shifted; empty fields after the last are no problem.
+    void importRowWithExtraFields()
+    {
+        const QByteArray withHeader = "日期,品名,数量,实收,成本,备注\n"
+                                      "2024-01-05,甲,1,1,000.00,600.00,大单\n"
+                                      "2024-01-06,乙,2,3.00,1.00,,,\n";
+        const SalesImport read = parseSalesCsv(withHeader, QLatin1Char('.'));
+        QCOMPARE(read.problems.size(), 1);
+        QCOMPARE(read.problems.first().row, 2);
+        QCOMPARE(read.problems.first().column, QStringLiteral("整行"));
+        QCOMPARE(read.lines.size(), 1);
+        QCOMPARE(read.lines.first().productName, QStringLiteral("乙"));
+        const SalesImport headless = parseSalesCsv("2024-01-05,甲,1,1,000.00,600.00,大单\n", QLatin1Char('.'));
+        QCOMPARE(headless.problems.size(), 1);
+        QVERIFY(headless.lines.isEmpty());
+    }
+
     // Each kind of bad row is named by its row, column and reason; the good rows come through.
     void importReportsEveryBadRow()
     {

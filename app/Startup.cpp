@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QThread>
+#include <csignal>
 
 void installFontSubstitutes()
 {
@@ -90,6 +91,10 @@ std::optional<LedgerLocation> ledgerFromArguments(const QStringList& arguments)
 
 int runKivaro(int argc, char** argv)
 {
+#ifdef SIGXFSZ
+    // A limit on a file's size (ulimit -f) is a write error the program reports, not a signal that kills it.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     if (argc > 1)
         Platform::useParentConsole();
     if (const std::optional<int> exitCode = runCommandLineTool(argc, argv))

@@ -27,6 +27,11 @@ QString native(const QString& path)
 
 QString systemError()
 {
+#ifdef EFBIG
+    // With SIGXFSZ ignored, a limit on a file's size (ulimit -f) is this error.
+    if (errno == EFBIG)
+        return QStringLiteral("文件超过了系统允许的大小（ulimit -f）");
+#endif
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
@@ -73,21 +78,38 @@ void SafeFile::refuseProtected(const QString& path)
 
 SafeFile::SafeFile(const QString& target, QFileDevice::Permissions permissions)
     : m_target(target)
+    , m_destination(target)
     , m_permissions(permissions)
 {
-    const QFileInfo info(target);
+    // A symbolic link stays: the file it names is written, never the link replaced by a file.
+    if (const QFileInfo link(target); link.isSymLink())
+        m_destination = link.exists() ? link.canonicalFilePath() : link.symLinkTarget();
+    const QFileInfo info(m_destination);
     if (!info.absoluteDir().exists())
         throw KivaroError(
             QStringLiteral("无法写入“%1”：文件夹“%2”不存在").arg(native(target), native(info.absolutePath())));
     if (info.isDir())
         throw KivaroError(QStringLiteral("无法写入“%1”：这是一个文件夹").arg(native(target)));
+    // A pipe, a device or a socket would be replaced by a plain file that no one reads.
+    if (info.exists() && !info.isFile())
+        throw KivaroError(QStringLiteral("无法写入“%1”：它不是普通文件（是管道、设备之类）").arg(native(target)));
     refuseProtected(target);
+    refuseProtected(m_destination);
     m_work = info.absolutePath() + QStringLiteral("/.kivaro-") + QUuid::createUuid().toString(QUuid::Id128)
         + QStringLiteral(".part");
     QFile made(m_work);
     if (!made.open(QIODevice::NewOnly | QIODevice::WriteOnly))
         throw failure(made.errorString());
-    if (permissions && !made.setPermissions(permissions))
+    // The new file keeps the old one's permissions: a private file must not become readable by others. A new file in
+    // a folder only its owner may read is its owner's only.
+    QFileDevice::Permissions mode = permissions;
+    const QFileDevice::Permissions others
+        = QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    if (!mode && info.exists())
+        mode = QFile::permissions(m_destination);
+    else if (!mode && !(QFile::permissions(info.absolutePath()) & others))
+        mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (mode && !made.setPermissions(mode))
         throw failure(made.errorString());
 }
 
@@ -129,15 +151,18 @@ void SafeFile::commit()
     if (const QString why = Platform::syncFile(m_work); !why.isEmpty())
         throw failure(why);
     refuseProtected(m_target);
-    if (const QString why = Platform::replaceFile(m_work, m_target); !why.isEmpty())
+    refuseProtected(m_destination);
+    if (QFileInfo(m_destination).exists() && !QFileInfo(m_destination).isFile())
+        throw failure(QStringLiteral("它不是普通文件（是管道、设备之类）"));
+    if (const QString why = Platform::replaceFile(m_work, m_destination); !why.isEmpty())
         throw failure(why);
     m_committed = true;
-    Platform::syncFolder(QFileInfo(m_target).absolutePath());
+    Platform::syncFolder(QFileInfo(m_destination).absolutePath());
 }
 
 SafeFileError SafeFile::failure(const QString& reason) const
 {
-    const QStorageInfo volume(QFileInfo(m_target).absolutePath());
+    const QStorageInfo volume(QFileInfo(m_destination).absolutePath());
     const bool full = volume.isValid() && volume.bytesAvailable() < kRoomNeeded;
     const QString why = full ? QStringLiteral("磁盘空间已满") : reason;
     return SafeFileError(QStringLiteral("无法写入“%1”：%2").arg(native(m_target), why), why);

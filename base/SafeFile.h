@@ -55,6 +55,8 @@ private:
     class Device;
 
     QString m_target;
+    // What is replaced: the target, or the file a symbolic link at the target names.
+    QString m_destination;
     QString m_work;
     QFileDevice::Permissions m_permissions;
     std::unique_ptr<Device> m_file;

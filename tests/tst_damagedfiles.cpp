@@ -3,6 +3,7 @@
 // it found it.
 
 #include "base/HiClass.h"
+#include "base/SafeFile.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
@@ -565,6 +567,75 @@ private Q_SLOTS:
         QCOMPARE(failuresShown(), 0);
         QCOMPARE(readProductNames(productsFile()), QStringList { QStringLiteral("牙刷") } + stored);
         QCOMPARE(list->rowCount(), 1);
+    }
+
+    // The one file writer keeps a private file private, writes the file a symbolic link names (the link stays), and
+    // refuses a pipe or a device, which a plain file in their place would silently replace.
+    void safeFileKeepsTheTargetsKind()
+    {
+        const QString base = home->base();
+        const QString privateFile = base + QStringLiteral("/private.csv");
+        QVERIFY(writeAll(privateFile, "old"));
+        QVERIFY(QFile::setPermissions(privateFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        SafeFile over(privateFile);
+        over.write("new");
+        over.commit();
+        QCOMPARE(readAll(privateFile), QByteArray("new"));
+        const QFileDevice::Permissions others
+            = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+        QCOMPARE(QFile::permissions(privateFile) & others, QFileDevice::Permissions());
+
+        const QString link = base + QStringLiteral("/link.csv");
+        QVERIFY(QFile::link(privateFile, link));
+        SafeFile through(link);
+        through.write("through the link");
+        through.commit();
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readAll(privateFile), QByteArray("through the link"));
+
+        const QString pipe = base + QStringLiteral("/pipe.csv");
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), { pipe }), 0);
+        for (const QString& odd : { pipe, QStringLiteral("/dev/null") }) {
+            try {
+                SafeFile refused(odd);
+                refused.write("x");
+                refused.commit();
+                QFAIL(qPrintable(QStringLiteral("%1 was replaced").arg(odd)));
+            } catch (const KivaroError& error) {
+                QVERIFY2(error.text().contains(QStringLiteral("不是普通文件")), qPrintable(error.text()));
+            }
+            QVERIFY(!QFileInfo(odd).isFile() && QFileInfo(odd).exists());
+        }
+        // Nothing left beside them.
+        QCOMPARE(QDir(base).entryList({ QStringLiteral(".kivaro-*") }, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Under a limit on a file's size the program's export says so in words and leaves nothing behind, instead of
+    // dying of SIGXFSZ.
+    void exportUnderAFileSizeLimit()
+    {
+        TDbMan db;
+        QVERIFY(db.AddUser(kUser, kPassword));
+        QList<SalesLine> lines;
+        for (int i = 0; i < 2000; ++i)
+            lines.append({ 0, QDate(2024, 1, 1 + i % 28), QStringLiteral("毛巾%1").arg(i), 1, 100, 50, QString() });
+        db.AddLines(kUser, lines);
+        const QString file = home->base() + QStringLiteral("/big.csv");
+        QProcess process;
+        process.start(QStringLiteral("/bin/sh"),
+            { QStringLiteral("-c"), QStringLiteral("ulimit -f 8; exec \"$0\" \"$@\""),
+                QCoreApplication::applicationDirPath() + QStringLiteral("/kivaro"), QStringLiteral("--export"),
+                QStringLiteral("detail"), QStringLiteral("2024-01-01"), QStringLiteral("2024-12-31"), file,
+                QStringLiteral("--user"), kUser, QStringLiteral("--password-stdin") });
+        process.write(kPassword.toUtf8() + '\n');
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(60'000));
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1, qPrintable(errors));
+        QVERIFY2(errors.contains(QStringLiteral("ulimit")), qPrintable(errors));
+        QVERIFY(!QFileInfo::exists(file));
+        QCOMPARE(
+            QDir(home->base()).entryList({ QStringLiteral(".kivaro-*") }, QDir::Files | QDir::Hidden), QStringList());
     }
 };
 

@@ -47,10 +47,21 @@ QString KeptSession::computerId()
     QString id = settings.value(QStringLiteral("computer/id")).toString();
     if (isSessionId(id) && settings.value(QStringLiteral("computer/machine")).toString() == machine)
         return id;
-    id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    settings.setValue(QStringLiteral("computer/id"), id);
-    settings.setValue(QStringLiteral("computer/machine"), machine);
-    settings.sync();
+    // Settings that cannot be written (a folder left to root by one sudo, a file in its place) must not make a new
+    // ID at every call: no crashed window's lines would ever match it again. Then the ID is made from this machine
+    // and this user's cache folder, the same at every call.
+    const bool writable = settings.isWritable() && settings.status() == QSettings::NoError;
+    id = writable
+        ? QUuid::createUuid().toString(QUuid::WithoutBraces)
+        : QUuid::createUuidV5(QUuid(), machine + QLatin1Char('\n') + lockFolder()).toString(QUuid::WithoutBraces);
+    if (writable) {
+        settings.setValue(QStringLiteral("computer/id"), id);
+        settings.setValue(QStringLiteral("computer/machine"), machine);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            id = QUuid::createUuidV5(QUuid(), machine + QLatin1Char('\n') + lockFolder())
+                     .toString(QUuid::WithoutBraces);
+    }
     return id;
 }
 

@@ -2,6 +2,8 @@
 // it shows, a new window brings the list back, and 修改记录… lists the changes and undoes them.
 
 #include "db/DbClass.h"
+#include "db/KeptSession.h"
+#include "db/LedgerLocation.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"
 #include "forms/EntryPage.h"
@@ -12,11 +14,14 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -176,6 +181,24 @@ private Q_SLOTS:
         openWindow(QStringLiteral("李四"));
         QCOMPARE(pendingRows(), 0);
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    // Settings that cannot be written (a file where their folder should be, as one sudo can leave it) still leave this
+    // computer one ID: a closed window's lines come back.
+    void linesComeBackWithoutWritableSettings()
+    {
+        const QString folder = QFileInfo(settingsPath()).absolutePath();
+        QDir(folder).removeRecursively();
+        QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath()));
+        QVERIFY(writeAll(folder, "not a folder"));
+        const auto putBack = qScopeGuard([&] { QFile::remove(folder); });
+        QCOMPARE(KeptSession::computerId(), KeptSession::computerId());
+        openWindow();
+        enterLine(QStringLiteral("毛巾"), "2", "10.5");
+        closeWindow();
+        openWindow();
+        QCOMPARE(MessageBox::takeShownTexts().last(), QStringLiteral("已恢复上次未保存的 1 条记录。"));
+        QCOMPARE(pendingRows(), 1);
     }
 
     void editDeleteAndFinishLeaveTheKeptList()

@@ -9,6 +9,7 @@
 #include "db/DbError.h"
 #include "db/KeptSession.h"
 #include "db/LedgerCopy.h"
+#include "db/Numbers.h"
 #include "db/SalesRows.h"
 #include "db/Schema.h"
 #include "db/ServerConnection.h"
@@ -622,15 +623,28 @@ LedgerFileInfo inspectCopy(const QString& path, const QString& copy, bool checkS
             if (!tables.contains(table))
                 throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件（没有账本的表“%2”）").arg(shown, table));
         }
-        // Values of the kinds the program writes: a day as yyyy-MM-dd, whole numbers, texts.
-        const qint64 odd = db.integer(
-            "SELECT COUNT(*) FROM Records WHERE typeof(ID) <> 'integer' OR typeof(UserName) <> 'text' "
+        // Values the program itself could have written, in the lines and in the kept lines alike: a day as
+        // yyyy-MM-dd, a quantity of 32 bits, amounts within what the entry accepts, texts.
+        const QString valueOutOfRange = QStringLiteral(
+            "typeof(ID) <> 'integer' OR typeof(UserName) <> 'text' "
             "OR typeof(RecDate) <> 'text' OR RecDate NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' "
             "OR date(RecDate) IS NOT RecDate OR typeof(RecProductName) <> 'text' OR typeof(RecMemo) <> 'text' "
             "OR typeof(RecQuantity) <> 'integer' OR RecQuantity NOT BETWEEN -2147483648 AND 2147483647 "
-            "OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer'");
-        if (odd > 0)
-            throw KivaroError(QStringLiteral("“%1”已损坏：%2 条记录的值不是本程序写下的格式").arg(shown).arg(odd));
+            "OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer' "
+            "OR RecMoney NOT BETWEEN -%1 AND %1 OR RecCost NOT BETWEEN -%1 AND %1")
+                                            .arg(kMaxAmountCents);
+        for (const QString& table : { QStringLiteral("Records"), QStringLiteral("PendingLines") }) {
+            if (!tables.contains(table))
+                continue;
+            const QString where = QStringLiteral(" FROM %1 WHERE %2").arg(table, valueOutOfRange);
+            const qint64 odd = db.integer(QStringLiteral("SELECT COUNT(*)").append(where).toUtf8().constData());
+            if (odd > 0)
+                throw KivaroError(
+                    QStringLiteral("“%1”已损坏：表“%2”中有 %3 行的值不是本程序能写下的（第一行的编号是 %4）")
+                        .arg(shown, table)
+                        .arg(odd)
+                        .arg(db.integer(QStringLiteral("SELECT MIN(ID)").append(where).toUtf8().constData())));
+        }
         // The summaries against the lines; a restore checks them beside its rebuild instead (restoreLedger).
         if (version == Schema::kVersion && checkSummaries && !summariesMatchLines(db))
             throw wrongSummaries(shown);

@@ -188,6 +188,15 @@ private Q_SLOTS:
         QTest::newRow("product summaries") << QStringList {
             QStringLiteral("UPDATE DayProductSums SET Quantity = Quantity + 1 WHERE RecDate = '2024-01-01'")
         } << true;
+        // Values the entry never makes, in a line or in a kept line that a login would adopt.
+        QTest::newRow("line of 9e18 cents") << QStringList { QStringLiteral(
+            "UPDATE Records SET RecMoney = 9000000000000000000 WHERE ID = (SELECT MIN(ID) FROM Records)") }
+                                            << true;
+        QTest::newRow("kept line no entry makes")
+            << QStringList { QStringLiteral("INSERT INTO PendingLines (UserName, Computer, RecDate, RecProductName, "
+                                            "RecQuantity, RecMoney, RecCost, RecMemo) VALUES ('x', 'c', 'yesterday', "
+                                            "'p', 5000000000, 900000000000000000, 0, '')") }
+            << true;
         QTest::newRow("another program's table")
             << QStringList { QStringLiteral("CREATE TABLE Settings (Key TEXT, Value TEXT)") } << true;
         QTest::newRow("view for a table") << QStringList { QStringLiteral("DROP TABLE Changes"),

@@ -56,8 +56,7 @@ QDate dayValue(const QString& dayText)
 
 void checkDay(const QDate& day)
 {
-    // Four-digit years only, so that the stored texts sort as the days do.
-    if (!day.isValid() || day.year() < 1 || day.year() > 9999)
+    if (!isLedgerDay(day))
         throw KivaroError(QStringLiteral("无效的日期“%1”").arg(day.toString(Qt::ISODate)));
 }
 

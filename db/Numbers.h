@@ -8,6 +8,12 @@
 // The largest amount a field accepts, in cents (one trillion).
 inline constexpr qint64 kMaxAmountCents = 100'000'000'000'000LL;
 
+// A day the ledger keeps: four-digit years only, so that the stored texts sort as the days do.
+inline bool isLedgerDay(const QDate& day)
+{
+    return day.isValid() && day.year() >= 1 && day.year() <= 9999;
+}
+
 // A signed 32-bit quantity: leading blanks, an optional sign, then decimal digits or hexadecimal digits after
 // "$", "x", "X", "0x" or "0X". Nothing may follow the digits.
 std::optional<qint32> parseQuantity(const QString& text);

@@ -651,7 +651,7 @@ QList<OutboxSave> OutboxStore::saves(const QString& userName)
         OutboxSave save { rows.value(0).toLongLong(), rows.value(1).toString().toLatin1(), rows.value(2).toString(),
             QDateTime::fromString(rows.value(3).toString(), Qt::ISODateWithMs),
             linesFromRecord(rows.value(4).toString(), rows.value(8).toLongLong(), &damage), rows.value(6).toString(),
-            {}, rows.value(5).toString() };
+            {}, rows.value(5).toString(), QString(), false };
         for (const QString& id : rows.value(7).toString().split(QLatin1Char(','), Qt::SkipEmptyParts))
             save.keptIds.append(id.toLongLong());
         if (!save.keptIds.isEmpty() && save.keptIds.size() != save.lines.size() && damage.isEmpty())

@@ -128,7 +128,7 @@ std::optional<QDate> dayOf(const QString& text)
     // Spreadsheets write months and days without their leading zero.
     for (const char* format : { "yyyy/M/d", "yyyy-M-d", "yyyy.M.d" }) {
         const QDate day = QDate::fromString(text, QString::fromLatin1(format));
-        if (day.isValid() && day.year() >= 1 && day.year() <= 9999)
+        if (isLedgerDay(day))
             return day;
     }
     return std::nullopt;

@@ -4,6 +4,7 @@
 #include "base/Platform.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
+#include "db/Numbers.h"
 #include "db/Outbox.h"
 #include "db/ProductsFile.h"
 #include "db/ServerConnection.h"
@@ -2000,8 +2001,7 @@ void ServerStore::readLines(const QString& userName, const std::function<void(co
                 batch.append(rows.line(row));
                 // A day the program cannot read (written with psql before the ledger refused it) is named, so that
                 // the administrator can mend that line.
-                const QDate day = batch.last().day;
-                if (!day.isValid() || day.year() < 1 || day.year() > 9999)
+                if (!isLedgerDay(batch.last().day))
                     throw KivaroError(
                         QStringLiteral("数据库服务器“%1”上帐户“%2”的记录（编号 %3）日期是“%4”，"
                                        "超出了本程序能读写的范围（公元 1 年到 9999 年）；"

@@ -319,28 +319,36 @@ QList<SalesLine> TDbMan::checkedLines(const QList<SalesLine>& lines)
     return checked;
 }
 
-void TDbMan::saveLines(
+bool TDbMan::saveLines(
     const QString& userName, const QList<SalesLine>& lines, const KeptLinesToForget& kept, const QByteArray& given)
 {
     const QList<SalesLine> checked = checkedLines(lines);
     if (checked.isEmpty())
-        return;
+        return false;
     const QByteArray token = given.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : given;
+    bool lost = false;
     FStore->write(
         [&](LedgerWrite& write) {
             write.lockUser(userName);
+            lost = false;
             // A save from the outbox that reached the server before (its answer, or its removal, was lost).
-            if (!given.isEmpty() && write.hasSave(token))
+            if (!kept.all && !given.isEmpty() && write.hasSave(token))
                 return;
             QList<SalesLine> stored = checked;
             if (!kept.owner.isEmpty() && kept.all) {
                 const qint64 forgotten = write.removeKept(userName, kept.owner, kept.ids);
-                if (forgotten == 0)
-                    throw TAlreadySaved();
-                // Some of the lines were saved or forgotten elsewhere: storing the rest would guess.
-                if (forgotten != kept.ids.size())
-                    throw KivaroError(QStringLiteral("待存的记录在别处被改动过，这次没有保存任何记录；"
-                                                     "请切换用户后重新登录，核对待存的记录后再保存。"));
+                if (forgotten != kept.ids.size()) {
+                    // An earlier 完成 of this window landed although its answer was lost: stored once, not twice.
+                    if (!given.isEmpty() && write.hasSave(token)) {
+                        if (forgotten == 0)
+                            throw TAlreadySaved();
+                        throw KivaroError(QStringLiteral("待存的记录在别处被改动过，这次没有保存任何记录；"
+                                                         "请切换用户后重新登录，核对待存的记录后再保存。"));
+                    }
+                    // No save of this window holds them: the ledger lost what the window kept (it was restored from
+                    // a backup, or its file removed, meanwhile). The lines the window shows are what the user typed.
+                    lost = true;
+                }
             } else if (!kept.owner.isEmpty()) {
                 // A save parked when the server went away: a kept line is stored by the save that forgets it, so a
                 // line whose kept line is gone was stored by an earlier save (or is another window's now).
@@ -359,9 +367,11 @@ void TDbMan::saveLines(
                 saved.add(line);
             write.insertLines(userName, stored, false);
             write.recordSave(token, userName, stored.size());
-            write.insertChange(userName, computerName(), ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved), 0);
+            write.insertChange(
+                userName, computerName(), ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved, token), 0);
         },
         [&](LedgerWrite& write) { return write.hasSave(token); });
+    return lost;
 }
 
 void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
@@ -706,19 +716,17 @@ qint64 TDbMan::ReplaceKeptLine(
     return id;
 }
 
-void TDbMan::SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
+bool TDbMan::SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
 {
     QList<qint64> keptIds;
     for (const SalesLine& line : lines)
         keptIds.append(line.id);
-    if (!FStore->server()) {
-        saveLines(userName, lines, { session.owner(), keptIds, true });
-        return;
-    }
-    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const QByteArray token = session.saveToken();
     try {
-        saveLines(userName, lines, { session.owner(), keptIds, true }, token);
+        return saveLines(userName, lines, { session.owner(), keptIds, true }, token);
     } catch (const TServerUnreachable&) {
+        if (!FStore->server())
+            throw;
         // Whether the save landed cannot be asked now: the outbox sends it under the same token, with the kept lines
         // to forget on the server in the same transaction, so that it lands once and they are not offered again.
         OutboxStore(FLocation.asOffline()).parkSave(token, userName, checkedLines(lines), session.owner(), keptIds);

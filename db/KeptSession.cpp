@@ -1,10 +1,10 @@
 #include "db/KeptSession.h"
 
 #include "base/Error.h"
+#include "base/Platform.h"
 #include "db/LedgerLocation.h"
 
 #include <QDir>
-#include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -20,17 +20,25 @@ QString lockFolder()
 
 QString lockPath(const QString& session)
 {
-    return lockFolder() + QLatin1Char('/') + session + QStringLiteral(".lock");
+    return lockFolder() + QLatin1Char('/') + session;
 }
 
-std::unique_ptr<QLockFile> tryLock(const QString& path)
+// The session's folder, locked: nothing when another process holds it. The lock lasts while the process does,
+// however old (a window may stay open for weeks); the folder goes when the lock is let go.
+std::shared_ptr<Platform::FolderLock> tryLock(const QString& path)
 {
-    auto lock = std::make_unique<QLockFile>(path);
-    // Only a lock whose process is gone is stale, never one that is merely old: a window may stay open for weeks.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0))
+    if (!QDir().mkpath(path))
         return nullptr;
-    return lock;
+    auto* lock = new Platform::FolderLock(path);
+    QString why;
+    if (lock->tryLock(&why) != Platform::FolderLock::State::Locked) {
+        delete lock;
+        return nullptr;
+    }
+    return std::shared_ptr<Platform::FolderLock>(lock, [path](Platform::FolderLock* held) {
+        QDir(path).removeRecursively();
+        delete held;
+    });
 }
 
 bool isSessionId(const QString& text)
@@ -72,13 +80,16 @@ KeptSession::KeptSession()
     const QString session = QUuid::createUuid().toString(QUuid::WithoutBraces);
     FLock = tryLock(lockPath(session));
     if (!FLock)
-        throw KivaroError(QStringLiteral("无法建立文件“%1”").arg(QDir::toNativeSeparators(lockPath(session))));
+        throw KivaroError(QStringLiteral("无法建立并锁定文件夹“%1”").arg(QDir::toNativeSeparators(lockPath(session))));
     FOwner = computerId() + QLatin1Char('/') + session;
+    saveLanded();
 }
 
-KeptSession::~KeptSession()
+KeptSession::~KeptSession() = default;
+
+void KeptSession::saveLanded()
 {
-    FLock->unlock();
+    FSaveToken = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
 }
 
 std::shared_ptr<void> KeptSession::claimIfGone(const QString& owner)
@@ -89,11 +100,11 @@ std::shared_ptr<void> KeptSession::claimIfGone(const QString& owner)
         if (owner != (host.isEmpty() ? QStringLiteral("本机") : host))
             return nullptr;
         // The kept list of earlier versions: one window at a time takes it.
-        return std::shared_ptr<QLockFile>(tryLock(lockPath(QStringLiteral("host"))));
+        return tryLock(lockPath(QStringLiteral("host")));
     }
     const QString session = owner.mid(slash + 1);
     if (owner.left(slash) != computerId() || !isSessionId(session))
         return nullptr;
-    // Taken: the window is gone; the lock file goes when the claim ends.
-    return std::shared_ptr<QLockFile>(tryLock(lockPath(session)));
+    // Taken: the window is gone; its folder goes when the claim ends.
+    return tryLock(lockPath(session));
 }

@@ -1,14 +1,18 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <memory>
 
-class QLockFile;
+namespace Platform {
+class FolderLock;
+}
 
 // The claim of one window on the pending lines it keeps. Kept lines are stored under an owner,
 // "<computer>/<session>": the computer is an ID made at this computer's first start, the session one window's login.
-// A session is alive while its lock file in the user's cache folder is locked, and the lock dies with the process, so
-// the lines of a closed or crashed window come back to exactly one later window of this computer.
+// A session is alive while its folder in the user's cache folder is locked by its process (a lock of the system, not a
+// process ID, which another process may carry in a sandbox of its own), and the lock dies with the process, so the
+// lines of a closed or crashed window come back to exactly one later window of this computer.
 class KeptSession
 {
 public:
@@ -30,7 +34,14 @@ public:
     // with its window and is adopted here when the host name is this computer's.
     static std::shared_ptr<void> claimIfGone(const QString& owner);
 
+    // The token the window's 完成 is stored under: the same until the window's list is emptied by a save (stored, or
+    // waiting in the outbox), when saveLanded() makes the next one. A 完成 pressed again after its answer was lost
+    // is so recognised in the ledger.
+    QByteArray saveToken() const { return FSaveToken; }
+    void saveLanded();
+
 private:
     QString FOwner;
-    std::unique_ptr<QLockFile> FLock;
+    QByteArray FSaveToken;
+    std::shared_ptr<Platform::FolderLock> FLock;
 };

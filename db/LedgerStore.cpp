@@ -85,11 +85,13 @@ WideCents wideValue(const QString& text)
 
 } // namespace
 
-QString savedRecord(const SalesTotals& totals)
+QString savedRecord(const SalesTotals& totals, const QByteArray& token)
 {
-    const QJsonObject record { { QStringLiteral("lines"), QString::number(totals.lines) },
+    QJsonObject record { { QStringLiteral("lines"), QString::number(totals.lines) },
         { QStringLiteral("quantity"), QString::number(totals.quantity) },
         { QStringLiteral("received"), wideText(totals.received) }, { QStringLiteral("cost"), wideText(totals.cost) } };
+    if (!token.isEmpty())
+        record.insert(QStringLiteral("token"), QString::fromLatin1(token));
     return QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact));
 }
 

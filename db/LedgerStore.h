@@ -70,10 +70,11 @@ public:
     using KivaroError::KivaroError;
 };
 
-// The text a change's line is kept as, and back: JSON with every number as a text, so that no amount loses a cent.
+// The text a change's line is kept as, and back: JSON with every number as a text, so that no amount loses a cent. A
+// save's record carries its token, when it has one.
 QString lineRecord(const std::optional<SalesLine>& line);
 std::optional<SalesLine> lineFromRecord(const QString& record);
-QString savedRecord(const SalesTotals& totals);
+QString savedRecord(const SalesTotals& totals, const QByteArray& token = QByteArray());
 SalesTotals savedFromRecord(const QString& record);
 QString kindName(ChangeEntry::Kind kind);
 ChangeEntry::Kind kindFromName(const QString& name);

@@ -103,6 +103,8 @@ public:
                                           owner.FCopyFailure));
             throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(QDir::toNativeSeparators(m_path)));
         }
+        if (const std::optional<Platform::FileStamp> stamp = Platform::fileStamp(m_path))
+            m_identity = stamp->identity;
         if (!m_db.open())
             throw KivaroError(failureText(m_path, m_db.lastError()));
         owner.prepareSummaries(*this);
@@ -114,6 +116,13 @@ public:
     }
 
     QSqlDatabase& database() { return m_db; }
+    // Another file is in place of the one this session opened (a restore put a new ledger there): the engine refuses
+    // to write the file it has, which is no longer the ledger.
+    bool fileReplaced() const
+    {
+        const std::optional<Platform::FileStamp> now = Platform::fileStamp(m_path);
+        return m_identity != 0 && now && now->identity != m_identity;
+    }
     // The engine's result code of the last failed statement.
     int lastEngineCode() const { return m_lastEngineCode; }
 
@@ -177,6 +186,7 @@ public:
 private:
     QSqlDatabase m_db;
     QString m_path;
+    quint64 m_identity = 0;
     bool m_inTransaction = false;
     int m_lastEngineCode = 0;
 };
@@ -485,9 +495,17 @@ public:
     {
         m_session.run(QStringLiteral("UPDATE Changes SET UndoneBy=? WHERE ID=?"), { undoId, changeId });
     }
-    // A file's commit is known to have landed or not: there is no token to look up.
+    // A file's save keeps its token in its entry of the record of changes (savedRecord). A window asks only of its
+    // last 完成, so the newest entries are enough.
     void recordSave(const QByteArray&, const QString&, qint64) override { }
-    bool hasSave(const QByteArray&) override { return false; }
+    bool hasSave(const QByteArray& token) override
+    {
+        QSqlQuery found = m_session.run(
+            QStringLiteral("SELECT 1 FROM Changes WHERE ID > (SELECT IFNULL(MAX(ID), 0) - 1000 FROM Changes) "
+                           "AND Kind='save' AND instr(After, ?) > 0 LIMIT 1"),
+            { QString::fromLatin1("\"token\":\"" + token + '"') });
+        return found.next();
+    }
 
     QList<SalesLine> keptLines(const QString& userName, const QString& owner) override
     {
@@ -566,6 +584,10 @@ void SqliteStore::write(const std::function<void(LedgerWrite&)>& work, const std
             session.commit();
             return;
         } catch (const KivaroError& error) {
+            // The ledger was replaced while this write waited for it: the write runs once more, on the ledger now
+            // in place.
+            if (attempt == 0 && session.fileReplaced())
+                continue;
             // Sums beyond 64 bits, or summaries that another program changed: the second is mended from the lines,
             // and the write, refused and rolled back, runs once more.
             if (attempt > 0 || !error.text().contains(QLatin1String("SumsWithin64Bits")))

@@ -37,6 +37,7 @@ public:
 
     void reset(std::shared_ptr<const ViewSnapshot> snapshot, Fetch fetch);
     const ViewSnapshot* snapshot() const { return m_snapshot.get(); }
+    std::shared_ptr<const ViewSnapshot> shared() const { return m_snapshot; }
 
     qint64 lineCount() const { return m_snapshot ? qint64(m_snapshot->lineIds.size()) : 0; }
     // The line at a position of the detail order; nullptr past the end, when it is gone, or when reading failed.

@@ -420,11 +420,12 @@ void TEntryPage::Button4Click()
         return;
     QString alreadySaved;
     bool wentOffline = false;
+    bool ledgerLostThem = false;
     const bool saved = guarded(
         [&] {
             BusyCursor busy(Button4);
             try {
-                FDbMan->SaveKeptLines(FUserName, *FSession, FPending->lines());
+                ledgerLostThem = FDbMan->SaveKeptLines(FUserName, *FSession, FPending->lines());
             } catch (const TAlreadySaved& landed) {
                 // An earlier save of these lines landed although its answer was lost: stored once, not twice.
                 alreadySaved = landed.text();
@@ -436,11 +437,15 @@ void TEntryPage::Button4Click()
         this);
     if (!saved)
         return;
+    FSession->saveLanded();
     FPending->clear();
     ListView1Change();
     UpdatePendingTotals();
     QString told = alreadySaved;
-    if (told.isEmpty())
+    if (ledgerLostThem)
+        told = QStringLiteral("账本在别处被替换过（例如从备份恢复），列表中的记录不在其中；"
+                              "这些记录已经全部保存到现在的账本中。");
+    else if (told.isEmpty())
         told = FDbMan->location().offline
             ? QStringLiteral("离线保存成功：这些记录先存在本机，服务器恢复后自动上传，不会重复保存。")
             : QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！");

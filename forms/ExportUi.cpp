@@ -61,7 +61,9 @@ QString documentsFolder()
 void exportThroughDialog(QWidget* parent, TDbMan& store, const ExportRequest& request)
 {
     bool empty = true;
-    if (!guarded([&] { empty = store.QueryDays(request.range).isEmpty(); }, parent))
+    if (request.shown)
+        empty = ViewRows(store, request.shown).count() == 0;
+    else if (!guarded([&] { empty = store.QueryDays(request.range).isEmpty(); }, parent))
         return;
     if (empty) {
         MessageBox::information(parent, kNothingToExport);
@@ -78,7 +80,7 @@ void exportThroughDialog(QWidget* parent, TDbMan& store, const ExportRequest& re
     const QString failure = runWithProgress(
         parent, QStringLiteral("正在导出，请稍候……"), [&, location = store.location()](const BackupProgress& progress) {
             TDbMan own(location);
-            ViewRows rows(own, request.view, request.range);
+            ViewRows rows = request.shown ? ViewRows(own, request.shown) : ViewRows(own, request.view, request.range);
             // Another computer may have removed the lines since the check above: still no empty file.
             if (rows.count() == 0)
                 return;

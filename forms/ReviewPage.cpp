@@ -397,7 +397,16 @@ void TReviewPage::exportShownView(ReviewView view, ExportFormat format, QWidget*
         MessageBox::information(parent, QStringLiteral("请先选择日期并点“查看”。"));
         return;
     }
-    exportThroughDialog(parent, *FDbMan, { view, *FShownRange, format });
+    // The rows the list shows, as 查看 read them, whatever was written elsewhere since.
+    if (view == ReviewView::Ranking)
+        waitForRanking(nullptr);
+    auto shown = std::make_shared<ShownView>(FDetail->shown());
+    shown->view = view;
+    if (view == ReviewView::Daily)
+        shown->totals = FDaily->totals();
+    else if (view == ReviewView::Ranking)
+        shown->ranking = FRanking->rows();
+    exportThroughDialog(parent, *FDbMan, { view, *FShownRange, format, shown });
 }
 
 void TReviewPage::ListView2Change()

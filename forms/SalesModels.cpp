@@ -183,6 +183,14 @@ void DetailListModel::removeLine(int row)
     endRemoveRows();
 }
 
+ShownView DetailListModel::shown() const
+{
+    ShownView shown { ReviewView::Detail, m_rows.shared(), m_removed, {}, {}, m_totals };
+    for (auto it = m_edited.cbegin(); it != m_edited.cend(); ++it)
+        shown.edited.insert(it.key(), it->line);
+    return shown;
+}
+
 DailyListModel::DailyListModel(QObject* parent)
     : SalesListModel({ { QStringLiteral("日期"), 120, kLeft }, { QStringLiteral("数量"), 120, kRight },
                          { QStringLiteral("实收"), 120, kRight }, { QStringLiteral("成本"), 120, kRight },

@@ -2,6 +2,7 @@
 
 #include "db/SalesRows.h"
 #include "db/ViewSnapshot.h"
+#include "reports/ViewExport.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
@@ -66,6 +67,8 @@ public:
     // Shows the edited line with the texts the user typed (date, name, quantity, received, cost, memo).
     void setEdited(int row, const SalesLine& line, const QStringList& typed);
     void removeLine(int row);
+    // What the list shows: the snapshot with the deletes and edits made here since.
+    ShownView shown() const;
 
 private:
     qint64 position(int row) const;
@@ -124,6 +127,7 @@ public:
     // The totals stay those of the range while the rows are still being computed.
     void reset(const SalesTotals& totals);
     void setRows(QList<RankingRow> rows);
+    const QList<RankingRow>& rows() const { return m_rows; }
 
 private:
     QList<RankingRow> m_rows;

@@ -6,6 +6,7 @@
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "db/SalesCsv.h"
+#include "db/ViewSnapshot.h"
 #include "reports/ReportBuilder.h"
 #include "reports/ReportEngine.h"
 
@@ -180,8 +181,29 @@ ViewRows::ViewRows(TDbMan& store, ReviewView view, const SalesRange& range)
     }
 }
 
+ViewRows::ViewRows(TDbMan& store, std::shared_ptr<const ShownView> shown)
+    : m_store(store)
+    , m_shown(shown)
+    , m_view(shown->view)
+    , m_range(shown->snapshot->range)
+    , m_days(shown->snapshot->days)
+    , m_totals(shown->totals)
+{
+    qint64 start = 0;
+    for (const DayCount& day : m_days) {
+        m_dayStarts.push_back(start);
+        start += day.lines;
+        m_count += m_view == ReviewView::Detail ? day.lines : m_view == ReviewView::PerDay ? day.rows : 1;
+    }
+    if (m_view == ReviewView::Detail)
+        m_count -= qint64(m_shown->removed.size());
+    else if (m_view == ReviewView::Ranking)
+        m_count = m_shown->ranking.size();
+}
+
 void ViewRows::rewind()
 {
+    m_position = 0;
     m_day = 0;
     m_inDay = 0;
     m_buffer.clear();
@@ -202,8 +224,73 @@ bool ViewRows::next(ViewRow& row)
     return true;
 }
 
+void ViewRows::fillShown()
+{
+    const ViewSnapshot& snapshot = *m_shown->snapshot;
+    switch (m_view) {
+    case ReviewView::Ranking:
+        if (!m_rankingRead) {
+            m_rankingRead = true;
+            for (const RankingRow& ranked : m_shown->ranking) {
+                ViewRow row { textCell(ranked.productName) };
+                appendSums(row, ranked.sums, true);
+                m_buffer.append(row);
+            }
+        }
+        return;
+    case ReviewView::Daily:
+        // The snapshot's days, which fill() reads.
+        return;
+    case ReviewView::Detail: {
+        const qint64 end = qint64(snapshot.lineIds.size());
+        while (m_buffer.isEmpty() && m_position < end) {
+            std::vector<qint64> positions;
+            std::vector<qint64> ids;
+            for (; m_position < end && qsizetype(ids.size()) < kBatch; ++m_position) {
+                if (std::binary_search(m_shown->removed.begin(), m_shown->removed.end(), m_position))
+                    continue;
+                positions.push_back(m_position);
+                ids.push_back(snapshot.lineIds[size_t(m_position)]);
+            }
+            const QList<SalesLine> lines = m_store.LinesAsRead(snapshot, ids);
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                const SalesLine& line = m_shown->edited.contains(positions[size_t(i)])
+                    ? m_shown->edited[positions[size_t(i)]]
+                    : lines.at(i);
+                // A line the store no longer has, nor its change: the list shows nothing for it either.
+                if (line.id == 0)
+                    continue;
+                ViewRow row { dayCell(line.day), textCell(line.productName) };
+                appendSums(row, { line.quantity, line.received, line.cost }, false);
+                row << textCell(line.memo);
+                m_buffer.append(row);
+            }
+        }
+        return;
+    }
+    case ReviewView::PerDay:
+        break;
+    }
+    for (; m_buffer.isEmpty() && m_day < m_days.size(); ++m_day) {
+        const qint64 start = m_dayStarts[size_t(m_day)];
+        const std::vector<qint64> ids(snapshot.lineIds.begin() + start,
+            snapshot.lineIds.begin() + start + m_days.at(m_day).lines);
+        QList<SalesLine> lines = m_store.LinesAsRead(snapshot, ids);
+        lines.removeIf([](const SalesLine& line) { return line.id == 0; });
+        for (const DayProductRow& group : groupByProduct(lines)) {
+            ViewRow row { dayCell(group.day), textCell(group.productName) };
+            appendSums(row, group.sums, true);
+            m_buffer.append(row);
+        }
+    }
+}
+
 void ViewRows::fill()
 {
+    if (m_shown && m_view != ReviewView::Daily) {
+        fillShown();
+        return;
+    }
     switch (m_view) {
     case ReviewView::Ranking:
         if (!m_rankingRead) {

@@ -2,13 +2,17 @@
 
 #include "db/SalesRows.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 class TDbMan;
+struct ViewSnapshot;
 
 // The four review views, in the order of the "显示" list.
 enum class ReviewView { Detail, Daily, PerDay, Ranking };
@@ -39,12 +43,26 @@ struct ViewCell
 };
 using ViewRow = QList<ViewCell>;
 
+// What a review list shows: the snapshot 查看 read; for the detail, the positions deleted and the lines edited in
+// the window since; the ranking's rows; the totals line under the list.
+struct ShownView
+{
+    ReviewView view = ReviewView::Detail;
+    std::shared_ptr<const ViewSnapshot> snapshot;
+    std::vector<qint64> removed;
+    QHash<qint64, SalesLine> edited;
+    QList<RankingRow> ranking;
+    SalesTotals totals;
+};
+
 // Every row of a view over a range, read from the store a batch at a time in the view's order, so that a million
-// lines never sit in memory at once.
+// lines never sit in memory at once: as the store holds them now, or as a list shows them (the lines as 查看 read
+// them, whatever was written elsewhere since).
 class ViewRows
 {
 public:
     ViewRows(TDbMan& store, ReviewView view, const SalesRange& range);
+    ViewRows(TDbMan& store, std::shared_ptr<const ShownView> shown);
     ReviewView view() const { return m_view; }
     qint64 count() const { return m_count; }
     // The totals line of the view, as under its list.
@@ -56,8 +74,13 @@ public:
 
 private:
     void fill();
+    void fillShown();
 
     TDbMan& m_store;
+    std::shared_ptr<const ShownView> m_shown;
+    // The next detail position of the snapshot, and where its days begin.
+    qint64 m_position = 0;
+    std::vector<qint64> m_dayStarts;
     ReviewView m_view;
     SalesRange m_range;
     QList<DayCount> m_days;

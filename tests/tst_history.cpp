@@ -9,6 +9,10 @@
 #include "tests/TestUtil.h"
 
 #include <QDir>
+#include <QFile>
+#include <QTest>
+#include <cstdio>
+#include <future>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -92,6 +96,51 @@ private Q_SLOTS:
         QCOMPARE(save.saved.lines, 2);
         QCOMPARE(save.saved.received, WideCents(1000 + 1002));
         QCOMPARE(save.computer, TDbMan::computerName());
+    }
+
+    // Another process restores the ledger while a window keeps lines: before its 完成, and while its 完成 waits for
+    // the file. Its lines are stored in the ledger now in place, never called saved already.
+    void linesOfALedgerReplacedMeanwhileAreStored()
+    {
+        if (home->server())
+            QSKIP("a file ledger's file replaced");
+        TDbMan db;
+        db.AddLines(kUser, { line(0) });
+        const QString replacement = home->dataDir() + QStringLiteral("/replacement");
+        QVERIFY(QFile::copy(home->dbPath(), replacement));
+        KeptSession window;
+        QList<SalesLine> shown = { line(1), line(2) };
+        const QList<qint64> ids = db.KeepLines(kUser, window, shown);
+        for (int i = 0; i < shown.size(); ++i)
+            shown[i].id = ids.at(i);
+        const auto replace = [&] {
+            QVERIFY(QFile::copy(replacement, home->dbPath() + QStringLiteral(".new")));
+            QVERIFY(std::rename(qPrintable(home->dbPath() + QStringLiteral(".new")), qPrintable(home->dbPath())) == 0);
+        };
+        replace();
+        QVERIFY(db.SaveKeptLines(kUser, window, shown));
+        QCOMPARE(storedLineCount(*home), 3);
+        window.saveLanded();
+
+        // The save opened the file and waits for its lock when the new one is put in place.
+        QVERIFY(QFile::remove(replacement));
+        QVERIFY(QFile::copy(home->dbPath(), replacement));
+        shown = { line(3) };
+        shown[0].id = db.KeepLines(kUser, window, shown).first();
+        {
+            RawDb holder(home->dbPath());
+            QVERIFY(holder.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            std::future<bool> saved = std::async(std::launch::async, [&] {
+                TDbMan other;
+                return other.SaveKeptLines(kUser, window, shown);
+            });
+            QTest::qWait(300);
+            replace();
+            QVERIFY(holder.exec(QStringLiteral("ROLLBACK")));
+            QVERIFY(saved.get());
+        }
+        QCOMPARE(storedLineCount(*home), 4);
+        QCOMPARE(db.KeptLines(kUser, window), QList<SalesLine>());
     }
 
     // Lines kept by a window that crashed come back to exactly one of two windows that log in at once, as two

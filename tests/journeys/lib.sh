@@ -5,6 +5,7 @@
 #   server_ledger              a fresh database on the server the PG* variables name, in $LEDGER
 #   on A ARGS...               runs the program's command line on computer A
 #   journey A [ARGS] <<EOF     plays the steps in kivaro on computer A; fails the journey when the play fails
+#   JOURNEY_WRAP=...           a command the program runs under (a sandbox: unshare ...)
 #   journey_start A [ARGS]     the same in the background (its steps from stdin, not from a pipe, which would run it
 #                              in a subshell); journey_wait waits for all and fails when one failed
 set -euo pipefail
@@ -94,7 +95,7 @@ journey_play() {
   local result="$steps.result"
   rm -f "$result"
   local status=0
-  env $(computer_env "$name") QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" LD_PRELOAD="$JOURNEY_PRELOAD" \
+  ${JOURNEY_WRAP:-} env $(computer_env "$name") QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" LD_PRELOAD="$JOURNEY_PRELOAD" \
     ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" KIVARO_JOURNEY="$steps" KIVARO_JOURNEY_RESULT="$result" \
     KIVARO_JOURNEY_DIR="$(dirname "$steps")" "$KIVARO_BIN" "$@" || status=$?
   if [ ! -s "$result" ]; then

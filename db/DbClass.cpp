@@ -18,6 +18,7 @@
 #include <QSysInfo>
 #include <QUuid>
 #include <algorithm>
+#include <climits>
 #include <mutex>
 #include <sodium.h>
 
@@ -422,6 +423,52 @@ QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
 {
     checkRange(range, *FStore);
     return FStore->queryDays(range);
+}
+
+namespace {
+
+QString sixValues(const SalesLine& line)
+{
+    return QStringList { line.day.toString(Qt::ISODate), line.productName, QString::number(line.quantity),
+        QString::number(line.received), QString::number(line.cost), line.memo }
+        .join(QChar(0));
+}
+
+} // namespace
+
+QSet<qsizetype> TDbMan::SameAsSaved(
+    const QString& userName, const QList<SalesLine>& lines, const QList<SalesLine>& pending)
+{
+    QSet<qsizetype> same;
+    if (lines.isEmpty())
+        return same;
+    QSet<QDate> days;
+    QDate first = lines.first().day;
+    QDate last = first;
+    for (const SalesLine& line : lines) {
+        days.insert(line.day);
+        first = qMin(first, line.day);
+        last = qMax(last, line.day);
+    }
+    QHash<QString, qint64> there;
+    for (const SalesLine& line : pending)
+        ++there[sixValues(line)];
+    const SalesRange range { userName, first, last };
+    for (const DayCount& day : QueryDays(range)) {
+        if (!days.contains(day.day))
+            continue;
+        for (const SalesLine& line : QueryLineWindow(range, day.day, 0, int(qMin<qint64>(day.lines, INT_MAX))))
+            if (line.day == day.day)
+                ++there[sixValues(line)];
+    }
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        auto it = there.find(sixValues(lines.at(i)));
+        if (it != there.end() && it.value() > 0) {
+            --it.value();
+            same.insert(i);
+        }
+    }
+    return same;
 }
 
 QList<SalesLine> TDbMan::QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -141,6 +142,10 @@ public:
     QList<DayCount> QueryDays(const SalesRange& range);
     // Up to count lines of the range in the detail view's order (day, then ID), starting offset lines into day.
     QList<SalesLine> QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);
+    // Which of lines (read from a file) are already the user's, saved or among pending: the positions of those whose
+    // six values match a line not matched before, as many times as the ledger and the list hold it.
+    QSet<qsizetype> SameAsSaved(
+        const QString& userName, const QList<SalesLine>& lines, const QList<SalesLine>& pending);
     // Up to count rows per day and product in their view's order (day, then first sale), starting offset rows into
     // day.
     QList<DayProductRow> QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);

@@ -19,15 +19,23 @@ const std::array<QString, ColumnCount> kCaptions { QStringLiteral("日期"), QSt
     QStringLiteral("数量"), QStringLiteral("实收"), QStringLiteral("成本"), QStringLiteral("备注") };
 
 // The file's text: UTF-8 (with or without its byte-order mark) when the whole file is valid UTF-8, UTF-16 when it
-// begins with its byte-order mark, GB18030 when the whole file is valid GB18030. Any other file is refused, naming
-// what was tried: a guess would turn the sales into other characters without a word.
-QString decoded(const QByteArray& bytes, QString& encoding)
+// begins with its byte-order mark, GB18030 when the whole file is valid GB18030; or in the encoding asked for, when the
+// whole file is valid in it. Any other file is refused, naming what was tried: a guess would turn the sales into other
+// characters without a word. other gets the encoding the file could be read in instead, if any.
+QString decoded(const QByteArray& bytes, const QString& asked, QString& encoding, QString& other)
 {
     const auto strict = [&bytes](QStringDecoder::Encoding kind, qsizetype skip, QString& text) {
         QStringDecoder decoder(kind, QStringDecoder::Flag::Stateless);
         text = decoder.decode(QByteArrayView(bytes).sliced(skip));
         return !decoder.hasError();
     };
+    const auto strictGb18030 = [&bytes](QString& text) {
+        QStringDecoder gb18030("GB18030", QStringDecoder::Flag::Stateless);
+        text = gb18030.decode(bytes);
+        return gb18030.isValid() && !gb18030.hasError();
+    };
+    const QString utf8 = QStringLiteral("UTF-8");
+    const QString gb18030 = QStringLiteral("GB18030");
     QString text;
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         encoding = QStringLiteral("UTF-16");
@@ -35,16 +43,26 @@ QString decoded(const QByteArray& bytes, QString& encoding)
             return text;
         throw KivaroError(QStringLiteral("文件以 UTF-16 的字节顺序标记开头，内容却不是有效的 UTF-16"));
     }
-    if (strict(QStringDecoder::Utf8, bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0, text)) {
-        encoding = QStringLiteral("UTF-8");
+    const bool marked = bytes.startsWith("\xEF\xBB\xBF");
+    if (asked == gb18030 && !marked) {
+        encoding = gb18030;
+        if (!strictGb18030(text))
+            throw KivaroError(QStringLiteral("文件不是有效的 GB18030 编码，不能按 GB18030 读取"));
+        QString unused;
+        other = strict(QStringDecoder::Utf8, 0, unused) ? utf8 : QString();
         return text;
     }
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        throw KivaroError(QStringLiteral("文件以 UTF-8 的字节顺序标记开头，内容却不是有效的 UTF-8"));
-    QStringDecoder gb18030("GB18030", QStringDecoder::Flag::Stateless);
-    text = gb18030.decode(bytes);
-    if (gb18030.isValid() && !gb18030.hasError()) {
-        encoding = QStringLiteral("GB18030");
+    if (strict(QStringDecoder::Utf8, marked ? 3 : 0, text)) {
+        encoding = utf8;
+        QString unused;
+        // Plain ASCII reads the same either way: no choice to offer.
+        other = !marked && bytes.size() != text.size() && strictGb18030(unused) ? gb18030 : QString();
+        return text;
+    }
+    if (marked || asked == utf8)
+        throw KivaroError(QStringLiteral("文件不是有效的 UTF-8 编码，不能按 UTF-8 读取"));
+    if (strictGb18030(text)) {
+        encoding = gb18030;
         return text;
     }
     throw KivaroError(QStringLiteral("文件的编码既不是 UTF-8，也不是 GB18030 或带字节顺序标记的 UTF-16，无法读取"));
@@ -162,10 +180,11 @@ QString undefusedText(const QString& text)
                                                                                                         : text;
 }
 
-SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const ImportProgress& progress)
+SalesImport parseSalesCsv(
+    const QByteArray& bytes, QChar decimalSeparator, const ImportProgress& progress, const QString& encoding)
 {
     SalesImport result;
-    const QString text = decoded(bytes, result.encoding);
+    const QString text = decoded(bytes, encoding, result.encoding, result.otherEncoding);
     CsvReader reader(text, separatorOf(text));
     std::array<qsizetype, ColumnCount> at { Day, Name, Quantity, Received, Cost, Memo };
     // How many fields a row may have: the header's, else the six columns of a line.
@@ -239,7 +258,8 @@ SalesImport parseSalesCsv(const QByteArray& bytes, QChar decimalSeparator, const
     return result;
 }
 
-SalesImport readSalesCsv(const QString& path, QChar decimalSeparator, const ImportProgress& progress)
+SalesImport readSalesCsv(
+    const QString& path, QChar decimalSeparator, const ImportProgress& progress, const QString& encoding)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -250,7 +270,7 @@ SalesImport readSalesCsv(const QString& path, QChar decimalSeparator, const Impo
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
-    return parseSalesCsv(bytes, decimalSeparator, progress);
+    return parseSalesCsv(bytes, decimalSeparator, progress, encoding);
 }
 
 QByteArray salesCsv(const QList<SalesLine>& lines)

@@ -612,3 +612,8 @@ void TEntryPage::setProductNames(const QStringList& names)
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(shown);
 }
+
+QList<SalesLine> TEntryPage::pendingLines() const
+{
+    return FPending->lines();
+}

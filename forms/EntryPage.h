@@ -41,6 +41,8 @@ public:
     // and the product names are learned in the order typing them would leave (on a worker, behind a progress
     // window). They are kept until "完成"; false, with the error shown and the list unchanged, when they cannot be.
     bool addImportedLines(const QList<SalesLine>& lines);
+    // The lines the list shows.
+    QList<SalesLine> pendingLines() const;
 
     // Starts a desktop calculator; tests replace it.
     static std::function<void()> startCalculator;

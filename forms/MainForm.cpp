@@ -474,9 +474,15 @@ void TfrmMain::ImportClick()
 {
     if (!FDbMan)
         return;
-    const std::optional<QList<SalesLine>> lines = importThroughDialog(this);
+    const std::optional<QList<SalesLine>> lines = importThroughDialog(
+        this, [location = FDbMan->location(), user = FUserName, pending = Panel2->pendingLines()](
+                  const QList<SalesLine>& read) { return TDbMan(location).SameAsSaved(user, read, pending); });
     if (!lines)
         return;
+    if (lines->isEmpty()) {
+        MessageBox::information(this, QStringLiteral("文件中的记录都已经保存过或在列表中，没有加入新的记录。"));
+        return;
+    }
     RadioButton1->setChecked(true);
     if (!Panel2->addImportedLines(*lines))
         return;

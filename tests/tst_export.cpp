@@ -360,6 +360,30 @@ private Q_SLOTS:
                 { 0, QDate(2024, 5, 1), QStringLiteral("张三牌毛巾€"), 1, 250, 100, QStringLiteral("备注😀") } }));
     }
 
+    // Bytes valid in both encodings are read as UTF-8 and the other is offered; asked for, it gives the GB18030 text.
+    // A UTF-8 file with one GB18030 line is valid GB18030 only: UTF-8, asked for, is refused rather than guessed.
+    void importReadsTheEncodingAskedFor()
+    {
+        const QByteArray both = toGb18030(QStringLiteral("2024-01-06,原味,1,1.00,0.50,女士\r\n"));
+        const SalesImport asRead = parseSalesCsv(both, QLatin1Char('.'));
+        QCOMPARE(asRead.encoding, QStringLiteral("UTF-8"));
+        QCOMPARE(asRead.otherEncoding, QStringLiteral("GB18030"));
+        const SalesImport asked = parseSalesCsv(both, QLatin1Char('.'), {}, QStringLiteral("GB18030"));
+        QCOMPARE(asked.encoding, QStringLiteral("GB18030"));
+        QCOMPARE(asked.otherEncoding, QStringLiteral("UTF-8"));
+        QCOMPARE(asked.lines.value(0).productName, QStringLiteral("原味"));
+        QCOMPARE(asked.lines.value(0).memo, QStringLiteral("女士"));
+
+        const QByteArray mixed = QStringLiteral("2024-01-05,甲乙,1,1,1\r\n").toUtf8()
+            + toGb18030(QStringLiteral("2024-01-05,丙,1,1,1\r\n"));
+        const SalesImport guessed = parseSalesCsv(mixed, QLatin1Char('.'));
+        QCOMPARE(guessed.encoding, QStringLiteral("GB18030"));
+        QVERIFY(guessed.otherEncoding.isEmpty());
+        QVERIFY_THROWS_EXCEPTION(KivaroError, parseSalesCsv(mixed, QLatin1Char('.'), {}, QStringLiteral("UTF-8")));
+        // Plain ASCII reads the same in both: nothing to offer.
+        QVERIFY(parseSalesCsv("2024-01-05,abc,1,1,1\r\n", QLatin1Char('.')).otherEncoding.isEmpty());
+    }
+
     // A file in neither encoding is refused as a whole, naming them; a U+0000, a hexadecimal quantity and a day before
     // 1752 are each the problem of their row only.
     void importRefusesWhatItCannotReadExactly()

@@ -778,14 +778,14 @@ QList<DayCount> SqliteStore::queryDays(const SalesRange& range)
     return daysIn(session, range);
 }
 
-QList<DayCount> SqliteStore::daysIn(Session& session, const SalesRange& range)
+QList<DayCount> SqliteStore::daysIn(Session& session, const SalesRange& range, bool fromSummaries)
 {
     const QStringList values = rangeValues(range, range.first);
     QList<DayCount> days;
     DayValue dayValue;
     const QString statement = QStringLiteral("SELECT RecDate, Products, Lines, Quantity, Money, Cost FROM %1 WHERE %2 "
                                              "ORDER BY RecDate")
-                                  .arg(daySource(FSummaries == TSummaries::Kept), kSummaryFilter);
+                                  .arg(daySource(fromSummaries && FSummaries == TSummaries::Kept), kSummaryFilter);
     for (SqliteStatement rows(session.database(), statement, values); rows.next();)
         days.append({ dayValue(rows.bytes(0)), rows.integer(1), rows.integer(2), sumsAt(rows, 3) });
     return days;
@@ -794,26 +794,43 @@ QList<DayCount> SqliteStore::daysIn(Session& session, const SalesRange& range)
 ViewSnapshot SqliteStore::queryView(const SalesRange& range)
 {
     ViewSnapshot view { range, {}, {}, 0 };
-    Session session(*this);
-    // One read transaction: the file cannot change between the statements.
-    session.beginRead();
-    view.days = daysIn(session, range);
-    qint64 lines = 0;
-    for (const DayCount& day : std::as_const(view.days))
-        lines += day.lines;
-    view.lineIds.reserve(size_t(lines));
-    // The index RecordsByUserDateId holds every ID in this order: the table itself is not read.
-    for (SqliteStatement ids(session.database(),
-             QStringLiteral("SELECT ID FROM Records WHERE %1 ORDER BY RecDate, ID").arg(kSummaryFilter),
-             rangeValues(range, range.first));
-         ids.next();) {
-        view.lineIds.push_back(ids.integer(0));
+    bool damaged = false;
+    {
+        Session session(*this);
+        // One read transaction: the file cannot change between the statements.
+        session.beginRead();
+        view.days = daysIn(session, range);
+        qint64 lines = 0;
+        for (const DayCount& day : std::as_const(view.days))
+            lines += day.lines;
+        view.lineIds.reserve(size_t(lines));
+        // The index RecordsByUserDateId holds every ID in this order: the table itself is not read.
+        for (SqliteStatement ids(session.database(),
+                 QStringLiteral("SELECT ID FROM Records WHERE %1 ORDER BY RecDate, ID").arg(kSummaryFilter),
+                 rangeValues(range, range.first));
+             ids.next();) {
+            view.lineIds.push_back(ids.integer(0));
+        }
+        if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
+            SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
+                { EncodeText(range.userName) });
+            if (mark.next())
+                view.changeMark = mark.integer(0);
+        }
+        // The day summaries count other lines than the range holds: another program changed them. The days are taken
+        // from the lines in the same read, and the summaries mended from the lines for the other views.
+        damaged = qint64(view.lineIds.size()) != lines;
+        if (damaged)
+            view.days = daysIn(session, range, false);
     }
-    if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
-        SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
-            { EncodeText(range.userName) });
-        if (mark.next())
-            view.changeMark = mark.integer(0);
+    if (damaged) {
+        qWarning(
+            "kivaro: the day summaries did not match the lines of %s; mending them", qUtf8Printable(range.userName));
+        try {
+            repairSummaries();
+        } catch (const KivaroError&) {
+            // A ledger that cannot be written: its views are right all the same, computed from its lines.
+        }
     }
     return view;
 }

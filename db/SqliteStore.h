@@ -71,7 +71,7 @@ private:
     qint64 recordChange(Session& session, const QString& userName, const QString& computer, ChangeEntry::Kind kind,
         qint64 lineId, const QString& before, const QString& after, qint64 undoes);
     std::optional<SalesLine> readLine(Session& session, qint64 id, QString* userName);
-    QList<DayCount> daysIn(Session& session, const SalesRange& range);
+    QList<DayCount> daysIn(Session& session, const SalesRange& range, bool fromSummaries = true);
     void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
 
     LedgerLocation FLocation;

@@ -21,6 +21,6 @@ QString documentsFolder();
 
 // 导出Excel / 导出CSV / 导出PDF: asks where, with the name defaultExportName gives in the documents folder, writes
 // every row of the view over the range as the list shows it, or as the store holds it now without one (read on a
-// worker through a store of its own, made from store's location) behind a progress window, then tells the file and its rows, or why nothing was written. A
-// range without lines gets a message and no dialog.
+// worker through a store of its own, made from store's location) behind a progress window, then tells the file and its
+// rows, or why nothing was written. A range without lines gets a message and no dialog.
 void exportThroughDialog(QWidget* parent, TDbMan& store, const ExportRequest& request);

@@ -53,11 +53,12 @@ TfrmImport::TfrmImport(const QString& fileName, const SalesImport& read, qsizety
     setFont(font);
 
     const qint64 bad = read.rows - read.lines.size();
-    QString summary = QStringLiteral("文件“%1”（按 %2 编码读取）中有 %3 行销售记录，其中 %4 行有错误，不能添加；%5 行正确。")
-                          .arg(fileName, read.encoding)
-                          .arg(read.rows)
-                          .arg(bad)
-                          .arg(read.lines.size());
+    QString summary
+        = QStringLiteral("文件“%1”（按 %2 编码读取）中有 %3 行销售记录，其中 %4 行有错误，不能添加；%5 行正确。")
+              .arg(fileName, read.encoding)
+              .arg(read.rows)
+              .arg(bad)
+              .arg(read.lines.size());
     if (alreadyThere > 0)
         summary += QStringLiteral("正确的行中有 %1 行与已保存或列表中的记录完全相同，这个文件可能已经导入过。")
                        .arg(alreadyThere);
@@ -81,12 +82,13 @@ TfrmImport::TfrmImport(const QString& fileName, const SalesImport& read, qsizety
     lvPreview->header()->resizeSection(1, 150);
     const QChar separator = localeDecimalSeparator();
     for (const SalesLine& line : read.lines.first(std::min<qsizetype>(read.lines.size(), kPreviewRows)))
-        lvPreview->addTopLevelItem(new QTreeWidgetItem({ line.day.toString(QStringLiteral("yyyy-MM-dd")),
-            line.productName, QString::number(line.quantity), formatCents(line.received, separator),
-            formatCents(line.cost, separator), line.memo }));
+        lvPreview->addTopLevelItem(new QTreeWidgetItem(
+            { line.day.toString(QStringLiteral("yyyy-MM-dd")), line.productName, QString::number(line.quantity),
+                formatCents(line.received, separator), formatCents(line.cost, separator), line.memo }));
 
     makeLabel(this, "lblProblems", QStringLiteral("有错误的行："), 8, 248);
-    lvProblems = makeList("lvProblems", 266, 160, { QStringLiteral("行"), QStringLiteral("列"), QStringLiteral("原因") });
+    lvProblems
+        = makeList("lvProblems", 266, 160, { QStringLiteral("行"), QStringLiteral("列"), QStringLiteral("原因") });
     lvProblems->header()->resizeSection(0, 60);
     lvProblems->header()->resizeSection(1, 60);
     lvProblems->header()->setStretchLastSection(true);
@@ -100,7 +102,8 @@ TfrmImport::TfrmImport(const QString& fileName, const SalesImport& read, qsizety
     lvProblems->addTopLevelItems(items);
 
     btnOtherEncoding = makeButton(this, "btnOtherEncoding",
-        QStringLiteral("改按 %1 读取").arg(read.otherEncoding.isEmpty() ? QStringLiteral("其他编码") : read.otherEncoding),
+        QStringLiteral("改按 %1 读取")
+            .arg(read.otherEncoding.isEmpty() ? QStringLiteral("其他编码") : read.otherEncoding),
         QRect(8, 438, 130, 24));
     btnOtherEncoding->setVisible(!read.otherEncoding.isEmpty());
     chkSkipSame = new QCheckBox(QStringLiteral("不添加已有的相同记录"), this);
@@ -108,8 +111,8 @@ TfrmImport::TfrmImport(const QString& fileName, const SalesImport& read, qsizety
     chkSkipSame->setGeometry(146, 438, 180, 24);
     chkSkipSame->setChecked(alreadyThere > 0);
     chkSkipSame->setVisible(alreadyThere > 0);
-    btnImportGood = makeButton(this, "btnImportGood",
-        bad > 0 ? QStringLiteral("添加正确的行") : QStringLiteral("添加"), QRect(398, 438, 110, 24));
+    btnImportGood = makeButton(this, "btnImportGood", bad > 0 ? QStringLiteral("添加正确的行") : QStringLiteral("添加"),
+        QRect(398, 438, 110, 24));
     btnImportNone = makeButton(this, "btnImportNone", QStringLiteral("都不添加"), QRect(514, 438, 78, 24));
     connect(btnOtherEncoding, &QPushButton::clicked, this, [this] { done(kOtherEncoding); });
     connect(btnImportGood, &QPushButton::clicked, this, &QDialog::accept);
@@ -133,8 +136,8 @@ std::optional<QList<SalesLine>> importThroughDialog(QWidget* parent, const Alrea
     for (;;) {
         SalesImport read;
         QSet<qsizetype> same;
-        const QString failure = runWithProgress(parent, QStringLiteral("正在读取销售记录，请稍候……"),
-            [&](const BackupProgress& progress) {
+        const QString failure = runWithProgress(
+            parent, QStringLiteral("正在读取销售记录，请稍候……"), [&](const BackupProgress& progress) {
                 read = readSalesCsv(path, separator, progress, encoding);
                 if (alreadyThere)
                     same = alreadyThere(read.lines);

@@ -474,9 +474,9 @@ void TfrmMain::ImportClick()
 {
     if (!FDbMan)
         return;
-    const std::optional<QList<SalesLine>> lines = importThroughDialog(
-        this, [location = FDbMan->location(), user = FUserName, pending = Panel2->pendingLines()](
-                  const QList<SalesLine>& read) { return TDbMan(location).SameAsSaved(user, read, pending); });
+    const std::optional<QList<SalesLine>> lines = importThroughDialog(this,
+        [location = FDbMan->location(), user = FUserName, pending = Panel2->pendingLines()](
+            const QList<SalesLine>& read) { return TDbMan(location).SameAsSaved(user, read, pending); });
     if (!lines)
         return;
     if (lines->isEmpty()) {

@@ -273,8 +273,8 @@ void ViewRows::fillShown()
     }
     for (; m_buffer.isEmpty() && m_day < m_days.size(); ++m_day) {
         const qint64 start = m_dayStarts[size_t(m_day)];
-        const std::vector<qint64> ids(snapshot.lineIds.begin() + start,
-            snapshot.lineIds.begin() + start + m_days.at(m_day).lines);
+        const std::vector<qint64> ids(
+            snapshot.lineIds.begin() + start, snapshot.lineIds.begin() + start + m_days.at(m_day).lines);
         QList<SalesLine> lines = m_store.LinesAsRead(snapshot, ids);
         lines.removeIf([](const SalesLine& line) { return line.id == 0; });
         for (const DayProductRow& group : groupByProduct(lines)) {

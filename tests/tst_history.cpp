@@ -10,11 +10,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QTest>
 #include <cstdio>
 #include <future>
-#include <QRandomGenerator>
-#include <QSet>
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "base/TextCodec.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
+#include "db/ViewSnapshot.h"
 #include "db/Numbers.h"
 #include "db/Schema.h"
 #include "tests/TestUtil.h"
@@ -358,6 +359,39 @@ private Q_SLOTS:
             QCOMPARE(inspectBackup(taken).lines, 41);
             QCOMPARE(backupLedger(currentLedger(), taken).findings, QStringList());
             QCOMPARE(*raw.column(everyLine), stored);
+        }
+    }
+
+    // 查看 notices day summaries that count other lines than the range holds (a day's row deleted by another
+    // program, a count changed): its days come from the lines, and the summaries are mended for the other views.
+    void viewNoticesDamagedDayCounts()
+    {
+        for (const QString damage : { QStringLiteral("DELETE FROM DaySums WHERE RecDate = (SELECT min(RecDate) FROM "
+                                                     "DaySums)"),
+                 QStringLiteral("UPDATE DaySums SET Lines = Lines + 1") }) {
+            home = std::make_unique<TestDataHome>();
+            TDbMan db;
+            Walk walk(5);
+            QList<SalesLine> lines;
+            for (int i = 0; i < 30; ++i)
+                lines.append(walk.line());
+            db.AddLines(kUser, lines);
+            const SalesRange all { kUser, QDate(2000, 1, 1), QDate(2099, 12, 31) };
+            const auto dayTexts = [](const ViewSnapshot& view) {
+                QStringList texts;
+                for (const DayCount& day : view.days)
+                    texts << QStringLiteral("%1 %2 %3 %4")
+                                 .arg(day.day.toString(Qt::ISODate))
+                                 .arg(day.lines)
+                                 .arg(day.rows)
+                                 .arg(day.sums.received);
+                return texts;
+            };
+            const QStringList right = dayTexts(*db.QueryView(all));
+            RawDb raw(home->dbPath());
+            QVERIFY2(raw.exec(damage), qPrintable(raw.lastError()));
+            QCOMPARE(dayTexts(*db.QueryView(all)), right);
+            verifySummaries(raw);
         }
     }
 

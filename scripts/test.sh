@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/check-format.sh
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure --timeout 600 -LE server
+ctest --test-dir build --output-on-failure --timeout 600 -LE server -j "$(nproc)"
 pg_virtualenv ctest --test-dir build --output-on-failure --timeout 900 -L server
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVARO_SANITIZE=ON

@@ -5,9 +5,9 @@
 #include "base/TextCodec.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
-#include "db/ViewSnapshot.h"
 #include "db/Numbers.h"
 #include "db/Schema.h"
+#include "db/ViewSnapshot.h"
 #include "tests/TestUtil.h"
 
 #include <QDir>

@@ -339,8 +339,10 @@ bool TDbMan::saveLines(
             if (!kept.owner.isEmpty() && kept.all) {
                 const qint64 forgotten = write.removeKept(userName, kept.owner, kept.ids);
                 if (forgotten != kept.ids.size()) {
-                    // An earlier 完成 of this window landed although its answer was lost: stored once, not twice.
-                    if (!given.isEmpty() && write.hasSave(token)) {
+                    // An earlier 完成 of this window landed although its answer was lost, or the same lines are saved
+                    // again after their save: stored once, not twice.
+                    if ((!given.isEmpty() && write.hasSave(token))
+                        || (!kept.landedToken.isEmpty() && write.hasSave(kept.landedToken))) {
                         if (forgotten == 0)
                             throw TAlreadySaved();
                         throw KivaroError(QStringLiteral("待存的记录在别处被改动过，这次没有保存任何记录；"
@@ -763,20 +765,27 @@ qint64 TDbMan::ReplaceKeptLine(
     return id;
 }
 
-bool TDbMan::SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
+bool TDbMan::SaveKeptLines(const QString& userName, KeptSession& session, const QList<SalesLine>& lines)
 {
     QList<qint64> keptIds;
     for (const SalesLine& line : lines)
         keptIds.append(line.id);
     const QByteArray token = session.saveToken();
     try {
-        return saveLines(userName, lines, { session.owner(), keptIds, true }, token);
+        const bool lost
+            = saveLines(userName, lines, { session.owner(), keptIds, true, session.landedTokenOf(keptIds) }, token);
+        session.saveLanded(keptIds);
+        return lost;
+    } catch (const TAlreadySaved&) {
+        session.saveLanded(keptIds);
+        throw;
     } catch (const TServerUnreachable&) {
         if (!FStore->server())
             throw;
         // Whether the save landed cannot be asked now: the outbox sends it under the same token, with the kept lines
         // to forget on the server in the same transaction, so that it lands once and they are not offered again.
         OutboxStore(FLocation.asOffline()).parkSave(token, userName, checkedLines(lines), session.owner(), keptIds);
+        session.saveLanded(keptIds);
         throw TSavedOffline();
     }
 }

@@ -183,12 +183,12 @@ public:
     // Keeps line in place of the kept line keptId, in one transaction; the new kept id.
     qint64 ReplaceKeptLine(const QString& userName, const KeptSession& session, qint64 keptId, const SalesLine& line);
     // Stores the kept lines the window shows (each line's id its kept id) and forgets exactly them, in one
-    // transaction. Raises TAlreadySaved when none of them is kept any more and the window's last 完成 is in the ledger
-    // under the session's token (that save landed, its answer was lost), and KivaroError, with nothing stored, when
-    // only some are. Returns true when the ledger lost them with no save of this window (it was restored from a backup,
-    // or its file removed, meanwhile): the lines shown are stored all the same. On a server that went away during the
-    // save, the save waits in the outbox and TSavedOffline is raised.
-    bool SaveKeptLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines);
+    // transaction. Raises TAlreadySaved when none of them is kept any more and the save that forgot them is in the
+    // ledger (this 完成's token: it landed, its answer was lost; or the session's last save of them), and KivaroError,
+    // with nothing stored, when only some are. Returns true when the ledger lost them with no save of this window (it
+    // was restored from a backup, or its file removed, meanwhile): the lines shown are stored all the same. On a server
+    // that went away during the save, the save waits in the outbox and TSavedOffline is raised.
+    bool SaveKeptLines(const QString& userName, KeptSession& session, const QList<SalesLine>& lines);
     // ---- A till that sells while its server is away ----
     // What one round of sending the outbox did: saves and lines that reached the server, and whether the ledger was
     // restored from a backup since the account last saw it (they went into the restored ledger).
@@ -234,6 +234,8 @@ private:
         QString owner;
         QList<qint64> ids;
         bool all = true;
+        // The token of the window's last save that landed, when it forgot these very lines.
+        QByteArray landedToken;
     };
     // Stores the lines with a save token (a new one unless given; a given one already on the server stores nothing)
     // and forgets the kept lines, in one transaction.

@@ -82,13 +82,21 @@ KeptSession::KeptSession()
     if (!FLock)
         throw KivaroError(QStringLiteral("无法建立并锁定文件夹“%1”").arg(QDir::toNativeSeparators(lockPath(session))));
     FOwner = computerId() + QLatin1Char('/') + session;
-    saveLanded();
+    FSaveToken = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
 }
 
 KeptSession::~KeptSession() = default;
 
-void KeptSession::saveLanded()
+QByteArray KeptSession::landedTokenOf(const QList<qint64>& ids) const
 {
+    // Only the very lines of that save: a ledger restored meanwhile may give their kept IDs out again.
+    return QSet<qint64>(ids.cbegin(), ids.cend()) == FLandedIds ? FLandedToken : QByteArray();
+}
+
+void KeptSession::saveLanded(const QList<qint64>& ids)
+{
+    FLandedToken = FSaveToken;
+    FLandedIds = QSet<qint64>(ids.cbegin(), ids.cend());
     FSaveToken = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <memory>
 
@@ -34,14 +36,18 @@ public:
     // with its window and is adopted here when the host name is this computer's.
     static std::shared_ptr<void> claimIfGone(const QString& owner);
 
-    // The token the window's 完成 is stored under: the same until the window's list is emptied by a save (stored, or
-    // waiting in the outbox), when saveLanded() makes the next one. A 完成 pressed again after its answer was lost
-    // is so recognised in the ledger.
+    // The token the window's next 完成 is stored under: the same until a save is known to have landed (stored, or
+    // waiting in the outbox), so that a 完成 pressed again after its answer was lost is recognised in the ledger.
     QByteArray saveToken() const { return FSaveToken; }
-    void saveLanded();
+    // The token of the last save that landed, when it forgot exactly ids (the same lines saved again); else nothing.
+    QByteArray landedTokenOf(const QList<qint64>& ids) const;
+    // A save under the current token landed, forgetting ids: the next one gets a token of its own.
+    void saveLanded(const QList<qint64>& ids);
 
 private:
     QString FOwner;
     QByteArray FSaveToken;
+    QByteArray FLandedToken;
+    QSet<qint64> FLandedIds;
     std::shared_ptr<Platform::FolderLock> FLock;
 };

@@ -437,7 +437,6 @@ void TEntryPage::Button4Click()
         this);
     if (!saved)
         return;
-    FSession->saveLanded();
     FPending->clear();
     ListView1Change();
     UpdatePendingTotals();

@@ -120,7 +120,6 @@ private Q_SLOTS:
         replace();
         QVERIFY(db.SaveKeptLines(kUser, window, shown));
         QCOMPARE(storedLineCount(*home), 3);
-        window.saveLanded();
 
         // The save opened the file and waits for its lock when the new one is put in place.
         QVERIFY(QFile::remove(replacement));

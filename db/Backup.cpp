@@ -50,10 +50,15 @@ QString native(const QString& path)
 class RawFile
 {
 public:
-    RawFile(const QString& path, int flags)
+    // immutable: a backup read where it lies, read-only, without locks and without the files beside it (a journal
+    // left there is not taken), as a copy of it would be.
+    RawFile(const QString& path, int flags, bool immutable = false)
         : m_path(path)
     {
-        const int code = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr);
+        const QByteArray name = immutable
+            ? QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8() + "?mode=ro&immutable=1"
+            : QFile::encodeName(path);
+        const int code = sqlite3_open_v2(name.constData(), &m_db, immutable ? flags | SQLITE_OPEN_URI : flags, nullptr);
         if (code != SQLITE_OK)
             fail(code);
         sqlite3_extended_result_codes(m_db, 1);
@@ -270,7 +275,7 @@ void renameInto(const QString& from, const QString& to)
 }
 
 // Copies a file's bytes, every step checked, and flushes the copy to the disk.
-void copyBytes(const QString& from, const QString& to, const BackupProgress& progress)
+void copyBytes(const QString& from, const QString& to, const BackupProgress& progress, qint64 limit = -1)
 {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
@@ -278,10 +283,10 @@ void copyBytes(const QString& from, const QString& to, const BackupProgress& pro
     QFile target(to);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered, QFile::ReadOwner | QFile::WriteOwner))
         throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), target.errorString()));
-    const qint64 size = source.size();
+    const qint64 size = limit < 0 ? source.size() : qMin(limit, source.size());
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (qint64 done = 0;;) {
-        const qint64 read = source.read(buffer.data(), buffer.size());
+        const qint64 read = source.read(buffer.data(), qMin<qint64>(buffer.size(), size - done));
         if (read < 0)
             throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(from), source.errorString()));
         if (read == 0)
@@ -552,17 +557,60 @@ QStringList requiredTables(qint64 version)
 
 // A private copy of the backup that the engine reads as a plain file whatever its journal mode: a file in WAL mode
 // says so in bytes 18 and 19 of its header, which are set back to 1 (its -wal file, if any, is not part of a backup).
-void readableCopy(const QString& path, const QString& copy)
+// The most a backup may hold: a ledger of decades is far smaller.
+constexpr qint64 kLargestBackup = 8LL * 1024 * 1024 * 1024;
+
+// Where a backup is read: in place, or from a private copy for a file in WAL mode (the engine would want the files
+// beside it), whose header the copy sets to the rollback journal's. Only the database's own pages are copied.
+struct BackupSource
 {
-    copyBytes(path, copy, {});
-    QFile file(copy);
-    if (!file.open(QIODevice::ReadWrite) || !file.seek(18))
+    QString file;
+    bool inPlace = false;
+    std::optional<Platform::FileStamp> stamp;
+};
+
+RawFile openSource(const BackupSource& source)
+{
+    return RawFile(source.file, SQLITE_OPEN_READONLY, source.inPlace);
+}
+
+// What the file was read from has not changed since it was opened: another program writing a backup while it is
+// restored would give a mixture.
+void checkUnchanged(const BackupSource& source, const QString& path)
+{
+    if (source.inPlace && Platform::fileStamp(path) != source.stamp)
+        throw KivaroError(QStringLiteral("“%1”在读取时被改动了，请稍后再试").arg(native(path)));
+}
+
+BackupSource readableSource(const QString& path, const QString& copy)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(path), file.errorString()));
-    const QByteArray versions = file.read(2);
-    if (versions.size() == 2 && (versions.at(0) != 1 || versions.at(1) != 1)) {
-        if (!file.seek(18) || file.write("\x01\x01", 2) != 2 || !file.flush())
-            throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(path), file.errorString()));
-    }
+    const std::optional<Platform::FileStamp> stamp = Platform::fileStamp(path);
+    const QByteArray header = file.read(100);
+    if (header.size() < 100)
+        throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(native(path)));
+    const auto number = [&header](int at, int bytes) {
+        quint64 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = (value << 8) | quint8(header.at(at + i));
+        return value;
+    };
+    // The pages the header counts, when the count is valid (written by the change it names); else the file's size.
+    const quint64 pageSize = number(16, 2) == 1 ? 65536 : number(16, 2);
+    const quint64 pages = number(28, 4);
+    const qint64 size = pages > 0 && number(92, 4) == number(24, 4) ? qint64(pages * pageSize) : file.size();
+    if (size > kLargestBackup)
+        throw KivaroError(QStringLiteral("“%1”太大（超过 8 GB），不像是 Kivaro 的账本文件").arg(native(path)));
+    if (header.at(18) == 1 && header.at(19) == 1)
+        return { path, true, stamp };
+    file.close();
+    copyBytes(path, copy, {}, qMin(size, file.size()));
+    QFile copied(copy);
+    if (!copied.open(QIODevice::ReadWrite) || !copied.seek(18) || copied.write("\x01\x01", 2) != 2 || !copied.flush())
+        throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(path), copied.errorString()));
+    return { copy, false, {} };
 }
 
 // A backup whose summaries differ from what its lines make.
@@ -574,11 +622,11 @@ KivaroError wrongSummaries(const QString& shown)
 // Checks that a copy of the backup shown as path holds the program's tables with the program's columns, values of
 // the program's kinds, and summaries that agree with its lines, day by day and product by product. What it holds
 // besides (triggers, views, indexes) is named in the findings: none of it reaches the ledger.
-LedgerFileInfo inspectCopy(const QString& path, const QString& copy, bool checkSummaries)
+LedgerFileInfo inspectCopy(const QString& path, const BackupSource& copy, bool checkSummaries)
 {
     const QString shown = native(path);
     try {
-        const RawFile db(copy, SQLITE_OPEN_READONLY);
+        const RawFile db = openSource(copy);
         QDeadlineTimer deadline(kReadLimitMs);
         sqlite3_progress_handler(db.handle(), 10'000, pastDeadline, &deadline);
         const QString integrity = db.text("PRAGMA integrity_check");
@@ -664,7 +712,7 @@ LedgerFileInfo inspectCopy(const QString& path, const QString& copy, bool checkS
 // Writes a fresh ledger at target from a checked copy of a backup: the program's own layout, the backup's accounts,
 // lines, kept lines and changes read by named columns, the summaries computed. The line and change counters go on
 // past idFloor, the counters of the ledger being replaced.
-void rebuildInto(const QString& copy, int version, const QString& target, qint64 idFloor)
+void rebuildInto(const BackupSource& copy, int version, const QString& target, qint64 idFloor)
 {
     removeWorkFile(target);
     const QString connection = QStringLiteral("kivaro-rebuild-") + QUuid::createUuid().toString(QUuid::Id128);
@@ -689,7 +737,8 @@ void rebuildInto(const QString& copy, int version, const QString& target, qint64
         run(QStringLiteral("PRAGMA journal_mode = OFF"));
         run(QStringLiteral("PRAGMA synchronous = OFF"));
         run(QStringLiteral("ATTACH DATABASE ? AS source"),
-            { QVariant(QUrl::fromLocalFile(copy).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro")) });
+            { QVariant(QUrl::fromLocalFile(copy.file).toString(QUrl::FullyEncoded)
+                + (copy.inPlace ? QStringLiteral("?mode=ro&immutable=1") : QStringLiteral("?mode=ro"))) });
         run(QStringLiteral("BEGIN"));
         Schema::rebuildFrom(db, version);
         run(QStringLiteral("UPDATE main.sqlite_sequence SET seq = MAX(seq, ?)"), { idFloor });
@@ -729,9 +778,10 @@ LedgerFileInfo inspectBackup(const QString& path)
     QTemporaryDir folder;
     if (!folder.isValid())
         throw KivaroError(QStringLiteral("无法建立临时文件夹：%1").arg(folder.errorString()));
-    const QString copy = folder.filePath(QStringLiteral("backup.sjk"));
-    readableCopy(path, copy);
-    return inspectCopy(path, copy, true);
+    const BackupSource source = readableSource(path, folder.filePath(QStringLiteral("backup.sjk")));
+    const LedgerFileInfo info = inspectCopy(path, source, true);
+    checkUnchanged(source, path);
+    return info;
 }
 
 QString restoreLedger(
@@ -747,32 +797,34 @@ QString restoreLedger(
         makeFolder(ledger.dataDir());
     }
     const QString workFolder = ledger.isServer() ? safetyFolder : ledger.dataDir();
-    // The backup is read from a private copy and rebuilt into a fresh ledger: nothing but its data is taken.
+    // The backup is read where it lies (or from a private copy, readableSource) and rebuilt into a fresh ledger:
+    // nothing but its data is taken.
     const QString copy = workFileBeside(workFolder + QStringLiteral("/x"));
     const QString rebuilt = workFileBeside(workFolder + QStringLiteral("/x"));
     const auto cleanUp = qScopeGuard([&] {
         removeWorkFile(copy);
         removeWorkFile(rebuilt);
     });
-    readableCopy(path, copy);
+    const BackupSource source = readableSource(path, copy);
     if (progress)
         progress(0, 0);
-    const LedgerFileInfo info = inspectCopy(path, copy, false);
+    const LedgerFileInfo info = inspectCopy(path, source, false);
     Totals expected;
     {
-        const RawFile source(copy, SQLITE_OPEN_READONLY);
-        expected = lineTotals(source);
+        const RawFile db = openSource(source);
+        expected = lineTotals(db);
     }
-    // The backup's summaries against its lines, beside the rebuild: both read the whole copy.
-    std::future<bool> summariesRight = std::async(std::launch::async, [&copy, version = info.version] {
-        const RawFile source(copy, SQLITE_OPEN_READONLY);
+    // The backup's summaries against its lines, beside the rebuild: both read the whole file.
+    std::future<bool> summariesRight = std::async(std::launch::async, [&source, version = info.version] {
+        const RawFile db = openSource(source);
         QDeadlineTimer deadline(kReadLimitMs);
-        sqlite3_progress_handler(source.handle(), 10'000, pastDeadline, &deadline);
-        return version != Schema::kVersion || summariesMatchLines(source);
+        sqlite3_progress_handler(db.handle(), 10'000, pastDeadline, &deadline);
+        return version != Schema::kVersion || summariesMatchLines(db);
     });
-    rebuildInto(copy, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
+    rebuildInto(source, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
     if (!summariesRight.get())
         throw wrongSummaries(native(path));
+    checkUnchanged(source, path);
     makeFolder(safetyFolder);
     // Never over an earlier one, which may be the very file being restored.
     QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());

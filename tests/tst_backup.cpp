@@ -112,6 +112,48 @@ private Q_SLOTS:
         QCOMPARE(state(), after);
     }
 
+    // A backup grown to 2 GiB of holes after its pages is read where it lies: its inspection and restore write no
+    // copy of it. One whose header does not bound its pages and whose size passes the limit is refused unread.
+    void largeSparseBackupIsReadInPlace()
+    {
+        const auto written = [] {
+            QFile io(QStringLiteral("/proc/self/io"));
+            if (!io.open(QIODevice::ReadOnly))
+                return qint64(-1);
+            for (const QByteArray& line : io.readAll().split('\n'))
+                if (line.startsWith("wchar: "))
+                    return line.mid(7).toLongLong();
+            return qint64(-1);
+        };
+        if (written() < 0)
+            QSKIP("no count of written bytes here");
+        fill();
+        const QString shown = state();
+        const QString sparse = backupPath(QStringLiteral("sparse.sjk"));
+        backupLedger(currentLedger(), sparse);
+        TDbMan().AddLines(kUser, sampleLines(3, QStringLiteral("后来的")));
+        QVERIFY(QFile::resize(sparse, 2LL << 30));
+        const qint64 before = written();
+        QCOMPARE(inspectBackup(sparse).lines, 640);
+        restoreLedger(currentLedger(), sparse, backupsFolder(home->dataDir()));
+        const qint64 wrote = written() - before;
+        QVERIFY2(wrote < 64LL << 20, qPrintable(QStringLiteral("%1 bytes written").arg(wrote)));
+        QCOMPARE(state(), shown);
+
+        // The header's count of pages made invalid: the file's own size counts, past the limit.
+        {
+            QFile file(sparse);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(92) && file.write("\xFF\xFF\xFF\xFF", 4) == 4);
+            QVERIFY(file.resize(9LL << 30));
+        }
+        try {
+            inspectBackup(sparse);
+            QFAIL("a 9 GiB backup was read");
+        } catch (const KivaroError& error) {
+            QVERIFY2(error.text().contains(QStringLiteral("太大")), qPrintable(error.text()));
+        }
+    }
+
     void badFilesAreRefusedWithNothingReplaced_data()
     {
         QTest::addColumn<QString>("kind");

@@ -35,6 +35,7 @@ pg_ctlcluster $PG_CLUSTER start
 journey till --database "$LEDGER" <<<"$login
 timeout 30
 text LabelOutbox ~ 已搁置
+text LabelOutbox !~ 待上传
 close frmMain"
 db=${LEDGER#dbname=}
 stored=$(psql -d "$db" -tAc "SELECT string_agg(product_name, ',') FROM records")

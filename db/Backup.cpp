@@ -46,18 +46,23 @@ QString native(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
+// The engine's name for a file opened read-only; immutable: without locks and without the files beside it (a journal
+// left there is not taken), as a copy of it would be read.
+QByteArray readOnlyUri(const QString& path, bool immutable)
+{
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8()
+        + (immutable ? "?mode=ro&immutable=1" : "?mode=ro");
+}
+
 // A connection of its own to one database file, straight on the engine, closed on destruction.
 class RawFile
 {
 public:
-    // immutable: a backup read where it lies, read-only, without locks and without the files beside it (a journal
-    // left there is not taken), as a copy of it would be.
+    // immutable: a backup read where it lies (readOnlyUri).
     RawFile(const QString& path, int flags, bool immutable = false)
         : m_path(path)
     {
-        const QByteArray name = immutable
-            ? QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8() + "?mode=ro&immutable=1"
-            : QFile::encodeName(path);
+        const QByteArray name = immutable ? readOnlyUri(path, true) : QFile::encodeName(path);
         const int code = sqlite3_open_v2(name.constData(), &m_db, immutable ? flags | SQLITE_OPEN_URI : flags, nullptr);
         if (code != SQLITE_OK)
             fail(code);
@@ -555,13 +560,12 @@ QStringList requiredTables(qint64 version)
     return programTables().keys();
 }
 
-// A private copy of the backup that the engine reads as a plain file whatever its journal mode: a file in WAL mode
-// says so in bytes 18 and 19 of its header, which are set back to 1 (its -wal file, if any, is not part of a backup).
 // The most a backup may hold: a ledger of decades is far smaller.
 constexpr qint64 kLargestBackup = 8LL * 1024 * 1024 * 1024;
 
 // Where a backup is read: in place, or from a private copy for a file in WAL mode (the engine would want the files
-// beside it), whose header the copy sets to the rollback journal's. Only the database's own pages are copied.
+// beside it): such a file says so in bytes 18 and 19 of its header, which the copy sets back to 1 (its -wal file, if
+// any, is not part of a backup). Only the database's own pages are copied.
 struct BackupSource
 {
     QString file;
@@ -737,8 +741,7 @@ void rebuildInto(const BackupSource& copy, int version, const QString& target, q
         run(QStringLiteral("PRAGMA journal_mode = OFF"));
         run(QStringLiteral("PRAGMA synchronous = OFF"));
         run(QStringLiteral("ATTACH DATABASE ? AS source"),
-            { QVariant(QUrl::fromLocalFile(copy.file).toString(QUrl::FullyEncoded)
-                + (copy.inPlace ? QStringLiteral("?mode=ro&immutable=1") : QStringLiteral("?mode=ro"))) });
+            { QVariant(QString::fromUtf8(readOnlyUri(copy.file, copy.inPlace))) });
         run(QStringLiteral("BEGIN"));
         Schema::rebuildFrom(db, version);
         run(QStringLiteral("UPDATE main.sqlite_sequence SET seq = MAX(seq, ?)"), { idFloor });

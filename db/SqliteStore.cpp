@@ -26,6 +26,7 @@
 #include <QVariant>
 #include <cerrno>
 #include <cstring>
+#include <sqlite3.h>
 
 namespace {
 
@@ -103,8 +104,6 @@ public:
                                           owner.FCopyFailure));
             throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(QDir::toNativeSeparators(m_path)));
         }
-        if (const std::optional<Platform::FileStamp> stamp = Platform::fileStamp(m_path))
-            m_identity = stamp->identity;
         if (!m_db.open())
             throw KivaroError(failureText(m_path, m_db.lastError()));
         owner.prepareSummaries(*this);
@@ -116,13 +115,6 @@ public:
     }
 
     QSqlDatabase& database() { return m_db; }
-    // Another file is in place of the one this session opened (a restore put a new ledger there): the engine refuses
-    // to write the file it has, which is no longer the ledger.
-    bool fileReplaced() const
-    {
-        const std::optional<Platform::FileStamp> now = Platform::fileStamp(m_path);
-        return m_identity != 0 && now && now->identity != m_identity;
-    }
     // The engine's result code of the last failed statement.
     int lastEngineCode() const { return m_lastEngineCode; }
 
@@ -186,7 +178,6 @@ public:
 private:
     QSqlDatabase m_db;
     QString m_path;
-    quint64 m_identity = 0;
     bool m_inTransaction = false;
     int m_lastEngineCode = 0;
 };
@@ -584,9 +575,9 @@ void SqliteStore::write(const std::function<void(LedgerWrite&)>& work, const std
             session.commit();
             return;
         } catch (const KivaroError& error) {
-            // The ledger was replaced while this write waited for it: the write runs once more, on the ledger now
-            // in place.
-            if (attempt == 0 && session.fileReplaced())
+            // The ledger was replaced while this write waited for it (the engine refuses to write the file it opened,
+            // which is no longer the ledger): the write runs once more, on the ledger now in place.
+            if (attempt == 0 && session.lastEngineCode() == SQLITE_READONLY_DBMOVED)
                 continue;
             // Sums beyond 64 bits, or summaries that another program changed: the second is mended from the lines,
             // and the write, refused and rolled back, runs once more.

@@ -55,6 +55,29 @@ void appendSums(ViewRow& row, const SalesSums& sums, bool profit)
         row << numberCell(WideCents(sums.received) - sums.cost);
 }
 
+// The rows of the views, from what the store gives.
+ViewRow lineRow(const SalesLine& line)
+{
+    ViewRow row { dayCell(line.day), textCell(line.productName) };
+    appendSums(row, { line.quantity, line.received, line.cost }, false);
+    row << textCell(line.memo);
+    return row;
+}
+
+ViewRow groupRow(const DayProductRow& group)
+{
+    ViewRow row { dayCell(group.day), textCell(group.productName) };
+    appendSums(row, group.sums, true);
+    return row;
+}
+
+ViewRow rankingRow(const RankingRow& ranked)
+{
+    ViewRow row { textCell(ranked.productName) };
+    appendSums(row, ranked.sums, true);
+    return row;
+}
+
 QByteArray csvField(const QString& text)
 {
     QByteArray bytes = text.toUtf8();
@@ -231,11 +254,8 @@ void ViewRows::fillShown()
     case ReviewView::Ranking:
         if (!m_rankingRead) {
             m_rankingRead = true;
-            for (const RankingRow& ranked : m_shown->ranking) {
-                ViewRow row { textCell(ranked.productName) };
-                appendSums(row, ranked.sums, true);
-                m_buffer.append(row);
-            }
+            for (const RankingRow& ranked : m_shown->ranking)
+                m_buffer.append(rankingRow(ranked));
         }
         return;
     case ReviewView::Daily:
@@ -254,16 +274,12 @@ void ViewRows::fillShown()
             }
             const QList<SalesLine> lines = m_store.LinesAsRead(snapshot, ids);
             for (qsizetype i = 0; i < lines.size(); ++i) {
-                const SalesLine& line = m_shown->edited.contains(positions[size_t(i)])
-                    ? m_shown->edited[positions[size_t(i)]]
-                    : lines.at(i);
+                const auto edited = m_shown->edited.constFind(positions[size_t(i)]);
+                const SalesLine& line = edited != m_shown->edited.cend() ? *edited : lines.at(i);
                 // A line the store no longer has, nor its change: the list shows nothing for it either.
                 if (line.id == 0)
                     continue;
-                ViewRow row { dayCell(line.day), textCell(line.productName) };
-                appendSums(row, { line.quantity, line.received, line.cost }, false);
-                row << textCell(line.memo);
-                m_buffer.append(row);
+                m_buffer.append(lineRow(line));
             }
         }
         return;
@@ -277,11 +293,8 @@ void ViewRows::fillShown()
             snapshot.lineIds.begin() + start, snapshot.lineIds.begin() + start + m_days.at(m_day).lines);
         QList<SalesLine> lines = m_store.LinesAsRead(snapshot, ids);
         lines.removeIf([](const SalesLine& line) { return line.id == 0; });
-        for (const DayProductRow& group : groupByProduct(lines)) {
-            ViewRow row { dayCell(group.day), textCell(group.productName) };
-            appendSums(row, group.sums, true);
-            m_buffer.append(row);
-        }
+        for (const DayProductRow& group : groupByProduct(lines))
+            m_buffer.append(groupRow(group));
     }
 }
 
@@ -295,11 +308,8 @@ void ViewRows::fill()
     case ReviewView::Ranking:
         if (!m_rankingRead) {
             m_rankingRead = true;
-            for (const RankingRow& ranked : m_store.QueryRanking(m_range)) {
-                ViewRow row { textCell(ranked.productName) };
-                appendSums(row, ranked.sums, true);
-                m_buffer.append(row);
-            }
+            for (const RankingRow& ranked : m_store.QueryRanking(m_range))
+                m_buffer.append(rankingRow(ranked));
         }
         return;
     case ReviewView::Daily:
@@ -326,18 +336,13 @@ void ViewRows::fill()
             for (const SalesLine& line : m_store.QueryLineWindow(m_range, day.day, m_inDay, count)) {
                 if (line.day != day.day)
                     break;
-                ViewRow row { dayCell(line.day), textCell(line.productName) };
-                appendSums(row, { line.quantity, line.received, line.cost }, false);
-                row << textCell(line.memo);
-                m_buffer.append(row);
+                m_buffer.append(lineRow(line));
             }
         } else {
             for (const DayProductRow& group : m_store.QueryDayProductWindow(m_range, day.day, m_inDay, count)) {
                 if (group.day != day.day)
                     break;
-                ViewRow row { dayCell(group.day), textCell(group.productName) };
-                appendSums(row, group.sums, true);
-                m_buffer.append(row);
+                m_buffer.append(groupRow(group));
             }
         }
         // Fewer than asked: another computer removed lines of the day meanwhile; the day ends here.

@@ -9,7 +9,7 @@ bash scripts/setup.sh
 bash scripts/check-format.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure --timeout 600 -LE server -j "$(nproc)"
-pg_virtualenv ctest --test-dir build --output-on-failure --timeout 900 -L server
+pg_virtualenv -t ctest --test-dir build --output-on-failure --timeout 900 -L server
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVARO_SANITIZE=ON
 cmake --build build-asan
@@ -18,6 +18,6 @@ ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_
   ctest --test-dir build-asan --output-on-failure --timeout 900 -LE server
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
   LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  pg_virtualenv ctest --test-dir build-asan --output-on-failure --timeout 1200 -L server
+  pg_virtualenv -t ctest --test-dir build-asan --output-on-failure --timeout 1200 -L server
 
 bash scripts/fuzz.sh 30

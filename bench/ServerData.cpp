@@ -4,8 +4,8 @@
 #include "bench/Measure.h"
 #include "bench/RawPq.h"
 #include "db/DbClass.h"
-#include "db/ServerSchema.h"
-#include "db/ServerStore.h"
+#include "db/server/ServerSchema.h"
+#include "db/server/ServerStore.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

@@ -12,9 +12,9 @@
 #include "db/Numbers.h"
 #include "db/SalesRows.h"
 #include "db/Schema.h"
-#include "db/ServerConnection.h"
-#include "db/ServerStore.h"
 #include "db/SqliteStore.h"
+#include "db/server/ServerConnection.h"
+#include "db/server/ServerStore.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -78,7 +78,7 @@ public:
     [[noreturn]] void fail(int code) const
     {
         const QString engine = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(code));
-        throw KivaroError(databaseFailureText(m_path, code, engine));
+        throw databaseFailure(m_path, code, engine);
     }
     void exec(const char* statement) const
     {

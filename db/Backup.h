@@ -1,7 +1,7 @@
 #pragma once
 
 #include "db/LedgerLocation.h"
-#include "db/ServerStore.h"
+#include "db/server/ServerStore.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -8,9 +8,9 @@
 #include "db/KeptSession.h"
 #include "db/LedgerStore.h"
 #include "db/Numbers.h"
-#include "db/ServerConnection.h"
-#include "db/ServerStore.h"
 #include "db/SqliteStore.h"
+#include "db/server/ServerConnection.h"
+#include "db/server/ServerStore.h"
 
 #include <QFile>
 #include <QHash>
@@ -204,6 +204,8 @@ void TDbMan::GetUserNames(QStringList* list)
 
 bool TDbMan::AddUser(const QString& name, const QString& password)
 {
+    AccountRules::checkNewName(name);
+    AccountRules::checkPassword(password);
     if (ServerStore* server = FStore->server())
         return server->addAccount(name, password);
     if (UserExists(name))
@@ -213,6 +215,7 @@ bool TDbMan::AddUser(const QString& name, const QString& password)
 
 bool TDbMan::DeleteUser(const QString& name, const QString& password)
 {
+    AccountRules::checkName(name);
     if (ServerStore* server = FStore->server())
         return server->deleteAccount(name, password);
     return FStore->deleteUserIf(name, [&](const QString& hash) { return verifyPassword(hash, password); });
@@ -220,6 +223,8 @@ bool TDbMan::DeleteUser(const QString& name, const QString& password)
 
 bool TDbMan::ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
 {
+    AccountRules::checkName(name);
+    AccountRules::checkPassword(newPassword);
     if (ServerStore* server = FStore->server())
         return server->changePassword(name, oldPassword, newPassword);
     if (!CheckUser(name, oldPassword))
@@ -265,6 +270,8 @@ std::optional<QStringList> TDbMan::ReviewableAccounts(const QString& userName)
 
 bool TDbMan::SetPassword(const QString& name, const QString& password)
 {
+    AccountRules::checkName(name);
+    AccountRules::checkPassword(password);
     if (ServerStore* server = FStore->server())
         return server->setPassword(name, password);
     return FStore->replaceHashIf(
@@ -725,7 +732,7 @@ void TDbMan::sendOutbox(OutboxStore& outbox, const QString& userName, const QStr
             continue;
         }
         try {
-            saveLines(userName, save.lines, { save.keptOwner, save.keptIds, false }, save.token);
+            saveLines(userName, save.lines, { save.keptOwner, save.keptIds, false, {} }, save.token);
         } catch (const TServerUnreachable&) {
             throw;
         } catch (const KivaroError& error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "db/AccountRules.h"
 #include "db/SalesRows.h"
 
 #include "db/LedgerLocation.h"
@@ -105,14 +106,8 @@ public:
     bool ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword);
     // Puts the account at the head of GetUserNames.
     void MoveUserToFront(const QString& name);
-    // The administrator's work. An account as the list of accounts shows it: whether it waits for a password (copied
-    // from a ledger whose passwords cannot come along) and, on a server, whether it is the shop's owner.
-    struct AccountInfo
-    {
-        QString name;
-        bool waitingForPassword = false;
-        bool shopOwner = false;
-    };
+    // The administrator's work.
+    using AccountInfo = ::AccountInfo;
     QList<AccountInfo> Accounts();
     // Sets the account's password without the old one; false when there is no such account.
     bool SetPassword(const QString& name, const QString& password);

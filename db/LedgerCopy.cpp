@@ -4,7 +4,7 @@
 
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
-#include "db/ServerConnection.h"
+#include "db/server/ServerConnection.h"
 
 #include <QDir>
 #include <QFile>

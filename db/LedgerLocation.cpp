@@ -1,7 +1,7 @@
 #include "db/LedgerLocation.h"
 
 #include "base/HiClass.h"
-#include "db/ServerConnection.h"
+#include "db/server/ServerConnection.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "db/AccountRules.h"
 #include "db/LedgerLocation.h"
 #include "db/SalesRows.h"
 #include "db/ViewSnapshot.h"

@@ -1,7 +1,7 @@
 #include "db/Outbox.h"
 
 #include "base/HiClass.h"
-#include "db/ServerConnection.h"
+#include "db/server/ServerConnection.h"
 
 #include <QAtomicInt>
 #include <QCryptographicHash>

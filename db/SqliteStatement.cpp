@@ -23,8 +23,8 @@ sqlite3* handleOf(const QSqlDatabase& db)
 
 [[noreturn]] void fail(sqlite3* connection)
 {
-    throw KivaroError(databaseFailureText(QString::fromUtf8(sqlite3_db_filename(connection, "main")),
-        sqlite3_errcode(connection), QString::fromUtf8(sqlite3_errmsg(connection))));
+    throw databaseFailure(QString::fromUtf8(sqlite3_db_filename(connection, "main")),
+        sqlite3_extended_errcode(connection), QString::fromUtf8(sqlite3_errmsg(connection)));
 }
 
 } // namespace

@@ -39,9 +39,9 @@ QString engineText(const QSqlError& error)
 }
 
 // The database's failure in the user's words, with the engine's text.
-QString failureText(const QString& path, const QSqlError& error)
+KivaroError failure(const QString& path, const QSqlError& error)
 {
-    return databaseFailureText(path, error.nativeErrorCode().toInt(), engineText(error));
+    return databaseFailure(path, error.nativeErrorCode().toInt(), engineText(error));
 }
 
 void checkDay(const QDate& day)
@@ -105,7 +105,7 @@ public:
             throw KivaroError(QStringLiteral("找不到数据库文件“%1”").arg(QDir::toNativeSeparators(m_path)));
         }
         if (!m_db.open())
-            throw KivaroError(failureText(m_path, m_db.lastError()));
+            throw failure(m_path, m_db.lastError());
         owner.prepareSummaries(*this);
     }
     ~Session()
@@ -123,14 +123,14 @@ public:
         QSqlQuery query(m_db);
         query.setForwardOnly(true);
         if (!query.prepare(statement))
-            throw KivaroError(failureText(m_path, query.lastError()));
+            throw failure(m_path, query.lastError());
         return query;
     }
     void exec(QSqlQuery& query)
     {
         if (!query.exec()) {
             m_lastEngineCode = query.lastError().nativeErrorCode().toInt();
-            throw KivaroError(failureText(m_path, query.lastError()));
+            throw failure(m_path, query.lastError());
         }
     }
     QSqlQuery run(const QString& statement, const QVariantList& values = {})
@@ -581,7 +581,7 @@ void SqliteStore::write(const std::function<void(LedgerWrite&)>& work, const std
                 continue;
             // Sums beyond 64 bits, or summaries that another program changed: the second is mended from the lines,
             // and the write, refused and rolled back, runs once more.
-            if (attempt > 0 || !error.text().contains(QLatin1String("SumsWithin64Bits")))
+            if (attempt > 0 || error.kind() != KivaroError::Kind::Overflow)
                 throw;
             session.rollback();
             session.begin();

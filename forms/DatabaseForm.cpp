@@ -3,7 +3,7 @@
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
-#include "db/ServerConnection.h"
+#include "db/server/ServerConnection.h"
 #include "forms/BusyCursor.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"

@@ -8,7 +8,7 @@
 #include "db/LedgerStore.h"
 #include "db/Outbox.h"
 #include "db/SalesCsv.h"
-#include "db/ServerStore.h"
+#include "db/server/ServerStore.h"
 #include "tests/TestUtil.h"
 
 #include <QDir>

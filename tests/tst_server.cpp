@@ -6,7 +6,7 @@
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/Outbox.h"
-#include "db/ServerStore.h"
+#include "db/server/ServerStore.h"
 #include "forms/LoginForm.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"

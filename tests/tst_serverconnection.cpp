@@ -3,7 +3,7 @@
 
 #include "base/Error.h"
 #include "db/LedgerLocation.h"
-#include "db/ServerConnection.h"
+#include "db/server/ServerConnection.h"
 #include "tests/TestUtil.h"
 
 #include <QFileInfo>

@@ -366,8 +366,8 @@ private Q_SLOTS:
     // program, a count changed): its days come from the lines, and the summaries are mended for the other views.
     void viewNoticesDamagedDayCounts()
     {
-        for (const QString &damage : { QStringLiteral("DELETE FROM DaySums WHERE RecDate = (SELECT min(RecDate) FROM "
-                                                     "DaySums)"),
+        for (const QString& damage : { QStringLiteral("DELETE FROM DaySums WHERE RecDate = (SELECT min(RecDate) FROM "
+                                                      "DaySums)"),
                  QStringLiteral("UPDATE DaySums SET Lines = Lines + 1") }) {
             home = std::make_unique<TestDataHome>();
             TDbMan db;

@@ -1,7 +1,7 @@
 #include "tests/support/ServerDb.h"
 
 #include "db/LedgerLocation.h"
-#include "db/ServerConnection.h"
+#include "db/server/ServerConnection.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>

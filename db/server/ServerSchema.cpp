@@ -1,4 +1,4 @@
-#include "db/ServerSchema.h"
+#include "db/server/ServerSchema.h"
 
 namespace ServerSchema {
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "db/DbClass.h"
 #include "db/LedgerStore.h"
-#include "db/ServerSchema.h"
+#include "db/server/ServerSchema.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,9 +20,10 @@ struct DailyBackupRecord
     QString folder;
 };
 
-// The ledger in a PostgreSQL database, shared by every computer that connects to it. QtSql's QPSQL driver opens the
-// connection; statements go to libpq on its handle with every value as a parameter (QPSQL's own prepared queries
-// paste the values into an EXECUTE). A connection lost between two operations is made again without a word.
+// The ledger in a PostgreSQL database, shared by every computer that connects to it, through libpq with every value
+// as a parameter. A connection lost between two operations is made again without a word. Its files in db/server/:
+// PgSession.h (the session on a connection), Connector, SchemaSetup, Accounts, ServerStore (lines, reads, product
+// names), ServerCopy, DailyBackupClaims.
 class ServerStore : public LedgerStore
 {
 public:
@@ -65,7 +65,7 @@ public:
     // The ledger's own identity, the same at any address.
     QString ledgerIdentity();
     qint64 ledgerGeneration();
-    QList<TDbMan::AccountInfo> accountList();
+    QList<AccountInfo> accountList();
 
     void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
     QList<ChangeEntry> changes(const QString& userName, int limit) override;
@@ -128,7 +128,6 @@ private:
     void putProductNames(Session& session, const QString& userName, const QStringList& names);
 
     LedgerLocation FLocation;
-    QString FConnectionName;
     pg_conn* FConnection = nullptr;
     bool FAdministrator = false;
     // False while a connection must not ask the user for a password.

@@ -1,4 +1,4 @@
-#include "db/ServerConnection.h"
+#include "db/server/ServerConnection.h"
 
 #include "base/Error.h"
 

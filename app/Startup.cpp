@@ -65,7 +65,7 @@ bool showServerWait(const QString& text)
     return !shown->wasCanceled();
 }
 
-std::optional<LedgerLocation> ledgerFromArguments(const QStringList& arguments)
+std::optional<LedgerLocation> ledgerChosenOnCommandLine(const QStringList& arguments)
 {
     const QString option = QStringLiteral("--database");
     const QString missing = QStringLiteral("--database 后面缺少账本：数据库文件，或数据库服务器的连接串");
@@ -99,12 +99,11 @@ int runKivaro(int argc, char** argv)
         Platform::useParentConsole();
     if (const std::optional<int> exitCode = runCommandLineTool(argc, argv))
         return *exitCode;
-    THi::CheckOS();
     QApplication app(argc, argv);
     QApplication::setWindowIcon(kivaroIcon());
     // A relative path given with --database means the folder the program was started in.
     try {
-        if (const std::optional<LedgerLocation> chosen = ledgerFromArguments(QCoreApplication::arguments()))
+        if (const std::optional<LedgerLocation> chosen = ledgerChosenOnCommandLine(QCoreApplication::arguments()))
             setCurrentLedger(withoutShownPassword(*chosen));
     } catch (const KivaroError& error) {
         showError(error.text());

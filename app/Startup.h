@@ -13,4 +13,4 @@ void installFontSubstitutes();
 
 // The ledger named by the last --database VALUE or --database=VALUE of the program's arguments (the first one is the
 // program), nothing without the option. Raises KivaroError when the option has no value.
-std::optional<LedgerLocation> ledgerFromArguments(const QStringList& arguments);
+std::optional<LedgerLocation> ledgerChosenOnCommandLine(const QStringList& arguments);

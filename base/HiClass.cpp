@@ -9,33 +9,14 @@
 #include <QDir>
 #include <QFileInfo>
 
-void THi::CheckOS()
-{
-    // Every system this build runs on is supported; the check stays so start-up keeps one shape.
-    if (!IsSupportedOS())
-        std::exit(0);
-}
-
-bool THi::IsSupportedOS()
-{
-    return true;
-}
-
 QString THi::GetAppDir()
 {
     return QCoreApplication::applicationDirPath();
 }
 
-QString THi::GetSpecialFolder(int folder)
-{
-    if (folder != kAppDataFolder)
-        return {};
-    return Platform::userDataFolder();
-}
-
 QString THi::GetDataDir(const QString& folderName)
 {
-    const QString path = GetSpecialFolder(kAppDataFolder) + '/' + (folderName.isEmpty() ? kAppTitle : folderName);
+    const QString path = Platform::userDataFolder() + '/' + (folderName.isEmpty() ? kAppTitle : folderName);
     if (!QFileInfo(path).isDir()) {
         // A new account may lack the base folder too; every folder made here is private to the user, as the data
         // it holds (and as the XDG base directory convention asks of the base folder).

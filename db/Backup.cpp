@@ -279,15 +279,14 @@ void renameInto(const QString& from, const QString& to)
     Platform::syncFolder(QFileInfo(to).absolutePath());
 }
 
-// Copies a file's bytes, every step checked, and flushes the copy to the disk.
+// Copies a file's bytes through SafeFile: every step checked, the copy on the disk and owner-only before it takes
+// the target's name, and the target as it was when the copy fails.
 void copyBytes(const QString& from, const QString& to, const BackupProgress& progress, qint64 limit = -1)
 {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(from), source.errorString()));
-    QFile target(to);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered, QFile::ReadOwner | QFile::WriteOwner))
-        throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), target.errorString()));
+    SafeFile target(to, QFile::ReadOwner | QFile::WriteOwner);
     const qint64 size = limit < 0 ? source.size() : qMin(limit, source.size());
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (qint64 done = 0;;) {
@@ -296,14 +295,12 @@ void copyBytes(const QString& from, const QString& to, const BackupProgress& pro
             throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(native(from), source.errorString()));
         if (read == 0)
             break;
-        if (target.write(buffer.constData(), read) != read)
-            throw KivaroError(QStringLiteral("无法写入“%1”：%2").arg(native(to), target.errorString()));
+        target.write(QByteArrayView(buffer.constData(), read));
         done += read;
         if (progress)
             progress(done, size);
     }
-    target.close();
-    syncFile(to);
+    target.commit();
 }
 
 // A name beside path for work in progress, not yet made.

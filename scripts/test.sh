@@ -2,7 +2,8 @@
 # Sets everything up, checks that the code is formatted, and runs the whole test suite on the offscreen platform,
 # then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for half a minute.
 # The tests labelled "server" run against a throwaway PostgreSQL cluster that pg_virtualenv makes for them and drops
-# afterwards.
+# afterwards. The sanitizer build runs the server's journeys (the real program against a stopped or frozen server)
+# only in the plain run: they take minutes and reach no code the sanitized server tests do not.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,9 +16,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVARO_SAN
 cmake --build build-asan
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure --timeout 900 -LE server
+  ctest --test-dir build-asan --output-on-failure --timeout 900 -LE server -j "$(nproc)"
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
   LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  pg_virtualenv -t ctest --test-dir build-asan --output-on-failure --timeout 1200 -L server
+  pg_virtualenv -t ctest --test-dir build-asan --output-on-failure --timeout 1200 -L server -LE journey
 
 bash scripts/fuzz.sh 30

@@ -179,7 +179,7 @@ private Q_SLOTS:
         QFETCH(QString, ledger);
         QString found;
         try {
-            const std::optional<LedgerLocation> chosen = ledgerFromArguments(arguments);
+            const std::optional<LedgerLocation> chosen = ledgerChosenOnCommandLine(arguments);
             if (chosen)
                 found = chosen->isServer() ? QStringLiteral("server:") + chosen->connection
                                            : QStringLiteral("file:") + chosen->path;

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/Arguments.h"
+
 #include "app/Startup.h"
 #include "base/HiClass.h"
 #include "base/Platform.h"
@@ -34,7 +36,6 @@ enum ExitCode { kCopied = 0, kDone = 0, kFailed = 1, kBadUsage = 2, kIncomplete 
 const QString kCopyOption = QStringLiteral("--copy");
 const QString kBackupOption = QStringLiteral("--backup");
 const QString kRestoreOption = QStringLiteral("--restore");
-const QString kDatabaseOption = QStringLiteral("--database");
 const QString kYesOption = QStringLiteral("--yes");
 const QString kExportOption = QStringLiteral("--export");
 const QString kUserOption = QStringLiteral("--user");
@@ -365,18 +366,16 @@ bool isValue(const QString& argument)
     return !argument.trimmed().isEmpty() && !argument.startsWith(QLatin1Char('-'));
 }
 
-// "--database LEDGER" or "--database=LEDGER" at i: takes the ledger, moves i past it and says so.
+// The --database option at i: takes the ledger, moves i past it and says so. An option without a value is not taken:
+// the command's usage says how to give it.
 bool takeDatabase(const QStringList& arguments, qsizetype& i, std::optional<QString>& database)
 {
-    const QString& argument = arguments.at(i);
-    if (argument == kDatabaseOption && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
-        database = arguments.at(++i);
-        return true;
-    }
-    if (argument.startsWith(kDatabaseOption + QLatin1Char('='))
-        && !argument.mid(kDatabaseOption.size() + 1).trimmed().isEmpty()) {
-        database = argument.mid(kDatabaseOption.size() + 1);
-        return true;
+    try {
+        if (const std::optional<QString> value = takeDatabaseOption(arguments, i)) {
+            database = value;
+            return true;
+        }
+    } catch (const KivaroError&) {
     }
     return false;
 }

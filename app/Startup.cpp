@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/AppIcon.h"
+#include "app/Arguments.h"
 #include "app/CommandLine.h"
 #include "base/Error.h"
 #include "base/HiClass.h"
@@ -67,24 +68,10 @@ bool showServerWait(const QString& text)
 
 std::optional<LedgerLocation> ledgerChosenOnCommandLine(const QStringList& arguments)
 {
-    const QString option = QStringLiteral("--database");
-    const QString missing = QStringLiteral("--database 后面缺少账本：数据库文件，或数据库服务器的连接串");
     std::optional<LedgerLocation> chosen;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        QString value;
-        if (argument == option) {
-            if (i + 1 >= arguments.size())
-                throw KivaroError(missing);
-            value = arguments.at(++i);
-        } else if (argument.startsWith(option + QLatin1Char('='))) {
-            value = argument.mid(option.size() + 1);
-        } else {
-            continue;
-        }
-        if (value.trimmed().isEmpty())
-            throw KivaroError(missing);
-        chosen = ledgerFromArgument(value);
+        if (const std::optional<QString> value = takeDatabaseOption(arguments, i))
+            chosen = ledgerFromArgument(*value);
     }
     return chosen;
 }

@@ -140,7 +140,12 @@ int reportMemoryChild(int argc, char** argv)
         for (const auto& page : pages)
             document.addPage(page.get());
     }
-    const bool written = document.writePdf(pdf);
+    bool written = true;
+    try {
+        document.writePdf(pdf);
+    } catch (const KivaroError&) {
+        written = false;
+    }
     const qint64 nanoseconds = qint64(clock.seconds() * 1e9);
     std::printf("pages %d hwm %lld before %lld ns %lld\n", written ? document.pageCount() : -1, peakResidentKb(),
         before, nanoseconds);
@@ -254,9 +259,9 @@ void benchReport(BenchContext& context)
         const double built = clock.seconds();
         check(document.pageCount() == expectedPages,
             QStringLiteral("the report has %1 pages, expected %2").arg(document.pageCount()).arg(expectedPages));
-        const bool written = document.writePdf(pdf);
+        document.writePdf(pdf);
         const double seconds = clock.seconds();
-        check(written && QFile(pdf).size() > 0, QStringLiteral("no PDF written"));
+        check(QFile(pdf).size() > 0, QStringLiteral("no PDF written"));
         buildTimes.push_back(built);
         pdfTimes.push_back(seconds - built);
         return seconds;

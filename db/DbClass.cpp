@@ -24,29 +24,6 @@
 
 namespace {
 
-QByteArray hashPassword(const QString& password)
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (sodium_init() < 0)
-            throw KivaroError(QStringLiteral("无法初始化密码库"));
-    });
-    const QByteArray bytes = password.toUtf8();
-    char hash[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(hash, bytes.constData(), bytes.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-            crypto_pwhash_MEMLIMIT_INTERACTIVE)
-        != 0)
-        throw KivaroError(QStringLiteral("内存不足，无法计算密码摘要"));
-    return QByteArray(hash);
-}
-
-bool verifyPassword(const QString& stored, const QString& password)
-{
-    const QByteArray hash = stored.toLatin1();
-    const QByteArray bytes = password.toUtf8();
-    return crypto_pwhash_str_verify(hash.constData(), bytes.constData(), bytes.size()) == 0;
-}
-
 QDate dayValue(const QString& dayText)
 {
     const std::optional<QDate> day = parseDayText(dayText);
@@ -61,12 +38,12 @@ void checkDay(const QDate& day)
         throw KivaroError(QStringLiteral("无效的日期“%1”").arg(day.toString(Qt::ISODate)));
 }
 
-void checkRange(const SalesRange& range, LedgerStore& store)
+void checkRange(const SalesRange& range, bool onServer)
 {
     checkDay(range.first);
     checkDay(range.last);
     // Only a server ledger keeps the whole shop's sums, and only its owners may read them.
-    if (range.shop && !store.server())
+    if (range.shop && !onServer)
         throw KivaroError(QStringLiteral("只有服务器上的账本才能查看全店。"));
 }
 
@@ -105,13 +82,14 @@ qint64 centsValue(const QString& text)
     return *cents;
 }
 
-std::unique_ptr<LedgerStore> openStore(const LedgerLocation& location)
+[[noreturn]] void needsServerToReview()
 {
-    if (location.isServer() && location.offline)
-        return std::make_unique<OutboxStore>(location);
-    if (location.isServer())
-        return std::make_unique<ServerStore>(location, location.administrator);
-    return std::make_unique<SqliteStore>(location);
+    throw KivaroError(QStringLiteral("服务器连不上：查帐需要服务器，离线时只能记帐。"));
+}
+
+[[noreturn]] void needsServerForAccounts()
+{
+    throw KivaroError(QStringLiteral("服务器连不上：帐户的管理需要服务器。"));
 }
 
 } // namespace
@@ -132,8 +110,40 @@ TDbMan::TDbMan(const QString& dataDir)
 
 TDbMan::TDbMan(const LedgerLocation& location)
     : FLocation(location)
-    , FStore(openStore(location))
 {
+    if (location.isServer() && location.offline) {
+        FStore = std::make_unique<OutboxStore>(location);
+        return;
+    }
+    std::unique_ptr<LedgerStore> ledger;
+    if (location.isServer()) {
+        auto server = std::make_unique<ServerStore>(location, location.administrator);
+        FServer = server.get();
+        ledger = std::move(server);
+    } else {
+        ledger = std::make_unique<SqliteStore>(location);
+    }
+    FLedger = ledger.get();
+    FStore = std::move(ledger);
+}
+
+LedgerStore& TDbMan::reads()
+{
+    if (!FLedger)
+        needsServerToReview();
+    return *FLedger;
+}
+
+LedgerStore& TDbMan::accountAdmin()
+{
+    if (!FLedger)
+        needsServerForAccounts();
+    return *FLedger;
+}
+
+LedgerStore& TDbMan::store()
+{
+    return reads();
 }
 
 TDbMan::~TDbMan() = default;
@@ -141,154 +151,6 @@ TDbMan::~TDbMan() = default;
 QString TDbMan::templatePath()
 {
     return SqliteStore::templatePath();
-}
-
-bool TDbMan::UserExists(const QString& name)
-{
-    return FStore->passwordHash(name).has_value();
-}
-
-bool TDbMan::CheckUser(const QString& name, const QString& password)
-{
-    if (ServerStore* server = FStore->server()) {
-        switch (server->logIn(name, password)) {
-        case ServerStore::LoginCheck::Accepted: {
-            // The verifier that lets the account log in here while the server is away.
-            OutboxStore outbox(FLocation.asOffline());
-            const std::optional<QString> verifier = outbox.passwordHash(name);
-            if (!verifier || !verifyPassword(*verifier, password))
-                outbox.insertUser(name, QString::fromLatin1(hashPassword(password)));
-            else
-                outbox.insertUser(name, *verifier);
-            // The ledger as the account sees it now, unless saves made before are still to tell about a restore.
-            if (outbox.count(name).saves == 0)
-                outbox.setGeneration(name, server->ledgerGeneration());
-            outbox.setLedgerIdentity(server->ledgerIdentity());
-            return true;
-        }
-        case ServerStore::LoginCheck::WrongPassword:
-            return false;
-        case ServerStore::LoginCheck::NeedsPassword:
-            throw KivaroError(QStringLiteral("帐户“%1”还没有密码（它是从别的账本复制来的）；"
-                                             "请管理员用 kivaro --set-password 为它设置密码后再登录。")
-                                  .arg(name));
-        }
-    }
-    const std::optional<QString> hash = FStore->passwordHash(name);
-    if (FLocation.offline) {
-        if (!hash)
-            throw KivaroError(QStringLiteral("服务器“%1”连不上，帐户“%2”又没有在这台电脑上登录过这个账本，"
-                                             "不能离线登录；请等服务器恢复后再登录。")
-                                  .arg(FLocation.displayName(), name));
-        if (!verifyPassword(*hash, password))
-            return false;
-        // Its saves go to the server as the account once it answers again.
-        signInToServer(FLocation.connection, { name, password });
-        return true;
-    }
-    // An account copied from a server ledger, which keeps no password a file can use.
-    if (hash && hash->isEmpty())
-        throw KivaroError(QStringLiteral(
-            "帐户“%1”还没有密码（它是从服务器上的账本复制来的）；请用 kivaro --set-password 为它设置密码后再登录。")
-                              .arg(name));
-    return hash && verifyPassword(*hash, password);
-}
-
-void TDbMan::GetUserNames(QStringList* list)
-{
-    if (!list)
-        return;
-    list->clear();
-    *list = FStore->userNames();
-}
-
-bool TDbMan::AddUser(const QString& name, const QString& password)
-{
-    AccountRules::checkNewName(name);
-    AccountRules::checkPassword(password);
-    if (ServerStore* server = FStore->server())
-        return server->addAccount(name, password);
-    if (UserExists(name))
-        return false;
-    return FStore->insertUser(name, QString::fromLatin1(hashPassword(password)));
-}
-
-bool TDbMan::DeleteUser(const QString& name, const QString& password)
-{
-    AccountRules::checkName(name);
-    if (ServerStore* server = FStore->server())
-        return server->deleteAccount(name, password);
-    return FStore->deleteUserIf(name, [&](const QString& hash) { return verifyPassword(hash, password); });
-}
-
-bool TDbMan::ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
-{
-    AccountRules::checkName(name);
-    AccountRules::checkPassword(newPassword);
-    if (ServerStore* server = FStore->server())
-        return server->changePassword(name, oldPassword, newPassword);
-    if (!CheckUser(name, oldPassword))
-        return false;
-    const QString hash = QString::fromLatin1(hashPassword(newPassword));
-    // Another instance may have changed the password since the check above.
-    return FStore->replaceHashIf(
-        name, [&](const QString& stored) { return verifyPassword(stored, oldPassword); }, hash);
-}
-
-QList<TDbMan::AccountInfo> TDbMan::Accounts()
-{
-    if (ServerStore* server = FStore->server())
-        return server->accountList();
-    QList<AccountInfo> accounts;
-    for (const StoredAccount& account : FStore->accounts())
-        accounts.append({ account.name, account.passwordHash.isEmpty(), false });
-    // In the order of the login list.
-    std::stable_sort(accounts.begin(), accounts.end(), [order = FStore->userNames()](const auto& a, const auto& b) {
-        return order.indexOf(a.name) < order.indexOf(b.name);
-    });
-    return accounts;
-}
-
-std::optional<QStringList> TDbMan::ReviewableAccounts(const QString& userName)
-{
-    if (!FStore->server())
-        return std::nullopt;
-    bool owner = false;
-    QStringList others;
-    for (const AccountInfo& account : Accounts()) {
-        if (account.name == userName)
-            owner = account.shopOwner;
-        else
-            others.append(account.name);
-    }
-    if (!owner)
-        return std::nullopt;
-    std::sort(others.begin(), others.end(),
-        [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
-    return others;
-}
-
-bool TDbMan::SetPassword(const QString& name, const QString& password)
-{
-    AccountRules::checkName(name);
-    AccountRules::checkPassword(password);
-    if (ServerStore* server = FStore->server())
-        return server->setPassword(name, password);
-    return FStore->replaceHashIf(
-        name, [](const QString&) { return true; }, QString::fromLatin1(hashPassword(password)));
-}
-
-bool TDbMan::SetShopOwner(const QString& name)
-{
-    ServerStore* server = FStore->server();
-    if (!server)
-        throw KivaroError(QStringLiteral("只有数据库服务器上的账本才有店主：文件账本的每个帐户只看自己的记录。"));
-    return server->setShopOwner(name);
-}
-
-void TDbMan::MoveUserToFront(const QString& name)
-{
-    FStore->moveUserToFront(name);
 }
 
 void TDbMan::AddRecord(const QString& userName, const QString& day, const QString& productName, const QString& quantity,
@@ -430,8 +292,8 @@ void TDbMan::DeleteLine(const QString& userName, const SalesLine& seen)
 
 QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
 {
-    checkRange(range, *FStore);
-    return FStore->queryDays(range);
+    checkRange(range, FServer != nullptr);
+    return reads().queryDays(range);
 }
 
 namespace {
@@ -482,40 +344,40 @@ QSet<qsizetype> TDbMan::SameAsSaved(
 
 QList<SalesLine> TDbMan::QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
 {
-    checkRange(range, *FStore);
+    checkRange(range, FServer != nullptr);
     if (count <= 0)
         return {};
-    return FStore->queryLineWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
+    return reads().queryLineWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
 }
 
 QList<DayProductRow> TDbMan::QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
 {
-    checkRange(range, *FStore);
+    checkRange(range, FServer != nullptr);
     if (count <= 0)
         return {};
-    return FStore->queryDayProductWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
+    return reads().queryDayProductWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
 }
 
 QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
 {
-    checkRange(range, *FStore);
-    return FStore->queryRanking(range);
+    checkRange(range, FServer != nullptr);
+    return reads().queryRanking(range);
 }
 
 std::shared_ptr<const ViewSnapshot> TDbMan::QueryView(const SalesRange& range)
 {
-    checkRange(range, *FStore);
-    return std::make_shared<const ViewSnapshot>(FStore->queryView(range));
+    checkRange(range, FServer != nullptr);
+    return std::make_shared<const ViewSnapshot>(reads().queryView(range));
 }
 
 QList<SalesLine> TDbMan::LinesAsRead(const ViewSnapshot& snapshot, const std::vector<qint64>& ids)
 {
     QHash<qint64, SalesLine> found;
     // The lines first, then the changes: a change that lands between the two reads is seen by the second.
-    for (const SalesLine& line : FStore->linesById(snapshot.range, ids))
+    for (const SalesLine& line : reads().linesById(snapshot.range, ids))
         found.insert(line.id, line);
     QSet<qint64> changed;
-    for (const ChangeEntry& change : FStore->lineChangesAfter(snapshot.range, snapshot.changeMark, ids)) {
+    for (const ChangeEntry& change : reads().lineChangesAfter(snapshot.range, snapshot.changeMark, ids)) {
         // The first change after the read holds the line as it was read.
         if (change.kind == ChangeEntry::Kind::Save || changed.contains(change.lineId))
             continue;
@@ -537,7 +399,7 @@ QList<SalesLine> TDbMan::LinesAsRead(const ViewSnapshot& snapshot, const std::ve
 
 bool TDbMan::HasSummaries()
 {
-    return FStore->hasSummaries();
+    return reads().hasSummaries();
 }
 
 void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay, QStringList& detail,
@@ -548,8 +410,8 @@ void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const
     dailyProducts.clear();
     ranking.clear();
     const SalesRange range { userName, dayValue(firstDay), dayValue(lastDay) };
-    checkRange(range, *FStore);
-    FStore->queryReport(range, detail, dailyTotals, dailyProducts, ranking);
+    checkRange(range, FServer != nullptr);
+    reads().queryReport(range, detail, dailyTotals, dailyProducts, ranking);
 }
 
 QStringList TDbMan::ReportStatements()
@@ -585,7 +447,7 @@ QString TDbMan::computerName()
 
 QList<SalesLine> TDbMan::KeptLines(const QString& userName, const KeptSession& session)
 {
-    if (FStore->server())
+    if (FServer)
         adoptOfflineKeptLines(userName, session);
     QList<SalesLine> lines;
     FStore->write([&](LedgerWrite& write) {
@@ -603,148 +465,6 @@ QList<SalesLine> TDbMan::KeptLines(const QString& userName, const KeptSession& s
         lines = write.keptLines(userName, session.owner());
     });
     return lines;
-}
-
-QHash<qint64, qint64> TDbMan::adoptOfflineKeptLines(const QString& userName, const KeptSession& session)
-{
-    QHash<qint64, qint64> moved;
-    if (!QFile::exists(outboxPath(FLocation)))
-        return moved;
-    OutboxStore outbox(FLocation.asOffline());
-    for (const QString& owner : outbox.keptOwners(userName)) {
-        const std::shared_ptr<void> claim = owner == session.owner() ? nullptr : KeptSession::claimIfGone(owner);
-        if (owner != session.owner() && !claim)
-            continue;
-        const QList<SalesLine> lines = outbox.keptLines(userName, owner);
-        // Lines carried over from the server when the window went offline replace the server's copies, and those
-        // deleted offline are forgotten there too.
-        const QList<qint64> replaced = outbox.serverKeptToForget(userName, owner);
-        // The move is recorded on the server under a token made from the lines' place in the outbox, so that a move
-        // whose removal from the outbox was lost is not made twice.
-        QByteArray key = outboxPath(FLocation).toUtf8() + '\n' + owner.toUtf8();
-        for (const SalesLine& line : lines)
-            key += '\n' + QByteArray::number(line.id);
-        for (const qint64 id : replaced)
-            key += "\n-" + QByteArray::number(id);
-        const QByteArray token = QUuid::createUuidV5(QUuid(), key).toByteArray(QUuid::WithoutBraces);
-        QList<qint64> ids;
-        FStore->write(
-            [&](LedgerWrite& write) {
-                write.lockUser(userName);
-                if (write.hasSave(token))
-                    return;
-                write.removeKept(userName, owner, replaced);
-                ids = write.insertKept(userName, session.owner(), lines);
-                write.recordSave(token, userName, 0);
-            },
-            [&](LedgerWrite& write) { return write.hasSave(token); });
-        for (int i = 0; i < ids.size() && i < lines.size(); ++i)
-            moved.insert(lines.at(i).id, ids.at(i));
-        outbox.removeKeptOwner(userName, owner);
-    }
-    return moved;
-}
-
-QHash<qint64, qint64> TDbMan::CarryKeptLines(
-    const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
-{
-    QHash<qint64, qint64> carried;
-    if (FLocation.offline) {
-        const QList<qint64> ids = OutboxStore(FLocation).carryKept(userName, session.owner(), checkedLines(lines));
-        for (int i = 0; i < ids.size(); ++i)
-            carried.insert(lines.at(i).id, ids.at(i));
-    } else if (FStore->server()) {
-        carried = adoptOfflineKeptLines(userName, session);
-    }
-    return carried;
-}
-
-TDbMan::OutboxSent TDbMan::SendOutbox(const QString& userName)
-{
-    OutboxSent sent;
-    ServerStore* server = FStore->server();
-    if (!server)
-        return sent;
-    // The server is asked first, whatever waits: a round that did not reach it must never pass for one that did.
-    qint64 generation = 0;
-    QString refused;
-    QString identity;
-    try {
-        generation = server->ledgerGeneration();
-        identity = server->ledgerIdentity();
-    } catch (const TServerUnreachable&) {
-        throw;
-    } catch (const KivaroError& error) {
-        refused = error.text();
-    }
-    sent.reached = true;
-    // This address's outbox, then those made for other addresses or spellings of the same ledger.
-    QStringList paths;
-    if (QFile::exists(outboxPath(FLocation)))
-        paths.append(outboxPath(FLocation));
-    for (const QString& path : outboxesOfLedger(identity)) {
-        if (!paths.contains(path))
-            paths.append(path);
-    }
-    if (paths.isEmpty())
-        sent.problem = refused;
-    for (const QString& path : std::as_const(paths)) {
-        OutboxStore outbox(FLocation.asOffline(), path);
-        sendOutbox(outbox, userName, refused, sent);
-        if (!sent.problem.isEmpty() && sent.saves == 0 && !refused.isEmpty())
-            return sent;
-        const qint64 seen = outbox.generation(userName);
-        sent.intoNewLedger = sent.intoNewLedger || (sent.saves > 0 && seen != 0 && seen != generation);
-        outbox.setGeneration(userName, generation);
-    }
-    return sent;
-}
-
-void TDbMan::sendOutbox(OutboxStore& outbox, const QString& userName, const QString& refused, OutboxSent& sent)
-{
-    const QList<OutboxSave> waiting = outbox.saves(userName);
-    if (!refused.isEmpty()) {
-        // The account cannot connect at all (deleted, or its password changed): the oldest save says why.
-        if (!waiting.isEmpty())
-            outbox.setProblem(waiting.first().seq, refused);
-        sent.problem = refused;
-        return;
-    }
-    for (const OutboxSave& save : waiting) {
-        if (save.setAside)
-            continue;
-        // A save that cannot be read as it was made, or holds what no 完成 accepts, is set aside with its reason
-        // (never dropped), and the others go on.
-        QString damage = save.damage;
-        if (damage.isEmpty()) {
-            try {
-                checkedLines(save.lines);
-            } catch (const KivaroError& error) {
-                damage = error.text();
-            }
-        }
-        if (!damage.isEmpty()) {
-            const QString why
-                = QStringLiteral("%1 的一次保存已搁置：%2")
-                      .arg(save.madeAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), damage);
-            outbox.setAside(save.seq, why);
-            sent.problem = why;
-            continue;
-        }
-        try {
-            saveLines(userName, save.lines, { save.keptOwner, save.keptIds, false, {} }, save.token);
-        } catch (const TServerUnreachable&) {
-            throw;
-        } catch (const KivaroError& error) {
-            // An account deleted, a password changed: the save stays, and says why.
-            outbox.setProblem(save.seq, error.text());
-            sent.problem = error.text();
-            break;
-        }
-        outbox.removeSave(save.seq);
-        ++sent.saves;
-        sent.lines += save.lines.size();
-    }
 }
 
 QList<qint64> TDbMan::KeepLines(const QString& userName, const KeptSession& session, const QList<SalesLine>& lines)
@@ -787,7 +507,7 @@ bool TDbMan::SaveKeptLines(const QString& userName, KeptSession& session, const 
         session.saveLanded(keptIds);
         throw;
     } catch (const TServerUnreachable&) {
-        if (!FStore->server())
+        if (!FServer)
             throw;
         // Whether the save landed cannot be asked now: the outbox sends it under the same token, with the kept lines
         // to forget on the server in the same transaction, so that it lands once and they are not offered again.
@@ -799,7 +519,7 @@ bool TDbMan::SaveKeptLines(const QString& userName, KeptSession& session, const 
 
 QList<ChangeEntry> TDbMan::Changes(const QString& userName, int limit)
 {
-    return FStore->changes(userName, limit);
+    return reads().changes(userName, limit);
 }
 
 ChangeEntry TDbMan::UndoChange(const QString& userName, qint64 changeId)

@@ -60,6 +60,8 @@ public:
 
 class KeptSession;
 class LedgerStore;
+class ServerStore;
+class WindowStore;
 class OutboxStore;
 struct ChangeEntry;
 struct ViewSnapshot;
@@ -208,8 +210,8 @@ public:
     // KivaroError when the change is not the user's, not an edit or delete, or undone already.
     ChangeEntry UndoChange(const QString& userName, qint64 changeId);
 
-    // The store behind this object, for copying a ledger.
-    LedgerStore& store() { return *FStore; }
+    // The store behind this object, for copying a ledger: raises KivaroError offline.
+    LedgerStore& store();
 
     // False when the file lacks its summaries and could not be given them (read-only): answers are the same, slower.
     bool HasSummaries();
@@ -244,6 +246,14 @@ private:
     // Returns the new ids of the session's own lines, by their ids in the outbox.
     QHash<qint64, qint64> adoptOfflineKeptLines(const QString& userName, const KeptSession& session);
 
+    // The ledger in reach, for reading and for the accounts' administration: raise KivaroError offline.
+    LedgerStore& reads();
+    LedgerStore& accountAdmin();
+
     LedgerLocation FLocation;
-    std::unique_ptr<LedgerStore> FStore;
+    std::unique_ptr<WindowStore> FStore;
+    // The same store as a ledger in reach (a file, or a server that answers), and as a server; nothing offline, or
+    // for a file.
+    LedgerStore* FLedger = nullptr;
+    ServerStore* FServer = nullptr;
 };

@@ -66,7 +66,7 @@ void checkCopy(LedgerStore& target, const QList<StoredAccount>& accounts, const 
     QStringList found = differences(totals, totalsMap(target.totalsByUser()));
     // A server keeps no password hash: its accounts wait for a password instead.
     QList<StoredAccount> expected = accounts;
-    if (target.server()) {
+    if (!target.keepsPasswordHashes()) {
         for (StoredAccount& account : expected)
             account.passwordHash.clear();
     }

@@ -17,7 +17,7 @@ void appendSums(QStringList& list, const SalesSums& sums)
 
 } // namespace
 
-void LedgerStore::queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
+void ReviewReads::queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
     QStringList& dailyProducts, QStringList& ranking)
 {
     const QString dayFormat = QStringLiteral("yyyy-MM-dd");

@@ -131,27 +131,21 @@ public:
     virtual void moveKept(const QString& userName, const QString& from, const QString& to) = 0;
 };
 
-// One kind of storage behind TDbMan. Values are checked by TDbMan before they reach a store; failures are raised as
-// KivaroError in the user's words.
-class LedgerStore
+// What a window writes, and what a login reads: the accounts' names and password hashes (a server's are verifiers
+// or nothing), the lines and kept lines of a save (LedgerWrite), and the product names. Every store has it, the
+// offline outbox too. Values are checked by TDbMan before they reach a store; failures are raised as KivaroError in
+// the user's words.
+class WindowStore
 {
 public:
-    virtual ~LedgerStore() = default;
+    virtual ~WindowStore() = default;
     virtual LedgerLocation location() const = 0;
-    // The server store, whose accounts are the server's roles; nothing for a file.
-    virtual class ServerStore* server() { return nullptr; }
 
     // Accounts. Hashes are made and checked by the caller; the checks run inside the store's transaction.
     virtual QStringList userNames() = 0;
     virtual std::optional<QString> passwordHash(const QString& name) = 0;
     // False when the name is taken.
     virtual bool insertUser(const QString& name, const QString& hash) = 0;
-    // Deletes the account when check accepts its stored hash; true when it is gone.
-    virtual bool deleteUserIf(const QString& name, const std::function<bool(const QString& hash)>& check) = 0;
-    // Replaces the hash when check accepts the stored one; true when the new hash is stored.
-    virtual bool replaceHashIf(
-        const QString& name, const std::function<bool(const QString& hash)>& check, const QString& newHash)
-        = 0;
     virtual void moveUserToFront(const QString& name) = 0;
 
     // Runs work as one write transaction and commits it. A store that cannot tell whether its commit landed (a
@@ -162,6 +156,21 @@ public:
         const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed = {})
         = 0;
 
+    // A user's product names by last use: nothing when none were ever kept.
+    virtual std::optional<QStringList> productNames(const QString& userName) = 0;
+    // Moves the name to the top of the stored list (kept names another computer added meanwhile stay) and returns
+    // the list; nothing, with no change, for a blank name.
+    virtual std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) = 0;
+    // Several names used in this order (the last ends on top), in one write.
+    virtual std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) = 0;
+    virtual void writeProductNames(const QString& userName, const QStringList& names) = 0;
+};
+
+// What the review page reads of stored lines.
+class ReviewReads
+{
+public:
+    virtual ~ReviewReads() = default;
     // The user's changes, newest first.
     virtual QList<ChangeEntry> changes(const QString& userName, int limit) = 0;
 
@@ -182,17 +191,16 @@ public:
     // The four review lists as texts (see TDbMan::QueryReport); by default made from the typed queries above.
     virtual void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
         QStringList& dailyProducts, QStringList& ranking);
+};
 
-    // A user's product names by last use: nothing when none were ever kept.
-    virtual std::optional<QStringList> productNames(const QString& userName) = 0;
-    // Moves the name to the top of the stored list (kept names another computer added meanwhile stay) and returns
-    // the list; nothing, with no change, for a blank name.
-    virtual std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) = 0;
-    // Several names used in this order (the last ends on top), in one write.
-    virtual std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) = 0;
-    virtual void writeProductNames(const QString& userName, const QStringList& names) = 0;
-
-    // For copying a ledger.
+// A whole ledger read out or filled in: backups, restores and copies.
+class LedgerTransfer
+{
+public:
+    virtual ~LedgerTransfer() = default;
+    // The accounts with their password hashes (a server keeps none: its accounts are roles with passwords of their
+    // own).
+    virtual bool keepsPasswordHashes() const { return true; }
     virtual QList<StoredAccount> accounts() = 0;
     // Every user that owns lines, with their totals.
     virtual QList<UserTotals> totalsByUser() = 0;
@@ -206,7 +214,20 @@ public:
     virtual std::unique_ptr<LedgerImport> startImport(
         ImportMode mode = ImportMode::IntoEmpty, const std::function<void()>& whileLocked = {})
         = 0;
-    // While held, the reads above see the ledger as it was when the hold began, whatever other computers write
-    // meanwhile; a file store, read through one connection at a time, has nothing to hold.
+    // While held, the reads of ReviewReads and of this class see the ledger as it was when the hold began, whatever
+    // other computers write meanwhile; a file store, read through one connection at a time, has nothing to hold.
     virtual void holdSnapshot(bool /*hold*/) { }
+};
+
+// A ledger in reach (a file, or a server that answers): everything above, and the account administrator's work on
+// password hashes.
+class LedgerStore : public WindowStore, public ReviewReads, public LedgerTransfer
+{
+public:
+    // Deletes the account when check accepts its stored hash; true when it is gone.
+    virtual bool deleteUserIf(const QString& name, const std::function<bool(const QString& hash)>& check) = 0;
+    // Replaces the hash when check accepts the stored one; true when the new hash is stored.
+    virtual bool replaceHashIf(
+        const QString& name, const std::function<bool(const QString& hash)>& check, const QString& newHash)
+        = 0;
 };

@@ -39,19 +39,9 @@ const char* const kTables[] = {
     "server_kept INTEGER NOT NULL)",
 };
 
-[[noreturn]] void needsServerToReview()
-{
-    throw KivaroError(QStringLiteral("服务器连不上：查帐需要服务器，离线时只能记帐。"));
-}
-
 [[noreturn]] void needsServerToChange()
 {
     throw KivaroError(QStringLiteral("服务器连不上：修改、删除已保存的记录和撤销都需要服务器，这次什么也没有改。"));
-}
-
-[[noreturn]] void needsServerForAccounts()
-{
-    throw KivaroError(QStringLiteral("服务器连不上：帐户的管理需要服务器。"));
 }
 
 QString linesRecord(const QList<SalesLine>& lines)
@@ -487,16 +477,6 @@ bool OutboxStore::insertUser(const QString& name, const QString& hash)
     return true;
 }
 
-bool OutboxStore::deleteUserIf(const QString&, const std::function<bool(const QString&)>&)
-{
-    needsServerForAccounts();
-}
-
-bool OutboxStore::replaceHashIf(const QString&, const std::function<bool(const QString&)>&, const QString&)
-{
-    needsServerForAccounts();
-}
-
 void OutboxStore::moveUserToFront(const QString&) { }
 
 QString OutboxStore::sealOf(const QString& token, const QString& userName, qint64 lineCount, const QString& lines,
@@ -524,39 +504,6 @@ void OutboxStore::write(const std::function<void(LedgerWrite&)>& work, const std
         [this](const QString& token, const QString& user, qint64 count, const QString& lines, const QString& keptOwner,
             const QString& keptIds) { return sealOf(token, user, count, lines, keptOwner, keptIds); });
     FDb->transaction([&] { work(writer); });
-}
-
-QList<ChangeEntry> OutboxStore::changes(const QString&, int)
-{
-    needsServerToReview();
-}
-QList<DayCount> OutboxStore::queryDays(const SalesRange&)
-{
-    needsServerToReview();
-}
-QList<SalesLine> OutboxStore::queryLineWindow(const SalesRange&, const QDate&, qint64, int)
-{
-    needsServerToReview();
-}
-QList<DayProductRow> OutboxStore::queryDayProductWindow(const SalesRange&, const QDate&, qint64, int)
-{
-    needsServerToReview();
-}
-QList<RankingRow> OutboxStore::queryRanking(const SalesRange&)
-{
-    needsServerToReview();
-}
-ViewSnapshot OutboxStore::queryView(const SalesRange&)
-{
-    needsServerToReview();
-}
-QList<SalesLine> OutboxStore::linesById(const SalesRange&, const std::vector<qint64>&)
-{
-    needsServerToReview();
-}
-QList<ChangeEntry> OutboxStore::lineChangesAfter(const SalesRange&, qint64, const std::vector<qint64>&)
-{
-    needsServerToReview();
 }
 
 std::optional<QStringList> OutboxStore::productNames(const QString& userName)
@@ -603,23 +550,6 @@ void OutboxStore::writeProductNames(const QString& userName, const QStringList& 
     FDb->run(QStringLiteral("INSERT INTO products (user_name, names) VALUES (?, ?) "
                             "ON CONFLICT (user_name) DO UPDATE SET names = excluded.names"),
         { userName, QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(names)).toJson()) });
-}
-
-QList<StoredAccount> OutboxStore::accounts()
-{
-    needsServerForAccounts();
-}
-QList<UserTotals> OutboxStore::totalsByUser()
-{
-    needsServerToReview();
-}
-void OutboxStore::readLines(const QString&, const std::function<void(const QList<SalesLine>&)>&)
-{
-    needsServerToReview();
-}
-std::unique_ptr<LedgerImport> OutboxStore::startImport(ImportMode, const std::function<void()>&)
-{
-    needsServerForAccounts();
 }
 
 void OutboxStore::parkSave(const QByteArray& token, const QString& userName, const QList<SalesLine>& lines,

@@ -56,8 +56,9 @@ struct OutboxCount
 
 // The store behind TDbMan for a server ledger worked offline (LedgerLocation::offline). Accounts are the verifiers,
 // a save lands in the outbox, kept lines and product names work as usual; everything that needs the server's lines
-// (the review page, edits, deletes, undo, the administrator's work) is refused in words.
-class OutboxStore : public LedgerStore
+// (the review page, edits, deletes, undo, the administrator's work) is not in its interface, and TDbMan refuses it in
+// words.
+class OutboxStore : public WindowStore
 {
 public:
     explicit OutboxStore(const LedgerLocation& server);
@@ -73,30 +74,13 @@ public:
     std::optional<QString> passwordHash(const QString& name) override;
     // Stores the verifier, replacing an older one: always true.
     bool insertUser(const QString& name, const QString& hash) override;
-    bool deleteUserIf(const QString& name, const std::function<bool(const QString&)>& check) override;
-    bool replaceHashIf(
-        const QString& name, const std::function<bool(const QString&)>& check, const QString& newHash) override;
     void moveUserToFront(const QString& name) override;
 
     void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
-    QList<ChangeEntry> changes(const QString& userName, int limit) override;
-    QList<DayCount> queryDays(const SalesRange& range) override;
-    QList<SalesLine> queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count) override;
-    QList<DayProductRow> queryDayProductWindow(
-        const SalesRange& range, const QDate& day, qint64 offset, int count) override;
-    QList<RankingRow> queryRanking(const SalesRange& range) override;
-    ViewSnapshot queryView(const SalesRange& range) override;
-    QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
-    QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
-    bool hasSummaries() override { return true; }
     std::optional<QStringList> productNames(const QString& userName) override;
     std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;
     std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) override;
     void writeProductNames(const QString& userName, const QStringList& names) override;
-    QList<StoredAccount> accounts() override;
-    QList<UserTotals> totalsByUser() override;
-    void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
-    std::unique_ptr<LedgerImport> startImport(ImportMode mode, const std::function<void()>& whileLocked) override;
 
     // ---- The outbox's own work ----
     // The server ledger's identity, learned at a login there.

@@ -625,20 +625,11 @@ QImage TChartPage::renderImage(const QSize& size) const
     return image;
 }
 
-bool TChartPage::exportPng(const QString& fileName, const QSize& size, QString* error) const
+void TChartPage::exportPng(const QString& fileName, const QSize& size) const
 {
-    QString reason;
-    try {
-        SafeFile file(fileName);
-        QImageWriter writer(&file.device(), "png");
-        if (!writer.write(renderImage(size)))
-            throw file.failure(writer.errorString());
-        file.commit();
-        return true;
-    } catch (const KivaroError& failed) {
-        reason = failed.text();
-    }
-    if (error)
-        *error = reason;
-    return false;
+    SafeFile file(fileName);
+    QImageWriter writer(&file.device(), "png");
+    if (!writer.write(renderImage(size)))
+        throw file.failure(writer.errorString());
+    file.commit();
 }

@@ -38,7 +38,8 @@ public:
     void paint(QPainter& painter, const QRect& target) const;
     QImage renderImage(const QSize& size) const;
     // Written whole or not at all; on failure error says why.
-    bool exportPng(const QString& fileName, const QSize& size, QString* error) const;
+    // Raises KivaroError, naming the file and the reason, when the image could not be written.
+    void exportPng(const QString& fileName, const QSize& size) const;
 
     const SalesTrend& trend() const { return FTrend; }
     const TopProducts& topProducts() const { return FTop; }

@@ -13,6 +13,7 @@
 #include "forms/ImportForm.h"
 #include "forms/LoginForm.h"
 #include "forms/MessageBox.h"
+#include "forms/OutboxSync.h"
 #include "forms/ReviewPage.h"
 
 #include <QApplication>
@@ -33,9 +34,6 @@ std::function<std::optional<QString>(const LedgerLocation&, const QString&, cons
     = makeDailyBackup;
 
 namespace {
-
-// While offline, how often the window tries to send the outbox.
-constexpr int kOutboxRetryMs = 5'000;
 
 QWidget* makePanel(QWidget* parent, const char* name, const QRect& geometry, const QColor& colour)
 {
@@ -109,9 +107,16 @@ TfrmMain::TfrmMain(QWidget* parent)
     setupFrame();
     // Another computer restored the ledger: back to the login, as 切换用户 does.
     ledgerReplacedHook = [this] { SwitchUser(); };
-    FOutboxTimer.setInterval(kOutboxRetryMs);
-    connect(&FOutboxTimer, &QTimer::timeout, this, &TfrmMain::SendOutbox);
-    connect(&FOutboxSend, &QFutureWatcher<OutboxRound>::finished, this, &TfrmMain::OutboxSent);
+    FOutboxSync = new TOutboxSync(this);
+    connect(FOutboxSync, &TOutboxSync::stateChanged, this, [this](const QString& text, const QString& why) {
+        LabelOutbox->setText(text);
+        LabelOutbox->setToolTip(why);
+    });
+    // Not while a dialog of the window is open, whose caller may be in the middle of using the store.
+    connect(FOutboxSync, &TOutboxSync::serverBack, this, [this] {
+        if (FDbMan && FDbMan->location().offline && !QApplication::activeModalWidget())
+            GoOnline();
+    });
 }
 
 TfrmMain::~TfrmMain()
@@ -119,8 +124,7 @@ TfrmMain::~TfrmMain()
     ledgerReplacedHook = nullptr;
     // A backup stopped halfway would leave its temporary file behind.
     FDailyBackup.waitForFinished();
-    FOutboxTimer.stop();
-    FOutboxSend.waitForFinished();
+    FOutboxSync->stop();
     // The pages read through the store; they go first.
     delete Panel3;
     delete Panel2;
@@ -232,15 +236,10 @@ void TfrmMain::PrepareForUser(const QString& userName)
     Panel2->prepare(FDbMan.get(), FUserName);
     Panel3->prepare(FDbMan.get(), FUserName);
     Panel2->serverAway = [this] { GoOffline(); };
-    Panel2->afterSave = [this] { ShowOutboxState(); };
+    Panel2->afterSave = [this] { FOutboxSync->refresh(); };
     raise();
     activateWindow();
-    // Saves left in the outbox by an earlier offline run go out now, and while offline every few seconds.
-    if (FDbMan->location().isServer()) {
-        ShowOutboxState();
-        FOutboxTimer.start();
-        SendOutbox();
-    }
+    FOutboxSync->start(FDbMan->location(), FUserName);
 }
 
 bool TfrmMain::UseLedger(const LedgerLocation& location)
@@ -255,15 +254,13 @@ bool TfrmMain::UseLedger(const LedgerLocation& location)
         failure = error.text();
     }
     if (!failure.isNull()) {
-        FOutboxReason = failure;
-        ShowOutboxState();
+        FOutboxSync->setLedger(FDbMan->location(), failure);
         return false;
     }
     Panel3->prepare(store.get(), FUserName);
     setCurrentLedger(location);
     FDbMan = std::move(store);
-    FOutboxReason.clear();
-    ShowOutboxState();
+    FOutboxSync->setLedger(location);
     return true;
 }
 
@@ -278,93 +275,6 @@ void TfrmMain::GoOffline()
 void TfrmMain::GoOnline()
 {
     UseLedger(FDbMan->location().online());
-}
-
-void TfrmMain::SendOutbox()
-{
-    if (!FDbMan || FOutboxSend.isRunning())
-        return;
-    const LedgerLocation online = FDbMan->location().online();
-    const bool offline = FDbMan->location().offline;
-    qint64 waiting = 0;
-    try {
-        waiting = OutboxStore(online.asOffline()).count(FUserName).saves;
-    } catch (const KivaroError&) {
-        // The outbox cannot be read now; the header says so at the next round.
-        return;
-    }
-    // The first round after the login always asks: saves may wait in an outbox made for another address or spelling
-    // of the same ledger.
-    if (!offline && waiting == 0 && !FRoundAtLogin)
-        return;
-    FRoundAtLogin = false;
-    // Offline with nothing waiting, the round only asks whether the server is back.
-    if (waiting > 0)
-        LabelOutbox->setText(QStringLiteral("正在上传…"));
-    FOutboxSend.setFuture(QtConcurrent::run([online, user = FUserName] {
-        OutboxRound round;
-        try {
-            const TDbMan::OutboxSent sent = TDbMan(online).SendOutbox(user);
-            round = { sent.saves, sent.intoNewLedger, false, sent.reached, sent.problem };
-        } catch (const TServerUnreachable& away) {
-            round.away = true;
-            round.problem = away.text();
-        } catch (const KivaroError& error) {
-            round.problem = error.text();
-        }
-        return round;
-    }));
-}
-
-void TfrmMain::OutboxSent()
-{
-    const OutboxRound round = FOutboxSend.result();
-    if (round.intoNewLedger)
-        FOutboxNote = QStringLiteral("账本在离线期间由备份恢复过；离线保存的 %1 次记录已经上传到恢复后的账本中。")
-                          .arg(round.saves);
-    if (round.away)
-        FOutboxReason = round.problem.isEmpty() ? QStringLiteral("服务器连不上") : round.problem;
-    // Online again only once the server answered and nothing waits; not while a dialog of the window is open, whose
-    // caller may be in the middle of using the store.
-    // A save set aside (damaged) stays in the outbox, shown in the header, and does not keep the window offline.
-    if (round.reached && FDbMan && FDbMan->location().offline && !QApplication::activeModalWidget()) {
-        bool nothingLeft = false;
-        try {
-            nothingLeft = OutboxStore(FDbMan->location()).count(FUserName).saves == 0;
-        } catch (const KivaroError& error) {
-            FOutboxReason = error.text();
-        }
-        if (nothingLeft)
-            GoOnline();
-    }
-    ShowOutboxState();
-}
-
-void TfrmMain::ShowOutboxState()
-{
-    QString text;
-    QString why;
-    if (FDbMan && FDbMan->location().isServer()) {
-        const bool away = FDbMan->location().offline;
-        try {
-            const OutboxCount waiting = OutboxStore(FDbMan->location().asOffline()).count(FUserName);
-            if (away || waiting.saves > 0)
-                text = (away ? QStringLiteral("离线：") : QString())
-                    + QStringLiteral("%1 次保存、%2 条记录待上传").arg(waiting.saves).arg(waiting.lines);
-            why = waiting.problem;
-        } catch (const KivaroError& error) {
-            why = error.text();
-        }
-        // While offline the header gives the last reason in words; nothing opens a box by itself.
-        if (away && why.isEmpty())
-            why = FOutboxReason;
-    }
-    if (!why.isEmpty())
-        text += QStringLiteral("（未能上传：%1）").arg(why);
-    else if (!FOutboxNote.isEmpty() && text.isEmpty())
-        text = FOutboxNote;
-    LabelOutbox->setText(text);
-    LabelOutbox->setToolTip(why);
 }
 
 void TfrmMain::showEvent(QShowEvent* event)

@@ -5,7 +5,6 @@
 #include <QDate>
 #include <QFutureWatcher>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -19,6 +18,7 @@ class QRadioButton;
 class TDbMan;
 class TEntryPage;
 class TReviewPage;
+class TOutboxSync;
 
 // The main window: a blue header that switches between the bookkeeping page and the review page.
 class TfrmMain : public QWidget
@@ -80,9 +80,6 @@ private:
     // The window's pages go on against the ledger at location, which the process uses from now on.
     // False, with the pages and the store as they were and the reason in the header, when the switch failed.
     bool UseLedger(const LedgerLocation& location);
-    void SendOutbox();
-    void OutboxSent();
-    void ShowOutboxState();
 
     QString FUserName;
     QString FDataDir;
@@ -92,22 +89,8 @@ private:
     QFutureWatcher<QString> FDailyBackup;
     bool FDailyBackupStarted = false;
     bool FDailyBackupRunning = false;
-    // One round of sending the outbox: what it did, or the server's absence (a failure text).
-    struct OutboxRound
-    {
-        int saves = 0;
-        bool intoNewLedger = false;
-        bool away = false;
-        bool reached = false;
-        QString problem;
-    };
-    bool FRoundAtLogin = true;
-    // Why the window is offline, or why it could not go online; the header shows it.
-    QString FOutboxReason;
-    // What the header says once the outbox was sent into a ledger restored meanwhile.
-    QString FOutboxNote;
-    QFutureWatcher<OutboxRound> FOutboxSend;
-    QTimer FOutboxTimer;
+    // Sends the outbox while the ledger is a server's, and says what the header shows.
+    TOutboxSync* FOutboxSync = nullptr;
 
     QWidget* Panel1 = nullptr;
     QFrame* Shape1 = nullptr;

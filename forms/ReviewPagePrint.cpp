@@ -1,7 +1,6 @@
 #include "forms/ReviewPage.h"
 
-#include "base/SafeFile.h"
-
+#include "base/Error.h"
 #include "forms/BusyCursor.h"
 #include "forms/ChartPage.h"
 #include "forms/ErrorHandler.h"
@@ -137,10 +136,7 @@ void TReviewPage::exportChartPdf(QWidget* parent)
     if (path.isEmpty())
         return;
     try {
-        SafeFile file(path);
-        if (!QRCompositeReport1.writePdf(file.device()))
-            throw file.failure(file.device().errorString());
-        file.commit();
+        QRCompositeReport1.writePdf(path);
     } catch (const KivaroError& failed) {
         showError(QStringLiteral("导出失败：%1").arg(failed.text()), parent);
         return;
@@ -154,9 +150,10 @@ void TReviewPage::exportChartPng(QWidget* parent)
         chartFilePath(QStringLiteral("png")), QStringLiteral("PNG 图片 (*.png)"), QStringLiteral("png"));
     if (path.isEmpty())
         return;
-    QString error;
-    if (!Panel8->exportPng(path, QSize(1600, 1100), &error)) {
-        showError(QStringLiteral("导出失败：%1").arg(error), parent);
+    try {
+        Panel8->exportPng(path, QSize(1600, 1100));
+    } catch (const KivaroError& failed) {
+        showError(QStringLiteral("导出失败：%1").arg(failed.text()), parent);
         return;
     }
     MessageBox::information(parent, QStringLiteral("已导出到：\n%1").arg(QDir::toNativeSeparators(path)));

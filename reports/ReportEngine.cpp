@@ -1,5 +1,7 @@
 #include "reports/ReportEngine.h"
 
+#include "base/SafeFile.h"
+
 #include <QFile>
 #include <QFontMetricsF>
 #include <QImage>
@@ -275,19 +277,17 @@ bool ReportDocument::print(QPagedPaintDevice& device, int first, int last, int c
     return painter.end();
 }
 
-bool ReportDocument::writePdf(const QString& fileName, int resolution) const
+void ReportDocument::writePdf(const QString& fileName, int resolution) const
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const bool written = writePdf(file, resolution);
-    return file.flush() && written;
-}
-
-bool ReportDocument::writePdf(QIODevice& device, int resolution) const
-{
-    QPdfWriter writer(&device);
-    writer.setResolution(resolution);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), orientation, QMarginsF()));
-    return print(writer, 1, pageCount());
+    SafeFile file(fileName);
+    bool printed = false;
+    {
+        QPdfWriter writer(&file.device());
+        writer.setResolution(resolution);
+        writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), orientation, QMarginsF()));
+        printed = print(writer, 1, pageCount());
+    }
+    if (!printed)
+        throw file.failure(file.device().errorString());
+    file.commit();
 }

@@ -144,8 +144,9 @@ public:
     // document's orientation.
     // Returns false when painting could not start.
     bool print(QPagedPaintDevice& device, int first, int last, int copies = 1) const;
-    bool writePdf(const QString& fileName, int resolution = 1200) const;
-    bool writePdf(QIODevice& device, int resolution = 1200) const;
+    // Writes the pages as a PDF file through SafeFile; raises KivaroError, naming the file and the reason, when it
+    // could not be written (and leaves the file as it was).
+    void writePdf(const QString& fileName, int resolution = 1200) const;
 
 private:
     using SharedMaker = std::function<std::shared_ptr<const ReportPage>(int index)>;

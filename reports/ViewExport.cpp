@@ -599,10 +599,7 @@ void exportPdf(ViewRows& rows, const QString& title, const QString& path, const 
         addReportPages(into, layoutOf(rows.view()), reportRows, title, rows.totals().text());
     };
     document.prepare();
-    SafeFile file(path);
-    if (!document.writePdf(file.device()))
-        throw file.failure(file.device().errorString());
-    file.commit();
+    document.writePdf(path);
     if (progress)
         progress(rows.count(), rows.count());
 }

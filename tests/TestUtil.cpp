@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <algorithm>
 
@@ -101,4 +102,14 @@ qint64 storedLineCount(const TestDataHome& home)
     }
     const QVariant count = RawDb(home.dbPath()).value(QStringLiteral("SELECT COUNT(*) FROM Records"));
     return count.isValid() ? count.toLongLong() : -1;
+}
+
+quint32 testSeed()
+{
+    bool given = false;
+    quint32 seed = qEnvironmentVariable("KIVARO_TEST_SEED").toUInt(&given);
+    if (!given)
+        seed = QRandomGenerator::system()->generate();
+    qInfo("seed %u (KIVARO_TEST_SEED=%u replays it)", seed, seed);
+    return seed;
 }

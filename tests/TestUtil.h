@@ -61,6 +61,10 @@ QList<SalesLine> allKeptLines(TDbMan& db, const QString& user);
 // Message boxes answered from the queue, the substitute fonts installed.
 void prepareTestApplication();
 
+// A random test's seed: KIVARO_TEST_SEED when set (to replay a failure), else a new one. Printed either way, with what
+// to set to replay it.
+quint32 testSeed();
+
 #define KIVARO_TEST_MAIN(TestObject)                                                                                   \
     int main(int argc, char** argv)                                                                                    \
     {                                                                                                                  \

@@ -1576,8 +1576,8 @@ private Q_SLOTS:
         const int outages
             = qEnvironmentVariableIsSet("KIVARO_OUTAGES") ? qEnvironmentVariableIntValue("KIVARO_OUTAGES") : 100;
         const int kills = outages / 2;
-        const quint32 seed = QRandomGenerator::global()->generate();
-        qInfo("seed %u: %d outages, %d kills", seed, outages, kills);
+        const quint32 seed = testSeed();
+        qInfo("%d outages, %d kills", outages, kills);
         QRandomGenerator random(seed);
         QList<bool> events(outages, true);
         events += QList<bool>(kills, false);

@@ -99,6 +99,23 @@ private Q_SLOTS:
         QCOMPARE(currentLedger(), LedgerLocation::file(home.dataDir()));
     }
 
+    // Why a connection failed is read from its SQLSTATE whatever language the server speaks.
+    void failedConnectionsAreToldByTheirState()
+    {
+        const std::pair<const char*, QByteArray> messages[] = {
+            { "connection to server at \"db\" (10.0.0.5), port 5432 failed: FATAL:  28P01: password authentication "
+              "failed for user \"甲\"\nLOCATION:  auth_failed, auth.c:323\n",
+                "28P01" },
+            { "致命错误:  28000: 没有用于主机 \"10.0.0.9\", 用户 \"甲\", 数据库 \"shop\" 的 pg_hba.conf 记录\n",
+                "28000" },
+            { "ВАЖНО:  42501: нет прав для подключения к базе \"shop\"\n", "42501" },
+            { "connection to server on socket \"/run/postgresql/.s.PGSQL.5432\" failed: No such file or directory\n",
+                "" },
+        };
+        for (const auto& [message, state] : messages)
+            QCOMPARE(connectionFailureState(message), state);
+    }
+
     void argumentsNameAFileOrAServer()
     {
         QVERIFY(ledgerFromArgument(QStringLiteral("postgresql:///ledger")).isServer());

@@ -24,27 +24,13 @@ ServerStore::~ServerStore()
 
 namespace {
 
-// The SQLSTATE a failed connection's verbose message carries (libpq gives no result to ask for its field), found by
-// its place, ": 28P01: ", never by the severity's word before it, which the server translates. Every SQLSTATE has a
-// digit, which tells it from a severity of five letters ("FATAL: ").
-const QRegularExpression& sqlStatePattern()
-{
-    static const QRegularExpression pattern(QStringLiteral("(:\\s+)((?=[0-9A-Z]*[0-9])[0-9A-Z]{5}):\\s"));
-    return pattern;
-}
-
-QByteArray sqlState(const QByteArray& verbose)
-{
-    return sqlStatePattern().match(QString::fromUtf8(verbose)).captured(2).toLatin1();
-}
-
 QString plainError(const QByteArray& verbose)
 {
     QStringList kept;
     for (QString line : QString::fromUtf8(verbose).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (line.startsWith(QLatin1String("LOCATION:")))
             continue;
-        kept.append(line.replace(sqlStatePattern(), QStringLiteral("\\1")).trimmed());
+        kept.append(line.replace(connectionFailureStatePattern(), QStringLiteral("\\1")).trimmed());
     }
     return kept.join(QLatin1Char(' '));
 }
@@ -125,7 +111,7 @@ OwnedConnection pg::attemptConnection(
     }
     const QByteArray verbose = PQerrorMessage(made.get());
     attempt.message = plainError(verbose);
-    const QByteArray state = sqlState(verbose);
+    const QByteArray state = connectionFailureState(verbose);
     if (PQconnectionNeedsPassword(made.get()))
         attempt.outcome = Attempt::Outcome::NeedsPassword;
     else if (state == "28P01")

@@ -77,7 +77,7 @@ ServerParams parseServerConnection(const QString& connection)
                 throw KivaroError(
                     QStringLiteral("数据库连接中的端口“%1”不是有效的端口号（1 到 65535 的整数）").arg(option.value));
         } else {
-            // QPSQL separates its options at semicolons.
+            // The options are separated at semicolons.
             if (option.value.contains(QLatin1Char(';')))
                 throw KivaroError(QStringLiteral("数据库连接的参数 %1 中不能含有分号“;”").arg(option.key));
             options.append(option.key + QLatin1Char('=') + quoted(option.value));
@@ -227,4 +227,16 @@ void signOutOfServer(const QString& connection)
 int serverSignIns()
 {
     return signIns.loadRelaxed();
+}
+
+const QRegularExpression& connectionFailureStatePattern()
+{
+    // Every SQLSTATE has a digit, which tells it from a severity of five letters ("FATAL: ").
+    static const QRegularExpression pattern(QStringLiteral("(:\\s+)((?=[0-9A-Z]*[0-9])[0-9A-Z]{5}):\\s"));
+    return pattern;
+}
+
+QByteArray connectionFailureState(const QByteArray& verbose)
+{
+    return connectionFailureStatePattern().match(QString::fromUtf8(verbose)).captured(2).toLatin1();
 }

@@ -3,8 +3,9 @@
 #include <QString>
 #include <optional>
 
-// A libpq connection string or URI taken apart for QtSql's QPSQL driver, which builds its own connection string from
-// these fields.
+class QRegularExpression;
+
+// A libpq connection string or URI taken apart into its fields.
 struct ServerParams
 {
     QString host;
@@ -12,7 +13,7 @@ struct ServerParams
     QString userName;
     QString password;
     int port = -1;
-    // Every other libpq option (sslmode, service, connect_timeout, ...), as QPSQL's connect options.
+    // Every other libpq option (sslmode, service, connect_timeout, ...), as key='value' separated by semicolons.
     QString options;
 };
 
@@ -42,3 +43,9 @@ QStringList passwordsSignedInWith(const QString& connection, const QString& name
 void signOutOfServer(const QString& connection);
 // Counts every sign-in: a connection made before the last one is made again as the new account.
 int serverSignIns();
+
+// The SQLSTATE in the verbose message of a failed connection (libpq gives no result to ask for its field), found by
+// its place, ": 28P01: ", never by the severity's word before it, which the server translates; empty when there is
+// none (the server never answered). The pattern's first group is what stands before the code.
+QByteArray connectionFailureState(const QByteArray& verbose);
+const QRegularExpression& connectionFailureStatePattern();

@@ -37,7 +37,7 @@ public:
     static constexpr int kSchemaVersion = 6;
 
     LedgerLocation location() const override { return FLocation; }
-    ServerStore* server() override { return this; }
+    bool keepsPasswordHashes() const override { return false; }
 
     QStringList userNames() override;
     std::optional<QString> passwordHash(const QString& name) override;

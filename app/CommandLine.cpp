@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Arguments.h"
+#include "app/Terminal.h"
 
 #include "app/Startup.h"
 #include "base/HiClass.h"
@@ -45,12 +46,6 @@ const QString kSetPasswordOption = QStringLiteral("--set-password");
 const QString kOwnerOption = QStringLiteral("--owner");
 const QString kUsersOption = QStringLiteral("--users");
 const QString kOutboxOption = QStringLiteral("--outbox");
-
-void print(FILE* stream, const QString& text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
-}
 
 QString usageText()
 {
@@ -152,59 +147,6 @@ private:
     int m_tenth = -1;
     QElapsedTimer m_sinceDrawn;
 };
-
-// A line of standard input without its line end; ended when the input ended before a line end.
-struct InputLine
-{
-    QString text;
-    bool ended = false;
-};
-
-InputLine readInputLine()
-{
-    QByteArray typed;
-    bool ended = false;
-    for (;;) {
-        char ch = 0;
-        if (Platform::readStandardInputByte(ch) <= 0) {
-            ended = true;
-            break;
-        }
-        if (ch == '\n')
-            break;
-        typed.append(ch);
-    }
-    if (typed.endsWith('\r'))
-        typed.chop(1);
-    InputLine line { Platform::standardInputText(typed), ended };
-    typed.fill('\0');
-    return line;
-}
-
-// A line typed on the terminal after the prompt, without echo; nothing when the input is no terminal.
-std::optional<InputLine> readWithoutEcho(const QString& prompt)
-{
-    print(stderr, prompt);
-    std::optional<InputLine> typed;
-    {
-        const Platform::EchoOff echoOff;
-        if (!echoOff.active())
-            return std::nullopt;
-        typed = readInputLine();
-    }
-    print(stderr, QStringLiteral("\n"));
-    return typed;
-}
-
-// A line typed on the terminal without echo; nothing when the input ends first or is empty.
-std::optional<QString> readPassword(const QString& server, const QString& reason)
-{
-    const std::optional<InputLine> typed
-        = readWithoutEcho(QStringLiteral("%1\n数据库服务器“%2”的密码：").arg(reason, server));
-    if (!typed || typed->ended || typed->text.isEmpty())
-        return std::nullopt;
-    return typed->text;
-}
 
 // The store's hooks as a window-less run needs them, put back at the end.
 class TerminalHooks

@@ -1,0 +1,310 @@
+// The file store's reads for the review page: the days, windows of lines and day-and-product rows, the ranking,
+// the view's snapshot, and the four report lists.
+
+#include "db/SqliteSession.h"
+
+#include "db/Schema.h"
+
+using namespace sqlite;
+
+namespace {
+
+const QString kRangeFilter = QStringLiteral("WHERE UserName=? AND RecDate>=? AND RecDate<=? ");
+const QString kSums = QStringLiteral("SUM(RecQuantity), SUM(RecMoney), SUM(RecCost), SUM(RecMoney)-SUM(RecCost) ");
+
+// Rows come in order of days: each day's text is made once and shared by that day's rows.
+class DayText
+{
+public:
+    QString operator()(QByteArrayView stored)
+    {
+        if (stored != m_stored) {
+            m_stored = stored.toByteArray();
+            m_text = QString::fromLatin1(stored);
+        }
+        return m_text;
+    }
+
+private:
+    QByteArray m_stored;
+    QString m_text;
+};
+
+// Appends the quantity sum and the three money sums, which end every grouped row.
+void appendSums(QStringList& list, const SqliteStatement& rows, int first)
+{
+    list.append(QString::number(rows.integer(first)));
+    for (int column = first + 1; column < first + 4; ++column)
+        list.append(formatCents(rows.integer(column)));
+}
+
+} // namespace
+
+QStringList SqliteStore::reportStatements()
+{
+    const QString from = QStringLiteral("FROM Records ") + kRangeFilter;
+    return {
+        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo ") + from
+            + QStringLiteral("ORDER BY RecDate, ID"),
+        QStringLiteral("SELECT RecDate, ") + kSums + from + QStringLiteral("GROUP BY RecDate ORDER BY RecDate"),
+        QStringLiteral("SELECT RecDate, RecProductName, ") + kSums + from
+            + QStringLiteral("GROUP BY RecDate, RecProductName ORDER BY RecDate, MIN(ID)"),
+        // Products with equal quantities keep the order in which they were first sold.
+        QStringLiteral("SELECT RecProductName, ") + kSums + from
+            + QStringLiteral("GROUP BY RecProductName ORDER BY SUM(RecQuantity) DESC, MIN(ID)"),
+    };
+}
+
+void SqliteStore::queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
+    QStringList& dailyProducts, QStringList& ranking)
+{
+    detail.clear();
+    dailyTotals.clear();
+    dailyProducts.clear();
+    ranking.clear();
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    const QStringList values { EncodeText(range.userName), range.first.toString(format), range.last.toString(format) };
+    NameDecoder decodeName;
+    DayText dayText;
+    Session session(*this);
+    const QSqlDatabase db = session.database();
+    const QStringList statements = reportStatements();
+
+    for (SqliteStatement rows(db, statements.at(0), values); rows.next();) {
+        detail.append(QString::number(rows.integer(0)));
+        detail.append(dayText(rows.bytes(1)));
+        detail.append(decodeName(rows.bytes(2)));
+        detail.append(QString::number(rows.integer(3)));
+        detail.append(formatCents(rows.integer(4)));
+        detail.append(formatCents(rows.integer(5)));
+        detail.append(decodeStoredBytes(rows.bytes(6)));
+    }
+    for (SqliteStatement rows(db, statements.at(1), values); rows.next();) {
+        dailyTotals.append(dayText(rows.bytes(0)));
+        appendSums(dailyTotals, rows, 1);
+    }
+    for (SqliteStatement rows(db, statements.at(2), values); rows.next();) {
+        dailyProducts.append(dayText(rows.bytes(0)));
+        dailyProducts.append(decodeName(rows.bytes(1)));
+        appendSums(dailyProducts, rows, 2);
+    }
+    for (SqliteStatement rows(db, statements.at(3), values); rows.next();) {
+        ranking.append(decodeName(rows.bytes(0)));
+        appendSums(ranking, rows, 1);
+    }
+}
+
+namespace {
+
+// Bound as ?1, ?2 and ?3 by every review statement below; a summary table's fallback binds them again inside.
+const QString kSummaryFilter = QStringLiteral("UserName=?1 AND RecDate>=?2 AND RecDate<=?3");
+
+// The encoded user and the days from..last of the range, as the statements below bind them.
+QStringList rangeValues(const SalesRange& range, const QDate& from)
+{
+    checkDay(from);
+    checkDay(range.last);
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    return { EncodeText(range.userName), from.toString(format), range.last.toString(format) };
+}
+
+QString daySource(bool kept)
+{
+    return kept ? QStringLiteral("DaySums") : QLatin1Char('(') + Schema::dayGroups(kSummaryFilter) + QLatin1Char(')');
+}
+
+QString dayProductSource(bool kept)
+{
+    return kept ? QStringLiteral("DayProductSums")
+                : QLatin1Char('(') + Schema::dayProductGroups(kSummaryFilter) + QLatin1Char(')');
+}
+} // namespace
+
+bool SqliteStore::hasSummaries()
+{
+    Session session(*this);
+    return FSummaries == TSummaries::Kept;
+}
+
+QList<DayCount> SqliteStore::queryDays(const SalesRange& range)
+{
+    Session session(*this);
+    return daysIn(session, range);
+}
+
+QList<DayCount> SqliteStore::daysIn(Session& session, const SalesRange& range, bool fromSummaries)
+{
+    const QStringList values = rangeValues(range, range.first);
+    QList<DayCount> days;
+    DayValue dayValue;
+    const QString statement = QStringLiteral("SELECT RecDate, Products, Lines, Quantity, Money, Cost FROM %1 WHERE %2 "
+                                             "ORDER BY RecDate")
+                                  .arg(daySource(fromSummaries && FSummaries == TSummaries::Kept), kSummaryFilter);
+    for (SqliteStatement rows(session.database(), statement, values); rows.next();)
+        days.append({ dayValue(rows.bytes(0)), rows.integer(1), rows.integer(2), sumsAt(rows, 3) });
+    return days;
+}
+
+ViewSnapshot SqliteStore::queryView(const SalesRange& range)
+{
+    ViewSnapshot view { range, {}, {}, 0 };
+    bool damaged = false;
+    {
+        Session session(*this);
+        // One read transaction: the file cannot change between the statements.
+        session.beginRead();
+        view.days = daysIn(session, range);
+        qint64 lines = 0;
+        for (const DayCount& day : std::as_const(view.days))
+            lines += day.lines;
+        view.lineIds.reserve(size_t(lines));
+        // The index RecordsByUserDateId holds every ID in this order: the table itself is not read.
+        for (SqliteStatement ids(session.database(),
+                 QStringLiteral("SELECT ID FROM Records WHERE %1 ORDER BY RecDate, ID").arg(kSummaryFilter),
+                 rangeValues(range, range.first));
+             ids.next();) {
+            view.lineIds.push_back(ids.integer(0));
+        }
+        if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
+            SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
+                { EncodeText(range.userName) });
+            if (mark.next())
+                view.changeMark = mark.integer(0);
+        }
+        // The day summaries count other lines than the range holds: another program changed them. The days are taken
+        // from the lines in the same read, and the summaries mended from the lines for the other views.
+        damaged = qint64(view.lineIds.size()) != lines;
+        if (damaged)
+            view.days = daysIn(session, range, false);
+    }
+    if (damaged) {
+        qWarning(
+            "kivaro: the day summaries did not match the lines of %s; mending them", qUtf8Printable(range.userName));
+        try {
+            repairSummaries();
+        } catch (const KivaroError&) {
+            // A ledger that cannot be written: its views are right all the same, computed from its lines.
+        }
+    }
+    return view;
+}
+
+namespace {
+
+// A list of IDs as one parameter, read back with json_each.
+QByteArray jsonIds(const std::vector<qint64>& ids)
+{
+    QByteArray text = "[";
+    for (const qint64 id : ids) {
+        if (text.size() > 1)
+            text += ',';
+        text += QByteArray::number(id);
+    }
+    return text + ']';
+}
+
+} // namespace
+
+QList<SalesLine> SqliteStore::linesById(const SalesRange& range, const std::vector<qint64>& ids)
+{
+    QList<SalesLine> lines;
+    if (ids.empty())
+        return lines;
+    lines.reserve(qsizetype(ids.size()));
+    NameDecoder decodeName;
+    DayValue dayValue;
+    Session session(*this);
+    const QByteArray idList = jsonIds(ids);
+    SqliteStatement rows(session.database(),
+        // CROSS JOIN keeps the IDs the outer loop: each is one look-up by row ID, never a walk over the user's lines.
+        QStringLiteral("SELECT r.ID, r.RecDate, r.RecProductName, r.RecQuantity, r.RecMoney, r.RecCost, r.RecMemo "
+                       "FROM json_each(?2) AS k CROSS JOIN Records AS r ON r.ID = k.value WHERE r.UserName=?1"),
+        { EncodeText(range.userName) });
+    rows.bind(2, idList);
+    while (rows.next()) {
+        lines.append({ rows.integer(0), dayValue(rows.bytes(1)), decodeName(rows.bytes(2)), qint32(rows.integer(3)),
+            rows.integer(4), rows.integer(5), decodeStoredBytes(rows.bytes(6)) });
+    }
+    return lines;
+}
+
+QList<ChangeEntry> SqliteStore::lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids)
+{
+    QList<ChangeEntry> entries;
+    if (ids.empty())
+        return entries;
+    Session session(*this);
+    if (!session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {}))
+        return entries;
+    QSqlQuery rows = session.run(kChangeColumns
+            + QStringLiteral("WHERE UserName=? AND ID>? AND LineID IN (SELECT value FROM json_each(?)) ORDER BY ID"),
+        { EncodeText(range.userName), after, QString::fromLatin1(jsonIds(ids)) });
+    while (rows.next())
+        entries.append(changeAt(rows));
+    return entries;
+}
+
+QList<SalesLine> SqliteStore::queryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count)
+{
+    const QStringList values = rangeValues(range, qMax(day, range.first));
+    QList<SalesLine> lines;
+    if (count <= 0)
+        return lines;
+    lines.reserve(count);
+    NameDecoder decodeName;
+    DayValue dayValue;
+    Session session(*this);
+    // Seeks to the first day through RecordsByUserDateId and steps over offset entries of the index alone.
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo FROM Records "
+                       "WHERE %1 ORDER BY RecDate, ID LIMIT ?4 OFFSET ?5")
+            .arg(kSummaryFilter),
+        values);
+    rows.bind(4, qint64(count));
+    rows.bind(5, qMax(offset, qint64(0)));
+    while (rows.next()) {
+        lines.append({ rows.integer(0), dayValue(rows.bytes(1)), decodeName(rows.bytes(2)), qint32(rows.integer(3)),
+            rows.integer(4), rows.integer(5), decodeStoredBytes(rows.bytes(6)) });
+    }
+    return lines;
+}
+
+QList<DayProductRow> SqliteStore::queryDayProductWindow(
+    const SalesRange& range, const QDate& day, qint64 offset, int count)
+{
+    const QStringList values = rangeValues(range, qMax(day, range.first));
+    QList<DayProductRow> groups;
+    if (count <= 0)
+        return groups;
+    groups.reserve(count);
+    NameDecoder decodeName;
+    DayValue dayValue;
+    Session session(*this);
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT RecDate, RecProductName, Quantity, Money, Cost FROM %1 WHERE %2 "
+                       "ORDER BY RecDate, FirstID LIMIT ?4 OFFSET ?5")
+            .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter),
+        values);
+    rows.bind(4, qint64(count));
+    rows.bind(5, qMax(offset, qint64(0)));
+    while (rows.next())
+        groups.append({ dayValue(rows.bytes(0)), decodeName(rows.bytes(1)), sumsAt(rows, 2) });
+    return groups;
+}
+
+QList<RankingRow> SqliteStore::queryRanking(const SalesRange& range)
+{
+    const QStringList values = rangeValues(range, range.first);
+    QList<RankingRow> ranking;
+    NameDecoder decodeName;
+    Session session(*this);
+    // The engine's SUM raises on a total beyond 64 bits.
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT RecProductName, SUM(Quantity), SUM(Money), SUM(Cost) FROM %1 WHERE %2 "
+                       "GROUP BY RecProductName ORDER BY SUM(Quantity) DESC, MIN(FirstID)")
+            .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter),
+        values);
+    while (rows.next())
+        ranking.append({ decodeName(rows.bytes(0)), sumsAt(rows, 1) });
+    return ranking;
+}

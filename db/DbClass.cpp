@@ -87,6 +87,11 @@ qint64 centsValue(const QString& text)
     throw KivaroError(QStringLiteral("服务器连不上：查帐需要服务器，离线时只能记帐。"));
 }
 
+[[noreturn]] void needsServerToChange()
+{
+    throw KivaroError(QStringLiteral("服务器连不上：修改、删除已保存的记录和撤销都需要服务器，这次什么也没有改。"));
+}
+
 [[noreturn]] void needsServerForAccounts()
 {
     throw KivaroError(QStringLiteral("服务器连不上：帐户的管理需要服务器。"));
@@ -131,6 +136,13 @@ LedgerStore& TDbMan::reads()
 {
     if (!FLedger)
         needsServerToReview();
+    return *FLedger;
+}
+
+LedgerStore& TDbMan::ledgerForEdits()
+{
+    if (!FLedger)
+        needsServerToChange();
     return *FLedger;
 }
 
@@ -266,7 +278,7 @@ void TDbMan::UpdateLine(const QString& userName, const SalesLine& seen, const Sa
 {
     SalesLine line = checkedLines({ edited }).first();
     line.id = seen.id;
-    FStore->write([&](LedgerWrite& write) {
+    ledgerForEdits().writeEdits([&](LineEdits& write) {
         write.lockUser(userName);
         const auto stored = write.lineForUpdate(seen.id);
         if (!isAsSeen(stored, userName, seen))
@@ -279,7 +291,7 @@ void TDbMan::UpdateLine(const QString& userName, const SalesLine& seen, const Sa
 
 void TDbMan::DeleteLine(const QString& userName, const SalesLine& seen)
 {
-    FStore->write([&](LedgerWrite& write) {
+    ledgerForEdits().writeEdits([&](LineEdits& write) {
         write.lockUser(userName);
         const auto stored = write.lineForUpdate(seen.id);
         if (!isAsSeen(stored, userName, seen))
@@ -525,7 +537,7 @@ QList<ChangeEntry> TDbMan::Changes(const QString& userName, int limit)
 ChangeEntry TDbMan::UndoChange(const QString& userName, qint64 changeId)
 {
     ChangeEntry made;
-    FStore->write([&](LedgerWrite& write) {
+    ledgerForEdits().writeEdits([&](LineEdits& write) {
         write.lockUser(userName);
         const std::optional<ChangeEntry> target = write.changeForUpdate(changeId);
         if (!target || target->userName != userName

@@ -248,6 +248,7 @@ private:
 
     // The ledger in reach, for reading and for the accounts' administration: raise KivaroError offline.
     LedgerStore& reads();
+    LedgerStore& ledgerForEdits();
     LedgerStore& accountAdmin();
 
     LedgerLocation FLocation;

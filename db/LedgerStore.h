@@ -102,22 +102,13 @@ public:
     // Writers of one user take turns until the transaction ends (a file ledger has one writer at a time anyway).
     virtual void lockUser(const QString& userName) = 0;
 
-    // A stored line and its owner, unchanged by others until the transaction ends; nothing when no line has the id.
-    virtual std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64 id) = 0;
     // New lines get new ids in their order; with keepIds each line is stored under its own id.
     virtual void insertLines(const QString& userName, const QList<SalesLine>& lines, bool keepIds) = 0;
-    virtual void rewriteLine(const SalesLine& line) = 0;
-    virtual void removeLine(qint64 id) = 0;
 
     // The record of changes; before and after are lineRecord()s, a save's after its savedRecord().
     virtual qint64 insertChange(const QString& userName, const QString& computer, ChangeEntry::Kind kind, qint64 lineId,
         const QString& before, const QString& after, qint64 undoes)
         = 0;
-    // Said before the line changes when the change is an undo of changeId (a store whose triggers keep the record
-    // needs to know).
-    virtual void aboutToUndo(qint64 /*changeId*/) { }
-    virtual std::optional<ChangeEntry> changeForUpdate(qint64 id) = 0;
-    virtual void markUndone(qint64 changeId, qint64 undoId) = 0;
     // A save's token, by which a save whose commit may not have landed is looked up.
     virtual void recordSave(const QByteArray& token, const QString& userName, qint64 lines) = 0;
     virtual bool hasSave(const QByteArray& token) = 0;
@@ -129,6 +120,21 @@ public:
     // How many of the ids were kept lines of the user and owner; those are gone now.
     virtual qint64 removeKept(const QString& userName, const QString& owner, const QList<qint64>& ids) = 0;
     virtual void moveKept(const QString& userName, const QString& from, const QString& to) = 0;
+};
+
+// The steps of a transaction that changes stored lines (an edit, a delete, an undo): only a ledger in reach has them.
+class LineEdits : public LedgerWrite
+{
+public:
+    // A stored line and its owner, unchanged by others until the transaction ends; nothing when no line has the id.
+    virtual std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64 id) = 0;
+    virtual void rewriteLine(const SalesLine& line) = 0;
+    virtual void removeLine(qint64 id) = 0;
+    // Said before the line changes when the change is an undo of changeId (a store whose triggers keep the record
+    // needs to know).
+    virtual void aboutToUndo(qint64 /*changeId*/) { }
+    virtual std::optional<ChangeEntry> changeForUpdate(qint64 id) = 0;
+    virtual void markUndone(qint64 changeId, qint64 undoId) = 0;
 };
 
 // What a window writes, and what a login reads: the accounts' names and password hashes (a server's are verifiers
@@ -224,6 +230,8 @@ public:
 class LedgerStore : public WindowStore, public ReviewReads, public LedgerTransfer
 {
 public:
+    // As write(), with the steps that change stored lines.
+    virtual void writeEdits(const std::function<void(LineEdits&)>& work) = 0;
     // Deletes the account when check accepts its stored hash; true when it is gone.
     virtual bool deleteUserIf(const QString& name, const std::function<bool(const QString& hash)>& check) = 0;
     // Replaces the hash when check accepts the stored one; true when the new hash is stored.

@@ -306,14 +306,11 @@ public:
     }
 
     void lockUser(const QString&) override { }
-    std::optional<std::pair<QString, SalesLine>> lineForUpdate(qint64) override { needsServerToChange(); }
     void insertLines(const QString& userName, const QList<SalesLine>& lines, bool) override
     {
         m_userName = userName;
         m_lines += lines;
     }
-    void rewriteLine(const SalesLine&) override { needsServerToChange(); }
-    void removeLine(qint64) override { needsServerToChange(); }
     // The save is recorded on the server when it arrives there.
     qint64 insertChange(
         const QString&, const QString&, ChangeEntry::Kind kind, qint64, const QString&, const QString&, qint64) override
@@ -322,8 +319,6 @@ public:
             needsServerToChange();
         return 0;
     }
-    std::optional<ChangeEntry> changeForUpdate(qint64) override { needsServerToChange(); }
-    void markUndone(qint64, qint64) override { needsServerToChange(); }
     void recordSave(const QByteArray& token, const QString& userName, qint64 lines) override
     {
         if (userName != m_userName || lines != m_lines.size())

@@ -291,7 +291,7 @@ QString encodedList(const QList<qint64>& ids)
 } // namespace
 
 // The steps of one write transaction on the file; BEGIN IMMEDIATE already makes this the only writer.
-class SqliteStore::Write : public LedgerWrite
+class SqliteStore::Write : public LineEdits
 {
 public:
     Write(SqliteStore& store, Session& session)
@@ -477,4 +477,10 @@ std::optional<QStringList> SqliteStore::rememberProductNames(const QString& user
 void SqliteStore::writeProductNames(const QString& userName, const QStringList& names)
 {
     ::writeProductNames(productsPath(userName), names);
+}
+
+void SqliteStore::writeEdits(const std::function<void(LineEdits&)>& work)
+{
+    // The store's transactions all run on its Write, which has the edits' steps.
+    write([&](LedgerWrite& steps) { work(static_cast<Write&>(steps)); }, {});
 }

@@ -29,6 +29,7 @@ public:
     void moveUserToFront(const QString& name) override;
 
     void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
+    void writeEdits(const std::function<void(LineEdits&)>& work) override;
     QList<ChangeEntry> changes(const QString& userName, int limit) override;
 
     QList<DayCount> queryDays(const SalesRange& range) override;

@@ -2,8 +2,8 @@
 # Sets everything up, checks that the code is formatted, and runs the whole test suite on the offscreen platform,
 # then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer for half a minute.
 # The tests labelled "server" run against a throwaway PostgreSQL cluster that pg_virtualenv makes for them and drops
-# afterwards. The sanitizer build runs the server's journeys (the real program against a stopped or frozen server)
-# only in the plain run: they take minutes and reach no code the sanitized server tests do not.
+# afterwards. The server's journeys (the real program against a stopped or frozen server) run in the plain build only,
+# to keep the run short; the sanitized build runs every other server test and the file ledger's journeys.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -88,7 +88,7 @@ QList<ChangeEntry> ServerStore::changes(const QString& userName, int limit)
 }
 
 // The steps of one write transaction on the server.
-class ServerStore::Write : public LedgerWrite
+class ServerStore::Write : public LineEdits
 {
 public:
     Write(ServerStore& store, Session& session)
@@ -604,4 +604,10 @@ void ServerStore::holdSnapshot(bool hold)
     FSnapshot = false;
     if (FConnection)
         PQclear(PQexec(FConnection, "COMMIT"));
+}
+
+void ServerStore::writeEdits(const std::function<void(LineEdits&)>& work)
+{
+    // The store's transactions all run on its Write, which has the edits' steps.
+    write([&](LedgerWrite& steps) { work(static_cast<Write&>(steps)); }, {});
 }

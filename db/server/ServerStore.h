@@ -68,6 +68,7 @@ public:
     QList<AccountInfo> accountList();
 
     void write(const std::function<void(LedgerWrite&)>& work, const std::function<bool(LedgerWrite&)>& landed) override;
+    void writeEdits(const std::function<void(LineEdits&)>& work) override;
     QList<ChangeEntry> changes(const QString& userName, int limit) override;
 
     QList<DayCount> queryDays(const SalesRange& range) override;

@@ -43,12 +43,11 @@ public:
 // How long a statement may keep the window without a word, how long it may take at all, and how long a server that
 // was asked to cancel may take to answer before its connection is dropped.
 constexpr qint64 kShowWaitAfterMs = 1'000;
+constexpr qint64 kGiveUpAfterMs = 120'000;
+constexpr qint64 kCancelAnswerMs = 3'000;
 // A server that has not answered a connection in this many seconds is away, and the till works offline; libpq's
 // shortest. The connection string's own connect_timeout wins.
 constexpr int kConnectTimeoutSeconds = 2;
-constexpr qint64 kGiveUpAfterMs = 120'000;
-
-constexpr qint64 kCancelAnswerMs = 3'000;
 
 inline QString wrongPasswordText(const QString& server)
 {

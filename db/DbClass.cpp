@@ -87,11 +87,6 @@ qint64 centsValue(const QString& text)
     throw KivaroError(QStringLiteral("服务器连不上：查帐需要服务器，离线时只能记帐。"));
 }
 
-[[noreturn]] void needsServerToChange()
-{
-    throw KivaroError(QStringLiteral("服务器连不上：修改、删除已保存的记录和撤销都需要服务器，这次什么也没有改。"));
-}
-
 [[noreturn]] void needsServerForAccounts()
 {
     throw KivaroError(QStringLiteral("服务器连不上：帐户的管理需要服务器。"));
@@ -142,7 +137,7 @@ LedgerStore& TDbMan::reads()
 LedgerStore& TDbMan::ledgerForEdits()
 {
     if (!FLedger)
-        needsServerToChange();
+        refuseOfflineChange();
     return *FLedger;
 }
 

@@ -39,11 +39,6 @@ const char* const kTables[] = {
     "server_kept INTEGER NOT NULL)",
 };
 
-[[noreturn]] void needsServerToChange()
-{
-    throw KivaroError(QStringLiteral("服务器连不上：修改、删除已保存的记录和撤销都需要服务器，这次什么也没有改。"));
-}
-
 QString linesRecord(const QList<SalesLine>& lines)
 {
     QJsonArray array;
@@ -316,7 +311,7 @@ public:
         const QString&, const QString&, ChangeEntry::Kind kind, qint64, const QString&, const QString&, qint64) override
     {
         if (kind != ChangeEntry::Kind::Save)
-            needsServerToChange();
+            refuseOfflineChange();
         return 0;
     }
     void recordSave(const QByteArray& token, const QString& userName, qint64 lines) override
@@ -695,4 +690,9 @@ QList<qint64> OutboxStore::serverKeptToForget(const QString& userName, const QSt
     while (rows.next())
         ids.append(rows.value(0).toLongLong());
     return ids;
+}
+
+void refuseOfflineChange()
+{
+    throw KivaroError(QStringLiteral("服务器连不上：修改、删除已保存的记录和撤销都需要服务器，这次什么也没有改。"));
 }

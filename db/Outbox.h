@@ -24,6 +24,9 @@ public:
     using KivaroError::KivaroError;
 };
 
+// Offline, a stored line cannot be edited, deleted or undone: raises KivaroError saying so.
+[[noreturn]] void refuseOfflineChange();
+
 // One save waiting in the outbox.
 struct OutboxSave
 {

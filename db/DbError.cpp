@@ -5,7 +5,40 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <sqlite3.h>
+
+namespace {
+
+enum class Shape { Ledger, NotALedger, SumsBeyondExact };
+
+// What a file that failed a statement holds: no sales table with our columns (an empty or foreign database opens
+// fine and only fails at its first statement), or amounts whose absolute values add up beyond what 64 bits hold
+// exactly (sum() then fails with nothing but SQLITE_ERROR). Read on a connection of its own, read-only; a file that
+// cannot be read that way says nothing.
+Shape shapeOf(const QString& path)
+{
+    if (path.isEmpty())
+        return Shape::Ledger;
+    sqlite3* db = nullptr;
+    const auto close = qScopeGuard([&db] { sqlite3_close_v2(db); });
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return Shape::Ledger;
+    sqlite3_busy_timeout(db, 2'000);
+    sqlite3_stmt* statement = nullptr;
+    const auto finish = qScopeGuard([&statement] { sqlite3_finalize(statement); });
+    // 9.2e18 is just under 2^63: the float totals are near enough to tell, and only asked after a failure.
+    const char* const sums = "SELECT total(abs(RecQuantity)) >= 9.2e18 "
+                             "OR total(abs(RecMoney)) + total(abs(RecCost)) >= 9.2e18, UserName, RecDate, "
+                             "RecProductName FROM Records";
+    const int prepared = sqlite3_prepare_v2(db, sums, -1, &statement, nullptr);
+    if (prepared != SQLITE_OK)
+        return (prepared & 0xFF) == SQLITE_ERROR ? Shape::NotALedger : Shape::Ledger;
+    return sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_int(statement, 0) != 0 ? Shape::SumsBeyondExact
+                                                                                          : Shape::Ledger;
+}
+
+} // namespace
 
 KivaroError databaseFailure(const QString& path, int engineCode, const QString& engine)
 {
@@ -59,17 +92,19 @@ KivaroError databaseFailure(const QString& path, int engineCode, const QString& 
         what = QStringLiteral("数据库文件“%1”出错");
         break;
     default:
-        // sum() beyond 64 bits fails with SQLITE_ERROR and no code of its own: its text is all there is.
-        if (engine.contains(QLatin1String("integer overflow"))) {
+        // A failed statement with no code of its own: the file tells which of the two known causes it was.
+        switch (shapeOf(path)) {
+        case Shape::NotALedger:
+            what = QStringLiteral("“%1”不是 Kivaro 的数据库");
+            break;
+        case Shape::SumsBeyondExact:
             what = QStringLiteral("合计超出了能精确记录的范围，无法在数据库文件“%1”中求和");
             kind = KivaroError::Kind::Overflow;
             break;
-        }
-        // An empty or foreign database opens fine and only fails at the first statement.
-        if (engine.startsWith(QLatin1String("no such table")) || engine.startsWith(QLatin1String("no such column")))
-            what = QStringLiteral("“%1”不是 Kivaro 的数据库");
-        else
+        case Shape::Ledger:
             what = QStringLiteral("数据库文件“%1”出错");
+            break;
+        }
     }
     return KivaroError(what.arg(QDir::toNativeSeparators(path)) + QStringLiteral("：") + engine, kind);
 }

@@ -196,18 +196,18 @@ QList<SalesLine> TDbMan::checkedLines(const QList<SalesLine>& lines)
     return checked;
 }
 
-bool TDbMan::saveLines(
+SaveOutcome TDbMan::saveLines(
     const QString& userName, const QList<SalesLine>& lines, const KeptLinesToForget& kept, const QByteArray& given)
 {
     const QList<SalesLine> checked = checkedLines(lines);
     if (checked.isEmpty())
-        return false;
+        return SaveOutcome::Saved;
     const QByteArray token = given.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : given;
-    bool lost = false;
+    SaveOutcome outcome = SaveOutcome::Saved;
     FStore->write(
         [&](LedgerWrite& write) {
             write.lockUser(userName);
-            lost = false;
+            outcome = SaveOutcome::Saved;
             // A save from the outbox that reached the server before (its answer, or its removal, was lost).
             if (!kept.all && !given.isEmpty() && write.hasSave(token))
                 return;
@@ -219,14 +219,16 @@ bool TDbMan::saveLines(
                     // again after their save: stored once, not twice.
                     if ((!given.isEmpty() && write.hasSave(token))
                         || (!kept.landedToken.isEmpty() && write.hasSave(kept.landedToken))) {
-                        if (forgotten == 0)
-                            throw TAlreadySaved();
+                        if (forgotten == 0) {
+                            outcome = SaveOutcome::AlreadySaved;
+                            return;
+                        }
                         throw KivaroError(QStringLiteral("待存的记录在别处被改动过，这次没有保存任何记录；"
                                                          "请切换用户后重新登录，核对待存的记录后再保存。"));
                     }
                     // No save of this window holds them: the ledger lost what the window kept (it was restored from
                     // a backup, or its file removed, meanwhile). The lines the window shows are what the user typed.
-                    lost = true;
+                    outcome = SaveOutcome::SavedIntoReplacedLedger;
                 }
             } else if (!kept.owner.isEmpty()) {
                 // A save parked when the server went away: a kept line is stored by the save that forgets it, so a
@@ -250,7 +252,7 @@ bool TDbMan::saveLines(
                 userName, computerName(), ChangeEntry::Kind::Save, 0, QString(), savedRecord(saved, token), 0);
         },
         [&](LedgerWrite& write) { return write.hasSave(token); });
-    return lost;
+    return outcome;
 }
 
 void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
@@ -499,20 +501,17 @@ qint64 TDbMan::ReplaceKeptLine(
     return id;
 }
 
-bool TDbMan::SaveKeptLines(const QString& userName, KeptSession& session, const QList<SalesLine>& lines)
+SaveOutcome TDbMan::SaveKeptLines(const QString& userName, KeptSession& session, const QList<SalesLine>& lines)
 {
     QList<qint64> keptIds;
     for (const SalesLine& line : lines)
         keptIds.append(line.id);
     const QByteArray token = session.saveToken();
     try {
-        const bool lost
+        const SaveOutcome outcome
             = saveLines(userName, lines, { session.owner(), keptIds, true, session.landedTokenOf(keptIds) }, token);
         session.saveLanded(keptIds);
-        return lost;
-    } catch (const TAlreadySaved&) {
-        session.saveLanded(keptIds);
-        throw;
+        return outcome;
     } catch (const TServerUnreachable&) {
         if (!FServer)
             throw;
@@ -520,7 +519,7 @@ bool TDbMan::SaveKeptLines(const QString& userName, KeptSession& session, const 
         // to forget on the server in the same transaction, so that it lands once and they are not offered again.
         OutboxStore(FLocation.asOffline()).parkSave(token, userName, checkedLines(lines), session.owner(), keptIds);
         session.saveLanded(keptIds);
-        throw TSavedOffline();
+        return SaveOutcome::SavedOffline;
     }
 }
 

@@ -37,25 +37,18 @@ public:
     }
 };
 
-// A save found none of its kept lines: an earlier save of the same lines landed (its answer was lost).
-class TAlreadySaved : public KivaroError
-{
-public:
-    TAlreadySaved()
-        : KivaroError(QStringLiteral("这些记录已经保存过了（上次保存已经完成），不会重复保存。"))
-    {
-    }
-};
-
-// A save that could not reach the server (it went away during the save) waits in this computer's outbox and is sent,
-// once, when the server answers again.
-class TSavedOffline : public KivaroError
-{
-public:
-    TSavedOffline()
-        : KivaroError(QStringLiteral("服务器连不上，这次的记录已经存在本机，等服务器恢复后自动上传，不会重复保存。"))
-    {
-    }
+// What became of a save of a window's kept lines (完成). Every outcome but Saved is told to the user.
+enum class SaveOutcome {
+    Saved,
+    // None of its kept lines was there any more and an earlier save of them landed (its answer was lost): stored
+    // once, not twice.
+    AlreadySaved,
+    // The server went away during the save: it waits in this computer's outbox and is sent, once, when the server
+    // answers again.
+    SavedOffline,
+    // The ledger had lost the window's kept lines with no save of this window (it was restored from a backup, or its
+    // file removed, meanwhile): the lines shown were stored all the same.
+    SavedIntoReplacedLedger,
 };
 
 class KeptSession;
@@ -180,12 +173,10 @@ public:
     // Keeps line in place of the kept line keptId, in one transaction; the new kept id.
     qint64 ReplaceKeptLine(const QString& userName, const KeptSession& session, qint64 keptId, const SalesLine& line);
     // Stores the kept lines the window shows (each line's id its kept id) and forgets exactly them, in one
-    // transaction. Raises TAlreadySaved when none of them is kept any more and the save that forgot them is in the
-    // ledger (this 完成's token: it landed, its answer was lost; or the session's last save of them), and KivaroError,
-    // with nothing stored, when only some are. Returns true when the ledger lost them with no save of this window (it
-    // was restored from a backup, or its file removed, meanwhile): the lines shown are stored all the same. On a server
-    // that went away during the save, the save waits in the outbox and TSavedOffline is raised.
-    bool SaveKeptLines(const QString& userName, KeptSession& session, const QList<SalesLine>& lines);
+    // transaction, and says what became of them (AlreadySaved when the save that forgot them is in the ledger: this
+    // 完成's token, or the session's last save of them). Raises KivaroError, with nothing stored, when only some of
+    // them are still kept.
+    SaveOutcome SaveKeptLines(const QString& userName, KeptSession& session, const QList<SalesLine>& lines);
     // ---- A till that sells while its server is away ----
     // What one round of sending the outbox did: saves and lines that reached the server, and whether the ledger was
     // restored from a backup since the account last saw it (they went into the restored ledger).
@@ -236,8 +227,8 @@ private:
     };
     // Stores the lines with a save token (a new one unless given; a given one already on the server stores nothing)
     // and forgets the kept lines, in one transaction.
-    // Returns whether a window's kept lines were gone from the ledger, and stored all the same.
-    bool saveLines(const QString& userName, const QList<SalesLine>& lines, const KeptLinesToForget& kept,
+    // Saved, AlreadySaved, or SavedIntoReplacedLedger when a window's kept lines were gone and stored all the same.
+    SaveOutcome saveLines(const QString& userName, const QList<SalesLine>& lines, const KeptLinesToForget& kept,
         const QByteArray& token = QByteArray());
     // Kept lines typed offline here, of the session or of windows that are gone, become the session's kept lines on
     // the server, each owner's lines once.

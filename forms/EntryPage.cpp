@@ -418,21 +418,11 @@ void TEntryPage::Button4Click()
 {
     if (!Button4->isEnabled())
         return;
-    QString alreadySaved;
-    bool wentOffline = false;
-    bool ledgerLostThem = false;
+    SaveOutcome outcome = SaveOutcome::Saved;
     const bool saved = guarded(
         [&] {
             BusyCursor busy(Button4);
-            try {
-                ledgerLostThem = FDbMan->SaveKeptLines(FUserName, *FSession, FPending->lines());
-            } catch (const TAlreadySaved& landed) {
-                // An earlier save of these lines landed although its answer was lost: stored once, not twice.
-                alreadySaved = landed.text();
-            } catch (const TSavedOffline& parked) {
-                alreadySaved = parked.text();
-                wentOffline = true;
-            }
+            outcome = FDbMan->SaveKeptLines(FUserName, *FSession, FPending->lines());
         },
         this);
     if (!saved)
@@ -440,18 +430,28 @@ void TEntryPage::Button4Click()
     FPending->clear();
     ListView1Change();
     UpdatePendingTotals();
-    QString told = alreadySaved;
-    if (ledgerLostThem)
-        told = QStringLiteral("账本在别处被替换过（例如从备份恢复），列表中的记录不在其中；"
-                              "这些记录已经全部保存到现在的账本中。");
-    else if (told.isEmpty())
+    QString told;
+    switch (outcome) {
+    case SaveOutcome::Saved:
         told = FDbMan->location().offline
             ? QStringLiteral("离线保存成功：这些记录先存在本机，服务器恢复后自动上传，不会重复保存。")
             : QStringLiteral("恭喜您，售货记录已经全部成功保存到数据库！");
+        break;
+    case SaveOutcome::AlreadySaved:
+        told = QStringLiteral("这些记录已经保存过了（上次保存已经完成），不会重复保存。");
+        break;
+    case SaveOutcome::SavedOffline:
+        told = QStringLiteral("服务器连不上，这次的记录已经存在本机，等服务器恢复后自动上传，不会重复保存。");
+        break;
+    case SaveOutcome::SavedIntoReplacedLedger:
+        told = QStringLiteral("账本在别处被替换过（例如从备份恢复），列表中的记录不在其中；"
+                              "这些记录已经全部保存到现在的账本中。");
+        break;
+    }
     MessageBox::information(this, told);
     if (afterSave)
         afterSave();
-    if (wentOffline && serverAway)
+    if (outcome == SaveOutcome::SavedOffline && serverAway)
         serverAway();
 }
 

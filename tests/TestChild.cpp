@@ -149,15 +149,13 @@ int till(const QStringList& args)
         bool offline = db->location().offline;
         for (bool saved = false; !saved;) {
             try {
-                db->SaveKeptLines(user, session, lines);
+                // An earlier try may have landed although its answer was lost: saved all the same.
+                const SaveOutcome outcome = db->SaveKeptLines(user, session, lines);
                 saved = true;
-            } catch (const TAlreadySaved&) {
-                // An earlier try landed although its answer was lost.
-                saved = true;
-            } catch (const TSavedOffline&) {
-                saved = true;
-                offline = true;
-                db = std::make_unique<TDbMan>(server.asOffline());
+                if (outcome == SaveOutcome::SavedOffline) {
+                    offline = true;
+                    db = std::make_unique<TDbMan>(server.asOffline());
+                }
             } catch (const TServerUnreachable&) {
                 // The kept lines are on the server, which is away: this save waits until it answers.
                 QThread::msleep(50);
@@ -195,12 +193,8 @@ int window(const QStringList& args)
         return 0;
     }
     announceReady(true);
-    try {
-        db.SaveKeptLines(user, session, shown);
-        std::cout << "saved " << shown.size() << std::endl;
-    } catch (const TAlreadySaved&) {
-        std::cout << "saved 0" << std::endl;
-    }
+    const bool landedBefore = db.SaveKeptLines(user, session, shown) == SaveOutcome::AlreadySaved;
+    std::cout << "saved " << (landedBefore ? 0 : shown.size()) << std::endl;
     return 0;
 }
 

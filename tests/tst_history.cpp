@@ -85,7 +85,7 @@ private Q_SLOTS:
         QCOMPARE(db.KeptLines(kUser, window), QList<SalesLine>());
         QCOMPARE(storedLineCount(*home), 2);
         // The same save again (its answer was lost, the user pressed 完成 once more) stores nothing twice.
-        QVERIFY_THROWS_EXCEPTION(TAlreadySaved, db.SaveKeptLines(kUser, window, kept));
+        QCOMPARE(db.SaveKeptLines(kUser, window, kept), SaveOutcome::AlreadySaved);
         QCOMPARE(storedLineCount(*home), 2);
         QCOMPARE(db.KeptLines(QStringLiteral("李四"), window).size(), 1);
         // Another computer's kept line is never adopted here.
@@ -118,7 +118,7 @@ private Q_SLOTS:
             QVERIFY(std::rename(qPrintable(home->dbPath() + QStringLiteral(".new")), qPrintable(home->dbPath())) == 0);
         };
         replace();
-        QVERIFY(db.SaveKeptLines(kUser, window, shown));
+        QCOMPARE(db.SaveKeptLines(kUser, window, shown), SaveOutcome::SavedIntoReplacedLedger);
         QCOMPARE(storedLineCount(*home), 3);
 
         // The save opened the file and waits for its lock when the new one is put in place.
@@ -129,14 +129,14 @@ private Q_SLOTS:
         {
             RawDb holder(home->dbPath());
             QVERIFY(holder.exec(QStringLiteral("BEGIN IMMEDIATE")));
-            std::future<bool> saved = std::async(std::launch::async, [&] {
+            std::future<SaveOutcome> saved = std::async(std::launch::async, [&] {
                 TDbMan other;
                 return other.SaveKeptLines(kUser, window, shown);
             });
             QTest::qWait(300);
             replace();
             QVERIFY(holder.exec(QStringLiteral("ROLLBACK")));
-            QVERIFY(saved.get());
+            QCOMPARE(saved.get(), SaveOutcome::SavedIntoReplacedLedger);
         }
         QCOMPARE(storedLineCount(*home), 4);
         QCOMPARE(db.KeptLines(kUser, window), QList<SalesLine>());

@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "bench/BenchCases.h"
 
 #include "db/DbClass.h"
@@ -33,7 +34,7 @@ qint64 rawDetailQuantity(const std::vector<std::string>& texts, size_t rows)
 std::pair<qint64, std::string> rawGrouped(
     RawSqliteDb& db, int statement, const std::string& user, const QDate& first, const QDate& last)
 {
-    RawSqliteStatement query(db, TDbMan::ReportStatements().at(statement).toStdString());
+    RawSqliteStatement query(db, reportStatements().at(statement).toStdString());
     query.bind(1, user);
     query.bind(2, dayStd(first));
     query.bind(3, dayStd(last));
@@ -71,7 +72,7 @@ void benchReviewSummaries(BenchContext& context)
     const qint64 dayCount = data.countDays(user, all.first, all.last);
 
     TDbMan db;
-    check(db.HasSummaries(), QStringLiteral("the generated file has no summaries"));
+    check(hasSummaries(db, home.dbPath()), QStringLiteral("the generated file has no summaries"));
     RawSqliteDb raw(home.dbPath(), false);
     const auto name = [&](char key, const QString& what) {
         return QStringLiteral("1%1. one user, %2 lines over %3 years: %4")
@@ -198,7 +199,7 @@ void benchReportLists(BenchContext& context)
     const auto measured = [&] {
         QStringList lists[4];
         Stopwatch clock;
-        db.QueryReport(user, rangeText(first), rangeText(last), lists[0], lists[1], lists[2], lists[3]);
+        queryReport(db, user, rangeText(first), rangeText(last), lists[0], lists[1], lists[2], lists[3]);
         const double seconds = clock.seconds();
         std::swap(detail, lists[0]);
         std::swap(daily, lists[1]);

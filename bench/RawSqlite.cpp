@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "bench/RawSqlite.h"
 
 #include "bench/Measure.h"
@@ -91,7 +92,7 @@ std::array<size_t, 4> rawReport(const QString& path, const std::string& encodedU
     texts.clear();
     std::array<size_t, 4> rows {};
     RawSqliteDb db(path, true);
-    const QStringList statements = TDbMan::ReportStatements();
+    const QStringList statements = reportStatements();
     for (int s = 0; s < 4; ++s) {
         RawSqliteStatement query(db, statements.at(s).toStdString());
         query.bind(1, encodedUser);

@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "bench/BenchCases.h"
 
 #include "app/Startup.h"
@@ -26,7 +27,7 @@ QList<QStringList> detailRows(const SalesData& data, int rows, QString* totals)
     const QDate last = data.params.lastDay();
     const QDate first = data.firstDayForLines(user, rows);
     QStringList detail, daily, products, ranking;
-    TDbMan().QueryReport(user, first.toString(QStringLiteral("yyyy/MM/dd")),
+    queryReport(TDbMan(), user, first.toString(QStringLiteral("yyyy/MM/dd")),
         last.toString(QStringLiteral("yyyy/MM/dd")), detail, daily, products, ranking);
     check(detail.size() >= qsizetype(rows) * 7, QStringLiteral("too few lines for the report"));
     QList<QStringList> shown;

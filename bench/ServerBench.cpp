@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "bench/BenchCases.h"
 #include "bench/RawPq.h"
 #include "tests/support/DataHome.h"
@@ -287,7 +288,7 @@ void benchReviewReads(BenchContext& context, const ServerData& server, const Sal
         [&] {
             QStringList fresh[4];
             const double seconds = reportCpu.time([&] {
-                store->QueryReport(range.userName, range.first.toString(QStringLiteral("yyyy/MM/dd")),
+                queryReport(*store, range.userName, range.first.toString(QStringLiteral("yyyy/MM/dd")),
                     range.last.toString(QStringLiteral("yyyy/MM/dd")), fresh[0], fresh[1], fresh[2], fresh[3]);
             });
             for (int i = 0; i < 4; ++i)
@@ -466,7 +467,7 @@ void benchServerSave(BenchContext& context)
     QString ownStored, rawStored;
     const auto measured = [&] {
         Stopwatch clock;
-        store.AddLines(user, lines);
+        addLines(store, user, lines);
         const double seconds = clock.seconds();
         ownStored = storedAfter(raw, lastId);
         cleanUp();
@@ -722,7 +723,7 @@ void benchOutboxSend(BenchContext& context)
         {
             TDbMan offline(server->location.asOffline());
             for (const QList<SalesLine>& lines : saves)
-                offline.AddLines(user, lines);
+                addLines(offline, user, lines);
         }
         Stopwatch clock;
         const TDbMan::OutboxSent sent = store.SendOutbox(user);
@@ -736,7 +737,7 @@ void benchOutboxSend(BenchContext& context)
     const auto baseline = [&] {
         Stopwatch clock;
         for (const QList<SalesLine>& lines : saves)
-            store.AddLines(user, lines);
+            addLines(store, user, lines);
         const double seconds = clock.seconds();
         onlineStored = storedAfter(raw, lastId);
         cleanUp();

@@ -24,14 +24,6 @@
 
 namespace {
 
-QDate dayValue(const QString& dayText)
-{
-    const std::optional<QDate> day = parseDayText(dayText);
-    if (!day)
-        throw KivaroError(QStringLiteral("无效的日期“%1”").arg(dayText));
-    return *day;
-}
-
 void checkDay(const QDate& day)
 {
     if (!isLedgerDay(day))
@@ -64,22 +56,6 @@ void checkLine(const SalesLine& line)
         if (cents > kMaxAmountCents || cents < -kMaxAmountCents)
             throw KivaroError(QStringLiteral("无效的金额“%1”").arg(formatCents(cents)));
     }
-}
-
-qint32 quantityValue(const QString& text)
-{
-    const std::optional<qint32> quantity = parseQuantity(text);
-    if (!quantity)
-        throw KivaroError(QStringLiteral("无效的数量“%1”").arg(text));
-    return *quantity;
-}
-
-qint64 centsValue(const QString& text)
-{
-    const std::optional<qint64> cents = parseAmountCents(text, QLatin1Char('.'));
-    if (!cents)
-        throw KivaroError(QStringLiteral("无效的金额“%1”").arg(text));
-    return *cents;
 }
 
 [[noreturn]] void needsServerToReview()
@@ -160,30 +136,6 @@ QString TDbMan::templatePath()
     return SqliteStore::templatePath();
 }
 
-void TDbMan::AddRecord(const QString& userName, const QString& day, const QString& productName, const QString& quantity,
-    const QString& received, const QString& cost, const QString& memo)
-{
-    AddRecords(userName, { TSalesLine { day, productName, quantity, received, cost, memo } });
-}
-
-void TDbMan::AddRecords(const QString& userName, const QList<TSalesLine>& lines)
-{
-    QList<SalesLine> parsed;
-    parsed.reserve(lines.size());
-    // The lines of one save mostly share their day.
-    QString lastDay;
-    QDate lastParsed;
-    for (const TSalesLine& line : lines) {
-        if (parsed.isEmpty() || line.day != lastDay) {
-            lastDay = line.day;
-            lastParsed = dayValue(line.day);
-        }
-        parsed.append({ 0, lastParsed, line.productName, quantityValue(line.quantity), centsValue(line.received),
-            centsValue(line.cost), line.memo });
-    }
-    AddLines(userName, parsed);
-}
-
 QList<SalesLine> TDbMan::checkedLines(const QList<SalesLine>& lines)
 {
     // Every line is checked before the first one is written.
@@ -253,11 +205,6 @@ SaveOutcome TDbMan::saveLines(
         },
         [&](LedgerWrite& write) { return write.hasSave(token); });
     return outcome;
-}
-
-void TDbMan::AddLines(const QString& userName, const QList<SalesLine>& lines)
-{
-    saveLines(userName, lines, {});
 }
 
 namespace {
@@ -404,28 +351,6 @@ QList<SalesLine> TDbMan::LinesAsRead(const ViewSnapshot& snapshot, const std::ve
         lines.append(std::move(line));
     }
     return lines;
-}
-
-bool TDbMan::HasSummaries()
-{
-    return reads().hasSummaries();
-}
-
-void TDbMan::QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay, QStringList& detail,
-    QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking)
-{
-    detail.clear();
-    dailyTotals.clear();
-    dailyProducts.clear();
-    ranking.clear();
-    const SalesRange range { userName, dayValue(firstDay), dayValue(lastDay) };
-    checkRange(range, FServer != nullptr);
-    reads().queryReport(range, detail, dailyTotals, dailyProducts, ranking);
-}
-
-QStringList TDbMan::ReportStatements()
-{
-    return SqliteStore::reportStatements();
 }
 
 std::optional<QStringList> TDbMan::ProductNames(const QString& userName)

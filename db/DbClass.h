@@ -15,18 +15,6 @@
 #include <memory>
 #include <optional>
 
-// One sales line as the pages hand it over: day text, product name, quantity, amounts with a full stop as
-// decimal separator, memo.
-struct TSalesLine
-{
-    QString day;
-    QString productName;
-    QString quantity;
-    QString received;
-    QString cost;
-    QString memo;
-};
-
 // An edit or delete found no line with its ID: another instance deleted it meanwhile.
 class TRecordGone : public KivaroError
 {
@@ -113,14 +101,7 @@ public:
     // owner may (nullopt for anyone else).
     std::optional<QStringList> ReviewableAccounts(const QString& userName);
 
-    // Sales lines.
-    void AddRecord(const QString& userName, const QString& day, const QString& productName, const QString& quantity,
-        const QString& received, const QString& cost, const QString& memo);
-    // Stores all lines or, when one fails, none of them.
-    void AddRecords(const QString& userName, const QList<TSalesLine>& lines);
     // ---- Typed lines and the review views ----
-    // Stores the lines (their id is not read) in one transaction: all of them or, when one fails, none.
-    void AddLines(const QString& userName, const QList<SalesLine>& lines);
     // An edit or delete names the user and the line as the window showed it (its id and every value: a line's
     // version is what it holds). When the stored line is no longer that line of that user, nothing changes and
     // TRecordGone is raised.
@@ -203,15 +184,6 @@ public:
 
     // The store behind this object, for copying a ledger: raises KivaroError offline.
     LedgerStore& store();
-
-    // False when the file lacks its summaries and could not be given them (read-only): answers are the same, slower.
-    bool HasSummaries();
-
-    // The four review lists for a user and an inclusive range of days given as "yyyy/MM/dd".
-    void QueryReport(const QString& userName, const QString& firstDay, const QString& lastDay, QStringList& detail,
-        QStringList& dailyTotals, QStringList& dailyProducts, QStringList& ranking);
-    // The four statements behind QueryReport; each binds the encoded user name, the first and the last day.
-    static QStringList ReportStatements();
 
 private:
     static QList<SalesLine> checkedLines(const QList<SalesLine>& lines);

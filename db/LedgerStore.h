@@ -193,10 +193,6 @@ public:
     // The changes of the range's user (or shop) after the change ID after that concern the lines ids, oldest first.
     virtual QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids)
         = 0;
-    virtual bool hasSummaries() = 0;
-    // The four review lists as texts (see TDbMan::QueryReport); by default made from the typed queries above.
-    virtual void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
-        QStringList& dailyProducts, QStringList& ranking);
 };
 
 // A whole ledger read out or filled in: backups, restores and copies.

@@ -1,98 +1,11 @@
 // The file store's reads for the review page: the days, windows of lines and day-and-product rows, the ranking,
-// the view's snapshot, and the four report lists.
+// and the view's snapshot.
 
 #include "db/SqliteSession.h"
 
 #include "db/Schema.h"
 
 using namespace sqlite;
-
-namespace {
-
-const QString kRangeFilter = QStringLiteral("WHERE UserName=? AND RecDate>=? AND RecDate<=? ");
-const QString kSums = QStringLiteral("SUM(RecQuantity), SUM(RecMoney), SUM(RecCost), SUM(RecMoney)-SUM(RecCost) ");
-
-// Rows come in order of days: each day's text is made once and shared by that day's rows.
-class DayText
-{
-public:
-    QString operator()(QByteArrayView stored)
-    {
-        if (stored != m_stored) {
-            m_stored = stored.toByteArray();
-            m_text = QString::fromLatin1(stored);
-        }
-        return m_text;
-    }
-
-private:
-    QByteArray m_stored;
-    QString m_text;
-};
-
-// Appends the quantity sum and the three money sums, which end every grouped row.
-void appendSums(QStringList& list, const SqliteStatement& rows, int first)
-{
-    list.append(QString::number(rows.integer(first)));
-    for (int column = first + 1; column < first + 4; ++column)
-        list.append(formatCents(rows.integer(column)));
-}
-
-} // namespace
-
-QStringList SqliteStore::reportStatements()
-{
-    const QString from = QStringLiteral("FROM Records ") + kRangeFilter;
-    return {
-        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost, RecMemo ") + from
-            + QStringLiteral("ORDER BY RecDate, ID"),
-        QStringLiteral("SELECT RecDate, ") + kSums + from + QStringLiteral("GROUP BY RecDate ORDER BY RecDate"),
-        QStringLiteral("SELECT RecDate, RecProductName, ") + kSums + from
-            + QStringLiteral("GROUP BY RecDate, RecProductName ORDER BY RecDate, MIN(ID)"),
-        // Products with equal quantities keep the order in which they were first sold.
-        QStringLiteral("SELECT RecProductName, ") + kSums + from
-            + QStringLiteral("GROUP BY RecProductName ORDER BY SUM(RecQuantity) DESC, MIN(ID)"),
-    };
-}
-
-void SqliteStore::queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals,
-    QStringList& dailyProducts, QStringList& ranking)
-{
-    detail.clear();
-    dailyTotals.clear();
-    dailyProducts.clear();
-    ranking.clear();
-    const QString format = QStringLiteral("yyyy-MM-dd");
-    const QStringList values { EncodeText(range.userName), range.first.toString(format), range.last.toString(format) };
-    NameDecoder decodeName;
-    DayText dayText;
-    Session session(*this);
-    const QSqlDatabase db = session.database();
-    const QStringList statements = reportStatements();
-
-    for (SqliteStatement rows(db, statements.at(0), values); rows.next();) {
-        detail.append(QString::number(rows.integer(0)));
-        detail.append(dayText(rows.bytes(1)));
-        detail.append(decodeName(rows.bytes(2)));
-        detail.append(QString::number(rows.integer(3)));
-        detail.append(formatCents(rows.integer(4)));
-        detail.append(formatCents(rows.integer(5)));
-        detail.append(decodeStoredBytes(rows.bytes(6)));
-    }
-    for (SqliteStatement rows(db, statements.at(1), values); rows.next();) {
-        dailyTotals.append(dayText(rows.bytes(0)));
-        appendSums(dailyTotals, rows, 1);
-    }
-    for (SqliteStatement rows(db, statements.at(2), values); rows.next();) {
-        dailyProducts.append(dayText(rows.bytes(0)));
-        dailyProducts.append(decodeName(rows.bytes(1)));
-        appendSums(dailyProducts, rows, 2);
-    }
-    for (SqliteStatement rows(db, statements.at(3), values); rows.next();) {
-        ranking.append(decodeName(rows.bytes(0)));
-        appendSums(ranking, rows, 1);
-    }
-}
 
 namespace {
 
@@ -119,12 +32,6 @@ QString dayProductSource(bool kept)
                 : QLatin1Char('(') + Schema::dayProductGroups(kSummaryFilter) + QLatin1Char(')');
 }
 } // namespace
-
-bool SqliteStore::hasSummaries()
-{
-    Session session(*this);
-    return FSummaries == TSummaries::Kept;
-}
 
 QList<DayCount> SqliteStore::queryDays(const SalesRange& range)
 {

@@ -17,8 +17,6 @@ public:
     LedgerLocation location() const override { return FLocation; }
     // The empty database beside the program that a first start copies.
     static QString templatePath();
-    // The four statements behind queryReport; each binds the encoded user name, the first and the last day.
-    static QStringList reportStatements();
 
     QStringList userNames() override;
     std::optional<QString> passwordHash(const QString& name) override;
@@ -40,9 +38,6 @@ public:
     ViewSnapshot queryView(const SalesRange& range) override;
     QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
     QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
-    bool hasSummaries() override;
-    void queryReport(const SalesRange& range, QStringList& detail, QStringList& dailyTotals, QStringList& dailyProducts,
-        QStringList& ranking) override;
 
     std::optional<QStringList> productNames(const QString& userName) override;
     std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;

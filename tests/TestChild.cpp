@@ -1,7 +1,7 @@
 // A separate process for the tests that need one: a save that can be killed half-way, two instances writing the
 // same file, and a start from a folder without the database template.
 //
-//   kivaro-testchild save <user> <count> <tag> [wait]   stores <count> lines through TDbMan::AddRecords
+//   kivaro-testchild save <user> <count> <tag> [wait]   stores <count> lines through a save (keep, then 完成)
 //   kivaro-testchild adduser <name> <password> [wait]  creates an account through TDbMan::AddUser
 //   kivaro-testchild keep <user> <count> <tag>         keeps lines one at a time, saving every seventh time
 //   kivaro-testchild backup <file>                      writes a backup of the ledger through backupLedger
@@ -12,6 +12,7 @@
 // test can release several children at the same moment. It prints "saved", "added", "taken" or the messages the
 // start showed, and exits with 0; a failure prints its text on stderr and exits with 2.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/Platform.h"
 #include "db/Backup.h"
@@ -42,7 +43,7 @@ void announceReady(bool wait)
 }
 
 // Line i of a child's save: its memo "<tag>-<i>" tells the lines apart, the other values vary with i.
-TSalesLine lineFor(const QString& tag, int i)
+TextLine lineFor(const QString& tag, int i)
 {
     return {
         QStringLiteral("2024/%1/%2").arg(i % 12 + 1, 2, 10, QLatin1Char('0')).arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
@@ -57,13 +58,13 @@ int save(const QStringList& args)
     const QString user = args.value(0);
     const int count = args.value(1).toInt();
     const QString tag = args.value(2);
-    QList<TSalesLine> lines;
+    QList<TextLine> lines;
     lines.reserve(count);
     for (int i = 0; i < count; ++i)
         lines.append(lineFor(tag, i));
     TDbMan db;
     announceReady(args.value(3) == QLatin1String("wait"));
-    db.AddRecords(user, lines);
+    addRecords(db, user, lines);
     std::cout << "saved" << std::endl;
     return 0;
 }

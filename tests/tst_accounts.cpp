@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
@@ -103,7 +104,7 @@ private Q_SLOTS:
     void deleteUserNeedsThePasswordAndKeepsSales()
     {
         QVERIFY(db->AddUser(QStringLiteral("A"), QStringLiteral("pw")));
-        db->AddRecord(QStringLiteral("A"), QStringLiteral("2009/01/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+        addRecord(*db, QStringLiteral("A"), QStringLiteral("2009/01/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
             QStringLiteral("10.00"), QStringLiteral("6.00"), QString());
         QVERIFY(!db->DeleteUser(QStringLiteral("A"), QStringLiteral("wrong")));
         QVERIFY(db->UserExists(QStringLiteral("A")));
@@ -113,7 +114,7 @@ private Q_SLOTS:
         QVERIFY(!db->CheckUser(QStringLiteral("A"), QStringLiteral("pw")));
         QVERIFY(db->AddUser(QStringLiteral("A"), testingOnServer() ? QStringLiteral("pw") : QStringLiteral("new")));
         QStringList detail, daily, products, ranking;
-        db->QueryReport(QStringLiteral("A"), QStringLiteral("2009/01/01"), QStringLiteral("2009/01/01"), detail, daily,
+        queryReport(*db, QStringLiteral("A"), QStringLiteral("2009/01/01"), QStringLiteral("2009/01/01"), detail, daily,
             products, ranking);
         QCOMPARE(detail.size(), 7);
         QCOMPARE(detail.at(2), QStringLiteral("毛巾"));

@@ -1,6 +1,7 @@
 // Backups that restore: taken while another instance saves, checked, kept in rotation, and put back in place of the
 // ledger; every kind of bad file is refused with nothing replaced.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
@@ -25,7 +26,7 @@ struct Views
 Views views(const QString& user)
 {
     Views v;
-    TDbMan().QueryReport(
+    queryReport(TDbMan(), 
         user, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), v.detail, v.daily, v.products, v.ranking);
     return v;
 }
@@ -56,8 +57,8 @@ private:
         TDbMan db;
         QVERIFY(db.AddUser(kUser, QStringLiteral("pw")));
         QVERIFY(db.AddUser(QStringLiteral("李四"), QStringLiteral("pw2")));
-        db.AddLines(kUser, sampleLines(600, QStringLiteral("原来的")));
-        db.AddLines(QStringLiteral("李四"), sampleLines(40, QString()));
+        addLines(db, kUser, sampleLines(600, QStringLiteral("原来的")));
+        addLines(db, QStringLiteral("李四"), sampleLines(40, QString()));
     }
 
     // What a ledger shows to compare before and after: the accounts and both users' views.
@@ -95,7 +96,7 @@ private Q_SLOTS:
 
         TDbMan db;
         deleteStored(db, kUser, views(kUser).detail.at(0).toLongLong());
-        db.AddLines(kUser, sampleLines(5, QStringLiteral("后来的")));
+        addLines(db, kUser, sampleLines(5, QStringLiteral("后来的")));
         QVERIFY(db.DeleteUser(QStringLiteral("李四"), QStringLiteral("pw2")));
         const QString after = state();
         QVERIFY(after != before);
@@ -131,7 +132,7 @@ private Q_SLOTS:
         const QString shown = state();
         const QString sparse = backupPath(QStringLiteral("sparse.sjk"));
         backupLedger(currentLedger(), sparse);
-        TDbMan().AddLines(kUser, sampleLines(3, QStringLiteral("后来的")));
+        addLines(TDbMan(), kUser, sampleLines(3, QStringLiteral("后来的")));
         QVERIFY(QFile::resize(sparse, 2LL << 30));
         const qint64 before = written();
         QCOMPARE(inspectBackup(sparse).lines, 640);
@@ -261,7 +262,7 @@ private Q_SLOTS:
         }
         if (statements.first().contains(QStringLiteral("WAL")))
             QCOMPARE(int(readAll(crafted).at(18)), 2);
-        TDbMan().AddLines(kUser, sampleLines(3, QStringLiteral("后来的")));
+        addLines(TDbMan(), kUser, sampleLines(3, QStringLiteral("后来的")));
         const QString changed = state();
         if (refused) {
             QVERIFY_THROWS_EXCEPTION(KivaroError, inspectBackup(crafted));
@@ -283,7 +284,7 @@ private Q_SLOTS:
         // A line saved after the restore reaches the views as typed.
         const SalesLine later { 0, QDate(2024, 3, 3), QStringLiteral("新品"), 2, 1234, 100, QString() };
         TDbMan db;
-        db.AddLines(kUser, { later });
+        addLines(db, kUser, { later });
         const QList<DayCount> days = db.QueryDays({ kUser, later.day, later.day });
         QCOMPARE(days.size(), 1);
         const QList<SalesLine> stored = db.QueryLineWindow({ kUser, later.day, later.day }, later.day, 0, 1000);
@@ -315,7 +316,7 @@ private Q_SLOTS:
         const SalesRange year { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
 
         TDbMan other;
-        other.AddLines(kUser, sampleLines(5, QStringLiteral("后来的")));
+        addLines(other, kUser, sampleLines(5, QStringLiteral("后来的")));
         const std::shared_ptr<const ViewSnapshot> seen = other.QueryView(year);
         const qint64 highest = *std::max_element(seen->lineIds.begin(), seen->lineIds.end());
         deleteStored(other, kUser, highest);
@@ -324,14 +325,14 @@ private Q_SLOTS:
 
         restoreLedger(currentLedger(), backup, backupsFolder(home->dataDir()));
         QCOMPARE(state(), before);
-        QVERIFY_THROWS_EXCEPTION(TLedgerReplaced, other.AddLines(kUser, sampleLines(1, QString())));
+        QVERIFY_THROWS_EXCEPTION(TLedgerReplaced, addLines(other, kUser, sampleLines(1, QString())));
         QVERIFY_THROWS_EXCEPTION(TLedgerReplaced, other.QueryView(year));
 
         TDbMan fresh;
         QVERIFY_THROWS_EXCEPTION(KivaroError, fresh.UndoChange(kUser, deleteChange));
         QCOMPARE(state(), before);
         const SalesRange day { kUser, QDate(2024, 7, 7), QDate(2024, 7, 7) };
-        fresh.AddLines(kUser, { { 0, day.first, QStringLiteral("新"), 1, 100, 50, {} } });
+        addLines(fresh, kUser, { { 0, day.first, QStringLiteral("新"), 1, 100, 50, {} } });
         const QList<SalesLine> added = fresh.QueryLineWindow(day, day.first, 0, 1000);
         QVERIFY(added.last().id > highest);
     }
@@ -352,10 +353,10 @@ private Q_SLOTS:
         }
         const QByteArray oldBytes = readAll(old);
         QCOMPARE(inspectBackup(old).version, 0);
-        TDbMan().AddLines(kUser, sampleLines(3, QStringLiteral("后来的")));
+        addLines(TDbMan(), kUser, sampleLines(3, QStringLiteral("后来的")));
         restoreLedger(currentLedger(), old, backupsFolder(home->dataDir()));
         QCOMPARE(state(), before);
-        QVERIFY(TDbMan().HasSummaries());
+        QVERIFY(hasSummaries(TDbMan(), home->dbPath()));
         QCOMPARE(readAll(old), oldBytes);
     }
 
@@ -387,7 +388,7 @@ private Q_SLOTS:
     {
         KIVARO_FILE_STORE_ONLY();
         fill();
-        TDbMan().AddLines(kUser, sampleLines(100'000, QStringLiteral("很多")));
+        addLines(TDbMan(), kUser, sampleLines(100'000, QStringLiteral("很多")));
         const QString target = backupPath(QStringLiteral("target.sjk"));
         QVERIFY(writeAll(target, "the previous backup"));
         const QByteArray ledger = fingerprint(home->dbPath());

@@ -1,6 +1,7 @@
 // Backing up and restoring as the user does it: the 更多 menu, the day's automatic backup and kivaro --backup /
 // --restore. What is written reads back the same; a cancelled, declined or refused step changes nothing.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
@@ -153,7 +154,7 @@ private Q_SLOTS:
         TfrmMain::restartProgram = [this] { ++restarts; };
         TDbMan db;
         QVERIFY(db.AddUser(kUser, kPassword));
-        db.AddLines(kUser, sampleLines());
+        addLines(db, kUser, sampleLines());
     }
     void cleanup()
     {

@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "forms/ChartPage.h"
 #include "reports/SalesChart.h"
@@ -98,7 +99,7 @@ private:
 
     QList<SalesLine> store(const QList<SalesLine>& lines)
     {
-        TDbMan().AddLines(user, lines);
+        addLines(TDbMan(), user, lines);
         return lines;
     }
 

@@ -1,6 +1,7 @@
 // Copying a whole ledger between files and servers: everything arrives and reads back the same, a target that holds
 // anything or a failure midway changes nothing, and the command-line tool says so through its exit code.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
@@ -53,12 +54,12 @@ void fillLedger(TDbMan& db)
     }
     for (const QString& text : kHostileTexts)
         lines.append(line(QDate(2012, 2, 29), text, 3, kMaxAmountCents, -kMaxAmountCents, text));
-    db.AddLines(kOwner, lines);
+    addLines(db, kOwner, lines);
     const SalesRange firstDay { kOwner, QDate(2009, 1, 1), QDate(2009, 1, 1) };
     db.DeleteLine(kOwner, db.QueryLineWindow(firstDay, firstDay.first, 0, 1).value(0));
 
-    db.AddLines(kQuoted, { line(QDate(2012, 2, 29), kHostileTexts.at(1), -2, -150, 99, kHostileTexts.at(2)) });
-    db.AddLines(kNoAccount,
+    addLines(db, kQuoted, { line(QDate(2012, 2, 29), kHostileTexts.at(1), -2, -150, 99, kHostileTexts.at(2)) });
+    addLines(db, kNoAccount,
         { line(QDate(2024, 12, 31), kHostileTexts.at(3), 1, 1, 0),
             line(QDate(2001, 1, 1), QStringLiteral("旧"), 0, 0, 0) });
     db.WriteProductNames(kOwner, kHostileTexts.mid(0, 4));
@@ -269,7 +270,7 @@ private Q_SLOTS:
             if (!account.isEmpty())
                 full.AddUser(account, QStringLiteral("pw"));
             if (!lineOwner.isEmpty())
-                full.AddLines(lineOwner, { line(QDate(2020, 5, 1), QStringLiteral("旧"), 1, 100, 50) });
+                addLines(full, lineOwner, { line(QDate(2020, 5, 1), QStringLiteral("旧"), 1, 100, 50) });
         }
         const QByteArray fileBefore = fingerprint(target.databasePath());
         const QByteArray folderBefore = fingerprint(target.dataDir());
@@ -418,9 +419,9 @@ private Q_SLOTS:
             1);
         {
             TDbMan offline(server.asOffline());
-            offline.AddLines(QStringLiteral("甲"), first);
-            offline.AddLines(QStringLiteral("甲"), first.mid(0, 1));
-            offline.AddLines(QStringLiteral("乙"), first.mid(1));
+            addLines(offline, QStringLiteral("甲"), first);
+            addLines(offline, QStringLiteral("甲"), first.mid(0, 1));
+            addLines(offline, QStringLiteral("乙"), first.mid(1));
         }
         ToolRun run = runTool(
             { QStringLiteral("--outbox"), file, QStringLiteral("--database"), server.connection }, m_home->base());
@@ -503,7 +504,7 @@ private Q_SLOTS:
                     { EncodeText(owner), EncodeText(QStringLiteral("空")), EncodeText(QString(QChar(0))) }));
         const LedgerLocation server = LedgerLocation::server(m_home->server()->connection());
         if (holdsLine)
-            TDbMan(server).AddLines(kNoAccount, { line(QDate(2020, 5, 1), QStringLiteral("旧"), 1, 100, 50) });
+            addLines(TDbMan(server), kNoAccount, { line(QDate(2020, 5, 1), QStringLiteral("旧"), 1, 100, 50) });
         QVERIFY(copyFailure(source, server).contains(errorText));
         const QString lines = holdsLine ? QStringLiteral("1") : QStringLiteral("0");
         QCOMPARE(m_home->server()->value(QStringLiteral("SELECT count(*) FROM records")), lines);

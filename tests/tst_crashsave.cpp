@@ -2,6 +2,7 @@
 // come through every time: intact, the lines of the save either all there or none of them, the lines stored
 // before untouched, and the next start able to work with it.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
@@ -108,10 +109,10 @@ private Q_SLOTS:
             // The next start: accounts, a save and the review work on the file the crash left.
             TDbMan next;
             QVERIFY(next.AddUser(QStringLiteral("next"), QStringLiteral("pw")));
-            next.AddRecord(QStringLiteral("next"), QStringLiteral("2024/06/01"), QStringLiteral("毛巾"),
+            addRecord(next, QStringLiteral("next"), QStringLiteral("2024/06/01"), QStringLiteral("毛巾"),
                 QStringLiteral("2"), QStringLiteral("3.50"), QStringLiteral("1.00"), QString());
             QStringList detail, daily, products, ranking;
-            next.QueryReport(QStringLiteral("next"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail,
+            queryReport(next, QStringLiteral("next"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail,
                 daily, products, ranking);
             QCOMPARE(detail.size(), 7);
             QCOMPARE(detail.at(4), QStringLiteral("3.50"));

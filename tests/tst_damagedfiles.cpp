@@ -2,6 +2,7 @@
 // program, logging in, saving. Each time the program says what is wrong, keeps running, and leaves the user's file as
 // it found it.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/HiClass.h"
 #include "base/SafeFile.h"
 #include "base/TextCodec.h"
@@ -105,11 +106,11 @@ QByteArray usedDatabase()
     {
         TDbMan db;
         db.AddUser(kUser, kPassword);
-        QList<TSalesLine> lines;
+        QList<TextLine> lines;
         for (int i = 0; i < 300; ++i)
             lines.append({ QStringLiteral("2024/05/01"), QStringLiteral("毛巾%1").arg(i), QStringLiteral("1"),
                 QStringLiteral("2.50"), QStringLiteral("1.00"), QStringLiteral("备注") });
-        db.AddRecords(kUser, lines);
+        addRecords(db, kUser, lines);
     }
     return readAll(scratch.dbPath());
 }
@@ -619,7 +620,7 @@ private Q_SLOTS:
         QList<SalesLine> lines;
         for (int i = 0; i < 2000; ++i)
             lines.append({ 0, QDate(2024, 1, 1 + i % 28), QStringLiteral("毛巾%1").arg(i), 1, 100, 50, QString() });
-        db.AddLines(kUser, lines);
+        addLines(db, kUser, lines);
         const QString file = home->base() + QStringLiteral("/big.csv");
         QProcess process;
         process.start(QStringLiteral("/bin/sh"),

@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
@@ -79,7 +80,7 @@ private:
     QStringList storedDetail()
     {
         QStringList detail, daily, products, ranking;
-        TDbMan().QueryReport(
+        queryReport(TDbMan(), 
             user, QStringLiteral("2000/01/01"), QStringLiteral("2100/12/31"), detail, daily, products, ranking);
         QStringList withoutIds;
         for (qsizetype i = 0; i < detail.size(); ++i) {

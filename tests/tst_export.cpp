@@ -1,6 +1,7 @@
 // The review views leave as spreadsheets, CSV and PDF with every row, read back by independent readers; sales lines
 // come in from CSV files with each bad row reported.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
@@ -85,7 +86,7 @@ private Q_SLOTS:
         home = std::make_unique<TestDataHome>();
         QVERIFY(QDir().mkpath(home->dataDir()));
         db = std::make_unique<TDbMan>();
-        db->AddLines(kUser, sampleLines(600));
+        addLines(*db, kUser, sampleLines(600));
     }
     void cleanup()
     {
@@ -415,7 +416,7 @@ private Q_SLOTS:
     // text longer than a cell holds is refused by name rather than left blank.
     void spreadsheetLimits()
     {
-        db->AddLines(QStringLiteral("王五"),
+        addLines(*db, QStringLiteral("王五"),
             { { 0, QDate(1800, 5, 1), QStringLiteral("＝SUM(1)"), 1, 100, 50, QStringLiteral("﹦1+1") },
                 { 0, QDate(1900, 3, 1), QStringLiteral("茶"), 1, 100, 50, {} } });
         const SalesRange range { QStringLiteral("王五"), QDate(1, 1, 1), QDate(9999, 12, 31) };
@@ -431,7 +432,7 @@ private Q_SLOTS:
         QCOMPARE(defusedText(QStringLiteral("＝SUM(1)")), QStringLiteral("'＝SUM(1)"));
         QCOMPARE(undefusedText(defusedText(QStringLiteral("﹦1+1"))), QStringLiteral("﹦1+1"));
 
-        db->AddLines(QStringLiteral("王五"),
+        addLines(*db, QStringLiteral("王五"),
             { { 0, QDate(2024, 1, 1), QStringLiteral("长"), 1, 1, 1, QString(40'000, u'字') } });
         ViewRows longRows(*db, ReviewView::Detail, range);
         const QString tooLong = path(QStringLiteral("long.xlsx"));
@@ -447,7 +448,7 @@ private Q_SLOTS:
     // 100,000 rows out to both spreadsheet formats and back in.
     void hundredThousandRows()
     {
-        db->AddLines(QStringLiteral("李四"),
+        addLines(*db, QStringLiteral("李四"),
             QList<SalesLine>(100'000, { 0, QDate(2024, 3, 3), QStringLiteral("牙刷"), 3, 1250, 400, {} }));
         ViewRows rows(*db, ReviewView::Detail, { QStringLiteral("李四"), kYear.first, kYear.last });
         exportCsv(rows, path(QStringLiteral("big.csv")));

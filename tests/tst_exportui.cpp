@@ -2,6 +2,7 @@
 // right-click menu, 导入销售记录… in the 更多 menu with its list of bad rows, and kivaro --export. What is written
 // holds every row of the range from the store; what is refused writes nothing and stores nothing.
 
+#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
 #include "forms/FileDialog.h"
@@ -163,7 +164,7 @@ private Q_SLOTS:
         home = std::make_unique<TestDataHome>();
         TDbMan db;
         QVERIFY(db.AddUser(kUser, kPassword));
-        db.AddLines(kUser, sampleLines());
+        addLines(db, kUser, sampleLines());
     }
     void cleanup()
     {
@@ -291,7 +292,7 @@ private Q_SLOTS:
         openReview(kYear);
         control<QComboBox>("ComboBox6")->setCurrentIndex(view);
         // A day and a product of their own: one row more in every view.
-        TDbMan().AddLines(kUser, { { 0, QDate(2024, 1, 3), QStringLiteral("新品"), 5, 100, 50, QString() } });
+        addLines(TDbMan(), kUser, { { 0, QDate(2024, 1, 3), QStringLiteral("新品"), 5, 100, 50, QString() } });
         const QString file = path(QStringLiteral("列表.csv"));
         FileDialog::setNextFileName(file);
         rightClick(control<QTreeView>(list.constData()));

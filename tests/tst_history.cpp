@@ -2,6 +2,7 @@
 // kept list in the same transaction that stores them; edits, deletes and saves are recorded and the newest edit or
 // delete can be undone, unless the line changed since.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
@@ -29,7 +30,7 @@ SalesLine line(int i, const QString& memo = QString())
 QString views(TDbMan& db)
 {
     QStringList detail, daily, products, ranking;
-    db.QueryReport(kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
+    queryReport(db, kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
     return (detail + daily + products + ranking).join(QLatin1Char('|'));
 }
 
@@ -105,7 +106,7 @@ private Q_SLOTS:
         if (home->server())
             QSKIP("a file ledger's file replaced");
         TDbMan db;
-        db.AddLines(kUser, { line(0) });
+        addLines(db, kUser, { line(0) });
         const QString replacement = home->dataDir() + QStringLiteral("/replacement");
         QVERIFY(QFile::copy(home->dbPath(), replacement));
         KeptSession window;
@@ -244,7 +245,7 @@ private Q_SLOTS:
     void editsAndDeletesAreRecordedAndUndone()
     {
         TDbMan db;
-        db.AddLines(kUser, { line(0), line(1), line(2) });
+        addLines(db, kUser, { line(0), line(1), line(2) });
         const QString original = views(db);
         const QList<SalesLine> stored = db.QueryLineWindow(kYear, kYear.first, 0, 10);
         SalesLine edited = stored.at(1);
@@ -286,7 +287,7 @@ private Q_SLOTS:
     void undoAfterAnotherChangeIsRefused()
     {
         TDbMan db;
-        db.AddLines(kUser, { line(0) });
+        addLines(db, kUser, { line(0) });
         SalesLine edited = db.QueryLineWindow(kYear, kYear.first, 0, 1).first();
         edited.received = 5;
         db.UpdateLine(kUser, db.QueryLineWindow(kYear, kYear.first, 0, 1).first(), edited);

@@ -1,6 +1,7 @@
 // The windows' side of kept pending lines and the record of changes: every change to the pending list is kept before
 // it shows, a new window brings the list back, and 修改记录… lists the changes and undoes them.
 
+#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/LedgerLocation.h"
@@ -326,7 +327,7 @@ private Q_SLOTS:
     {
         {
             TDbMan db;
-            db.AddLines(kUser,
+            addLines(db, kUser,
                 { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1050, 400, QStringLiteral("李四") },
                     { 0, QDate(2024, 5, 2), QStringLiteral("袜子"), 2, 300, 100, {} } });
             const QList<SalesLine> stored = db.QueryLineWindow(kYear, QDate(2024, 5, 1), 0, 10);
@@ -334,7 +335,7 @@ private Q_SLOTS:
             edited.quantity = 5;
             db.UpdateLine(kUser, stored.at(0), edited);
             db.DeleteLine(kUser, db.QueryLineWindow(kYear, QDate(2024, 5, 2), 0, 10).at(0));
-            db.AddLines(QStringLiteral("李四"), { { 0, QDate(2024, 5, 3), QStringLiteral("鞋"), 1, 1, 1, {} } });
+            addLines(db, QStringLiteral("李四"), { { 0, QDate(2024, 5, 3), QStringLiteral("鞋"), 1, 1, 1, {} } });
         }
         openWindow();
 

@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
@@ -50,7 +51,7 @@ private:
     void add(int day, const QString& name, int quantity)
     {
         TDbMan db;
-        db.AddRecord(user, QStringLiteral("2009/01/%1").arg(day, 2, 10, QLatin1Char('0')), name,
+        addRecord(db, user, QStringLiteral("2009/01/%1").arg(day, 2, 10, QLatin1Char('0')), name,
             QString::number(quantity), QStringLiteral("10.00"), QStringLiteral("4.00"), QStringLiteral("备注"));
     }
 

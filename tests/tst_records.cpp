@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/SalesRows.h"
@@ -19,7 +20,7 @@ private:
     Query query(const QString& first, const QString& last, const QString& who)
     {
         Query q;
-        db->QueryReport(who, first, last, q.detail, q.daily, q.products, q.ranking);
+        queryReport(*db, who, first, last, q.detail, q.daily, q.products, q.ranking);
         return q;
     }
     Query query(const QString& first = QStringLiteral("2009/01/01"), const QString& last = QStringLiteral("2009/12/31"))
@@ -29,7 +30,7 @@ private:
     void add(const QString& day, const QString& name, const QString& qty, const QString& money, const QString& cost,
         const QString& memo = QString(), const QString& who = QString())
     {
-        db->AddRecord(who.isNull() ? user : who, day, name, qty, money, cost, memo);
+        addRecord(*db, who.isNull() ? user : who, day, name, qty, money, cost, memo);
     }
     qint64 rowCount() { return storedLineCount(*home); }
 
@@ -74,15 +75,15 @@ private Q_SLOTS:
 
     void savingIsAllOrNothing()
     {
-        QList<TSalesLine> lines;
+        QList<TextLine> lines;
         for (int i = 0; i < 3; ++i)
             lines.append({ QStringLiteral("2009/01/0%1").arg(i + 1), QStringLiteral("P%1").arg(i), QStringLiteral("1"),
                 QStringLiteral("1.00"), QStringLiteral("0.50"), QString() });
         lines[2].day = QStringLiteral("2009/13/01");
-        QVERIFY_THROWS_EXCEPTION(KivaroError, db->AddRecords(user, lines));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, addRecords(*db, user, lines));
         QCOMPARE(rowCount(), 0);
         lines[2].day = QStringLiteral("2009/01/03");
-        db->AddRecords(user, lines);
+        addRecords(*db, user, lines);
         const Query q = query();
         QCOMPARE(q.detail.size(), 21);
         QCOMPARE(q.detail.at(2), QStringLiteral("P0"));
@@ -95,11 +96,11 @@ private Q_SLOTS:
         const QStringList days { "2009/01/01", "2009/01/01", "2009/01/02", "2009/01/01", "2009-01-02" };
         const QStringList names { "毛巾", "牙刷", "毛巾", "退货", "毛巾" };
         const QStringList memos { "退货", QString(), "毛巾", "退货", QString() };
-        QList<TSalesLine> lines;
+        QList<TextLine> lines;
         for (int i = 0; i < days.size(); ++i)
             lines.append({ days.at(i), names.at(i), QString::number(i + 1), QStringLiteral("%1.25").arg(i),
                 QStringLiteral("0.5"), memos.at(i) });
-        db->AddRecords(user, lines);
+        addRecords(*db, user, lines);
         const Query q = query();
         QCOMPARE(q.detail.size(), 35);
         for (int i = 0; i < days.size(); ++i) {
@@ -129,19 +130,19 @@ private Q_SLOTS:
             QVERIFY(raw.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.RecQuantity = 99 "
                                             "BEGIN SELECT RAISE(ABORT, 'refused by test'); END")));
         }
-        QList<TSalesLine> lines;
+        QList<TextLine> lines;
         for (const char* quantity : { "1", "2", "99", "4" })
             lines.append({ QStringLiteral("2009/01/01"), QStringLiteral("P"), QString::fromLatin1(quantity),
                 QStringLiteral("1.00"), QStringLiteral("0.50"), QString() });
         try {
-            db->AddRecords(user, lines);
+            addRecords(*db, user, lines);
             QFAIL("the refused line did not raise");
         } catch (const KivaroError& error) {
             QVERIFY2(error.text().contains(QStringLiteral("refused by test")), qPrintable(error.text()));
         }
         QCOMPARE(rowCount(), 0);
         lines.removeAt(2);
-        db->AddRecords(user, lines);
+        addRecords(*db, user, lines);
         QCOMPARE(rowCount(), 3);
     }
 

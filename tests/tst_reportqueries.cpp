@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
@@ -24,11 +25,11 @@ private:
     void add(const QString& day, const QString& name, int qty, const QString& money, const QString& cost,
         const QString& who = QStringLiteral("A"))
     {
-        db->AddRecord(who, day, name, QString::number(qty), money, cost, QString());
+        addRecord(*db, who, day, name, QString::number(qty), money, cost, QString());
     }
     void query(const QString& first, const QString& last)
     {
-        db->QueryReport(user, first, last, detail, daily, products, ranking);
+        queryReport(*db, user, first, last, detail, daily, products, ranking);
     }
     QVariantList planValues() const
     {
@@ -117,9 +118,9 @@ private Q_SLOTS:
         const QString name = QStringLiteral("张三牌Super保温杯 500ml").repeated(6);
         const QString memo = QStringLiteral("购买者李四 Order #42; ").repeated(6);
         QVERIFY(EncodeText(name).contains(QStringLiteral("\r\n")) && EncodeText(memo).contains(QStringLiteral("\r\n")));
-        db->AddRecord(user, QStringLiteral("2009/05/01"), name, QStringLiteral("2"), QStringLiteral("3.50"),
+        addRecord(*db, user, QStringLiteral("2009/05/01"), name, QStringLiteral("2"), QStringLiteral("3.50"),
             QStringLiteral("1.25"), memo);
-        db->AddRecord(user, QStringLiteral("2009/05/02"), name, QStringLiteral("-1"), QStringLiteral("-1.75"),
+        addRecord(*db, user, QStringLiteral("2009/05/02"), name, QStringLiteral("-1"), QStringLiteral("-1.75"),
             QStringLiteral("-0.60"), QString());
         query(QStringLiteral("2009/05/01"), QStringLiteral("2009/05/02"));
         const QList<QStringList> lines = rowsOf(detail, 7);
@@ -145,7 +146,7 @@ private Q_SLOTS:
         add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
         RawDb raw(home->dbPath());
         QVERIFY(raw.isOpen());
-        const QStringList statements = TDbMan::ReportStatements();
+        const QStringList statements = reportStatements();
         for (const QString& statement : statements.mid(1)) {
             const std::optional<QString> details = raw.queryPlan(statement, planValues());
             QVERIFY2(details, qPrintable(raw.lastError()));
@@ -160,7 +161,7 @@ private Q_SLOTS:
         add(QStringLiteral("2009/03/01"), QStringLiteral("A"), 1, QStringLiteral("1"), QStringLiteral("1"));
         RawDb raw(home->dbPath());
         QVERIFY(raw.isOpen());
-        for (const QString& statement : TDbMan::ReportStatements()) {
+        for (const QString& statement : reportStatements()) {
             const std::optional<QString> details = raw.queryPlan(statement, planValues());
             QVERIFY2(details, qPrintable(raw.lastError()));
             QVERIFY2(details->contains(QStringLiteral("RecordsByUserDate")), qPrintable(statement + *details));

@@ -1,3 +1,4 @@
+#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "forms/ChartPage.h"
@@ -74,7 +75,7 @@ private:
         const QString& memo = QString())
     {
         TDbMan db;
-        db.AddRecord(user, day, name, qty, money, cost, memo);
+        addRecord(db, user, day, name, qty, money, cost, memo);
     }
     void showRange(const QDate& first, const QDate& last)
     {
@@ -377,7 +378,7 @@ private Q_SLOTS:
         }
         {
             TDbMan db;
-            db.AddLines(user, lines);
+            addLines(db, user, lines);
         }
         showRange(QDate(2020, 1, 1), QDate(2020, 12, 31));
         QCOMPARE(rows("ListView2"), 30'000);
@@ -418,7 +419,7 @@ private Q_SLOTS:
             lines.append({ 0, day, QStringLiteral("品%1").arg(i % 3), qint32(1 + i % 5), 100 + i, 50, {} });
         {
             TDbMan db;
-            db.AddLines(user, lines);
+            addLines(db, user, lines);
         }
         showRange(day, day);
         QCOMPARE(rows("ListView2"), 300);
@@ -438,7 +439,7 @@ private Q_SLOTS:
         {
             // Another window saves a line of the day, edits one and deletes another.
             TDbMan other;
-            other.AddLines(user, { { 0, day, QStringLiteral("新"), 9, 900, 1, {} } });
+            addLines(other, user, { { 0, day, QStringLiteral("新"), 9, 900, 1, {} } });
             SalesLine edited = read.at(150);
             edited.quantity = 77;
             edited.productName = QStringLiteral("改");
@@ -477,7 +478,7 @@ private Q_SLOTS:
     {
         {
             TDbMan db;
-            db.AddLines(user, { { 0, QDate(1700, 3, 1), QStringLiteral("旧账"), 1, 100, 50, {} } });
+            addLines(db, user, { { 0, QDate(1700, 3, 1), QStringLiteral("旧账"), 1, 100, 50, {} } });
         }
         showRange(QDate(1700, 1, 1), QDate(1700, 12, 31));
         QCOMPARE(child<QDateEdit>(form.get(), "DateTimePicker2")->date(), QDate(1700, 1, 1));

@@ -1,6 +1,7 @@
 // What another user of the computer, or a hostile text, could get out of the program's files: no password in any
 // form, folders and files private to their owner, and texts that reach the database only as data.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
@@ -168,7 +169,7 @@ private Q_SLOTS:
     {
         KIVARO_FILE_STORE_ONLY();
         const QString secret = QStringLiteral("张三的密码2024");
-        TDbMan().AddRecord(QStringLiteral("x"), QStringLiteral("2024/05/01"), QStringLiteral("前缀") + secret,
+        addRecord(TDbMan(), QStringLiteral("x"), QStringLiteral("2024/05/01"), QStringLiteral("前缀") + secret,
             QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1"), QString());
         QVERIFY(!filesHolding(home->dataDir(), secret).isEmpty());
         QVERIFY(filesHolding(home->dataDir(), QStringLiteral("never-stored-9931")).isEmpty());
@@ -256,19 +257,19 @@ private Q_SLOTS:
         serverRefusesNul(
             text,
             [&] {
-                db.AddRecord(QStringLiteral("x"), QStringLiteral("2024/05/01"), text, QStringLiteral("1"),
+                addRecord(db, QStringLiteral("x"), QStringLiteral("2024/05/01"), text, QStringLiteral("1"),
                     QStringLiteral("1.00"), QStringLiteral("0.50"), text);
             },
             true);
-        db.AddRecord(QStringLiteral("neighbour"), QStringLiteral("2024/05/01"), QStringLiteral("毛巾"),
+        addRecord(db, QStringLiteral("neighbour"), QStringLiteral("2024/05/01"), QStringLiteral("毛巾"),
             QStringLiteral("1"), QStringLiteral("1.00"), QStringLiteral("0.50"), QString());
-        db.AddRecords(text,
+        addRecords(db, text,
             { { QStringLiteral("2024/05/01"), text, QStringLiteral("2"), QStringLiteral("3.10"), QStringLiteral("1.20"),
                   text },
                 { QStringLiteral("2024/05/02"), QStringLiteral("毛巾"), QStringLiteral("1"), QStringLiteral("1.00"),
                     QStringLiteral("0.10"), text } });
         QStringList detail, daily, products, ranking;
-        db.QueryReport(
+        queryReport(db, 
             text, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
         QCOMPARE(detail.size(), 14);
         QCOMPARE(detail.mid(1, 6),
@@ -279,7 +280,7 @@ private Q_SLOTS:
         QCOMPARE(ranking.at(0), text);
         QCOMPARE(ranking.at(5), QStringLiteral("毛巾"));
 
-        db.QueryReport(QStringLiteral("neighbour"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail,
+        queryReport(db, QStringLiteral("neighbour"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail,
             daily, products, ranking);
         QCOMPARE(detail.size(), 7);
         QCOMPARE(detail.at(2), QStringLiteral("毛巾"));

@@ -1,6 +1,7 @@
 // The ledger on a PostgreSQL server: its tables made once in an empty database, a foreign or newer one refused, the
 // server gone and back, and the same data giving the same views and pages as the file.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
@@ -258,7 +259,7 @@ private Q_SLOTS:
                     QProcess::execute(QStringLiteral("kill"), { QStringLiteral("-CONT"), frozenPid });
             });
             try {
-                db.AddLines(user, { line });
+                addLines(db, user, { line });
                 QFAIL("the save went through while another till held the user's turn");
             } catch (const KivaroError& error) {
                 const QString expected = freezeServer ? QStringLiteral("没有回应") : QStringLiteral("已经取消");
@@ -275,7 +276,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             server(QStringLiteral("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted")),
             QStringLiteral("0"), 10'000);
-        db.AddLines(user, { line });
+        addLines(db, user, { line });
         QCOMPARE(storedLineCount(*home), 1);
     }
 
@@ -347,14 +348,14 @@ private Q_SLOTS:
     {
         QFETCH(QString, change);
         QFETCH(QString, named);
-        TDbMan().AddLines(user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, QString() } });
+        addLines(TDbMan(), user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, QString() } });
         LedgerLocation ledger = currentLedger();
         if (change.isEmpty())
             ledger.connection += QStringLiteral(" options='-c search_path=public'");
         else
             QVERIFY(home->server()->exec(change));
         try {
-            TDbMan(ledger).AddLines(
+            addLines(TDbMan(ledger), 
                 user, { SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 300, 100, QString() } });
             QFAIL("a changed ledger was written");
         } catch (const KivaroError& error) {
@@ -401,7 +402,7 @@ private Q_SLOTS:
                                                     "DROP TRIGGER records_add_to_sums ON records")
                                          .arg(ServerStore::kSchemaVersion)));
         try {
-            TDbMan().AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+            addRecord(TDbMan(), user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
                 QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
             QFAIL("a ledger without its trigger was written");
         } catch (const KivaroError& error) {
@@ -429,7 +430,7 @@ private Q_SLOTS:
         QVERIFY(admin.AddUser(user, QStringLiteral("pw1")));
         QVERIFY(admin.AddUser(other, QStringLiteral("pw2")));
         for (const QString& name : { user, other }) {
-            admin.AddLines(name,
+            addLines(admin, name,
                 { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, name },
                     SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 2, 300, 100, name } });
             admin.RememberProductName(name, QStringLiteral("毛巾"));
@@ -499,7 +500,7 @@ private Q_SLOTS:
             QVERIFY2(!cashier.run(statement), qPrintable(statement));
         // Through the program, the limit on a text's size is said in words.
         try {
-            admin.AddLines(user,
+            addLines(admin, user,
                 { SalesLine {
                     0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1, 1, QString(400'000, QChar(0x6BDB)) } });
             QFAIL("a memo of more than a megabyte was stored");
@@ -542,7 +543,7 @@ private Q_SLOTS:
             cashier.run(QStringLiteral("INSERT INTO records (user_name, day, product_name, quantity, received, "
                                        "cost, memo) VALUES ('%1', '2024-05-09', 'x', 1, 9223372036854775000, 0, '')")
                             .arg(user)));
-        admin.AddLines(other, { SalesLine { 0, QDate(2024, 5, 9), QStringLiteral("毛巾"), 1, 1000, 0, other } });
+        addLines(admin, other, { SalesLine { 0, QDate(2024, 5, 9), QStringLiteral("毛巾"), 1, 1000, 0, other } });
         QCOMPARE(
             admin.QueryDays({ other, QDate(2024, 5, 9), QDate(2024, 5, 9) }).first().sums, (SalesSums { 1, 1000, 0 }));
         try {
@@ -686,7 +687,7 @@ private Q_SLOTS:
         QCOMPARE(names, QStringList { user });
         QVERIFY(till.CheckUser(user, QStringLiteral("pw1")));
         till.MoveUserToFront(user);
-        TDbMan().AddLines(user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
+        addLines(TDbMan(), user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, {} } });
         QCOMPARE(TDbMan().QueryDays({ user, QDate(2024, 5, 1), QDate(2024, 5, 1) }).size(), 1);
         // The account could not back up the others' lines: the day's backup waits for the administrator.
         const QDate today(2024, 5, 2);
@@ -695,8 +696,8 @@ private Q_SLOTS:
         QVERIFY(TDbMan().AddUser(QStringLiteral("李四"), QStringLiteral("pw2")));
         QVERIFY(TDbMan().SetShopOwner(user));
         QCOMPARE(asked, 1);
-        TDbMan(currentLedger().asAdministrator())
-            .AddLines(QStringLiteral("李四"),
+        addLines(TDbMan(currentLedger().asAdministrator()),
+            QStringLiteral("李四"),
                 { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("牙刷"), 1, 300, 100, {} } });
         const std::optional<QString> daily = makeDailyBackup(currentLedger(), home->dataDir(), today);
         QVERIFY(daily);
@@ -770,7 +771,7 @@ private Q_SLOTS:
     void roleOutsideTheLedgerGetsNothing()
     {
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
-        TDbMan().AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+        addRecord(TDbMan(), user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
             QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
         const QString role = home->server()->name() + QStringLiteral("_reader");
         QVERIFY(home->server()->exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'reader-pw'").arg(role)));
@@ -800,7 +801,7 @@ private Q_SLOTS:
         QFETCH(int, version);
         QFETCH(bool, nameless);
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
-        TDbMan().AddLines(user, { { 0, QDate(2024, 4, 30), QStringLiteral("毛巾"), 2, 400, 200, {} } });
+        addLines(TDbMan(), user, { { 0, QDate(2024, 4, 30), QStringLiteral("毛巾"), 2, 400, 200, {} } });
         if (nameless)
             QVERIFY(home->server()->exec(
                 QStringLiteral("INSERT INTO records (user_name, day, product_name, quantity, "
@@ -963,10 +964,10 @@ private Q_SLOTS:
     {
         TDbMan db;
         for (int day = 1; day <= 3; ++day)
-            db.AddRecord(user, QStringLiteral("2024/05/0%1").arg(day), QStringLiteral("毛巾"), QStringLiteral("1"),
+            addRecord(db, user, QStringLiteral("2024/05/0%1").arg(day), QStringLiteral("毛巾"), QStringLiteral("1"),
                 QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
         // More lines than the view fetches at first, so that scrolling asks the store for more.
-        db.AddLines(user, QList<SalesLine>(1000, { 0, QDate(2024, 5, 4), QStringLiteral("牙刷"), 1, 100, 50, {} }));
+        addLines(db, user, QList<SalesLine>(1000, { 0, QDate(2024, 5, 4), QStringLiteral("牙刷"), 1, 100, 50, {} }));
         std::unique_ptr<TfrmMain> form = openReviewWindow(user);
         child<QDateEdit>(form.get(), "DateTimePicker2")->setDate(QDate(2024, 5, 1));
         child<QDateEdit>(form.get(), "DateTimePicker3")->setDate(QDate(2024, 5, 31));
@@ -1009,7 +1010,7 @@ private Q_SLOTS:
         QTest::qWait(200);
         saver.killNow();
         TDbMan db;
-        db.AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+        addRecord(db, user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
             QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
         const qint64 stored = storedLineCount(*home);
         QVERIFY2(stored == 1 || stored == 200'001, qPrintable(QString::number(stored)));
@@ -1068,12 +1069,12 @@ private Q_SLOTS:
     {
         TDbMan db;
         QVERIFY(db.AddUser(user, QStringLiteral("pw")));
-        db.AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+        addRecord(db, user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
             QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
         QVERIFY(cluster(QStringLiteral("restart")));
         QVERIFY(db.CheckUser(user, QStringLiteral("pw")));
         QVERIFY(cluster(QStringLiteral("restart")));
-        db.AddRecord(user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
+        addRecord(db, user, QStringLiteral("2024/05/01"), QStringLiteral("毛巾"), QStringLiteral("1"),
             QStringLiteral("2.00"), QStringLiteral("1.00"), QString());
         QCOMPARE(db.QueryDays({ user, QDate(2024, 1, 1), QDate(2024, 12, 31) }).first().lines, 2);
     }
@@ -1093,16 +1094,16 @@ private Q_SLOTS:
                 sign * (i * 137 % 100'000), sign * (i * 71 % 50'000), QStringLiteral("备注%1").arg(i % 5) });
         }
         for (TDbMan* db : { &file, &server }) {
-            db->AddLines(user, lines.mid(0, 250));
-            db->AddLines(user, lines.mid(250));
+            addLines(*db, user, lines.mid(0, 250));
+            addLines(*db, user, lines.mid(250));
         }
         const SalesRange range { user, QDate(2024, 1, 1), QDate(2024, 3, 31) };
         QCOMPARE(server.QueryDays(range).size(), file.QueryDays(range).size());
         QCOMPARE(server.QueryRanking(range), file.QueryRanking(range));
         QStringList fileLists[4], serverLists[4];
-        file.QueryReport(user, QStringLiteral("2024/01/01"), QStringLiteral("2024/03/31"), fileLists[0], fileLists[1],
+        queryReport(file, user, QStringLiteral("2024/01/01"), QStringLiteral("2024/03/31"), fileLists[0], fileLists[1],
             fileLists[2], fileLists[3]);
-        server.QueryReport(user, QStringLiteral("2024/01/01"), QStringLiteral("2024/03/31"), serverLists[0],
+        queryReport(server, user, QStringLiteral("2024/01/01"), QStringLiteral("2024/03/31"), serverLists[0],
             serverLists[1], serverLists[2], serverLists[3]);
         for (int list = 0; list < 4; ++list)
             QCOMPARE(serverLists[list], fileLists[list]);
@@ -1158,7 +1159,7 @@ private Q_SLOTS:
                         for (int i = rng.bounded(1, 4); i > 0; --i)
                             lines.append({ 0, first.addDays(rng.bounded(6)), products.at(rng.bounded(3)),
                                 rng.bounded(-2, 9), rng.bounded(100, 9000), rng.bounded(50, 4000), name });
-                        db.AddLines(name, lines);
+                        addLines(db, name, lines);
                         if (round % 3 != 2)
                             continue;
                         const QList<SalesLine> stored = db.QueryLineWindow({ name, first, last }, first, 0, 1000);
@@ -1255,7 +1256,7 @@ private Q_SLOTS:
                            .arg(user)));
         QElapsedTimer waited;
         waited.start();
-        admin.AddLines(other, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("牙刷"), 1, 200, 100, other } });
+        addLines(admin, other, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("牙刷"), 1, 200, 100, other } });
         qInfo("the save waited %lld ms for the frozen till", waited.elapsed());
         QVERIFY(!frozen.run(QStringLiteral("COMMIT")));
         QCOMPARE(admin.QueryDays({ {}, QDate(2024, 5, 1), QDate(2024, 5, 1), true }).first().sums,
@@ -1268,7 +1269,7 @@ private Q_SLOTS:
                                            "SET idle_in_transaction_session_timeout = 0")
                                 .arg(user)));
         try {
-            admin.AddLines(other, { SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 200, 100, other } });
+            addLines(admin, other, { SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 200, 100, other } });
             QFAIL("a save went past a held lock");
         } catch (const KivaroError& error) {
             QVERIFY2(error.text().contains(QStringLiteral("帐户“%1”").arg(user)), qPrintable(error.text()));
@@ -1285,8 +1286,8 @@ private Q_SLOTS:
             QVERIFY(admin.AddUser(owner, QStringLiteral("pw")));
             QVERIFY(admin.AddUser(cashier, QStringLiteral("pw")));
             QVERIFY(admin.SetShopOwner(owner));
-            admin.AddLines(owner, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1000, 500, {} } });
-            admin.AddLines(cashier, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 2, 2000, 1000, {} } });
+            addLines(admin, owner, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 1000, 500, {} } });
+            addLines(admin, cashier, { { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 2, 2000, 1000, {} } });
             // No new account may take a name the chooser offers; one made before is shown as an account.
             try {
                 admin.AddUser(QStringLiteral("全店"), QStringLiteral("pw"));
@@ -1400,8 +1401,8 @@ private Q_SLOTS:
                  QStringLiteral("postgresql://%3@%1/%2"), QStringLiteral("host=%1 dbname=%2 password=other") })
             QCOMPARE(outboxPath(LedgerLocation::server(spelling.arg(host, database, user))), outboxPath(first));
         QVERIFY(TDbMan(first).CheckUser(user, QStringLiteral("pw")));
-        TDbMan(first.asOffline())
-            .AddLines(user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("旧地址") } });
+        addLines(TDbMan(first.asOffline()),
+            user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("旧地址") } });
         // The same server reached at another address: another outbox, empty, and the first one's save still goes.
         const QString moved
             = host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : QStringLiteral("localhost");
@@ -1424,8 +1425,8 @@ private Q_SLOTS:
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
         const LedgerLocation server = currentLedger();
         QVERIFY(TDbMan(server).CheckUser(user, QStringLiteral("pw")));
-        TDbMan(server.asOffline())
-            .AddLines(user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("离线") } });
+        addLines(TDbMan(server.asOffline()),
+            user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("离线") } });
         useLedgerAsAdministrator();
         QVERIFY(TDbMan(server).SetPassword(user, QStringLiteral("new")));
         // The till still signs in with the password it was given at its login.
@@ -1517,7 +1518,7 @@ private Q_SLOTS:
         {
             TDbMan offline(server.asOffline());
             for (int i = 0; i < 40; ++i)
-                offline.AddLines(user,
+                addLines(offline, user,
                     { { 0, QDate(2024, 7, 1 + i % 28), QStringLiteral("毛巾"), 1, 100 + i, 50,
                           QStringLiteral("o%1-0").arg(i) },
                         { 0, QDate(2024, 7, 1), QStringLiteral("牙刷"), 2, 300, 100,

@@ -1,6 +1,7 @@
 // The per-day and per-day-and-product summaries behind the review views: kept right by every writer, given to files
 // of the old layout, done without where a file cannot take them, and the typed queries that read them.
 
+#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/TextCodec.h"
 #include "db/Backup.h"
@@ -179,7 +180,7 @@ private:
     void verifyTypedQueries(TDbMan& db, const SalesRange& range)
     {
         QStringList detail, daily, products, ranking;
-        db.QueryReport(range.userName, range.first.toString(QStringLiteral("yyyy/MM/dd")),
+        queryReport(db, range.userName, range.first.toString(QStringLiteral("yyyy/MM/dd")),
             range.last.toString(QStringLiteral("yyyy/MM/dd")), detail, daily, products, ranking);
         const QList<QStringList> detailRows = rowsOf(detail, 7);
         const QList<QStringList> productRows = rowsOf(products, 6);
@@ -243,7 +244,7 @@ private Q_SLOTS:
     void summariesFollowEveryWrite()
     {
         TDbMan db;
-        QVERIFY(db.HasSummaries());
+        QVERIFY(hasSummaries(db, home->dbPath()));
         RawDb raw(home->dbPath());
         QVERIFY(raw.isOpen());
         Walk walk(20240226);
@@ -259,7 +260,7 @@ private Q_SLOTS:
                 QList<SalesLine> lines;
                 for (int i = walk.below(5); i >= 0; --i)
                     lines.append(walk.line());
-                db.AddLines(walk.below(3) == 0 ? kOther : kUser, lines);
+                addLines(db, walk.below(3) == 0 ? kOther : kUser, lines);
                 break;
             }
             case 2: {
@@ -335,7 +336,7 @@ private Q_SLOTS:
             QList<SalesLine> lines;
             for (int i = 0; i < 40; ++i)
                 lines.append(walk.line());
-            db.AddLines(kUser, lines);
+            addLines(db, kUser, lines);
             RawDb raw(home->dbPath());
             const QVariantList stored = *raw.column(everyLine);
             const QString wrong = wrongRows.isEmpty() ? QString() : raw.value(wrongRows).toString();
@@ -344,7 +345,7 @@ private Q_SLOTS:
             QVERIFY(raw.exec(QStringLiteral("PRAGMA ignore_check_constraints = OFF")));
 
             // A write that meets a broken sum mends the summaries and lands; one that does not leaves them.
-            db.AddLines(kUser, { lines.first() });
+            addLines(db, kUser, { lines.first() });
             if (damage.contains(QLatin1String("1.5"))) {
                 verifySummaries(raw);
                 continue;
@@ -375,7 +376,7 @@ private Q_SLOTS:
             QList<SalesLine> lines;
             for (int i = 0; i < 30; ++i)
                 lines.append(walk.line());
-            db.AddLines(kUser, lines);
+            addLines(db, kUser, lines);
             const SalesRange all { kUser, QDate(2000, 1, 1), QDate(2099, 12, 31) };
             const auto dayTexts = [](const ViewSnapshot& view) {
                 QStringList texts;
@@ -402,8 +403,8 @@ private Q_SLOTS:
         Walk walk(11);
         for (int i = 0; i < 80; ++i)
             (i % 5 == 4 ? theirs : mine).append(walk.line());
-        db.AddLines(kUser, mine);
-        db.AddLines(kOther, theirs);
+        addLines(db, kUser, mine);
+        addLines(db, kOther, theirs);
         verifyTypedQueries(db);
 
         const SalesRange week { kUser, QDate(2024, 2, 26), QDate(2024, 3, 4) };
@@ -424,7 +425,7 @@ private Q_SLOTS:
         TDbMan db;
         const QString shop = QStringLiteral("王五小店");
         const QDate day(2024, 5, 1);
-        db.AddLines(shop,
+        addLines(db, shop,
             { { 0, day, QStringLiteral("P"), 2, 200, 100, {} }, { 0, day, QStringLiteral("Q"), 3, 300, 100, {} },
                 { 0, day.addDays(1), QStringLiteral("P"), 1, 100, 50, {} },
                 { 0, day.addDays(1), QStringLiteral("R"), 3, 1, 1, {} } });
@@ -450,10 +451,10 @@ private Q_SLOTS:
         SalesLine farDay = good;
         farDay.day = QDate(10000, 1, 1);
         for (const SalesLine& bad : { tooMuch, noDay, farDay })
-            QVERIFY_THROWS_EXCEPTION(KivaroError, db.AddLines(kUser, { good, bad }));
+            QVERIFY_THROWS_EXCEPTION(KivaroError, addLines(db, kUser, { good, bad }));
         const SalesRange range { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
         QVERIFY(db.QueryDays(range).isEmpty());
-        db.AddLines(kUser, { good });
+        addLines(db, kUser, { good });
         SalesLine stored = db.QueryLineWindow(range, range.first, 0, 1).value(0);
         QVERIFY(stored.id > 0);
         tooMuch.id = stored.id;
@@ -473,7 +474,7 @@ private Q_SLOTS:
     {
         {
             TDbMan db;
-            db.AddLines(kUser, { SalesLine { 0, QDate(2024, 3, 1), QStringLiteral("A"), 1, 1, 1, {} } });
+            addLines(db, kUser, { SalesLine { 0, QDate(2024, 3, 1), QStringLiteral("A"), 1, 1, 1, {} } });
         }
         const QString filter = QStringLiteral("WHERE UserName=? AND RecDate>=? AND RecDate<=? ");
         const QStringList statements {
@@ -508,19 +509,19 @@ private Q_SLOTS:
             }));
         {
             TDbMan db;
-            QVERIFY(db.HasSummaries());
+            QVERIFY(hasSummaries(db, home->dbPath()));
             QCOMPARE(shown, 1);
             QVERIFY(notice.expired());
             verifyTypedQueries(db);
             Walk walk(3);
-            db.AddLines(kUser, { walk.line(), walk.line() });
+            addLines(db, kUser, { walk.line(), walk.line() });
             deleteStored(db, kUser, 1);
         }
         RawDb raw(home->dbPath());
         QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")).toInt(), Schema::kVersion);
         verifySummaries(raw);
         TDbMan again;
-        QVERIFY(again.HasSummaries());
+        QVERIFY(hasSummaries(again, home->dbPath()));
         verifyTypedQueries(again);
         QCOMPARE(shown, 1);
     }
@@ -546,7 +547,7 @@ private Q_SLOTS:
             if (!PermissionsApply::refuseWriting(folderReadOnly ? home->dataDir() : home->dbPath()))
                 QSKIP("this system lets the test write there whatever the bits say");
             TDbMan db;
-            QVERIFY(!db.HasSummaries());
+            QVERIFY(!hasSummaries(db, home->dbPath()));
             verifyTypedQueries(db);
         }
         QCOMPARE(fingerprint(home->dbPath()), file);
@@ -567,7 +568,7 @@ private Q_SLOTS:
             Walk walk(5);
             for (int i = 0; i < 40; ++i)
                 lines.append(walk.line());
-            db.AddLines(kUser, lines);
+            addLines(db, kUser, lines);
         }
         {
             RawDb raw(home->dbPath());
@@ -575,9 +576,9 @@ private Q_SLOTS:
         }
         {
             TDbMan db;
-            QVERIFY(!db.HasSummaries());
+            QVERIFY(!hasSummaries(db, home->dbPath()));
             verifyTypedQueries(db);
-            db.AddLines(kUser, { Walk(9).line() });
+            addLines(db, kUser, { Walk(9).line() });
         }
         RawDb raw(home->dbPath());
         QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")).toInt(), Schema::kVersion + 1);
@@ -598,19 +599,19 @@ private Q_SLOTS:
         QVERIFY2(raw.lastError().contains(QStringLiteral("SumsWithin64Bits")), qPrintable(raw.lastError()));
 
         const SalesLine last { 0, QDate(2024, 3, 1), QStringLiteral("A"), 1, kMaxAmountCents, 0, {} };
-        db.AddLines(kUser, { last });
+        addLines(db, kUser, { last });
         SalesLine over = last;
         over.received = 1;
-        QVERIFY_THROWS_EXCEPTION(KivaroError, db.AddLines(kUser, { last, over }));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, addLines(db, kUser, { last, over }));
         try {
-            db.AddLines(kUser, { over });
+            addLines(db, kUser, { over });
             QFAIL("a day beyond 64 bits was stored");
         } catch (const KivaroError& error) {
             QVERIFY2(error.text().startsWith(QStringLiteral("合计超出了能精确记录的范围")), qPrintable(error.text()));
         }
-        QVERIFY_THROWS_EXCEPTION(KivaroError, db.AddLines(kUser, { over }));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, addLines(db, kUser, { over }));
         // A line moved onto the full day takes it beyond 64 bits: the edit fails and the line stays where it was.
-        db.AddLines(kUser, { SalesLine { 0, QDate(2024, 3, 5), QStringLiteral("C"), 1, 5, 0, {} } });
+        addLines(db, kUser, { SalesLine { 0, QDate(2024, 3, 5), QStringLiteral("C"), 1, 5, 0, {} } });
         const SalesRange range { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) };
         const QList<SalesLine> lines = db.QueryLineWindow(range, range.first, 0, 10);
         QCOMPARE(lines.size(), 3);
@@ -631,7 +632,7 @@ private Q_SLOTS:
         }
         QStringList detail, daily, products, ranking;
         QVERIFY_THROWS_EXCEPTION(KivaroError,
-            db.QueryReport(
+            queryReport(db, 
                 kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking));
     }
 };

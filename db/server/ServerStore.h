@@ -79,7 +79,6 @@ public:
     ViewSnapshot queryView(const SalesRange& range) override;
     QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
     QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
-    bool hasSummaries() override { return true; }
 
     std::optional<QStringList> productNames(const QString& userName) override;
     std::optional<QStringList> rememberProductName(const QString& userName, const QString& name) override;

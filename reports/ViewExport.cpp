@@ -22,7 +22,6 @@ namespace {
 
 // Rows read from the store at a time.
 constexpr int kBatch = 5000;
-lxw_row_t sheetRows = 1'048'576;
 
 // How often progress is told.
 constexpr qint64 kProgressEvery = 2000;
@@ -412,10 +411,10 @@ void exportCsv(ViewRows& rows, const QString& path, const ExportProgress& progre
         progress(rows.count(), rows.count());
 }
 
-void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progress)
+void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progress, int sheetRows)
 {
     // A sheet holds the header, the rows, and on the last sheet the totals.
-    const lxw_row_t kSheetRows = sheetRows;
+    const lxw_row_t kSheetRows = lxw_row_t(qBound(3, sheetRows, kSheetRowsMax));
     const QList<ViewColumn> columns = viewColumns(rows.view());
     SafeFile file(path);
     lxw_workbook_options options {};
@@ -556,11 +555,6 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
     file.commit();
     if (progress)
         progress(rows.count(), rows.count());
-}
-
-void setSheetRowLimit(int rows)
-{
-    sheetRows = lxw_row_t(qBound(3, rows, 1'048'576));
 }
 
 void exportPdf(ViewRows& rows, const QString& title, const QString& path, const ExportProgress& progress)

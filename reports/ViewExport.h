@@ -110,9 +110,10 @@ std::optional<ExportFormat> exportFormatOf(const QString& path);
 void exportCsv(ViewRows& rows, const QString& path, const ExportProgress& progress = {});
 // Excel: one sheet named after the view (a second and further ones past a sheet's 1,048,576 rows), a bold frozen
 // header, real dates, whole numbers, amounts as numbers shown 0.00, texts as texts, a last row of SUM formulas.
-void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progress = {});
-// The rows a sheet holds, 1,048,576 as spreadsheets allow; smaller only to try the change to a further sheet.
-void setSheetRowLimit(int rows);
+// sheetRows: the rows a sheet holds, 1,048,576 as spreadsheets allow (at least 3).
+inline constexpr int kSheetRowsMax = 1'048'576;
+void exportXlsx(
+    ViewRows& rows, const QString& path, const ExportProgress& progress = {}, int sheetRows = kSheetRowsMax);
 // PDF: the printed pages, every one of them, with title (the user) on each.
 void exportPdf(ViewRows& rows, const QString& title, const QString& path, const ExportProgress& progress = {});
 // By the file name's extension.

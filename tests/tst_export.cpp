@@ -90,7 +90,6 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        setSheetRowLimit(1'048'576);
         db.reset();
         home.reset();
     }
@@ -175,10 +174,9 @@ private Q_SLOTS:
     // Past a sheet's rows the view goes on in a second sheet, and the totals add up both.
     void rowsBeyondASheetGoOnInTheNext()
     {
-        setSheetRowLimit(400);
         ViewRows rows(*db, ReviewView::Detail, kYear);
         const QString file = path(QStringLiteral("split.xlsx"));
-        exportXlsx(rows, file);
+        exportXlsx(rows, file, {}, 400);
         const QJsonArray sheets = readXlsx(file);
         QCOMPARE(sheets.size(), 2);
         QCOMPARE(sheets.at(0).toObject()[QStringLiteral("rows")].toArray().size(), 399);

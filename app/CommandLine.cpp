@@ -303,43 +303,16 @@ struct LedgerCommand
     bool yes = false;
 };
 
-bool isValue(const QString& argument)
-{
-    return !argument.trimmed().isEmpty() && !argument.startsWith(QLatin1Char('-'));
-}
-
-// The --database option at i: takes the ledger, moves i past it and says so. An option without a value is not taken:
-// the command's usage says how to give it.
-bool takeDatabase(const QStringList& arguments, qsizetype& i, std::optional<QString>& database)
-{
-    try {
-        if (const std::optional<QString> value = takeDatabaseOption(arguments, i)) {
-            database = value;
-            return true;
-        }
-    } catch (const KivaroError&) {
-    }
-    return false;
-}
-
 // Nothing when anything else is given: a command that replaces a ledger runs only as written.
 std::optional<LedgerCommand> parseLedgerCommand(const QStringList& arguments, const QString& command)
 {
-    LedgerCommand parsed;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == command && parsed.file.isNull() && i + 1 < arguments.size() && isValue(arguments.at(i + 1))) {
-            parsed.file = QFileInfo(arguments.at(++i)).absoluteFilePath();
-        } else if (takeDatabase(arguments, i, parsed.database)) {
-        } else if (argument == kYesOption && command == kRestoreOption) {
-            parsed.yes = true;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (parsed.file.isNull())
+    QList<OptionSpec> options { { command, 1 } };
+    if (command == kRestoreOption)
+        options.append({ kYesOption, 0 });
+    const std::optional<GivenOptions> given = readOptions(arguments, options);
+    if (!given || !given->has(command))
         return std::nullopt;
-    return parsed;
+    return LedgerCommand { QFileInfo(given->value(command)).absoluteFilePath(), given->database, given->has(kYesOption) };
 }
 
 int runLedgerCommand(const QStringList& arguments, const QString& command)
@@ -379,32 +352,13 @@ struct ExportCommand
 
 std::optional<ExportCommand> parseExportCommand(const QStringList& arguments)
 {
-    ExportCommand parsed;
-    bool exportSeen = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        const QStringList values = arguments.mid(i + 1, 4);
-        if (argument == kExportOption && !exportSeen && values.size() == 4
-            && std::all_of(values.cbegin(), values.cend(), isValue)) {
-            exportSeen = true;
-            parsed.view = values.at(0);
-            parsed.from = values.at(1);
-            parsed.to = values.at(2);
-            parsed.file = QFileInfo(values.at(3)).absoluteFilePath();
-            i += 4;
-        } else if (argument == kUserOption && parsed.user.isNull() && i + 1 < arguments.size()
-            && !arguments.at(i + 1).trimmed().isEmpty() && !arguments.at(i + 1).startsWith(QStringLiteral("--"))) {
-            parsed.user = arguments.at(++i);
-        } else if (takeDatabase(arguments, i, parsed.database)) {
-        } else if (argument == kPasswordStdinOption) {
-            parsed.passwordFromInput = true;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (!exportSeen || parsed.user.isNull())
+    const std::optional<GivenOptions> given = readOptions(
+        arguments, { { kExportOption, 4 }, { kUserOption, 1, true }, { kPasswordStdinOption, 0 } });
+    if (!given || !given->has(kExportOption) || !given->has(kUserOption))
         return std::nullopt;
-    return parsed;
+    return ExportCommand { given->value(kExportOption, 0), given->value(kExportOption, 1),
+        given->value(kExportOption, 2), QFileInfo(given->value(kExportOption, 3)).absoluteFilePath(),
+        given->value(kUserOption), given->database, given->has(kPasswordStdinOption) };
 }
 
 // What the command asks for, checked before any password is read; a usage error otherwise.
@@ -529,26 +483,14 @@ struct AccountCommand
 
 std::optional<AccountCommand> parseAccountCommand(const QStringList& arguments, const QString& command)
 {
-    AccountCommand parsed { command, {}, {}, false };
     const bool named = command != kUsersOption;
-    const bool withPassword = command == kAddUserOption || command == kSetPasswordOption;
-    bool seen = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == command && !seen && (!named || (i + 1 < arguments.size() && isValue(arguments.at(i + 1))))) {
-            seen = true;
-            if (named)
-                parsed.name = arguments.at(++i);
-        } else if (takeDatabase(arguments, i, parsed.database)) {
-        } else if (argument == kPasswordStdinOption && withPassword) {
-            parsed.passwordFromInput = true;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (!seen)
+    QList<OptionSpec> options { { command, named ? 1 : 0 } };
+    if (command == kAddUserOption || command == kSetPasswordOption)
+        options.append({ kPasswordStdinOption, 0 });
+    const std::optional<GivenOptions> given = readOptions(arguments, options);
+    if (!given || !given->has(command))
         return std::nullopt;
-    return parsed;
+    return AccountCommand { command, given->value(command), given->database, given->has(kPasswordStdinOption) };
 }
 
 int runAccountCommand(const QStringList& arguments, const QString& command)
@@ -607,6 +549,7 @@ int runAccountCommand(const QStringList& arguments, const QString& command)
 
 int runCopyCommand(const QStringList& arguments)
 {
+    // Both ledgers are named after --copy; other options are ignored, as they always were.
     const qsizetype at = arguments.indexOf(kCopyOption);
     const QStringList values = arguments.mid(at + 1, 2);
     const bool withValue = std::any_of(arguments.cbegin(), arguments.cend(),
@@ -624,24 +567,14 @@ int runCopyCommand(const QStringList& arguments)
 // Writes the saves waiting in this computer's outbox as a file the import reads.
 int runOutboxCommand(const QStringList& arguments)
 {
-    QString file;
-    QString user;
-    std::optional<QString> database;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == kOutboxOption && file.isEmpty() && i + 1 < arguments.size() && isValue(arguments.at(i + 1)))
-            file = arguments.at(++i);
-        else if (argument == kUserOption && user.isEmpty() && i + 1 < arguments.size() && isValue(arguments.at(i + 1)))
-            user = arguments.at(++i);
-        else if (!takeDatabase(arguments, i, database)) {
-            print(stderr, usageText());
-            return kBadUsage;
-        }
-    }
-    if (file.isEmpty()) {
+    const std::optional<GivenOptions> given = readOptions(arguments, { { kOutboxOption, 1 }, { kUserOption, 1 } });
+    if (!given || !given->has(kOutboxOption)) {
         print(stderr, usageText());
         return kBadUsage;
     }
+    const QString file = given->value(kOutboxOption);
+    const QString user = given->value(kUserOption);
+    const std::optional<QString> database = given->database;
     try {
         const LedgerLocation ledger = database ? ledgerFromArgument(*database) : currentLedger();
         if (!ledger.isServer() || !QFile::exists(outboxPath(ledger))) {

@@ -10,6 +10,7 @@
 #include "forms/DatabaseForm.h"
 #include "forms/ErrorHandler.h"
 #include "forms/MainForm.h"
+#include "forms/QtLanguage.h"
 
 #include <QApplication>
 #include <QDir>
@@ -88,6 +89,7 @@ int runKivaro(int argc, char** argv)
         return *exitCode;
     QApplication app(argc, argv);
     QApplication::setWindowIcon(kivaroIcon());
+    installQtTranslations();
     // A relative path given with --database means the folder the program was started in.
     try {
         if (const std::optional<LedgerLocation> chosen = ledgerChosenOnCommandLine(QCoreApplication::arguments()))

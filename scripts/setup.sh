@@ -9,6 +9,8 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev
 packages+=(libqt6sql6-psql libpq-dev postgresql postgresql-common)
 # Exported spreadsheets are written with libxlsxwriter and read back in the tests with openpyxl.
 packages+=(libxlsxwriter-dev python3-openpyxl)
+# Qt's own dialogs and buttons in Chinese.
+packages+=(qt6-translations-l10n)
 # pdftotext reads the printed reports back in the tests.
 packages+=(poppler-utils)
 # clang and its runtimes build the fuzzers; clang-format keeps the code in one style.

@@ -35,17 +35,17 @@ qint64 centsValue(const QString& text)
 
 } // namespace
 
-void addLines(TDbMan& db, const QString& userName, const QList<SalesLine>& lines)
+SaveOutcome addLines(TDbMan& db, const QString& userName, const QList<SalesLine>& lines)
 {
     if (lines.isEmpty())
-        return;
+        return SaveOutcome::Saved;
     KeptSession window;
     QList<SalesLine> kept = lines;
     const QList<qint64> ids = db.KeepLines(userName, window, lines);
     for (qsizetype i = 0; i < kept.size(); ++i)
         kept[i].id = ids.value(i);
     try {
-        db.SaveKeptLines(userName, window, kept);
+        return db.SaveKeptLines(userName, window, kept);
     } catch (const KivaroError&) {
         for (const qint64 id : ids) {
             try {
@@ -136,6 +136,9 @@ QStringList reportStatements()
 
 bool hasSummaries(TDbMan& db, const QString& path)
 {
+    // A server ledger's summaries are made with its tables and kept by its triggers.
+    if (db.location().isServer())
+        return true;
     // A read opens the file, which gives it its summaries when it may.
     db.QueryDays({ QStringLiteral("-"), QDate(2000, 1, 1), QDate(2000, 1, 1) });
     RawDb raw(path);

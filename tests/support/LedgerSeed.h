@@ -3,13 +3,13 @@
 // Lines put into a ledger, and the ledger read back as four lists, the way the program's own windows do it: a save
 // keeps the lines and stores them with 完成, a report reads the review page's days, windows and ranking.
 
+#include "db/DbClass.h"
 #include "db/SalesRows.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-class TDbMan;
 
 // One sales line as a page or a file hands it over: day text ("yyyy/MM/dd" or "yyyy-MM-dd"), amounts with a full
 // stop as decimal separator.
@@ -24,8 +24,9 @@ struct TextLine
 };
 
 // Stores the lines in one save (their id is not read): all of them or, when one fails, none; the kept lines the save
-// went through are forgotten either way.
-void addLines(TDbMan& db, const QString& userName, const QList<SalesLine>& lines);
+// went through are forgotten either way. On a server that goes away meanwhile the save waits in the outbox, as a
+// till's does (SaveOutcome::SavedOffline).
+SaveOutcome addLines(TDbMan& db, const QString& userName, const QList<SalesLine>& lines);
 void addRecords(TDbMan& db, const QString& userName, const QList<TextLine>& lines);
 void addRecord(TDbMan& db, const QString& userName, const QString& day, const QString& productName,
     const QString& quantity, const QString& received, const QString& cost, const QString& memo);
@@ -40,14 +41,14 @@ void queryReport(TDbMan& db, const QString& userName, const QString& firstDay, c
 // first and the last day ("yyyy-MM-dd").
 QStringList reportStatements();
 
-// Whether the ledger file at path reads its review from summaries (it has them, and a layout this program knows),
-// once db has opened it.
+// Whether db reads its review from summaries: a file ledger at path that has them in a layout this program knows,
+// once db has opened it; a server ledger always.
 bool hasSummaries(TDbMan& db, const QString& path);
 
 // The same on a ledger opened for the call alone.
-inline void addLines(TDbMan&& db, const QString& userName, const QList<SalesLine>& lines)
+inline SaveOutcome addLines(TDbMan&& db, const QString& userName, const QList<SalesLine>& lines)
 {
-    addLines(db, userName, lines);
+    return addLines(db, userName, lines);
 }
 inline void addRecord(TDbMan&& db, const QString& userName, const QString& day, const QString& productName,
     const QString& quantity, const QString& received, const QString& cost, const QString& memo)

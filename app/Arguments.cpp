@@ -36,16 +36,16 @@ std::optional<GivenOptions> readOptions(const QStringList& arguments, const QLis
         } catch (const KivaroError&) {
             return std::nullopt;
         }
-        const auto option = std::find_if(options.cbegin(), options.cend(),
-            [&](const OptionSpec& spec) { return spec.name == arguments.at(i); });
+        const auto option = std::find_if(
+            options.cbegin(), options.cend(), [&](const OptionSpec& spec) { return spec.name == arguments.at(i); });
         if (option == options.cend() || given.has(option->name))
             return std::nullopt;
         const QStringList values = arguments.mid(i + 1, option->values);
-        const bool complete = values.size() == option->values
-            && std::all_of(values.cbegin(), values.cend(), [&](const QString& value) {
-                   return !value.trimmed().isEmpty()
-                       && !value.startsWith(option->loose ? QStringLiteral("--") : QStringLiteral("-"));
-               });
+        const bool complete
+            = values.size() == option->values && std::all_of(values.cbegin(), values.cend(), [&](const QString& value) {
+                  return !value.trimmed().isEmpty()
+                      && !value.startsWith(option->loose ? QStringLiteral("--") : QStringLiteral("-"));
+              });
         if (!complete)
             return std::nullopt;
         given.options.insert(option->name, values);

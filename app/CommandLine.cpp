@@ -312,7 +312,8 @@ std::optional<LedgerCommand> parseLedgerCommand(const QStringList& arguments, co
     const std::optional<GivenOptions> given = readOptions(arguments, options);
     if (!given || !given->has(command))
         return std::nullopt;
-    return LedgerCommand { QFileInfo(given->value(command)).absoluteFilePath(), given->database, given->has(kYesOption) };
+    return LedgerCommand { QFileInfo(given->value(command)).absoluteFilePath(), given->database,
+        given->has(kYesOption) };
 }
 
 int runLedgerCommand(const QStringList& arguments, const QString& command)
@@ -352,8 +353,8 @@ struct ExportCommand
 
 std::optional<ExportCommand> parseExportCommand(const QStringList& arguments)
 {
-    const std::optional<GivenOptions> given = readOptions(
-        arguments, { { kExportOption, 4 }, { kUserOption, 1, true }, { kPasswordStdinOption, 0 } });
+    const std::optional<GivenOptions> given
+        = readOptions(arguments, { { kExportOption, 4 }, { kUserOption, 1, true }, { kPasswordStdinOption, 0 } });
     if (!given || !given->has(kExportOption) || !given->has(kUserOption))
         return std::nullopt;
     return ExportCommand { given->value(kExportOption, 0), given->value(kExportOption, 1),

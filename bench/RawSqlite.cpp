@@ -1,5 +1,5 @@
-#include "tests/support/LedgerSeed.h"
 #include "bench/RawSqlite.h"
+#include "tests/support/LedgerSeed.h"
 
 #include "bench/Measure.h"
 #include "db/DbClass.h"

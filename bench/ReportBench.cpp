@@ -1,5 +1,5 @@
-#include "tests/support/LedgerSeed.h"
 #include "bench/BenchCases.h"
+#include "tests/support/LedgerSeed.h"
 
 #include "app/Startup.h"
 #include "db/DbClass.h"

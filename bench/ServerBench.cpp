@@ -1,7 +1,7 @@
-#include "tests/support/LedgerSeed.h"
 #include "bench/BenchCases.h"
 #include "bench/RawPq.h"
 #include "tests/support/DataHome.h"
+#include "tests/support/LedgerSeed.h"
 
 #include "db/DbClass.h"
 #include "db/KeptSession.h"

@@ -44,24 +44,9 @@ public:
     const SalesTrend& trend() const { return FTrend; }
     const TopProducts& topProducts() const { return FTop; }
 
-    // What the charts show as drawn. The trend's lines are 实收, 成本 and 利润, each point at its period's index
-    // and its amount in yuan; the ranking's bars run from the first product down.
-    struct ChartLine
-    {
-        QString name;
-        QPen pen;
-        QList<QPointF> points;
-    };
-    QString timeAxisTitle() const;
-    QList<ChartLine> trendLines() const;
-    QStringList barLabels() const;
-    QList<double> barValues() const;
-    QPen barPen() const;
     // The note over each chart, empty when none is shown.
     QString trendNote() const;
     QString rankingNote() const;
-    // Where a product's bar is on the ChartRanking widget.
-    QRect barRect(int product) const;
 
 private:
     class ChartView;

@@ -3,7 +3,6 @@
 // What the server tests share: the cluster under test stopped and started, a role connected as psql would connect,
 // the whole shop's views worked out from its lines, and the fixture every server test case starts from.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
@@ -16,6 +15,7 @@
 #include "reports/PrintForm.h"
 #include "reports/ReportEngine.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>

@@ -12,7 +12,6 @@
 // test can release several children at the same moment. It prints "saved", "added", "taken" or the messages the
 // start showed, and exits with 0; a failure prints its text on stderr and exits with 2.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/Platform.h"
 #include "db/Backup.h"
@@ -22,6 +21,7 @@
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QApplication>
 #include <QPushButton>

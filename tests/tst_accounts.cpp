@@ -1,7 +1,7 @@
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QFile>
 

@@ -1,12 +1,12 @@
 // Backups that restore: taken while another instance saves, checked, kept in rotation, and put back in place of the
 // ledger; every kind of bad file is refused with nothing replaced.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 #include "tests/support/RawDb.h"
 
 #include <QDir>
@@ -26,8 +26,8 @@ struct Views
 Views views(const QString& user)
 {
     Views v;
-    queryReport(TDbMan(), 
-        user, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), v.detail, v.daily, v.products, v.ranking);
+    queryReport(TDbMan(), user, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), v.detail, v.daily,
+        v.products, v.ranking);
     return v;
 }
 

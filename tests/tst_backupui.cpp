@@ -1,7 +1,6 @@
 // Backing up and restoring as the user does it: the 更多 menu, the day's automatic backup and kivaro --backup /
 // --restore. What is written reads back the same; a cancelled, declined or refused step changes nothing.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
@@ -9,6 +8,7 @@
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QAction>
 #include <QComboBox>

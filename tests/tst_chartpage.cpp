@@ -1,8 +1,9 @@
-#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "forms/ChartPage.h"
+#include "reports/ChartDrawing.h"
 #include "reports/SalesChart.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -121,6 +122,13 @@ private:
     }
 
     // The mouse resting at a point of the ranking, as the application tells the widget.
+    QWidget* rankingView() { return child<QWidget>(page.get(), "ChartRanking"); }
+    // The ranking's labels and a product's bar where the ChartRanking widget draws them.
+    QStringList barLabels() { return chart::rankingLabels(page->topProducts(), rankingView()->width()); }
+    QRect barRect(int product)
+    {
+        return chart::barRect(page->topProducts(), QRectF(rankingView()->rect()), product).toAlignedRect();
+    }
     void hoverRanking(const QPoint& at)
     {
         QWidget* ranking = child<QWidget>(page.get(), "ChartRanking");
@@ -192,7 +200,7 @@ private Q_SLOTS:
             QVERIFY(crossing != trend.points.end());
             QVERIFY(crossing->lines > 0);
         }
-        const TChartPage::ChartLine received = page->trendLines().value(0);
+        const chart::Line received = chart::trendLines(page->trend()).value(0);
         QCOMPARE(received.name, QStringLiteral("实收"));
         QCOMPARE(received.points.size(), expected.size());
         for (qsizetype i = 0; i < expected.size(); ++i)
@@ -221,7 +229,7 @@ private Q_SLOTS:
         QCOMPARE(chartPeriodFor(first, last), period);
         const QList<SalesLine> lines = store({ { 0, last, QStringLiteral("毛巾"), 1, 500, 300, {} } });
         showStored(first, last);
-        QCOMPARE(page->timeAxisTitle(), axisTitle);
+        QCOMPARE(chart::periodTitle(page->trend().period), axisTitle);
         // Periods without lines are there, at zero.
         QCOMPARE(page->trend().points.size(), expectedPeriods(lines, first, last, period).size());
         QCOMPARE(page->trend().points.last().received, WideCents(500));
@@ -273,10 +281,10 @@ private Q_SLOTS:
         QVERIFY(top.others.received == total - shown);
         QCOMPARE(shares + top.others.share, 1.0);
         // The first product is the top bar.
-        QCOMPARE(page->barValues().size(), 10);
-        QCOMPARE(page->barValues().first(), double(sums[order.at(0)]) / 100);
-        QVERIFY(page->barLabels().first().startsWith(QStringLiteral("1 ") + order.at(0)));
-        QVERIFY(page->barRect(0).bottom() < page->barRect(1).top());
+        QCOMPARE(chart::barValues(page->topProducts()).size(), 10);
+        QCOMPARE(chart::barValues(page->topProducts()).first(), double(sums[order.at(0)]) / 100);
+        QVERIFY(barLabels().first().startsWith(QStringLiteral("1 ") + order.at(0)));
+        QVERIFY(barRect(0).bottom() < barRect(1).top());
     }
 
     void longAndMarkupNamesAreShownAsTyped()
@@ -287,17 +295,17 @@ private Q_SLOTS:
         store({ { 0, day, longName, 2, 90'000, 1, {} }, { 0, day, markup, 1, 10'000, 1, {} } });
         showStored(day, day);
 
-        const QString cut = page->barLabels().first();
+        const QString cut = barLabels().first();
         QVERIFY2(cut.contains(QStringLiteral("…")) && !cut.contains(longName), qPrintable(cut));
         QVERIFY(longName.startsWith(cut.section(QLatin1Char(' '), 1, 1).chopped(1)));
-        QVERIFY2(page->barLabels().last().contains(markup), qPrintable(page->barLabels().last()));
+        QVERIFY2(barLabels().last().contains(markup), qPrintable(barLabels().last()));
 
-        hoverRanking(page->barRect(0).center());
+        hoverRanking(barRect(0).center());
         QTRY_VERIFY(QToolTip::isVisible());
         QTextDocument shown;
         shown.setHtml(QToolTip::text());
         QVERIFY2(shown.toPlainText().contains(longName), qPrintable(shown.toPlainText()));
-        hoverRanking(page->barRect(1).center());
+        hoverRanking(barRect(1).center());
         QTRY_VERIFY(QToolTip::text().contains(QStringLiteral("&lt;i&gt;")));
         hoverRanking(QPoint(1, 1));
         QTRY_VERIFY(!QToolTip::isVisible());
@@ -331,13 +339,13 @@ private Q_SLOTS:
         page->showRange(range, days, {}, totalsOf(days));
         QVERIFY(page->rankingPending());
         QCOMPARE(page->rankingNote(), pendingNote);
-        QCOMPARE(page->trendLines().value(0).points.size(), 1);
+        QCOMPARE(chart::trendLines(page->trend()).value(0).points.size(), 1);
         QCOMPARE(child<QLabel>(page.get(), "LabelChartTotals")->text(), totalsOf(days).text());
 
         page->setRanking(db.QueryRanking(range));
         QVERIFY(!page->rankingPending());
         QVERIFY(page->rankingNote().isEmpty());
-        QCOMPARE(page->barValues().size(), 2);
+        QCOMPARE(chart::barValues(page->topProducts()).size(), 2);
         QCOMPARE(page->topProducts().top.first().productName, QStringLiteral("毛巾"));
     }
 
@@ -362,11 +370,11 @@ private Q_SLOTS:
         QVERIFY(drawnAcross(sheet));
 
         QList<Qt::PenStyle> styles;
-        for (const TChartPage::ChartLine& line : page->trendLines())
+        for (const chart::Line& line : chart::trendLines(page->trend()))
             styles.append(line.pen.style());
         QCOMPARE(styles.size(), 3);
         QVERIFY(styles.at(0) != styles.at(1) && styles.at(1) != styles.at(2) && styles.at(0) != styles.at(2));
-        QVERIFY(page->barPen().style() != Qt::NoPen);
+        QVERIFY(chart::barPen().style() != Qt::NoPen);
 
         const QString file = home->base() + QStringLiteral("/图.png");
         page->exportPng(file, QSize(900, 600));

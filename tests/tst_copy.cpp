@@ -1,7 +1,6 @@
 // Copying a whole ledger between files and servers: everything arrives and reads back the same, a target that holds
 // anything or a failure midway changes nothing, and the command-line tool says so through its exit code.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
@@ -11,6 +10,7 @@
 #include "db/SalesCsv.h"
 #include "db/server/ServerStore.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QDir>
 #include <QFile>

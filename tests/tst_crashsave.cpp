@@ -2,10 +2,10 @@
 // come through every time: intact, the lines of the save either all there or none of them, the lines stored
 // before untouched, and the next start able to work with it.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -112,8 +112,8 @@ private Q_SLOTS:
             addRecord(next, QStringLiteral("next"), QStringLiteral("2024/06/01"), QStringLiteral("毛巾"),
                 QStringLiteral("2"), QStringLiteral("3.50"), QStringLiteral("1.00"), QString());
             QStringList detail, daily, products, ranking;
-            queryReport(next, QStringLiteral("next"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail,
-                daily, products, ranking);
+            queryReport(next, QStringLiteral("next"), QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"),
+                detail, daily, products, ranking);
             QCOMPARE(detail.size(), 7);
             QCOMPARE(detail.at(4), QStringLiteral("3.50"));
         }

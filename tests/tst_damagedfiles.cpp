@@ -2,7 +2,6 @@
 // program, logging in, saving. Each time the program says what is wrong, keeps running, and leaves the user's file as
 // it found it.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/HiClass.h"
 #include "base/SafeFile.h"
 #include "base/TextCodec.h"
@@ -11,6 +10,7 @@
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,4 +1,3 @@
-#include "tests/support/LedgerSeed.h"
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
@@ -8,6 +7,7 @@
 #include "forms/MessageBox.h"
 #include "forms/UpdateRecordForm.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -80,8 +80,8 @@ private:
     QStringList storedDetail()
     {
         QStringList detail, daily, products, ranking;
-        queryReport(TDbMan(), 
-            user, QStringLiteral("2000/01/01"), QStringLiteral("2100/12/31"), detail, daily, products, ranking);
+        queryReport(TDbMan(), user, QStringLiteral("2000/01/01"), QStringLiteral("2100/12/31"), detail, daily, products,
+            ranking);
         QStringList withoutIds;
         for (qsizetype i = 0; i < detail.size(); ++i) {
             if (i % 7 != 0)

@@ -1,13 +1,13 @@
 // The review views leave as spreadsheets, CSV and PDF with every row, read back by independent readers; sales lines
 // come in from CSV files with each bad row reported.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
 #include "reports/ViewExport.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QDir>
 #include <QFileInfo>

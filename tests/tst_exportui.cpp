@@ -2,7 +2,6 @@
 // right-click menu, 导入销售记录… in the 更多 menu with its list of bad rows, and kivaro --export. What is written
 // holds every row of the range from the store; what is refused writes nothing and stores nothing.
 
-#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
 #include "forms/FileDialog.h"
@@ -11,6 +10,7 @@
 #include "reports/PrintForm.h"
 #include "reports/ViewExport.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QAction>
 #include <QComboBox>

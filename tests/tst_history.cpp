@@ -2,12 +2,12 @@
 // kept list in the same transaction that stores them; edits, deletes and saves are recorded and the newest edit or
 // delete can be undone, unless the line changed since.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/LedgerStore.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,7 +30,8 @@ SalesLine line(int i, const QString& memo = QString())
 QString views(TDbMan& db)
 {
     QStringList detail, daily, products, ranking;
-    queryReport(db, kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
+    queryReport(
+        db, kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
     return (detail + daily + products + ranking).join(QLatin1Char('|'));
 }
 

@@ -1,7 +1,6 @@
 // The windows' side of kept pending lines and the record of changes: every change to the pending list is kept before
 // it shows, a new window brings the list back, and 修改记录… lists the changes and undoes them.
 
-#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/LedgerLocation.h"
@@ -11,6 +10,7 @@
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,10 +1,10 @@
-#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "reports/PrintForm.h"
 #include "reports/ReportEngine.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QDateEdit>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/SalesRows.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 class TestRecords : public QObject
 {

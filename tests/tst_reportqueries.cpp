@@ -1,7 +1,7 @@
-#include "tests/support/LedgerSeed.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 // Rows of a flat list, width texts each.
 static QList<QStringList> rowsOf(const QStringList& flat, int width)

@@ -1,4 +1,3 @@
-#include "tests/support/LedgerSeed.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "forms/ChartPage.h"
@@ -9,6 +8,7 @@
 #include "reports/ReportEngine.h"
 #include "tests/TestUtil.h"
 #include "tests/support/Files.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -1,12 +1,12 @@
 // What another user of the computer, or a hostile text, could get out of the program's files: no password in any
 // form, folders and files private to their owner, and texts that reach the database only as data.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "forms/MainForm.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -269,8 +269,8 @@ private Q_SLOTS:
                 { QStringLiteral("2024/05/02"), QStringLiteral("毛巾"), QStringLiteral("1"), QStringLiteral("1.00"),
                     QStringLiteral("0.10"), text } });
         QStringList detail, daily, products, ranking;
-        queryReport(db, 
-            text, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
+        queryReport(
+            db, text, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking);
         QCOMPARE(detail.size(), 14);
         QCOMPARE(detail.mid(1, 6),
             (QStringList { QStringLiteral("2024-05-01"), text, QStringLiteral("2"), QStringLiteral("3.10"),

@@ -1,4 +1,5 @@
-// The server ledger: accounts on a server: each role reaches its own lines, a hostile one stops no other, logins say why they fail.
+// The server ledger: accounts on a server: each role reaches its own lines, a hostile one stops no other, logins say
+// why they fail.
 
 #include "tests/ServerTestCase.h"
 
@@ -288,9 +289,8 @@ private Q_SLOTS:
         QVERIFY(TDbMan().AddUser(QStringLiteral("李四"), QStringLiteral("pw2")));
         QVERIFY(TDbMan().SetShopOwner(user));
         QCOMPARE(asked, 1);
-        addLines(TDbMan(currentLedger().asAdministrator()),
-            QStringLiteral("李四"),
-                { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("牙刷"), 1, 300, 100, {} } });
+        addLines(TDbMan(currentLedger().asAdministrator()), QStringLiteral("李四"),
+            { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("牙刷"), 1, 300, 100, {} } });
         const std::optional<QString> daily = makeDailyBackup(currentLedger(), home->dataDir(), today);
         QVERIFY(daily);
         QCOMPARE(inspectBackup(*daily).lines, 2);

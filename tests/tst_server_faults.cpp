@@ -1,4 +1,5 @@
-// The server ledger: a server that stops, freezes or restarts, and a client killed mid-way: nothing half-stored, the window free again.
+// The server ledger: a server that stops, freezes or restarts, and a client killed mid-way: nothing half-stored, the
+// window free again.
 
 #include "tests/ServerTestCase.h"
 

@@ -71,8 +71,8 @@ private Q_SLOTS:
                  QStringLiteral("postgresql://%3@%1/%2"), QStringLiteral("host=%1 dbname=%2 password=other") })
             QCOMPARE(outboxPath(LedgerLocation::server(spelling.arg(host, database, user))), outboxPath(first));
         QVERIFY(TDbMan(first).CheckUser(user, QStringLiteral("pw")));
-        addLines(TDbMan(first.asOffline()),
-            user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("旧地址") } });
+        addLines(TDbMan(first.asOffline()), user,
+            { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("旧地址") } });
         // The same server reached at another address: another outbox, empty, and the first one's save still goes.
         const QString moved
             = host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : QStringLiteral("localhost");
@@ -95,8 +95,8 @@ private Q_SLOTS:
         QVERIFY(TDbMan().AddUser(user, QStringLiteral("pw")));
         const LedgerLocation server = currentLedger();
         QVERIFY(TDbMan(server).CheckUser(user, QStringLiteral("pw")));
-        addLines(TDbMan(server.asOffline()),
-            user, { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("离线") } });
+        addLines(TDbMan(server.asOffline()), user,
+            { { 0, QDate(2024, 8, 1), QStringLiteral("毛巾"), 1, 100, 50, QStringLiteral("离线") } });
         useLedgerAsAdministrator();
         QVERIFY(TDbMan(server).SetPassword(user, QStringLiteral("new")));
         // The till still signs in with the password it was given at its login.

@@ -1,4 +1,5 @@
-// The server ledger: the shop's owner: the same views and pages as a file ledger, the whole shop, whose lines the page shows.
+// The server ledger: the shop's owner: the same views and pages as a file ledger, the whole shop, whose lines the page
+// shows.
 
 #include "tests/ServerTestCase.h"
 

@@ -1,4 +1,5 @@
-// The server ledger: the ledger's parts on a server: made once, a changed or foreign one refused, an older one upgraded.
+// The server ledger: the ledger's parts on a server: made once, a changed or foreign one refused, an older one
+// upgraded.
 
 #include "tests/ServerTestCase.h"
 
@@ -80,15 +81,16 @@ private Q_SLOTS:
     {
         QFETCH(QString, change);
         QFETCH(QString, named);
-        addLines(TDbMan(), user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, QString() } });
+        addLines(
+            TDbMan(), user, { SalesLine { 0, QDate(2024, 5, 1), QStringLiteral("毛巾"), 1, 200, 100, QString() } });
         LedgerLocation ledger = currentLedger();
         if (change.isEmpty())
             ledger.connection += QStringLiteral(" options='-c search_path=public'");
         else
             QVERIFY(home->server()->exec(change));
         try {
-            addLines(TDbMan(ledger), 
-                user, { SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 300, 100, QString() } });
+            addLines(TDbMan(ledger), user,
+                { SalesLine { 0, QDate(2024, 5, 2), QStringLiteral("牙刷"), 1, 300, 100, QString() } });
             QFAIL("a changed ledger was written");
         } catch (const KivaroError& error) {
             QVERIFY2(error.text().contains(named), qPrintable(error.text()));

@@ -1,7 +1,6 @@
 // The per-day and per-day-and-product summaries behind the review views: kept right by every writer, given to files
 // of the old layout, done without where a file cannot take them, and the typed queries that read them.
 
-#include "tests/support/LedgerSeed.h"
 #include "base/Error.h"
 #include "base/TextCodec.h"
 #include "db/Backup.h"
@@ -10,6 +9,7 @@
 #include "db/Schema.h"
 #include "db/ViewSnapshot.h"
 #include "tests/TestUtil.h"
+#include "tests/support/LedgerSeed.h"
 
 #include <QDir>
 #include <QFile>
@@ -632,8 +632,8 @@ private Q_SLOTS:
         }
         QStringList detail, daily, products, ranking;
         QVERIFY_THROWS_EXCEPTION(KivaroError,
-            queryReport(db, 
-                kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products, ranking));
+            queryReport(db, kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products,
+                ranking));
     }
 };
 

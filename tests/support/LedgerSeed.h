@@ -10,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 
-
 // One sales line as a page or a file hands it over: day text ("yyyy/MM/dd" or "yyyy-MM-dd"), amounts with a full
 // stop as decimal separator.
 struct TextLine

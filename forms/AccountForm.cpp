@@ -18,6 +18,14 @@ TfrmAccount::TfrmAccount(QWidget* parent)
     setupControls();
     // FormCreate.
     PageControl1->setCurrentIndex(0);
+    // Each page opens with the focus in its first field, the name.
+    const auto focusFirstField = [this](int page) {
+        QWidget* first[] = { Edit1, ComboBox2, ComboBox1 };
+        if (page >= 0 && page < 3)
+            first[page]->setFocus(Qt::OtherFocusReason);
+    };
+    connect(PageControl1, &QTabWidget::currentChanged, this, focusFirstField);
+    focusFirstField(0);
     UpdateOkButton();
     FDbMan = std::make_unique<TDbMan>();
     LoadUserNames();
@@ -172,6 +180,8 @@ void TfrmAccount::Button1Click()
         return;
     }
     MessageBox::information(this, QStringLiteral("恭喜您，本次操作成功！"));
+    if (PageControl1->currentIndex() == 0)
+        FCreatedName = Edit1->text();
     accept();
 }
 

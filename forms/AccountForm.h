@@ -18,6 +18,8 @@ class TfrmAccount : public QDialog
 public:
     explicit TfrmAccount(QWidget* parent = nullptr);
     ~TfrmAccount() override;
+    // The account the dialog created, once it was accepted on its first page; empty otherwise.
+    QString createdName() const { return FCreatedName; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -34,6 +36,7 @@ private:
     bool fieldKeyPress(QObject* field, QKeyEvent* key);
 
     std::unique_ptr<TDbMan> FDbMan;
+    QString FCreatedName;
     QTabWidget* PageControl1 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;

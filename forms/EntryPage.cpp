@@ -46,29 +46,6 @@ int fieldTop(int row)
     return 8 + row * kRowHeight;
 }
 
-// Hands the key presses of one control to a handler; the handler returns true for keys it swallowed.
-class KeyHandler : public QObject
-{
-public:
-    KeyHandler(QObject* target, std::function<bool(QKeyEvent*)> handler)
-        : QObject(target)
-        , m_handler(std::move(handler))
-    {
-        target->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::KeyPress)
-            return m_handler(static_cast<QKeyEvent*>(event));
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<bool(QKeyEvent*)> m_handler;
-};
-
 bool enterMovesFocus(QKeyEvent* key, QWidget* next)
 {
     if (!isEnterKey(key))
@@ -184,6 +161,14 @@ void TEntryPage::connectControls()
     connect(Button12, &QPushButton::clicked, this, &TEntryPage::Button12Click);
 
     new KeyHandler(DateTimePicker1, [this](QKeyEvent* key) { return DateTimePicker1KeyPress(key); });
+    // A sale without the mouse: besides Enter from field to field, the day and 完成 have keys of their own.
+    for (const QKeySequence& keys : { QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::Key_Return),
+             QKeySequence(Qt::CTRL | Qt::Key_Enter) })
+        addPageShortcut(this, keys, [this] { Button4Click(); });
+    addPageShortcut(
+        this, QKeySequence(Qt::CTRL | Qt::Key_D), [this] { DateTimePicker1->setFocus(Qt::ShortcutFocusReason); });
+    Button4->setToolTip(QStringLiteral("保存列表中的全部记录（Ctrl+S 或 Ctrl+Enter）"));
+    DateTimePicker1->setToolTip(QStringLiteral("日期（Ctrl+D）：← 前一天，→ 后一天，Enter 到品名"));
     new KeyHandler(ComboBox1, [this](QKeyEvent* key) { return ComboBox1KeyPress(key); });
     new KeyHandler(ComboBox1->lineEdit(), [this](QKeyEvent* key) { return ComboBox1KeyPress(key); });
     new KeyHandler(ComboBox2, [this](QKeyEvent* key) { return ComboBox2KeyPress(key); });
@@ -252,6 +237,12 @@ void TEntryPage::RestoreKeptLines()
 
 bool TEntryPage::DateTimePicker1KeyPress(QKeyEvent* key)
 {
+    if ((key->key() == Qt::Key_Left || key->key() == Qt::Key_Right) && key->modifiers() == Qt::NoModifier) {
+        const QDate day = DateTimePicker1->date().addDays(key->key() == Qt::Key_Left ? -1 : 1);
+        if (day.isValid() && day >= DateTimePicker1->minimumDate() && day <= DateTimePicker1->maximumDate())
+            DateTimePicker1->setDate(day);
+        return true;
+    }
     return enterMovesFocus(key, ComboBox1);
 }
 
@@ -615,4 +606,10 @@ void TEntryPage::setProductNames(const QStringList& names)
 QList<SalesLine> TEntryPage::pendingLines() const
 {
     return FPending->lines();
+}
+
+void TEntryPage::focusFirstField()
+{
+    if (isVisible())
+        ComboBox1->setFocus(Qt::ShortcutFocusReason);
 }

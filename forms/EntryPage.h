@@ -23,6 +23,8 @@ class TEntryPage : public QWidget
     Q_OBJECT
 
 public:
+    // Puts the focus in the product name, where a sale begins.
+    void focusFirstField();
     explicit TEntryPage(QWidget* parent);
     ~TEntryPage() override;
     // The lines typed and not yet saved with 完成.

@@ -8,8 +8,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QString>
 #include <QTreeView>
+#include <functional>
 
 // Small builders shared by the windows: every control gets its form name as objectName.
 
@@ -91,9 +93,41 @@ inline QDateEdit* makeDayPicker(QWidget* parent, const char* name, const QRect& 
     return picker;
 }
 
+// Hands the key presses of one control to a handler; the handler returns true for keys it swallowed.
+class KeyHandler : public QObject
+{
+public:
+    KeyHandler(QObject* target, std::function<bool(QKeyEvent*)> handler)
+        : QObject(target)
+        , m_handler(std::move(handler))
+    {
+        target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress)
+            return m_handler(static_cast<QKeyEvent*>(event));
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<bool(QKeyEvent*)> m_handler;
+};
+
+// Enter on its own: with Ctrl it is a shortcut of the page (完成).
 inline bool isEnterKey(const QKeyEvent* key)
 {
-    return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !(key->modifiers() & Qt::ControlModifier);
+}
+
+// A key of a page, live while the focus is anywhere on it.
+inline void addPageShortcut(QWidget* page, const QKeySequence& keys, const std::function<void()>& run)
+{
+    auto* shortcut = new QShortcut(keys, page);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, page, run);
 }
 
 // Sets the text of an editable box's list selection without it counting as a user edit.

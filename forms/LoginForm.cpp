@@ -279,8 +279,14 @@ void TfrmLogin::Button3Click()
         BusyCursor busy;
         guarded([&] { account = std::make_unique<TfrmAccount>(this); }, this);
     }
-    if (account && account->exec() == QDialog::Accepted)
+    if (account && account->exec() == QDialog::Accepted) {
         guarded([&] { LoadUserNames(); }, this);
+        // The account just made is the one to log in as: its password comes next.
+        if (!account->createdName().isEmpty()) {
+            ComboBox1->setCurrentText(account->createdName());
+            Edit1->setFocus(Qt::OtherFocusReason);
+        }
+    }
     account.reset();
     Button3->setEnabled(true);
 }

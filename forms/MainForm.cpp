@@ -25,6 +25,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QtConcurrent/QtConcurrentRun>
 
 std::function<void()> TfrmMain::restartProgram
@@ -159,6 +160,20 @@ void TfrmMain::setupFrame()
     LabelMore = makeHeaderLink(Panel1, "LabelMore", QStringLiteral("更多"), QRect(594, 14, 26, 14));
     Label25 = makeHeaderLink(Panel1, "Label25", QStringLiteral("切换用户"), QRect(630, 14, 52, 14));
     setupMoreMenu();
+    // The pages from the keyboard, from anywhere in the window.
+    for (const auto& [key, label] : { std::pair { Qt::Key_1, Label1 }, std::pair { Qt::Key_2, Label2 } }) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
+        connect(shortcut, &QShortcut::activated, this, [this, page = label] {
+            if (page == Label1) {
+                Label1Click();
+                Panel2->focusFirstField();
+            } else {
+                Label2Click();
+                Panel3->focusFirstDay();
+            }
+        });
+        label->setToolTip(label->text() + QStringLiteral("（Ctrl+%1）").arg(key == Qt::Key_1 ? 1 : 2));
+    }
 
     for (QWidget* w : { static_cast<QWidget*>(RadioButton1), static_cast<QWidget*>(RadioButton2) })
         w->setFocusPolicy(Qt::NoFocus);

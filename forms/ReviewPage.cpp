@@ -171,6 +171,17 @@ void TReviewPage::connectControls()
 {
     connect(ComboBox6, &QComboBox::currentIndexChanged, this, &TReviewPage::ComboBox6Click);
     connect(Button7, &QPushButton::clicked, this, &TReviewPage::Button7Click);
+    for (QDateEdit* picker : { DateTimePicker2, DateTimePicker3 }) {
+        new KeyHandler(picker, [this](QKeyEvent* key) {
+            if (!isEnterKey(key))
+                return false;
+            if (Button7->isEnabled())
+                Button7Click();
+            return true;
+        });
+        picker->setToolTip(QStringLiteral("Enter：查看"));
+    }
+    Button7->setToolTip(QStringLiteral("查看所选日期内的记录（在日期中按 Enter）"));
     connect(Button10, &QPushButton::clicked, this, &TReviewPage::Button10Click);
     connect(Button11, &QPushButton::clicked, this, &TReviewPage::Button11Click);
     connect(Button8, &QPushButton::clicked, this, &TReviewPage::Button8Click);
@@ -498,4 +509,10 @@ void TReviewPage::Button11Click()
     updateButtons();
     setSizedText(Label19, FDetail->totals().text());
     MessageBox::information(this, QStringLiteral("恭喜您，本次操作成功！"));
+}
+
+void TReviewPage::focusFirstDay()
+{
+    if (isVisible())
+        DateTimePicker2->setFocus(Qt::ShortcutFocusReason);
 }

@@ -26,6 +26,8 @@ class TReviewPage : public QWidget
     Q_OBJECT
 
 public:
+    // Puts the focus in the first day of the range, where Enter is 查看 (the pickers take the focus by click only).
+    void focusFirstDay();
     explicit TReviewPage(QWidget* parent);
     ~TReviewPage() override;
 

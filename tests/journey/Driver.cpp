@@ -145,8 +145,19 @@ public:
         m_beat = now();
         m_watchdog = std::thread([this] { watch(); });
         m_watchdog.detach();
+        // Every press of a mouse button the program gets, from the driver or from anywhere else, is counted.
+        QCoreApplication::instance()->installEventFilter(this);
     }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+            ++m_mousePresses;
+        return QObject::eventFilter(watched, event);
+    }
+
+public:
     // The program ended: only a journey whose steps are all done has passed.
     void programEnded()
     {
@@ -212,6 +223,19 @@ private:
                 _exit(4);
             }
         }
+    }
+
+    // The control with the focus. No window is active after a box closed on a platform without a window manager:
+    // the focus is then the one its window kept, which a desktop gives back.
+    QWidget* focusedControl() const
+    {
+        if (QWidget* focused = QApplication::focusWidget())
+            return focused;
+        for (QWidget* window : visibleWindows()) {
+            if (!qobject_cast<QMessageBox*>(window) && window->focusWidget())
+                return window->focusWidget();
+        }
+        return nullptr;
     }
 
     QList<QWidget*> visibleWindows() const
@@ -339,6 +363,11 @@ private:
         };
         if (verb == QLatin1String("box"))
             return answerBox(arg(1), w.size() > 2 ? rest(2) : QString());
+        if (verb == QLatin1String("no-mouse")) {
+            if (m_mousePresses > 0)
+                throw JourneyFailed { QStringLiteral("the program got %1 mouse presses").arg(m_mousePresses) };
+            return true;
+        }
         if (QMessageBox* box = visibleBox())
             throw JourneyFailed { QStringLiteral("unexpected message box: ") + box->text() };
         if (verb == QLatin1String("window"))
@@ -376,14 +405,22 @@ private:
         }
         if (verb == QLatin1String("key")) {
             const QKeyCombination key = QKeySequence(arg(w.size() > 2 ? 2 : 1))[0];
-            QWidget* widget = w.size() > 2 ? need(arg(1)) : QApplication::focusWidget();
+            QWidget* widget = w.size() > 2 ? need(arg(1)) : focusedControl();
             if (!widget)
                 throw JourneyFailed { QStringLiteral("no control has the focus") };
             if (!reachable(widget))
                 return false;
             post([widget = QPointer<QWidget>(widget), key] {
-                if (widget)
-                    QTest::keyClick(widget, key.key(), key.keyboardModifiers());
+                if (!widget)
+                    return;
+                if (!widget->window()->isActiveWindow()) {
+                    widget->window()->activateWindow();
+                    if (!QTest::qWaitForWindowActive(widget->window(), 2'000))
+                        qWarning("journey: the window did not become active");
+                }
+                if (!widget)
+                    return;
+                QTest::keyClick(widget, key.key(), key.keyboardModifiers());
             });
             return true;
         }
@@ -446,7 +483,7 @@ private:
             return need(arg(1))->isEnabled() == wanted;
         }
         if (verb == QLatin1String("focus"))
-            return QApplication::focusWidget() && QApplication::focusWidget()->objectName() == arg(1);
+            return focusedControl() && focusedControl()->objectName() == arg(1);
         if (verb == QLatin1String("sleep"))
             return m_stepClock.elapsed() >= arg(1).toInt();
         if (verb == QLatin1String("shell")) {
@@ -552,6 +589,16 @@ private:
             return false;
         if (!expected.isEmpty() && !box->text().contains(expected))
             throw JourneyFailed { QStringLiteral("the box says \"%1\", not \"%2\"").arg(box->text(), expected) };
+        // Answered from the keyboard: Enter presses the box's default button.
+        if (answer == QLatin1String("enter")) {
+            m_boxesSeen.remove(box);
+            post([box = QPointer<QMessageBox>(box)] {
+                if (box)
+                    QTest::keyClick(
+                        QApplication::focusWidget() ? QApplication::focusWidget() : box.data(), Qt::Key_Return);
+            });
+            return true;
+        }
         static const QHash<QString, QMessageBox::StandardButton> standard {
             { QStringLiteral("ok"), QMessageBox::Ok },
             { QStringLiteral("yes"), QMessageBox::Yes },
@@ -619,6 +666,7 @@ private:
     std::atomic<int> m_currentLine { 0 };
     std::atomic<qint64> m_doneAt { 0 };
     std::atomic<bool> m_finished { false };
+    int m_mousePresses = 0;
 };
 
 Driver* driver = nullptr;

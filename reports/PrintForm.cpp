@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -22,8 +23,20 @@ static void initReportResources()
     Q_INIT_RESOURCE(reports);
 }
 
-std::function<bool(QPrintDialog&)> TfrmPrint::execPrintDialog
-    = [](QPrintDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+namespace {
+
+// No printer is installed: the print dialog would offer an empty list and print nothing.
+struct NoPrinter
+{
+};
+
+} // namespace
+
+std::function<bool(QPrintDialog&)> TfrmPrint::execPrintDialog = [](QPrintDialog& dialog) {
+    if (QPrinterInfo::availablePrinterNames().isEmpty())
+        throw NoPrinter {};
+    return dialog.exec() == QDialog::Accepted;
+};
 
 namespace {
 
@@ -229,6 +242,8 @@ void TfrmPrint::btnPrintClick()
             return;
         if (settings.printerIndex >= 0)
             printTo(printer);
+    } catch (const NoPrinter&) {
+        tellNoPrinter();
     } catch (...) {
         // A printer fault leaves the window as it was, without a message of its own.
     }
@@ -281,4 +296,19 @@ void TfrmPrint::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void TfrmPrint::tellNoPrinter()
+{
+    const bool pdf = btnExportPdf->isVisible() && FExportAction;
+    QMessageBox box(QMessageBox::Information, windowTitle(),
+        pdf ? QStringLiteral("没有找到打印机：这台电脑上还没有安装打印机。\n"
+                             "请先安装打印机再打印，或者点“导出PDF”把报表存成 PDF 文件。")
+            : QStringLiteral("没有找到打印机：这台电脑上还没有安装打印机，请先安装打印机再打印。"),
+        QMessageBox::NoButton, this);
+    QPushButton* exportPdf = pdf ? box.addButton(QStringLiteral("导出PDF"), QMessageBox::AcceptRole) : nullptr;
+    box.setDefaultButton(box.addButton(QMessageBox::Ok));
+    box.exec();
+    if (exportPdf && box.clickedButton() == exportPdf)
+        btnExportPdf->click();
 }

@@ -54,6 +54,8 @@ private:
     void FormShow();
     void btnFirstPageClick(QObject* sender);
     void btnPrintClick();
+    // Says that no printer is installed, and offers 导出PDF where this report has it.
+    void tellNoPrinter();
     bool askPrinter(QPrinter& printer);
     void printTo(QPrinter& printer);
 

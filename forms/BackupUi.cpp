@@ -83,12 +83,6 @@ QString waitForWorker(const std::function<void()>& work)
     return failure;
 }
 
-QString documentsFolder()
-{
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() : documents;
-}
-
 QString nativePath(const QString& path)
 {
     return QDir::toNativeSeparators(path);
@@ -143,10 +137,10 @@ QString backupContentsText(const LedgerFileInfo& info)
 
 void backupThroughDialog(QWidget* parent, const LedgerLocation& ledger)
 {
-    const QString proposed = documentsFolder()
-        + QStringLiteral("/Kivaro-备份-%1.sjk").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
-    const QString path
-        = FileDialog::getSaveFileName(parent, QStringLiteral("备份数据"), proposed, kFilter, QStringLiteral("sjk"));
+    const QString proposed
+        = QStringLiteral("Kivaro-备份-%1.sjk").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    const QString path = FileDialog::getSaveFileName(
+        parent, FileKind::Backup, QStringLiteral("备份数据"), proposed, kFilter, QStringLiteral("sjk"));
     if (path.isEmpty())
         return;
     LedgerFileInfo written;
@@ -181,8 +175,9 @@ bool restoreThroughDialog(QWidget* parent, QWidget* busyControl, const LedgerLoc
     const std::function<void()>& beforeReplacing, qsizetype pendingLines)
 {
     const QString safetyFolder = backupsFolder(dataDir);
-    const QString start = QFileInfo(safetyFolder).isDir() ? safetyFolder : documentsFolder();
-    const QString path = FileDialog::getOpenFileName(parent, QStringLiteral("恢复数据"), start, kFilter);
+    // Where the safety copies lie, until another folder was used.
+    const QString path
+        = FileDialog::getOpenFileName(parent, FileKind::Restore, QStringLiteral("恢复数据"), kFilter, safetyFolder);
     if (path.isEmpty())
         return false;
 

@@ -52,12 +52,6 @@ void writeAs(
 
 } // namespace
 
-QString documentsFolder()
-{
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() : documents;
-}
-
 void exportThroughDialog(QWidget* parent, TDbMan& store, const ExportRequest& request)
 {
     bool empty = true;
@@ -69,10 +63,11 @@ void exportThroughDialog(QWidget* parent, TDbMan& store, const ExportRequest& re
         MessageBox::information(parent, kNothingToExport);
         return;
     }
-    const QString proposed = documentsFolder() + QLatin1Char('/')
-        + defaultExportName(rangeOwnerName(request.range), request.view, request.range, request.format);
-    const QString path = FileDialog::getSaveFileName(parent, QStringLiteral("导出%1").arg(viewTitle(request.view)),
-        proposed, filterOf(request.format), suffixOf(request.format));
+    const QString proposed
+        = defaultExportName(rangeOwnerName(request.range), request.view, request.range, request.format);
+    const QString path
+        = FileDialog::getSaveFileName(parent, FileKind::Export, QStringLiteral("导出%1").arg(viewTitle(request.view)),
+            proposed, filterOf(request.format), suffixOf(request.format));
     if (path.isEmpty())
         return;
 

@@ -16,10 +16,7 @@ struct ExportRequest
     std::shared_ptr<const ShownView> shown;
 };
 
-// Where the program's file dialogs start: the user's documents folder, or the home folder without one.
-QString documentsFolder();
-
-// 导出Excel / 导出CSV / 导出PDF: asks where, with the name defaultExportName gives in the documents folder, writes
+// 导出Excel / 导出CSV / 导出PDF: asks where, with the name defaultExportName gives in the folder of the exports, writes
 // every row of the view over the range as the list shows it, or as the store holds it now without one (read on a
 // worker through a store of its own, made from store's location) behind a progress window, then tells the file and its
 // rows, or why nothing was written. A range without lines gets a message and no dialog.

@@ -126,7 +126,7 @@ bool TfrmImport::skipAlreadyThere() const
 
 std::optional<QList<SalesLine>> importThroughDialog(QWidget* parent, const AlreadyThere& alreadyThere)
 {
-    const QString path = FileDialog::getOpenFileName(parent, QStringLiteral("导入销售记录"), documentsFolder(),
+    const QString path = FileDialog::getOpenFileName(parent, FileKind::Import, QStringLiteral("导入销售记录"),
         QStringLiteral("CSV 文件 (*.csv *.txt);;所有文件 (*)"));
     if (path.isEmpty())
         return std::nullopt;

@@ -76,8 +76,8 @@ private:
     // The chart over the range last shown, saved where the user says; parent owns the dialogs.
     void exportChartPdf(QWidget* parent);
     void exportChartPng(QWidget* parent);
-    // "<user>-销售趋势图-<from>至<to>.<suffix>" in the documents folder.
-    QString chartFilePath(const QString& suffix) const;
+    // "<user>-销售趋势图-<from>至<to>.<suffix>", proposed in the folder of the chart images.
+    QString chartFileName(const QString& suffix) const;
 
     TDbMan* FDbMan = nullptr;
     QString FUserName;

@@ -115,7 +115,7 @@ void TReviewPage::Button16Click()
         this);
 }
 
-QString TReviewPage::chartFilePath(const QString& suffix) const
+QString TReviewPage::chartFileName(const QString& suffix) const
 {
     QString user = FShownRange ? rangeOwnerName(*FShownRange) : FUserName;
     // A user name may hold characters a file name cannot.
@@ -126,13 +126,13 @@ QString TReviewPage::chartFilePath(const QString& suffix) const
         ? QStringLiteral("%1-销售趋势图-%2至%3.%4")
               .arg(user, FShownRange->first.toString(dayFormat), FShownRange->last.toString(dayFormat), suffix)
         : QStringLiteral("%1-销售趋势图.%2").arg(user, suffix);
-    return documentsFolder() + QLatin1Char('/') + name;
+    return name;
 }
 
 void TReviewPage::exportChartPdf(QWidget* parent)
 {
-    const QString path = FileDialog::getSaveFileName(parent, QStringLiteral("导出销售趋势图"),
-        chartFilePath(QStringLiteral("pdf")), QStringLiteral("PDF 文件 (*.pdf)"), QStringLiteral("pdf"));
+    const QString path = FileDialog::getSaveFileName(parent, FileKind::ChartImage, QStringLiteral("导出销售趋势图"),
+        chartFileName(QStringLiteral("pdf")), QStringLiteral("PDF 文件 (*.pdf)"), QStringLiteral("pdf"));
     if (path.isEmpty())
         return;
     try {
@@ -146,8 +146,8 @@ void TReviewPage::exportChartPdf(QWidget* parent)
 
 void TReviewPage::exportChartPng(QWidget* parent)
 {
-    const QString path = FileDialog::getSaveFileName(parent, QStringLiteral("导出销售趋势图"),
-        chartFilePath(QStringLiteral("png")), QStringLiteral("PNG 图片 (*.png)"), QStringLiteral("png"));
+    const QString path = FileDialog::getSaveFileName(parent, FileKind::ChartImage, QStringLiteral("导出销售趋势图"),
+        chartFileName(QStringLiteral("png")), QStringLiteral("PNG 图片 (*.png)"), QStringLiteral("png"));
     if (path.isEmpty())
         return;
     try {

@@ -161,7 +161,7 @@ private Q_SLOTS:
         form.reset();
         QCOMPARE(FileDialog::pendingFileNames(), 0);
         while (FileDialog::pendingFileNames() > 0)
-            FileDialog::getOpenFileName(nullptr, QString(), QString(), QString());
+            FileDialog::getOpenFileName(nullptr, FileKind::Import, QString(), QString());
         hooks.reset();
         home.reset();
     }

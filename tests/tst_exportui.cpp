@@ -25,6 +25,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
@@ -220,6 +221,42 @@ private Q_SLOTS:
         QCOMPARE(QDir(home->base()).entryList(QDir::Files | QDir::Hidden), QStringList { QFileInfo(file).fileName() });
     }
 
+    // An export's dialog starts where the last export went while that folder exists, never in the program's own
+    // folder, else in Documents; an import's dialog keeps its own folder.
+    void exportsStartWhereTheLastOneWent()
+    {
+        openReview(kYear);
+        const QString proposed = defaultExportName(kUser, ReviewView::Detail, kYear, ExportFormat::Csv);
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        // Exports a CSV to file through the preview; where its dialog started.
+        const auto exportTo = [&](const QString& file) {
+            whenDialogShows("frmPrint", [&](QWidget* preview) {
+                FileDialog::setNextFileName(file);
+                QTest::mouseClick(child<QPushButton>(preview, "btnExportCsv"), Qt::LeftButton);
+                static_cast<QDialog*>(preview)->reject();
+            });
+            QTest::mouseClick(control<QPushButton>("Button8"), Qt::LeftButton);
+            MessageBox::takeShownTexts();
+            return FileDialog::lastStartPath();
+        };
+        const QString elsewhere = path(QStringLiteral("月报"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        QCOMPARE(exportTo(elsewhere + QStringLiteral("/一月.csv")), documents + QLatin1Char('/') + proposed);
+        QCOMPARE(exportTo(elsewhere + QStringLiteral("/二月.csv")), elsewhere + QLatin1Char('/') + proposed);
+        FileDialog::setNextFileName(QString());
+        FileDialog::getOpenFileName(nullptr, FileKind::Import, QString(), QString());
+        QCOMPARE(FileDialog::lastStartPath(), documents);
+
+        const QString inProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/kivaro-export-test.csv");
+        const auto removeIt = qScopeGuard([&] { QFile::remove(inProgram); });
+        exportTo(inProgram);
+        QVERIFY(QFile::exists(inProgram));
+        QCOMPARE(exportTo(elsewhere + QStringLiteral("/三月.csv")), documents + QLatin1Char('/') + proposed);
+        QVERIFY(QDir(elsewhere).removeRecursively());
+        QCOMPARE(exportTo(path(QStringLiteral("四月.csv"))), documents + QLatin1Char('/') + proposed);
+        QCOMPARE(exportTo(path(QStringLiteral("五月.csv"))), home->base() + QLatin1Char('/') + proposed);
+    }
+
     // 导出PDF writes the pages the preview shows and printing to a PDF file makes: the same words at the same places,
     // for every view.
     void pdfIsThePrintedPage_data()
@@ -316,13 +353,14 @@ private Q_SLOTS:
     {
         openReview({ kUser, QDate(2030, 1, 1), QDate(2030, 12, 31) });
         FileDialog::setNextFileName(QString());
-        FileDialog::getOpenFileName(nullptr, QString(), QStringLiteral("<before>"), QString());
+        FileDialog::getOpenFileName(nullptr, FileKind::Import, QString(), QString());
+        const QString importStart = FileDialog::lastStartPath();
         const QByteArray before = fingerprint(home->base());
         rightClick(control<QTreeView>("ListView2"));
         chooseFromMenu(control<QMenu>("menuExport"), "actExportExcel");
         const QStringList shown = MessageBox::takeShownTexts();
         QVERIFY2(shown.size() == 1 && shown.first().contains("没有可以导出的记录"), qPrintable(shown.join('\n')));
-        QCOMPARE(FileDialog::lastStartPath(), QStringLiteral("<before>"));
+        QCOMPARE(FileDialog::lastStartPath(), importStart);
         QCOMPARE(fingerprint(home->base()), before);
     }
 

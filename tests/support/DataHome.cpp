@@ -10,6 +10,13 @@ TestDataHome::TestDataHome(const QString& database)
     setBase(m_dir.path());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/config")).toLocal8Bit());
     qputenv("XDG_CACHE_HOME", (m_dir.path() + QStringLiteral("/cache")).toLocal8Bit());
+    // A Documents folder of its own, where the file dialogs start.
+    const QString documents = m_dir.path() + QStringLiteral("/Documents");
+    QDir().mkpath(documents);
+    QDir().mkpath(m_dir.path() + QStringLiteral("/config"));
+    QFile dirs(m_dir.path() + QStringLiteral("/config/user-dirs.dirs"));
+    if (dirs.open(QIODevice::WriteOnly))
+        dirs.write("XDG_DOCUMENTS_DIR=\"" + QFile::encodeName(documents) + "\"\n");
     if (testingOnServer()) {
         m_server = std::make_unique<TestServerDb>();
         qputenv("KIVARO_DATABASE", m_server->connection().toUtf8());

@@ -44,5 +44,5 @@ HookGuard::~HookGuard()
     // A queued file name left over would answer the next test's dialog.
     QTest::qCompare(FileDialog::pendingFileNames(), 0, "FileDialog::pendingFileNames()", "0", __FILE__, __LINE__);
     while (FileDialog::pendingFileNames() > 0)
-        FileDialog::getOpenFileName(nullptr, QString(), QString(), QString());
+        FileDialog::getOpenFileName(nullptr, FileKind::Import, QString(), QString());
 }

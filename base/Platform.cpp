@@ -161,6 +161,11 @@ QStringList calculatorPrograms()
     return { QStringLiteral("calc.exe") };
 }
 
+QString calculatorMissing()
+{
+    return QStringLiteral("没有找到 Windows 的计算器（calc.exe），请在“设置 → 应用 → 可选功能”中把它装回来。");
+}
+
 QString userDataFolder()
 {
     // The roaming folder as the environment names it, where a portable setup or a test may move it.
@@ -417,6 +422,12 @@ QStringList calculatorPrograms()
 {
     return { QStringLiteral("gnome-calculator"), QStringLiteral("kcalc"), QStringLiteral("mate-calc"),
         QStringLiteral("galculator"), QStringLiteral("qalculate-gtk"), QStringLiteral("xcalc") };
+}
+
+QString calculatorMissing()
+{
+    return QStringLiteral("没有找到计算器。请先安装一个，例如在终端里运行：\nsudo apt install gnome-calculator\n"
+                          "（也可以是 kcalc、mate-calc 或 galculator）");
 }
 
 std::optional<FileStamp> fileStamp(const QString& path)

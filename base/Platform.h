@@ -25,6 +25,8 @@ bool standardInputIsTerminal();
 bool standardErrorIsTerminal();
 // The calculators to try, in order.
 QStringList calculatorPrograms();
+// What to install when none of them is found, in the user's words.
+QString calculatorMissing();
 // The folder that holds every program's data of the user: the XDG data home on Linux, the roaming application data
 // on Windows (%APPDATA% as the environment names it, else as the system knows it).
 QString userDataFolder();

@@ -26,12 +26,13 @@
 #include <QTreeView>
 #include <algorithm>
 
-std::function<void()> TEntryPage::startCalculator = [] {
+std::function<bool()> TEntryPage::startCalculator = [] {
     for (const QString& name : Platform::calculatorPrograms()) {
         const QString program = QStandardPaths::findExecutable(name);
         if (!program.isEmpty() && QProcess::startDetached(program, {}))
-            return;
+            return true;
     }
+    return false;
 };
 
 namespace {
@@ -472,7 +473,8 @@ void TEntryPage::Button3Click()
 
 void TEntryPage::Button12Click()
 {
-    startCalculator();
+    if (!startCalculator())
+        MessageBox::information(this, Platform::calculatorMissing());
 }
 
 void TEntryPage::LoadProductNames()

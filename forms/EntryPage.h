@@ -46,8 +46,8 @@ public:
     // The lines the list shows.
     QList<SalesLine> pendingLines() const;
 
-    // Starts a desktop calculator; tests replace it.
-    static std::function<void()> startCalculator;
+    // Starts a desktop calculator; false when none was found. Tests replace it.
+    static std::function<bool()> startCalculator;
     // Called when the server went away during work (a line could not be kept, or a save went into the outbox): the
     // window goes on offline.
     std::function<void()> serverAway;

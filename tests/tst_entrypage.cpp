@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTreeView>
 
 class TestEntryPage : public QObject
@@ -360,9 +362,23 @@ private Q_SLOTS:
         QCOMPARE(resource.size(), 170);
 
         int started = 0;
-        const ScopedHook calculator(TEntryPage::startCalculator, std::function<void()>([&started] { ++started; }));
+        {
+            const ScopedHook calculator(TEntryPage::startCalculator, std::function<bool()>([&started] {
+                ++started;
+                return true;
+            }));
+            QTest::mouseClick(button("Button12"), Qt::LeftButton);
+            QCOMPARE(started, 1);
+            QCOMPARE(MessageBox::takeShownTexts(), QStringList());
+        }
+        // No calculator on the path: the button says which one to install instead of doing nothing.
+        const QByteArray path = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([&path] { qputenv("PATH", path); });
+        QTemporaryDir empty;
+        qputenv("PATH", QFile::encodeName(empty.path()));
         QTest::mouseClick(button("Button12"), Qt::LeftButton);
-        QCOMPARE(started, 1);
+        const QStringList told = MessageBox::takeShownTexts();
+        QVERIFY2(told.size() == 1 && told.first().startsWith(QStringLiteral("没有找到")), qPrintable(told.join('|')));
     }
 
     void nameEditorWritesOnlyOnOk()

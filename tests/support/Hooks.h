@@ -55,7 +55,7 @@ public:
     HookGuard& operator=(const HookGuard&) = delete;
 
 private:
-    std::function<void()> m_startCalculator;
+    std::function<bool()> m_startCalculator;
     std::function<void()> m_restartProgram;
     std::function<bool(QPrintDialog&)> m_execPrintDialog;
     std::function<std::shared_ptr<void>(const QString&)> m_longWorkNotice;

@@ -11,6 +11,7 @@
 #include "db/ProductsFile.h"
 #include "forms/BackupUi.h"
 #include "forms/BusyCursor.h"
+#include "forms/ColumnFit.h"
 #include "forms/EditNameForm.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
@@ -116,6 +117,7 @@ void TEntryPage::setupPendingList()
     for (int column = 0; column < FPending->columns().size(); ++column)
         ListView1->setColumnWidth(column, FPending->columns().at(column).width);
     ListView1->setColumnHidden(0, true);
+    widenColumnsToText(ListView1, FPending->numericColumns());
 }
 
 void TEntryPage::setupButtons()

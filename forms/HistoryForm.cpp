@@ -4,6 +4,7 @@
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "forms/BusyCursor.h"
+#include "forms/ColumnFit.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
 #include "forms/MessageBox.h"
@@ -81,6 +82,7 @@ void TfrmHistory::setupControls()
     ListHistory->header()->resizeSection(1, 90);
     ListHistory->header()->resizeSection(2, 90);
     ListHistory->header()->setStretchLastSection(true);
+    widenColumnsToText(ListHistory, { 3 });
     btnUndo = makeButton(this, "btnUndo", QStringLiteral("撤销"), QRect(522, 368, 72, 24));
     btnClose = makeButton(this, "btnClose", QStringLiteral("关闭"), QRect(600, 368, 72, 24));
     connect(btnUndo, &QPushButton::clicked, this, &TfrmHistory::btnUndoClick);

@@ -3,6 +3,7 @@
 #include "base/HiClass.h"
 #include "db/Numbers.h"
 #include "forms/BackupUi.h"
+#include "forms/ColumnFit.h"
 #include "forms/ErrorHandler.h"
 #include "forms/ExportUi.h"
 #include "forms/FileDialog.h"
@@ -80,6 +81,7 @@ TfrmImport::TfrmImport(const QString& fileName, const SalesImport& read, qsizety
             QStringLiteral("成本"), QStringLiteral("备注") });
     lvPreview->header()->resizeSection(0, 90);
     lvPreview->header()->resizeSection(1, 150);
+    widenColumnsToText(lvPreview, { 2, 3, 4 });
     const QChar separator = localeDecimalSeparator();
     for (const SalesLine& line : read.lines.first(std::min<qsizetype>(read.lines.size(), kPreviewRows)))
         lvPreview->addTopLevelItem(new QTreeWidgetItem(

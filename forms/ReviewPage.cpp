@@ -5,6 +5,7 @@
 #include "db/Numbers.h"
 #include "forms/BusyCursor.h"
 #include "forms/ChartPage.h"
+#include "forms/ColumnFit.h"
 #include "forms/ErrorHandler.h"
 #include "forms/ExportUi.h"
 #include "forms/FormUtil.h"
@@ -164,6 +165,7 @@ QTreeView* TReviewPage::setupView(QWidget* panel, const char* name, SalesListMod
     QHeaderView* header = view->header();
     for (int column = 0; column < model->columns().size(); ++column)
         header->resizeSection(column, model->columns().at(column).width);
+    widenColumnsToText(view, model->numericColumns());
     return view;
 }
 

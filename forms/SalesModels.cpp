@@ -73,6 +73,15 @@ QVariant SalesListModel::headerData(int section, Qt::Orientation orientation, in
     return {};
 }
 
+QList<int> SalesListModel::numericColumns() const
+{
+    QList<int> numeric;
+    for (int column = 0; column < m_columns.size(); ++column)
+        if (m_columns.at(column).alignment & Qt::AlignRight)
+            numeric.append(column);
+    return numeric;
+}
+
 QStringList SalesListModel::rowTexts(int row) const
 {
     QStringList texts;

@@ -33,6 +33,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     const QList<Column>& columns() const { return m_columns; }
+    // The columns of quantities and amounts (those aligned right), which widen to show every digit.
+    QList<int> numericColumns() const;
     // The text a cell shows; column 0 is the hidden one.
     virtual QString text(int row, int column) const = 0;
     // Every column's text, the hidden one first.

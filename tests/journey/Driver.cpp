@@ -25,8 +25,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QWidget>
 #include <atomic>
 #include <chrono>
@@ -116,6 +118,32 @@ QString rowText(QAbstractItemModel* model, int row)
     for (int column = 0; column < model->columnCount(); ++column)
         cells << model->index(row, column).data().toString();
     return cells.join(QStringLiteral(" | "));
+}
+
+// The first cell of the named columns (by header caption) whose whole text does not fit its column's width; an
+// invalid index when every one fits. A cell's text has the style's margin on either side of it.
+QModelIndex cellNotFitting(QAbstractItemView* view, const QStringList& captions)
+{
+    QAbstractItemModel* model = view->model();
+    auto* tree = qobject_cast<QTreeView*>(view);
+    if (!tree)
+        throw JourneyFailed { QStringLiteral("\"%1\" has no columns").arg(view->objectName()) };
+    QHeaderView* header = tree->header();
+    const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+    const QFontMetrics metrics(view->font());
+    QStringList missing = captions;
+    for (int column = 0; column < model->columnCount(); ++column) {
+        if (!missing.removeOne(model->headerData(column, Qt::Horizontal).toString()))
+            continue;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const QModelIndex index = model->index(row, column);
+            if (metrics.horizontalAdvance(index.data().toString()) + margins > header->sectionSize(column))
+                return index;
+        }
+    }
+    if (!missing.isEmpty())
+        throw JourneyFailed { QStringLiteral("the list has no column \"%1\"").arg(missing.join(QLatin1Char(','))) };
+    return {};
 }
 
 bool textMatches(const QString& text, const QString& op, const QString& expected)
@@ -477,6 +505,17 @@ private:
             QAbstractItemView* view = needView(arg(1));
             const int row = arg(2).toInt();
             return row < view->model()->rowCount() && textMatches(rowText(view->model(), row), arg(3), rest(4));
+        }
+        if (verb == QLatin1String("fits")) {
+            // A cell not yet painted is shown, as a user scrolling to it would.
+            QAbstractItemView* view = needView(arg(1));
+            QStringList captions;
+            for (int i = 2; i < w.size(); ++i)
+                captions << arg(i);
+            const QModelIndex index = cellNotFitting(view, captions);
+            if (index.isValid())
+                view->scrollTo(index);
+            return !index.isValid();
         }
         if (verb == QLatin1String("enabled")) {
             const bool wanted = arg(2) == QLatin1String("yes");

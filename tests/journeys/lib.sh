@@ -34,7 +34,8 @@ journey_cleanup() {
       psql -X -q -d postgres -c "DROP ROLE IF EXISTS \"$role\"" 2>/dev/null || true
     done
   fi
-  if [ $status -eq 0 ]; then rm -rf "$JOURNEY_TMP"; else echo "journey: its files are in $JOURNEY_TMP" >&2; fi
+  # KIVARO_JOURNEY_KEEP=1 keeps a passing journey's files too (its screenshots, to look at).
+  if [ $status -eq 0 ] && [ -z "${KIVARO_JOURNEY_KEEP:-}" ]; then rm -rf "$JOURNEY_TMP"; else echo "journey: its files are in $JOURNEY_TMP" >&2; fi
 }
 trap journey_cleanup EXIT
 

@@ -444,7 +444,7 @@ void TEntryPage::Button4Click()
     }
     MessageBox::information(this, told);
     if (afterSave)
-        afterSave();
+        afterSave(outcome);
     if (outcome == SaveOutcome::SavedOffline && serverAway)
         serverAway();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/DbClass.h"
 #include "forms/SalesModels.h"
 
 #include <QString>
@@ -51,8 +52,8 @@ public:
     // Called when the server went away during work (a line could not be kept, or a save went into the outbox): the
     // window goes on offline.
     std::function<void()> serverAway;
-    // Called after every 完成 that stored its lines (on the server or in the outbox).
-    std::function<void()> afterSave;
+    // Called after every 完成 that stored its lines (on the server or in the outbox), with how it stored them.
+    std::function<void(SaveOutcome)> afterSave;
 
 private:
     void setupHints();

@@ -127,21 +127,20 @@ void TfrmHistory::btnUndoClick()
         : QStringLiteral("真的要撤销这次修改？将恢复为：%1").arg(lineText(entry->before));
     if (!MessageBox::confirm(this, question))
         return;
-    bool undone = false;
+    bool done = false;
     try {
         BusyCursor busy(btnUndo);
         // Exactly the change the question named, whatever was changed since.
         FDbMan->UndoChange(FUserName, entry->id);
-        undone = true;
+        done = true;
     } catch (const TChangeConflict& conflict) {
         MessageBox::error(this, conflict.text());
     } catch (...) {
         guarded([] { throw; }, this);
     }
     LoadChanges();
-    // The review page's lists were read before the undo.
-    if (undone)
-        MessageBox::information(this, QStringLiteral("已撤销。请重新查看。"));
+    if (done)
+        Q_EMIT undone();
 }
 
 void TfrmHistory::keyPressEvent(QKeyEvent* event)

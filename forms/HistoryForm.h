@@ -21,6 +21,10 @@ public:
     // The store stays the caller's.
     TfrmHistory(TDbMan* dbMan, const QString& userName, QWidget* parent = nullptr);
 
+Q_SIGNALS:
+    // A change was undone: what the review page shows was read before it.
+    void undone();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -251,7 +251,12 @@ void TfrmMain::PrepareForUser(const QString& userName)
     Panel2->prepare(FDbMan.get(), FUserName);
     Panel3->prepare(FDbMan.get(), FUserName);
     Panel2->serverAway = [this] { GoOffline(); };
-    Panel2->afterSave = [this] { FOutboxSync->refresh(); };
+    Panel2->afterSave = [this](SaveOutcome outcome) {
+        FOutboxSync->refresh();
+        // The lists on review were read from the ledger that another process's restore replaced.
+        if (outcome == SaveOutcome::SavedIntoReplacedLedger)
+            Panel3->readShownAgain();
+    };
     raise();
     activateWindow();
     FOutboxSync->start(FDbMan->location(), FUserName);
@@ -420,6 +425,7 @@ void TfrmMain::HistoryClick()
     if (!FDbMan)
         return;
     TfrmHistory history(FDbMan.get(), FUserName, this);
+    connect(&history, &TfrmHistory::undone, Panel3, &TReviewPage::readShownAgain);
     history.exec();
 }
 

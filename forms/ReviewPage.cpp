@@ -316,11 +316,31 @@ template <typename Fetch> auto TReviewPage::fetchRows(Fetch&& fetch) -> decltype
 
 void TReviewPage::Button7Click()
 {
+    showRange(chosenRange());
+}
+
+void TReviewPage::readShownAgain()
+{
+    if (!FShownRange)
+        return;
+    QList<std::pair<QTreeView*, int>> tops;
+    for (QTreeView* view : { ListView2, ListView3, ListView4, ListView5 })
+        tops.append({ view, view->indexAt(QPoint(0, 0)).row() });
+    const SalesRange range = *FShownRange;
+    showRange(range);
+    for (const auto& [view, top] : tops) {
+        const int rows = view->model()->rowCount();
+        if (top > 0 && rows > 0)
+            view->scrollTo(view->model()->index(std::min(top, rows - 1), 1), QAbstractItemView::PositionAtTop);
+    }
+}
+
+void TReviewPage::showRange(const SalesRange& range)
+{
     {
         BusyCursor busy(Button7);
         guarded(
-            [this] {
-                const SalesRange range = chosenRange();
+            [this, &range] {
                 const std::shared_ptr<const ViewSnapshot> snapshot = FDbMan->QueryView(range);
                 const QList<DayCount>& days = snapshot->days;
                 ++FQueryNumber;

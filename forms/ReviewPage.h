@@ -35,6 +35,9 @@ public:
     void prepare(TDbMan* dbMan, const QString& userName);
     // Empties the views, which read through the store, before the store goes.
     void clearViews();
+    // Reads the range last shown again, after the ledger changed under it (an undo): the same range and view, each
+    // list scrolled to the row it showed first where that row still exists. Nothing shown, nothing read.
+    void readShownAgain();
 
 private:
     void setupControls();
@@ -54,6 +57,7 @@ private:
     // Only the user's own lines can be edited or deleted.
     bool shownLinesAreOwn() const;
     void Button7Click();
+    void showRange(const SalesRange& range);
     void startRanking(const SalesRange& range, qint64 groups);
     template <typename Fetch> auto fetchRows(Fetch&& fetch) -> decltype(fetch());
     void applyRanking();

@@ -506,6 +506,12 @@ private:
             const int row = arg(2).toInt();
             return row < view->model()->rowCount() && textMatches(rowText(view->model(), row), arg(3), rest(4));
         }
+        if (verb == QLatin1String("top")) {
+            // The row the list shows first, where its scroll position is.
+            QAbstractItemView* view = needView(arg(1));
+            const QModelIndex top = view->indexAt(QPoint(1, 1));
+            return top.isValid() && textMatches(rowText(view->model(), top.row()), arg(2), rest(3));
+        }
         if (verb == QLatin1String("fits")) {
             // A cell not yet painted is shown, as a user scrolling to it would.
             QAbstractItemView* view = needView(arg(1));

@@ -1,5 +1,5 @@
 # A window keeps typed lines while another process restores the ledger from a backup: its 完成 stores them in the
-# restored ledger (never "already saved"), and they are there on review.
+# restored ledger (never "already saved"), and the review page, which showed the ledger before, reads it again.
 source "$(dirname "$0")/lib.sh"
 computer shop
 printf 'pw1\n' | on shop --add-user 张三 --password-stdin >/dev/null
@@ -11,6 +11,10 @@ text frmLogin/ComboBox1 = 张三
 type frmLogin/Edit1 pw1
 key frmLogin/Edit1 Return
 window frmMain
+click Label2
+click Button7
+rows ListView2 0
+click Label1
 $(sale 乙 20)
 $(sale 丙 30)
 rows ListView1 2
@@ -20,7 +24,6 @@ click Button4
 box ok 恢复
 rows ListView1 0
 click Label2
-click Button7
 rows ListView2 2
 row ListView2 0 ~ 乙
 row ListView2 1 ~ 丙

@@ -9,6 +9,7 @@
 #include "db/Numbers.h"
 #include "db/Outbox.h"
 #include "db/ProductsFile.h"
+#include "forms/Anchors.h"
 #include "forms/BackupUi.h"
 #include "forms/BusyCursor.h"
 #include "forms/ColumnFit.h"
@@ -69,11 +70,19 @@ TEntryPage::TEntryPage(QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("Panel2"));
+    // The designed size, which the controls are anchored to; the window may make the page larger.
+    resize(692, 458);
     setupHints();
     setupFields();
     setupPendingList();
     setupButtons();
     connectControls();
+    for (QWidget* side : { Button2, Button3, Button12, Button1 })
+        anchor(side, Qt::TopEdge | Qt::RightEdge);
+    anchor(ListView1, Qt::TopEdge | Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    anchor(Label18, Qt::LeftEdge | Qt::BottomEdge);
+    for (QWidget* bottom : { Button5, Button6, Button4 })
+        anchor(bottom, Qt::RightEdge | Qt::BottomEdge);
 }
 
 void TEntryPage::setupHints()

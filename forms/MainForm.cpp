@@ -4,7 +4,9 @@
 #include "base/HiClass.h"
 #include "db/Backup.h"
 #include "db/DbClass.h"
+#include "db/LedgerLocation.h"
 #include "db/Outbox.h"
+#include "forms/Anchors.h"
 #include "forms/BackupUi.h"
 #include "forms/EntryPage.h"
 #include "forms/ErrorHandler.h"
@@ -25,6 +27,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -35,6 +38,11 @@ std::function<std::optional<QString>(const LedgerLocation&, const QString&, cons
     = makeDailyBackup;
 
 namespace {
+
+// The window as designed; it may be made larger, never smaller.
+constexpr QSize kDesignedSize(692, 498);
+// Where this computer's settings keep the window's size and place.
+const QString kGeometryKey = QStringLiteral("MainWindow/geometry");
 
 QWidget* makePanel(QWidget* parent, const char* name, const QRect& geometry, const QColor& colour)
 {
@@ -94,10 +102,12 @@ void setTextColour(QLabel* label, const QColor& colour)
 TfrmMain::TfrmMain(QWidget* parent)
     : QWidget(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+            | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setFixedSize(692, 498);
+    // The designed size is the smallest; the lists grow with the window.
+    resize(kDesignedSize);
+    setMinimumSize(kDesignedSize);
     QFont font(QStringLiteral("宋体"));
     font.setPixelSize(12);
     setFont(font);
@@ -200,6 +210,14 @@ void TfrmMain::setupFrame()
         page->setPalette(white);
     }
     Panel3->hide();
+    const Qt::Edges acrossTop = Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge;
+    for (QWidget* header :
+        { static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Shape1), static_cast<QWidget*>(Label3) })
+        anchor(header, acrossTop);
+    anchor(LabelMore, Qt::TopEdge | Qt::RightEdge);
+    anchor(Label25, Qt::TopEdge | Qt::RightEdge);
+    anchor(Panel2, acrossTop | Qt::BottomEdge);
+    anchor(Panel3, acrossTop | Qt::BottomEdge);
 }
 
 void TfrmMain::setupMoreMenu()
@@ -301,13 +319,19 @@ void TfrmMain::showEvent(QShowEvent* event)
 {
     if (!FShownOnce) {
         FShownOnce = true;
-        centreOnScreen(this);
+        // The size and place it was left at on this computer, when a screen still shows that place.
+        const QSettings settings(settingsPath(), QSettings::IniFormat);
+        if (!restoreGeometry(settings.value(kGeometryKey).toByteArray())
+            || !QGuiApplication::screenAt(frameGeometry().center()))
+            centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    settings.setValue(kGeometryKey, saveGeometry());
     FormClose();
     event->accept();
 }

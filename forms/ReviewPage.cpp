@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "forms/Anchors.h"
 #include "forms/BusyCursor.h"
 #include "forms/ChartPage.h"
 #include "forms/ColumnFit.h"
@@ -83,10 +84,34 @@ TReviewPage::TReviewPage(QWidget* parent)
 {
     FRankingPool.setMaxThreadCount(1);
     setObjectName(QStringLiteral("Panel3"));
+    // The designed size, which the controls are anchored to; the window may make the page larger.
+    resize(692, 458);
     setupControls();
     setupViews();
     setupExportMenu();
     connectControls();
+    anchorControls();
+}
+
+void TReviewPage::anchorControls()
+{
+    const Qt::Edges all = Qt::TopEdge | Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge;
+    anchor(findChild<QLabel*>(QStringLiteral("Label21")), Qt::TopEdge | Qt::RightEdge);
+    anchor(ComboBox6, Qt::TopEdge | Qt::RightEdge);
+    for (QWidget* panel : std::as_const(FPanels)) {
+        anchor(panel, all);
+        // Each view's list (or chart) grows, its totals line stays under it, its buttons in the corner.
+        for (QWidget* control : panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (qobject_cast<QPushButton*>(control))
+                anchor(control, Qt::RightEdge | Qt::BottomEdge);
+            else if (qobject_cast<QLabel*>(control))
+                anchor(control, Qt::LeftEdge | Qt::BottomEdge);
+            else if (control->objectName() == QLatin1String("ChartRanking"))
+                anchor(control, Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
+            else
+                anchor(control, all);
+        }
+    }
 }
 
 TReviewPage::~TReviewPage()

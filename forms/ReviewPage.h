@@ -42,6 +42,7 @@ public:
 private:
     void setupControls();
     void setupViews();
+    void anchorControls();
     void connectControls();
     QTreeView* setupView(QWidget* panel, const char* name, SalesListModel* model, ReviewView shows);
     // Which view a list shows.

@@ -495,8 +495,10 @@ private:
             });
             return true;
         }
-        if (verb == QLatin1String("text"))
-            return textMatches(widgetText(need(arg(1))), arg(2), rest(3));
+        if (verb == QLatin1String("text")) {
+            m_lastSeen = widgetText(need(arg(1)));
+            return textMatches(m_lastSeen, arg(2), rest(3));
+        }
         if (verb == QLatin1String("rows")) {
             QAbstractItemView* view = needView(arg(1));
             return view->model()->rowCount() == arg(2).toInt();
@@ -504,7 +506,10 @@ private:
         if (verb == QLatin1String("row")) {
             QAbstractItemView* view = needView(arg(1));
             const int row = arg(2).toInt();
-            return row < view->model()->rowCount() && textMatches(rowText(view->model(), row), arg(3), rest(4));
+            if (row >= view->model()->rowCount())
+                return false;
+            m_lastSeen = rowText(view->model(), row);
+            return textMatches(m_lastSeen, arg(3), rest(4));
         }
         if (verb == QLatin1String("top")) {
             // The row the list shows first, where its scroll position is.
@@ -594,6 +599,27 @@ private:
             qputenv("KIVARO_JOURNEY_RESULT", (arg(1) + QStringLiteral(".result")).toUtf8());
             return true;
         }
+        if (verb == QLatin1String("resize") || verb == QLatin1String("maximize")) {
+            // What dragging the window's corner or its maximise button does.
+            QWidget* window = need(arg(1))->window();
+            const QSize size = verb == QLatin1String("resize") ? QSize(arg(2).toInt(), arg(3).toInt()) : QSize();
+            post([window = QPointer<QWidget>(window), size] {
+                if (window && size.isValid())
+                    window->resize(size);
+                else if (window)
+                    window->showMaximized();
+            });
+            return true;
+        }
+        if (verb == QLatin1String("geometry")) {
+            // Left, top, width and height in the window, as "x,y,w,h".
+            QWidget* widget = need(arg(1));
+            const QPoint at = widget->isWindow() ? QPoint() : widget->mapTo(widget->window(), QPoint());
+            const QString geometry
+                = QStringLiteral("%1,%2,%3,%4").arg(at.x()).arg(at.y()).arg(widget->width()).arg(widget->height());
+            m_lastSeen = geometry;
+            return textMatches(geometry, arg(2), rest(3));
+        }
         if (verb == QLatin1String("close")) {
             QWidget* window = need(arg(1));
             post([window = QPointer<QWidget>(window)] {
@@ -680,6 +706,7 @@ private:
             if (run(step.words)) {
                 ++m_index;
                 m_stepClock.restart();
+                m_lastSeen.clear();
                 if (m_index >= m_steps.size()) {
                     log(QStringLiteral("all steps done"));
                     m_doneAt = now();
@@ -687,6 +714,7 @@ private:
             } else if (m_stepClock.elapsed() > m_stepTimeoutMs) {
                 const QMessageBox* box = visibleBox();
                 fail(QStringLiteral("not so after %1 s").arg(m_stepTimeoutMs / 1000)
+                    + (m_lastSeen.isEmpty() ? QString() : QStringLiteral("; it is ") + m_lastSeen)
                     + (box ? QStringLiteral("; a message box says: ") + box->text() : QString()));
             }
         } catch (const JourneyFailed& failed) {
@@ -700,6 +728,8 @@ private:
     qsizetype m_index = 0;
     QTimer m_tick;
     QElapsedTimer m_stepClock;
+    // What the waiting step last saw, told when it times out.
+    QString m_lastSeen;
     int m_stepTimeoutMs = 20'000;
     bool m_busy = false;
     QSet<QMessageBox*> m_boxesSeen;

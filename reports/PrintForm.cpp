@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 // Resources of a static library are linked only when something asks for them by name.
@@ -190,7 +191,29 @@ void TfrmPrint::connectDocument(ReportDocument* document)
 void TfrmPrint::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    fitFrameToWorkArea();
     FormShow();
+}
+
+void TfrmPrint::moveEvent(QMoveEvent* event)
+{
+    QDialog::moveEvent(event);
+    fitFrameToWorkArea();
+}
+
+void TfrmPrint::fitFrameToWorkArea()
+{
+    const QWindow* handle = windowHandle();
+    if (!handle || !isVisible())
+        return;
+    const QMargins frame = handle->frameMargins();
+    if (FFittedFrame == frame)
+        return;
+    FFittedFrame = frame;
+    const QRect workArea = handle->screen()->availableGeometry();
+    setFixedSize(workArea.marginsRemoved(frame).size());
+    // For a window, move() places the frame's corner.
+    move(workArea.topLeft());
 }
 
 void TfrmPrint::FormShow()

@@ -4,7 +4,9 @@
 
 #include <QDialog>
 #include <QList>
+#include <QMargins>
 #include <functional>
+#include <optional>
 
 class QKeyEvent;
 class QLabel;
@@ -44,9 +46,13 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void FormCreate();
+    // The window, its frame included, fills the screen's work area: the frame is known once the window manager has
+    // framed the window, and each time it changes the window is fitted again.
+    void fitFrameToWorkArea();
     void setupToolStrip();
     QPushButton* addToolButton(QWidget* strip, const char* name, const QString& caption, int tag);
     QPushButton* addExportButton(const char* name, const QString& caption);
@@ -72,6 +78,7 @@ private:
     QPushButton* btnExportPng = nullptr;
     ExportAction FExportAction;
     ImageExportAction FImageExportAction;
+    std::optional<QMargins> FFittedFrame;
     ReportPreview* QRPreview1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel = nullptr;

@@ -11,6 +11,8 @@ packages+=(libqt6sql6-psql libpq-dev postgresql postgresql-common)
 packages+=(libxlsxwriter-dev python3-openpyxl)
 # Qt's own dialogs and buttons in Chinese.
 packages+=(qt6-translations-l10n)
+# A desktop for the journeys that need real framed windows: a virtual screen, a window manager, xprop.
+packages+=(xvfb openbox x11-utils)
 # pdftotext reads the printed reports back in the tests.
 packages+=(poppler-utils)
 # clang and its runtimes build the fuzzers; clang-format keeps the code in one style.

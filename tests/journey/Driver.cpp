@@ -24,6 +24,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSet>
 #include <QStyle>
 #include <QTest>
@@ -610,6 +611,21 @@ private:
                     window->showMaximized();
             });
             return true;
+        }
+        if (verb == QLatin1String("on-screen")) {
+            // The whole window, its frame and title bar included, inside the screen's work area.
+            QWidget* window = need(arg(1))->window();
+            const QRect workArea = window->screen()->availableGeometry();
+            m_lastSeen = QStringLiteral("the frame at %1,%2 %3×%4 in the work area at %5,%6 %7×%8")
+                             .arg(window->frameGeometry().x())
+                             .arg(window->frameGeometry().y())
+                             .arg(window->frameGeometry().width())
+                             .arg(window->frameGeometry().height())
+                             .arg(workArea.x())
+                             .arg(workArea.y())
+                             .arg(workArea.width())
+                             .arg(workArea.height());
+            return workArea.contains(window->frameGeometry());
         }
         if (verb == QLatin1String("geometry")) {
             // Left, top, width and height in the window, as "x,y,w,h".

@@ -6,6 +6,8 @@
 #   on A ARGS...               runs the program's command line on computer A
 #   journey A [ARGS] <<EOF     plays the steps in kivaro on computer A; fails the journey when the play fails
 #   JOURNEY_WRAP=...           a command the program runs under (a sandbox: unshare ...)
+#   desktop WxH BOTTOM         a screen of WxH with a window manager (Xvfb, openbox) whose work area leaves BOTTOM
+#                              pixels to a taskbar; the program shows its windows there, framed
 #   journey_start A [ARGS]     the same in the background (its steps from stdin, not from a pipe, which would run it
 #                              in a subshell); journey_wait waits for all and fails when one failed
 set -euo pipefail
@@ -14,6 +16,7 @@ JOURNEY_TMP=$(mktemp -d "${TMPDIR:-/tmp}/kivaro-journey.XXXXXX")
 JOURNEY_DBS=()
 JOURNEY_ROLES=()
 JOURNEY_PIDS=()
+JOURNEY_DESKTOP_PIDS=()
 JOURNEY_COUNT=0
 export PG_CLUSTER="${KIVARO_TEST_CLUSTER:-${PGVERSION:-15} regress}"
 export JOURNEY_TMP
@@ -21,6 +24,7 @@ export JOURNEY_TMP
 journey_cleanup() {
   local status=$?
   for pid in "${JOURNEY_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  for pid in "${JOURNEY_DESKTOP_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   # A server a journey froze or stopped is brought back for the tests after it.
   if [ ${#JOURNEY_DBS[@]} -gt 0 ]; then
     "$SERVER_CTL" thaw 2>/dev/null || true
@@ -44,6 +48,31 @@ JOURNEY_PRELOAD="$KIVARO_JOURNEY_LIB"
 if asan=$(ldd "$KIVARO_BIN" | awk '/libasan/ {print $3}') && [ -n "$asan" ]; then
   JOURNEY_PRELOAD="$asan $JOURNEY_PRELOAD"
 fi
+
+desktop() {
+  command -v Xvfb >/dev/null && command -v openbox >/dev/null || {
+    echo "journey: needs Xvfb and openbox (scripts/setup.sh installs them)" >&2
+    exit 77
+  }
+  local display
+  for display in $(seq 90 140); do [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break; done
+  Xvfb ":$display" -screen 0 "${1}x24" -nolisten tcp >"$JOURNEY_TMP/xvfb.log" 2>&1 &
+  JOURNEY_DESKTOP_PIDS+=($!)
+  export DISPLAY=":$display" QT_QPA_PLATFORM=xcb
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+  mkdir -p "$JOURNEY_TMP/openbox"
+  cat >"$JOURNEY_TMP/openbox/rc.xml" <<XML
+<?xml version="1.0"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc"><margins><top>0</top><bottom>$2</bottom><left>0</left>
+<right>0</right></margins></openbox_config>
+XML
+  openbox --config-file "$JOURNEY_TMP/openbox/rc.xml" >"$JOURNEY_TMP/openbox.log" 2>&1 &
+  JOURNEY_DESKTOP_PIDS+=($!)
+  # The window manager is up when it has set the root window's work area.
+  for _ in $(seq 100); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && return; sleep 0.1; done
+  echo "journey: the window manager did not start" >&2
+  exit 1
+}
 
 computer() {
   mkdir -p "$JOURNEY_TMP/$1/home" "$JOURNEY_TMP/$1/data" "$JOURNEY_TMP/$1/config" "$JOURNEY_TMP/$1/runtime"

@@ -47,6 +47,8 @@ SOURCES=(
 )
 # The host's Qt tools (moc, rcc, uic) must be the version of the Qt built for Windows.
 QT_VERSION=6.4.2
+# Qt's translations as Debian's qt6-translations-l10n (of the same version, checked below) installs them.
+QT_TRANSLATIONS=/usr/share/qt6/translations
 
 say() { printf '\n== %s\n' "$*" >&2; }
 fail() {
@@ -57,7 +59,7 @@ fail() {
 install_packages() {
   local packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools nsis wine wine64 dpkg-dev tcl cmake ninja-build
     poppler-utils pkg-config perl bison flex autoconf automake libtool zip xvfb xauth fonts-arphic-uming qt6-base-dev
-    qt6-base-dev-tools python3)
+    qt6-base-dev-tools python3 qt6-translations-l10n)
   # The host's build of the same sources writes the database template, which is an SQLite file on every system.
   packages+=(build-essential libqt6sql6-sqlite libsodium-dev libsqlite3-dev libpq-dev libxlsxwriter-dev)
   local missing=()
@@ -73,6 +75,8 @@ install_packages() {
   local host_qt
   host_qt=$(dpkg-query -W -f='${Version}' qt6-base-dev)
   [[ $host_qt == "$QT_VERSION"* ]] || fail "the host's Qt is $host_qt; the Windows build needs $QT_VERSION"
+  host_qt=$(dpkg-query -W -f='${Version}' qt6-translations-l10n)
+  [[ $host_qt == "$QT_VERSION"* ]] || fail "Qt's translations are $host_qt; the Windows build needs $QT_VERSION"
 }
 
 # The toolchain's folder: a key made of the sources' versions and of this script's build steps.
@@ -272,8 +276,17 @@ build_qtbase() {
 # --- the program, its installer and its tests (not part of the toolchain's key)
 OUT=${KIVARO_WINDOWS_OUT:-$ROOT/build-windows}
 VERSION=$(sed -n 's/^project(Kivaro VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
-MINGW_RUNTIME=(/usr/lib/gcc/$HOST/*-posix/libstdc++-6.dll /usr/lib/gcc/$HOST/*-posix/libgcc_s_seh-1.dll
-  /usr/$HOST/lib/libwinpthread-1.dll)
+# The compiler's runtime DLLs. Their folder is named by the compiler's version, so they are looked up once the
+# compiler is installed, never before (a pattern that matches nothing would stay a pattern).
+MINGW_RUNTIME=()
+find_mingw_runtime() {
+  local dll
+  for dll in /usr/lib/gcc/$HOST/*-posix/libstdc++-6.dll /usr/lib/gcc/$HOST/*-posix/libgcc_s_seh-1.dll \
+    /usr/$HOST/lib/libwinpthread-1.dll; do
+    [ -f "$dll" ] || fail "the compiler's runtime has no $dll; is g++-mingw-w64-x86-64-posix installed?"
+    MINGW_RUNTIME+=("$dll")
+  done
+}
 
 # The PNG icons as one .ico (each size stored as PNG, as Windows Vista and later read them).
 make_icon() {
@@ -308,6 +321,19 @@ build_program() {
     fail "the Windows build did not configure; see $OUT/build.log"
   echo "$PREFIX" >"$OUT/build/toolchain.txt"
   cmake --build "$OUT/build" -j"$JOBS" >>"$OUT/build.log" 2>&1 || fail "the Windows build failed; see $OUT/build.log"
+  # The program and the tests find Qt's translations beside them, as the installed program does.
+  copy_translations "$OUT/build/bin/translations"
+}
+
+# Qt's own texts (buttons, file and print dialogs) in Chinese: Debian's files of the same Qt version, which are the
+# same on every system.
+copy_translations() {
+  mkdir -p "$1"
+  local qm
+  for qm in qtbase_zh_CN.qm qtbase_zh_TW.qm; do
+    [ -f "$QT_TRANSLATIONS/$qm" ] || fail "no $QT_TRANSLATIONS/$qm; is qt6-translations-l10n installed?"
+    cp "$QT_TRANSLATIONS/$qm" "$1/"
+  done
 }
 
 # The DLLs a PE file imports.
@@ -336,7 +362,8 @@ stage_program() {
     mkdir -p "$stage/plugins/$(dirname "$plugin")"
     cp "$PREFIX/plugins/$plugin" "$stage/plugins/$plugin"
   done
-  printf '[Paths]\nPlugins = plugins\n' >"$stage/qt.conf"
+  copy_translations "$stage/translations"
+  printf '[Paths]\nPlugins = plugins\nTranslations = translations\n' >"$stage/qt.conf"
   find "$stage" -name '*.dll' -o -name '*.exe' | while read -r file; do $HOST-strip --strip-unneeded "$file"; done
   local missing=()
   while read -r file; do
@@ -419,6 +446,7 @@ test_under_wine() {
   wine "$OUT/Kivaro-$VERSION-setup.exe" /S /CurrentUser || fail "the silent install failed"
   [ -f "$installed" ] || fail "the installer put no kivaro.exe into the user's programs"
   [ -f "$(dirname "$installed")/uninstall.exe" ] || fail "no uninstaller beside the program"
+  [ -f "$(dirname "$installed")/translations/qtbase_zh_CN.qm" ] || fail "no Chinese for Qt's dialogs beside the program"
   [ -f "$shortcut" ] || fail "no Start-menu entry"
   # The first start copies the template into %APPDATA%\Kivaro and waits in the login dialog.
   wine "$installed" >"$OUT/first-start.log" 2>&1 &
@@ -456,6 +484,7 @@ test_under_wine() {
 }
 
 install_packages
+find_mingw_runtime
 KEY=$(toolchain_key)
 PREFIX="$CACHE/toolchain-$KEY"
 BUILD="$CACHE/build-$KEY"

@@ -411,6 +411,90 @@ PY
   say "$(basename "$setup") ($(du -h "$setup" | cut -f1)) and $(basename "$zip") ($(du -h "$zip" | cut -f1)) in $OUT"
 }
 
+# A user's journey in the installed program under Wine, played by the journey driver (tests/journey/Driver.cpp),
+# which the program loads as a Qt plugin: log in, sell two lines from the keyboard, save, review, preview the
+# printout and export it as a PDF, with every message box and the file dialog in Chinese. The screenshots stay in
+# $OUT/wine-journey.
+journey_under_wine() {
+  local installed=$1 dir=$OUT/wine-journey
+  say "a user's journey under Wine"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  # The installed program with the driver beside it: the install itself stays as its uninstaller knows it.
+  cp -r "$(dirname "$installed")" "$dir/Kivaro"
+  local driver
+  driver=$(find "$OUT/build" -name '*kivaro_journey*.dll' -print -quit)
+  [ -n "$driver" ] || fail "the journey driver was not built for Windows"
+  mkdir -p "$dir/Kivaro/plugins/generic"
+  cp "$driver" "$dir/Kivaro/plugins/generic/"
+  cp "$PREFIX/bin/Qt6Test.dll" "$dir/Kivaro/"
+  echo pw1 | wine "$dir/Kivaro/kivaro.exe" --add-user 王五 --password-stdin >"$dir/add-user.log" 2>&1 ||
+    fail "the program did not add the journey's account; see $dir/add-user.log"
+  local here pdf
+  here=$(winepath -w "$dir")
+  pdf=$(winepath -w "$dir/review.pdf")
+  cat >"$dir/sale.steps" <<STEPS
+window frmLogin
+text frmLogin/ComboBox1 = 王五
+type frmLogin/Edit1 pw1
+key frmLogin/Edit1 Return
+window frmMain
+text Label3 = 当前用户：王五
+focus ComboBox1
+type ComboBox1 毛巾
+key ComboBox1 Return
+type ComboBox2 2
+key ComboBox2 Return
+type ComboBox3 20.50
+key ComboBox3 Return
+type ComboBox4 12
+key ComboBox4 Return
+key ComboBox5 Return
+type ComboBox1 牙刷
+key ComboBox1 Return
+type ComboBox2 1
+key ComboBox2 Return
+type ComboBox3 3
+key ComboBox3 Return
+type ComboBox4 1
+key ComboBox4 Return
+key ComboBox5 Return
+rows ListView1 2
+screenshot $here\\sale.png
+key Ctrl+S
+chinese box
+box enter 恭喜您，售货记录已经全部成功保存到数据库！
+key Ctrl+2
+focus DateTimePicker2
+key DateTimePicker2 Return
+rows ListView2 2
+row ListView2 1 ~ 牙刷 | 1 | 3.00 | 1.00
+screenshot $here\\review.png
+click Button8
+window frmPrint
+text StatusPanel = "第 1 页 / 共 1 页"
+screenshot $here\\preview.png
+click btnExportPdf
+chinese fileNameEdit
+screenshot $here\\file-dialog.png
+type fileNameEdit "$pdf"
+key fileNameEdit Return
+chinese box
+box ok
+close frmPrint
+gone frmPrint
+close frmMain
+STEPS
+  KIVARO_JOURNEY=$(winepath -w "$dir/sale.steps") KIVARO_JOURNEY_DIR=$here timeout 600 \
+    wine "$dir/Kivaro/kivaro.exe" -plugin kivarojourney >"$dir/journey.log" 2>&1 || true
+  "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+  [ "$(cat "$dir/sale.steps.result" 2>/dev/null)" = passed ] || {
+    tail -n 30 "$dir/journey.log" >&2
+    fail "the journey under Wine: $(cat "$dir/sale.steps.result" 2>/dev/null || echo 'no result'); see $dir"
+  }
+  pdftotext "$dir/review.pdf" - | grep -q 牙刷 || fail "the PDF exported under Wine does not hold the lines"
+}
+
 # The tests under Wine: those that need no server, no real printer and no Linux tool (docs/windows.md), then the
 # installer as a user meets it: silent install, first start, silent uninstall that leaves the data.
 test_under_wine() {
@@ -459,6 +543,7 @@ test_under_wine() {
   kill -0 $pid 2>/dev/null || fail "the installed program did not stay in its login dialog"
   kill $pid
   "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+  journey_under_wine "$installed"
   # Then its command line, on the ledger it made: lines typed elsewhere come in through --copy (the fresh ledger is
   # empty), an account is added, and the lines go out as printed pages, a PDF read back here.
   local source=$OUT/wine-source.sjk pdf=$OUT/wine-pages.pdf

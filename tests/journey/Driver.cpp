@@ -1,8 +1,8 @@
-// The journey driver: loaded into the real kivaro (LD_PRELOAD), it plays a script of a user's steps on the program's
-// windows by objectName, on the window's own thread, while the program runs its own start, login and event loops.
-// It fails the journey on an unexpected message box, a step that does not come true in time, a window that stops
-// answering, or a program that ends early; a crash ends the process, which the runner reports. See
-// tests/journeys/README.md for the steps.
+// The journey driver: loaded into the real kivaro (LD_PRELOAD on Linux, as a Qt plugin on Windows), it plays a
+// script of a user's steps on the program's windows by objectName, on the window's own thread, while the program
+// runs its own start, login and event loops. It fails the journey on an unexpected message box, a step that does
+// not come true in time, a window that stops answering, or a program that ends early; a crash ends the process,
+// which the runner reports. See tests/journeys/README.md for the steps.
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -11,8 +11,10 @@
 #include <QCoreApplication>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGenericPlugin>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLabel>
@@ -323,7 +325,7 @@ private:
 
     void screenshot(const QString& path) const
     {
-        if (path.startsWith(QLatin1Char('/')) == false)
+        if (!QDir::isAbsolutePath(path))
             return;
         const QList<QWidget*> windows = visibleWindows();
         for (int i = 0; i < windows.size(); ++i) {
@@ -397,7 +399,8 @@ private:
                 throw JourneyFailed { QStringLiteral("the program got %1 mouse presses").arg(m_mousePresses) };
             return true;
         }
-        if (QMessageBox* box = visibleBox())
+        const bool aboutTheBox = verb == QLatin1String("chinese") && w.value(1) == QLatin1String("box");
+        if (QMessageBox* box = visibleBox(); box && !aboutTheBox)
             throw JourneyFailed { QStringLiteral("unexpected message box: ") + box->text() };
         if (verb == QLatin1String("window"))
             return find(arg(1)) != nullptr;
@@ -612,6 +615,21 @@ private:
             });
             return true;
         }
+        if (verb == QLatin1String("chinese")) {
+            // Every button the window (or the message box, "box") shows reads in Chinese: no Latin letter but the
+            // accelerator mark "(&Y)" Chinese texts carry.
+            QWidget* window = arg(1) == QLatin1String("box") ? visibleBox() : need(arg(1))->window();
+            if (!window)
+                return false;
+            static const QRegularExpression accelerator(QStringLiteral("\\(&.\\)|&"));
+            static const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+            QStringList english;
+            for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+                if (button->isVisible() && QString(button->text()).remove(accelerator).contains(latin))
+                    english << button->text();
+            m_lastSeen = english.join(QStringLiteral(", "));
+            return english.isEmpty();
+        }
         if (verb == QLatin1String("on-screen")) {
             // The whole window, its frame and title bar included, inside the screen's work area.
             QWidget* window = need(arg(1))->window();
@@ -800,3 +818,18 @@ void startJourney()
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(startJourney)
+
+// Windows has no LD_PRELOAD: there the program loads the driver as one of Qt's generic plugins (`kivaro.exe -plugin
+// kivarojourney`, with the library in plugins/generic/), and the startup function above runs as it is loaded, while
+// the application is being made.
+class JourneyPlugin : public QGenericPlugin
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "journey.json")
+
+public:
+    // Qt keeps what a generic plugin makes until it ends; the driver itself is made by the startup function.
+    QObject* create(const QString&, const QString&) override { return new QObject; }
+};
+
+#include "Driver.moc"

@@ -35,6 +35,7 @@ key ComboBox5 Return
 rows ListView1 1
 focus ComboBox1
 key Ctrl+S
+chinese box
 box enter 恭喜您，售货记录已经全部成功保存到数据库！
 rows ListView1 0
 type ComboBox1 牙刷

@@ -10,7 +10,8 @@ key frmLogin/Edit1 Return
 window frmMain'
 sale() { printf 'type ComboBox1 %s\ntype ComboBox2 1\ntype ComboBox3 %s\ntype ComboBox4 1\nclick Button1\n' "$1" "$2"; }
 csv() {
-  printf 'click Button8\nwindow frmPrint\nclick btnExportCsv\nchinese fileNameEdit\ntype fileNameEdit %s\n' "$1"
+  printf 'click Button8\nwindow frmPrint\nclick btnExportCsv\nchinese fileNameEdit\n'
+  printf 'screenshot ${KIVARO_JOURNEY_DIR}/export-dialog.png\ntype fileNameEdit %s\n' "$1"
   printf 'key fileNameEdit Return\n'
   printf 'box ok "已导出 %s 行"\nclose frmPrint\n' "$2"
 }

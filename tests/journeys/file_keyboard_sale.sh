@@ -36,6 +36,7 @@ rows ListView1 1
 focus ComboBox1
 key Ctrl+S
 chinese box
+screenshot ${KIVARO_JOURNEY_DIR}/saved.png
 box enter 恭喜您，售货记录已经全部成功保存到数据库！
 rows ListView1 0
 type ComboBox1 牙刷

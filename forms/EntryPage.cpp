@@ -77,6 +77,9 @@ TEntryPage::TEntryPage(QWidget* parent)
     setupPendingList();
     setupButtons();
     connectControls();
+    FNamesKeeper = new ProductNamesKeeper(this);
+    connect(FNamesKeeper, &ProductNamesKeeper::written, this, &TEntryPage::ProductNamesWritten);
+    connect(FNamesKeeper, &ProductNamesKeeper::failed, this, &TEntryPage::ProductNamesFailed);
     for (QWidget* side : { Button2, Button3, Button12, Button1 })
         anchor(side, Qt::TopEdge | Qt::RightEdge);
     anchor(ListView1, Qt::TopEdge | Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
@@ -194,12 +197,17 @@ qsizetype TEntryPage::pendingCount() const
     return FPending ? FPending->lines().size() : 0;
 }
 
-TEntryPage::~TEntryPage() = default;
+TEntryPage::~TEntryPage()
+{
+    // The names still queued are written; the page that would show the outcome is going.
+    FNamesKeeper->flush();
+}
 
 void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
 {
     FDbMan = dbMan;
     FUserName = userName;
+    FNamesKeeper->setLedger(dbMan->location(), userName);
     // The previous login's lines stay kept; ending its session lets the next login of that user adopt them.
     FSession = std::make_unique<KeptSession>();
     FEditedKeptId = 0;
@@ -222,6 +230,7 @@ void TEntryPage::switchStore(TDbMan* dbMan)
     }
     const QHash<qint64, qint64> ids = dbMan->CarryKeptLines(FUserName, *FSession, carried);
     FDbMan = dbMan;
+    FNamesKeeper->setLedger(dbMan->location(), FUserName);
     for (SalesLine& line : shown)
         line.id = ids.value(line.id, line.id);
     FEditedKeptId = FEditedKeptId ? ids.value(FEditedKeptId, FEditedKeptId) : 0;
@@ -477,6 +486,7 @@ void TEntryPage::Button2Click()
 
 void TEntryPage::Button3Click()
 {
+    flushProductNames();
     TfrmEditName editor(FDbMan, FUserName, this);
     if (editor.exec() == QDialog::Accepted)
         LoadProductNames();
@@ -488,8 +498,19 @@ void TEntryPage::Button12Click()
         MessageBox::information(this, Platform::calculatorMissing());
 }
 
+void TEntryPage::flushProductNames()
+{
+    if (const std::optional<ProductNamesKeeper::Outcome> outcome = FNamesKeeper->flush()) {
+        if (!outcome->failure.isNull())
+            ProductNamesFailed(outcome->failure);
+        if (outcome->written)
+            ProductNamesWritten(*outcome->written);
+    }
+}
+
 void TEntryPage::LoadProductNames()
 {
+    flushProductNames();
     const bool read = guarded(
         [this] {
             if (const std::optional<QStringList> names = FDbMan->ProductNames(FUserName))
@@ -503,41 +524,52 @@ void TEntryPage::LoadProductNames()
 void TEntryPage::RememberProductName()
 {
     const QString typed = ComboBox1->currentText();
-    std::optional<QStringList> written;
-    QString failure;
-    try {
-        written = FDbMan->RememberProductName(FUserName, typed);
-        FProductNamesFailureShown = false;
-    } catch (const KivaroError& error) {
-        failure = error.text();
-    }
     const QString wanted = composedTrimmed(typed);
     if (isBlankText(wanted))
         return;
+    // The list here moves at once. One entry moves: rebuilding a list of thousands of names on every sale would cost
+    // more than the sale.
     const qsizetype from = indexOfName(FProductNames, wanted);
-    QStringList moved = FProductNames;
     if (from >= 0)
-        moved.removeAt(from);
-    moved.prepend(wanted);
-    if (written && *written != moved) {
-        // Another instance changed the list since it was read: show what it holds now.
-        setProductNames(*written);
-    } else {
-        // One entry moves: rebuilding a list of thousands of names on every sale would cost more than the sale.
-        // The written list shares its texts with the copy the store keeps, which makes the next comparison cheap.
-        FProductNames = written ? *written : moved;
-        const QSignalBlocker blocker(ComboBox1);
-        if (from >= 0)
-            ComboBox1->removeItem(int(from));
-        ComboBox1->insertItem(0, FProductNames.first());
-        ComboBox1->setCurrentIndex(-1);
-        ComboBox1->setEditText(typed);
+        FProductNames.removeAt(from);
+    FProductNames.prepend(wanted);
+    const QSignalBlocker blocker(ComboBox1);
+    if (from >= 0)
+        ComboBox1->removeItem(int(from));
+    ComboBox1->insertItem(0, wanted);
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(typed);
+    if (!FDbMan->location().isServer()) {
+        // The products file is written after the click, in the background.
+        FNamesKeeper->remember(typed);
+        return;
     }
-    // The sale is in the list whatever happened to the names; one message per run of failures is enough.
-    if (!failure.isEmpty() && !FProductNamesFailureShown) {
-        FProductNamesFailureShown = true;
-        showError(failure, this);
+    // A server's list is written in the click, where a server that does not answer shows its wait with 取消.
+    std::optional<QStringList> written;
+    try {
+        written = FDbMan->RememberProductName(FUserName, typed);
+    } catch (const KivaroError& error) {
+        ProductNamesFailed(error.text());
     }
+    if (written)
+        ProductNamesWritten(*written);
+}
+
+void TEntryPage::ProductNamesWritten(const QStringList& written)
+{
+    FProductNamesFailureShown = false;
+    // Another instance changed the list since it was read: show what it holds now.
+    if (written != FProductNames)
+        setProductNames(written);
+}
+
+void TEntryPage::ProductNamesFailed(const QString& failure)
+{
+    // The sales are in the list whatever happened to the names; one message per run of failures is enough.
+    if (FProductNamesFailureShown)
+        return;
+    FProductNamesFailureShown = true;
+    showError(failure, this);
 }
 
 bool TEntryPage::addImportedLines(const QList<SalesLine>& lines)
@@ -582,6 +614,7 @@ void TEntryPage::RememberProductNames(const QList<SalesLine>& lines)
     for (const auto& [line, name] : order)
         used.append(name);
 
+    flushProductNames();
     std::optional<QStringList> written;
     const QString failure = runWithProgress(this, QStringLiteral("正在记住品名，请稍候……"),
         [&, location = FDbMan->location(), user = FUserName](const BackupProgress& progress) {

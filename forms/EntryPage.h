@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/DbClass.h"
+#include "forms/ProductNamesKeeper.h"
 #include "forms/SalesModels.h"
 
 #include <QString>
@@ -46,6 +47,9 @@ public:
     bool addImportedLines(const QList<SalesLine>& lines);
     // The lines the list shows.
     QList<SalesLine> pendingLines() const;
+    // Writes the product names 添加 queued (a file ledger's are written in the background) and waits for them:
+    // before the window goes, and before anything else reads or replaces the list.
+    void flushProductNames();
 
     // Starts a desktop calculator; false when none was found. Tests replace it.
     static std::function<bool()> startCalculator;
@@ -79,6 +83,9 @@ private:
     void UpdatePendingTotals();
     void LoadProductNames();
     void RememberProductName();
+    // A write of the queued names came back: the list as stored, or why it could not be written.
+    void ProductNamesWritten(const QStringList& written);
+    void ProductNamesFailed(const QString& failure);
     void RememberProductNames(const QList<SalesLine>& lines);
     void setProductNames(const QStringList& names);
     void clearEntryFields();
@@ -118,4 +125,5 @@ private:
     bool FProductNamesFailureShown = false;
     // The entries of ComboBox1's list, in their order.
     QStringList FProductNames;
+    ProductNamesKeeper* FNamesKeeper = nullptr;
 };

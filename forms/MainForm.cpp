@@ -338,6 +338,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 
 void TfrmMain::FormClose()
 {
+    Panel2->flushProductNames();
     Panel3->clearViews();
     FDbMan.reset();
 }

@@ -7,6 +7,7 @@
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/ProductsFile.h"
+#include "forms/EntryPage.h"
 #include "forms/MainForm.h"
 #include "forms/MessageBox.h"
 #include "tests/TestUtil.h"
@@ -181,6 +182,8 @@ private:
         for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
             typeText(child<QLineEdit>(&form, field), QStringLiteral("3"));
         QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        // The name is written after the click, in the background: its outcome is waited for here.
+        child<TEntryPage>(&form, "Panel2")->flushProductNames();
     }
 
 private Q_SLOTS:

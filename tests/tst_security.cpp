@@ -4,6 +4,7 @@
 #include "base/HiClass.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
+#include "forms/EntryPage.h"
 #include "forms/MainForm.h"
 #include "tests/TestUtil.h"
 #include "tests/support/LedgerSeed.h"
@@ -192,6 +193,7 @@ private Q_SLOTS:
         for (const char* field : { "ComboBox2", "ComboBox3", "ComboBox4" })
             typeText(child<QLineEdit>(&form, field), QStringLiteral("1"));
         QTest::mouseClick(child<QPushButton>(&form, "Button1"), Qt::LeftButton);
+        child<TEntryPage>(&form, "Panel2")->flushProductNames();
         const QString products
             = home->dataDir() + QLatin1Char('/') + THi::GetMd5(QStringLiteral("A")) + "-products.txt";
         QVERIFY(QFile::exists(products));

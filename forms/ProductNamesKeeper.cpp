@@ -1,0 +1,85 @@
+#include "forms/ProductNamesKeeper.h"
+
+#include "base/Error.h"
+#include "db/DbClass.h"
+
+#include <QtConcurrent/QtConcurrentRun>
+
+ProductNamesKeeper::ProductNamesKeeper(QObject* parent)
+    : QObject(parent)
+{
+    m_pool.setMaxThreadCount(1);
+    m_pool.setExpiryTimeout(0);
+    connect(&m_watcher, &QFutureWatcher<Outcome>::finished, this, &ProductNamesKeeper::writeDone);
+}
+
+ProductNamesKeeper::~ProductNamesKeeper()
+{
+    flush();
+}
+
+void ProductNamesKeeper::setLedger(const LedgerLocation& location, const QString& userName)
+{
+    flush();
+    m_location = location;
+    m_userName = userName;
+}
+
+void ProductNamesKeeper::remember(const QString& name)
+{
+    m_queued.append(name);
+    if (!m_writing)
+        startWrite();
+}
+
+void ProductNamesKeeper::startWrite()
+{
+    m_writing = true;
+    m_watcher.setFuture(QtConcurrent::run(
+        &m_pool, [location = m_location, user = m_userName, names = std::exchange(m_queued, {})]() -> Outcome {
+            try {
+                TDbMan store(location);
+                return { store.RememberProductNames(user, names), QString() };
+            } catch (const KivaroError& error) {
+                return { std::nullopt, error.text() };
+            } catch (const std::exception& error) {
+                return { std::nullopt, QString::fromLocal8Bit(error.what()) };
+            }
+        }));
+}
+
+void ProductNamesKeeper::writeDone()
+{
+    // flush() may have taken this write's outcome already.
+    if (!m_writing)
+        return;
+    m_writing = false;
+    const Outcome outcome = m_watcher.result();
+    if (!m_queued.isEmpty()) {
+        startWrite();
+        // A failure is told now; the list the write left is not worth showing, the next one replaces it.
+        if (!outcome.failure.isNull())
+            Q_EMIT failed(outcome.failure);
+        return;
+    }
+    if (!outcome.failure.isNull())
+        Q_EMIT failed(outcome.failure);
+    else if (outcome.written)
+        Q_EMIT written(*outcome.written);
+}
+
+std::optional<ProductNamesKeeper::Outcome> ProductNamesKeeper::flush()
+{
+    std::optional<Outcome> seen;
+    while (m_writing || !m_queued.isEmpty()) {
+        if (!m_writing)
+            startWrite();
+        m_watcher.waitForFinished();
+        m_writing = false;
+        const Outcome outcome = m_watcher.result();
+        // The list the last write left, and the first failure on the way.
+        const QString failure = seen && !seen->failure.isNull() ? seen->failure : outcome.failure;
+        seen = Outcome { outcome.written, failure };
+    }
+    return seen;
+}

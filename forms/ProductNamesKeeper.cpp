@@ -10,6 +10,13 @@ ProductNamesKeeper::ProductNamesKeeper(QObject* parent)
 {
     m_pool.setMaxThreadCount(1);
     m_pool.setExpiryTimeout(0);
+    // A run of quick sales shares the disk with the sales' own writes as little as it can: the names wait a moment.
+    m_pause.setSingleShot(true);
+    m_pause.setInterval(250);
+    connect(&m_pause, &QTimer::timeout, this, [this] {
+        if (!m_writing && !m_queued.isEmpty())
+            startWrite();
+    });
     connect(&m_watcher, &QFutureWatcher<Outcome>::finished, this, &ProductNamesKeeper::writeDone);
 }
 
@@ -28,8 +35,8 @@ void ProductNamesKeeper::setLedger(const LedgerLocation& location, const QString
 void ProductNamesKeeper::remember(const QString& name)
 {
     m_queued.append(name);
-    if (!m_writing)
-        startWrite();
+    if (!m_writing && !m_pause.isActive())
+        m_pause.start();
 }
 
 void ProductNamesKeeper::startWrite()
@@ -56,7 +63,7 @@ void ProductNamesKeeper::writeDone()
     m_writing = false;
     const Outcome outcome = m_watcher.result();
     if (!m_queued.isEmpty()) {
-        startWrite();
+        m_pause.start();
         // A failure is told now; the list the write left is not worth showing, the next one replaces it.
         if (!outcome.failure.isNull())
             Q_EMIT failed(outcome.failure);
@@ -70,6 +77,7 @@ void ProductNamesKeeper::writeDone()
 
 std::optional<ProductNamesKeeper::Outcome> ProductNamesKeeper::flush()
 {
+    m_pause.stop();
     std::optional<Outcome> seen;
     while (m_writing || !m_queued.isEmpty()) {
         if (!m_writing)

@@ -7,13 +7,14 @@
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
 #include <optional>
 
 // Remembers the product names that 添加 used without making the sale wait for them: the names queue up in the order
-// they were used and a worker, with its own connection to the ledger, moves them to the top of the user's list in
-// one write, however many clicks came meanwhile. A crash loses at most the order of the names still queued, never
-// the list (each write replaces it whole). What was written, or why it could not be, comes back on the window's
-// thread.
+// they were used and, a quarter of a second after the first of them, a worker with its own connection to the ledger
+// moves them to the top of the user's list in one write, however many clicks came meanwhile. A crash loses at most the
+// order of the names still queued, never the list (each write replaces it whole). What was written, or why it could not
+// be, comes back on the window's thread.
 class ProductNamesKeeper : public QObject
 {
     Q_OBJECT
@@ -53,4 +54,5 @@ private:
     // One write at a time, each on a thread started for it: a thread runs with the rights of the one that started it
     // (a test lowers its own), not with those of an earlier one kept idle.
     QThreadPool m_pool;
+    QTimer m_pause;
 };

@@ -3,6 +3,7 @@
 #include "base/SafeFile.h"
 
 #include "db/Numbers.h"
+#include "forms/Anchors.h"
 #include "forms/FormUtil.h"
 #include "reports/ChartDrawing.h"
 
@@ -69,6 +70,10 @@ TChartPage::TChartPage(QWidget* parent)
     palette = LabelChartTotals->palette();
     palette.setColor(QPalette::WindowText, kTotalsColour);
     LabelChartTotals->setPalette(palette);
+    // The trend takes what the page grows by; the ranking keeps its width at the right; the totals stay under them.
+    anchor(ChartTrend, Qt::TopEdge | Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    anchor(ChartRanking, Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
+    anchor(LabelChartTotals, Qt::LeftEdge | Qt::BottomEdge);
     clear();
 }
 

@@ -199,8 +199,8 @@ qsizetype TEntryPage::pendingCount() const
 
 TEntryPage::~TEntryPage()
 {
-    // The names still queued are written; the page that would show the outcome is going.
-    FNamesKeeper->flush();
+    // The names still queued are written, and nobody is told: the page that would show the outcome is going.
+    delete FNamesKeeper;
 }
 
 void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
@@ -500,12 +500,7 @@ void TEntryPage::Button12Click()
 
 void TEntryPage::flushProductNames()
 {
-    if (const std::optional<ProductNamesKeeper::Outcome> outcome = FNamesKeeper->flush()) {
-        if (!outcome->failure.isNull())
-            ProductNamesFailed(outcome->failure);
-        if (outcome->written)
-            ProductNamesWritten(*outcome->written);
-    }
+    FNamesKeeper->flush();
 }
 
 void TEntryPage::LoadProductNames()

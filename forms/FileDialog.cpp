@@ -10,6 +10,7 @@
 #include <QQueue>
 #include <QSettings>
 #include <QStandardPaths>
+#include <optional>
 
 namespace {
 
@@ -47,6 +48,16 @@ void remember(FileKind kind, const QString& picked)
     settings.setValue(settingKey(kind), QFileInfo(picked).absolutePath());
 }
 
+// The name queued for the next dialog, if any, taken as the user's pick.
+std::optional<QString> queuedAnswer(FileKind kind)
+{
+    if (nextFileNames.isEmpty())
+        return std::nullopt;
+    const QString picked = nextFileNames.dequeue();
+    remember(kind, picked);
+    return picked;
+}
+
 } // namespace
 
 QString FileDialog::startFolder(FileKind kind, const QString& fallback)
@@ -65,11 +76,8 @@ QString FileDialog::getSaveFileName(QWidget* parent, FileKind kind, const QStrin
 {
     const QString path = startFolder(kind) + QLatin1Char('/') + proposedName;
     startPath = path;
-    if (!nextFileNames.isEmpty()) {
-        const QString picked = nextFileNames.dequeue();
-        remember(kind, picked);
-        return picked;
-    }
+    if (const std::optional<QString> picked = queuedAnswer(kind))
+        return *picked;
     QFileDialog dialog(parent, title(caption), path, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -87,11 +95,8 @@ QString FileDialog::getOpenFileName(
 {
     const QString folder = startFolder(kind, fallback);
     startPath = folder;
-    if (!nextFileNames.isEmpty()) {
-        const QString picked = nextFileNames.dequeue();
-        remember(kind, picked);
-        return picked;
-    }
+    if (const std::optional<QString> picked = queuedAnswer(kind))
+        return *picked;
     // A folder that exists: the name box starts empty.
     const QString picked = QFileDialog::getOpenFileName(parent, title(caption), folder, filter);
     remember(kind, picked);

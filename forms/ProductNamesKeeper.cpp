@@ -22,12 +22,13 @@ ProductNamesKeeper::ProductNamesKeeper(QObject* parent)
 
 ProductNamesKeeper::~ProductNamesKeeper()
 {
-    flush();
+    finishWrites();
 }
 
 void ProductNamesKeeper::setLedger(const LedgerLocation& location, const QString& userName)
 {
-    flush();
+    // The list written for the one before is not the one the window is about to show.
+    finishWrites();
     m_location = location;
     m_userName = userName;
 }
@@ -62,20 +63,22 @@ void ProductNamesKeeper::writeDone()
         return;
     m_writing = false;
     const Outcome outcome = m_watcher.result();
-    if (!m_queued.isEmpty()) {
-        m_pause.start();
-        // A failure is told now; the list the write left is not worth showing, the next one replaces it.
-        if (!outcome.failure.isNull())
-            Q_EMIT failed(outcome.failure);
+    if (m_queued.isEmpty()) {
+        tell(outcome);
         return;
     }
-    if (!outcome.failure.isNull())
-        Q_EMIT failed(outcome.failure);
-    else if (outcome.written)
-        Q_EMIT written(*outcome.written);
+    // A failure is told now; the list the write left is not worth showing, the next write replaces it.
+    m_pause.start();
+    tell({ std::nullopt, outcome.failure });
 }
 
-std::optional<ProductNamesKeeper::Outcome> ProductNamesKeeper::flush()
+void ProductNamesKeeper::flush()
+{
+    if (const std::optional<Outcome> outcome = finishWrites())
+        tell(*outcome);
+}
+
+std::optional<ProductNamesKeeper::Outcome> ProductNamesKeeper::finishWrites()
 {
     m_pause.stop();
     std::optional<Outcome> seen;
@@ -85,9 +88,16 @@ std::optional<ProductNamesKeeper::Outcome> ProductNamesKeeper::flush()
         m_watcher.waitForFinished();
         m_writing = false;
         const Outcome outcome = m_watcher.result();
-        // The list the last write left, and the first failure on the way.
         const QString failure = seen && !seen->failure.isNull() ? seen->failure : outcome.failure;
         seen = Outcome { outcome.written, failure };
     }
     return seen;
+}
+
+void ProductNamesKeeper::tell(const Outcome& outcome)
+{
+    if (!outcome.failure.isNull())
+        Q_EMIT failed(outcome.failure);
+    if (outcome.written)
+        Q_EMIT written(*outcome.written);
 }

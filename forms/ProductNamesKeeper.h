@@ -27,15 +27,10 @@ public:
     // The ledger and user the names are kept for; what was queued for the one before is written first.
     void setLedger(const LedgerLocation& location, const QString& userName);
     void remember(const QString& name);
-    struct Outcome
-    {
-        std::optional<QStringList> written;
-        QString failure;
-    };
     // Writes what is queued and waits for it: before the list is read or replaced another way, and before the window
-    // goes. Returns the list the last write it waited for left and the first failure on the way (nothing when no
-    // write was under way or queued), instead of reporting them through written() or failed().
-    std::optional<Outcome> flush();
+    // goes. The first failure on the way and the list the last write left are told through failed() and written()
+    // before it returns.
+    void flush();
 
 Q_SIGNALS:
     // The user's list as the last write left it, once nothing is queued any more.
@@ -43,8 +38,16 @@ Q_SIGNALS:
     void failed(const QString& text);
 
 private:
+    struct Outcome
+    {
+        std::optional<QStringList> written;
+        QString failure;
+    };
     void startWrite();
     void writeDone();
+    // Waits for the write under way and every queued one; the first failure and the last list, if any write ran.
+    std::optional<Outcome> finishWrites();
+    void tell(const Outcome& outcome);
 
     LedgerLocation m_location;
     QString m_userName;

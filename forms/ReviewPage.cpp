@@ -96,22 +96,18 @@ TReviewPage::TReviewPage(QWidget* parent)
 void TReviewPage::anchorControls()
 {
     const Qt::Edges all = Qt::TopEdge | Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge;
-    anchor(findChild<QLabel*>(QStringLiteral("Label21")), Qt::TopEdge | Qt::RightEdge);
+    anchor(Label21, Qt::TopEdge | Qt::RightEdge);
     anchor(ComboBox6, Qt::TopEdge | Qt::RightEdge);
-    for (QWidget* panel : std::as_const(FPanels)) {
+    for (QWidget* panel : std::as_const(FPanels))
         anchor(panel, all);
-        // Each view's list (or chart) grows, its totals line stays under it, its buttons in the corner.
-        for (QWidget* control : panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (qobject_cast<QPushButton*>(control))
-                anchor(control, Qt::RightEdge | Qt::BottomEdge);
-            else if (qobject_cast<QLabel*>(control))
-                anchor(control, Qt::LeftEdge | Qt::BottomEdge);
-            else if (control->objectName() == QLatin1String("ChartRanking"))
-                anchor(control, Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
-            else
-                anchor(control, all);
-        }
-    }
+    // Each view's list grows, its totals line stays under it, its buttons in the corner. The chart page places its
+    // own charts.
+    for (QTreeView* list : { ListView2, ListView3, ListView4, ListView5 })
+        anchor(list, all);
+    for (QLabel* totals : { Label19, Label22, Label23, Label24 })
+        anchor(totals, Qt::LeftEdge | Qt::BottomEdge);
+    for (QPushButton* button : { Button11, Button10, Button8, Button13, Button14, Button15, Button16 })
+        anchor(button, Qt::RightEdge | Qt::BottomEdge);
 }
 
 TReviewPage::~TReviewPage()
@@ -135,7 +131,7 @@ void TReviewPage::setupControls()
     ComboBoxAccount->setFocusPolicy(Qt::ClickFocus);
     ComboBoxAccount->setToolTip(QStringLiteral("查看谁的帐：我的、全店，或某个帐户的（只能看，不能改）"));
     ComboBoxAccount->hide();
-    makeLabel(this, "Label21", QStringLiteral("显示："), 465, 16);
+    Label21 = makeLabel(this, "Label21", QStringLiteral("显示："), 465, 16);
     ComboBox6 = new QComboBox(this);
     ComboBox6->setObjectName(QStringLiteral("ComboBox6"));
     ComboBox6->setGeometry(504, 12, 180, 20);

@@ -91,6 +91,7 @@ private:
     QDateEdit* DateTimePicker3 = nullptr;
     QPushButton* Button7 = nullptr;
     QComboBox* ComboBoxAccount = nullptr;
+    QLabel* Label21 = nullptr;
     QComboBox* ComboBox6 = nullptr;
     QWidget* Panel4 = nullptr;
     QWidget* Panel5 = nullptr;

@@ -411,6 +411,11 @@ PY
   say "$(basename "$setup") ($(du -h "$setup" | cut -f1)) and $(basename "$zip") ($(du -h "$zip" | cut -f1)) in $OUT"
 }
 
+# Ends every program of the prefix, and Wine's server with them.
+stop_wine() {
+  "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+}
+
 # A user's journey in the installed program under Wine, played by the journey driver (tests/journey/Driver.cpp),
 # which the program loads as a Qt plugin: log in, sell two lines from the keyboard, save, review, preview the
 # printout and export it as a PDF, with every message box and the file dialog in Chinese. The screenshots stay in
@@ -487,7 +492,7 @@ close frmMain
 STEPS
   KIVARO_JOURNEY=$(winepath -w "$dir/sale.steps") KIVARO_JOURNEY_DIR=$here timeout 600 \
     wine "$dir/Kivaro/kivaro.exe" -plugin kivarojourney >"$dir/journey.log" 2>&1 || true
-  "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+  stop_wine
   [ "$(cat "$dir/sale.steps.result" 2>/dev/null)" = passed ] || {
     tail -n 30 "$dir/journey.log" >&2
     fail "the journey under Wine: $(cat "$dir/sale.steps.result" 2>/dev/null || echo 'no result'); see $dir"
@@ -542,7 +547,7 @@ test_under_wine() {
   done
   kill -0 $pid 2>/dev/null || fail "the installed program did not stay in its login dialog"
   kill $pid
-  "$(command -v wineserver || echo /usr/lib/wine/wineserver)" -k 2>/dev/null || true
+  stop_wine
   journey_under_wine "$installed"
   # Then its command line, on the ledger it made: lines typed elsewhere come in through --copy (the fresh ledger is
   # empty), an account is added, and the lines go out as printed pages, a PDF read back here.

@@ -76,14 +76,20 @@ private Q_SLOTS:
             QVERIFY2(expected.contains(words(button->text())), qPrintable(button->text()));
     }
 
-    void fileAndPrintDialogs()
+    void fileDialog()
     {
         QFileDialog files(nullptr, QStringLiteral("导出"), QDir::tempPath());
         files.setOption(QFileDialog::DontUseNativeDialog);
         files.show();
         QVERIFY(QTest::qWaitForWindowExposed(&files));
         QCOMPARE(englishButtons(&files), QStringList());
+    }
 
+    void printDialogs()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows draws its own print and page-setup dialogs, in the language of the system");
+#endif
         QPrinter printer;
         QPrintDialog print(&printer);
         print.show();

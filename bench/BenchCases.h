@@ -79,6 +79,7 @@ void benchServerReview(BenchContext& context);
 void benchServerRowSecurity(BenchContext& context);
 void benchServerShopReview(BenchContext& context);
 void benchOutboxSend(BenchContext& context);
+void benchEightTills(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);
@@ -86,3 +87,5 @@ int runChild(int argc, char** argv);
 int runReportChild(int argc, char** argv);
 // The child process of the export and import figures; -1 when this process is not one.
 int runFeatureChild(int argc, char** argv);
+// A till process of the eight-till figures; -1 when this process is not one.
+int runTillsChild(int argc, char** argv);

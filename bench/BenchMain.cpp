@@ -118,9 +118,9 @@ Options parse(const QStringList& args)
         } else {
             throw BenchError(QStringLiteral(
                 "unknown argument %1\nusage: kivaro_bench [--quick] [--runs N] "
-                "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,b1,b2,x1,x2,x3,c1,k1,k2,s1,s2,s3,s4,s5,s6] "
+                "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,b1,b2,x1,x2,x3,c1,k1,k2,s1,s2,s3,s4,s5,s6,s7] "
                 "[--markdown FILE] [--server [--server-database NAME] | --no-server WHY]\n"
-                "--server runs the cases s1-s6 on the PostgreSQL server that libpq's "
+                "--server runs the cases s1-s7 on the PostgreSQL server that libpq's "
                 "environment names (PGHOST, PGPORT, PGUSER, PGPASSWORD)")
                                  .arg(a));
         }
@@ -166,7 +166,8 @@ int runBenchmarks(const Options& options)
         // Last: loading the server's data leaves work to its background processes.
         { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
         { QStringLiteral("s3"), benchServerReview }, { QStringLiteral("s4"), benchServerRowSecurity },
-        { QStringLiteral("s5"), benchServerShopReview }, { QStringLiteral("s6"), benchOutboxSend }
+        { QStringLiteral("s5"), benchServerShopReview }, { QStringLiteral("s6"), benchOutboxSend },
+        { QStringLiteral("s7"), benchEightTills }
     };
     for (const auto& [key, run] : cases) {
         if (options.only.isEmpty() || options.only.contains(key))
@@ -219,6 +220,8 @@ int main(int argc, char** argv)
         child = runReportChild(argc, argv);
     if (child < 0)
         child = runFeatureChild(argc, argv);
+    if (child < 0)
+        child = runTillsChild(argc, argv);
     if (child >= 0)
         return child;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -425,7 +425,7 @@ void removeLinesAfter(PgConnection& raw, qint64 lastId, const QString& user, con
     raw.execParams("DELETE FROM records WHERE id > $1", { std::to_string(lastId) });
     raw.exec("DELETE FROM saves");
     check(daySnapshot(raw, user, day) == before, QStringLiteral("deleting the stored lines left other day sums"));
-    raw.exec("VACUUM records, day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, saves");
+    raw.exec("VACUUM records, day_sums, day_product_sums, saves");
 }
 
 } // namespace

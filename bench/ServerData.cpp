@@ -114,8 +114,9 @@ QString differences(const SalesData& data, PgConnection& db)
         for (size_t i = 0; i < sums.size(); ++i)
             sums[i] += user[i];
     }
-    if (serverTotals(
-            db, "SELECT user_name, sum(lines), sum(quantity), sum(received), sum(cost) FROM shop_day_sums GROUP BY 1")
+    if (serverTotals(db,
+            "SELECT '', sum(lines), sum(quantity), sum(received), sum(cost) FROM kivaro_shop_days('1900-01-01', "
+            "'2100-12-31')")
         != shop)
         return QStringLiteral("its shop's day sums differ from the file's lines");
     for (const auto& [fileColumn, serverColumn] :
@@ -129,8 +130,9 @@ QString differences(const SalesData& data, PgConnection& db)
         = file.scalar("SELECT COUNT(*) FROM (SELECT DISTINCT RecDate, RecProductName FROM Records)");
     const PgResult server
         = db.exec("SELECT (SELECT count(*) FROM day_product_sums), "
-                  "(SELECT sum(products) FROM day_sums), (SELECT count(*) FROM shop_day_product_sums), "
-                  "(SELECT sum(products) FROM shop_day_sums)");
+                  "(SELECT sum(products) FROM day_sums), (SELECT count(*) FROM (SELECT DISTINCT day, product_name "
+                  "FROM day_product_sums) AS g), (SELECT sum(products) FROM kivaro_shop_days('1900-01-01', "
+                  "'2100-12-31'))");
     if (server.integer(0, 0) != groups || server.integer(0, 1) != groups || server.integer(0, 2) != shopGroups
         || server.integer(0, 3) != shopGroups)
         return QStringLiteral("it holds %1 rows per day and product (%2 by its day sums) and %3 for the shop (%4), "

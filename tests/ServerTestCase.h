@@ -101,6 +101,19 @@ public:
         PQclear(result);
         return found;
     }
+    // Sends a statement and returns at once: the server runs it while the test goes on. True when it was sent.
+    bool send(const QString& statement) const { return PQsendQuery(m_connection, statement.toUtf8().constData()); }
+    // Waits for what send() started; true when every statement of it ran.
+    bool finish() const
+    {
+        bool ran = true;
+        while (PGresult* result = PQgetResult(m_connection)) {
+            const ExecStatusType status = PQresultStatus(result);
+            ran = ran && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK);
+            PQclear(result);
+        }
+        return ran;
+    }
 
 private:
     PGconn* m_connection;

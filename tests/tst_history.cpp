@@ -3,6 +3,7 @@
 // delete can be undone, unless the line changed since.
 
 #include "base/Error.h"
+#include "base/Platform.h"
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/LedgerStore.h"
@@ -14,7 +15,6 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTest>
-#include <cstdio>
 #include <future>
 
 namespace {
@@ -117,7 +117,9 @@ private Q_SLOTS:
             shown[i].id = ids.at(i);
         const auto replace = [&] {
             QVERIFY(QFile::copy(replacement, home->dbPath() + QStringLiteral(".new")));
-            QVERIFY(std::rename(qPrintable(home->dbPath() + QStringLiteral(".new")), qPrintable(home->dbPath())) == 0);
+            // As a restore of another process puts it in place.
+            const QString why = Platform::replaceFile(home->dbPath() + QStringLiteral(".new"), home->dbPath());
+            QVERIFY2(why.isEmpty(), qPrintable(why));
         };
         replace();
         QCOMPARE(db.SaveKeptLines(kUser, window, shown), SaveOutcome::SavedIntoReplacedLedger);

@@ -114,8 +114,9 @@ private Q_SLOTS:
         QVERIFY(cashier.run(QStringLiteral("ROLLBACK")));
         QVERIFY(cashier.run(QStringLiteral("UPDATE records SET received = 250 WHERE id = %1").arg(id), &rows));
         QCOMPARE(rows, 1);
-        QVERIFY(cashier.run(QStringLiteral("DELETE FROM records WHERE id = %1").arg(id), &rows));
-        QCOMPARE(rows, 1);
+        // A delete goes through the program's function (DELETE would let him lock the table against every till).
+        QVERIFY(!cashier.run(QStringLiteral("DELETE FROM records WHERE id = %1").arg(id)));
+        QCOMPARE(cashier.value(QStringLiteral("SELECT kivaro_delete_line(%1)").arg(id)), QStringLiteral("1"));
         const QList<ChangeEntry> changes = admin.Changes(user);
         QCOMPARE(changes.size(), 4);
         QCOMPARE(changes.at(2).undoneBy, 0);
@@ -128,7 +129,12 @@ private Q_SLOTS:
         QCOMPARE(admin.QueryDays({ other, QDate(2024, 5, 1), QDate(2024, 5, 31) }).size(), 2);
         QCOMPARE(server(QStringLiteral("SELECT count(*) FROM changes WHERE user_name = '%1'").arg(other)),
             QStringLiteral("1"));
-        QCOMPARE(cashier.value(QStringLiteral("SELECT count(*) FROM shop_day_sums")), QStringLiteral("0"));
+        // The whole shop's sums are its owners'.
+        QCOMPARE(cashier.value(QStringLiteral("SELECT (SELECT count(*) FROM kivaro_shop_days('2024-01-01', "
+                                              "'2024-12-31')) + (SELECT count(*) FROM kivaro_shop_ranking("
+                                              "'2024-01-01', '2024-12-31')) + (SELECT count(*) FROM "
+                                              "kivaro_shop_day_products('2024-01-01', '2024-12-31', 0, 100))")),
+            QStringLiteral("0"));
 
         // An amount no program would take overflows only his own sums: another account's save of that day still
         // lands, and the whole shop's day is refused rather than shown wrong.
@@ -184,6 +190,13 @@ private Q_SLOTS:
         QVERIFY(refused(QStringLiteral("SELECT kivaro_lock('user', '%1', true)").arg(victim)));
         QVERIFY(refused(QStringLiteral("SELECT kivaro_lock('shop', '', true)")));
         QVERIFY(hostile.run(QStringLiteral("SELECT kivaro_lock('restore', '', false)")));
+        // Nor can he lock a table the tills write, or read, against them.
+        for (const char* table : { "records", "pending_lines", "product_names", "saves", "users", "day_sums" }) {
+            for (const char* mode : { "SHARE", "ACCESS EXCLUSIVE" })
+                QVERIFY2(
+                    refused(QStringLiteral("LOCK TABLE %1 IN %2 MODE").arg(QLatin1String(table), QLatin1String(mode))),
+                    table);
+        }
         // The next kept-line ids taken ahead, and days no till can read.
         QVERIFY(hostile.run(QStringLiteral(
             "INSERT INTO pending_lines (id, user_name, computer, day, product_name, quantity, received, "
@@ -210,7 +223,13 @@ private Q_SLOTS:
         const QList<SalesLine> stored = till.QueryLineWindow(range, range.first, 0, 10);
         QCOMPARE(stored.size(), 2);
         till.DeleteLine(victim, stored.first());
+        // The program's deletes are the owner's alone.
+        QCOMPARE(
+            hostile.value(QStringLiteral("SELECT kivaro_delete_line(%1)").arg(stored.at(1).id)), QStringLiteral("0"));
+        QVERIFY(hostile.run(QStringLiteral("SELECT kivaro_forget_product_names('%1', NULL)").arg(victim)));
         QVERIFY(hostile.run(QStringLiteral("COMMIT")));
+        QCOMPARE(till.ProductNames(victim).value_or(QStringList()), QStringList { QStringLiteral("毛巾") });
+        QCOMPARE(till.QueryLineWindow(range, range.first, 0, 10).size(), 1);
 
         // The deleted line's id taken by the other account does not block its owner's undo.
         QCOMPARE(hostile.value(QStringLiteral("INSERT INTO records (id, user_name, day, product_name, quantity, "

@@ -162,6 +162,7 @@ private Q_SLOTS:
         QTest::newRow("no sums of the whole shop") << 3 << false;
         QTest::newRow("the shop's sums among the users'") << 4 << false;
         QTest::newRow("a line of no name") << 4 << true;
+        QTest::newRow("the shop's sums in tables of their own") << 6 << false;
     }
 
     // A ledger of an earlier layout is upgraded by the administrator's next connection: its accounts become roles
@@ -178,15 +179,21 @@ private Q_SLOTS:
                 QStringLiteral("INSERT INTO records (user_name, day, product_name, quantity, "
                                "received, cost, memo) VALUES ('', '2024-04-30', 'x', 1, 1, 1, '')")));
         // Version 4 kept the shop's sums under the user '' of the users' tables, a copy of the users' here; a line of
-        // no name was counted in both.
-        QVERIFY(home->server()->exec(
-            QStringLiteral("DROP TABLE shop_day_sums, shop_day_product_sums; DROP INDEX records_by_day; %1")
-                .arg(version < 4 || nameless
-                        ? QString()
-                        : QStringLiteral("INSERT INTO day_sums SELECT '', day, lines, products, quantity, "
-                                         "received, cost FROM day_sums; INSERT INTO day_product_sums SELECT "
-                                         "'', day, product_name, lines, first_id, quantity, received, cost "
-                                         "FROM day_product_sums"))));
+        // no name was counted in both. Versions 5 and 6 kept them in tables of their own.
+        QString older = QStringLiteral("DROP INDEX records_by_day, day_sums_by_day, day_product_sums_by_day, "
+                                       "records_by_user_day; CREATE INDEX records_by_user_day ON records "
+                                       "(md5(user_name), day, id); ");
+        if (version == 4 && !nameless)
+            older
+                += QStringLiteral("INSERT INTO day_sums SELECT '', day, lines, products, quantity, received, cost FROM "
+                                  "day_sums; INSERT INTO day_product_sums SELECT '', day, product_name, lines, "
+                                  "first_id, quantity, received, cost FROM day_product_sums");
+        if (version >= 5)
+            older += QStringLiteral("CREATE INDEX records_by_day ON records (day, id); CREATE TABLE shop_day_sums AS "
+                                    "SELECT '' AS user_name, day, lines FROM day_sums; CREATE TABLE "
+                                    "shop_day_product_sums AS SELECT '' AS user_name, day, product_name FROM "
+                                    "day_product_sums");
+        QVERIFY(home->server()->exec(older));
         const SalesRange shop { {}, QDate(2024, 4, 1), QDate(2024, 4, 30), true };
         if (version >= 3) {
             QVERIFY(home->server()->exec(QStringLiteral("UPDATE kivaro_schema SET version = %1").arg(version)));
@@ -200,11 +207,11 @@ private Q_SLOTS:
                 QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")), QStringLiteral("4"));
                 return;
             }
-            // A till of the earlier version is saving a line as the upgrade begins (its triggers go with the
-            // functions the upgrade replaces): the upgrade waits for it, and the shop's sums count its line.
+            // A till of the earlier version is saving a line as the upgrade begins: the upgrade, which replaces the
+            // triggers, waits for it, and the shop's sums count its line.
             const AsRole earlierTill(
                 home->server()->name(), qEnvironmentVariable("PGUSER"), qEnvironmentVariable("PGPASSWORD"));
-            QVERIFY(earlierTill.run(QStringLiteral("DROP FUNCTION records_add_to_sums CASCADE; BEGIN; INSERT INTO "
+            QVERIFY(earlierTill.run(QStringLiteral("BEGIN; INSERT INTO "
                                                    "records (user_name, day, product_name, quantity, received, cost, "
                                                    "memo) VALUES ('%1', '2024-04-30', '牙刷', 1, 100, 50, '')")
                                         .arg(user)));
@@ -227,6 +234,12 @@ private Q_SLOTS:
             QCOMPARE(days.first().sums, (SalesSums { 3, 500, 250 }));
             QCOMPARE(TDbMan().QueryRanking(shop).size(), 2);
             QCOMPARE(server(QStringLiteral("SELECT count(*) FROM day_sums WHERE user_name = ''")), QStringLiteral("0"));
+            QCOMPARE(server(QStringLiteral(
+                         "SELECT to_regclass('shop_day_sums') IS NULL AND to_regclass("
+                         "'shop_day_product_sums') IS NULL AND to_regclass('day_sums_by_day') IS "
+                         "NOT NULL AND (SELECT indexdef LIKE '%INCLUDE (user_name)' FROM pg_indexes WHERE indexname = "
+                         "'records_by_user_day')")),
+                QStringLiteral("t"));
             QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")),
                 QString::number(ServerStore::kSchemaVersion));
             return;

@@ -13,10 +13,9 @@ using namespace pg;
 
 namespace {
 
-const char* const kLedgerTables
-    = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'shop_day_sums', 'shop_day_product_sums', "
-      "'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
-      "'kivaro_ledger_id']";
+const char* const kLedgerTables = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'product_names', "
+                                  " 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
+                                  "'kivaro_ledger_id']";
 
 QByteArray md5Hex(const QString& text)
 {
@@ -224,8 +223,7 @@ void ServerStore::upgradeToAccounts(Session& session, qint64 found)
     }
 }
 
-// Version 5 keeps the whole shop's sums in tables of their own, made here from the lines. Version 4 kept them in the
-// users' tables under the user '', which goes.
+// Version 4 kept the whole shop's sums in the users' tables under the user '', which goes.
 void ServerStore::upgradeToShopSums(Session& session, const QString& server)
 {
     // A till of the earlier version saving now would add lines the sums below would not count: writers wait until
@@ -240,19 +238,19 @@ void ServerStore::upgradeToShopSums(Session& session, const QString& server)
                                          "''），或删去它们，再连接一次。")
                               .arg(server)
                               .arg(nameless));
-    for (const QString& statement : ServerSchema::shopSumsStatements())
-        session.exec(statement);
     session.exec("DELETE FROM day_product_sums WHERE user_name = ''");
     session.exec("DELETE FROM day_sums WHERE user_name = ''");
-    session.exec("TRUNCATE shop_day_sums, shop_day_product_sums");
-    session.exec(
-        "INSERT INTO shop_day_product_sums (user_name, day, product_name, lines, first_id, quantity, received, cost) "
-        "SELECT '', day, product_name, count(*), min(id), sum(quantity), sum(received), sum(cost) "
-        "FROM records GROUP BY day, product_name");
-    session.exec("INSERT INTO shop_day_sums (user_name, day, lines, products, quantity, received, cost) "
-                 "SELECT '', day, count(*), (SELECT count(*) FROM shop_day_product_sums AS p "
-                 "WHERE md5(p.user_name) = md5('') AND p.user_name = '' AND p.day = r.day), "
-                 "sum(quantity), sum(received), sum(cost) FROM records AS r GROUP BY day");
+}
+
+// Versions 5 and 6 kept the whole shop's sums in tables of their own, which every save took turns on; version 7 adds
+// the accounts' sums up when the shop is read, and lists a user's lines from the index alone.
+void ServerStore::upgradeToSharedNothing(Session& session)
+{
+    session.exec("DROP TABLE IF EXISTS shop_day_sums, shop_day_product_sums");
+    session.exec("DROP INDEX IF EXISTS records_by_user_day");
+    session.exec(ServerSchema::userLinesIndexStatement());
+    for (const QString& statement : ServerSchema::shopIndexStatements())
+        session.exec(statement);
 }
 
 void ServerStore::prepareSchema(Session& session)
@@ -301,6 +299,8 @@ void ServerStore::prepareSchema(Session& session)
                 for (const QString& statement : ServerSchema::dayLimitStatements() + ServerSchema::lockKeyStatements())
                     session.exec(statement);
             }
+            if (found < 7)
+                upgradeToSharedNothing(session);
             // The earlier functions, triggers, policies and grants are replaced by the program's own, whatever an
             // earlier upgrade left (a policy goes with a function it calls).
             const ServerSchema::Access names = access(session);

@@ -4,6 +4,10 @@ namespace ServerSchema {
 
 namespace {
 
+    // The name beside the key lets a user's lines be listed in order from the index alone.
+    constexpr const char* kUserLinesIndex
+        = "CREATE INDEX records_by_user_day ON records (md5(user_name), day, id) INCLUDE (user_name)";
+
     const char* const kTables[] = {
         "CREATE TABLE kivaro_schema (version integer NOT NULL)",
         // An account is a role of the server, which keeps its password; shop_owner may review every account,
@@ -26,7 +30,7 @@ namespace {
         " received bigint NOT NULL,"
         " cost bigint NOT NULL,"
         " memo text NOT NULL)",
-        "CREATE INDEX records_by_user_day ON records (md5(user_name), day, id)",
+        kUserLinesIndex,
         // Per user and day, and per user, day and product: the sums of the lines, kept by the triggers below.
         // products is the day's number of day_product_sums rows, first_id a group's smallest line id.
         "CREATE TABLE day_sums ("
@@ -65,58 +69,25 @@ namespace {
         " lines bigint NOT NULL)",
     };
 
-    // The whole shop's sums, in tables of their own. They have the users' columns, with the user '' (no role has
-    // that name), so that the same statements keep both; their amounts are numeric, so that no account's lines,
-    // however large, make the shop's sums overflow and every account's save of that day fail.
-    const char* const kShopTables[] = {
-        // The whole shop's lines in the order of the views.
+    // The whole shop's lines in the order of the views, and the accounts' sums by day alone: the shop's sums are
+    // the accounts' added up when they are read, so that no account's save ever waits for another's.
+    const char* const kShopIndexes[] = {
         "CREATE INDEX IF NOT EXISTS records_by_day ON records (day, id)",
-        "CREATE TABLE IF NOT EXISTS shop_day_sums ("
-        " user_name text NOT NULL CHECK (user_name = ''),"
-        " day date NOT NULL,"
-        " lines bigint NOT NULL,"
-        " products bigint NOT NULL,"
-        " quantity bigint NOT NULL,"
-        " received numeric NOT NULL,"
-        " cost numeric NOT NULL)",
-        "CREATE UNIQUE INDEX IF NOT EXISTS shop_day_sums_key ON shop_day_sums (md5(user_name), day)",
-        "CREATE TABLE IF NOT EXISTS shop_day_product_sums ("
-        " user_name text NOT NULL CHECK (user_name = ''),"
-        " day date NOT NULL,"
-        " product_name text NOT NULL,"
-        " lines bigint NOT NULL,"
-        " first_id bigint NOT NULL,"
-        " quantity bigint NOT NULL,"
-        " received numeric NOT NULL,"
-        " cost numeric NOT NULL)",
-        "CREATE UNIQUE INDEX IF NOT EXISTS shop_day_product_sums_key ON shop_day_product_sums (md5(user_name), day, "
-        "md5(product_name))",
-        "CREATE INDEX IF NOT EXISTS shop_day_product_sums_by_first_sale ON shop_day_product_sums (md5(user_name), day, "
-        "first_id)",
+        "CREATE INDEX IF NOT EXISTS day_sums_by_day ON day_sums (day)",
+        "CREATE INDEX IF NOT EXISTS day_product_sums_by_day ON day_product_sums (day)",
     };
 
     // Every writer, psql by hand included, keeps the summaries right. Writers of one user take turns, so that a
-    // day's count of products and a group's first line are read after the other writer's lines are in; then all
-    // writers take turns on the shop's rows. The shop's lock is always taken last, so two writers never wait for
-    // each other in a circle. Every till waits for the one holding it: a holder that stops answering (a frozen
-    // till) is dropped by the server after 5 seconds idle, before the others' lock_timeout of 8.
+    // day's count of products and a group's first line are read after the other writer's lines are in; writers of
+    // different users share nothing and never wait for each other. A holder that stops answering (a frozen till) is
+    // dropped by the server after 5 seconds idle, before the same user's other tills reach their lock_timeout of 8.
     // The locks' keys are made with the ledger's secret (kivaro_lock_key), which no account can read: an account
-    // cannot take a lock of the program's by computing its key, and so cannot hold up the others with one.
+    // cannot take another's lock by computing its key.
     QString lockUsers(const QString& rows)
     {
         return QStringLiteral("PERFORM pg_advisory_xact_lock(k) FROM (SELECT DISTINCT hashtextextended('user:' || "
                               "user_name, (SELECT key FROM kivaro_lock_key)) AS k FROM %1 ORDER BY k) AS locked;\n"
-                              "PERFORM pg_advisory_xact_lock(hashtextextended('shop:', (SELECT key FROM "
-                              "kivaro_lock_key)));\n"
                               "PERFORM set_config('idle_in_transaction_session_timeout', '5s', true);\n")
-            .arg(rows);
-    }
-
-    // The rows of a transition table as the shop's.
-    QString asShop(const QString& rows)
-    {
-        return QStringLiteral("(SELECT ''::text AS user_name, id, day, product_name, quantity, received, cost FROM %1) "
-                              "AS shop")
             .arg(rows);
     }
 
@@ -125,20 +96,19 @@ namespace {
     const QString kGroupKey = kDayKey
         + QStringLiteral(" AND md5(s.product_name) = md5(g.product_name) AND s.product_name = g.product_name");
 
-    // The users' sums are in day_sums and day_product_sums, the shop's in shop_day_sums and shop_day_product_sums.
-    QString countProducts(const QString& rows, const QString& tables)
+    QString countProducts(const QString& rows)
     {
         return QStringLiteral(
-            "UPDATE %3day_sums AS s SET products = (SELECT count(*) FROM %3day_product_sums AS p "
+            "UPDATE day_sums AS s SET products = (SELECT count(*) FROM day_product_sums AS p "
             "WHERE md5(p.user_name) = md5(s.user_name) AND p.day = s.day AND p.user_name = s.user_name) "
             "FROM (SELECT DISTINCT user_name, day FROM %1) AS g WHERE %2;\n")
-            .arg(rows, kDayKey, tables);
+            .arg(rows, kDayKey);
     }
 
-    QString addRows(const QString& rows, const QString& tables)
+    QString addToSums(const QString& rows)
     {
         return QStringLiteral(
-                   "INSERT INTO %2day_product_sums AS s (user_name, day, product_name, lines, first_id, quantity, "
+                   "INSERT INTO day_product_sums AS s (user_name, day, product_name, lines, first_id, quantity, "
                    "received, cost) "
                    "SELECT user_name, day, product_name, count(*), min(id), sum(quantity), sum(received), sum(cost) "
                    "FROM %1 GROUP BY user_name, day, product_name "
@@ -146,58 +116,41 @@ namespace {
                    "excluded.lines, "
                    "first_id = least(s.first_id, excluded.first_id), quantity = s.quantity + excluded.quantity, "
                    "received = s.received + excluded.received, cost = s.cost + excluded.cost;\n"
-                   "INSERT INTO %2day_sums AS s (user_name, day, lines, products, quantity, received, cost) "
+                   "INSERT INTO day_sums AS s (user_name, day, lines, products, quantity, received, cost) "
                    "SELECT user_name, day, count(*), 0, sum(quantity), sum(received), sum(cost) "
                    "FROM %1 GROUP BY user_name, day "
                    "ON CONFLICT (md5(user_name), day) DO UPDATE SET lines = s.lines + excluded.lines, "
                    "quantity = s.quantity + excluded.quantity, received = s.received + excluded.received, "
                    "cost = s.cost + excluded.cost;\n")
-                   .arg(rows, tables)
-            + countProducts(rows, tables);
+                   .arg(rows)
+            + countProducts(rows);
     }
 
-    // Runs after the rows have left records (or changed there). A shop's group finds its first line among every
-    // user's.
-    QString removeRows(const QString& rows, bool shop)
+    // Runs after the rows have left records (or changed there).
+    QString removeFromSums(const QString& rows)
     {
-        const QString tables = shop ? QStringLiteral("shop_") : QString();
-        const QString sameOwner = shop
-            ? QString()
-            : QStringLiteral("md5(r.user_name) = md5(s.user_name) AND r.user_name = s.user_name AND ");
         return QStringLiteral(
-                   "UPDATE %5day_product_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
+                   "UPDATE day_product_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
                    "received = s.received - g.received, cost = s.cost - g.cost "
                    "FROM (SELECT user_name, day, product_name, count(*) AS lines, sum(quantity) AS quantity, "
                    "sum(received) AS received, sum(cost) AS cost FROM %1 GROUP BY user_name, day, product_name) AS g "
                    "WHERE %2;\n"
-                   "DELETE FROM %5day_product_sums AS s USING (SELECT DISTINCT user_name, day, product_name FROM %1) "
-                   "AS "
-                   "g "
-                   "WHERE %2 AND s.lines = 0;\n"
-                   "UPDATE %5day_product_sums AS s SET first_id = (SELECT min(r.id) FROM records AS r "
-                   "WHERE %4r.day = s.day AND r.product_name = s.product_name) "
+                   "DELETE FROM day_product_sums AS s USING (SELECT DISTINCT user_name, day, product_name FROM %1) "
+                   "AS g WHERE %2 AND s.lines = 0;\n"
+                   "UPDATE day_product_sums AS s SET first_id = (SELECT min(r.id) FROM records AS r "
+                   "WHERE md5(r.user_name) = md5(s.user_name) AND r.user_name = s.user_name AND r.day = s.day "
+                   "AND r.product_name = s.product_name) "
                    "FROM (SELECT DISTINCT user_name, day, product_name FROM %1) AS g "
                    "WHERE %2 AND s.first_id IN (SELECT id FROM %1);\n"
-                   "UPDATE %5day_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
+                   "UPDATE day_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
                    "received = s.received - g.received, cost = s.cost - g.cost "
                    "FROM (SELECT user_name, day, count(*) AS lines, sum(quantity) AS quantity, "
                    "sum(received) AS received, sum(cost) AS cost FROM %1 GROUP BY user_name, day) AS g "
                    "WHERE %3;\n"
-                   "DELETE FROM %5day_sums AS s USING (SELECT DISTINCT user_name, day FROM %1) AS g "
+                   "DELETE FROM day_sums AS s USING (SELECT DISTINCT user_name, day FROM %1) AS g "
                    "WHERE %3 AND s.lines = 0;\n")
-                   .arg(rows, kGroupKey, kDayKey, sameOwner, tables)
-            + countProducts(rows, tables);
-    }
-
-    // The users' rows and the shop's.
-    QString addToSums(const QString& rows)
-    {
-        return addRows(rows, QString()) + addRows(asShop(rows), QStringLiteral("shop_"));
-    }
-
-    QString removeFromSums(const QString& rows)
-    {
-        return removeRows(rows, false) + removeRows(asShop(rows), true);
+                   .arg(rows, kGroupKey, kDayKey)
+            + countProducts(rows);
     }
 
     QString summaryBody(const QString& body)
@@ -334,6 +287,10 @@ namespace {
     const QString kOwnRows = QStringLiteral("user_name = session_user");
     const QString kShopOwner = QStringLiteral("(SELECT kivaro_is_shop_owner())");
     const QString kOwnOrShop = QStringLiteral("user_name = session_user OR ") + kShopOwner;
+    // Inside the program's functions, which run as the administrator: the caller is a shop owner or the
+    // administrator.
+    const QString kOwnerOrAdministrator
+        = kShopOwner + QStringLiteral(" OR pg_has_role(session_user, current_user, 'MEMBER')");
 
 } // namespace
 
@@ -401,7 +358,8 @@ QList<Function> functions()
                 "RAISE EXCEPTION 'this lock is not the account''s to take';\nEND IF;\n"
                 "IF alone THEN PERFORM pg_advisory_xact_lock(k); ELSE PERFORM pg_advisory_xact_lock_shared(k); END "
                 "IF;\nEND\n") },
-        // Who holds one of the program's locks: the accounts of the connections that hold it.
+        // Who holds one of the program's locks, in a transaction begun more than a second ago (a till saving holds
+        // its user's lock for moments): the accounts of the connections that hold it.
         { QStringLiteral("kivaro_lock_holders"),
             QStringLiteral("kivaro_lock_holders(what text, account text) RETURNS SETOF text STABLE"),
             QStringLiteral("sql"),
@@ -410,7 +368,9 @@ QList<Function> functions()
                 "CROSS JOIN (SELECT hashtextextended(what || ':' || account, key) AS k FROM kivaro_lock_key) AS h "
                 "WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1 AND l.database = (SELECT oid FROM "
                 "pg_database WHERE datname = current_database()) AND l.classid = ((h.k >> 32) & "
-                "4294967295)::oid AND l.objid = (h.k & 4294967295)::oid ORDER BY 1") },
+                "4294967295)::oid AND l.objid = (h.k & 4294967295)::oid AND a.xact_start < clock_timestamp() - "
+                "interval "
+                "'1 second' ORDER BY 1") },
         // Who may do what as the ledger says it: every policy with its roles and expressions, and the grants on the
         // ledger's tables, columns, sequences and functions. Kept at creation and upgrade (kivaro_parts), compared at
         // every opening: an ALTER POLICY or a GRANT of another program is noticed.
@@ -454,6 +414,66 @@ QList<Function> functions()
                 "SELECT CASE WHEN (SELECT kivaro_is_shop_owner()) OR pg_has_role(session_user, current_user, "
                 "'MEMBER') THEN ARRAY(SELECT id FROM records WHERE day >= first_day AND day <= last_day "
                 "ORDER BY day, id) END") },
+        // The whole shop's sums, added up from the accounts' own when they are read, for its owners (as the
+        // administrator, whom the policies do not filter row by row). A day's products are the names sold that day
+        // by anyone; a group's first line is the first of any account's.
+        { QStringLiteral("kivaro_shop_days"),
+            QStringLiteral("kivaro_shop_days(first_day date, last_day date) RETURNS TABLE (day date, products bigint, "
+                           "lines numeric, quantity numeric, received numeric, cost numeric) STABLE"),
+            QStringLiteral("sql"),
+            QStringLiteral(
+                "SELECT d.day, p.products, d.lines, d.quantity, d.received, d.cost FROM (SELECT s.day, sum(s.lines) "
+                "AS lines, sum(s.quantity) AS quantity, sum(s.received) AS received, sum(s.cost) AS cost FROM "
+                "day_sums AS s WHERE s.day >= first_day AND s.day <= last_day GROUP BY s.day) AS d JOIN (SELECT "
+                "g.day, count(DISTINCT g.product_name) AS products FROM day_product_sums AS g WHERE g.day >= "
+                "first_day AND g.day <= last_day GROUP BY g.day) AS p ON p.day = d.day WHERE %1")
+                .arg(kOwnerOrAdministrator) },
+        // A window of the shop's day-and-product groups: skip groups, then wanted of them, in the order of the
+        // views. Only the days the window can reach are grouped: a day has at least as many groups as any one
+        // account's count of products that day.
+        { QStringLiteral("kivaro_shop_day_products"),
+            QStringLiteral("kivaro_shop_day_products(first_day date, last_day date, skip bigint, wanted bigint) "
+                           "RETURNS TABLE (day date, product_name text, first_id bigint, quantity numeric, "
+                           "received numeric, cost numeric) STABLE"),
+            QStringLiteral("sql"),
+            QStringLiteral(
+                "SELECT g.day, g.product_name, g.first_id, g.quantity, g.received, g.cost FROM (SELECT p.day, "
+                "p.product_name, min(p.first_id) AS first_id, sum(p.quantity) AS quantity, sum(p.received) AS "
+                "received, sum(p.cost) AS cost FROM day_product_sums AS p WHERE p.day >= first_day AND p.day <= "
+                "least(last_day, COALESCE((SELECT r.day FROM (SELECT s.day, sum(max(s.products)) OVER (ORDER BY "
+                "s.day) AS reach FROM day_sums AS s WHERE s.day >= first_day AND s.day <= last_day GROUP BY s.day) "
+                "AS r WHERE r.reach >= skip + wanted ORDER BY r.day LIMIT 1), last_day)) GROUP BY p.day, "
+                "p.product_name) AS g WHERE %1 ORDER BY g.day, g.first_id LIMIT wanted OFFSET skip")
+                .arg(kOwnerOrAdministrator) },
+        { QStringLiteral("kivaro_shop_ranking"),
+            QStringLiteral("kivaro_shop_ranking(first_day date, last_day date) RETURNS TABLE (product_name text, "
+                           "first_id bigint, quantity numeric, received numeric, cost numeric) STABLE"),
+            QStringLiteral("sql"),
+            QStringLiteral("SELECT p.product_name, min(p.first_id), sum(p.quantity), sum(p.received), sum(p.cost) "
+                           "FROM day_product_sums AS p WHERE p.day >= first_day AND p.day <= last_day AND (%1) "
+                           "GROUP BY p.product_name")
+                .arg(kOwnerOrAdministrator) },
+        // An account deletes its own rows through these, not with DELETE: the right to DELETE a table is also the
+        // right to LOCK it against every other account, which would stop every till of the shop.
+        { QStringLiteral("kivaro_delete_line"), QStringLiteral("kivaro_delete_line(line_id bigint) RETURNS bigint"),
+            QStringLiteral("sql"),
+            QStringLiteral("WITH gone AS (DELETE FROM records WHERE id = line_id AND (user_name = session_user OR "
+                           "pg_has_role(session_user, current_user, 'MEMBER')) RETURNING 1) SELECT count(*) FROM "
+                           "gone") },
+        { QStringLiteral("kivaro_forget_kept"),
+            QStringLiteral("kivaro_forget_kept(ids bigint[], account text, at_computer text) RETURNS bigint"),
+            QStringLiteral("sql"),
+            QStringLiteral("WITH gone AS (DELETE FROM pending_lines WHERE id = ANY(ids) AND user_name = account AND "
+                           "computer = at_computer AND (account = session_user OR pg_has_role(session_user, "
+                           "current_user, 'MEMBER')) RETURNING 1) SELECT count(*) FROM gone") },
+        // Every product name of the account, or the one named.
+        { QStringLiteral("kivaro_forget_product_names"),
+            QStringLiteral("kivaro_forget_product_names(account text, only_name text) RETURNS void"),
+            QStringLiteral("sql"),
+            QStringLiteral("DELETE FROM product_names WHERE md5(user_name) = md5(account) AND user_name = account "
+                           "AND (only_name IS NULL OR (md5(product_name) = md5(only_name) AND product_name = "
+                           "only_name)) AND (account = session_user OR pg_has_role(session_user, current_user, "
+                           "'MEMBER'))") },
         // An account puts itself at the head of the login list; the administrator may put anyone there.
         { QStringLiteral("kivaro_note_login"), QStringLiteral("kivaro_note_login(account text) RETURNS void"),
             QStringLiteral("sql"),
@@ -554,10 +574,15 @@ QStringList lockKeyStatements()
     };
 }
 
-QStringList shopSumsStatements()
+QString userLinesIndexStatement()
+{
+    return QString::fromLatin1(kUserLinesIndex);
+}
+
+QStringList shopIndexStatements()
 {
     QStringList statements;
-    for (const char* statement : kShopTables)
+    for (const char* statement : kShopIndexes)
         statements.append(QString::fromLatin1(statement));
     return statements;
 }
@@ -585,20 +610,23 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("REVOKE ALL ON ALL FUNCTIONS IN SCHEMA %1 FROM PUBLIC").arg(schema),
         QStringLiteral("REVOKE ALL ON ALL TABLES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
         QStringLiteral("REVOKE ALL ON ALL SEQUENCES IN SCHEMA %1 FROM PUBLIC, %2").arg(schema, group),
-        QStringLiteral("GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
-                       "kivaro_shop_lines(date, date), kivaro_lock(text, text, boolean), "
-                       "kivaro_lock_holders(text, text), kivaro_access_unchanged() TO %1")
+        QStringLiteral(
+            "GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
+            "kivaro_shop_lines(date, date), kivaro_shop_days(date, date), kivaro_shop_day_products(date, date, "
+            "bigint, bigint), kivaro_shop_ranking(date, date), kivaro_delete_line(bigint), kivaro_forget_kept("
+            "bigint[], text, text), kivaro_forget_product_names(text, text), kivaro_lock(text, text, "
+            "boolean), "
+            "kivaro_lock_holders(text, text), kivaro_access_unchanged() TO %1")
             .arg(group),
         QStringLiteral("GRANT SELECT ON kivaro_schema, users, ledger_generation, daily_backups, kivaro_ledger_id TO %1")
             .arg(group),
         // A line's id and owner stay as they were stored.
-        QStringLiteral("GRANT SELECT, INSERT, DELETE ON records, pending_lines, product_names TO %1").arg(group),
+        // Deletes go through the program's functions (see kivaro_delete_line).
+        QStringLiteral("GRANT SELECT, INSERT ON records, pending_lines, product_names TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (day, product_name, quantity, received, cost, memo) ON records TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (computer) ON pending_lines TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (last_use) ON product_names TO %1").arg(group),
-        QStringLiteral(
-            "GRANT SELECT ON day_sums, day_product_sums, shop_day_sums, shop_day_product_sums, changes TO %1")
-            .arg(group),
+        QStringLiteral("GRANT SELECT ON day_sums, day_product_sums, changes TO %1").arg(group),
         QStringLiteral("GRANT SELECT, INSERT ON saves TO %1").arg(group),
         QStringLiteral("GRANT USAGE ON SEQUENCE records_id_seq, pending_lines_id_seq TO %1").arg(group),
     };
@@ -616,8 +644,6 @@ QStringList accessStatements(const Access& access)
         { "records", kOwnOrShop, kOwnRows },
         { "day_sums", kOwnOrShop, {} },
         { "day_product_sums", kOwnOrShop, {} },
-        { "shop_day_sums", kShopOwner, {} },
-        { "shop_day_product_sums", kShopOwner, {} },
         { "changes", kOwnOrShop, {} },
         { "pending_lines", kOwnRows, kOwnRows },
         { "product_names", kOwnRows, kOwnRows },
@@ -655,7 +681,7 @@ QStringList createStatements(int version, const Access& access)
     QStringList statements;
     for (const char* statement : kTables)
         statements.append(QString::fromLatin1(statement));
-    statements.append(shopSumsStatements());
+    statements.append(shopIndexStatements());
     statements.append(historyStatements());
     statements.append(generationStatements());
     statements.append(textLimitStatements());

@@ -38,8 +38,10 @@ QStringList createStatements(int version, const Access& access);
 QStringList historyStatements();
 // The ledger's generation and the claims of daily backups.
 QStringList generationStatements();
-// The whole shop's sums and the index they are found again by, which version 5 moved into tables of their own.
-QStringList shopSumsStatements();
+// The indexes the whole shop's views read by (version 7 sums the accounts' sums when the shop is read).
+QStringList shopIndexStatements();
+// The index of a user's lines by day (version 7 adds the user's name to it).
+QString userLinesIndexStatement();
 // The days a line may have, and the secret behind the program's locks (with the change's session role); version 6.
 QStringList dayLimitStatements();
 QStringList lockKeyStatements();

@@ -121,7 +121,7 @@ public:
             { numberValue(line.id), dayValue(line.day), textValue(line.productName), numberValue(line.quantity),
                 numberValue(line.received), numberValue(line.cost), textValue(line.memo) });
     }
-    void removeLine(qint64 id) override { m_session.exec("DELETE FROM records WHERE id = $1", { numberValue(id) }); }
+    void removeLine(qint64 id) override { m_session.exec("SELECT kivaro_delete_line($1)", { numberValue(id) }); }
     // The triggers on records put every change on record, as the administrator: an account cannot write the record
     // itself. What the program adds is which change an undo undoes, said before the line changes.
     void aboutToUndo(qint64 changeId) override
@@ -199,9 +199,9 @@ public:
     qint64 removeKept(const QString& userName, const QString& owner, const QList<qint64>& ids) override
     {
         return m_session
-            .exec("DELETE FROM pending_lines WHERE id = ANY($1::bigint[]) AND user_name = $2 AND computer = $3",
+            .exec("SELECT kivaro_forget_kept($1::bigint[], $2, $3)",
                 { idArray(ids), textValue(userName), textValue(owner) })
-            .affected();
+            .integer(0, 0);
     }
     void moveKept(const QString& userName, const QString& from, const QString& to) override
     {
@@ -215,15 +215,15 @@ private:
     Session& m_session;
 };
 
-// Who holds the whole shop's sums (the summary triggers' lock of the key hashtext('')), for a save that waited too
-// long: a till frozen in the middle of a save is dropped by the server after seconds, so a holder that stays is
-// someone with psql keeping a transaction open, whom the owner or the administrator can then end.
-QString ServerStore::shopLockHolders()
+// Who holds an account's sums (the summary triggers' lock of its user) or the ledger (a restore), for a save that
+// waited too long: a till frozen in the middle of a save is dropped by the server after seconds, so a holder that
+// stays is someone with psql keeping a transaction open, whom the owner or the administrator can then end.
+QString ServerStore::lockHolders()
 {
     try {
         const QStringList names = withSession([](Session& session) {
-            const Result rows = session.exec(
-                "SELECT kivaro_lock_holders('shop', '') UNION SELECT kivaro_lock_holders('restore', '') ORDER BY 1");
+            const Result rows = session.exec("SELECT h FROM users, kivaro_lock_holders('user', users.user_name) AS h "
+                                             "UNION SELECT kivaro_lock_holders('restore', '') ORDER BY 1");
             QStringList found;
             for (int row = 0; row < rows.rows(); ++row)
                 found.append(rows.text(row, 0));
@@ -258,7 +258,7 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
             withSession(once);
             return;
         } catch (const LockTimeout& timeout) {
-            throw KivaroError(timeout.text() + shopLockHolders());
+            throw KivaroError(timeout.text() + lockHolders());
         } catch (const TryAgain&) {
             if (attempt >= 5)
                 throw;
@@ -292,13 +292,7 @@ void ServerStore::write(const std::function<void(LedgerWrite&)>& work, const std
 
 namespace {
 
-// A table of a range's sums: the user's, or the shop's (where the user is '').
-QByteArray sumsTable(const SalesRange& range, const char* table)
-{
-    return (range.shop ? QByteArray("shop_") : QByteArray()) + table;
-}
-
-// $1 is the user whose summaries a range reads: the shop's are those of the user ''.
+// $1 is the user whose lines a range reads, '' for the whole shop.
 QList<QByteArray> rangeValues(const SalesRange& range, const QDate& from)
 {
     return { textValue(range.shop ? QString() : range.userName), dayValue(from), dayValue(range.last) };
@@ -327,10 +321,13 @@ QList<DayCount> ServerStore::queryDays(const SalesRange& range)
 QList<DayCount> ServerStore::daysIn(Session& session, const SalesRange& range)
 {
     // The shop's sums are numeric: one beyond 64 bits fails the cast rather than reading wrong.
-    const Result rows = session.exec("SELECT day, products, lines, quantity, received::bigint, cost::bigint FROM "
-            + sumsTable(range, "day_sums")
-            + " WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
-        rangeValues(range, range.first));
+    const Result rows = range.shop
+        ? session.exec("SELECT day, products, lines::bigint, quantity::bigint, received::bigint, cost::bigint FROM "
+                       "kivaro_shop_days($2, $3) WHERE $1::text = '' ORDER BY day",
+            rangeValues(range, range.first))
+        : session.exec("SELECT day, products, lines, quantity, received, cost FROM day_sums WHERE md5(user_name) = "
+                       "md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 ORDER BY day",
+            rangeValues(range, range.first));
     QList<DayCount> days;
     days.reserve(rows.rows());
     for (int row = 0; row < rows.rows(); ++row)
@@ -438,11 +435,14 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
     values << numberValue(count) << numberValue(offset);
     return withSession([&](Session& session) {
         QList<DayProductRow> groups;
-        const Result rows = session.exec("SELECT day, product_name, quantity, received::bigint, cost::bigint FROM "
-                + sumsTable(range, "day_product_sums")
-                + " WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
-                  "ORDER BY day, first_id LIMIT $4 OFFSET $5",
-            values);
+        const Result rows = range.shop
+            ? session.exec("SELECT day, product_name, quantity::bigint, received::bigint, cost::bigint FROM "
+                           "kivaro_shop_day_products($2, $3, $5, $4) WHERE $1::text = '' ORDER BY day, first_id",
+                values)
+            : session.exec("SELECT day, product_name, quantity, received, cost FROM day_product_sums WHERE "
+                           "md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
+                           "ORDER BY day, first_id LIMIT $4 OFFSET $5",
+                values);
         groups.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
             groups.append({ rows.day(row, 0), rows.text(row, 1), rows.sums(row, 2) });
@@ -456,11 +456,13 @@ QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
     return withSession([&](Session& session) {
         QList<RankingRow> ranking;
         // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
-        const Result rows
-            = session.exec("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint FROM "
-                    + sumsTable(range, "day_product_sums")
-                    + " WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 "
-                      "GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)",
+        const Result rows = range.shop
+            ? session.exec("SELECT product_name, quantity::bigint, received::bigint, cost::bigint FROM "
+                           "kivaro_shop_ranking($2, $3) WHERE $1::text = '' ORDER BY quantity DESC, first_id",
+                values)
+            : session.exec("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint "
+                           "FROM day_product_sums WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 "
+                           "AND day <= $3 GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)",
                 values);
         ranking.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
@@ -497,7 +499,7 @@ std::optional<QStringList> ServerStore::productNames(const QString& userName)
 void ServerStore::putProductNames(Session& session, const QString& userName, const QStringList& names)
 {
     const QByteArray user = textValue(userName);
-    session.exec("DELETE FROM product_names WHERE md5(user_name) = md5($1) AND user_name = $1", { user });
+    session.exec("SELECT kivaro_forget_product_names($1, NULL)", { user });
     // The first name is the most recent; a name that comes twice keeps its first place.
     QSet<QString> seen;
     qint64 use = names.size();
@@ -530,9 +532,7 @@ std::optional<QStringList> ServerStore::rememberProductName(const QString& userN
             return std::nullopt;
         // Only the moved name changes: it leaves its old place and takes the newest use.
         if (found >= 0)
-            session.exec("DELETE FROM product_names WHERE md5(user_name) = md5($1) AND md5(product_name) = md5($2) "
-                         "AND user_name = $1 AND product_name = $2",
-                { user, textValue(rows.text(int(found), 0)) });
+            session.exec("SELECT kivaro_forget_product_names($1, $2)", { user, textValue(rows.text(int(found), 0)) });
         const qint64 newest = rows.rows() > 0 ? rows.integer(0, 1) + 1 : 1;
         session.exec("INSERT INTO product_names (user_name, product_name, last_use) VALUES ($1, $2, $3) "
                      "ON CONFLICT (md5(user_name), md5(product_name)) DO UPDATE SET last_use = excluded.last_use",

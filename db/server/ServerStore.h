@@ -34,7 +34,7 @@ public:
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 6;
+    static constexpr int kSchemaVersion = 7;
 
     LedgerLocation location() const override { return FLocation; }
     bool keepsPasswordHashes() const override { return false; }
@@ -114,7 +114,8 @@ private:
     void prepareSchema(Session& session);
     void upgradeToAccounts(Session& session, qint64 found);
     static void upgradeToShopSums(Session& session, const QString& server);
-    QString shopLockHolders();
+    static void upgradeToSharedNothing(Session& session);
+    QString lockHolders();
     static ServerSchema::Access access(Session& session);
     static bool isAdministrator(Session& session);
     void makeGroup(Session& session, const ServerSchema::Access& access);

@@ -182,7 +182,8 @@ private Q_SLOTS:
         // no name was counted in both. Versions 5 and 6 kept them in tables of their own.
         QString older = QStringLiteral("DROP INDEX records_by_day, day_sums_by_day, day_product_sums_by_day, "
                                        "records_by_user_day; CREATE INDEX records_by_user_day ON records "
-                                       "(md5(user_name), day, id); ");
+                                       "(md5(user_name), day, id); ALTER TABLE day_product_sums DROP COLUMN "
+                                       "product_key; ");
         if (version == 4 && !nameless)
             older
                 += QStringLiteral("INSERT INTO day_sums SELECT '', day, lines, products, quantity, received, cost FROM "
@@ -238,7 +239,8 @@ private Q_SLOTS:
                          "SELECT to_regclass('shop_day_sums') IS NULL AND to_regclass("
                          "'shop_day_product_sums') IS NULL AND to_regclass('day_sums_by_day') IS "
                          "NOT NULL AND (SELECT indexdef LIKE '%INCLUDE (user_name)' FROM pg_indexes WHERE indexname = "
-                         "'records_by_user_day')")),
+                         "'records_by_user_day') AND (SELECT bool_and(product_key = md5(product_name)::uuid) FROM "
+                         "day_product_sums)")),
                 QStringLiteral("t"));
             QCOMPARE(server(QStringLiteral("SELECT max(version) FROM kivaro_schema")),
                 QString::number(ServerStore::kSchemaVersion));

@@ -247,6 +247,7 @@ void ServerStore::upgradeToShopSums(Session& session, const QString& server)
 void ServerStore::upgradeToSharedNothing(Session& session)
 {
     session.exec("DROP TABLE IF EXISTS shop_day_sums, shop_day_product_sums");
+    session.exec(ServerSchema::productKeyStatement());
     session.exec("DROP INDEX IF EXISTS records_by_user_day");
     session.exec(ServerSchema::userLinesIndexStatement());
     for (const QString& statement : ServerSchema::shopIndexStatements())

@@ -74,7 +74,7 @@ namespace {
     const char* const kShopIndexes[] = {
         "CREATE INDEX IF NOT EXISTS records_by_day ON records (day, id)",
         "CREATE INDEX IF NOT EXISTS day_sums_by_day ON day_sums (day)",
-        "CREATE INDEX IF NOT EXISTS day_product_sums_by_day ON day_product_sums (day)",
+        "CREATE INDEX IF NOT EXISTS day_product_sums_by_day ON day_product_sums (day, product_key)",
     };
 
     // Every writer, psql by hand included, keeps the summaries right. Writers of one user take turns, so that a
@@ -425,7 +425,7 @@ QList<Function> functions()
                 "SELECT d.day, p.products, d.lines, d.quantity, d.received, d.cost FROM (SELECT s.day, sum(s.lines) "
                 "AS lines, sum(s.quantity) AS quantity, sum(s.received) AS received, sum(s.cost) AS cost FROM "
                 "day_sums AS s WHERE s.day >= first_day AND s.day <= last_day GROUP BY s.day) AS d JOIN (SELECT "
-                "g.day, count(DISTINCT g.product_name) AS products FROM day_product_sums AS g WHERE g.day >= "
+                "g.day, count(DISTINCT g.product_key) AS products FROM day_product_sums AS g WHERE g.day >= "
                 "first_day AND g.day <= last_day GROUP BY g.day) AS p ON p.day = d.day WHERE %1")
                 .arg(kOwnerOrAdministrator) },
         // A window of the shop's day-and-product groups: skip groups, then wanted of them, in the order of the
@@ -579,6 +579,13 @@ QString userLinesIndexStatement()
     return QString::fromLatin1(kUserLinesIndex);
 }
 
+QString productKeyStatement()
+{
+    // A product's name as a fixed-size key: the whole shop's count of products a day is read from an index of it.
+    return QStringLiteral("ALTER TABLE day_product_sums ADD COLUMN product_key uuid GENERATED ALWAYS AS "
+                          "(md5(product_name)::uuid) STORED");
+}
+
 QStringList shopIndexStatements()
 {
     QStringList statements;
@@ -681,6 +688,7 @@ QStringList createStatements(int version, const Access& access)
     QStringList statements;
     for (const char* statement : kTables)
         statements.append(QString::fromLatin1(statement));
+    statements.append(productKeyStatement());
     statements.append(shopIndexStatements());
     statements.append(historyStatements());
     statements.append(generationStatements());

@@ -40,8 +40,9 @@ QStringList historyStatements();
 QStringList generationStatements();
 // The indexes the whole shop's views read by (version 7 sums the accounts' sums when the shop is read).
 QStringList shopIndexStatements();
-// The index of a user's lines by day (version 7 adds the user's name to it).
+// The index of a user's lines by day (version 7 adds the user's name to it), and the products' keys (version 7).
 QString userLinesIndexStatement();
+QString productKeyStatement();
 // The days a line may have, and the secret behind the program's locks (with the change's session role); version 6.
 QStringList dayLimitStatements();
 QStringList lockKeyStatements();

@@ -39,9 +39,12 @@ line() {
   echo "INSERT INTO records (user_name, day, product_name, quantity, received, cost, memo) VALUES ('$1', current_date, '毛巾', 1, 100, 50, 'psql')"
 }
 # Idle in its transaction, with the server's limit on that turned off for its session, until the journey ends.
-(printf '%s;\n' "BEGIN" "$(line 捣乱)" "SET idle_in_transaction_session_timeout = 0"; sleep 600) |
-  PGUSER=捣乱 PGPASSWORD=pw2 psql -X -q -d "$database" >/dev/null 2>&1 &
+# psql reads from a pipe this script keeps open, so that it waits there, in its transaction.
+mkfifo "$JOURNEY_TMP/idle.sql"
+PGUSER=捣乱 PGPASSWORD=pw2 psql -X -q -d "$database" <"$JOURNEY_TMP/idle.sql" >/dev/null 2>&1 &
 idle=$!
+exec 7>"$JOURNEY_TMP/idle.sql"
+printf '%s;\n' "BEGIN" "$(line 捣乱)" "SET idle_in_transaction_session_timeout = 0" >&7
 PGUSER=捣蛋 PGPASSWORD=pw4 psql -X -q -d "$database" -c "BEGIN; $(line 捣蛋); SELECT pg_sleep(600)" >/dev/null 2>&1 &
 busy=$!
 held() {
@@ -51,6 +54,7 @@ held() {
 release() {
   psql -X -d "$database" -tAc "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename IN ('捣乱', '捣蛋')" \
     >/dev/null
+  exec 7>&-
   kill $idle $busy 2>/dev/null || true
 }
 trap 'release; journey_cleanup' EXIT

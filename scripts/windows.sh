@@ -437,7 +437,9 @@ journey_under_wine() {
     fail "the program did not add the journey's account; see $dir/add-user.log"
   local here pdf
   here=$(winepath -w "$dir")
+  # Forward slashes: a quoted step takes a backslash as an escape, and Qt's file dialog takes either.
   pdf=$(winepath -w "$dir/review.pdf")
+  pdf=${pdf//\\//}
   cat >"$dir/sale.steps" <<STEPS
 window frmLogin
 text frmLogin/ComboBox1 = 王五

@@ -433,7 +433,11 @@ journey_under_wine() {
   mkdir -p "$dir/Kivaro/plugins/generic"
   cp "$driver" "$dir/Kivaro/plugins/generic/"
   cp "$PREFIX/bin/Qt6Test.dll" "$dir/Kivaro/"
-  echo pw1 | wine "$dir/Kivaro/kivaro.exe" --add-user 王五 --password-stdin >"$dir/add-user.log" 2>&1 ||
+  # A ledger of its own: the installed program's stays empty for the command line's copy that comes after.
+  local ledger
+  ledger=$(winepath -w "$dir/journey.sjk")
+  echo pw1 | KIVARO_DATABASE=$ledger wine "$dir/Kivaro/kivaro.exe" --add-user 王五 --password-stdin \
+    >"$dir/add-user.log" 2>&1 ||
     fail "the program did not add the journey's account; see $dir/add-user.log"
   local here pdf
   here=$(winepath -w "$dir")
@@ -492,7 +496,7 @@ close frmPrint
 gone frmPrint
 close frmMain
 STEPS
-  KIVARO_JOURNEY=$(winepath -w "$dir/sale.steps") KIVARO_JOURNEY_DIR=$here timeout 600 \
+  KIVARO_DATABASE=$ledger KIVARO_JOURNEY=$(winepath -w "$dir/sale.steps") KIVARO_JOURNEY_DIR=$here timeout 600 \
     wine "$dir/Kivaro/kivaro.exe" -plugin kivarojourney >"$dir/journey.log" 2>&1 || true
   stop_wine
   [ "$(cat "$dir/sale.steps.result" 2>/dev/null)" = passed ] || {

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMap>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -93,8 +94,97 @@ private:
 
 // True when every row of the day and day-and-product summaries is what the lines make, read in one pass in the
 // order of the keys: the lines grouped along their covering index, beside each summary table along its key.
+namespace {
+
+// A month's rows of MonthProductSums against the sums its days' groups make: the groups of one user and month
+// added up by product, then compared with that month's rows when the next month begins.
+class MonthCheck
+{
+public:
+    explicit MonthCheck(const RawFile& db)
+        : m_months(db,
+              "SELECT UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM "
+              "MonthProductSums ORDER BY UserName, RecMonth, RecProductName")
+    {
+    }
+
+    // A day's group of lines: its user, day, product, count, first line and sums.
+    bool add(QByteArrayView user, QByteArrayView day, QByteArrayView product, const qint64 (&values)[5])
+    {
+        const QByteArrayView month = day.first(qMin<qsizetype>(7, day.size()));
+        if (!m_open || user != m_user || month != m_month) {
+            if (!close())
+                return false;
+            m_user = user.toByteArray();
+            m_month = month.toByteArray();
+            m_open = true;
+        }
+        Sums& sums = m_products[product.toByteArray()];
+        if (sums.lines == 0) {
+            sums.firstId = values[1];
+        } else {
+            sums.firstId = qMin(sums.firstId, values[1]);
+        }
+        const qint64 add[4] = { values[0], values[2], values[3], values[4] };
+        qint64* into[4] = { &sums.lines, &sums.quantity, &sums.money, &sums.cost };
+        for (int i = 0; i < 4; ++i) {
+            if (__builtin_add_overflow(*into[i], add[i], into[i]))
+                return false;
+        }
+        return true;
+    }
+
+    // The month begun last is compared, and nothing is left in the table after it.
+    bool finish() { return close() && !m_months.next(); }
+
+private:
+    struct Sums
+    {
+        qint64 lines = 0;
+        qint64 firstId = 0;
+        qint64 quantity = 0;
+        qint64 money = 0;
+        qint64 cost = 0;
+    };
+
+    bool close()
+    {
+        if (!m_open)
+            return true;
+        m_open = false;
+        // The month's rows come in the order of their product names, which the hash does not keep: each is looked
+        // up, and there must be as many as the hash holds.
+        for (qsizetype left = m_products.size(); left > 0; --left) {
+            if (!m_months.next() || !m_months.isText(0) || !m_months.isText(1) || !m_months.isText(2)
+                || m_months.bytes(0) != m_user || m_months.bytes(1) != m_month)
+                return false;
+            const auto found = m_products.constFind(m_months.bytes(2).toByteArray());
+            if (found == m_products.cend())
+                return false;
+            const qint64 expected[5] = { found->lines, found->firstId, found->quantity, found->money, found->cost };
+            for (int i = 0; i < 5; ++i) {
+                if (!m_months.isInteger(3 + i) || m_months.integer(3 + i) != expected[i])
+                    return false;
+            }
+        }
+        m_products.clear();
+        return true;
+    }
+
+    RawCursor m_months;
+    QByteArray m_user;
+    QByteArray m_month;
+    QHash<QByteArray, Sums> m_products;
+    bool m_open = false;
+};
+
+} // namespace
+
 bool summariesMatchLines(const RawFile& db)
 {
+    std::optional<MonthCheck> months;
+    if (db.integer("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'MonthProductSums'") > 0)
+        months.emplace(db);
     RawCursor lines(db,
         "SELECT UserName, RecDate, RecProductName, COUNT(*), MIN(ID), SUM(RecQuantity), SUM(RecMoney), "
         "SUM(RecCost) FROM Records GROUP BY UserName, RecDate, RecProductName "
@@ -133,6 +223,12 @@ bool summariesMatchLines(const RawFile& db)
             if (!groups.isInteger(column) || lines.integer(column) != groups.integer(column))
                 return false;
         }
+        if (months) {
+            const qint64 group[5]
+                = { lines.integer(3), lines.integer(4), lines.integer(5), lines.integer(6), lines.integer(7) };
+            if (!months->add(lines.bytes(0), lines.bytes(1), lines.bytes(2), group))
+                return false;
+        }
         if (!open || lines.bytes(0) != user || lines.bytes(1) != day) {
             if (!closeDay())
                 return false;
@@ -148,7 +244,7 @@ bool summariesMatchLines(const RawFile& db)
                 return false;
         }
     }
-    return closeDay() && !groups.next() && !days.next();
+    return closeDay() && !groups.next() && !days.next() && (!months || months->finish());
 }
 
 QByteArray columnBytes(sqlite3_stmt* row, int column)
@@ -171,7 +267,7 @@ Totals lineTotals(const RawFile& db)
 // Added up from the day summaries, a row a day, when the file keeps them.
 Totals summaryTotals(const RawFile& db)
 {
-    if (db.integer("PRAGMA user_version") != Schema::kVersion)
+    if (!Schema::checksDaySums(db.integer("PRAGMA user_version")))
         return lineTotals(db);
     Totals totals;
     db.rows("SELECT UserName, Lines, Quantity, Money, Cost FROM DaySums", [&totals](sqlite3_stmt* row) {
@@ -286,7 +382,7 @@ LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& ex
     if (expected) {
         summariesRight = std::async(std::launch::async, [path] {
             const RawFile other(path, SQLITE_OPEN_READONLY);
-            return other.integer("PRAGMA user_version") != Schema::kVersion || summariesMatchLines(other);
+            return !Schema::checksDaySums(other.integer("PRAGMA user_version")) || summariesMatchLines(other);
         });
     }
     const RawFile copy(path, SQLITE_OPEN_READONLY);

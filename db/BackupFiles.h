@@ -96,8 +96,8 @@ private:
 // Per stored (encoded) user name.
 using Totals = QMap<QByteArray, SalesTotals>;
 
-// True when every row of the day and day-and-product summaries is what the lines make, read in one pass in the
-// order of the keys: the lines grouped along their covering index, beside each summary table along its key.
+// True when every row of the day, day-and-product and month summaries is what the lines make, read in one pass in
+// the order of the keys: the lines grouped along their covering index, beside each summary table along its key.
 bool summariesMatchLines(const RawFile& db);
 
 // Added up from the lines themselves.

@@ -66,6 +66,8 @@ const QMap<QString, QStringList>& programTables()
         { QStringLiteral("DaySums"), { "UserName", "RecDate", "Lines", "Products", "Quantity", "Money", "Cost" } },
         { QStringLiteral("DayProductSums"),
             { "UserName", "RecDate", "RecProductName", "Lines", "FirstID", "Quantity", "Money", "Cost" } },
+        { QStringLiteral("MonthProductSums"),
+            { "UserName", "RecMonth", "RecProductName", "Lines", "FirstID", "Quantity", "Money", "Cost" } },
         { QStringLiteral("PendingLines"),
             { "ID", "UserName", "Computer", "RecDate", "RecProductName", "RecQuantity", "RecMoney", "RecCost",
                 "RecMemo" } },
@@ -83,7 +85,10 @@ QStringList requiredTables(qint64 version)
     if (version < 2)
         return { QStringLiteral("Users"), QStringLiteral("Records"), QStringLiteral("DaySums"),
             QStringLiteral("DayProductSums") };
-    return programTables().keys();
+    QStringList tables = programTables().keys();
+    if (version < 3)
+        tables.removeOne(QStringLiteral("MonthProductSums"));
+    return tables;
 }
 
 // The most a backup may hold: a ledger of decades is far smaller.
@@ -224,7 +229,7 @@ LedgerFileInfo inspectCopy(const QString& path, const BackupSource& copy, bool c
                         .arg(db.integer(QStringLiteral("SELECT MIN(ID)").append(where).toUtf8().constData())));
         }
         // The summaries against the lines; a restore checks them beside its rebuild instead (restoreLedger).
-        if (version == Schema::kVersion && checkSummaries && !summariesMatchLines(db))
+        if (Schema::checksDaySums(version) && checkSummaries && !summariesMatchLines(db))
             throw wrongSummaries(shown);
         LedgerFileInfo info = infoOf(db);
         if (!others.isEmpty())
@@ -348,7 +353,7 @@ QString restoreLedger(
         const RawFile db = openSource(source);
         QDeadlineTimer deadline(kReadLimitMs);
         sqlite3_progress_handler(db.handle(), 10'000, pastDeadline, &deadline);
-        return version != Schema::kVersion || summariesMatchLines(db);
+        return !Schema::checksDaySums(version) || summariesMatchLines(db);
     });
     rebuildInto(source, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
     if (!summariesRight.get())

@@ -106,6 +106,23 @@ inline QString rangeOwnerName(const SalesRange& range)
     return range.shop ? shopRangeName() : range.userName;
 }
 
+// The whole months within a range of days: the first day of the first whole month and of the last; both invalid
+// when the range holds no whole month.
+struct MonthSpan
+{
+    QDate first;
+    QDate last;
+};
+inline MonthSpan wholeMonths(const QDate& first, const QDate& last)
+{
+    const QDate from = first.day() == 1 ? first : QDate(first.year(), first.month(), 1).addMonths(1);
+    const QDate lastMonth(last.year(), last.month(), 1);
+    const QDate to = last == lastMonth.addMonths(1).addDays(-1) ? lastMonth : lastMonth.addMonths(-1);
+    if (!from.isValid() || !to.isValid() || to < from)
+        return {};
+    return { from, to };
+}
+
 // How many rows a grouped or detail view has on one day of a range, and the day's sums.
 struct DayCount
 {

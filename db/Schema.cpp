@@ -60,6 +60,19 @@ namespace {
         " PRIMARY KEY (UserName, RecDate, RecProductName)," KIVARO_SUMS_CHECK ") WITHOUT ROWID",
     };
 
+    // Per user, month ("yyyy-MM") and product: what a ranking of whole months reads instead of every day's groups.
+    const char* const kMonthTable = "CREATE TABLE MonthProductSums ("
+                                    " UserName TEXT NOT NULL,"
+                                    " RecMonth TEXT NOT NULL,"
+                                    " RecProductName TEXT NOT NULL,"
+                                    " Lines INTEGER NOT NULL,"
+                                    " FirstID INTEGER NOT NULL,"
+                                    " Quantity INTEGER NOT NULL,"
+                                    " Money INTEGER NOT NULL,"
+                                    " Cost INTEGER NOT NULL,"
+                                    " PRIMARY KEY (UserName, RecMonth, RecProductName)," KIVARO_SUMS_CHECK
+                                    ") WITHOUT ROWID";
+
 #undef KIVARO_SUMS_CHECK
 
     const char* const kSummaryIndexes[] = {
@@ -100,11 +113,23 @@ namespace {
     const QString kGroupKey
         = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate AND RecProductName=%1.RecProductName");
     const QString kDayKey = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate");
+    const QString kMonthKey = QStringLiteral(
+        "UserName=%1.UserName AND RecMonth=substr(%1.RecDate, 1, 7) AND RecProductName=%1.RecProductName");
 
-    // The statements that count the line row (NEW or OLD) into its day and group.
-    QString addLine(const QString& row)
+    // The statements that count the line row (NEW or OLD) into its day and group, and from version 3 its month.
+    QString addLine(const QString& row, bool months)
     {
         const QString groupKey = kGroupKey.arg(row);
+        const QString month = !months ? QString()
+                                      : QStringLiteral(
+                                          "INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, "
+                                          "FirstID, Quantity, Money, Cost) VALUES (%1.UserName, substr(%1.RecDate, 1, "
+                                          "7), %1.RecProductName, 1, %1.ID, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
+                                          "ON CONFLICT (UserName, RecMonth, RecProductName) DO UPDATE SET "
+                                          "Lines=Lines+1, FirstID=MIN(FirstID, excluded.FirstID), "
+                                          "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
+                                          "Cost=Cost+excluded.Cost;\n")
+                                            .arg(row);
         return QStringLiteral(
             "INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) "
             "VALUES (%1.UserName, %1.RecDate, 1, 1, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
@@ -116,14 +141,26 @@ namespace {
             "ON CONFLICT (UserName, RecDate, RecProductName) DO UPDATE SET Lines=Lines+1, "
             "FirstID=MIN(FirstID, excluded.FirstID), Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
             "Cost=Cost+excluded.Cost;\n")
-            .arg(row, groupKey);
+                   .arg(row, groupKey)
+            + month;
     }
 
-    // The statements that take the line row out of its day and group; runs after the line has left Records.
-    QString removeLine(const QString& row)
+    // The statements that take the line row out of its day and group (and month); runs after the line has left
+    // Records. A month's first line is then the first of its days' groups, which are right by then.
+    QString removeLine(const QString& row, bool months)
     {
         const QString groupKey = kGroupKey.arg(row);
         const QString dayKey = kDayKey.arg(row);
+        const QString monthKey = kMonthKey.arg(row);
+        const QString month = !months
+            ? QString()
+            : QStringLiteral("DELETE FROM MonthProductSums WHERE %2 AND Lines=1;\n"
+                             "UPDATE MonthProductSums SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, "
+                             "Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost, FirstID=CASE WHEN FirstID=%1.ID THEN "
+                             "(SELECT MIN(FirstID) FROM DayProductSums WHERE UserName=%1.UserName AND "
+                             "RecDate>=substr(%1.RecDate, 1, 7)||'-01' AND RecDate<=substr(%1.RecDate, 1, 7)||'-31' "
+                             "AND RecProductName=%1.RecProductName) ELSE FirstID END WHERE %2;\n")
+                  .arg(row, monthKey);
         return QStringLiteral(
             "DELETE FROM DayProductSums WHERE %2 AND Lines=1;\n"
             "UPDATE DayProductSums SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, "
@@ -133,18 +170,21 @@ namespace {
             "DELETE FROM DaySums WHERE %3 AND Lines=1;\n"
             "UPDATE DaySums SET Lines=Lines-1, Products=Products-(NOT EXISTS (SELECT 1 FROM DayProductSums WHERE %2)), "
             "Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost WHERE %3;\n")
-            .arg(row, groupKey, dayKey);
+                   .arg(row, groupKey, dayKey)
+            + month;
     }
 
     // Every writer, an older copy of the program included, keeps the summaries right within its own statement.
-    QStringList triggers()
+    // months: the triggers of version 3 on, which keep MonthProductSums too.
+    QStringList triggers(bool months = true)
     {
         const QString newRow = QStringLiteral("NEW");
         const QString oldRow = QStringLiteral("OLD");
         return {
-            QStringLiteral("CREATE TRIGGER RecordsAddToSums AFTER INSERT ON Records BEGIN\n") + addLine(newRow)
+            QStringLiteral("CREATE TRIGGER RecordsAddToSums AFTER INSERT ON Records BEGIN\n") + addLine(newRow, months)
                 + QStringLiteral("END"),
-            QStringLiteral("CREATE TRIGGER RecordsRemoveFromSums AFTER DELETE ON Records BEGIN\n") + removeLine(oldRow)
+            QStringLiteral("CREATE TRIGGER RecordsRemoveFromSums AFTER DELETE ON Records BEGIN\n")
+                + removeLine(oldRow, months)
                 + QStringLiteral("END"),
             // A change of the memo alone leaves the sums as they are.
             QStringLiteral(
@@ -153,7 +193,7 @@ namespace {
                 "WHEN OLD.ID IS NOT NEW.ID OR OLD.UserName IS NOT NEW.UserName OR OLD.RecDate IS NOT NEW.RecDate "
                 "OR OLD.RecProductName IS NOT NEW.RecProductName OR OLD.RecQuantity IS NOT NEW.RecQuantity "
                 "OR OLD.RecMoney IS NOT NEW.RecMoney OR OLD.RecCost IS NOT NEW.RecCost BEGIN\n")
-                + removeLine(oldRow) + addLine(newRow) + QStringLiteral("END"),
+                + removeLine(oldRow, months) + addLine(newRow, months) + QStringLiteral("END"),
         };
     }
 
@@ -199,10 +239,38 @@ QString dayProductGroups(const QString& condition)
         .arg(condition);
 }
 
+namespace {
+
+    // The rows of MonthProductSums, added up from the rows of DayProductSums.
+    QString monthProductGroups()
+    {
+        return QStringLiteral("SELECT UserName, substr(RecDate, 1, 7) AS RecMonth, RecProductName, SUM(Lines) AS Lines, "
+                              "MIN(FirstID) AS FirstID, SUM(Quantity) AS Quantity, SUM(Money) AS Money, "
+                              "SUM(Cost) AS Cost FROM DayProductSums GROUP BY UserName, substr(RecDate, 1, 7), "
+                              "RecProductName");
+    }
+
+    void insertMonths(QSqlDatabase& db)
+    {
+        run(db,
+            QStringLiteral("INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, "
+                           "Money, Cost) ")
+                + monthProductGroups());
+    }
+
+    void dropTriggers(QSqlDatabase& db)
+    {
+        for (const char* name : { "RecordsAddToSums", "RecordsRemoveFromSums", "RecordsMoveInSums" })
+            run(db, QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(QLatin1String(name)));
+    }
+
+} // namespace
+
 void create(QSqlDatabase& db)
 {
     runAll(db, kBaseStatements);
     runAll(db, kSummaryTables);
+    run(db, QString::fromLatin1(kMonthTable));
     runAll(db, kSummaryIndexes);
     runAll(db, triggers());
     runAll(db, kHistoryStatements);
@@ -212,6 +280,15 @@ void create(QSqlDatabase& db)
 void addHistory(QSqlDatabase& db)
 {
     runAll(db, kHistoryStatements);
+    addMonths(db);
+}
+
+void addMonths(QSqlDatabase& db)
+{
+    run(db, QString::fromLatin1(kMonthTable));
+    insertMonths(db);
+    dropTriggers(db);
+    runAll(db, triggers());
     markVersion(db);
 }
 
@@ -241,12 +318,14 @@ namespace {
             QStringLiteral("INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, "
                            "Money, Cost) ")
                 + dayProductGroups(all));
+        insertMonths(db);
     }
 
     // The summary tables filled from the lines, their indexes and the triggers that keep them.
     void fillSummaries(QSqlDatabase& db)
     {
         runAll(db, kSummaryTables);
+        run(db, QString::fromLatin1(kMonthTable));
         insertSummaries(db);
         // Indexes made after the rows are filled in are built in one sort.
         runAll(db, kSummaryIndexes);
@@ -310,11 +389,25 @@ qint64 repairSummaries(QSqlDatabase& db)
             throw KivaroError(query.lastError().text());
         wrong += query.value(0).toLongLong();
     }
-    if (wrong == 0)
-        return 0;
-    run(db, QStringLiteral("DELETE FROM DaySums"));
-    run(db, QStringLiteral("DELETE FROM DayProductSums"));
-    insertSummaries(db);
+    if (wrong > 0) {
+        run(db, QStringLiteral("DELETE FROM DaySums"));
+        run(db, QStringLiteral("DELETE FROM DayProductSums"));
+        run(db, QStringLiteral("DELETE FROM MonthProductSums"));
+        insertSummaries(db);
+        return wrong;
+    }
+    // The months against the days, which are right by now.
+    QSqlQuery months(db);
+    if (!months.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM (SELECT * FROM MonthProductSums EXCEPT %1)) + "
+                                    "(SELECT COUNT(*) FROM (%1 EXCEPT SELECT * FROM MonthProductSums))")
+                         .arg(monthProductGroups()))
+        || !months.next())
+        throw KivaroError(months.lastError().text());
+    wrong = months.value(0).toLongLong();
+    if (wrong > 0) {
+        run(db, QStringLiteral("DELETE FROM MonthProductSums"));
+        insertMonths(db);
+    }
     return wrong;
 }
 
@@ -339,7 +432,7 @@ void writeTemplate(const QString& path)
 
 QStringList triggerStatements()
 {
-    return triggers();
+    return triggers() + triggers(false);
 }
 
 } // namespace Schema

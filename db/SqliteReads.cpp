@@ -201,15 +201,32 @@ QList<DayProductRow> SqliteStore::queryDayProductWindow(
 
 QList<RankingRow> SqliteStore::queryRanking(const SalesRange& range)
 {
-    const QStringList values = rangeValues(range, range.first);
+    QStringList values = rangeValues(range, range.first);
     QList<RankingRow> ranking;
     NameDecoder decodeName;
     Session session(*this);
+    // Whole months from their own sums, the days at either end from the day-and-product sums.
+    const MonthSpan months = wholeMonths(range.first, range.last);
+    const bool byMonth = FSummaries == TSummaries::Kept && FMonthSums && months.first.isValid();
+    const QString source = byMonth
+        ? QStringLiteral("(SELECT RecProductName, Quantity, Money, Cost, FirstID FROM MonthProductSums "
+                         "WHERE UserName=?1 AND RecMonth>=?4 AND RecMonth<=?5 UNION ALL "
+                         "SELECT RecProductName, Quantity, Money, Cost, FirstID FROM DayProductSums "
+                         "WHERE UserName=?1 AND RecDate>=?2 AND RecDate<?6 UNION ALL "
+                         "SELECT RecProductName, Quantity, Money, Cost, FirstID FROM DayProductSums "
+                         "WHERE UserName=?1 AND RecDate>?7 AND RecDate<=?3)")
+        : QStringLiteral("(SELECT * FROM %1 WHERE %2)")
+              .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter);
+    if (byMonth) {
+        const QString day = QStringLiteral("yyyy-MM-dd");
+        values << months.first.toString(QStringLiteral("yyyy-MM")) << months.last.toString(QStringLiteral("yyyy-MM"))
+               << months.first.toString(day) << months.last.addMonths(1).addDays(-1).toString(day);
+    }
     // The engine's SUM raises on a total beyond 64 bits.
     SqliteStatement rows(session.database(),
-        QStringLiteral("SELECT RecProductName, SUM(Quantity), SUM(Money), SUM(Cost) FROM %1 WHERE %2 "
+        QStringLiteral("SELECT RecProductName, SUM(Quantity), SUM(Money), SUM(Cost) FROM %1 "
                        "GROUP BY RecProductName ORDER BY SUM(Quantity) DESC, MIN(FirstID)")
-            .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter),
+            .arg(source),
         values);
     while (rows.next())
         ranking.append({ decodeName(rows.bytes(0)), sumsAt(rows, 1) });

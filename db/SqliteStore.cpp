@@ -73,19 +73,23 @@ void SqliteStore::prepareSummaries(Session& session)
             session.begin();
             // Another instance may have upgraded the file while this one waited for the lock.
             version = session.userVersion();
-            if (version == 0) {
+            if (version < Schema::kVersion) {
                 const std::shared_ptr<void> notice = TDbMan::longWorkNotice
                     ? TDbMan::longWorkNotice(QStringLiteral("正在为数据库建立汇总，以后查帐会更快，请稍候……"))
                     : nullptr;
-                Schema::addSummaries(session.database());
-            } else if (version == 1) {
-                Schema::addHistory(session.database());
+                if (version == 0)
+                    Schema::addSummaries(session.database());
+                else if (version == 1)
+                    Schema::addHistory(session.database());
+                else
+                    Schema::addMonths(session.database());
             }
             session.commit();
             version = Schema::kVersion;
         }
         // A newer layout may keep other summaries; its lines are read directly.
         FSummaries = version == Schema::kVersion ? TSummaries::Kept : TSummaries::Missing;
+        FMonthSums = FSummaries == TSummaries::Kept;
     } catch (const KivaroError&) {
         session.rollback();
         // A file held by another instance may be upgraded at a later opening; any other refusal is final.

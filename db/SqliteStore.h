@@ -75,4 +75,6 @@ private:
     // Why the first start could not copy the template; empty when it did or had no need to.
     QString FCopyFailure;
     TSummaries FSummaries = TSummaries::Unknown;
+    // The file keeps MonthProductSums besides (version 3): an older one that could not be upgraded does not.
+    bool FMonthSums = false;
 };

@@ -37,6 +37,13 @@ const QString kExpectedGroups = QStringLiteral(
 const QString kStoredGroups = QStringLiteral(
     "SELECT UserName || '|' || RecDate || '|' || RecProductName || '|' || Lines || '|' || FirstID || '|' || "
     "Quantity || '|' || Money || '|' || Cost FROM DayProductSums ORDER BY 1");
+const QString kExpectedMonths = QStringLiteral(
+    "SELECT UserName || '|' || substr(RecDate, 1, 7) || '|' || RecProductName || '|' || COUNT(*) || '|' || MIN(ID) "
+    "|| '|' || SUM(RecQuantity) || '|' || SUM(RecMoney) || '|' || SUM(RecCost) FROM Records "
+    "GROUP BY UserName, substr(RecDate, 1, 7), RecProductName ORDER BY 1");
+const QString kStoredMonths = QStringLiteral(
+    "SELECT UserName || '|' || RecMonth || '|' || RecProductName || '|' || Lines || '|' || FirstID || '|' || "
+    "Quantity || '|' || Money || '|' || Cost FROM MonthProductSums ORDER BY 1");
 
 // The layout files had before the summaries.
 const char* const kOldSchema[] = {
@@ -174,6 +181,9 @@ private:
         const std::optional<QVariantList> groups = raw.column(kStoredGroups);
         QVERIFY2(groups, qPrintable(raw.lastError()));
         QCOMPARE(*groups, *raw.column(kExpectedGroups));
+        const std::optional<QVariantList> months = raw.column(kStoredMonths);
+        QVERIFY2(months, qPrintable(raw.lastError()));
+        QCOMPARE(*months, *raw.column(kExpectedMonths));
     }
 
     // Every typed query answers what QueryReport lists for the same user and days.
@@ -202,6 +212,24 @@ private:
         for (const RankingRow& row : db.QueryRanking(range))
             rankingRows.append(QStringList { row.productName } + sumsTexts(row.sums));
         QCOMPARE(rankingRows, rowsOf(ranking, 5));
+        // The ranking added up here from the lines: by quantity, ties in the order of each product's first line.
+        QMap<QString, std::pair<SalesSums, qint64>> byProduct;
+        for (const SalesLine& line : db.QueryLineWindow(range, range.first, 0, int(lines))) {
+            auto& [sums, firstId] = byProduct[line.productName];
+            firstId = firstId == 0 ? line.id : qMin(firstId, line.id);
+            sums.quantity += line.quantity;
+            sums.received += line.received;
+            sums.cost += line.cost;
+        }
+        QList<std::pair<QString, std::pair<SalesSums, qint64>>> expected(byProduct.keyValueBegin(), byProduct.keyValueEnd());
+        std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+            return a.second.first.quantity != b.second.first.quantity ? a.second.first.quantity > b.second.first.quantity
+                                                                      : a.second.second < b.second.second;
+        });
+        QList<QStringList> expectedRows;
+        for (const auto& [name, group] : expected)
+            expectedRows.append(QStringList { name } + sumsTexts(group.first));
+        QCOMPARE(rankingRows, expectedRows);
 
         // Windows of every size from every row on: they end inside days, at their ends, and run across them.
         for (const int count : { 1, 2, 3, 7, int(qMax(lines, qint64(1))) }) {
@@ -228,7 +256,12 @@ private:
         for (const SalesRange& range : { SalesRange { kUser, monday, monday.addDays(7) },
                  SalesRange { kUser, monday.addDays(2), monday.addDays(4) },
                  SalesRange { kOther, monday.addDays(-30), monday.addDays(30) },
-                 SalesRange { kUser, monday.addDays(5), monday.addDays(1) } }) {
+                 SalesRange { kUser, monday.addDays(5), monday.addDays(1) },
+                 // Whole months alone, whole months with days at either end, and one whole month with days after.
+                 SalesRange { kUser, QDate(2024, 2, 1), QDate(2024, 3, 31) },
+                 SalesRange { kOther, QDate(2024, 1, 15), QDate(2024, 3, 2) },
+                 SalesRange { kUser, QDate(2024, 2, 27), QDate(2024, 4, 30) },
+                 SalesRange { kUser, QDate(2024, 2, 1), QDate(2024, 3, 3) } }) {
             verifyTypedQueries(db, range);
             if (QTest::currentTestFailed())
                 qWarning() << "range" << range.userName << range.first << range.last;
@@ -308,8 +341,8 @@ private Q_SLOTS:
         }
         verifyTypedQueries(db);
         QVERIFY(raw.exec(QStringLiteral("DELETE FROM Records")));
-        QCOMPARE(
-            raw.value(QStringLiteral("SELECT (SELECT COUNT(*) FROM DaySums) + (SELECT COUNT(*) FROM DayProductSums)")),
+        QCOMPARE(raw.value(QStringLiteral("SELECT (SELECT COUNT(*) FROM DaySums) + (SELECT COUNT(*) FROM DayProductSums) "
+                                          "+ (SELECT COUNT(*) FROM MonthProductSums)")),
             QVariant(0));
     }
 
@@ -325,6 +358,9 @@ private Q_SLOTS:
             { QStringLiteral("DELETE FROM DaySums WHERE RecDate IN (SELECT RecDate FROM DaySums ORDER BY 1 LIMIT 2)"),
                 QStringLiteral("SELECT 2") },
             { QStringLiteral("UPDATE DaySums SET Lines = 0"), QStringLiteral("SELECT COUNT(*) FROM DaySums") },
+            // The months alone: mended from the days.
+            { QStringLiteral("UPDATE MonthProductSums SET Quantity = Quantity + 1 WHERE RecMonth = '2024-03'"),
+                QStringLiteral("SELECT 2 * COUNT(*) FROM MonthProductSums WHERE RecMonth = '2024-03'") },
         };
         const QString everyLine = QStringLiteral(
             "SELECT quote(ID) || quote(UserName) || quote(RecDate) || quote(RecProductName) || quote(RecQuantity) || "
@@ -526,6 +562,50 @@ private Q_SLOTS:
         QCOMPARE(shown, 1);
     }
 
+    // A file of the layout before the month summaries, written to by that program, gets them from its days at its
+    // next opening, with the triggers that keep them; the ranking of whole months then reads them.
+    void fileWithoutMonthsGetsThem()
+    {
+        {
+            TDbMan db;
+            Walk walk(17);
+            QList<SalesLine> mine, theirs;
+            for (int i = 0; i < 60; ++i)
+                (i % 3 == 2 ? theirs : mine).append(walk.line());
+            addLines(db, kUser, mine);
+            addLines(db, kOther, theirs);
+        }
+        {
+            RawDb raw(home->dbPath());
+            for (const QString& statement :
+                { QStringLiteral("DROP TABLE MonthProductSums"), QStringLiteral("DROP TRIGGER RecordsAddToSums"),
+                    QStringLiteral("DROP TRIGGER RecordsRemoveFromSums"),
+                    QStringLiteral("DROP TRIGGER RecordsMoveInSums"), QStringLiteral("PRAGMA user_version = 2") })
+                QVERIFY2(raw.exec(statement), qPrintable(raw.lastError()));
+            const QStringList earlier = Schema::triggerStatements().mid(3);
+            QCOMPARE(earlier.size(), 3);
+            for (const QString& statement : earlier) {
+                QVERIFY(!statement.contains(QLatin1String("MonthProductSums")));
+                QVERIFY2(raw.exec(statement), qPrintable(raw.lastError()));
+            }
+            QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-03-01"), QStringLiteral("毛巾"), 4, 40, 4)));
+            QVERIFY(raw.exec(QStringLiteral("DELETE FROM Records WHERE ID = 1")));
+        }
+        TDbMan db;
+        QVERIFY(hasSummaries(db, home->dbPath()));
+        verifyTypedQueries(db);
+        RawDb raw(home->dbPath());
+        QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")).toInt(), Schema::kVersion);
+        verifySummaries(raw);
+        const std::optional<QVariantList> firstLines
+            = raw.column(QStringLiteral("SELECT FirstID FROM MonthProductSums WHERE UserName = ?"), { EncodeText(kUser) });
+        QVERIFY(firstLines && !firstLines->isEmpty());
+        for (const QVariant& id : *firstLines)
+            deleteStored(db, kUser, id.toLongLong());
+        verifySummaries(raw);
+        verifyTypedQueries(db);
+    }
+
     // A read-only old file, or one in a read-only folder, cannot take the summaries: it answers the same from its
     // lines and is left as it was.
     void oldFileThatCannotBeUpgradedStillAnswers_data()
@@ -622,8 +702,11 @@ private Q_SLOTS:
         verifySummaries(raw);
         QCOMPARE(db.QueryDays(range).value(0).sums.received, kMax);
 
-        // Each day fits, the two days together do not: the ranking refuses to add them up.
-        QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-03-02"), QStringLiteral("A"), 1, 1, 0)));
+        // Nor does a line whose month would go beyond 64 bits, on another day.
+        QVERIFY(!raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-03-02"), QStringLiteral("A"), 1, 1, 0)));
+        QVERIFY2(raw.lastError().contains(QStringLiteral("SumsWithin64Bits")), qPrintable(raw.lastError()));
+        // Each month fits, the two months together do not: the ranking refuses to add them up.
+        QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-04-02"), QStringLiteral("A"), 1, 1, 0)));
         try {
             db.QueryRanking(range);
             QFAIL("a ranking beyond 64 bits was answered");

@@ -13,8 +13,8 @@ using namespace pg;
 
 namespace {
 
-const char* const kLedgerTables = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', 'product_names', "
-                                  " 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
+const char* const kLedgerTables = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
+                                  "'month_product_sums', 'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
                                   "'kivaro_ledger_id']";
 
 QByteArray md5Hex(const QString& text)
@@ -254,6 +254,17 @@ void ServerStore::upgradeToSharedNothing(Session& session)
         session.exec(statement);
 }
 
+// Version 8 keeps the sums of each month and product, which a ranking of whole months reads.
+void ServerStore::upgradeToMonths(Session& session)
+{
+    // A till of the earlier version saving now would add lines the months filled below would not count: writers
+    // wait until the new triggers are in.
+    session.exec("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
+    for (const QString& statement : ServerSchema::monthStatements())
+        session.exec(statement);
+    session.exec(ServerSchema::fillMonthsStatement());
+}
+
 void ServerStore::prepareSchema(Session& session)
 {
     const QString server = FLocation.displayName();
@@ -302,6 +313,8 @@ void ServerStore::prepareSchema(Session& session)
             }
             if (found < 7)
                 upgradeToSharedNothing(session);
+            if (found < 8)
+                upgradeToMonths(session);
             // The earlier functions, triggers, policies and grants are replaced by the program's own, whatever an
             // earlier upgrade left (a policy goes with a function it calls).
             const ServerSchema::Access names = access(session);

@@ -77,6 +77,22 @@ namespace {
         "CREATE INDEX IF NOT EXISTS day_product_sums_by_day ON day_product_sums (day, product_key)",
     };
 
+    // Per user, month (its first day) and product: what a ranking of whole months reads instead of every day's
+    // groups. Kept by the same triggers as the day sums (from version 8).
+    const char* const kMonthTable[] = {
+        "CREATE TABLE month_product_sums ("
+        " user_name text NOT NULL,"
+        " month date NOT NULL,"
+        " product_name text NOT NULL,"
+        " lines bigint NOT NULL,"
+        " first_id bigint NOT NULL,"
+        " quantity bigint NOT NULL,"
+        " received bigint NOT NULL,"
+        " cost bigint NOT NULL)",
+        "CREATE UNIQUE INDEX month_product_sums_key ON month_product_sums (md5(user_name), month, md5(product_name))",
+        "CREATE INDEX month_product_sums_by_month ON month_product_sums (month)",
+    };
+
     // Every writer, psql by hand included, keeps the summaries right. Writers of one user take turns, so that a
     // day's count of products and a group's first line are read after the other writer's lines are in; writers of
     // different users share nothing and never wait for each other. A holder that stops answering (a frozen till) is
@@ -95,6 +111,10 @@ namespace {
         = QStringLiteral("md5(s.user_name) = md5(g.user_name) AND s.day = g.day AND s.user_name = g.user_name");
     const QString kGroupKey = kDayKey
         + QStringLiteral(" AND md5(s.product_name) = md5(g.product_name) AND s.product_name = g.product_name");
+    const QString kMonthKey
+        = QStringLiteral("md5(s.user_name) = md5(g.user_name) AND s.month = g.month AND s.user_name = g.user_name "
+                         "AND md5(s.product_name) = md5(g.product_name) AND s.product_name = g.product_name");
+    const QString kMonthOfDay = QStringLiteral("date_trunc('month', day)::date");
 
     QString countProducts(const QString& rows)
     {
@@ -121,8 +141,15 @@ namespace {
                    "FROM %1 GROUP BY user_name, day "
                    "ON CONFLICT (md5(user_name), day) DO UPDATE SET lines = s.lines + excluded.lines, "
                    "quantity = s.quantity + excluded.quantity, received = s.received + excluded.received, "
-                   "cost = s.cost + excluded.cost;\n")
-                   .arg(rows)
+                   "cost = s.cost + excluded.cost;\n"
+                   "INSERT INTO month_product_sums AS s (user_name, month, product_name, lines, first_id, quantity, "
+                   "received, cost) "
+                   "SELECT user_name, %2, product_name, count(*), min(id), sum(quantity), sum(received), sum(cost) "
+                   "FROM %1 GROUP BY user_name, %2, product_name "
+                   "ON CONFLICT (md5(user_name), month, md5(product_name)) DO UPDATE SET lines = s.lines + "
+                   "excluded.lines, first_id = least(s.first_id, excluded.first_id), quantity = s.quantity + "
+                   "excluded.quantity, received = s.received + excluded.received, cost = s.cost + excluded.cost;\n")
+                   .arg(rows, kMonthOfDay)
             + countProducts(rows);
     }
 
@@ -150,6 +177,22 @@ namespace {
                    "DELETE FROM day_sums AS s USING (SELECT DISTINCT user_name, day FROM %1) AS g "
                    "WHERE %3 AND s.lines = 0;\n")
                    .arg(rows, kGroupKey, kDayKey)
+            // A month's first line is the first of its days' groups, which are right by now.
+            + QStringLiteral(
+                "UPDATE month_product_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
+                "received = s.received - g.received, cost = s.cost - g.cost "
+                "FROM (SELECT user_name, %3 AS month, product_name, count(*) AS lines, sum(quantity) AS quantity, "
+                "sum(received) AS received, sum(cost) AS cost FROM %1 GROUP BY user_name, %3, product_name) AS g "
+                "WHERE %2;\n"
+                "DELETE FROM month_product_sums AS s USING (SELECT DISTINCT user_name, %3 AS month, product_name "
+                "FROM %1) AS g WHERE %2 AND s.lines = 0;\n"
+                "UPDATE month_product_sums AS s SET first_id = (SELECT min(p.first_id) FROM day_product_sums AS p "
+                "WHERE md5(p.user_name) = md5(s.user_name) AND p.user_name = s.user_name AND p.day >= s.month "
+                "AND p.day < (s.month + interval '1 month')::date AND md5(p.product_name) = md5(s.product_name) "
+                "AND p.product_name = s.product_name) "
+                "FROM (SELECT DISTINCT user_name, %3 AS month, product_name FROM %1) AS g "
+                "WHERE %2 AND s.first_id IN (SELECT id FROM %1);\n")
+                  .arg(rows, kMonthKey, kMonthOfDay)
             + countProducts(rows);
     }
 
@@ -445,14 +488,18 @@ QList<Function> functions()
                 "AS r WHERE r.reach >= skip + wanted ORDER BY r.day LIMIT 1), last_day)) GROUP BY p.day, "
                 "p.product_name) AS g WHERE %1 ORDER BY g.day, g.first_id LIMIT wanted OFFSET skip")
                 .arg(kOwnerOrAdministrator) },
+        // The whole months of the range (from their first days months_from to months_to, NULL when none) are read
+        // from the month sums, the other days from the day sums.
         { QStringLiteral("kivaro_shop_ranking"),
-            QStringLiteral("kivaro_shop_ranking(first_day date, last_day date) RETURNS TABLE (product_name text, "
-                           "first_id bigint, quantity numeric, received numeric, cost numeric) STABLE"),
+            QStringLiteral("kivaro_shop_ranking(first_day date, last_day date, months_from date, months_to date) "
+                           "RETURNS TABLE (product_name text, first_id bigint, quantity numeric, received numeric, "
+                           "cost numeric) STABLE"),
             QStringLiteral("sql"),
             QStringLiteral("SELECT p.product_name, min(p.first_id), sum(p.quantity), sum(p.received), sum(p.cost) "
-                           "FROM day_product_sums AS p WHERE p.day >= first_day AND p.day <= last_day AND (%1) "
-                           "GROUP BY p.product_name")
-                .arg(kOwnerOrAdministrator) },
+                           "FROM (%2) AS p WHERE %1 GROUP BY p.product_name")
+                .arg(kOwnerOrAdministrator,
+                    rankingSource(QStringLiteral("true"), QStringLiteral("first_day"), QStringLiteral("last_day"),
+                        QStringLiteral("months_from"), QStringLiteral("months_to"))) },
         // An account deletes its own rows through these, not with DELETE: the right to DELETE a table is also the
         // right to LOCK it against every other account, which would stop every till of the shop.
         { QStringLiteral("kivaro_delete_line"), QStringLiteral("kivaro_delete_line(line_id bigint) RETURNS bigint"),
@@ -586,6 +633,37 @@ QString productKeyStatement()
                           "(md5(product_name)::uuid) STORED");
 }
 
+QStringList monthStatements()
+{
+    QStringList statements;
+    for (const char* statement : kMonthTable)
+        statements.append(QString::fromLatin1(statement));
+    return statements;
+}
+
+QString fillMonthsStatement()
+{
+    return QStringLiteral("INSERT INTO month_product_sums (user_name, month, product_name, lines, first_id, quantity, "
+                          "received, cost) SELECT user_name, %1, product_name, sum(lines), min(first_id), "
+                          "sum(quantity), sum(received), sum(cost) FROM day_product_sums GROUP BY user_name, %1, "
+                          "product_name")
+        .arg(kMonthOfDay);
+}
+
+QString rankingSource(
+    const QString& whose, const QString& firstDay, const QString& lastDay, const QString& from, const QString& to)
+{
+    // The days before the first whole month and after the last, each one range of the day sums' index.
+    return QStringLiteral(
+        "SELECT product_name, first_id, quantity, received, cost FROM month_product_sums WHERE %1 AND month >= %4 "
+        "AND month <= %5 UNION ALL "
+        "SELECT product_name, first_id, quantity, received, cost FROM day_product_sums WHERE %1 AND day >= %2 "
+        "AND day < COALESCE(%4, %3 + 1) UNION ALL "
+        "SELECT product_name, first_id, quantity, received, cost FROM day_product_sums WHERE %1 "
+        "AND day >= COALESCE((%5 + interval '1 month')::date, %3 + 1) AND day <= %3")
+        .arg(whose, firstDay, lastDay, from, to);
+}
+
 QStringList shopIndexStatements()
 {
     QStringList statements;
@@ -620,7 +698,7 @@ QStringList accessStatements(const Access& access)
         QStringLiteral(
             "GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
             "kivaro_shop_lines(date, date), kivaro_shop_days(date, date), kivaro_shop_day_products(date, date, "
-            "bigint, bigint), kivaro_shop_ranking(date, date), kivaro_delete_line(bigint), kivaro_forget_kept("
+            "bigint, bigint), kivaro_shop_ranking(date, date, date, date), kivaro_delete_line(bigint), kivaro_forget_kept("
             "bigint[], text, text), kivaro_forget_product_names(text, text), kivaro_lock(text, text, "
             "boolean), "
             "kivaro_lock_holders(text, text), kivaro_access_unchanged() TO %1")
@@ -633,7 +711,7 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("GRANT UPDATE (day, product_name, quantity, received, cost, memo) ON records TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (computer) ON pending_lines TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (last_use) ON product_names TO %1").arg(group),
-        QStringLiteral("GRANT SELECT ON day_sums, day_product_sums, changes TO %1").arg(group),
+        QStringLiteral("GRANT SELECT ON day_sums, day_product_sums, month_product_sums, changes TO %1").arg(group),
         QStringLiteral("GRANT SELECT, INSERT ON saves TO %1").arg(group),
         QStringLiteral("GRANT USAGE ON SEQUENCE records_id_seq, pending_lines_id_seq TO %1").arg(group),
     };
@@ -651,6 +729,7 @@ QStringList accessStatements(const Access& access)
         { "records", kOwnOrShop, kOwnRows },
         { "day_sums", kOwnOrShop, {} },
         { "day_product_sums", kOwnOrShop, {} },
+        { "month_product_sums", kOwnOrShop, {} },
         { "changes", kOwnOrShop, {} },
         { "pending_lines", kOwnRows, kOwnRows },
         { "product_names", kOwnRows, kOwnRows },
@@ -689,6 +768,7 @@ QStringList createStatements(int version, const Access& access)
     for (const char* statement : kTables)
         statements.append(QString::fromLatin1(statement));
     statements.append(productKeyStatement());
+    statements.append(monthStatements());
     statements.append(shopIndexStatements());
     statements.append(historyStatements());
     statements.append(generationStatements());

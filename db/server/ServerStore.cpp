@@ -455,17 +455,25 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
 
 QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
 {
-    const QList<QByteArray> values = rangeValues(range, range.first);
+    QList<QByteArray> values = rangeValues(range, range.first);
+    // Whole months from their own sums, the days at either end from the day sums.
+    const MonthSpan months = wholeMonths(range.first, range.last);
+    for (const QDate& month : { months.first, months.last })
+        values.append(month.isValid() ? dayValue(month) : QByteArray());
     return withSession([&](Session& session) {
         QList<RankingRow> ranking;
         // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
         const Result rows = range.shop
             ? session.exec("SELECT product_name, quantity::bigint, received::bigint, cost::bigint FROM "
-                           "kivaro_shop_ranking($2, $3) WHERE $1::text = '' ORDER BY quantity DESC, first_id",
+                           "kivaro_shop_ranking($2, $3, NULLIF($4, '')::date, NULLIF($5, '')::date) WHERE $1::text = '' ORDER BY quantity DESC, first_id",
                 values)
-            : session.exec("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint "
-                           "FROM day_product_sums WHERE md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 "
-                           "AND day <= $3 GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)",
+            : session.exec(QStringLiteral("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, "
+                                          "sum(cost)::bigint FROM (%1) AS p GROUP BY product_name ORDER BY "
+                                          "sum(quantity) DESC, min(first_id)")
+                               .arg(ServerSchema::rankingSource(
+                                   QStringLiteral("md5(user_name) = md5($1) AND user_name = $1"),
+                                   QStringLiteral("$2::date"), QStringLiteral("$3::date"),
+                                   QStringLiteral("NULLIF($4, '')::date"), QStringLiteral("NULLIF($5, '')::date"))),
                 values);
         ranking.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)

@@ -34,7 +34,7 @@ public:
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 7;
+    static constexpr int kSchemaVersion = 8;
 
     LedgerLocation location() const override { return FLocation; }
     bool keepsPasswordHashes() const override { return false; }
@@ -115,6 +115,7 @@ private:
     void upgradeToAccounts(Session& session, qint64 found);
     static void upgradeToShopSums(Session& session, const QString& server);
     static void upgradeToSharedNothing(Session& session);
+    static void upgradeToMonths(Session& session);
     QString lockHolders();
     static ServerSchema::Access access(Session& session);
     static bool isAdministrator(Session& session);

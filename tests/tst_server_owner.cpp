@@ -32,7 +32,10 @@ private Q_SLOTS:
         }
         const SalesRange range { user, QDate(2024, 1, 1), QDate(2024, 3, 31) };
         QCOMPARE(server.QueryDays(range).size(), file.QueryDays(range).size());
-        QCOMPARE(server.QueryRanking(range), file.QueryRanking(range));
+        // Whole months alone, and with days at either end.
+        for (const SalesRange& within : { range, SalesRange { user, QDate(2024, 1, 15), QDate(2024, 3, 10) },
+                 SalesRange { user, QDate(2024, 2, 1), QDate(2024, 3, 20) } })
+            QCOMPARE(server.QueryRanking(within), file.QueryRanking(within));
         QStringList fileLists[4], serverLists[4];
         queryReport(file, user, QStringLiteral("2024/01/01"), QStringLiteral("2024/03/31"), fileLists[0], fileLists[1],
             fileLists[2], fileLists[3]);
@@ -129,6 +132,9 @@ private Q_SLOTS:
             QCOMPARE(view->lineIds, expected.ids);
             QCOMPARE(db.QueryDayProductWindow(range, first, 0, 1000), expected.groups);
             QCOMPARE(db.QueryRanking(range), expected.ranking);
+            // The whole month around the days, read from the month sums the edits and deletes kept.
+            QCOMPARE(db.QueryRanking({ range.userName, QDate(2024, 3, 1), QDate(2024, 3, 31), range.shop }),
+                expected.ranking);
             QList<SalesLine> read = db.LinesAsRead(*view, view->lineIds);
             QList<SalesLine> sorted = lines;
             const auto byId = [](const SalesLine& a, const SalesLine& b) { return a.id < b.id; };

@@ -262,6 +262,7 @@ void ServerStore::upgradeToMonths(Session& session)
     session.exec("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
     for (const QString& statement : ServerSchema::monthStatements())
         session.exec(statement);
+    session.exec("DELETE FROM month_product_sums");
     session.exec(ServerSchema::fillMonthsStatement());
 }
 

@@ -80,7 +80,7 @@ namespace {
     // Per user, month (its first day) and product: what a ranking of whole months reads instead of every day's
     // groups. Kept by the same triggers as the day sums (from version 8).
     const char* const kMonthTable[] = {
-        "CREATE TABLE month_product_sums ("
+        "CREATE TABLE IF NOT EXISTS month_product_sums ("
         " user_name text NOT NULL,"
         " month date NOT NULL,"
         " product_name text NOT NULL,"
@@ -89,8 +89,9 @@ namespace {
         " quantity bigint NOT NULL,"
         " received bigint NOT NULL,"
         " cost bigint NOT NULL)",
-        "CREATE UNIQUE INDEX month_product_sums_key ON month_product_sums (md5(user_name), month, md5(product_name))",
-        "CREATE INDEX month_product_sums_by_month ON month_product_sums (month)",
+        "CREATE UNIQUE INDEX IF NOT EXISTS month_product_sums_key ON month_product_sums (md5(user_name), month, "
+        "md5(product_name))",
+        "CREATE INDEX IF NOT EXISTS month_product_sums_by_month ON month_product_sums (month)",
     };
 
     // Every writer, psql by hand included, keeps the summaries right. Writers of one user take turns, so that a

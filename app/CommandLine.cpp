@@ -268,7 +268,7 @@ int runRestore(const LedgerLocation& ledger, const QString& file)
     const TerminalHooks hooks;
     ProgressLine progress(Platform::standardErrorIsTerminal(), percentRestored);
     try {
-        const LedgerFileInfo held = inspectBackup(file);
+        const LedgerFileInfo held = inspectBackup(file, ledger);
         const QString safetyFolder = backupsFolder(THi::GetDataDir(QString()));
         print(stderr,
             QStringLiteral("备份文件“%1”中有：%2。\n正在用它替换账本“%3”……\n")

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "db/Backup.h"
+#include "db/BackupSeal.h"
 #include "db/SalesRows.h"
 
 #include <QDir>
@@ -354,11 +355,28 @@ void benchRestore(BenchContext& context)
     check(present.lines == backedUp.lines + qint64(later.size()), QStringLiteral("the later lines were not stored"));
     const qulonglong presentInode = inode(home.dbPath());
 
+    // The same backup as another computer's Kivaro sees it: without this data folder's seal.
+    const QString foreignFile = home.base() + QStringLiteral("/foreign.sjk");
+    {
+        QFile sealed(backupFile);
+        check(sealed.open(QIODevice::ReadOnly), QStringLiteral("cannot read the backup"));
+        QFile foreign(foreignFile);
+        check(foreign.open(QIODevice::WriteOnly), QStringLiteral("cannot write ") + foreignFile);
+        const std::optional<qint64> length = backupseal::sealedLength(backupFile, backupseal::key(ledger, false));
+        check(length.has_value(), QStringLiteral("the backup was not sealed"));
+        for (qint64 done = 0; done < *length;) {
+            const QByteArray piece = sealed.read(qMin<qint64>(1 << 20, *length - done));
+            check(!piece.isEmpty() && foreign.write(piece) == piece.size(), QStringLiteral("cannot copy the backup"));
+            done += piece.size();
+        }
+    }
+
     std::vector<double> inspections, copies, checks;
+    QString restoring = backupFile;
     const auto restore = [&] {
         Stopwatch clock;
         const QString safety
-            = program(QStringLiteral("restoreLedger"), [&] { return restoreLedger(ledger, backupFile, safetyFolder); });
+            = program(QStringLiteral("restoreLedger"), [&] { return restoreLedger(ledger, restoring, safetyFolder); });
         const double seconds = clock.seconds();
         clock = Stopwatch();
         const LedgerFileInfo inspected
@@ -372,7 +390,7 @@ void benchRestore(BenchContext& context)
                 && inode(safety) == presentInode && contentsOf(safety).lines == present.lines,
             QStringLiteral("the ledger in place was not kept aside as it was: ") + safety);
         const QStringList left = QDir(home.dataDir()).entryList(QDir::Files | QDir::Hidden);
-        check(left == QStringList { QStringLiteral("db.sjk") },
+        check(left == QStringList { QStringLiteral("backup-seal.key"), QStringLiteral("db.sjk") },
             QStringLiteral("the data folder holds ") + left.join(QStringLiteral(", ")));
         // The data folder as it was before the restore, without copying the ledger again.
         check(::rename(QFile::encodeName(safety).constData(), QFile::encodeName(home.dbPath()).constData()) == 0
@@ -381,8 +399,9 @@ void benchRestore(BenchContext& context)
         return seconds;
     };
     const auto floor = [&] { return checkedCopy(backupFile, floorCopy, copies, checks); };
-    Result result = measure(QStringLiteral("B2. restoreLedger of a backup of the %1-line file into a file ledger vs "
-                                           "copying it with fsync and running integrity_check on the copy")
+    Result result = measure(QStringLiteral("B2. restoreLedger of a backup this computer sealed, of the %1-line file, "
+                                           "into a file ledger vs copying it with fsync and running integrity_check "
+                                           "on the copy")
                                 .arg(backedUp.lines),
         context.config.slowPlan, restore, floor);
     result.target = Target::ratio(3.0);
@@ -393,4 +412,36 @@ void benchRestore(BenchContext& context)
         "backup's, the old file in the safety folder, nothing else left in the data folder")
                       .arg(secondsText(copies), secondsText(checks), secondsText(inspections));
     context.results.push_back(result);
+
+    // Another computer's backup is checked and rebuilt row by row, as every backup was before the seal.
+    restoring = foreignFile;
+    copies.clear();
+    checks.clear();
+    Result foreign = measure(QStringLiteral("B2b. restoreLedger of the same backup without this computer's seal "
+                                            "(checked and rebuilt) vs the same baseline"),
+        context.config.slowPlan, restore, floor);
+    foreign.note = QStringLiteral("the backup's bytes without the seal, as another computer's Kivaro wrote them");
+    context.results.push_back(foreign);
+
+    // The restore dialog's check before its question.
+    Result dialog = measure(
+        QStringLiteral("B2c. inspectBackup (the restore dialog's check) of the sealed backup vs of "
+                       "the same backup without the seal"),
+        context.config.slowPlan,
+        [&] {
+            Stopwatch clock;
+            const LedgerFileInfo info = inspectBackup(backupFile, ledger);
+            const double seconds = clock.seconds();
+            check(info.sealed && info.lines == backedUp.lines, QStringLiteral("the sealed backup was not trusted"));
+            return seconds;
+        },
+        [&] {
+            Stopwatch clock;
+            const LedgerFileInfo info = inspectBackup(foreignFile, ledger);
+            const double seconds = clock.seconds();
+            check(!info.sealed && info.lines == backedUp.lines, QStringLiteral("the foreign backup was trusted"));
+            return seconds;
+        });
+    dialog.note = QStringLiteral("the sealed file is hashed whole and its counts read; the other is checked in full");
+    context.results.push_back(dialog);
 }

@@ -80,6 +80,7 @@ void benchServerRowSecurity(BenchContext& context);
 void benchServerShopReview(BenchContext& context);
 void benchOutboxSend(BenchContext& context);
 void benchEightTills(BenchContext& context);
+void benchServerRanking(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);

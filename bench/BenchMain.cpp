@@ -118,9 +118,9 @@ Options parse(const QStringList& args)
         } else {
             throw BenchError(QStringLiteral(
                 "unknown argument %1\nusage: kivaro_bench [--quick] [--runs N] "
-                "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,b1,b2,x1,x2,x3,c1,k1,k2,s1,s2,s3,s4,s5,s6,s7] "
+                "[--cache-dir DIR] [--only 1,2,...,5,5c,6,7,8,8d,b1,b2,x1,x2,x3,c1,k1,k2,s1,s2,s3,s4,s5,s6,s7,s8] "
                 "[--markdown FILE] [--server [--server-database NAME] | --no-server WHY]\n"
-                "--server runs the cases s1-s7 on the PostgreSQL server that libpq's "
+                "--server runs the cases s1-s8 on the PostgreSQL server that libpq's "
                 "environment names (PGHOST, PGPORT, PGUSER, PGPASSWORD)")
                                  .arg(a));
         }
@@ -167,7 +167,7 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
         { QStringLiteral("s3"), benchServerReview }, { QStringLiteral("s4"), benchServerRowSecurity },
         { QStringLiteral("s5"), benchServerShopReview }, { QStringLiteral("s6"), benchOutboxSend },
-        { QStringLiteral("s7"), benchEightTills }
+        { QStringLiteral("s7"), benchEightTills }, { QStringLiteral("s8"), benchServerRanking }
     };
     for (const auto& [key, run] : cases) {
         if (options.only.isEmpty() || options.only.contains(key))

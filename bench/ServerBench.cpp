@@ -181,7 +181,11 @@ ReadFigures rawRead(
     }
     for (const Window& window : windows.groups)
         figures.groups += run(sql.groups, windowValues(window)).rows();
-    const PgResult ranking = run(sql.ranking, { user, dayStd(range.first), last });
+    // The ranking's statement takes the range's whole months besides, as the store sends them.
+    const MonthSpan months = wholeMonths(range.first, range.last);
+    const PgResult ranking = run(sql.ranking,
+        { user, dayStd(range.first), last, months.first.isValid() ? dayStd(months.first) : std::string(),
+            months.last.isValid() ? dayStd(months.last) : std::string() });
     figures.ranking = ranking.rows();
     figures.firstProduct = ranking.rows() > 0 ? ranking.text(0, 0) : QString();
     figures.statements = 2 + qint64(windows.lines.size() + windows.groups.size());
@@ -798,4 +802,68 @@ void benchOutboxSend(BenchContext& context)
     silent.note = QStringLiteral("a listener that never answers: the connection is given libpq's shortest connect "
                                  "timeout, 2 s, once");
     context.results.push_back(silent);
+}
+
+void benchServerRanking(BenchContext& context)
+{
+    const SalesData& data = context.data;
+    const QDate first = data.params.firstDay(), last = data.params.lastDay();
+    const QString user = data.users.first();
+    const std::tuple<char, SalesRange, QString, double> cases[] = {
+        { 'a', SalesRange { user, first, last },
+            QStringLiteral("every year (%1 to %2)").arg(first.year()).arg(last.year()), 0.1 },
+        { 'b', SalesRange { user, QDate(last.year(), 1, 1), last }, QStringLiteral("the last year"), 0.03 },
+    };
+    const ServerData* server = serverData(context);
+    for (const auto& [key, range, what, limit] : cases) {
+        const qint64 lines = data.countLines(user, range.first, range.last);
+        const QString name = QStringLiteral("S8%1. server: QueryRanking of one account over %2 (%3 lines) vs grouping "
+                                            "its lines through libpq")
+                                 .arg(QLatin1Char(key))
+                                 .arg(what)
+                                 .arg(lines);
+        if (!server) {
+            context.results.push_back(skippedResult(name, Target::median(limit), context.serverSkipped));
+            continue;
+        }
+        const std::unique_ptr<TDbMan> store = namedStore(server->location);
+        PgConnection raw(server->conninfo);
+        const std::vector<std::string> values { user.toStdString(), range.first.toString(Qt::ISODate).toStdString(),
+            range.last.toString(Qt::ISODate).toStdString() };
+        QList<RankingRow> ranking;
+        int rawRows = 0;
+        QString rawFirst;
+        Result result = measure(
+            name, context.config.plan,
+            [&] {
+                Stopwatch clock;
+                QList<RankingRow> fetched = store->QueryRanking(range);
+                const double seconds = clock.seconds();
+                std::swap(ranking, fetched);
+                return seconds;
+            },
+            [&] {
+                Stopwatch clock;
+                const PgResult rows = raw.execParams(
+                    "SELECT product_name, sum(quantity), sum(received), sum(cost) FROM records WHERE "
+                    "md5(user_name) = md5($1) AND user_name = $1 AND day >= $2 AND day <= $3 GROUP BY product_name "
+                    "ORDER BY sum(quantity) DESC, min(id)",
+                    values);
+                const double seconds = clock.seconds();
+                rawRows = rows.rows();
+                rawFirst = rows.rows() > 0 ? rows.text(0, 0) : QString();
+                return seconds;
+            });
+        check(ranking.size() == rawRows && ranking.value(0).productName == rawFirst,
+            QStringLiteral("the server's ranking disagrees with the lines: %1 products, first %2; grouped %3, first %4")
+                .arg(ranking.size())
+                .arg(ranking.value(0).productName)
+                .arg(rawRows)
+                .arg(rawFirst));
+        result.target = Target::median(limit);
+        result.note = QStringLiteral("%1 products; whole months from the month sums, the other days from the day "
+                                     "sums; the baseline groups the account's lines")
+                          .arg(ranking.size());
+        context.results.push_back(result);
+    }
 }

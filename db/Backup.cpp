@@ -1,6 +1,7 @@
 #include "db/Backup.h"
 
 #include "db/BackupFiles.h"
+#include "db/BackupSeal.h"
 
 #include "base/Platform.h"
 
@@ -77,6 +78,12 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
                     "此前查帐看到的合计可能有误")
                                      .arg(wrong);
         }
+    }
+    // A backup that would pass every check of a restore is sealed, so that its restore need not make them again.
+    if (passesEveryCheck(RawFile(work, SQLITE_OPEN_READONLY))) {
+        const QByteArray key = backupseal::key(ledger, true);
+        backupseal::seal(work, key);
+        info.sealed = !key.isEmpty();
     }
     QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner);
     file.commit();

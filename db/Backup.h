@@ -22,6 +22,8 @@ struct LedgerFileInfo
     int version = 0;
     // What the inspection found that a restore leaves out, in the user's words.
     QStringList findings;
+    // Written and sealed by Kivaro with this data folder's key: restored as it is, without a rebuild.
+    bool sealed = false;
 };
 
 // Called now and then during long work with how much is done of the whole (both in the same unit; total 0 when not
@@ -36,8 +38,9 @@ using BackupProgress = std::function<void(qint64 done, qint64 total)>;
 LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, const BackupProgress& progress = {});
 
 // Checks that path is a Kivaro ledger file this version can restore: an SQLite database, intact, with the program's
-// tables, of this layout or an older one. Returns what it holds; raises KivaroError saying why not otherwise.
-LedgerFileInfo inspectBackup(const QString& path);
+// tables, of this layout or an older one. Returns what it holds; raises KivaroError saying why not otherwise. A backup
+// sealed on this computer for restoringInto's kind of ledger (backupseal::key) is only read for its counts.
+LedgerFileInfo inspectBackup(const QString& path, const std::optional<LedgerLocation>& restoringInto = std::nullopt);
 
 // Puts the backup at path in place of the ledger, after checking it as inspectBackup does. The present ledger is kept
 // first in safetyFolder (a file ledger: the very file, moved aside; a server ledger: a backup of it), whose path is

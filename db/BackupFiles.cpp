@@ -96,87 +96,87 @@ private:
 // order of the keys: the lines grouped along their covering index, beside each summary table along its key.
 namespace {
 
-// A month's rows of MonthProductSums against the sums its days' groups make: the groups of one user and month
-// added up by product, then compared with that month's rows when the next month begins.
-class MonthCheck
-{
-public:
-    explicit MonthCheck(const RawFile& db)
-        : m_months(db,
-              "SELECT UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM "
-              "MonthProductSums ORDER BY UserName, RecMonth, RecProductName")
+    // A month's rows of MonthProductSums against the sums its days' groups make: the groups of one user and month
+    // added up by product, then compared with that month's rows when the next month begins.
+    class MonthCheck
     {
-    }
-
-    // A day's group of lines: its user, day, product, count, first line and sums.
-    bool add(QByteArrayView user, QByteArrayView day, QByteArrayView product, const qint64 (&values)[5])
-    {
-        const QByteArrayView month = day.first(qMin<qsizetype>(7, day.size()));
-        if (!m_open || user != m_user || month != m_month) {
-            if (!close())
-                return false;
-            m_user = user.toByteArray();
-            m_month = month.toByteArray();
-            m_open = true;
+    public:
+        explicit MonthCheck(const RawFile& db)
+            : m_months(db,
+                "SELECT UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM "
+                "MonthProductSums ORDER BY UserName, RecMonth, RecProductName")
+        {
         }
-        Sums& sums = m_products[product.toByteArray()];
-        if (sums.lines == 0) {
-            sums.firstId = values[1];
-        } else {
-            sums.firstId = qMin(sums.firstId, values[1]);
-        }
-        const qint64 add[4] = { values[0], values[2], values[3], values[4] };
-        qint64* into[4] = { &sums.lines, &sums.quantity, &sums.money, &sums.cost };
-        for (int i = 0; i < 4; ++i) {
-            if (__builtin_add_overflow(*into[i], add[i], into[i]))
-                return false;
-        }
-        return true;
-    }
 
-    // The month begun last is compared, and nothing is left in the table after it.
-    bool finish() { return close() && !m_months.next(); }
-
-private:
-    struct Sums
-    {
-        qint64 lines = 0;
-        qint64 firstId = 0;
-        qint64 quantity = 0;
-        qint64 money = 0;
-        qint64 cost = 0;
-    };
-
-    bool close()
-    {
-        if (!m_open)
-            return true;
-        m_open = false;
-        // The month's rows come in the order of their product names, which the hash does not keep: each is looked
-        // up, and there must be as many as the hash holds.
-        for (qsizetype left = m_products.size(); left > 0; --left) {
-            if (!m_months.next() || !m_months.isText(0) || !m_months.isText(1) || !m_months.isText(2)
-                || m_months.bytes(0) != m_user || m_months.bytes(1) != m_month)
-                return false;
-            const auto found = m_products.constFind(m_months.bytes(2).toByteArray());
-            if (found == m_products.cend())
-                return false;
-            const qint64 expected[5] = { found->lines, found->firstId, found->quantity, found->money, found->cost };
-            for (int i = 0; i < 5; ++i) {
-                if (!m_months.isInteger(3 + i) || m_months.integer(3 + i) != expected[i])
+        // A day's group of lines: its user, day, product, count, first line and sums.
+        bool add(QByteArrayView user, QByteArrayView day, QByteArrayView product, const qint64 (&values)[5])
+        {
+            const QByteArrayView month = day.first(qMin<qsizetype>(7, day.size()));
+            if (!m_open || user != m_user || month != m_month) {
+                if (!close())
+                    return false;
+                m_user = user.toByteArray();
+                m_month = month.toByteArray();
+                m_open = true;
+            }
+            Sums& sums = m_products[product.toByteArray()];
+            if (sums.lines == 0) {
+                sums.firstId = values[1];
+            } else {
+                sums.firstId = qMin(sums.firstId, values[1]);
+            }
+            const qint64 add[4] = { values[0], values[2], values[3], values[4] };
+            qint64* into[4] = { &sums.lines, &sums.quantity, &sums.money, &sums.cost };
+            for (int i = 0; i < 4; ++i) {
+                if (__builtin_add_overflow(*into[i], add[i], into[i]))
                     return false;
             }
+            return true;
         }
-        m_products.clear();
-        return true;
-    }
 
-    RawCursor m_months;
-    QByteArray m_user;
-    QByteArray m_month;
-    QHash<QByteArray, Sums> m_products;
-    bool m_open = false;
-};
+        // The month begun last is compared, and nothing is left in the table after it.
+        bool finish() { return close() && !m_months.next(); }
+
+    private:
+        struct Sums
+        {
+            qint64 lines = 0;
+            qint64 firstId = 0;
+            qint64 quantity = 0;
+            qint64 money = 0;
+            qint64 cost = 0;
+        };
+
+        bool close()
+        {
+            if (!m_open)
+                return true;
+            m_open = false;
+            // The month's rows come in the order of their product names, which the hash does not keep: each is looked
+            // up, and there must be as many as the hash holds.
+            for (qsizetype left = m_products.size(); left > 0; --left) {
+                if (!m_months.next() || !m_months.isText(0) || !m_months.isText(1) || !m_months.isText(2)
+                    || m_months.bytes(0) != m_user || m_months.bytes(1) != m_month)
+                    return false;
+                const auto found = m_products.constFind(m_months.bytes(2).toByteArray());
+                if (found == m_products.cend())
+                    return false;
+                const qint64 expected[5] = { found->lines, found->firstId, found->quantity, found->money, found->cost };
+                for (int i = 0; i < 5; ++i) {
+                    if (!m_months.isInteger(3 + i) || m_months.integer(3 + i) != expected[i])
+                        return false;
+                }
+            }
+            m_products.clear();
+            return true;
+        }
+
+        RawCursor m_months;
+        QByteArray m_user;
+        QByteArray m_month;
+        QHash<QByteArray, Sums> m_products;
+        bool m_open = false;
+    };
 
 } // namespace
 
@@ -276,6 +276,59 @@ Totals summaryTotals(const RawFile& db)
             sqlite3_column_int64(row, 1));
     });
     return totals;
+}
+
+std::pair<qint64, qint64> oddValues(const RawFile& db, const QString& table)
+{
+    // Values the program itself could have written, in the lines and in the kept lines alike: a day as yyyy-MM-dd, a
+    // quantity of 32 bits, amounts within what the entry accepts, texts.
+    const QString where = QStringLiteral(
+        " FROM %1 WHERE typeof(ID) <> 'integer' OR typeof(UserName) <> 'text' "
+        "OR typeof(RecDate) <> 'text' OR RecDate NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' "
+        "OR date(RecDate) IS NOT RecDate OR typeof(RecProductName) <> 'text' OR typeof(RecMemo) <> "
+        "'text' OR typeof(RecQuantity) <> 'integer' OR RecQuantity NOT BETWEEN -2147483648 AND "
+        "2147483647 OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer' "
+        "OR RecMoney NOT BETWEEN -%2 AND %2 OR RecCost NOT BETWEEN -%2 AND %2")
+                              .arg(table)
+                              .arg(kMaxAmountCents);
+    qint64 odd = 0, first = 0;
+    db.rows(QStringLiteral("SELECT COUNT(*), MIN(ID)").append(where).toUtf8().constData(), [&](sqlite3_stmt* row) {
+        odd = sqlite3_column_int64(row, 0);
+        first = sqlite3_column_int64(row, 1);
+    });
+    return { odd, first };
+}
+
+QStringList catalogue(const RawFile& db)
+{
+    QStringList entries;
+    // The engine's statistics only guide its plans.
+    db.rows("SELECT type || ' ' || name || ' ' || tbl_name || ' ' || ifnull(sql, '') FROM sqlite_master "
+            "WHERE name NOT LIKE 'sqlite\\_stat%' ESCAPE '\\' ORDER BY type, name",
+        [&entries](sqlite3_stmt* row) {
+            entries << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)));
+        });
+    return entries;
+}
+
+const QStringList& ownCatalogue()
+{
+    static const QStringList own = [] {
+        QTemporaryDir folder;
+        if (!folder.isValid())
+            throw KivaroError(QStringLiteral("无法建立临时文件夹：%1").arg(folder.errorString()));
+        const QString path = folder.filePath(QStringLiteral("layout.sjk"));
+        Schema::writeTemplate(path);
+        return catalogue(RawFile(path, SQLITE_OPEN_READONLY));
+    }();
+    return own;
+}
+
+bool passesEveryCheck(const RawFile& db)
+{
+    return db.integer("PRAGMA user_version") == Schema::kVersion && catalogue(db) == ownCatalogue()
+        && oddValues(db, QStringLiteral("Records")).first == 0
+        && oddValues(db, QStringLiteral("PendingLines")).first == 0;
 }
 
 LedgerFileInfo infoOf(const RawFile& db)

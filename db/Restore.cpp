@@ -4,6 +4,7 @@
 #include "db/Backup.h"
 
 #include "db/BackupFiles.h"
+#include "db/BackupSeal.h"
 
 #include "base/Platform.h"
 
@@ -206,27 +207,15 @@ LedgerFileInfo inspectCopy(const QString& path, const BackupSource& copy, bool c
             if (!tables.contains(table))
                 throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件（没有账本的表“%2”）").arg(shown, table));
         }
-        // Values the program itself could have written, in the lines and in the kept lines alike: a day as
-        // yyyy-MM-dd, a quantity of 32 bits, amounts within what the entry accepts, texts.
-        const QString valueOutOfRange = QStringLiteral(
-            "typeof(ID) <> 'integer' OR typeof(UserName) <> 'text' "
-            "OR typeof(RecDate) <> 'text' OR RecDate NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' "
-            "OR date(RecDate) IS NOT RecDate OR typeof(RecProductName) <> 'text' OR typeof(RecMemo) <> 'text' "
-            "OR typeof(RecQuantity) <> 'integer' OR RecQuantity NOT BETWEEN -2147483648 AND 2147483647 "
-            "OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer' "
-            "OR RecMoney NOT BETWEEN -%1 AND %1 OR RecCost NOT BETWEEN -%1 AND %1")
-                                            .arg(kMaxAmountCents);
         for (const QString& table : { QStringLiteral("Records"), QStringLiteral("PendingLines") }) {
             if (!tables.contains(table))
                 continue;
-            const QString where = QStringLiteral(" FROM %1 WHERE %2").arg(table, valueOutOfRange);
-            const qint64 odd = db.integer(QStringLiteral("SELECT COUNT(*)").append(where).toUtf8().constData());
-            if (odd > 0)
+            if (const auto [odd, first] = oddValues(db, table); odd > 0)
                 throw KivaroError(
                     QStringLiteral("“%1”已损坏：表“%2”中有 %3 行的值不是本程序能写下的（第一行的编号是 %4）")
                         .arg(shown, table)
                         .arg(odd)
-                        .arg(db.integer(QStringLiteral("SELECT MIN(ID)").append(where).toUtf8().constData())));
+                        .arg(first));
         }
         // The summaries against the lines; a restore checks them beside its rebuild instead (restoreLedger).
         if (Schema::checksDaySums(version) && checkSummaries && !summariesMatchLines(db))
@@ -304,11 +293,48 @@ qint64 idCounter(const QString& live)
     return db.integer("SELECT IFNULL(MAX(seq), 0) FROM sqlite_sequence WHERE name IN ('Records', 'Changes')");
 }
 
+// What a file sealed by this computer's Kivaro holds (its seal checked on every byte), when it is one: intact and
+// checked in full when it was written, it needs only its counts read.
+std::optional<LedgerFileInfo> sealedInfo(const QString& path, const QByteArray& key)
+{
+    const std::optional<Platform::FileStamp> stamp = Platform::fileStamp(path);
+    if (!backupseal::sealedLength(path, key))
+        return std::nullopt;
+    const RawFile db(path, SQLITE_OPEN_READONLY, true);
+    if (!passesEveryCheck(db))
+        return std::nullopt;
+    LedgerFileInfo info = infoOf(db);
+    info.sealed = true;
+    if (Platform::fileStamp(path) != stamp)
+        return std::nullopt;
+    return info;
+}
+
+// A sealed backup copied as it is, its seal checked on the bytes written, into the fresh ledger at target; the line
+// and change counters go on past idFloor. Nothing when the file has no valid seal of key.
+std::optional<LedgerFileInfo> copySealedLedger(
+    const QString& path, const QString& target, const QByteArray& key, qint64 idFloor, const BackupProgress& progress)
+{
+    if (!backupseal::copySealed(path, target, key, progress))
+        return std::nullopt;
+    const RawFile db(target, SQLITE_OPEN_READWRITE);
+    if (!passesEveryCheck(db))
+        return std::nullopt;
+    const QByteArray floor = QByteArray::number(idFloor);
+    db.exec(QByteArray("UPDATE sqlite_sequence SET seq = MAX(seq, " + floor + ")").constData());
+    LedgerFileInfo info = infoOf(db);
+    info.sealed = true;
+    return info;
+}
+
 } // namespace
 
-LedgerFileInfo inspectBackup(const QString& path)
+LedgerFileInfo inspectBackup(const QString& path, const std::optional<LedgerLocation>& restoringInto)
 {
     refuseNonDatabase(path);
+    if (std::optional<LedgerFileInfo> sealed
+        = restoringInto ? sealedInfo(path, backupseal::key(*restoringInto, false)) : std::nullopt)
+        return *sealed;
     QTemporaryDir folder;
     if (!folder.isValid())
         throw KivaroError(QStringLiteral("无法建立临时文件夹：%1").arg(folder.errorString()));
@@ -323,8 +349,9 @@ QString restoreLedger(
 {
     // A file ledger's work files go beside it; a server's beside the safety copies, a folder made only for a backup
     // that passed its inspection (made on a copy of its own first).
+    const QByteArray sealKey = backupseal::key(ledger, false);
     if (ledger.isServer()) {
-        inspectBackup(path);
+        inspectBackup(path, ledger);
         makeFolder(safetyFolder);
     } else {
         refuseNonDatabase(path);
@@ -339,32 +366,39 @@ QString restoreLedger(
         removeWorkFile(copy);
         removeWorkFile(rebuilt);
     });
-    const BackupSource source = readableSource(path, copy);
-    if (progress)
-        progress(0, 0);
-    const LedgerFileInfo info = inspectCopy(path, source, false);
-    Totals expected;
-    {
-        const RawFile db = openSource(source);
-        expected = lineTotals(db);
+    const qint64 idFloor = ledger.isServer() ? 0 : idCounter(ledger.databasePath());
+    // A backup this computer sealed is copied as it is; any other is checked and rebuilt.
+    const bool sealed = copySealedLedger(path, rebuilt, sealKey, idFloor, progress).has_value();
+    std::optional<Totals> expected;
+    if (!sealed) {
+        removeWorkFile(rebuilt);
+        const BackupSource source = readableSource(path, copy);
+        if (progress)
+            progress(0, 0);
+        const LedgerFileInfo info = inspectCopy(path, source, false);
+        {
+            const RawFile db = openSource(source);
+            expected = lineTotals(db);
+        }
+        // The backup's summaries against its lines, beside the rebuild: both read the whole file.
+        std::future<bool> summariesRight = std::async(std::launch::async, [&source, version = info.version] {
+            const RawFile db = openSource(source);
+            QDeadlineTimer deadline(kReadLimitMs);
+            sqlite3_progress_handler(db.handle(), 10'000, pastDeadline, &deadline);
+            return !Schema::checksDaySums(version) || summariesMatchLines(db);
+        });
+        rebuildInto(source, info.version, rebuilt, idFloor);
+        if (!summariesRight.get())
+            throw wrongSummaries(native(path));
+        checkUnchanged(source, path);
     }
-    // The backup's summaries against its lines, beside the rebuild: both read the whole file.
-    std::future<bool> summariesRight = std::async(std::launch::async, [&source, version = info.version] {
-        const RawFile db = openSource(source);
-        QDeadlineTimer deadline(kReadLimitMs);
-        sqlite3_progress_handler(db.handle(), 10'000, pastDeadline, &deadline);
-        return !Schema::checksDaySums(version) || summariesMatchLines(db);
-    });
-    rebuildInto(source, info.version, rebuilt, ledger.isServer() ? 0 : idCounter(ledger.databasePath()));
-    if (!summariesRight.get())
-        throw wrongSummaries(native(path));
-    checkUnchanged(source, path);
     makeFolder(safetyFolder);
     // Never over an earlier one, which may be the very file being restored.
     QString safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1.sjk").arg(stamp());
     for (int n = 2; QFileInfo::exists(safety); ++n)
         safety = safetyFolder + QStringLiteral("/Kivaro-恢复前-%1-%2.sjk").arg(stamp()).arg(n);
-    checkWritten(rebuilt, expected);
+    if (expected)
+        checkWritten(rebuilt, expected);
     syncFile(rebuilt);
     if (ledger.isServer()) {
         // The safety copy is taken while the server's writers are held off: a line saved during the restore is in

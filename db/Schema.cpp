@@ -61,17 +61,17 @@ namespace {
     };
 
     // Per user, month ("yyyy-MM") and product: what a ranking of whole months reads instead of every day's groups.
-    const char* const kMonthTable = "CREATE TABLE MonthProductSums ("
-                                    " UserName TEXT NOT NULL,"
-                                    " RecMonth TEXT NOT NULL,"
-                                    " RecProductName TEXT NOT NULL,"
-                                    " Lines INTEGER NOT NULL,"
-                                    " FirstID INTEGER NOT NULL,"
-                                    " Quantity INTEGER NOT NULL,"
-                                    " Money INTEGER NOT NULL,"
-                                    " Cost INTEGER NOT NULL,"
-                                    " PRIMARY KEY (UserName, RecMonth, RecProductName)," KIVARO_SUMS_CHECK
-                                    ") WITHOUT ROWID";
+    const char* const kMonthTable
+        = "CREATE TABLE MonthProductSums ("
+          " UserName TEXT NOT NULL,"
+          " RecMonth TEXT NOT NULL,"
+          " RecProductName TEXT NOT NULL,"
+          " Lines INTEGER NOT NULL,"
+          " FirstID INTEGER NOT NULL,"
+          " Quantity INTEGER NOT NULL,"
+          " Money INTEGER NOT NULL,"
+          " Cost INTEGER NOT NULL,"
+          " PRIMARY KEY (UserName, RecMonth, RecProductName)," KIVARO_SUMS_CHECK ") WITHOUT ROWID";
 
 #undef KIVARO_SUMS_CHECK
 
@@ -120,27 +120,30 @@ namespace {
     QString addLine(const QString& row, bool months)
     {
         const QString groupKey = kGroupKey.arg(row);
-        const QString month = !months ? QString()
-                                      : QStringLiteral(
-                                          "INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, "
-                                          "FirstID, Quantity, Money, Cost) VALUES (%1.UserName, substr(%1.RecDate, 1, "
-                                          "7), %1.RecProductName, 1, %1.ID, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
-                                          "ON CONFLICT (UserName, RecMonth, RecProductName) DO UPDATE SET "
-                                          "Lines=Lines+1, FirstID=MIN(FirstID, excluded.FirstID), "
-                                          "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
-                                          "Cost=Cost+excluded.Cost;\n")
-                                            .arg(row);
+        const QString month = !months
+            ? QString()
+            : QStringLiteral("INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, "
+                             "FirstID, Quantity, Money, Cost) VALUES (%1.UserName, substr(%1.RecDate, 1, "
+                             "7), %1.RecProductName, 1, %1.ID, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
+                             "ON CONFLICT (UserName, RecMonth, RecProductName) DO UPDATE SET "
+                             "Lines=Lines+1, FirstID=MIN(FirstID, excluded.FirstID), "
+                             "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
+                             "Cost=Cost+excluded.Cost;\n")
+                  .arg(row);
         return QStringLiteral(
-            "INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) "
-            "VALUES (%1.UserName, %1.RecDate, 1, 1, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
-            "ON CONFLICT (UserName, RecDate) DO UPDATE SET Lines=Lines+1, "
-            "Products=Products+(NOT EXISTS (SELECT 1 FROM DayProductSums WHERE %2)), "
-            "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, Cost=Cost+excluded.Cost;\n"
-            "INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, Cost) "
-            "VALUES (%1.UserName, %1.RecDate, %1.RecProductName, 1, %1.ID, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
-            "ON CONFLICT (UserName, RecDate, RecProductName) DO UPDATE SET Lines=Lines+1, "
-            "FirstID=MIN(FirstID, excluded.FirstID), Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
-            "Cost=Cost+excluded.Cost;\n")
+                   "INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) "
+                   "VALUES (%1.UserName, %1.RecDate, 1, 1, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
+                   "ON CONFLICT (UserName, RecDate) DO UPDATE SET Lines=Lines+1, "
+                   "Products=Products+(NOT EXISTS (SELECT 1 FROM DayProductSums WHERE %2)), "
+                   "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, Cost=Cost+excluded.Cost;\n"
+                   "INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, Money, "
+                   "Cost) "
+                   "VALUES (%1.UserName, %1.RecDate, %1.RecProductName, 1, %1.ID, %1.RecQuantity, %1.RecMoney, "
+                   "%1.RecCost) "
+                   "ON CONFLICT (UserName, RecDate, RecProductName) DO UPDATE SET Lines=Lines+1, "
+                   "FirstID=MIN(FirstID, excluded.FirstID), Quantity=Quantity+excluded.Quantity, "
+                   "Money=Money+excluded.Money, "
+                   "Cost=Cost+excluded.Cost;\n")
                    .arg(row, groupKey)
             + month;
     }
@@ -162,14 +165,16 @@ namespace {
                              "AND RecProductName=%1.RecProductName) ELSE FirstID END WHERE %2;\n")
                   .arg(row, monthKey);
         return QStringLiteral(
-            "DELETE FROM DayProductSums WHERE %2 AND Lines=1;\n"
-            "UPDATE DayProductSums SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, "
-            "Cost=Cost-%1.RecCost, "
-            "FirstID=CASE WHEN FirstID=%1.ID THEN (SELECT MIN(ID) FROM Records WHERE %2) ELSE FirstID END "
-            "WHERE %2;\n"
-            "DELETE FROM DaySums WHERE %3 AND Lines=1;\n"
-            "UPDATE DaySums SET Lines=Lines-1, Products=Products-(NOT EXISTS (SELECT 1 FROM DayProductSums WHERE %2)), "
-            "Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost WHERE %3;\n")
+                   "DELETE FROM DayProductSums WHERE %2 AND Lines=1;\n"
+                   "UPDATE DayProductSums SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, "
+                   "Money=Money-%1.RecMoney, "
+                   "Cost=Cost-%1.RecCost, "
+                   "FirstID=CASE WHEN FirstID=%1.ID THEN (SELECT MIN(ID) FROM Records WHERE %2) ELSE FirstID END "
+                   "WHERE %2;\n"
+                   "DELETE FROM DaySums WHERE %3 AND Lines=1;\n"
+                   "UPDATE DaySums SET Lines=Lines-1, Products=Products-(NOT EXISTS (SELECT 1 FROM DayProductSums "
+                   "WHERE %2)), "
+                   "Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost WHERE %3;\n")
                    .arg(row, groupKey, dayKey)
             + month;
     }
@@ -184,8 +189,7 @@ namespace {
             QStringLiteral("CREATE TRIGGER RecordsAddToSums AFTER INSERT ON Records BEGIN\n") + addLine(newRow, months)
                 + QStringLiteral("END"),
             QStringLiteral("CREATE TRIGGER RecordsRemoveFromSums AFTER DELETE ON Records BEGIN\n")
-                + removeLine(oldRow, months)
-                + QStringLiteral("END"),
+                + removeLine(oldRow, months) + QStringLiteral("END"),
             // A change of the memo alone leaves the sums as they are.
             QStringLiteral(
                 "CREATE TRIGGER RecordsMoveInSums AFTER UPDATE OF ID, UserName, RecDate, RecProductName, "
@@ -244,17 +248,19 @@ namespace {
     // The rows of MonthProductSums, added up from the rows of DayProductSums.
     QString monthProductGroups()
     {
-        return QStringLiteral("SELECT UserName, substr(RecDate, 1, 7) AS RecMonth, RecProductName, SUM(Lines) AS Lines, "
-                              "MIN(FirstID) AS FirstID, SUM(Quantity) AS Quantity, SUM(Money) AS Money, "
-                              "SUM(Cost) AS Cost FROM DayProductSums GROUP BY UserName, substr(RecDate, 1, 7), "
-                              "RecProductName");
+        return QStringLiteral(
+            "SELECT UserName, substr(RecDate, 1, 7) AS RecMonth, RecProductName, SUM(Lines) AS Lines, "
+            "MIN(FirstID) AS FirstID, SUM(Quantity) AS Quantity, SUM(Money) AS Money, "
+            "SUM(Cost) AS Cost FROM DayProductSums GROUP BY UserName, substr(RecDate, 1, 7), "
+            "RecProductName");
     }
 
     void insertMonths(QSqlDatabase& db)
     {
         run(db,
-            QStringLiteral("INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, "
-                           "Money, Cost) ")
+            QStringLiteral(
+                "INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, "
+                "Money, Cost) ")
                 + monthProductGroups());
     }
 

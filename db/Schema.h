@@ -42,8 +42,9 @@ QString dayGroups(const QString& condition);
 QString dayProductGroups(const QString& condition);
 
 // Compares the summaries of a kVersion database with what its lines make and, where they differ, empties the
-// summary tables and fills them again from the lines (the month summaries alone from the days, when only they differ). Returns the number of summary rows that differed (0: nothing
-// was written). Runs inside the caller's transaction; raises KivaroError on failure.
+// summary tables and fills them again from the lines (the month summaries alone from the days, when only they differ).
+// Returns the number of summary rows that differed (0: nothing was written). Runs inside the caller's transaction;
+// raises KivaroError on failure.
 qint64 repairSummaries(QSqlDatabase& db);
 // Writes an empty database with the program's tables to path, replacing it atomically.
 void writeTemplate(const QString& path);

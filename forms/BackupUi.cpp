@@ -132,6 +132,8 @@ QString backupContentsText(const LedgerFileInfo& info)
     // What the check found that stays behind: the user sees it before anything is replaced.
     for (const QString& finding : info.findings)
         text += QStringLiteral("；") + finding;
+    if (info.sealed)
+        text += QStringLiteral("；本机 Kivaro 签名的备份");
     return text;
 }
 
@@ -182,7 +184,7 @@ bool restoreThroughDialog(QWidget* parent, QWidget* busyControl, const LedgerLoc
         return false;
 
     LedgerFileInfo held;
-    QString failure = runWithBusyCursor(busyControl, [&] { held = inspectBackup(path); });
+    QString failure = runWithBusyCursor(busyControl, [&] { held = inspectBackup(path, ledger); });
     if (!failure.isNull()) {
         showError(QStringLiteral("不能用“%1”恢复数据：%2\n账本没有改动").arg(nativePath(path), failure), parent);
         return false;

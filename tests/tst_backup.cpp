@@ -2,7 +2,9 @@
 // ledger; every kind of bad file is refused with nothing replaced.
 
 #include "base/Error.h"
+#include "base/HiClass.h"
 #include "db/Backup.h"
+#include "db/BackupSeal.h"
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "tests/TestUtil.h"
@@ -111,6 +113,98 @@ private Q_SLOTS:
         QCOMPARE(inspectBackup(safety).lines, 644);
         restoreLedger(currentLedger(), safety, backupsFolder(home->dataDir()));
         QCOMPARE(state(), after);
+    }
+
+    // A backup this computer wrote is sealed and restored as it is; the same file altered, sealed by another
+    // computer, or carrying another program's trigger from the ledger it was taken of, is checked and rebuilt.
+    void sealedBackupsAreTrustedOnlyWhenTheyAreOurs()
+    {
+        fill();
+        const QString before = state();
+        const QString taken = backupPath(QStringLiteral("sealed.sjk"));
+        // The engine's statistics, which a rebuild leaves behind, show which way a file ledger was restored.
+        const QString ledgerFile = home->dataDir() + QStringLiteral("/db.sjk");
+        const auto hasStatistics = [&ledgerFile] {
+            return RawDb(ledgerFile)
+                       .value(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'sqlite_stat1'"))
+                       .toInt()
+                == 1;
+        };
+        if (!home->server())
+            QVERIFY(RawDb(ledgerFile).exec(QStringLiteral("ANALYZE")));
+        QVERIFY(backupLedger(currentLedger(), taken).sealed);
+        const LedgerFileInfo ours = inspectBackup(taken, currentLedger());
+        QVERIFY(ours.sealed);
+        const LedgerFileInfo unknown = inspectBackup(taken);
+        QVERIFY(!unknown.sealed);
+        QCOMPARE(ours.lines, unknown.lines);
+        QCOMPARE(ours.firstDay, unknown.firstDay);
+        QCOMPARE(ours.accounts, unknown.accounts);
+        // The restored ledger goes on counting line IDs past the one it replaces.
+        const auto idsWith = [](const QString& memo) {
+            const QStringList detail = views(kUser).detail;
+            QList<qint64> ids;
+            for (qsizetype row = 0; row + 7 <= detail.size(); row += 7) {
+                if (memo.isEmpty() || detail.at(row + 6) == memo)
+                    ids.append(detail.at(row).toLongLong());
+            }
+            return ids;
+        };
+        addLines(TDbMan(), kUser, sampleLines(3, QStringLiteral("后来的")));
+        const QList<qint64> before3 = idsWith(QString());
+        const qint64 lastId = *std::max_element(before3.begin(), before3.end());
+        restoreLedger(currentLedger(), taken, backupsFolder(home->dataDir()));
+        QCOMPARE(state(), before);
+        if (!home->server())
+            QVERIFY(hasStatistics());
+        addLines(TDbMan(), kUser, sampleLines(1, QStringLiteral("再后来")));
+        QCOMPARE(idsWith(QStringLiteral("再后来")).size(), 1);
+        QVERIFY(idsWith(QStringLiteral("再后来")).first() > lastId);
+
+        // Wrong summaries sealed with another computer's key: checked, and refused.
+        const QString foreign = backupPath(QStringLiteral("foreign.sjk"));
+        QVERIFY(QFile::copy(taken, foreign));
+        {
+            RawDb raw(foreign);
+            QVERIFY(raw.exec(QStringLiteral("UPDATE DaySums SET Money = Money + 1")));
+        }
+        backupseal::seal(foreign, QByteArray(32, 'x'));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, inspectBackup(foreign, currentLedger()));
+        QVERIFY_THROWS_EXCEPTION(KivaroError, restoreLedger(currentLedger(), foreign, backupsFolder(home->dataDir())));
+        // A byte of a sealed backup changed behind the engine's back: the seal no longer holds.
+        QVERIFY(QFile::copy(taken, backupPath(QStringLiteral("flipped.sjk"))));
+        {
+            QFile flipped(backupPath(QStringLiteral("flipped.sjk")));
+            QVERIFY(flipped.open(QIODevice::ReadWrite) && flipped.seek(flipped.size() - 200));
+            const char byte = flipped.read(1).at(0);
+            QVERIFY(flipped.seek(flipped.size() - 200) && flipped.putChar(char(byte ^ 1)));
+        }
+        QVERIFY(!backupseal::sealedLength(
+            backupPath(QStringLiteral("flipped.sjk")), backupseal::key(currentLedger(), false)));
+
+        // A ledger another program gave a trigger is backed up unsealed, and restored without it.
+        if (!home->server()) {
+            {
+                RawDb raw(home->dataDir() + QStringLiteral("/db.sjk"));
+                QVERIFY(raw.exec(QStringLiteral("CREATE TRIGGER Evil AFTER INSERT ON Records BEGIN DELETE FROM Users; "
+                                                "END")));
+            }
+            const QString tainted = backupPath(QStringLiteral("tainted.sjk"));
+            const LedgerFileInfo written = backupLedger(currentLedger(), tainted);
+            QVERIFY(!written.sealed);
+            QVERIFY(!inspectBackup(tainted, currentLedger()).sealed);
+            restoreLedger(currentLedger(), tainted, backupsFolder(home->dataDir()));
+            RawDb ledger(home->dataDir() + QStringLiteral("/db.sjk"));
+            QCOMPARE(ledger.value(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'Evil'")).toInt(), 0);
+        }
+        // On a computer without the key every backup is checked in full, and restores all the same.
+        QVERIFY(QFile::remove(
+            (home->server() ? THi::GetDataDir(QString()) : home->dataDir()) + QStringLiteral("/backup-seal.key")));
+        QVERIFY(!inspectBackup(taken, currentLedger()).sealed);
+        restoreLedger(currentLedger(), taken, backupsFolder(home->dataDir()));
+        QCOMPARE(state(), before);
+        if (!home->server())
+            QVERIFY(!hasStatistics());
     }
 
     // A backup grown to 2 GiB of holes after its pages is read where it lies: its inspection and restore write no

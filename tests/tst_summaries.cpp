@@ -221,10 +221,12 @@ private:
             sums.received += line.received;
             sums.cost += line.cost;
         }
-        QList<std::pair<QString, std::pair<SalesSums, qint64>>> expected(byProduct.keyValueBegin(), byProduct.keyValueEnd());
+        QList<std::pair<QString, std::pair<SalesSums, qint64>>> expected(
+            byProduct.keyValueBegin(), byProduct.keyValueEnd());
         std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
-            return a.second.first.quantity != b.second.first.quantity ? a.second.first.quantity > b.second.first.quantity
-                                                                      : a.second.second < b.second.second;
+            return a.second.first.quantity != b.second.first.quantity
+                ? a.second.first.quantity > b.second.first.quantity
+                : a.second.second < b.second.second;
         });
         QList<QStringList> expectedRows;
         for (const auto& [name, group] : expected)
@@ -341,8 +343,9 @@ private Q_SLOTS:
         }
         verifyTypedQueries(db);
         QVERIFY(raw.exec(QStringLiteral("DELETE FROM Records")));
-        QCOMPARE(raw.value(QStringLiteral("SELECT (SELECT COUNT(*) FROM DaySums) + (SELECT COUNT(*) FROM DayProductSums) "
-                                          "+ (SELECT COUNT(*) FROM MonthProductSums)")),
+        QCOMPARE(
+            raw.value(QStringLiteral("SELECT (SELECT COUNT(*) FROM DaySums) + (SELECT COUNT(*) FROM DayProductSums) "
+                                     "+ (SELECT COUNT(*) FROM MonthProductSums)")),
             QVariant(0));
     }
 
@@ -588,7 +591,8 @@ private Q_SLOTS:
                 QVERIFY(!statement.contains(QLatin1String("MonthProductSums")));
                 QVERIFY2(raw.exec(statement), qPrintable(raw.lastError()));
             }
-            QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-03-01"), QStringLiteral("毛巾"), 4, 40, 4)));
+            QVERIFY(
+                raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-03-01"), QStringLiteral("毛巾"), 4, 40, 4)));
             QVERIFY(raw.exec(QStringLiteral("DELETE FROM Records WHERE ID = 1")));
         }
         TDbMan db;
@@ -597,8 +601,8 @@ private Q_SLOTS:
         RawDb raw(home->dbPath());
         QCOMPARE(raw.value(QStringLiteral("PRAGMA user_version")).toInt(), Schema::kVersion);
         verifySummaries(raw);
-        const std::optional<QVariantList> firstLines
-            = raw.column(QStringLiteral("SELECT FirstID FROM MonthProductSums WHERE UserName = ?"), { EncodeText(kUser) });
+        const std::optional<QVariantList> firstLines = raw.column(
+            QStringLiteral("SELECT FirstID FROM MonthProductSums WHERE UserName = ?"), { EncodeText(kUser) });
         QVERIFY(firstLines && !firstLines->isEmpty());
         for (const QVariant& id : *firstLines)
             deleteStored(db, kUser, id.toLongLong());

@@ -13,9 +13,10 @@ using namespace pg;
 
 namespace {
 
-const char* const kLedgerTables = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
-                                  "'month_product_sums', 'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
-                                  "'kivaro_ledger_id']";
+const char* const kLedgerTables
+    = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
+      "'month_product_sums', 'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
+      "'kivaro_ledger_id']";
 
 QByteArray md5Hex(const QString& text)
 {

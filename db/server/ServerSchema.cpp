@@ -699,7 +699,8 @@ QStringList accessStatements(const Access& access)
         QStringLiteral(
             "GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
             "kivaro_shop_lines(date, date), kivaro_shop_days(date, date), kivaro_shop_day_products(date, date, "
-            "bigint, bigint), kivaro_shop_ranking(date, date, date, date), kivaro_delete_line(bigint), kivaro_forget_kept("
+            "bigint, bigint), kivaro_shop_ranking(date, date, date, date), kivaro_delete_line(bigint), "
+            "kivaro_forget_kept("
             "bigint[], text, text), kivaro_forget_product_names(text, text), kivaro_lock(text, text, "
             "boolean), "
             "kivaro_lock_holders(text, text), kivaro_access_unchanged() TO %1")

@@ -465,15 +465,16 @@ QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
         // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
         const Result rows = range.shop
             ? session.exec("SELECT product_name, quantity::bigint, received::bigint, cost::bigint FROM "
-                           "kivaro_shop_ranking($2, $3, NULLIF($4, '')::date, NULLIF($5, '')::date) WHERE $1::text = '' ORDER BY quantity DESC, first_id",
+                           "kivaro_shop_ranking($2, $3, NULLIF($4, '')::date, NULLIF($5, '')::date) WHERE $1::text = "
+                           "'' ORDER BY quantity DESC, first_id",
                 values)
-            : session.exec(QStringLiteral("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, "
-                                          "sum(cost)::bigint FROM (%1) AS p GROUP BY product_name ORDER BY "
-                                          "sum(quantity) DESC, min(first_id)")
-                               .arg(ServerSchema::rankingSource(
-                                   QStringLiteral("md5(user_name) = md5($1) AND user_name = $1"),
-                                   QStringLiteral("$2::date"), QStringLiteral("$3::date"),
-                                   QStringLiteral("NULLIF($4, '')::date"), QStringLiteral("NULLIF($5, '')::date"))),
+            : session.exec(
+                QStringLiteral("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, "
+                               "sum(cost)::bigint FROM (%1) AS p GROUP BY product_name ORDER BY "
+                               "sum(quantity) DESC, min(first_id)")
+                    .arg(ServerSchema::rankingSource(QStringLiteral("md5(user_name) = md5($1) AND user_name = $1"),
+                        QStringLiteral("$2::date"), QStringLiteral("$3::date"), QStringLiteral("NULLIF($4, '')::date"),
+                        QStringLiteral("NULLIF($5, '')::date"))),
                 values);
         ranking.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)

@@ -6,6 +6,7 @@
 #include "db/DbClass.h"
 #include "db/KeptSession.h"
 #include "db/Outbox.h"
+#include "db/server/ServerStore.h"
 #include "forms/MainForm.h"
 #include "forms/SalesModels.h"
 
@@ -60,6 +61,8 @@ std::string lastStatement(PgConnection& raw)
                                          "AND application_name = $1",
         { kStoreApplication });
     check(rows.rows() == 1, QStringLiteral("the server lists %1 connections of the store").arg(rows.rows()));
+    // The list keeps the first track_activity_query_size bytes (1024 unless set otherwise) of a statement.
+    check(rows.length(0, 0) < 1023, QStringLiteral("the server's list of activity cut a statement short"));
     return rows.value(0, 0);
 }
 
@@ -90,7 +93,6 @@ struct ReviewStatements
     std::string days;
     std::string lines;
     std::string groups;
-    std::string ranking;
 };
 
 // What a reading of the review returned, to tell that both sides read the same.
@@ -181,11 +183,12 @@ ReadFigures rawRead(
     }
     for (const Window& window : windows.groups)
         figures.groups += run(sql.groups, windowValues(window)).rows();
-    // The ranking's statement takes the range's whole months besides, as the store sends them.
-    const MonthSpan months = wholeMonths(range.first, range.last);
-    const PgResult ranking = run(sql.ranking,
-        { user, dayStd(range.first), last, months.first.isValid() ? dayStd(months.first) : std::string(),
-            months.last.isValid() ? dayStd(months.last) : std::string() });
+    // The ranking's statement is longer than the server's list of activity keeps: it is the store's own.
+    const auto [rankingText, rankingBytes] = ServerStore::rankingQuery(range);
+    std::vector<std::string> rankingValues;
+    for (const QByteArray& value : rankingBytes)
+        rankingValues.push_back(value.toStdString());
+    const PgResult ranking = run(rankingText.toStdString(), rankingValues);
     figures.ranking = ranking.rows();
     figures.firstProduct = ranking.rows() > 0 ? ranking.text(0, 0) : QString();
     figures.statements = 2 + qint64(windows.lines.size() + windows.groups.size());
@@ -264,7 +267,6 @@ void benchReviewReads(BenchContext& context, const ServerData& server, const Sal
     store->QueryDayProductWindow(range, days.first().day, 0, 1);
     sql.groups = lastStatement(raw);
     store->QueryRanking(range);
-    sql.ranking = lastStatement(raw);
 
     const ReviewWindows scrolled { windowsOf(days, true), windowsOf(days, false) };
     ReadFigures ownFigures, rawFigures;

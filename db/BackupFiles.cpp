@@ -35,9 +35,11 @@
 #include <QUrl>
 #include <QUuid>
 #include <QVariant>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <sqlite3.h>
 
 namespace backupfiles {
@@ -96,22 +98,23 @@ private:
 // order of the keys: the lines grouped along their covering index, beside each summary table along its key.
 namespace {
 
-    // A month's rows of MonthProductSums against the sums its days' groups make: the groups of one user and month
-    // added up by product, then compared with that month's rows when the next month begins.
-    class MonthCheck
+    // A period's rows of MonthProductSums or YearProductSums against the sums its days' groups make: the groups of
+    // one user and period added up by product, then compared with that period's rows when the next one begins.
+    class PeriodCheck
     {
     public:
-        explicit MonthCheck(const RawFile& db)
-            : m_months(db,
-                "SELECT UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM "
-                "MonthProductSums ORDER BY UserName, RecMonth, RecProductName")
+        // The rows of a statement that reads a period's sums in key order; a period's key is the first length bytes
+        // of a day.
+        PeriodCheck(const RawFile& db, const char* statement, int length)
+            : m_months(db, statement)
+            , m_length(length)
         {
         }
 
         // A day's group of lines: its user, day, product, count, first line and sums.
         bool add(QByteArrayView user, QByteArrayView day, QByteArrayView product, const qint64 (&values)[5])
         {
-            const QByteArrayView month = day.first(qMin<qsizetype>(7, day.size()));
+            const QByteArrayView month = day.first(qMin<qsizetype>(m_length, day.size()));
             if (!m_open || user != m_user || month != m_month) {
                 if (!close())
                     return false;
@@ -172,6 +175,7 @@ namespace {
         }
 
         RawCursor m_months;
+        int m_length;
         QByteArray m_user;
         QByteArray m_month;
         QHash<QByteArray, Sums> m_products;
@@ -182,9 +186,18 @@ namespace {
 
 bool summariesMatchLines(const RawFile& db)
 {
-    std::optional<MonthCheck> months;
-    if (db.integer("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'MonthProductSums'") > 0)
-        months.emplace(db);
+    // The month and year sums, when the file keeps them.
+    std::vector<std::unique_ptr<PeriodCheck>> periods;
+    if (db.integer("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'MonthProductSums'") > 0) {
+        periods.push_back(std::make_unique<PeriodCheck>(db,
+            "SELECT UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM MonthProductSums "
+            "ORDER BY UserName, RecMonth, RecProductName",
+            7));
+        periods.push_back(std::make_unique<PeriodCheck>(db,
+            "SELECT UserName, RecYear, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM YearProductSums "
+            "ORDER BY UserName, RecYear, RecProductName",
+            4));
+    }
     RawCursor lines(db,
         "SELECT UserName, RecDate, RecProductName, COUNT(*), MIN(ID), SUM(RecQuantity), SUM(RecMoney), "
         "SUM(RecCost) FROM Records GROUP BY UserName, RecDate, RecProductName "
@@ -223,10 +236,10 @@ bool summariesMatchLines(const RawFile& db)
             if (!groups.isInteger(column) || lines.integer(column) != groups.integer(column))
                 return false;
         }
-        if (months) {
-            const qint64 group[5]
-                = { lines.integer(3), lines.integer(4), lines.integer(5), lines.integer(6), lines.integer(7) };
-            if (!months->add(lines.bytes(0), lines.bytes(1), lines.bytes(2), group))
+        const qint64 group[5]
+            = { lines.integer(3), lines.integer(4), lines.integer(5), lines.integer(6), lines.integer(7) };
+        for (const auto& period : periods) {
+            if (!period->add(lines.bytes(0), lines.bytes(1), lines.bytes(2), group))
                 return false;
         }
         if (!open || lines.bytes(0) != user || lines.bytes(1) != day) {
@@ -244,7 +257,8 @@ bool summariesMatchLines(const RawFile& db)
                 return false;
         }
     }
-    return closeDay() && !groups.next() && !days.next() && (!months || months->finish());
+    return closeDay() && !groups.next() && !days.next()
+        && std::all_of(periods.begin(), periods.end(), [](const auto& period) { return period->finish(); });
 }
 
 QByteArray columnBytes(sqlite3_stmt* row, int column)

@@ -69,6 +69,8 @@ const QMap<QString, QStringList>& programTables()
             { "UserName", "RecDate", "RecProductName", "Lines", "FirstID", "Quantity", "Money", "Cost" } },
         { QStringLiteral("MonthProductSums"),
             { "UserName", "RecMonth", "RecProductName", "Lines", "FirstID", "Quantity", "Money", "Cost" } },
+        { QStringLiteral("YearProductSums"),
+            { "UserName", "RecYear", "RecProductName", "Lines", "FirstID", "Quantity", "Money", "Cost" } },
         { QStringLiteral("PendingLines"),
             { "ID", "UserName", "Computer", "RecDate", "RecProductName", "RecQuantity", "RecMoney", "RecCost",
                 "RecMemo" } },
@@ -87,8 +89,10 @@ QStringList requiredTables(qint64 version)
         return { QStringLiteral("Users"), QStringLiteral("Records"), QStringLiteral("DaySums"),
             QStringLiteral("DayProductSums") };
     QStringList tables = programTables().keys();
-    if (version < 3)
+    if (version < 3) {
         tables.removeOne(QStringLiteral("MonthProductSums"));
+        tables.removeOne(QStringLiteral("YearProductSums"));
+    }
     return tables;
 }
 

@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <utility>
 
 // The values that travel from the store to the screen, the printed pages and the files. Amounts are cents.
 
@@ -106,21 +107,40 @@ inline QString rangeOwnerName(const SalesRange& range)
     return range.shop ? shopRangeName() : range.userName;
 }
 
-// The whole months within a range of days: the first day of the first whole month and of the last; both invalid
-// when the range holds no whole month.
-struct MonthSpan
+// A range of days cut into what the summaries hold: the days before the first whole month, the whole months up to
+// the first whole year, the whole years, the whole months after them and the days after the last whole month. Each
+// part is an inclusive range of its first days (a month's or a year's); a part the range does not have is two
+// invalid dates. A ranking adds up each part from its own summaries.
+struct RangeParts
 {
-    QDate first;
-    QDate last;
+    std::pair<QDate, QDate> daysBefore, monthsBefore, years, monthsAfter, daysAfter;
 };
-inline MonthSpan wholeMonths(const QDate& first, const QDate& last)
+inline RangeParts rangeParts(const QDate& first, const QDate& last)
 {
-    const QDate from = first.day() == 1 ? first : QDate(first.year(), first.month(), 1).addMonths(1);
-    const QDate lastMonth(last.year(), last.month(), 1);
-    const QDate to = last == lastMonth.addMonths(1).addDays(-1) ? lastMonth : lastMonth.addMonths(-1);
-    if (!from.isValid() || !to.isValid() || to < from)
-        return {};
-    return { from, to };
+    RangeParts parts;
+    const QDate firstMonth = first.day() == 1 ? first : QDate(first.year(), first.month(), 1).addMonths(1);
+    const QDate lastMonth = last.addDays(1).day() == 1 ? QDate(last.year(), last.month(), 1)
+                                                       : QDate(last.year(), last.month(), 1).addMonths(-1);
+    if (!firstMonth.isValid() || !lastMonth.isValid() || lastMonth < firstMonth) {
+        parts.daysBefore = { first, last };
+        return parts;
+    }
+    if (first < firstMonth)
+        parts.daysBefore = { first, firstMonth.addDays(-1) };
+    if (lastMonth.addMonths(1).addDays(-1) < last)
+        parts.daysAfter = { lastMonth.addMonths(1), last };
+    const QDate firstYear = firstMonth.month() == 1 ? firstMonth : QDate(firstMonth.year() + 1, 1, 1);
+    const QDate lastYear = lastMonth.month() == 12 ? QDate(lastMonth.year(), 1, 1) : QDate(lastMonth.year() - 1, 1, 1);
+    if (lastYear < firstYear) {
+        parts.monthsBefore = { firstMonth, lastMonth };
+        return parts;
+    }
+    parts.years = { firstYear, lastYear };
+    if (firstMonth < firstYear)
+        parts.monthsBefore = { firstMonth, firstYear.addMonths(-1) };
+    if (lastYear.addYears(1) <= lastMonth)
+        parts.monthsAfter = { lastYear.addYears(1), lastMonth };
+    return parts;
 }
 
 // How many rows a grouped or detail view has on one day of a range, and the day's sums.

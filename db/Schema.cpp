@@ -60,18 +60,34 @@ namespace {
         " PRIMARY KEY (UserName, RecDate, RecProductName)," KIVARO_SUMS_CHECK ") WITHOUT ROWID",
     };
 
-    // Per user, month ("yyyy-MM") and product: what a ranking of whole months reads instead of every day's groups.
-    const char* const kMonthTable
-        = "CREATE TABLE MonthProductSums ("
-          " UserName TEXT NOT NULL,"
-          " RecMonth TEXT NOT NULL,"
-          " RecProductName TEXT NOT NULL,"
-          " Lines INTEGER NOT NULL,"
-          " FirstID INTEGER NOT NULL,"
-          " Quantity INTEGER NOT NULL,"
-          " Money INTEGER NOT NULL,"
-          " Cost INTEGER NOT NULL,"
-          " PRIMARY KEY (UserName, RecMonth, RecProductName)," KIVARO_SUMS_CHECK ") WITHOUT ROWID";
+    // Per user, month ("yyyy-MM") or year ("yyyy") and product: what a ranking of whole months and years reads
+    // instead of every day's groups. Each is kept from the line itself, and its first line from the finer sums.
+    struct Period
+    {
+        const char* table;
+        const char* column;
+        int length;
+        // The sums one step finer, whose rows of the period give its first line, and their key's column.
+        const char* finer;
+        const char* finerColumn;
+        const char* firstOfPeriod;
+        const char* lastOfPeriod;
+    };
+    const Period kPeriods[] = {
+        { "MonthProductSums", "RecMonth", 7, "DayProductSums", "RecDate", "-01", "-31" },
+        { "YearProductSums", "RecYear", 4, "MonthProductSums", "RecMonth", "-01", "-12" },
+    };
+
+    QString periodTable(const Period& period)
+    {
+        return QStringLiteral(
+                   "CREATE TABLE %1 (UserName TEXT NOT NULL, %2 TEXT NOT NULL, RecProductName TEXT NOT NULL, "
+                   "Lines INTEGER NOT NULL, FirstID INTEGER NOT NULL, Quantity INTEGER NOT NULL, "
+                   "Money INTEGER NOT NULL, Cost INTEGER NOT NULL, "
+                   "PRIMARY KEY (UserName, %2, RecProductName),")
+                   .arg(QLatin1String(period.table), QLatin1String(period.column))
+            + QLatin1String(KIVARO_SUMS_CHECK ") WITHOUT ROWID");
+    }
 
 #undef KIVARO_SUMS_CHECK
 
@@ -113,23 +129,47 @@ namespace {
     const QString kGroupKey
         = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate AND RecProductName=%1.RecProductName");
     const QString kDayKey = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate");
-    const QString kMonthKey = QStringLiteral(
-        "UserName=%1.UserName AND RecMonth=substr(%1.RecDate, 1, 7) AND RecProductName=%1.RecProductName");
+    // The line row counted into its period's sums.
+    QString addToPeriod(const QString& row, const Period& period)
+    {
+        return QStringLiteral("INSERT INTO %2 (UserName, %3, RecProductName, Lines, FirstID, Quantity, Money, Cost) "
+                              "VALUES (%1.UserName, substr(%1.RecDate, 1, %4), %1.RecProductName, 1, %1.ID, "
+                              "%1.RecQuantity, %1.RecMoney, %1.RecCost) ON CONFLICT (UserName, %3, RecProductName) DO "
+                              "UPDATE SET Lines=Lines+1, FirstID=MIN(FirstID, excluded.FirstID), "
+                              "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
+                              "Cost=Cost+excluded.Cost;\n")
+            .arg(row, QLatin1String(period.table), QLatin1String(period.column))
+            .arg(period.length);
+    }
+
+    // The line row taken out of its period's sums, after the finer sums: a period's first line is the first of its
+    // finer rows, which are right by then.
+    QString removeFromPeriod(const QString& row, const Period& period)
+    {
+        const QString key = QStringLiteral("UserName=%1.UserName AND %2=substr(%1.RecDate, 1, %3) AND "
+                                           "RecProductName=%1.RecProductName")
+                                .arg(row, QLatin1String(period.column))
+                                .arg(period.length);
+        return QStringLiteral("DELETE FROM %2 WHERE %3 AND Lines=1;\n"
+                              "UPDATE %2 SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, "
+                              "Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost, FirstID=CASE WHEN FirstID=%1.ID THEN "
+                              "(SELECT MIN(FirstID) FROM %4 WHERE UserName=%1.UserName AND "
+                              "%5>=substr(%1.RecDate, 1, %6)||'%7' AND %5<=substr(%1.RecDate, 1, %6)||'%8' "
+                              "AND RecProductName=%1.RecProductName) ELSE FirstID END WHERE %3;\n")
+            .arg(row, QLatin1String(period.table), key, QLatin1String(period.finer), QLatin1String(period.finerColumn))
+            .arg(period.length)
+            .arg(QLatin1String(period.firstOfPeriod), QLatin1String(period.lastOfPeriod));
+    }
 
     // The statements that count the line row (NEW or OLD) into its day and group, and from version 3 its month.
     QString addLine(const QString& row, bool months)
     {
         const QString groupKey = kGroupKey.arg(row);
-        const QString month = !months
-            ? QString()
-            : QStringLiteral("INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, "
-                             "FirstID, Quantity, Money, Cost) VALUES (%1.UserName, substr(%1.RecDate, 1, "
-                             "7), %1.RecProductName, 1, %1.ID, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
-                             "ON CONFLICT (UserName, RecMonth, RecProductName) DO UPDATE SET "
-                             "Lines=Lines+1, FirstID=MIN(FirstID, excluded.FirstID), "
-                             "Quantity=Quantity+excluded.Quantity, Money=Money+excluded.Money, "
-                             "Cost=Cost+excluded.Cost;\n")
-                  .arg(row);
+        QString periods;
+        for (const Period& period : kPeriods) {
+            if (months)
+                periods += addToPeriod(row, period);
+        }
         return QStringLiteral(
                    "INSERT INTO DaySums (UserName, RecDate, Lines, Products, Quantity, Money, Cost) "
                    "VALUES (%1.UserName, %1.RecDate, 1, 1, %1.RecQuantity, %1.RecMoney, %1.RecCost) "
@@ -145,7 +185,7 @@ namespace {
                    "Money=Money+excluded.Money, "
                    "Cost=Cost+excluded.Cost;\n")
                    .arg(row, groupKey)
-            + month;
+            + periods;
     }
 
     // The statements that take the line row out of its day and group (and month); runs after the line has left
@@ -154,16 +194,11 @@ namespace {
     {
         const QString groupKey = kGroupKey.arg(row);
         const QString dayKey = kDayKey.arg(row);
-        const QString monthKey = kMonthKey.arg(row);
-        const QString month = !months
-            ? QString()
-            : QStringLiteral("DELETE FROM MonthProductSums WHERE %2 AND Lines=1;\n"
-                             "UPDATE MonthProductSums SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, "
-                             "Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost, FirstID=CASE WHEN FirstID=%1.ID THEN "
-                             "(SELECT MIN(FirstID) FROM DayProductSums WHERE UserName=%1.UserName AND "
-                             "RecDate>=substr(%1.RecDate, 1, 7)||'-01' AND RecDate<=substr(%1.RecDate, 1, 7)||'-31' "
-                             "AND RecProductName=%1.RecProductName) ELSE FirstID END WHERE %2;\n")
-                  .arg(row, monthKey);
+        QString periods;
+        for (const Period& period : kPeriods) {
+            if (months)
+                periods += removeFromPeriod(row, period);
+        }
         return QStringLiteral(
                    "DELETE FROM DayProductSums WHERE %2 AND Lines=1;\n"
                    "UPDATE DayProductSums SET Lines=Lines-1, Quantity=Quantity-%1.RecQuantity, "
@@ -176,7 +211,7 @@ namespace {
                    "WHERE %2)), "
                    "Quantity=Quantity-%1.RecQuantity, Money=Money-%1.RecMoney, Cost=Cost-%1.RecCost WHERE %3;\n")
                    .arg(row, groupKey, dayKey)
-            + month;
+            + periods;
     }
 
     // Every writer, an older copy of the program included, keeps the summaries right within its own statement.
@@ -245,23 +280,36 @@ QString dayProductGroups(const QString& condition)
 
 namespace {
 
-    // The rows of MonthProductSums, added up from the rows of DayProductSums.
-    QString monthProductGroups()
+    // A period's rows, added up from the rows of the finer sums.
+    QString periodGroups(const Period& period)
     {
-        return QStringLiteral(
-            "SELECT UserName, substr(RecDate, 1, 7) AS RecMonth, RecProductName, SUM(Lines) AS Lines, "
-            "MIN(FirstID) AS FirstID, SUM(Quantity) AS Quantity, SUM(Money) AS Money, "
-            "SUM(Cost) AS Cost FROM DayProductSums GROUP BY UserName, substr(RecDate, 1, 7), "
-            "RecProductName");
+        return QStringLiteral("SELECT UserName, substr(%1, 1, %2) AS %3, RecProductName, SUM(Lines) AS Lines, "
+                              "MIN(FirstID) AS FirstID, SUM(Quantity) AS Quantity, SUM(Money) AS Money, "
+                              "SUM(Cost) AS Cost FROM %4 GROUP BY UserName, substr(%1, 1, %2), RecProductName")
+            .arg(QLatin1String(period.finerColumn))
+            .arg(period.length)
+            .arg(QLatin1String(period.column), QLatin1String(period.finer));
     }
 
-    void insertMonths(QSqlDatabase& db)
+    void insertPeriod(QSqlDatabase& db, const Period& period)
     {
         run(db,
-            QStringLiteral(
-                "INSERT INTO MonthProductSums (UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, "
-                "Money, Cost) ")
-                + monthProductGroups());
+            QStringLiteral("INSERT INTO %1 (UserName, %2, RecProductName, Lines, FirstID, Quantity, Money, Cost) ")
+                    .arg(QLatin1String(period.table), QLatin1String(period.column))
+                + periodGroups(period));
+    }
+
+    // The months from the days, then the years from the months.
+    void insertPeriods(QSqlDatabase& db)
+    {
+        for (const Period& period : kPeriods)
+            insertPeriod(db, period);
+    }
+
+    void createPeriods(QSqlDatabase& db)
+    {
+        for (const Period& period : kPeriods)
+            run(db, periodTable(period));
     }
 
     void dropTriggers(QSqlDatabase& db)
@@ -276,7 +324,7 @@ void create(QSqlDatabase& db)
 {
     runAll(db, kBaseStatements);
     runAll(db, kSummaryTables);
-    run(db, QString::fromLatin1(kMonthTable));
+    createPeriods(db);
     runAll(db, kSummaryIndexes);
     runAll(db, triggers());
     runAll(db, kHistoryStatements);
@@ -291,8 +339,8 @@ void addHistory(QSqlDatabase& db)
 
 void addMonths(QSqlDatabase& db)
 {
-    run(db, QString::fromLatin1(kMonthTable));
-    insertMonths(db);
+    createPeriods(db);
+    insertPeriods(db);
     dropTriggers(db);
     runAll(db, triggers());
     markVersion(db);
@@ -324,14 +372,14 @@ namespace {
             QStringLiteral("INSERT INTO DayProductSums (UserName, RecDate, RecProductName, Lines, FirstID, Quantity, "
                            "Money, Cost) ")
                 + dayProductGroups(all));
-        insertMonths(db);
+        insertPeriods(db);
     }
 
     // The summary tables filled from the lines, their indexes and the triggers that keep them.
     void fillSummaries(QSqlDatabase& db)
     {
         runAll(db, kSummaryTables);
-        run(db, QString::fromLatin1(kMonthTable));
+        createPeriods(db);
         insertSummaries(db);
         // Indexes made after the rows are filled in are built in one sort.
         runAll(db, kSummaryIndexes);
@@ -398,21 +446,33 @@ qint64 repairSummaries(QSqlDatabase& db)
     if (wrong > 0) {
         run(db, QStringLiteral("DELETE FROM DaySums"));
         run(db, QStringLiteral("DELETE FROM DayProductSums"));
-        run(db, QStringLiteral("DELETE FROM MonthProductSums"));
+        for (const Period& period : kPeriods)
+            run(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(period.table)));
         insertSummaries(db);
         return wrong;
     }
-    // The months against the days, which are right by now.
-    QSqlQuery months(db);
-    if (!months.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM (SELECT * FROM MonthProductSums EXCEPT %1)) + "
-                                    "(SELECT COUNT(*) FROM (%1 EXCEPT SELECT * FROM MonthProductSums))")
-                         .arg(monthProductGroups()))
-        || !months.next())
-        throw KivaroError(months.lastError().text());
-    wrong = months.value(0).toLongLong();
-    if (wrong > 0) {
-        run(db, QStringLiteral("DELETE FROM MonthProductSums"));
-        insertMonths(db);
+    // The months against the days, which are right by now, then the years against the months.
+    for (const Period& period : kPeriods) {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT (SELECT COUNT(*) FROM (SELECT * FROM %1 EXCEPT %2)) + "
+                                       "(SELECT COUNT(*) FROM (%2 EXCEPT SELECT * FROM %1))")
+                            .arg(QLatin1String(period.table), periodGroups(period)))
+            || !query.next())
+            throw KivaroError(query.lastError().text());
+        const qint64 differ = query.value(0).toLongLong();
+        wrong += differ;
+        if (differ == 0)
+            continue;
+        // This period and every coarser one are filled again from the finer sums.
+        bool coarser = false;
+        for (const Period& again : kPeriods) {
+            coarser = coarser || &again == &period;
+            if (coarser) {
+                run(db, QStringLiteral("DELETE FROM %1").arg(QLatin1String(again.table)));
+                insertPeriod(db, again);
+            }
+        }
+        break;
     }
     return wrong;
 }

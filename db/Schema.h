@@ -6,7 +6,7 @@
 namespace Schema {
 
 // The layout this program writes, kept in the file as PRAGMA user_version. Version 0 had no summaries, version 1 no
-// kept pending lines and no record of changes, version 2 no month summaries.
+// kept pending lines and no record of changes, version 2 no month and year summaries.
 inline constexpr int kVersion = 3;
 // Whether a file of this layout keeps the day summaries that a backup and a restore check against its lines.
 inline bool checksDaySums(qint64 version)
@@ -32,8 +32,8 @@ void rebuildFrom(QSqlDatabase& db, int sourceVersion);
 // Gives a version 1 database the kept pending lines and the record of changes, then its month summaries (addMonths).
 // Runs inside the caller's transaction; raises KivaroError on failure.
 void addHistory(QSqlDatabase& db);
-// Gives a version 2 database its month summaries, added up from its day summaries, and the triggers that keep them;
-// marks it kVersion. Runs inside the caller's transaction; raises KivaroError on failure.
+// Gives a version 2 database its month and year summaries, added up from its day summaries, and the triggers that
+// keep them; marks it kVersion. Runs inside the caller's transaction; raises KivaroError on failure.
 void addMonths(QSqlDatabase& db);
 
 // The rows of DaySums and of DayProductSums computed from the lines of Records that meet the condition, with the
@@ -42,9 +42,9 @@ QString dayGroups(const QString& condition);
 QString dayProductGroups(const QString& condition);
 
 // Compares the summaries of a kVersion database with what its lines make and, where they differ, empties the
-// summary tables and fills them again from the lines (the month summaries alone from the days, when only they differ).
-// Returns the number of summary rows that differed (0: nothing was written). Runs inside the caller's transaction;
-// raises KivaroError on failure.
+// summary tables and fills them again from the lines (the month and year summaries alone from the days, when only they
+// differ). Returns the number of summary rows that differed (0: nothing was written). Runs inside the caller's
+// transaction; raises KivaroError on failure.
 qint64 repairSummaries(QSqlDatabase& db);
 // Writes an empty database with the program's tables to path, replacing it atomically.
 void writeTemplate(const QString& path);

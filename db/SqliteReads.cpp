@@ -205,22 +205,32 @@ QList<RankingRow> SqliteStore::queryRanking(const SalesRange& range)
     QList<RankingRow> ranking;
     NameDecoder decodeName;
     Session session(*this);
-    // Whole months from their own sums, the days at either end from the day-and-product sums.
-    const MonthSpan months = wholeMonths(range.first, range.last);
-    const bool byMonth = FSummaries == TSummaries::Kept && FMonthSums && months.first.isValid();
-    const QString source = byMonth
-        ? QStringLiteral("(SELECT RecProductName, Quantity, Money, Cost, FirstID FROM MonthProductSums "
-                         "WHERE UserName=?1 AND RecMonth>=?4 AND RecMonth<=?5 UNION ALL "
-                         "SELECT RecProductName, Quantity, Money, Cost, FirstID FROM DayProductSums "
-                         "WHERE UserName=?1 AND RecDate>=?2 AND RecDate<?6 UNION ALL "
-                         "SELECT RecProductName, Quantity, Money, Cost, FirstID FROM DayProductSums "
-                         "WHERE UserName=?1 AND RecDate>?7 AND RecDate<=?3)")
+    // Whole years and months from their own sums, the days at either end from the day-and-product sums.
+    const bool byPeriod = FSummaries == TSummaries::Kept && FMonthSums;
+    const QString columns = QStringLiteral("SELECT RecProductName, Quantity, Money, Cost, FirstID FROM ");
+    const QString source = byPeriod
+        ? QStringLiteral("(%1DayProductSums WHERE UserName=?1 AND RecDate>=?2 AND RecDate<=?3 UNION ALL "
+                         "%1MonthProductSums WHERE UserName=?1 AND RecMonth>=?4 AND RecMonth<=?5 UNION ALL "
+                         "%1YearProductSums WHERE UserName=?1 AND RecYear>=?6 AND RecYear<=?7 UNION ALL "
+                         "%1MonthProductSums WHERE UserName=?1 AND RecMonth>=?8 AND RecMonth<=?9 UNION ALL "
+                         "%1DayProductSums WHERE UserName=?1 AND RecDate>=?10 AND RecDate<=?11)")
+              .arg(columns)
         : QStringLiteral("(SELECT * FROM %1 WHERE %2)")
               .arg(dayProductSource(FSummaries == TSummaries::Kept), kSummaryFilter);
-    if (byMonth) {
-        const QString day = QStringLiteral("yyyy-MM-dd");
-        values << months.first.toString(QStringLiteral("yyyy-MM")) << months.last.toString(QStringLiteral("yyyy-MM"))
-               << months.first.toString(day) << months.last.addMonths(1).addDays(-1).toString(day);
+    if (byPeriod) {
+        const RangeParts parts = rangeParts(range.first, range.last);
+        // A part the range does not have is a range no key lies in.
+        const auto bounds = [&values](const std::pair<QDate, QDate>& part, const QString& format) {
+            values << (part.first.isValid() ? part.first.toString(format) : QStringLiteral("9"))
+                   << (part.second.isValid() ? part.second.toString(format) : QStringLiteral("0"));
+        };
+        values = values.mid(0, 1);
+        const QString day = QStringLiteral("yyyy-MM-dd"), month = QStringLiteral("yyyy-MM");
+        bounds(parts.daysBefore, day);
+        bounds(parts.monthsBefore, month);
+        bounds(parts.years, QStringLiteral("yyyy"));
+        bounds(parts.monthsAfter, month);
+        bounds(parts.daysAfter, day);
     }
     // The engine's SUM raises on a total beyond 64 bits.
     SqliteStatement rows(session.database(),

@@ -33,8 +33,8 @@ private Q_SLOTS:
         const AsRole cashier(home->server()->name(), user, QStringLiteral("pw1"));
         QVERIFY(cashier.connected());
         const QString own = QStringLiteral("user_name = '%1'").arg(user);
-        for (const char* table : { "records", "day_sums", "day_product_sums", "month_product_sums", "product_names",
-                 "pending_lines", "saves", "changes" }) {
+        for (const char* table : { "records", "day_sums", "day_product_sums", "month_product_sums", "year_product_sums",
+                 "product_names", "pending_lines", "saves", "changes" }) {
             const QString name = QLatin1String(table);
             QCOMPARE(cashier.value(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT (%2)").arg(name, own)),
                 QStringLiteral("0"));
@@ -130,11 +130,12 @@ private Q_SLOTS:
         QCOMPARE(server(QStringLiteral("SELECT count(*) FROM changes WHERE user_name = '%1'").arg(other)),
             QStringLiteral("1"));
         // The whole shop's sums are its owners'.
-        QCOMPARE(cashier.value(QStringLiteral("SELECT (SELECT count(*) FROM kivaro_shop_days('2024-01-01', "
-                                              "'2024-12-31')) + (SELECT count(*) FROM kivaro_shop_ranking("
-                                              "'2024-01-01', '2024-12-31', '2024-01-01', '2024-12-01')) + (SELECT "
-                                              "count(*) FROM "
-                                              "kivaro_shop_day_products('2024-01-01', '2024-12-31', 0, 100))")),
+        QCOMPARE(cashier.value(QStringLiteral(
+                     "SELECT (SELECT count(*) FROM kivaro_shop_days('2024-01-01', "
+                     "'2024-12-31')) + (SELECT count(*) FROM kivaro_shop_ranking("
+                     "NULL, NULL, NULL, NULL, '2024-01-01', '2024-01-01', NULL, NULL, NULL, NULL)) + (SELECT "
+                     "count(*) FROM "
+                     "kivaro_shop_day_products('2024-01-01', '2024-12-31', 0, 100))")),
             QStringLiteral("0"));
 
         // An amount no program would take overflows only his own sums: another account's save of that day still

@@ -181,8 +181,9 @@ private Q_SLOTS:
                                "received, cost, memo) VALUES ('', '2024-04-30', 'x', 1, 1, 1, '')")));
         // Version 4 kept the shop's sums under the user '' of the users' tables, a copy of the users' here; a line of
         // no name was counted in both. Versions 5 and 6 kept them in tables of their own.
-        // Version 7 kept no month sums: the table is left empty here, for the triggers of this version to write.
-        QString older = QStringLiteral("DELETE FROM month_product_sums; ");
+        // Version 7 kept no month or year sums: the tables are left empty here, for the triggers of this version to
+        // write.
+        QString older = QStringLiteral("DELETE FROM month_product_sums; DELETE FROM year_product_sums; ");
         if (version < 7)
             older += QStringLiteral("DROP INDEX records_by_day, day_sums_by_day, day_product_sums_by_day, "
                                     "records_by_user_day; CREATE INDEX records_by_user_day ON records "
@@ -240,6 +241,8 @@ private Q_SLOTS:
             // April whole: the ranking reads the month sums the upgrade made, the earlier till's line counted.
             QCOMPARE(TDbMan().QueryRanking(shop).size(), 2);
             QCOMPARE(server(QStringLiteral("SELECT sum(quantity) || ' ' || sum(received) FROM month_product_sums")),
+                QStringLiteral("3 500"));
+            QCOMPARE(server(QStringLiteral("SELECT sum(quantity) || ' ' || sum(received) FROM year_product_sums")),
                 QStringLiteral("3 500"));
             QCOMPARE(server(QStringLiteral("SELECT count(*) FROM day_sums WHERE user_name = ''")), QStringLiteral("0"));
             QCOMPARE(server(QStringLiteral(

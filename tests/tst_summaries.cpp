@@ -41,6 +41,13 @@ const QString kExpectedMonths = QStringLiteral(
     "SELECT UserName || '|' || substr(RecDate, 1, 7) || '|' || RecProductName || '|' || COUNT(*) || '|' || MIN(ID) "
     "|| '|' || SUM(RecQuantity) || '|' || SUM(RecMoney) || '|' || SUM(RecCost) FROM Records "
     "GROUP BY UserName, substr(RecDate, 1, 7), RecProductName ORDER BY 1");
+const QString kExpectedYears = QStringLiteral(
+    "SELECT UserName || '|' || substr(RecDate, 1, 4) || '|' || RecProductName || '|' || COUNT(*) || '|' || MIN(ID) "
+    "|| '|' || SUM(RecQuantity) || '|' || SUM(RecMoney) || '|' || SUM(RecCost) FROM Records "
+    "GROUP BY UserName, substr(RecDate, 1, 4), RecProductName ORDER BY 1");
+const QString kStoredYears = QStringLiteral(
+    "SELECT UserName || '|' || RecYear || '|' || RecProductName || '|' || Lines || '|' || FirstID || '|' || "
+    "Quantity || '|' || Money || '|' || Cost FROM YearProductSums ORDER BY 1");
 const QString kStoredMonths = QStringLiteral(
     "SELECT UserName || '|' || RecMonth || '|' || RecProductName || '|' || Lines || '|' || FirstID || '|' || "
     "Quantity || '|' || Money || '|' || Cost FROM MonthProductSums ORDER BY 1");
@@ -184,6 +191,9 @@ private:
         const std::optional<QVariantList> months = raw.column(kStoredMonths);
         QVERIFY2(months, qPrintable(raw.lastError()));
         QCOMPARE(*months, *raw.column(kExpectedMonths));
+        const std::optional<QVariantList> years = raw.column(kStoredYears);
+        QVERIFY2(years, qPrintable(raw.lastError()));
+        QCOMPARE(*years, *raw.column(kExpectedYears));
     }
 
     // Every typed query answers what QueryReport lists for the same user and days.
@@ -263,7 +273,11 @@ private:
                  SalesRange { kUser, QDate(2024, 2, 1), QDate(2024, 3, 31) },
                  SalesRange { kOther, QDate(2024, 1, 15), QDate(2024, 3, 2) },
                  SalesRange { kUser, QDate(2024, 2, 27), QDate(2024, 4, 30) },
-                 SalesRange { kUser, QDate(2024, 2, 1), QDate(2024, 3, 3) } }) {
+                 SalesRange { kUser, QDate(2024, 2, 1), QDate(2024, 3, 3) },
+                 // Whole years, alone and with months and days at either end.
+                 SalesRange { kUser, QDate(2024, 1, 1), QDate(2024, 12, 31) },
+                 SalesRange { kOther, QDate(2022, 11, 15), QDate(2025, 2, 10) },
+                 SalesRange { kUser, QDate(2023, 12, 1), QDate(2025, 1, 31) } }) {
             verifyTypedQueries(db, range);
             if (QTest::currentTestFailed())
                 qWarning() << "range" << range.userName << range.first << range.last;
@@ -361,9 +375,11 @@ private Q_SLOTS:
             { QStringLiteral("DELETE FROM DaySums WHERE RecDate IN (SELECT RecDate FROM DaySums ORDER BY 1 LIMIT 2)"),
                 QStringLiteral("SELECT 2") },
             { QStringLiteral("UPDATE DaySums SET Lines = 0"), QStringLiteral("SELECT COUNT(*) FROM DaySums") },
-            // The months alone: mended from the days.
+            // The months or the years alone: mended from the days.
             { QStringLiteral("UPDATE MonthProductSums SET Quantity = Quantity + 1 WHERE RecMonth = '2024-03'"),
                 QStringLiteral("SELECT 2 * COUNT(*) FROM MonthProductSums WHERE RecMonth = '2024-03'") },
+            { QStringLiteral("UPDATE YearProductSums SET Money = Money + 1"),
+                QStringLiteral("SELECT 2 * COUNT(*) FROM YearProductSums") },
         };
         const QString everyLine = QStringLiteral(
             "SELECT quote(ID) || quote(UserName) || quote(RecDate) || quote(RecProductName) || quote(RecQuantity) || "
@@ -580,10 +596,10 @@ private Q_SLOTS:
         }
         {
             RawDb raw(home->dbPath());
-            for (const QString& statement :
-                { QStringLiteral("DROP TABLE MonthProductSums"), QStringLiteral("DROP TRIGGER RecordsAddToSums"),
-                    QStringLiteral("DROP TRIGGER RecordsRemoveFromSums"),
-                    QStringLiteral("DROP TRIGGER RecordsMoveInSums"), QStringLiteral("PRAGMA user_version = 2") })
+            for (const QString& statement : { QStringLiteral("DROP TABLE MonthProductSums"),
+                     QStringLiteral("DROP TABLE YearProductSums"), QStringLiteral("DROP TRIGGER RecordsAddToSums"),
+                     QStringLiteral("DROP TRIGGER RecordsRemoveFromSums"),
+                     QStringLiteral("DROP TRIGGER RecordsMoveInSums"), QStringLiteral("PRAGMA user_version = 2") })
                 QVERIFY2(raw.exec(statement), qPrintable(raw.lastError()));
             const QStringList earlier = Schema::triggerStatements().mid(3);
             QCOMPARE(earlier.size(), 3);
@@ -706,20 +722,22 @@ private Q_SLOTS:
         verifySummaries(raw);
         QCOMPARE(db.QueryDays(range).value(0).sums.received, kMax);
 
-        // Nor does a line whose month would go beyond 64 bits, on another day.
-        QVERIFY(!raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-03-02"), QStringLiteral("A"), 1, 1, 0)));
-        QVERIFY2(raw.lastError().contains(QStringLiteral("SumsWithin64Bits")), qPrintable(raw.lastError()));
-        // Each month fits, the two months together do not: the ranking refuses to add them up.
-        QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2024-04-02"), QStringLiteral("A"), 1, 1, 0)));
+        // Nor does a line whose month or year would go beyond 64 bits, on another day.
+        for (const QString& day : { QStringLiteral("2024-03-02"), QStringLiteral("2024-04-02") }) {
+            QVERIFY(!raw.exec(kInsertRaw, rawLine(kUser, day, QStringLiteral("A"), 1, 1, 0)));
+            QVERIFY2(raw.lastError().contains(QStringLiteral("SumsWithin64Bits")), qPrintable(raw.lastError()));
+        }
+        // Each year fits, the two years together do not: the ranking refuses to add them up.
+        QVERIFY(raw.exec(kInsertRaw, rawLine(kUser, QStringLiteral("2025-01-02"), QStringLiteral("A"), 1, 1, 0)));
         try {
-            db.QueryRanking(range);
+            db.QueryRanking({ kUser, range.first, QDate(2025, 12, 31) });
             QFAIL("a ranking beyond 64 bits was answered");
         } catch (const KivaroError& error) {
             QVERIFY2(error.text().startsWith(QStringLiteral("合计超出了能精确记录的范围")), qPrintable(error.text()));
         }
         QStringList detail, daily, products, ranking;
         QVERIFY_THROWS_EXCEPTION(KivaroError,
-            queryReport(db, kUser, QStringLiteral("2024/01/01"), QStringLiteral("2024/12/31"), detail, daily, products,
+            queryReport(db, kUser, QStringLiteral("2024/01/01"), QStringLiteral("2025/12/31"), detail, daily, products,
                 ranking));
     }
 };

@@ -13,10 +13,10 @@ using namespace pg;
 
 namespace {
 
-const char* const kLedgerTables
-    = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
-      "'month_product_sums', 'product_names', 'saves', 'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
-      "'kivaro_ledger_id']";
+const char* const kLedgerTables = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
+                                  "'month_product_sums', 'year_product_sums', 'product_names', 'saves', "
+                                  "'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
+                                  "'kivaro_ledger_id']";
 
 QByteArray md5Hex(const QString& text)
 {
@@ -255,16 +255,18 @@ void ServerStore::upgradeToSharedNothing(Session& session)
         session.exec(statement);
 }
 
-// Version 8 keeps the sums of each month and product, which a ranking of whole months reads.
+// Version 8 keeps the sums of each month and year and product, which a ranking of whole months and years reads.
 void ServerStore::upgradeToMonths(Session& session)
 {
     // A till of the earlier version saving now would add lines the months filled below would not count: writers
     // wait until the new triggers are in.
     session.exec("LOCK TABLE records IN SHARE ROW EXCLUSIVE MODE");
-    for (const QString& statement : ServerSchema::monthStatements())
+    for (const QString& statement : ServerSchema::periodStatements())
         session.exec(statement);
     session.exec("DELETE FROM month_product_sums");
-    session.exec(ServerSchema::fillMonthsStatement());
+    session.exec("DELETE FROM year_product_sums");
+    for (const QString& statement : ServerSchema::fillPeriodStatements())
+        session.exec(statement);
 }
 
 void ServerStore::prepareSchema(Session& session)

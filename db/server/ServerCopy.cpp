@@ -96,7 +96,9 @@ public:
             // lines of the tills are not part of the ledger and stay, to be saved into the one restored. The
             // counters of line and change IDs go on: an ID is never given out twice.
             m_session.exec("SET LOCAL kivaro.replacing = 'on'");
-            m_session.exec("TRUNCATE records, day_sums, day_product_sums, month_product_sums, users, saves, changes");
+            m_session.exec(
+                "TRUNCATE records, day_sums, day_product_sums, month_product_sums, year_product_sums, users, "
+                "saves, changes");
             m_session.exec("UPDATE ledger_generation SET generation = generation + 1");
         }
         if (m_session.exec("SELECT 1 FROM users UNION ALL SELECT 1 FROM records LIMIT 1").rows() > 0)

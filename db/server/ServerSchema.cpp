@@ -77,22 +77,81 @@ namespace {
         "CREATE INDEX IF NOT EXISTS day_product_sums_by_day ON day_product_sums (day, product_key)",
     };
 
-    // Per user, month (its first day) and product: what a ranking of whole months reads instead of every day's
-    // groups. Kept by the same triggers as the day sums (from version 8).
-    const char* const kMonthTable[] = {
-        "CREATE TABLE IF NOT EXISTS month_product_sums ("
-        " user_name text NOT NULL,"
-        " month date NOT NULL,"
-        " product_name text NOT NULL,"
-        " lines bigint NOT NULL,"
-        " first_id bigint NOT NULL,"
-        " quantity bigint NOT NULL,"
-        " received bigint NOT NULL,"
-        " cost bigint NOT NULL)",
-        "CREATE UNIQUE INDEX IF NOT EXISTS month_product_sums_key ON month_product_sums (md5(user_name), month, "
-        "md5(product_name))",
-        "CREATE INDEX IF NOT EXISTS month_product_sums_by_month ON month_product_sums (month)",
+    // Per user, month or year (its first day) and product: what a ranking of whole months and years reads instead
+    // of every day's groups. Kept by the same triggers as the day sums (from version 8), each period's first line
+    // from the sums one step finer.
+    struct Period
+    {
+        const char* table;
+        const char* column;
+        const char* unit;
+        const char* finer;
+        const char* finerColumn;
     };
+    const Period kPeriods[] = {
+        { "month_product_sums", "month", "month", "day_product_sums", "day" },
+        { "year_product_sums", "year", "year", "month_product_sums", "month" },
+    };
+
+    QString periodOfDay(const Period& period)
+    {
+        return QStringLiteral("date_trunc('%1', day)::date").arg(QLatin1String(period.unit));
+    }
+
+    QStringList periodTable(const Period& period)
+    {
+        const QString table = QLatin1String(period.table), column = QLatin1String(period.column);
+        return {
+            QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (user_name text NOT NULL, %2 date NOT NULL, product_name "
+                           "text NOT NULL, lines bigint NOT NULL, first_id bigint NOT NULL, quantity bigint NOT NULL, "
+                           "received bigint NOT NULL, cost bigint NOT NULL)")
+                .arg(table, column),
+            QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS %1_key ON %1 (md5(user_name), %2, md5(product_name))")
+                .arg(table, column),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS %1_by_%2 ON %1 (%2)").arg(table, column),
+        };
+    }
+
+    QString periodKey(const Period& period)
+    {
+        return QStringLiteral("md5(s.user_name) = md5(g.user_name) AND s.%1 = g.%1 AND s.user_name = g.user_name "
+                              "AND md5(s.product_name) = md5(g.product_name) AND s.product_name = g.product_name")
+            .arg(QLatin1String(period.column));
+    }
+
+    QString addToPeriod(const QString& rows, const Period& period)
+    {
+        return QStringLiteral(
+            "INSERT INTO %3 AS s (user_name, %4, product_name, lines, first_id, quantity, received, cost) "
+            "SELECT user_name, %2, product_name, count(*), min(id), sum(quantity), sum(received), sum(cost) "
+            "FROM %1 GROUP BY user_name, %2, product_name "
+            "ON CONFLICT (md5(user_name), %4, md5(product_name)) DO UPDATE SET lines = s.lines + excluded.lines, "
+            "first_id = least(s.first_id, excluded.first_id), quantity = s.quantity + excluded.quantity, "
+            "received = s.received + excluded.received, cost = s.cost + excluded.cost;\n")
+            .arg(rows, periodOfDay(period), QLatin1String(period.table), QLatin1String(period.column));
+    }
+
+    // After the finer sums: a period's first line is the first of its finer rows, which are right by then.
+    QString removeFromPeriod(const QString& rows, const Period& period)
+    {
+        return QStringLiteral(
+            "UPDATE %4 AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
+            "received = s.received - g.received, cost = s.cost - g.cost "
+            "FROM (SELECT user_name, %3 AS %5, product_name, count(*) AS lines, sum(quantity) AS quantity, "
+            "sum(received) AS received, sum(cost) AS cost FROM %1 GROUP BY user_name, %3, product_name) AS g "
+            "WHERE %2;\n"
+            "DELETE FROM %4 AS s USING (SELECT DISTINCT user_name, %3 AS %5, product_name FROM %1) AS g "
+            "WHERE %2 AND s.lines = 0;\n"
+            "UPDATE %4 AS s SET first_id = (SELECT min(p.first_id) FROM %6 AS p "
+            "WHERE md5(p.user_name) = md5(s.user_name) AND p.user_name = s.user_name AND p.%7 >= s.%5 "
+            "AND p.%7 < (s.%5 + interval '1 %8')::date AND md5(p.product_name) = md5(s.product_name) "
+            "AND p.product_name = s.product_name) "
+            "FROM (SELECT DISTINCT user_name, %3 AS %5, product_name FROM %1) AS g "
+            "WHERE %2 AND s.first_id IN (SELECT id FROM %1);\n")
+            .arg(rows, periodKey(period), periodOfDay(period), QLatin1String(period.table),
+                QLatin1String(period.column), QLatin1String(period.finer), QLatin1String(period.finerColumn),
+                QLatin1String(period.unit));
+    }
 
     // Every writer, psql by hand included, keeps the summaries right. Writers of one user take turns, so that a
     // day's count of products and a group's first line are read after the other writer's lines are in; writers of
@@ -112,10 +171,6 @@ namespace {
         = QStringLiteral("md5(s.user_name) = md5(g.user_name) AND s.day = g.day AND s.user_name = g.user_name");
     const QString kGroupKey = kDayKey
         + QStringLiteral(" AND md5(s.product_name) = md5(g.product_name) AND s.product_name = g.product_name");
-    const QString kMonthKey
-        = QStringLiteral("md5(s.user_name) = md5(g.user_name) AND s.month = g.month AND s.user_name = g.user_name "
-                         "AND md5(s.product_name) = md5(g.product_name) AND s.product_name = g.product_name");
-    const QString kMonthOfDay = QStringLiteral("date_trunc('month', day)::date");
 
     QString countProducts(const QString& rows)
     {
@@ -142,16 +197,9 @@ namespace {
                    "FROM %1 GROUP BY user_name, day "
                    "ON CONFLICT (md5(user_name), day) DO UPDATE SET lines = s.lines + excluded.lines, "
                    "quantity = s.quantity + excluded.quantity, received = s.received + excluded.received, "
-                   "cost = s.cost + excluded.cost;\n"
-                   "INSERT INTO month_product_sums AS s (user_name, month, product_name, lines, first_id, quantity, "
-                   "received, cost) "
-                   "SELECT user_name, %2, product_name, count(*), min(id), sum(quantity), sum(received), sum(cost) "
-                   "FROM %1 GROUP BY user_name, %2, product_name "
-                   "ON CONFLICT (md5(user_name), month, md5(product_name)) DO UPDATE SET lines = s.lines + "
-                   "excluded.lines, first_id = least(s.first_id, excluded.first_id), quantity = s.quantity + "
-                   "excluded.quantity, received = s.received + excluded.received, cost = s.cost + excluded.cost;\n")
-                   .arg(rows, kMonthOfDay)
-            + countProducts(rows);
+                   "cost = s.cost + excluded.cost;\n")
+                   .arg(rows)
+            + addToPeriod(rows, kPeriods[0]) + addToPeriod(rows, kPeriods[1]) + countProducts(rows);
     }
 
     // Runs after the rows have left records (or changed there).
@@ -178,23 +226,7 @@ namespace {
                    "DELETE FROM day_sums AS s USING (SELECT DISTINCT user_name, day FROM %1) AS g "
                    "WHERE %3 AND s.lines = 0;\n")
                    .arg(rows, kGroupKey, kDayKey)
-            // A month's first line is the first of its days' groups, which are right by now.
-            + QStringLiteral(
-                "UPDATE month_product_sums AS s SET lines = s.lines - g.lines, quantity = s.quantity - g.quantity, "
-                "received = s.received - g.received, cost = s.cost - g.cost "
-                "FROM (SELECT user_name, %3 AS month, product_name, count(*) AS lines, sum(quantity) AS quantity, "
-                "sum(received) AS received, sum(cost) AS cost FROM %1 GROUP BY user_name, %3, product_name) AS g "
-                "WHERE %2;\n"
-                "DELETE FROM month_product_sums AS s USING (SELECT DISTINCT user_name, %3 AS month, product_name "
-                "FROM %1) AS g WHERE %2 AND s.lines = 0;\n"
-                "UPDATE month_product_sums AS s SET first_id = (SELECT min(p.first_id) FROM day_product_sums AS p "
-                "WHERE md5(p.user_name) = md5(s.user_name) AND p.user_name = s.user_name AND p.day >= s.month "
-                "AND p.day < (s.month + interval '1 month')::date AND md5(p.product_name) = md5(s.product_name) "
-                "AND p.product_name = s.product_name) "
-                "FROM (SELECT DISTINCT user_name, %3 AS month, product_name FROM %1) AS g "
-                "WHERE %2 AND s.first_id IN (SELECT id FROM %1);\n")
-                  .arg(rows, kMonthKey, kMonthOfDay)
-            + countProducts(rows);
+            + removeFromPeriod(rows, kPeriods[0]) + removeFromPeriod(rows, kPeriods[1]) + countProducts(rows);
     }
 
     QString summaryBody(const QString& body)
@@ -489,18 +521,22 @@ QList<Function> functions()
                 "AS r WHERE r.reach >= skip + wanted ORDER BY r.day LIMIT 1), last_day)) GROUP BY p.day, "
                 "p.product_name) AS g WHERE %1 ORDER BY g.day, g.first_id LIMIT wanted OFFSET skip")
                 .arg(kOwnerOrAdministrator) },
-        // The whole months of the range (from their first days months_from to months_to, NULL when none) are read
-        // from the month sums, the other days from the day sums.
+        // The range in its parts (rangeParts): the days before and after, the whole months and years between,
+        // each from its own sums; a part the range does not have has NULL bounds.
         { QStringLiteral("kivaro_shop_ranking"),
-            QStringLiteral("kivaro_shop_ranking(first_day date, last_day date, months_from date, months_to date) "
-                           "RETURNS TABLE (product_name text, first_id bigint, quantity numeric, received numeric, "
-                           "cost numeric) STABLE"),
+            QStringLiteral("kivaro_shop_ranking(days_from date, days_to date, months_from date, months_to date, "
+                           "years_from date, years_to date, later_months_from date, later_months_to date, "
+                           "later_days_from date, later_days_to date) RETURNS TABLE (product_name text, first_id "
+                           "bigint, quantity numeric, received numeric, cost numeric) STABLE"),
             QStringLiteral("sql"),
             QStringLiteral("SELECT p.product_name, min(p.first_id), sum(p.quantity), sum(p.received), sum(p.cost) "
                            "FROM (%2) AS p WHERE %1 GROUP BY p.product_name")
                 .arg(kOwnerOrAdministrator,
-                    rankingSource(QStringLiteral("true"), QStringLiteral("first_day"), QStringLiteral("last_day"),
-                        QStringLiteral("months_from"), QStringLiteral("months_to"))) },
+                    rankingSource(QStringLiteral("true"),
+                        { QStringLiteral("days_from"), QStringLiteral("days_to"), QStringLiteral("months_from"),
+                            QStringLiteral("months_to"), QStringLiteral("years_from"), QStringLiteral("years_to"),
+                            QStringLiteral("later_months_from"), QStringLiteral("later_months_to"),
+                            QStringLiteral("later_days_from"), QStringLiteral("later_days_to") })) },
         // An account deletes its own rows through these, not with DELETE: the right to DELETE a table is also the
         // right to LOCK it against every other account, which would stop every till of the shop.
         { QStringLiteral("kivaro_delete_line"), QStringLiteral("kivaro_delete_line(line_id bigint) RETURNS bigint"),
@@ -634,35 +670,47 @@ QString productKeyStatement()
                           "(md5(product_name)::uuid) STORED");
 }
 
-QStringList monthStatements()
+QStringList periodStatements()
 {
     QStringList statements;
-    for (const char* statement : kMonthTable)
-        statements.append(QString::fromLatin1(statement));
+    for (const Period& period : kPeriods)
+        statements += periodTable(period);
     return statements;
 }
 
-QString fillMonthsStatement()
+QStringList fillPeriodStatements()
 {
-    return QStringLiteral("INSERT INTO month_product_sums (user_name, month, product_name, lines, first_id, quantity, "
-                          "received, cost) SELECT user_name, %1, product_name, sum(lines), min(first_id), "
-                          "sum(quantity), sum(received), sum(cost) FROM day_product_sums GROUP BY user_name, %1, "
-                          "product_name")
-        .arg(kMonthOfDay);
+    QStringList statements;
+    for (const Period& period : kPeriods) {
+        const QString column = QLatin1String(period.column);
+        statements.append(
+            QStringLiteral("INSERT INTO %1 (user_name, %2, product_name, lines, first_id, quantity, received, cost) "
+                           "SELECT user_name, date_trunc('%3', %4)::date, product_name, sum(lines), min(first_id), "
+                           "sum(quantity), sum(received), sum(cost) FROM %5 GROUP BY user_name, "
+                           "date_trunc('%3', %4)::date, product_name")
+                .arg(QLatin1String(period.table), column, QLatin1String(period.unit), QLatin1String(period.finerColumn),
+                    QLatin1String(period.finer)));
+    }
+    return statements;
 }
 
-QString rankingSource(
-    const QString& whose, const QString& firstDay, const QString& lastDay, const QString& from, const QString& to)
+QString rankingSource(const QString& whose, const QStringList& bounds)
 {
-    // The days before the first whole month and after the last, each one range of the day sums' index.
+    // Each part one range of its sums' index; a part with NULL bounds holds no rows.
     return QStringLiteral(
+        "SELECT product_name, first_id, quantity, received, cost FROM day_product_sums WHERE %1 AND day >= %2 AND "
+        "day <= %3 UNION ALL "
         "SELECT product_name, first_id, quantity, received, cost FROM month_product_sums WHERE %1 AND month >= %4 "
         "AND month <= %5 UNION ALL "
-        "SELECT product_name, first_id, quantity, received, cost FROM day_product_sums WHERE %1 AND day >= %2 "
-        "AND day < COALESCE(%4, %3 + 1) UNION ALL "
-        "SELECT product_name, first_id, quantity, received, cost FROM day_product_sums WHERE %1 "
-        "AND day >= COALESCE((%5 + interval '1 month')::date, %3 + 1) AND day <= %3")
-        .arg(whose, firstDay, lastDay, from, to);
+        "SELECT product_name, first_id, quantity, received, cost FROM year_product_sums WHERE %1 AND year >= %6 "
+        "AND year <= %7 UNION ALL "
+        "SELECT product_name, first_id, quantity, received, cost FROM month_product_sums WHERE %1 AND month >= %8 "
+        "AND month <= %9 UNION ALL "
+        "SELECT product_name, first_id, quantity, received, cost FROM day_product_sums WHERE %1 AND day >= %10 AND "
+        "day <= %11")
+        .arg(whose, bounds.value(0), bounds.value(1), bounds.value(2), bounds.value(3), bounds.value(4),
+            bounds.value(5), bounds.value(6), bounds.value(7))
+        .arg(bounds.value(8), bounds.value(9));
 }
 
 QStringList shopIndexStatements()
@@ -699,7 +747,8 @@ QStringList accessStatements(const Access& access)
         QStringLiteral(
             "GRANT EXECUTE ON FUNCTION kivaro_is_shop_owner(), kivaro_note_login(text), "
             "kivaro_shop_lines(date, date), kivaro_shop_days(date, date), kivaro_shop_day_products(date, date, "
-            "bigint, bigint), kivaro_shop_ranking(date, date, date, date), kivaro_delete_line(bigint), "
+            "bigint, bigint), kivaro_shop_ranking(date, date, date, date, date, date, date, date, date, date), "
+            "kivaro_delete_line(bigint), "
             "kivaro_forget_kept("
             "bigint[], text, text), kivaro_forget_product_names(text, text), kivaro_lock(text, text, "
             "boolean), "
@@ -713,7 +762,9 @@ QStringList accessStatements(const Access& access)
         QStringLiteral("GRANT UPDATE (day, product_name, quantity, received, cost, memo) ON records TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (computer) ON pending_lines TO %1").arg(group),
         QStringLiteral("GRANT UPDATE (last_use) ON product_names TO %1").arg(group),
-        QStringLiteral("GRANT SELECT ON day_sums, day_product_sums, month_product_sums, changes TO %1").arg(group),
+        QStringLiteral(
+            "GRANT SELECT ON day_sums, day_product_sums, month_product_sums, year_product_sums, changes TO %1")
+            .arg(group),
         QStringLiteral("GRANT SELECT, INSERT ON saves TO %1").arg(group),
         QStringLiteral("GRANT USAGE ON SEQUENCE records_id_seq, pending_lines_id_seq TO %1").arg(group),
     };
@@ -732,6 +783,7 @@ QStringList accessStatements(const Access& access)
         { "day_sums", kOwnOrShop, {} },
         { "day_product_sums", kOwnOrShop, {} },
         { "month_product_sums", kOwnOrShop, {} },
+        { "year_product_sums", kOwnOrShop, {} },
         { "changes", kOwnOrShop, {} },
         { "pending_lines", kOwnRows, kOwnRows },
         { "product_names", kOwnRows, kOwnRows },
@@ -770,7 +822,7 @@ QStringList createStatements(int version, const Access& access)
     for (const char* statement : kTables)
         statements.append(QString::fromLatin1(statement));
     statements.append(productKeyStatement());
-    statements.append(monthStatements());
+    statements.append(periodStatements());
     statements.append(shopIndexStatements());
     statements.append(historyStatements());
     statements.append(generationStatements());

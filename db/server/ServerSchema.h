@@ -43,14 +43,13 @@ QStringList shopIndexStatements();
 // The index of a user's lines by day (version 7 adds the user's name to it), and the products' keys (version 7).
 QString userLinesIndexStatement();
 QString productKeyStatement();
-// The month summaries (version 8), and their rows added up from the day summaries.
-QStringList monthStatements();
-QString fillMonthsStatement();
-// The rows a ranking adds up, product by product: the month summaries' of the whole months from (their first days
-// from to to, both NULL when the range has none) and the day summaries' of the other days of firstDay..lastDay. whose
-// is the condition on user_name; every argument is an SQL expression.
-QString rankingSource(
-    const QString& whose, const QString& firstDay, const QString& lastDay, const QString& from, const QString& to);
+// The month and year summaries (version 8), and their rows added up from the day summaries.
+QStringList periodStatements();
+QStringList fillPeriodStatements();
+// The rows a ranking adds up, product by product, of the range's parts (rangeParts): the bounds, SQL expressions of
+// dates, of the days before, the months before, the years, the months after and the days after, two each. whose is
+// the condition on user_name.
+QString rankingSource(const QString& whose, const QStringList& bounds);
 // The days a line may have, and the secret behind the program's locks (with the change's session role); version 6.
 QStringList dayLimitStatements();
 QStringList lockKeyStatements();

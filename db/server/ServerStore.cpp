@@ -453,29 +453,35 @@ QList<DayProductRow> ServerStore::queryDayProductWindow(
     });
 }
 
+std::pair<QString, QList<QByteArray>> ServerStore::rankingQuery(const SalesRange& range)
+{
+    QList<QByteArray> values = rangeValues(range, range.first).mid(0, 1);
+    // The range's parts, each from its own sums; a part the range does not have is NULL, which no row matches.
+    const RangeParts parts = rangeParts(range.first, range.last);
+    QStringList bounds;
+    for (const auto& part : { parts.daysBefore, parts.monthsBefore, parts.years, parts.monthsAfter, parts.daysAfter }) {
+        for (const QDate& bound : { part.first, part.second }) {
+            values.append(bound.isValid() ? dayValue(bound) : QByteArray());
+            bounds.append(QStringLiteral("NULLIF($%1, '')::date").arg(values.size()));
+        }
+    }
+    // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
+    const QString statement = range.shop
+        ? QStringLiteral("SELECT product_name, quantity::bigint, received::bigint, cost::bigint FROM "
+                         "kivaro_shop_ranking(%1) WHERE $1::text = '' ORDER BY quantity DESC, first_id")
+              .arg(bounds.join(QStringLiteral(", ")))
+        : QStringLiteral("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, sum(cost)::bigint FROM "
+                         "(%1) AS p GROUP BY product_name ORDER BY sum(quantity) DESC, min(first_id)")
+              .arg(ServerSchema::rankingSource(QStringLiteral("md5(user_name) = md5($1) AND user_name = $1"), bounds));
+    return { statement, values };
+}
+
 QList<RankingRow> ServerStore::queryRanking(const SalesRange& range)
 {
-    QList<QByteArray> values = rangeValues(range, range.first);
-    // Whole months from their own sums, the days at either end from the day sums.
-    const MonthSpan months = wholeMonths(range.first, range.last);
-    for (const QDate& month : { months.first, months.last })
-        values.append(month.isValid() ? dayValue(month) : QByteArray());
+    const auto [statement, values] = rankingQuery(range);
     return withSession([&](Session& session) {
         QList<RankingRow> ranking;
-        // A sum beyond 64 bits fails the cast, as the file store's SUM fails.
-        const Result rows = range.shop
-            ? session.exec("SELECT product_name, quantity::bigint, received::bigint, cost::bigint FROM "
-                           "kivaro_shop_ranking($2, $3, NULLIF($4, '')::date, NULLIF($5, '')::date) WHERE $1::text = "
-                           "'' ORDER BY quantity DESC, first_id",
-                values)
-            : session.exec(
-                QStringLiteral("SELECT product_name, sum(quantity)::bigint, sum(received)::bigint, "
-                               "sum(cost)::bigint FROM (%1) AS p GROUP BY product_name ORDER BY "
-                               "sum(quantity) DESC, min(first_id)")
-                    .arg(ServerSchema::rankingSource(QStringLiteral("md5(user_name) = md5($1) AND user_name = $1"),
-                        QStringLiteral("$2::date"), QStringLiteral("$3::date"), QStringLiteral("NULLIF($4, '')::date"),
-                        QStringLiteral("NULLIF($5, '')::date"))),
-                values);
+        const Result rows = session.exec(statement, values);
         ranking.reserve(rows.rows());
         for (int row = 0; row < rows.rows(); ++row)
             ranking.append({ rows.text(row, 0), rows.sums(row, 1) });

@@ -76,6 +76,8 @@ public:
     QList<DayProductRow> queryDayProductWindow(
         const SalesRange& range, const QDate& day, qint64 offset, int count) override;
     QList<RankingRow> queryRanking(const SalesRange& range) override;
+    // The statement queryRanking sends and its values.
+    static std::pair<QString, QList<QByteArray>> rankingQuery(const SalesRange& range);
     ViewSnapshot queryView(const SalesRange& range) override;
     QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
     QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;

@@ -80,7 +80,7 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
         }
     }
     // A backup that would pass every check of a restore is sealed, so that its restore need not make them again.
-    if (passesEveryCheck(RawFile(work, SQLITE_OPEN_READONLY))) {
+    if (info.sealable) {
         const QByteArray key = backupseal::key(ledger, true);
         backupseal::seal(work, key);
         info.sealed = !key.isEmpty();

@@ -24,6 +24,8 @@ struct LedgerFileInfo
     QStringList findings;
     // Written and sealed by Kivaro with this data folder's key: restored as it is, without a rebuild.
     bool sealed = false;
+    // Passes every check a restore makes (a backup just written, before its seal).
+    bool sealable = false;
 };
 
 // Called now and then during long work with how much is done of the whole (both in the same unit; total 0 when not

@@ -444,14 +444,15 @@ Totals backupPages(const QString& sourcePath, const QString& targetPath, const B
 LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& expected)
 {
     // A page copy holds the ledger's summaries as they are: each row is checked against the lines, on a connection of
-    // its own beside the integrity check (both read the whole file). A pending check is waited for on every way out.
-    std::future<bool> summariesRight;
-    if (expected) {
-        summariesRight = std::async(std::launch::async, [path] {
-            const RawFile other(path, SQLITE_OPEN_READONLY);
-            return !Schema::checksDaySums(other.integer("PRAGMA user_version")) || summariesMatchLines(other);
-        });
-    }
+    // its own beside the integrity check (both read the whole file), and so is what a seal needs besides. A pending
+    // check is waited for on every way out.
+    std::future<std::pair<bool, bool>> besides
+        = std::async(std::launch::async, [path, checkSums = expected.has_value()] {
+              const RawFile other(path, SQLITE_OPEN_READONLY);
+              const bool summaries = !checkSums || !Schema::checksDaySums(other.integer("PRAGMA user_version"))
+                  || summariesMatchLines(other);
+              return std::pair { summaries, summaries && passesEveryCheck(other) };
+          });
     const RawFile copy(path, SQLITE_OPEN_READONLY);
     const QString integrity = copy.text("PRAGMA integrity_check");
     if (integrity != QLatin1String("ok"))
@@ -459,9 +460,12 @@ LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& ex
     const Totals lines = lineTotals(copy);
     if (lines != (expected ? *expected : summaryTotals(copy)))
         throw SumsDisagree(QStringLiteral("写出的备份中的记录与账本的合计不符"));
-    if (summariesRight.valid() && !summariesRight.get())
+    const auto [summariesRight, sealable] = besides.get();
+    if (!summariesRight)
         throw SumsDisagree(QStringLiteral("写出的备份中的汇总与记录不符"));
-    return infoOf(copy);
+    LedgerFileInfo info = infoOf(copy);
+    info.sealable = sealable;
+    return info;
 }
 
 QString stamp()

@@ -150,7 +150,8 @@ public:
     using KivaroError::KivaroError;
 };
 
-// The backup as written: intact, and its lines add up to what they should.
+// The backup as written: intact, and its lines add up to what they should. Its sealable says whether it passes
+// every check a restore makes (passesEveryCheck), checked beside the rest.
 LedgerFileInfo checkWritten(const QString& path, const std::optional<Totals>& expected);
 
 enum class BackupKind { Daily, Monthly, Safety };

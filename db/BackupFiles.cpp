@@ -41,6 +41,9 @@
 #include <future>
 #include <memory>
 #include <sqlite3.h>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace backupfiles {
 
@@ -104,30 +107,30 @@ namespace {
     {
     public:
         // The rows of a statement that reads a period's sums in key order; a period's key is the first length bytes
-        // of a day.
-        PeriodCheck(const RawFile& db, const char* statement, int length)
-            : m_months(db, statement)
+        // of a day. A closed period's sums are handed on to coarser, when there is one.
+        PeriodCheck(const RawFile& db, const char* statement, int length, PeriodCheck* coarser = nullptr)
+            : m_rows(db, statement)
             , m_length(length)
+            , m_coarser(coarser)
         {
         }
 
-        // A day's group of lines: its user, day, product, count, first line and sums.
-        bool add(QByteArrayView user, QByteArrayView day, QByteArrayView product, const qint64 (&values)[5])
+        // A group of lines of one user, day (or finer period) and product: its count, first line and sums.
+        bool add(QByteArrayView user, QByteArrayView day, std::string_view product, const qint64 (&values)[5])
         {
-            const QByteArrayView month = day.first(qMin<qsizetype>(m_length, day.size()));
-            if (!m_open || user != m_user || month != m_month) {
+            const QByteArrayView period = day.first(qMin<qsizetype>(m_length, day.size()));
+            if (!m_open || user != m_user || period != m_period) {
                 if (!close())
                     return false;
                 m_user = user.toByteArray();
-                m_month = month.toByteArray();
+                m_period = period.toByteArray();
                 m_open = true;
             }
-            Sums& sums = m_products[product.toByteArray()];
-            if (sums.lines == 0) {
-                sums.firstId = values[1];
-            } else {
-                sums.firstId = qMin(sums.firstId, values[1]);
-            }
+            auto found = m_products.find(product);
+            if (found == m_products.end())
+                found = m_products.emplace(std::string(product), Sums { 0, values[1], 0, 0, 0 }).first;
+            Sums& sums = found->second;
+            sums.firstId = qMin(sums.firstId, values[1]);
             const qint64 add[4] = { values[0], values[2], values[3], values[4] };
             qint64* into[4] = { &sums.lines, &sums.quantity, &sums.money, &sums.cost };
             for (int i = 0; i < 4; ++i) {
@@ -137,8 +140,8 @@ namespace {
             return true;
         }
 
-        // The month begun last is compared, and nothing is left in the table after it.
-        bool finish() { return close() && !m_months.next(); }
+        // The period begun last is compared, and nothing is left in the table after it.
+        bool finish() { return close() && !m_rows.next() && (!m_coarser || m_coarser->finish()); }
 
     private:
         struct Sums
@@ -149,24 +152,39 @@ namespace {
             qint64 money = 0;
             qint64 cost = 0;
         };
+        // Looked up by the bytes of a row, without a copy.
+        struct Hash
+        {
+            using is_transparent = void;
+            size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+        };
 
         bool close()
         {
             if (!m_open)
                 return true;
             m_open = false;
-            // The month's rows come in the order of their product names, which the hash does not keep: each is looked
-            // up, and there must be as many as the hash holds.
-            for (qsizetype left = m_products.size(); left > 0; --left) {
-                if (!m_months.next() || !m_months.isText(0) || !m_months.isText(1) || !m_months.isText(2)
-                    || m_months.bytes(0) != m_user || m_months.bytes(1) != m_month)
+            // The period's rows come in the order of their product names, which the hash does not keep: each is
+            // looked up, and there must be as many as the hash holds.
+            for (size_t left = m_products.size(); left > 0; --left) {
+                if (!m_rows.next() || !m_rows.isText(0) || !m_rows.isText(1) || !m_rows.isText(2)
+                    || m_rows.bytes(0) != m_user || m_rows.bytes(1) != m_period)
                     return false;
-                const auto found = m_products.constFind(m_months.bytes(2).toByteArray());
-                if (found == m_products.cend())
+                const QByteArrayView name = m_rows.bytes(2);
+                const auto found = m_products.find(std::string_view(name.data(), size_t(name.size())));
+                if (found == m_products.end())
                     return false;
-                const qint64 expected[5] = { found->lines, found->firstId, found->quantity, found->money, found->cost };
+                const Sums& sums = found->second;
+                const qint64 expected[5] = { sums.lines, sums.firstId, sums.quantity, sums.money, sums.cost };
                 for (int i = 0; i < 5; ++i) {
-                    if (!m_months.isInteger(3 + i) || m_months.integer(3 + i) != expected[i])
+                    if (!m_rows.isInteger(3 + i) || m_rows.integer(3 + i) != expected[i])
+                        return false;
+                }
+            }
+            if (m_coarser) {
+                for (const auto& [name, sums] : m_products) {
+                    const qint64 values[5] = { sums.lines, sums.firstId, sums.quantity, sums.money, sums.cost };
+                    if (!m_coarser->add(m_user, m_period, name, values))
                         return false;
                 }
             }
@@ -174,11 +192,12 @@ namespace {
             return true;
         }
 
-        RawCursor m_months;
+        RawCursor m_rows;
         int m_length;
+        PeriodCheck* m_coarser;
         QByteArray m_user;
-        QByteArray m_month;
-        QHash<QByteArray, Sums> m_products;
+        QByteArray m_period;
+        std::unordered_map<std::string, Sums, Hash, std::equal_to<>> m_products;
         bool m_open = false;
     };
 
@@ -186,17 +205,17 @@ namespace {
 
 bool summariesMatchLines(const RawFile& db)
 {
-    // The month and year sums, when the file keeps them.
-    std::vector<std::unique_ptr<PeriodCheck>> periods;
+    // The month and year sums, when the file keeps them: each month closed is added into its year.
+    std::unique_ptr<PeriodCheck> years, months;
     if (db.integer("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'MonthProductSums'") > 0) {
-        periods.push_back(std::make_unique<PeriodCheck>(db,
-            "SELECT UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM MonthProductSums "
-            "ORDER BY UserName, RecMonth, RecProductName",
-            7));
-        periods.push_back(std::make_unique<PeriodCheck>(db,
+        years = std::make_unique<PeriodCheck>(db,
             "SELECT UserName, RecYear, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM YearProductSums "
             "ORDER BY UserName, RecYear, RecProductName",
-            4));
+            4);
+        months = std::make_unique<PeriodCheck>(db,
+            "SELECT UserName, RecMonth, RecProductName, Lines, FirstID, Quantity, Money, Cost FROM MonthProductSums "
+            "ORDER BY UserName, RecMonth, RecProductName",
+            7, years.get());
     }
     RawCursor lines(db,
         "SELECT UserName, RecDate, RecProductName, COUNT(*), MIN(ID), SUM(RecQuantity), SUM(RecMoney), "
@@ -238,10 +257,10 @@ bool summariesMatchLines(const RawFile& db)
         }
         const qint64 group[5]
             = { lines.integer(3), lines.integer(4), lines.integer(5), lines.integer(6), lines.integer(7) };
-        for (const auto& period : periods) {
-            if (!period->add(lines.bytes(0), lines.bytes(1), lines.bytes(2), group))
-                return false;
-        }
+        const QByteArrayView product = lines.bytes(2);
+        if (months
+            && !months->add(lines.bytes(0), lines.bytes(1), std::string_view(product.data(), product.size()), group))
+            return false;
         if (!open || lines.bytes(0) != user || lines.bytes(1) != day) {
             if (!closeDay())
                 return false;
@@ -257,8 +276,7 @@ bool summariesMatchLines(const RawFile& db)
                 return false;
         }
     }
-    return closeDay() && !groups.next() && !days.next()
-        && std::all_of(periods.begin(), periods.end(), [](const auto& period) { return period->finish(); });
+    return closeDay() && !groups.next() && !days.next() && (!months || months->finish());
 }
 
 QByteArray columnBytes(sqlite3_stmt* row, int column)

@@ -174,8 +174,9 @@ void benchReviewSummaries(BenchContext& context)
         for (const DayCount& day : days)
             groups += day.day >= range.first ? day.rows : 0;
         result.target = Target::median(key == 'd' ? 0.1 : 0.03);
-        result.note = QStringLiteral("%1 products; whole months from the month sums, the other days from the day sums "
-                                     "(%2 rows per day and product in the range)")
+        result.note = QStringLiteral(
+            "%1 products; whole years and months from their own sums, the other days from the day sums "
+            "(%2 rows per day and product in the range)")
                           .arg(ranking.size())
                           .arg(groups);
         context.results.push_back(result);

@@ -863,9 +863,10 @@ void benchServerRanking(BenchContext& context)
                 .arg(rawRows)
                 .arg(rawFirst));
         result.target = Target::median(limit);
-        result.note = QStringLiteral("%1 products; whole months from the month sums, the other days from the day "
-                                     "sums; the baseline groups the account's lines")
-                          .arg(ranking.size());
+        result.note
+            = QStringLiteral("%1 products; whole years and months from their own sums, the other days from the day "
+                             "sums; the baseline groups the account's lines")
+                  .arg(ranking.size());
         context.results.push_back(result);
     }
 }

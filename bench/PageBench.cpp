@@ -572,7 +572,7 @@ void benchBigReview(BenchContext& context)
         check(child<QLabel>(form.get(), label)->text() == totals,
             QStringLiteral("%1 shows %2, expected %3")
                 .arg(QString::fromLatin1(label), child<QLabel>(form.get(), label)->text(), totals));
-    all.target = Target::median(0.3);
+    all.target = Target::median(0.15);
     all.note = QStringLiteral("from empty views to the detail view painted; the ranking of the range is computed "
                               "away from the window afterwards");
     context.results.push_back(all);

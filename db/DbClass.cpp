@@ -326,6 +326,27 @@ std::shared_ptr<const ViewSnapshot> TDbMan::QueryView(const SalesRange& range)
     return std::make_shared<const ViewSnapshot>(reads().queryView(range));
 }
 
+bool TDbMan::DaysMatchLines(const SalesRange& range)
+{
+    return reads().daysMatchLines(range);
+}
+
+std::vector<qint64> TDbMan::LineIdsAsRead(const ViewSnapshot& snapshot, qint64 first, qint64 count)
+{
+    first = std::clamp<qint64>(first, 0, snapshot.lineCount());
+    count = std::clamp<qint64>(count, 0, snapshot.lineCount() - first);
+    if (!snapshot.lastLineId)
+        return std::vector<qint64>(snapshot.lineIds.begin() + first, snapshot.lineIds.begin() + first + count);
+    std::vector<qint64> ids = count > 0 ? reads().boundedLineIds(snapshot, first, count) : std::vector<qint64>();
+    ids.resize(size_t(count), 0);
+    return ids;
+}
+
+QList<SalesLine> TDbMan::LinesAsRead(const ViewSnapshot& snapshot, qint64 first, qint64 count)
+{
+    return LinesAsRead(snapshot, LineIdsAsRead(snapshot, first, count));
+}
+
 QList<SalesLine> TDbMan::LinesAsRead(const ViewSnapshot& snapshot, const std::vector<qint64>& ids)
 {
     QHash<qint64, SalesLine> found;

@@ -122,8 +122,15 @@ public:
     QList<DayProductRow> QueryDayProductWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);
     // Products by quantity sold, most first; equal quantities in the order of their first sale.
     QList<RankingRow> QueryRanking(const SalesRange& range);
-    // What 查看 reads: the range's days and the keys of its lines, in one consistent read.
+    // What 查看 reads: the range's days and what fixes the order of its lines, in one consistent read.
     std::shared_ptr<const ViewSnapshot> QueryView(const SalesRange& range);
+    // Whether the range's day summaries count its lines; see ReviewReads::daysMatchLines.
+    bool DaysMatchLines(const SalesRange& range);
+    // The IDs at positions [first, first + count) of a snapshot's detail order as 查看 saw them; 0 where a day holds
+    // fewer lines than it counted.
+    std::vector<qint64> LineIdsAsRead(const ViewSnapshot& snapshot, qint64 first, qint64 count);
+    // The lines at those positions, as LinesAsRead gives them.
+    QList<SalesLine> LinesAsRead(const ViewSnapshot& snapshot, qint64 first, qint64 count);
     // The lines ids of a snapshot as it read them, in the order of ids: a line changed or deleted since (here or at
     // another computer) is shown as it was, from the record of changes; a line that cannot be found has ID 0.
     QList<SalesLine> LinesAsRead(const ViewSnapshot& snapshot, const std::vector<qint64>& ids);

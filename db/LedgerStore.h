@@ -186,8 +186,25 @@ public:
         const SalesRange& range, const QDate& day, qint64 offset, int count)
         = 0;
     virtual QList<RankingRow> queryRanking(const SalesRange& range) = 0;
-    // The days, every line's ID in order of day and ID, and the user's newest change ID, all from one read.
+    // The days, the user's newest change ID and what fixes the detail order (see ViewSnapshot), all from one read.
     virtual ViewSnapshot queryView(const SalesRange& range) = 0;
+    // The IDs at positions [first, first + count) of a snapshot that keeps a highest ID rather than a list, as it read
+    // them; fewer where the days hold fewer lines than counted. A store whose snapshots list their IDs is never asked.
+    virtual std::vector<qint64> boundedLineIds(const ViewSnapshot& snapshot, qint64 first, qint64 count)
+    {
+        Q_UNUSED(snapshot);
+        Q_UNUSED(first);
+        Q_UNUSED(count);
+        return {};
+    }
+    // Whether the range's day summaries count the lines it holds. When they do not (another program changed them),
+    // they are mended from the lines, or, in a ledger that cannot be written, this store reads the lines from now on.
+    // A store whose summaries nothing else can write has nothing to check.
+    virtual bool daysMatchLines(const SalesRange& range)
+    {
+        Q_UNUSED(range);
+        return true;
+    }
     // The range's lines among ids (of its user, or of the shop), in any order.
     virtual QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) = 0;
     // The changes of the range's user (or shop) after the change ID after that concern the lines ids, oldest first.

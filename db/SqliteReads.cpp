@@ -5,6 +5,10 @@
 
 #include "db/Schema.h"
 
+#include <QHash>
+#include <QSet>
+#include <algorithm>
+
 using namespace sqlite;
 
 namespace {
@@ -54,46 +58,120 @@ QList<DayCount> SqliteStore::daysIn(Session& session, const SalesRange& range, b
 
 ViewSnapshot SqliteStore::queryView(const SalesRange& range)
 {
-    ViewSnapshot view { range, {}, {}, 0 };
-    bool damaged = false;
-    {
-        Session session(*this);
-        // One read transaction: the file cannot change between the statements.
-        session.beginRead();
-        view.days = daysIn(session, range);
-        qint64 lines = 0;
-        for (const DayCount& day : std::as_const(view.days))
-            lines += day.lines;
-        view.lineIds.reserve(size_t(lines));
-        // The index RecordsByUserDateId holds every ID in this order: the table itself is not read.
-        for (SqliteStatement ids(session.database(),
-                 QStringLiteral("SELECT ID FROM Records WHERE %1 ORDER BY RecDate, ID").arg(kSummaryFilter),
-                 rangeValues(range, range.first));
-             ids.next();) {
-            view.lineIds.push_back(ids.integer(0));
-        }
-        if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
-            SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
-                { EncodeText(range.userName) });
-            if (mark.next())
-                view.changeMark = mark.integer(0);
-        }
-        // The day summaries count other lines than the range holds: another program changed them. The days are taken
-        // from the lines in the same read, and the summaries mended from the lines for the other views.
-        damaged = qint64(view.lineIds.size()) != lines;
-        if (damaged)
-            view.days = daysIn(session, range, false);
-    }
-    if (damaged) {
-        qWarning(
-            "kivaro: the day summaries did not match the lines of %s; mending them", qUtf8Printable(range.userName));
-        try {
-            repairSummaries();
-        } catch (const KivaroError&) {
-            // A ledger that cannot be written: its views are right all the same, computed from its lines.
-        }
+    ViewSnapshot view;
+    view.range = range;
+    Session session(*this);
+    // One read transaction: the file cannot change between the statements.
+    session.beginRead();
+    view.days = daysIn(session, range);
+    // IDs only grow (AUTOINCREMENT, one writer at a time): every line saved after this read has a higher one.
+    SqliteStatement last(session.database(), QStringLiteral("SELECT coalesce(max(ID), 0) FROM Records"), {});
+    view.lastLineId = last.next() ? last.integer(0) : 0;
+    if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
+        SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
+            { EncodeText(range.userName) });
+        if (mark.next())
+            view.changeMark = mark.integer(0);
     }
     return view;
+}
+
+std::vector<qint64> SqliteStore::boundedLineIds(const ViewSnapshot& snapshot, qint64 first, qint64 count)
+{
+    const qint64 lastLineId = snapshot.lastLineId.value_or(0);
+    const std::vector<qint64> starts = snapshot.dayStarts();
+    const QString user = EncodeText(snapshot.range.userName);
+    Session session(*this);
+    // The changes and the days' lines from one read: a change cannot land between them.
+    session.beginRead();
+    // Each line changed since 查看, with the day it had then (none when it did not exist), from its first change
+    // after the snapshot; and every day such a change took a line from or to.
+    QHash<qint64, std::optional<QDate>> dayThen;
+    QSet<QDate> touchedDays;
+    if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
+        QSqlQuery rows
+            = session.run(kChangeColumns + QStringLiteral("WHERE UserName=? AND ID>? AND Kind<>'save' ORDER BY ID"),
+                { user, snapshot.changeMark });
+        while (rows.next()) {
+            const ChangeEntry change = changeAt(rows);
+            for (const std::optional<SalesLine>& side : { change.before, change.after }) {
+                if (side)
+                    touchedDays.insert(side->day);
+            }
+            if (!dayThen.contains(change.lineId))
+                dayThen.insert(change.lineId, change.before ? std::optional(change.before->day) : std::nullopt);
+        }
+    }
+    const QString dayFilter = QStringLiteral("UserName=?1 AND RecDate=?2 AND ID<=?3");
+    std::vector<qint64> ids;
+    ids.reserve(size_t(count));
+    const auto startOf = [&](qsizetype day) { return starts[size_t(day)]; };
+    qsizetype day = qsizetype(std::upper_bound(starts.begin(), starts.end(), first) - starts.begin()) - 1;
+    for (qint64 position = first; position < first + count && day < snapshot.days.size(); ++day) {
+        const QDate date = snapshot.days.at(day).day;
+        const qint64 from = position - startOf(day);
+        const qint64 upTo = std::min(first + count, startOf(day + 1)) - startOf(day);
+        const QStringList values { user, date.toString(Qt::ISODate), QString::number(lastLineId) };
+        std::vector<qint64> found;
+        if (!touchedDays.contains(date)) {
+            // Nothing moved in or out of this day since 查看: its lines then are its lines now up to the last ID,
+            // one index range (RecordsByUserDateId) of which only the window is stepped through.
+            SqliteStatement rows(session.database(),
+                QStringLiteral("SELECT ID FROM Records WHERE %1 ORDER BY ID LIMIT ?4 OFFSET ?5").arg(dayFilter),
+                values);
+            rows.bind(4, upTo - from);
+            rows.bind(5, from);
+            while (rows.next())
+                found.push_back(rows.integer(0));
+        } else {
+            // The day as it is, less the lines changed since, plus those that were on it then.
+            std::vector<qint64> dayIds;
+            for (SqliteStatement rows(session.database(),
+                     QStringLiteral("SELECT ID FROM Records WHERE %1 ORDER BY ID").arg(dayFilter), values);
+                 rows.next();) {
+                if (!dayThen.contains(rows.integer(0)))
+                    dayIds.push_back(rows.integer(0));
+            }
+            for (auto it = dayThen.cbegin(); it != dayThen.cend(); ++it) {
+                if (it.key() <= lastLineId && it.value() == date)
+                    dayIds.push_back(it.key());
+            }
+            std::sort(dayIds.begin(), dayIds.end());
+            for (qint64 at = from; at < upTo && at < qint64(dayIds.size()); ++at)
+                found.push_back(dayIds[size_t(at)]);
+        }
+        // A day with fewer lines than counted leaves its last positions blank.
+        found.resize(size_t(upTo - from), 0);
+        ids.insert(ids.end(), found.begin(), found.end());
+        position = startOf(day) + upTo;
+    }
+    return ids;
+}
+
+bool SqliteStore::daysMatchLines(const SalesRange& range)
+{
+    {
+        Session session(*this);
+        if (FSummaries != TSummaries::Kept)
+            return true;
+        session.beginRead();
+        // The index RecordsByUserDateId counts the lines; the table itself is not read.
+        SqliteStatement counts(session.database(),
+            QStringLiteral("SELECT (SELECT count(*) FROM Records WHERE %1), (SELECT coalesce(sum(Lines), 0) FROM "
+                           "DaySums WHERE %1)")
+                .arg(kSummaryFilter),
+            rangeValues(range, range.first));
+        if (!counts.next() || counts.integer(0) == counts.integer(1))
+            return true;
+    }
+    qWarning("kivaro: the day summaries did not match the lines of %s; mending them", qUtf8Printable(range.userName));
+    try {
+        repairSummaries();
+    } catch (const KivaroError&) {
+        // A ledger that cannot be written: its views are computed from its lines from now on.
+        FSummaries = TSummaries::Missing;
+    }
+    return false;
 }
 
 namespace {

@@ -22,7 +22,7 @@ qsizetype dayOf(const std::vector<qint64>& starts, qint64 position)
 }
 
 // Lines of one day are read this many at a time when a day is grouped.
-constexpr size_t kDayChunk = 4096;
+constexpr qint64 kDayChunk = 4096;
 
 } // namespace
 
@@ -44,6 +44,23 @@ QList<DayProductRow> groupByProduct(const QList<SalesLine>& dayLines)
     return rows;
 }
 
+qint64 ViewSnapshot::lineCount() const
+{
+    return dayStarts().back();
+}
+
+std::vector<qint64> ViewSnapshot::dayStarts() const
+{
+    std::vector<qint64> starts(1, 0);
+    starts.reserve(size_t(days.size()) + 1);
+    for (const DayCount& day : days)
+        starts.push_back(starts.back() + qMax<qint64>(day.lines, 0));
+    // A listed order and the counts come from one read; should they ever disagree, the list decides.
+    if (!lastLineId)
+        starts.back() = qint64(lineIds.size());
+    return starts;
+}
+
 void SnapshotRows::reset(std::shared_ptr<const ViewSnapshot> snapshot, Fetch fetch)
 {
     m_snapshot = std::move(snapshot);
@@ -51,12 +68,9 @@ void SnapshotRows::reset(std::shared_ptr<const ViewSnapshot> snapshot, Fetch fet
     m_lineStarts.assign(1, 0);
     m_groupStarts.assign(1, 0);
     if (m_snapshot) {
-        for (const DayCount& day : m_snapshot->days) {
-            m_lineStarts.push_back(m_lineStarts.back() + qMax<qint64>(day.lines, 0));
+        m_lineStarts = m_snapshot->dayStarts();
+        for (const DayCount& day : m_snapshot->days)
             m_groupStarts.push_back(m_groupStarts.back() + qMax<qint64>(day.rows, 0));
-        }
-        // The counts and the IDs come from one read; should they ever disagree, the IDs decide the detail list.
-        m_lineStarts.back() = qint64(m_snapshot->lineIds.size());
     }
     m_lineBlocks.clear();
     m_recentLines.clear();
@@ -70,10 +84,10 @@ bool SnapshotRows::mayFetch() const
     return m_fetch && (m_failedAt < 0 || nowMs() - m_failedAt >= kRetryAfterMs);
 }
 
-std::optional<QList<SalesLine>> SnapshotRows::fetch(const std::vector<qint64>& ids) const
+std::optional<QList<SalesLine>> SnapshotRows::fetch(qint64 first, qint64 count) const
 {
-    std::optional<QList<SalesLine>> lines = m_fetch(ids);
-    if (!lines || lines->size() != qsizetype(ids.size())) {
+    std::optional<QList<SalesLine>> lines = m_fetch(first, count);
+    if (!lines || lines->size() != count) {
         m_failedAt = nowMs();
         return std::nullopt;
     }
@@ -90,9 +104,8 @@ const SalesLine* SnapshotRows::line(qint64 position) const
     if (found == m_lineBlocks.cend()) {
         if (!mayFetch())
             return nullptr;
-        const auto first = m_snapshot->lineIds.begin() + block * kBlock;
-        const std::vector<qint64> ids(first, first + std::min<qint64>(kBlock, lineCount() - block * kBlock));
-        std::optional<QList<SalesLine>> lines = fetch(ids);
+        std::optional<QList<SalesLine>> lines
+            = fetch(block * kBlock, std::min<qint64>(kBlock, lineCount() - block * kBlock));
         if (!lines)
             return nullptr;
         if (m_lineBlocks.size() >= kKeptBlocks)
@@ -113,13 +126,12 @@ const DayProductRow* SnapshotRows::group(qint64 position) const
     if (found == m_dayGroups.cend()) {
         if (!mayFetch())
             return nullptr;
-        const auto begin = m_snapshot->lineIds.begin() + m_lineStarts[size_t(day)];
-        const auto end = m_snapshot->lineIds.begin() + m_lineStarts[size_t(day) + 1];
+        const qint64 begin = m_lineStarts[size_t(day)];
+        const qint64 end = m_lineStarts[size_t(day) + 1];
         QList<SalesLine> lines;
         lines.reserve(end - begin);
-        for (auto chunk = begin; chunk < end; chunk += std::min<ptrdiff_t>(kDayChunk, end - chunk)) {
-            std::optional<QList<SalesLine>> read
-                = fetch(std::vector<qint64>(chunk, chunk + std::min<ptrdiff_t>(kDayChunk, end - chunk)));
+        for (qint64 chunk = begin; chunk < end; chunk += std::min(kDayChunk, end - chunk)) {
+            std::optional<QList<SalesLine>> read = fetch(chunk, std::min(kDayChunk, end - chunk));
             if (!read)
                 return nullptr;
             for (const SalesLine& line : std::as_const(*read)) {

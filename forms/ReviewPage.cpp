@@ -224,6 +224,12 @@ void TReviewPage::applyRanking()
     const RankingResult result = FRankingWatcher.result();
     if (!result.error.isEmpty())
         showError(result.error, this);
+    if (!result.daysMatch && FShownRange) {
+        // The check ran on a store of its own: this page's store learns of it too, and reads the lines themselves
+        // should the summaries not have been mended.
+        guarded([this] { FDbMan->DaysMatchLines(*FShownRange); }, this);
+        readAgainForDays();
+    }
     FRanking->setRows(result.rows);
     // Also after a failure, so that the chart stops saying it is computing.
     Panel8->setRanking(result.rows);
@@ -337,7 +343,16 @@ template <typename Fetch> auto TReviewPage::fetchRows(Fetch&& fetch) -> decltype
 
 void TReviewPage::Button7Click()
 {
+    FReadAgainForDays = false;
     showRange(chosenRange());
+}
+
+void TReviewPage::readAgainForDays()
+{
+    if (FReadAgainForDays || !FShownRange)
+        return;
+    FReadAgainForDays = true;
+    QTimer::singleShot(0, this, &TReviewPage::readShownAgain);
 }
 
 void TReviewPage::readShownAgain()
@@ -366,8 +381,8 @@ void TReviewPage::showRange(const SalesRange& range)
                 const QList<DayCount>& days = snapshot->days;
                 ++FQueryNumber;
                 TDbMan* store = FDbMan;
-                const auto fetch = [this, store, snapshot](const std::vector<qint64>& ids) {
-                    return fetchRows([&] { return std::optional(store->LinesAsRead(*snapshot, ids)); });
+                const auto fetch = [this, store, snapshot](qint64 first, qint64 count) {
+                    return fetchRows([&] { return std::optional(store->LinesAsRead(*snapshot, first, count)); });
                 };
                 FDetail->reset(snapshot, fetch);
                 FDaily->reset(days);
@@ -395,12 +410,16 @@ void TReviewPage::showRange(const SalesRange& range)
 
 void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
 {
-    if (groups == 0)
-        return;
+    // Beside the ranking, a check that the day summaries 查看 read count the lines of the range: another program may
+    // have changed them. It reads every line's key, so a long range has it done away from the window.
     if (groups <= kRankingInline) {
-        const QList<RankingRow> rows = FDbMan->QueryRanking(range);
-        FRanking->setRows(rows);
-        Panel8->setRanking(rows);
+        if (groups > 0) {
+            const QList<RankingRow> rows = FDbMan->QueryRanking(range);
+            FRanking->setRows(rows);
+            Panel8->setRanking(rows);
+        }
+        if (!FDbMan->DaysMatchLines(range))
+            readAgainForDays();
         return;
     }
     FRankingWatcher.setProperty("query", FQueryNumber);
@@ -409,7 +428,9 @@ void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
     FRankingWatcher.setFuture(QtConcurrent::run(&FRankingPool, [range, location = FDbMan->location()] {
         RankingResult result;
         try {
-            result.rows = TDbMan(location).QueryRanking(range);
+            TDbMan store(location);
+            result.rows = store.QueryRanking(range);
+            result.daysMatch = store.DaysMatchLines(range);
         } catch (const std::exception& error) {
             const auto* own = dynamic_cast<const KivaroError*>(&error);
             result.error = own ? own->text() : QString::fromLocal8Bit(error.what());

@@ -60,6 +60,8 @@ private:
     void Button7Click();
     void showRange(const SalesRange& range);
     void startRanking(const SalesRange& range, qint64 groups);
+    // Shows the range once more after its day summaries were found not to count its lines.
+    void readAgainForDays();
     template <typename Fetch> auto fetchRows(Fetch&& fetch) -> decltype(fetch());
     void applyRanking();
     // Printing the ranking or the chart needs its rows: waits for a computation still running.
@@ -115,6 +117,7 @@ private:
     {
         QList<RankingRow> rows;
         QString error;
+        bool daysMatch = true;
     };
     QFutureWatcher<RankingResult> FRankingWatcher;
     // One ranking at a time; one that a newer query made useless is dropped before it starts.
@@ -123,6 +126,8 @@ private:
     // The query whose rows last failed to come, so that its failure is told once.
     int FFetchFailedQuery = -1;
     bool FRankingApplied = true;
+    // The views were read again after the day summaries were found wrong: once per 查看, whatever the check says then.
+    bool FReadAgainForDays = false;
     // The range the views show since the last 查看; the pickers may have moved on since.
     std::optional<SalesRange> FShownRange;
     // The right-click menu of the lists, and the view it was opened over.

@@ -211,12 +211,9 @@ ViewRows::ViewRows(TDbMan& store, std::shared_ptr<const ShownView> shown)
     , m_days(shown->snapshot->days)
     , m_totals(shown->totals)
 {
-    qint64 start = 0;
-    for (const DayCount& day : m_days) {
-        m_dayStarts.push_back(start);
-        start += day.lines;
+    m_dayStarts = shown->snapshot->dayStarts();
+    for (const DayCount& day : m_days)
         m_count += m_view == ReviewView::Detail ? day.lines : m_view == ReviewView::PerDay ? day.rows : 1;
-    }
     if (m_view == ReviewView::Detail)
         m_count -= qint64(m_shown->removed.size());
     else if (m_view == ReviewView::Ranking)
@@ -261,20 +258,17 @@ void ViewRows::fillShown()
         // The snapshot's days, which fill() reads.
         return;
     case ReviewView::Detail: {
-        const qint64 end = qint64(snapshot.lineIds.size());
+        const qint64 end = m_dayStarts.back();
         while (m_buffer.isEmpty() && m_position < end) {
-            std::vector<qint64> positions;
-            std::vector<qint64> ids;
-            for (; m_position < end && qsizetype(ids.size()) < kBatch; ++m_position) {
-                if (std::binary_search(m_shown->removed.begin(), m_shown->removed.end(), m_position))
+            const qint64 first = m_position;
+            const qint64 count = std::min<qint64>(kBatch, end - first);
+            m_position += count;
+            const QList<SalesLine> lines = m_store.LinesAsRead(snapshot, first, count);
+            for (qint64 position = first; position < first + count; ++position) {
+                if (std::binary_search(m_shown->removed.begin(), m_shown->removed.end(), position))
                     continue;
-                positions.push_back(m_position);
-                ids.push_back(snapshot.lineIds[size_t(m_position)]);
-            }
-            const QList<SalesLine> lines = m_store.LinesAsRead(snapshot, ids);
-            for (qsizetype i = 0; i < lines.size(); ++i) {
-                const auto edited = m_shown->edited.constFind(positions[size_t(i)]);
-                const SalesLine& line = edited != m_shown->edited.cend() ? *edited : lines.at(i);
+                const auto edited = m_shown->edited.constFind(position);
+                const SalesLine& line = edited != m_shown->edited.cend() ? *edited : lines.at(position - first);
                 // A line the store no longer has, nor its change: the list shows nothing for it either.
                 if (line.id == 0)
                     continue;
@@ -288,9 +282,7 @@ void ViewRows::fillShown()
     }
     for (; m_buffer.isEmpty() && m_day < m_days.size(); ++m_day) {
         const qint64 start = m_dayStarts[size_t(m_day)];
-        const std::vector<qint64> ids(
-            snapshot.lineIds.begin() + start, snapshot.lineIds.begin() + start + m_days.at(m_day).lines);
-        QList<SalesLine> lines = m_store.LinesAsRead(snapshot, ids);
+        QList<SalesLine> lines = m_store.LinesAsRead(snapshot, start, m_dayStarts[size_t(m_day) + 1] - start);
         lines.removeIf([](const SalesLine& line) { return line.id == 0; });
         for (const DayProductRow& group : groupByProduct(lines))
             m_buffer.append(groupRow(group));

@@ -1,5 +1,7 @@
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
+#include "db/LedgerStore.h"
+#include "db/ViewSnapshot.h"
 #include "tests/TestUtil.h"
 #include "tests/support/LedgerSeed.h"
 
@@ -140,6 +142,74 @@ private Q_SLOTS:
     }
 
     // The grouped statements find every column they need in the index and never read the table's rows.
+    // 查看's snapshot gives each position the line it read, whatever another window does after it: saves on its days,
+    // edits that move lines between its days and out of its range, deletes, undoing a delete made before 查看 and one
+    // made after. Read in windows of any size, across the ends of days and of the detail view's blocks.
+    void snapshotKeepsEachPositionsLine()
+    {
+        const QDate first(2021, 5, 1);
+        const SalesRange range { user, first, first.addDays(8) };
+        const int perDay[] = { 3, 300, 0, 1, 520, 7, 0, 260, 2 };
+        QList<SalesLine> lines;
+        for (int day = 0; day < 9; ++day) {
+            for (int i = 0; i < perDay[day]; ++i)
+                lines.append({ 0, first.addDays(day), QStringLiteral("品%1").arg(i % 4), qint32(1 + i % 9),
+                    100LL * day + i, 10, QStringLiteral("d%1-%2").arg(day).arg(i) });
+        }
+        addLines(*db, user, lines);
+        QList<SalesLine> stored = db->QueryLineWindow(range, first, 0, 10'000);
+        QCOMPARE(stored.size(), lines.size());
+        // Deleted before 查看; its delete is undone after it.
+        deleteStored(*db, user, stored.at(1).id);
+        const qint64 deletedBefore = db->Changes(user, 1).value(0).id;
+        stored.removeAt(1);
+
+        const std::shared_ptr<const ViewSnapshot> view = db->QueryView(range);
+        QCOMPARE(view->lineCount(), stored.size());
+        QCOMPARE(db->LinesAsRead(*view, 0, view->lineCount()), stored);
+        const auto onDay = [&](int day, int index) {
+            return *std::find_if(stored.cbegin(), stored.cend(), [&](const SalesLine& line) {
+                return line.day == first.addDays(day) && line.memo == QStringLiteral("d%1-%2").arg(day).arg(index);
+            });
+        };
+        {
+            TDbMan other;
+            addLines(other, user,
+                { { 0, first.addDays(1), QStringLiteral("新"), 1, 1, 1, {} },
+                    { 0, first.addDays(4), QStringLiteral("新"), 1, 1, 1, {} } });
+            const auto moveTo = [&](SalesLine line, const QDate& day) {
+                line.day = day;
+                line.quantity += 1000;
+                updateStored(other, user, line);
+            };
+            moveTo(onDay(4, 10), first.addDays(1));
+            moveTo(onDay(1, 20), first.addDays(7));
+            moveTo(onDay(7, 0), first.addDays(40));
+            moveTo(onDay(8, 1), first.addDays(6));
+            // Edited twice: the first change holds the line as read.
+            moveTo(onDay(5, 3), first.addDays(2));
+            moveTo(onDay(5, 3), first.addDays(3));
+            // Saved after 查看, then edited: still not part of it.
+            for (const SalesLine& line : other.QueryLineWindow(range, first.addDays(4), 0, 10'000)) {
+                if (line.productName == QStringLiteral("新"))
+                    moveTo(line, first.addDays(2));
+            }
+            deleteStored(other, user, onDay(4, 300).id);
+            deleteStored(other, user, onDay(1, 299).id);
+            other.UndoChange(user, other.Changes(user, 1).value(0).id);
+            other.UndoChange(user, deletedBefore);
+        }
+        for (const qint64 size : { 1, 7, 256, 1000 }) {
+            QList<SalesLine> read;
+            for (qint64 at = 0; at < view->lineCount(); at += size)
+                read += db->LinesAsRead(*view, at, size);
+            QCOMPARE(read, stored);
+        }
+        QCOMPARE(TDbMan().LinesAsRead(*view, 250, 600), stored.mid(250, 600));
+        // The next 查看 shows the ledger as it is: two saved, one moved out of the range, one deleted, one undeleted.
+        QCOMPARE(db->QueryView(range)->lineCount(), stored.size() + 2 - 1 - 1 + 1);
+    }
+
     void groupedStatementsReadTheIndexAlone()
     {
         KIVARO_FILE_STORE_ONLY();

@@ -418,8 +418,8 @@ private Q_SLOTS:
         }
     }
 
-    // 查看 notices day summaries that count other lines than the range holds (a day's row deleted by another
-    // program, a count changed): its days come from the lines, and the summaries are mended for the other views.
+    // The check after 查看 notices day summaries that count other lines than the range holds (a day's row deleted by
+    // another program, a count changed): it says so once, and mends them from the lines, so the next 查看 is right.
     void viewNoticesDamagedDayCounts()
     {
         for (const QString& damage : { QStringLiteral("DELETE FROM DaySums WHERE RecDate = (SELECT min(RecDate) FROM "
@@ -444,9 +444,13 @@ private Q_SLOTS:
                 return texts;
             };
             const QStringList right = dayTexts(*db.QueryView(all));
+            QVERIFY(db.DaysMatchLines(all));
             RawDb raw(home->dbPath());
             QVERIFY2(raw.exec(damage), qPrintable(raw.lastError()));
+            QVERIFY(dayTexts(*db.QueryView(all)) != right);
+            QVERIFY(!db.DaysMatchLines(all));
             QCOMPARE(dayTexts(*db.QueryView(all)), right);
+            QVERIFY(db.DaysMatchLines(all));
             verifySummaries(raw);
         }
     }

@@ -342,7 +342,8 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
 {
     const QList<QByteArray> values = rangeValues(range, range.first);
     return withSession([&](Session& session) {
-        ViewSnapshot view { range, {}, {}, 0 };
+        ViewSnapshot view;
+        view.range = range;
         // One snapshot for the three reads; inside a held snapshot they are part of it already.
         if (!FSnapshot)
             session.beginRead();

@@ -356,11 +356,32 @@ const QStringList& ownCatalogue()
     return own;
 }
 
+bool layoutIsOwn(const RawFile& db)
+{
+    return db.integer("PRAGMA user_version") == Schema::kVersion && catalogue(db) == ownCatalogue();
+}
+
 bool passesEveryCheck(const RawFile& db)
 {
-    return db.integer("PRAGMA user_version") == Schema::kVersion && catalogue(db) == ownCatalogue()
-        && oddValues(db, QStringLiteral("Records")).first == 0
+    return layoutIsOwn(db) && oddValues(db, QStringLiteral("Records")).first == 0
         && oddValues(db, QStringLiteral("PendingLines")).first == 0;
+}
+
+std::optional<qint64> headerLength(const QByteArray& header)
+{
+    if (header.size() < 100)
+        return std::nullopt;
+    const auto number = [&header](int at, int bytes) {
+        quint64 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = (value << 8) | quint8(header.at(at + i));
+        return value;
+    };
+    const quint64 pageSize = number(16, 2) == 1 ? 65536 : number(16, 2);
+    const quint64 pages = number(28, 4);
+    if (pages == 0 || number(92, 4) != number(24, 4))
+        return std::nullopt;
+    return qint64(pages * pageSize);
 }
 
 LedgerFileInfo infoOf(const RawFile& db)

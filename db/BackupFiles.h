@@ -105,9 +105,15 @@ std::pair<qint64, qint64> oddValues(const RawFile& db, const QString& table);
 // The file's tables, indexes and triggers by name and text, and those of a ledger this program makes.
 QStringList catalogue(const RawFile& db);
 const QStringList& ownCatalogue();
-// The file, known to be intact, is of this program's layout and version with nothing added, and every value in it
-// is one the program could have written: it needs no rebuilding to become a ledger.
+// The file is of this program's layout and version, with nothing added.
+bool layoutIsOwn(const RawFile& db);
+// The file, known to be intact, has this program's layout (layoutIsOwn) and every value in it is one the program
+// could have written: it needs no rebuilding to become a ledger.
 bool passesEveryCheck(const RawFile& db);
+
+// The length of the database an SQLite file's first 100 bytes give, when their page count is valid (written by the
+// change the header names); nothing otherwise, and then the engine reads the whole file.
+std::optional<qint64> headerLength(const QByteArray& header);
 
 // Added up from the lines themselves.
 Totals lineTotals(const RawFile& db);

@@ -4,6 +4,7 @@
 #include "base/HiClass.h"
 #include "base/Platform.h"
 #include "base/SafeFile.h"
+#include "db/BackupFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -119,13 +120,10 @@ void seal(const QString& path, const QByteArray& key)
     if (key.isEmpty() || !file.open(QIODevice::ReadWrite))
         return;
     // Only a file whose header gives the database's length: the engine then reads no further.
-    const QByteArray header = file.read(100);
-    if (header.size() < 100 || header.mid(24, 4) != header.mid(92, 4))
+    const std::optional<qint64> found = backupfiles::headerLength(file.read(100));
+    if (!found || *found != file.size())
         return;
-    const quint32 pageSize = qFromBigEndian<quint16>(header.constData() + 16);
-    const qint64 length = qint64(pageSize == 1 ? 65536 : pageSize) * qFromBigEndian<quint32>(header.constData() + 28);
-    if (length != file.size())
-        return;
+    const qint64 length = *found;
     Hash hash(key);
     if (!hashed(file, length, hash, {}, [](const char*, qint64) {}))
         throw KivaroError(
@@ -140,37 +138,43 @@ void seal(const QString& path, const QByteArray& key)
             QStringLiteral("无法写入备份“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
 }
 
+namespace {
+
+    // The database's length when the file's seal holds for key, reading the database through take on the way.
+    template <typename Take>
+    std::optional<qint64> verified(QFile& file, const QByteArray& key, const BackupProgress& progress, Take&& take)
+    {
+        const auto found = readSeal(file);
+        if (!found)
+            return std::nullopt;
+        Hash hash(key);
+        if (!hashed(file, found->first, hash, progress, take))
+            return std::nullopt;
+        const QByteArray mac = hash.finish(found->first);
+        if (sodium_memcmp(mac.constData(), found->second.constData(), crypto_generichash_BYTES) != 0)
+            return std::nullopt;
+        return found->first;
+    }
+
+} // namespace
+
 std::optional<qint64> sealedLength(const QString& path, const QByteArray& key, const BackupProgress& progress)
 {
     QFile file(path);
     if (key.isEmpty() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const auto found = readSeal(file);
-    if (!found)
-        return std::nullopt;
-    Hash hash(key);
-    if (!hashed(file, found->first, hash, progress, [](const char*, qint64) {}))
-        return std::nullopt;
-    if (sodium_memcmp(hash.finish(found->first).constData(), found->second.constData(), crypto_generichash_BYTES) != 0)
-        return std::nullopt;
-    return found->first;
+    return verified(file, key, progress, [](const char*, qint64) {});
 }
 
 bool copySealed(const QString& path, const QString& target, const QByteArray& key, const BackupProgress& progress)
 {
     QFile file(path);
-    if (key.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return false;
-    const auto found = readSeal(file);
-    if (!found)
+    if (key.isEmpty() || !file.open(QIODevice::ReadOnly) || !readSeal(file))
         return false;
     // Synced and given its name only when the seal holds.
     SafeFile copy(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    Hash hash(key);
-    if (!hashed(file, found->first, hash, progress,
-            [&copy](const char* bytes, qint64 size) { copy.write(QByteArrayView(bytes, size)); }))
-        return false;
-    if (sodium_memcmp(hash.finish(found->first).constData(), found->second.constData(), crypto_generichash_BYTES) != 0)
+    if (!verified(
+            file, key, progress, [&copy](const char* bytes, qint64 size) { copy.write(QByteArrayView(bytes, size)); }))
         return false;
     copy.commit();
     return true;

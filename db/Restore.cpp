@@ -131,16 +131,7 @@ BackupSource readableSource(const QString& path, const QString& copy)
     const QByteArray header = file.read(100);
     if (header.size() < 100)
         throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件").arg(native(path)));
-    const auto number = [&header](int at, int bytes) {
-        quint64 value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value = (value << 8) | quint8(header.at(at + i));
-        return value;
-    };
-    // The pages the header counts, when the count is valid (written by the change it names); else the file's size.
-    const quint64 pageSize = number(16, 2) == 1 ? 65536 : number(16, 2);
-    const quint64 pages = number(28, 4);
-    const qint64 size = pages > 0 && number(92, 4) == number(24, 4) ? qint64(pages * pageSize) : file.size();
+    const qint64 size = headerLength(header).value_or(file.size());
     if (size > kLargestBackup)
         throw KivaroError(QStringLiteral("“%1”太大（超过 8 GB），不像是 Kivaro 的账本文件").arg(native(path)));
     if (header.at(18) == 1 && header.at(19) == 1)
@@ -304,8 +295,10 @@ std::optional<LedgerFileInfo> sealedInfo(const QString& path, const QByteArray& 
     const std::optional<Platform::FileStamp> stamp = Platform::fileStamp(path);
     if (!backupseal::sealedLength(path, key))
         return std::nullopt;
+    // The seal vouches for every value: they were checked when it was made. The layout is checked again, as this
+    // program's may be newer than the one that wrote the backup.
     const RawFile db(path, SQLITE_OPEN_READONLY, true);
-    if (!passesEveryCheck(db))
+    if (!layoutIsOwn(db))
         return std::nullopt;
     LedgerFileInfo info = infoOf(db);
     info.sealed = true;
@@ -322,7 +315,7 @@ std::optional<LedgerFileInfo> copySealedLedger(
     if (!backupseal::copySealed(path, target, key, progress))
         return std::nullopt;
     const RawFile db(target, SQLITE_OPEN_READWRITE);
-    if (!passesEveryCheck(db))
+    if (!layoutIsOwn(db))
         return std::nullopt;
     const QByteArray floor = QByteArray::number(idFloor);
     db.exec(QByteArray("UPDATE sqlite_sequence SET seq = MAX(seq, " + floor + ")").constData());

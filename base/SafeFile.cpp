@@ -2,6 +2,7 @@
 
 #include "base/Platform.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
@@ -73,6 +74,17 @@ void SafeFile::refuseProtected(const QString& path)
         if (Platform::sameFile(path, kept)) {
             throw KivaroError(QStringLiteral("不能写入“%1”：它就是账本文件“%2”").arg(native(path), native(kept)));
         }
+    }
+}
+
+void SafeFile::removeLeftovers(const QString& folder, const QStringList& alsoNamed)
+{
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    const QStringList names
+        = QStringList { QStringLiteral(".kivaro-*.part"), QStringLiteral(".kivaro-*.part-journal") } + alsoNamed;
+    for (const QFileInfo& left : QDir(folder).entryInfoList(names, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!left.isSymLink() && left.lastModified().toUTC() < before)
+            QFile::remove(left.absoluteFilePath());
     }
 }
 

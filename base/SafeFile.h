@@ -46,6 +46,10 @@ public:
     // A failure of this file, in the user's words: the target and the reason, a full disk named as such.
     SafeFileError failure(const QString& reason) const;
 
+    // Removes from folder what writes that never ended left (the program killed, the power lost): new files of this
+    // class, and those named like one of alsoNamed, untouched for an hour, which no write in progress is.
+    static void removeLeftovers(const QString& folder, const QStringList& alsoNamed = {});
+
     // The file a SafeFile must never replace.
     static void protect(const QString& path);
     // Raises KivaroError when path is, or resolves to, a protected file.

@@ -48,6 +48,7 @@ LedgerFileInfo backupLedger(const LedgerLocation& ledger, const QString& path, c
 {
     if (!ledger.isServer())
         SafeFile::protect(ledger.databasePath());
+    removeLeftoverWork(QFileInfo(path).absolutePath());
     SafeFile file(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const QString work = file.workPath();
     const auto cleanUp = qScopeGuard([&work] { QFile::remove(work + QStringLiteral("-journal")); });

@@ -447,6 +447,11 @@ void removeWorkFile(const QString& path)
     QFile::remove(path + QStringLiteral("-journal"));
 }
 
+void removeLeftoverWork(const QString& folder)
+{
+    SafeFile::removeLeftovers(folder, { QStringLiteral(".kivaro-work-*") });
+}
+
 // Copies the file ledger page by page through SQLite's online backup, inside one read transaction: other instances
 // wait to commit until it is done, so the copy and the totals returned are of one moment.
 Totals backupPages(const QString& sourcePath, const QString& targetPath, const BackupProgress& progress)

@@ -136,6 +136,9 @@ void copyBytes(const QString& from, const QString& to, const BackupProgress& pro
 QString workFileBeside(const QString& path);
 
 void removeWorkFile(const QString& path);
+// Removes the work files and new files that a backup or restore killed in the middle left in folder an hour ago or
+// more.
+void removeLeftoverWork(const QString& folder);
 
 // Copies the file ledger page by page through SQLite's online backup, inside one read transaction: other instances
 // wait to commit until it is done, so the copy and the totals returned are of one moment.

@@ -355,6 +355,7 @@ QString restoreLedger(
         makeFolder(ledger.dataDir());
     }
     const QString workFolder = ledger.isServer() ? safetyFolder : ledger.dataDir();
+    removeLeftoverWork(workFolder);
     // The backup is read where it lies (or from a private copy, readableSource) and rebuilt into a fresh ledger:
     // nothing but its data is taken.
     const QString copy = workFileBeside(workFolder + QStringLiteral("/x"));

@@ -115,6 +115,42 @@ private Q_SLOTS:
         QCOMPARE(state(), after);
     }
 
+    // What a backup or a restore killed in the middle left behind (its new file, its work file, their journals) is
+    // removed by the next one an hour later; a file of one still at work, or not the program's, is not.
+    void leftoversOfKilledWorkAreRemovedLater()
+    {
+        if (home->server())
+            QSKIP("about the ledger's folder");
+        fill();
+        const QString folder = QFileInfo(home->dbPath()).absolutePath();
+        const QString backup = backupPath(QStringLiteral("b.sjk"));
+        const auto leave = [](const QString& path, int minutesAgo) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1 && file.flush());
+            QVERIFY(file.setFileTime(
+                QDateTime::currentDateTime().addSecs(-60 * minutesAgo), QFileDevice::FileModificationTime));
+        };
+        const QStringList old { folder + QStringLiteral("/.kivaro-0a1b.part"),
+            folder + QStringLiteral("/.kivaro-0a1b.part-journal"), folder + QStringLiteral("/.kivaro-work-2c3d.sjk"),
+            folder + QStringLiteral("/.kivaro-work-2c3d.sjk-journal"),
+            home->base() + QStringLiteral("/.kivaro-4e.part") };
+        const QStringList kept { folder + QStringLiteral("/.kivaro-5f.part"),
+            folder + QStringLiteral("/.kivaro-work-6a.sjk"), home->base() + QStringLiteral("/kivaro-7b.part") };
+        for (const QString& path : old)
+            leave(path, 70);
+        leave(kept.at(0), 50);
+        leave(kept.at(1), 10);
+        leave(kept.at(2), 70);
+        backupLedger(currentLedger(), backup);
+        QVERIFY(!QFile::exists(old.last()));
+        QVERIFY(QFile::exists(old.first()));
+        restoreLedger(currentLedger(), backup, backupsFolder(home->dataDir()));
+        for (const QString& path : old)
+            QVERIFY2(!QFile::exists(path), qPrintable(path));
+        for (const QString& path : kept)
+            QVERIFY2(QFile::exists(path), qPrintable(path));
+    }
+
     // A backup this computer wrote is sealed and restored as it is; the same file altered, sealed by another
     // computer, or carrying another program's trigger from the ledger it was taken of, is checked and rebuilt.
     void sealedBackupsAreTrustedOnlyWhenTheyAreOurs()

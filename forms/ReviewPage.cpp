@@ -164,6 +164,14 @@ void TReviewPage::setupViews()
     Panel7 = makeViewPanel(this, "Panel7");
     FRanking = new RankingListModel(this);
     ListView5 = setupView(Panel7, "ListView5", FRanking, ReviewView::Ranking);
+    // A click on 数量, 实收, 成本 or 利润 sorts the ranking by it, most first, and again the other way; a click on 品名
+    // gives back the ranking's own order. The header keeps the indicator; the list is sorted here.
+    QHeaderView* rankingHeader = ListView5->header();
+    rankingHeader->setSectionsClickable(true);
+    connect(rankingHeader, &QHeaderView::sectionClicked, this, [this, rankingHeader](int column) {
+        FRanking->sort(column, rankingHeader->sortIndicatorOrder());
+        rankingHeader->setSortIndicatorShown(FRanking->sortColumn() >= 0);
+    });
     Label24 = makeTotalsLabel(Panel7, "Label24");
     Button15 = makeViewButton(Panel7, "Button15", QStringLiteral("预览&&打印"), 610);
 
@@ -267,6 +275,7 @@ void TReviewPage::clearViews()
     FDaily->reset({});
     FDayProducts->reset({}, {});
     FRanking->reset({});
+    showRankingUnsorted();
     Panel8->clear();
     Panel8->setTitle(QString());
     updateButtons();
@@ -347,6 +356,13 @@ void TReviewPage::Button7Click()
     showRange(chosenRange());
 }
 
+void TReviewPage::showRankingUnsorted()
+{
+    // No section marked: the next click on a column sorts it most first.
+    ListView5->header()->setSortIndicatorShown(false);
+    ListView5->header()->setSortIndicator(-1, Qt::DescendingOrder);
+}
+
 void TReviewPage::readAgainForDays()
 {
     if (FReadAgainForDays || !FShownRange)
@@ -389,6 +405,7 @@ void TReviewPage::showRange(const SalesRange& range)
                 FShownRange = range;
                 FDayProducts->reset(snapshot, fetch);
                 FRanking->reset(FDaily->totals());
+                showRankingUnsorted();
                 Panel8->showRange(range, days, {}, FDaily->totals());
                 const QString dayFormat = QStringLiteral("yyyy-MM-dd");
                 Panel8->setTitle(

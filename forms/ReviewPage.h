@@ -60,6 +60,8 @@ private:
     void Button7Click();
     void showRange(const SalesRange& range);
     void startRanking(const SalesRange& range, qint64 groups);
+    // The ranking list in its own order again, with no column marked as sorted.
+    void showRankingUnsorted();
     // Shows the range once more after its day summaries were found not to count its lines.
     void readAgainForDays();
     template <typename Fetch> auto fetchRows(Fetch&& fetch) -> decltype(fetch());

@@ -283,10 +283,19 @@ QString RankingListModel::text(int row, int column) const
     return column == 1 ? shown.productName : sumsText(shown.sums, column - 2);
 }
 
+QVariant RankingListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role == Qt::InitialSortOrderRole && orientation == Qt::Horizontal && section >= 2)
+        return int(Qt::DescendingOrder);
+    return SalesListModel::headerData(section, orientation, role);
+}
+
 void RankingListModel::reset(const SalesTotals& totals)
 {
     beginResetModel();
+    m_ranked.clear();
     m_rows.clear();
+    m_sortColumn = -1;
     m_totals = totals;
     endResetModel();
 }
@@ -294,8 +303,41 @@ void RankingListModel::reset(const SalesTotals& totals)
 void RankingListModel::setRows(QList<RankingRow> rows)
 {
     beginResetModel();
-    m_rows = std::move(rows);
+    m_ranked = std::move(rows);
+    arrange();
     endResetModel();
+}
+
+void RankingListModel::sort(int column, Qt::SortOrder order)
+{
+    beginResetModel();
+    m_sortColumn = column >= 2 && column <= 5 ? column : -1;
+    m_sortOrder = order;
+    arrange();
+    endResetModel();
+}
+
+void RankingListModel::arrange()
+{
+    m_rows = m_ranked;
+    if (m_sortColumn < 0)
+        return;
+    // 利润 is 实收 less 成本, in 128 bits like the totals: two 64-bit sums cannot overflow it.
+    const auto key = [column = m_sortColumn](const RankingRow& row) -> WideCents {
+        switch (column) {
+        case 2:
+            return row.sums.quantity;
+        case 3:
+            return row.sums.received;
+        case 4:
+            return row.sums.cost;
+        default:
+            return WideCents(row.sums.received) - row.sums.cost;
+        }
+    };
+    const bool mostFirst = m_sortOrder == Qt::DescendingOrder;
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+        [&](const RankingRow& a, const RankingRow& b) { return mostFirst ? key(a) > key(b) : key(a) < key(b); });
 }
 
 PendingListModel::PendingListModel(QObject* parent)

@@ -126,13 +126,27 @@ public:
     explicit RankingListModel(QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QString text(int row, int column) const override;
-    // The totals stay those of the range while the rows are still being computed.
+    // A column of numbers is sorted most first at its first click.
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // The totals stay those of the range while the rows are still being computed; the ranking's own order comes back.
     void reset(const SalesTotals& totals);
+    // The rows in the ranking's order, shown in the order chosen.
     void setRows(QList<RankingRow> rows);
+    // The rows as shown.
     const QList<RankingRow>& rows() const { return m_rows; }
+    // Sorts by 数量, 实收, 成本 or 利润 (columns 2 to 5); equal rows keep the ranking's order. Any other column gives
+    // the ranking's own order back.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // The column sorted by, or -1 for the ranking's own order.
+    int sortColumn() const { return m_sortColumn; }
 
 private:
+    void arrange();
+
+    QList<RankingRow> m_ranked;
     QList<RankingRow> m_rows;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
 };
 
 // The bookkeeping page's pending lines, typed; the shown texts are made in data(), in the user's number format.

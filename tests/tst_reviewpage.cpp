@@ -15,6 +15,7 @@
 #include <QDateEdit>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrintDialog>
@@ -77,6 +78,26 @@ private:
     {
         TDbMan db;
         addRecord(db, user, day, name, qty, money, cost, memo);
+    }
+    void clickHeader(const char* list, const QString& caption)
+    {
+        QHeaderView* header = view(list)->header();
+        for (int section = 0; section < header->count(); ++section) {
+            if (header->model()->headerData(section, Qt::Horizontal).toString() == caption) {
+                QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                        header->height() / 2));
+                return;
+            }
+        }
+        QFAIL("no such column");
+    }
+    QString column(const char* list, int column)
+    {
+        QStringList texts;
+        for (int row = 0; row < rows(list); ++row)
+            texts << cell(list, row, column);
+        return texts.join(QLatin1Char(' '));
     }
     void showRange(const QDate& first, const QDate& last)
     {
@@ -439,6 +460,55 @@ private Q_SLOTS:
         QCOMPARE(label("Label19"), totals);
         QCOMPARE(label("Label22"), totals);
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    // A click on a column header of the ranking sorts it by that column, most first, a second click the other way;
+    // equal rows keep the ranking's order, 品名 gives that order back, and so does the next 查看. The printout and
+    // the totals follow what the list shows.
+    void rankingSortsByTheClickedColumn()
+    {
+        const QString day = QStringLiteral("2009/03/01");
+        add(day, QStringLiteral("甲"), QStringLiteral("5"), QStringLiteral("10.00"), QStringLiteral("9.00"));
+        add(day, QStringLiteral("乙"), QStringLiteral("3"), QStringLiteral("30.00"), QStringLiteral("5.00"));
+        add(day, QStringLiteral("丙"), QStringLiteral("4"), QStringLiteral("20.00"), QStringLiteral("19.50"));
+        add(day, QStringLiteral("丁"), QStringLiteral("3"), QStringLiteral("1.00"), QStringLiteral("2.00"));
+        showRange(QDate(2009, 3, 1), QDate(2009, 3, 1));
+        choose(QStringLiteral("各个产品销售数量排行"));
+        const QString ranked = QStringLiteral("甲 丙 乙 丁");
+        QCOMPARE(column("ListView5", 1), ranked);
+        const QString totals = label("Label24");
+        const std::pair<QString, QString> clicks[] = { { QStringLiteral("实收"), QStringLiteral("乙 丙 甲 丁") },
+            { QStringLiteral("实收"), QStringLiteral("丁 甲 丙 乙") },
+            { QStringLiteral("成本"), QStringLiteral("丙 甲 乙 丁") },
+            { QStringLiteral("利润"), QStringLiteral("乙 甲 丙 丁") },
+            { QStringLiteral("利润"), QStringLiteral("丁 丙 甲 乙") }, { QStringLiteral("品名"), ranked },
+            { QStringLiteral("数量"), ranked }, { QStringLiteral("数量"), QStringLiteral("乙 丁 丙 甲") } };
+        for (const auto& [caption, order] : clicks) {
+            clickHeader("ListView5", caption);
+            QCOMPARE(column("ListView5", 1), order);
+            QCOMPARE(label("Label24"), totals);
+        }
+        QVERIFY(view("ListView5")->header()->isSortIndicatorShown());
+
+        // The preview prints the rows in the order shown.
+        QList<int> tops;
+        whenDialogShows("frmPrint", [&](QWidget* window) {
+            auto* preview = static_cast<TfrmPrint*>(window);
+            const ReportPage* page = preview->CompositeReport->page(1);
+            for (const QString& name : QStringLiteral("乙 丁 丙 甲").split(QLatin1Char(' ')))
+                tops << (page->find(name) ? page->find(name)->top : -1);
+            preview->reject();
+        });
+        QTest::mouseClick(button("Button15"), Qt::LeftButton);
+        QCOMPARE(tops.size(), 4);
+        QVERIFY2(tops.first() >= 0 && std::is_sorted(tops.begin(), tops.end()) && tops.first() < tops.last(),
+            qPrintable(QString::number(tops.first())));
+
+        showRange(QDate(2009, 3, 1), QDate(2009, 3, 1));
+        QCOMPARE(column("ListView5", 1), ranked);
+        QVERIFY(!view("ListView5")->header()->isSortIndicatorShown());
+        clickHeader("ListView5", QStringLiteral("实收"));
+        QCOMPARE(column("ListView5", 1), QStringLiteral("乙 丙 甲 丁"));
     }
 
     // Until the next 查看 every view shows the ledger as 查看 read it: a delete here changes only the detail view, and

@@ -501,6 +501,26 @@ private:
             });
             return true;
         }
+        if (verb == QLatin1String("header")) {
+            // A click on the column header of that caption, as on a list's title row.
+            auto* tree = qobject_cast<QTreeView*>(needView(arg(1)));
+            if (!tree || !reachable(tree))
+                return false;
+            QHeaderView* header = tree->header();
+            for (int section = 0; section < header->count(); ++section) {
+                if (header->isSectionHidden(section)
+                    || tree->model()->headerData(section, Qt::Horizontal).toString() != arg(2))
+                    continue;
+                const QPoint at(
+                    header->sectionViewportPosition(section) + header->sectionSize(section) / 2, header->height() / 2);
+                post([header = QPointer<QHeaderView>(header), at] {
+                    if (header)
+                        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+                });
+                return true;
+            }
+            return false;
+        }
         if (verb == QLatin1String("text")) {
             m_lastSeen = widgetText(need(arg(1)));
             return textMatches(m_lastSeen, arg(2), rest(3));

@@ -333,8 +333,9 @@ bool TDbMan::DaysMatchLines(const SalesRange& range)
 
 std::vector<qint64> TDbMan::LineIdsAsRead(const ViewSnapshot& snapshot, qint64 first, qint64 count)
 {
-    first = std::clamp<qint64>(first, 0, snapshot.lineCount());
-    count = std::clamp<qint64>(count, 0, snapshot.lineCount() - first);
+    const qint64 lines = snapshot.lineCount();
+    first = std::clamp<qint64>(first, 0, lines);
+    count = std::clamp<qint64>(count, 0, lines - first);
     if (!snapshot.lastLineId)
         return std::vector<qint64>(snapshot.lineIds.begin() + first, snapshot.lineIds.begin() + first + count);
     std::vector<qint64> ids = count > 0 ? reads().boundedLineIds(snapshot, first, count) : std::vector<qint64>();

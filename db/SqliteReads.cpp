@@ -37,6 +37,11 @@ QString dayProductSource(bool kept)
 }
 } // namespace
 
+bool SqliteStore::keepsChanges(Session& session)
+{
+    return session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {});
+}
+
 QList<DayCount> SqliteStore::queryDays(const SalesRange& range)
 {
     Session session(*this);
@@ -67,7 +72,7 @@ ViewSnapshot SqliteStore::queryView(const SalesRange& range)
     // IDs only grow (AUTOINCREMENT, one writer at a time): every line saved after this read has a higher one.
     SqliteStatement last(session.database(), QStringLiteral("SELECT coalesce(max(ID), 0) FROM Records"), {});
     view.lastLineId = last.next() ? last.integer(0) : 0;
-    if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
+    if (keepsChanges(session)) {
         SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
             { EncodeText(range.userName) });
         if (mark.next())
@@ -88,10 +93,10 @@ std::vector<qint64> SqliteStore::boundedLineIds(const ViewSnapshot& snapshot, qi
     // after the snapshot; and every day such a change took a line from or to.
     QHash<qint64, std::optional<QDate>> dayThen;
     QSet<QDate> touchedDays;
-    if (session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {})) {
+    if (keepsChanges(session)) {
         QSqlQuery rows
-            = session.run(kChangeColumns + QStringLiteral("WHERE UserName=? AND ID>? AND Kind<>'save' ORDER BY ID"),
-                { user, snapshot.changeMark });
+            = session.run(kChangeColumns + QStringLiteral("WHERE UserName=? AND ID>? AND Kind<>? ORDER BY ID"),
+                { user, snapshot.changeMark, kindName(ChangeEntry::Kind::Save) });
         while (rows.next()) {
             const ChangeEntry change = changeAt(rows);
             for (const std::optional<SalesLine>& side : { change.before, change.after }) {
@@ -219,7 +224,7 @@ QList<ChangeEntry> SqliteStore::lineChangesAfter(const SalesRange& range, qint64
     if (ids.empty())
         return entries;
     Session session(*this);
-    if (!session.exists(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='Changes'"), {}))
+    if (!keepsChanges(session))
         return entries;
     QSqlQuery rows = session.run(kChangeColumns
             + QStringLiteral("WHERE UserName=? AND ID>? AND LineID IN (SELECT value FROM json_each(?)) ORDER BY ID"),

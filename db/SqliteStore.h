@@ -60,6 +60,8 @@ public:
 private:
     class Session;
     class Import;
+    // Whether the file keeps a record of changes (one of an older layout, held read-only, may not).
+    static bool keepsChanges(Session& session);
     class Write;
     // Whether the open file has its summaries: not yet known, kept up to date, or missing and left so.
     enum class TSummaries { Unknown, Kept, Missing };

@@ -215,23 +215,26 @@ public:
         if (!db.open())
             fail(db.lastError());
         run(QStringLiteral("PRAGMA synchronous = FULL"));
-        for (const char* statement : kTables)
-            run(QString::fromLatin1(statement));
-        // A kept line carried over from the server when the window went offline names the line the server keeps.
-        if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('kept') WHERE name = 'server_kept'")).next())
-            run(QStringLiteral("ALTER TABLE kept ADD COLUMN server_kept INTEGER NOT NULL DEFAULT 0"));
-        // A save that cannot be sent as it is (damaged) is set aside: kept and shown, never sent, never blocking.
-        if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('saves') WHERE name = 'set_aside'")).next())
-            run(QStringLiteral("ALTER TABLE saves ADD COLUMN set_aside INTEGER NOT NULL DEFAULT 0"));
-        // Each save is sealed with a key made from its account's password (the salt per account here): a save
-        // written into the file by anyone else is never sent as that account's. Saves of earlier versions had none.
-        if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('saves') WHERE name = 'seal'")).next()) {
-            transaction([&] {
+        // The layout is checked and brought up to date under the write lock: two windows opening the file at once
+        // would otherwise both see a column missing and both add it, and one would fail.
+        transaction([&] {
+            for (const char* statement : kTables)
+                run(QString::fromLatin1(statement));
+            // A kept line carried over from the server when the window went offline names the line the server keeps.
+            if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('kept') WHERE name = 'server_kept'")).next())
+                run(QStringLiteral("ALTER TABLE kept ADD COLUMN server_kept INTEGER NOT NULL DEFAULT 0"));
+            // A save that cannot be sent as it is (damaged) is set aside: kept and shown, never sent, never blocking.
+            if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('saves') WHERE name = 'set_aside'")).next())
+                run(QStringLiteral("ALTER TABLE saves ADD COLUMN set_aside INTEGER NOT NULL DEFAULT 0"));
+            // Each save is sealed with a key made from its account's password (the salt per account here): a save
+            // written into the file by anyone else is never sent as that account's. Saves of earlier versions had
+            // none.
+            if (!run(QStringLiteral("SELECT 1 FROM pragma_table_info('saves') WHERE name = 'seal'")).next()) {
                 run(QStringLiteral("ALTER TABLE saves ADD COLUMN seal TEXT NOT NULL DEFAULT ''"));
                 run(QStringLiteral("UPDATE saves SET seal = 'earlier'"));
                 run(QStringLiteral("ALTER TABLE accounts ADD COLUMN seal_salt TEXT NOT NULL DEFAULT ''"));
-            });
-        }
+            }
+        });
     }
     ~Db()
     {

@@ -54,14 +54,20 @@ desktop() {
     echo "journey: needs Xvfb and openbox (scripts/setup.sh installs them)" >&2
     exit 77
   }
+  # Xvfb picks a free display itself and writes its number back: two journeys started at once never meet.
   local display
-  for display in $(seq 90 140); do [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break; done
-  Xvfb ":$display" -screen 0 "${1}x24" -nolisten tcp >"$JOURNEY_TMP/xvfb.log" 2>&1 &
+  exec {display_fd}<> <(:)
+  Xvfb -displayfd "$display_fd" -screen 0 "${1}x24" -nolisten tcp >"$JOURNEY_TMP/xvfb.log" 2>&1 &
   JOURNEY_DESKTOP_PIDS+=($!)
+  read -r -t 60 display <&"$display_fd" || {
+    echo "journey: the X server did not start" >&2
+    cat "$JOURNEY_TMP/xvfb.log" >&2
+    exit 1
+  }
+  exec {display_fd}<&-
   export DISPLAY=":$display" QT_QPA_PLATFORM=xcb
   # A sanitized build reports what the desktop's own libraries keep until the end as leaks: scripts/lsan.supp names them.
   export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/lsan.supp"
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   mkdir -p "$JOURNEY_TMP/openbox"
   cat >"$JOURNEY_TMP/openbox/rc.xml" <<XML
 <?xml version="1.0"?>
@@ -71,8 +77,10 @@ XML
   openbox --config-file "$JOURNEY_TMP/openbox/rc.xml" >"$JOURNEY_TMP/openbox.log" 2>&1 &
   JOURNEY_DESKTOP_PIDS+=($!)
   # The window manager is up when it has set the root window's work area.
-  for _ in $(seq 100); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && return; sleep 0.1; done
+  # A loaded machine (the sanitized pass beside other tests) can take a while.
+  for _ in $(seq 600); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && return; sleep 0.1; done
   echo "journey: the window manager did not start" >&2
+  cat "$JOURNEY_TMP/xvfb.log" "$JOURNEY_TMP/openbox.log" >&2
   exit 1
 }
 

@@ -51,7 +51,7 @@ QString usageText()
 {
     return QStringLiteral(
         "用法：kivaro --copy 源账本 目标账本\n"
-        "把整个账本（帐户及其密码、所有用户的全部记录、各帐户的产品名称列表）复制到一个空的账本中。\n"
+        "把整个账本（帐户及其密码、所有用户的全部记录、各帐户的产品名称列表和商品资料）复制到一个空的账本中。\n"
         "账本可以是数据库文件 db.sjk（或它所在的文件夹），也可以是 PostgreSQL 服务器上的数据库，\n"
         "写作连接串，例如 \"postgresql://kivaro@shop-server/ledger\" 或 \"host=shop-server dbname=ledger\"。\n"
         "目标文件不存在时从空数据库新建（所在的文件夹必须已经存在）；目标中已有帐户或记录时不复制。\n"

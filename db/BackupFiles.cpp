@@ -1,5 +1,7 @@
 #include "db/BackupFiles.h"
 
+#include "db/Catalogue.h"
+
 #include "base/Platform.h"
 
 #include "base/SafeFile.h"
@@ -314,15 +316,24 @@ std::pair<qint64, qint64> oddValues(const RawFile& db, const QString& table)
 {
     // Values the program itself could have written, in the lines and in the kept lines alike: a day as yyyy-MM-dd, a
     // quantity of 32 bits, amounts within what the entry accepts, texts.
-    const QString where = QStringLiteral(
+    // The catalogue: a name, a code as the entry takes it or none, unit amounts within the limits or none.
+    const QString catalogueWhere = QStringLiteral(
+        " FROM Catalogue WHERE typeof(ID) <> 'integer' OR typeof(UserName) <> 'text' OR typeof(RecProductName) <> "
+        "'text' OR (Code IS NOT NULL AND (typeof(Code) <> 'text' OR length(Code) NOT BETWEEN 1 AND %1 OR Code GLOB "
+        "'*[^!-~]*')) OR (Price IS NOT NULL AND (typeof(Price) <> 'integer' OR Price NOT BETWEEN 0 AND %2)) OR "
+        "(Cost IS NOT NULL AND (typeof(Cost) <> 'integer' OR Cost NOT BETWEEN 0 AND %2))")
+                                       .arg(kLongestCode)
+                                       .arg(kMaxAmountCents);
+    const QString lineWhere = QStringLiteral(
         " FROM %1 WHERE typeof(ID) <> 'integer' OR typeof(UserName) <> 'text' "
         "OR typeof(RecDate) <> 'text' OR RecDate NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' "
         "OR date(RecDate) IS NOT RecDate OR typeof(RecProductName) <> 'text' OR typeof(RecMemo) <> "
         "'text' OR typeof(RecQuantity) <> 'integer' OR RecQuantity NOT BETWEEN -2147483648 AND "
         "2147483647 OR typeof(RecMoney) <> 'integer' OR typeof(RecCost) <> 'integer' "
         "OR RecMoney NOT BETWEEN -%2 AND %2 OR RecCost NOT BETWEEN -%2 AND %2")
-                              .arg(table)
-                              .arg(kMaxAmountCents);
+                                  .arg(table)
+                                  .arg(kMaxAmountCents);
+    const QString where = table == QLatin1String("Catalogue") ? catalogueWhere : lineWhere;
     qint64 odd = 0, first = 0;
     db.rows(QStringLiteral("SELECT COUNT(*), MIN(ID)").append(where).toUtf8().constData(), [&](sqlite3_stmt* row) {
         odd = sqlite3_column_int64(row, 0);
@@ -364,7 +375,8 @@ bool layoutIsOwn(const RawFile& db)
 bool passesEveryCheck(const RawFile& db)
 {
     return layoutIsOwn(db) && oddValues(db, QStringLiteral("Records")).first == 0
-        && oddValues(db, QStringLiteral("PendingLines")).first == 0;
+        && oddValues(db, QStringLiteral("PendingLines")).first == 0
+        && oddValues(db, QStringLiteral("Catalogue")).first == 0;
 }
 
 std::optional<qint64> headerLength(const QByteArray& header)

@@ -100,7 +100,8 @@ using Totals = QMap<QByteArray, SalesTotals>;
 // the order of the keys: the lines grouped along their covering index, beside each summary table along its key.
 bool summariesMatchLines(const RawFile& db);
 
-// How many rows of Records or PendingLines hold a value the program could not have written, and the first one's ID.
+// How many rows of Records, PendingLines or Catalogue hold a value the program could not have written, and the first
+// one's ID.
 std::pair<qint64, qint64> oddValues(const RawFile& db, const QString& table);
 // The file's tables, indexes and triggers by name and text, and those of a ledger this program makes.
 QStringList catalogue(const RawFile& db);

@@ -395,6 +395,24 @@ void TDbMan::WriteProductNames(const QString& userName, const QStringList& names
     FStore->writeProductNames(userName, names);
 }
 
+QList<CatalogueItem> TDbMan::Catalogue(const QString& userName)
+{
+    return FLedger ? FLedger->catalogue(userName) : QList<CatalogueItem>();
+}
+
+bool TDbMan::MayChangeCatalogue()
+{
+    return FLedger && FLedger->mayChangeCatalogue();
+}
+
+void TDbMan::ChangeCatalogue(const QString& userName, const QList<CatalogueChange>& changes)
+{
+    LedgerStore& ledger = ledgerForEdits();
+    if (!ledger.mayChangeCatalogue())
+        throw catalogueNotAllowed();
+    ledger.changeCatalogue(userName, changes);
+}
+
 QString TDbMan::computerName()
 {
     const QString name = QSysInfo::machineHostName();

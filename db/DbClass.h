@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "db/AccountRules.h"
+#include "db/Catalogue.h"
 #include "db/SalesRows.h"
 
 #include "db/LedgerLocation.h"
@@ -142,6 +143,14 @@ public:
     // Several names used in this order, as many 添加 would leave them, in one write.
     std::optional<QStringList> RememberProductNames(const QString& userName, const QStringList& names);
     void WriteProductNames(const QString& userName, const QStringList& names);
+
+    // ---- The products' catalogue (商品资料) ----
+    // The user's catalogue on a file, the shop's on a server, in the order of entry; empty while offline.
+    QList<CatalogueItem> Catalogue(const QString& userName);
+    // Whether this login may change it (on a server, only the shop's owners and the administrator).
+    bool MayChangeCatalogue();
+    // Applies the changes in one write; raises KivaroError, with nothing changed, when one is refused.
+    void ChangeCatalogue(const QString& userName, const QList<CatalogueChange>& changes);
 
     // ---- Pending lines kept until "完成", and the record of changes ----
     // This computer's name as the record of changes shows it.

@@ -155,6 +155,12 @@ CopySummary copyLedger(
     const QList<StoredAccount> accounts = source.accounts();
     const TotalsByUser totals = totalsMap(source.totalsByUser());
     QList<std::pair<QString, QStringList>> productLists;
+    // Every account's catalogue (a server's is the shop's, the same for each).
+    QList<std::pair<QString, QList<CatalogueItem>>> catalogues;
+    for (const StoredAccount& account : accounts) {
+        if (QList<CatalogueItem> items = source.catalogue(account.name); !items.isEmpty())
+            catalogues.append({ account.name, std::move(items) });
+    }
     for (const StoredAccount& account : options.productLists ? accounts : QList<StoredAccount>()) {
         if (const std::optional<QStringList> names = source.productNames(account.name))
             productLists.append({ account.name, *names });
@@ -206,6 +212,8 @@ CopySummary copyLedger(
                 .arg(ledgerName(source.location())));
     for (const auto& [user, names] : productLists)
         import->setProductNames(user, names);
+    for (const auto& [user, items] : catalogues)
+        import->setCatalogue(user, items);
     commitCopy(target, std::move(import), accounts, totals);
     return summary;
 }

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "db/AccountRules.h"
+#include "db/Catalogue.h"
 #include "db/LedgerLocation.h"
 #include "db/SalesRows.h"
 #include "db/ViewSnapshot.h"
@@ -90,6 +91,8 @@ public:
     // Lines in their order of entry, each kept under its id.
     virtual void addLines(const QString& userName, const QList<SalesLine>& lines) = 0;
     virtual void setProductNames(const QString& userName, const QStringList& names) = 0;
+    // The user's catalogue (a server adds it to the shop's: a product or code the shop has already keeps the shop's).
+    virtual void setCatalogue(const QString& userName, const QList<CatalogueItem>& items) = 0;
     virtual void commit() = 0;
 };
 
@@ -238,9 +241,22 @@ public:
     virtual void holdSnapshot(bool /*hold*/) { }
 };
 
+// The products' catalogue: a file keeps one per user, a server one for the whole shop, which every account reads and
+// only the shop's owners and the administrator change.
+class CatalogueStore
+{
+public:
+    virtual ~CatalogueStore() = default;
+    // In the order the products were added.
+    virtual QList<CatalogueItem> catalogue(const QString& userName) = 0;
+    // Applies the changes in one write (applyCatalogueChanges); nothing changes when one is refused.
+    virtual void changeCatalogue(const QString& userName, const QList<CatalogueChange>& changes) = 0;
+    virtual bool mayChangeCatalogue() { return true; }
+};
+
 // A ledger in reach (a file, or a server that answers): everything above, and the account administrator's work on
 // password hashes.
-class LedgerStore : public WindowStore, public ReviewReads, public LedgerTransfer
+class LedgerStore : public WindowStore, public ReviewReads, public LedgerTransfer, public CatalogueStore
 {
 public:
     // As write(), with the steps that change stored lines.

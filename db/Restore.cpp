@@ -76,6 +76,7 @@ const QMap<QString, QStringList>& programTables()
                 "RecMemo" } },
         { QStringLiteral("Changes"),
             { "ID", "ChangedAt", "UserName", "Computer", "Kind", "LineID", "Before", "After", "Undoes", "UndoneBy" } },
+        { QStringLiteral("Catalogue"), { "ID", "UserName", "RecProductName", "Code", "Price", "Cost" } },
     };
     return tables;
 }
@@ -93,6 +94,8 @@ QStringList requiredTables(qint64 version)
         tables.removeOne(QStringLiteral("MonthProductSums"));
         tables.removeOne(QStringLiteral("YearProductSums"));
     }
+    if (version < 4)
+        tables.removeOne(QStringLiteral("Catalogue"));
     return tables;
 }
 
@@ -202,7 +205,8 @@ LedgerFileInfo inspectCopy(const QString& path, const BackupSource& copy, bool c
             if (!tables.contains(table))
                 throw KivaroError(QStringLiteral("“%1”不是 Kivaro 的账本文件（没有账本的表“%2”）").arg(shown, table));
         }
-        for (const QString& table : { QStringLiteral("Records"), QStringLiteral("PendingLines") }) {
+        for (const QString& table :
+            { QStringLiteral("Records"), QStringLiteral("PendingLines"), QStringLiteral("Catalogue") }) {
             if (!tables.contains(table))
                 continue;
             if (const auto [odd, first] = oddValues(db, table); odd > 0)

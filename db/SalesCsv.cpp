@@ -2,10 +2,12 @@
 
 #include "base/Error.h"
 #include "base/TextCodec.h"
+#include "db/Catalogue.h"
 #include "db/Numbers.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <array>
@@ -258,8 +260,9 @@ SalesImport parseSalesCsv(
     return result;
 }
 
-SalesImport readSalesCsv(
-    const QString& path, QChar decimalSeparator, const ImportProgress& progress, const QString& encoding)
+namespace {
+
+QByteArray importedBytes(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -270,19 +273,108 @@ SalesImport readSalesCsv(
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw KivaroError(QStringLiteral("无法读取“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
-    return parseSalesCsv(bytes, decimalSeparator, progress, encoding);
+    return bytes;
+}
+
+QString quoted(const QString& text)
+{
+    return QLatin1Char('"') + defusedText(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+} // namespace
+
+SalesImport readSalesCsv(
+    const QString& path, QChar decimalSeparator, const ImportProgress& progress, const QString& encoding)
+{
+    return parseSalesCsv(importedBytes(path), decimalSeparator, progress, encoding);
 }
 
 QByteArray salesCsv(const QList<SalesLine>& lines)
 {
-    const auto quoted = [](const QString& text) -> QString {
-        return QLatin1Char('"') + defusedText(text).replace(QLatin1Char('"'), QStringLiteral("\"\""))
-            + QLatin1Char('"');
-    };
     QString text = QStringLiteral("\uFEFF日期,品名,数量,实收,成本,备注\r\n");
     for (const SalesLine& line : lines)
         text += line.day.toString(Qt::ISODate) + QLatin1Char(',') + quoted(line.productName) + QLatin1Char(',')
             + QString::number(line.quantity) + QLatin1Char(',') + formatCents(line.received) + QLatin1Char(',')
             + formatCents(line.cost) + QLatin1Char(',') + quoted(line.memo) + QStringLiteral("\r\n");
+    return text.toUtf8();
+}
+
+namespace {
+
+enum CatalogueColumn { ItemName, ItemCode, ItemPrice, ItemCost, CatalogueColumns };
+const std::array<QString, CatalogueColumns> kCatalogueCaptions { QStringLiteral("品名"), QStringLiteral("条码"),
+    QStringLiteral("单价"), QStringLiteral("单位成本") };
+
+} // namespace
+
+CatalogueImport parseCatalogueCsv(const QByteArray& bytes, QChar decimalSeparator)
+{
+    CatalogueImport result;
+    QString otherEncoding;
+    const QString text = decoded(bytes, QString(), result.encoding, otherEncoding);
+    CsvReader reader(text, separatorOf(text));
+    std::array<qsizetype, CatalogueColumns> at { ItemName, ItemCode, ItemPrice, ItemCost };
+    QHash<QString, qint64> names, codes;
+    qint64 row = 0;
+    while (!reader.atEnd()) {
+        const QStringList fields = reader.next();
+        ++row;
+        bool blank = true;
+        for (const QString& field : fields)
+            blank = blank && isBlankText(field);
+        if (blank)
+            continue;
+        if (row == 1 && fields.contains(kCatalogueCaptions[ItemName])) {
+            for (int column = 0; column < CatalogueColumns; ++column)
+                at[size_t(column)] = fields.indexOf(kCatalogueCaptions[size_t(column)]);
+            continue;
+        }
+        ++result.rows;
+        const auto field = [&](CatalogueColumn column) {
+            const qsizetype index = at[size_t(column)];
+            return index >= 0 && index < fields.size() ? fields.at(index).trimmed() : QString();
+        };
+        const qsizetype problemsBefore = result.problems.size();
+        const auto problem = [&](CatalogueColumn column, const QString& reason) {
+            result.problems.append({ row, kCatalogueCaptions[size_t(column)], reason });
+        };
+        CatalogueItem item { keptText(field(ItemName)), undefusedText(field(ItemCode)), {}, {} };
+        for (const CatalogueColumn column : { ItemPrice, ItemCost }) {
+            if (field(column).isEmpty())
+                continue;
+            const std::optional<qint64> amount = amountOf(field(column), decimalSeparator);
+            if (!amount || *amount < 0)
+                problem(column, QStringLiteral("“%1”不是金额，或是负数，或超出了一万亿").arg(field(column)));
+            (column == ItemPrice ? item.price : item.cost) = amount;
+        }
+        if (result.problems.size() == problemsBefore) {
+            if (const QString why = itemProblem(item); !why.isEmpty())
+                problem(why.contains(QStringLiteral("条码")) ? ItemCode : ItemName, why);
+        }
+        if (const auto twice = names.constFind(item.name); twice != names.cend())
+            problem(ItemName, QStringLiteral("品名“%1”在第 %2 行已经有了").arg(item.name).arg(*twice));
+        if (const auto twice = codes.constFind(item.code); !item.code.isEmpty() && twice != codes.cend())
+            problem(ItemCode, QStringLiteral("条码“%1”在第 %2 行已经有了").arg(item.code).arg(*twice));
+        names.insert(item.name, row);
+        if (!item.code.isEmpty())
+            codes.insert(item.code, row);
+        if (result.problems.size() == problemsBefore)
+            result.items.append(item);
+    }
+    return result;
+}
+
+CatalogueImport readCatalogueCsv(const QString& path, QChar decimalSeparator)
+{
+    return parseCatalogueCsv(importedBytes(path), decimalSeparator);
+}
+
+QByteArray catalogueCsv(const QList<CatalogueItem>& items)
+{
+    const auto amount = [](const std::optional<qint64>& cents) { return cents ? formatCents(*cents) : QString(); };
+    QString text = QStringLiteral("\uFEFF品名,条码,单价,单位成本\r\n");
+    for (const CatalogueItem& item : items)
+        text += quoted(item.name) + QLatin1Char(',') + quoted(item.code) + QLatin1Char(',') + amount(item.price)
+            + QLatin1Char(',') + amount(item.cost) + QStringLiteral("\r\n");
     return text.toUtf8();
 }

@@ -126,6 +126,20 @@ namespace {
         "CREATE INDEX IF NOT EXISTS ChangesByUser ON Changes (UserName, ID)",
     };
 
+    // Each user's products: texts encoded as in Records, a code as typed (NULL when none), amounts of one unit in
+    // cents (NULL when not given).
+    const char* const kCatalogueStatements[] = {
+        "CREATE TABLE IF NOT EXISTS Catalogue ("
+        " ID INTEGER PRIMARY KEY,"
+        " UserName TEXT NOT NULL,"
+        " RecProductName TEXT NOT NULL,"
+        " Code TEXT,"
+        " Price INTEGER,"
+        " Cost INTEGER,"
+        " UNIQUE (UserName, RecProductName))",
+        "CREATE UNIQUE INDEX IF NOT EXISTS CatalogueByCode ON Catalogue (UserName, Code) WHERE Code IS NOT NULL",
+    };
+
     const QString kGroupKey
         = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate AND RecProductName=%1.RecProductName");
     const QString kDayKey = QStringLiteral("UserName=%1.UserName AND RecDate=%1.RecDate");
@@ -328,7 +342,7 @@ void create(QSqlDatabase& db)
     runAll(db, kSummaryIndexes);
     runAll(db, triggers());
     runAll(db, kHistoryStatements);
-    markVersion(db);
+    addCatalogue(db);
 }
 
 void addHistory(QSqlDatabase& db)
@@ -343,6 +357,12 @@ void addMonths(QSqlDatabase& db)
     insertPeriods(db);
     dropTriggers(db);
     runAll(db, triggers());
+    addCatalogue(db);
+}
+
+void addCatalogue(QSqlDatabase& db)
+{
+    runAll(db, kCatalogueStatements);
     markVersion(db);
 }
 
@@ -392,7 +412,7 @@ void addSummaries(QSqlDatabase& db)
 {
     fillSummaries(db);
     runAll(db, kHistoryStatements);
-    markVersion(db);
+    addCatalogue(db);
 }
 
 void rebuildFrom(QSqlDatabase& db, int sourceVersion)
@@ -427,6 +447,11 @@ void rebuildFrom(QSqlDatabase& db, int sourceVersion)
                            "Undoes, UndoneBy) SELECT ID, ChangedAt, UserName, Computer, Kind, LineID, Before, After, "
                            "Undoes, UndoneBy FROM source.Changes ORDER BY ID"));
     }
+    runAll(db, kCatalogueStatements);
+    if (sourceVersion >= 4)
+        run(db,
+            QStringLiteral("INSERT INTO main.Catalogue (ID, UserName, RecProductName, Code, Price, Cost) "
+                           "SELECT ID, UserName, RecProductName, Code, Price, Cost FROM source.Catalogue ORDER BY ID"));
     markVersion(db);
 }
 

@@ -71,6 +71,8 @@ public:
         if (mode == ImportMode::Replacing) {
             m_session.run(QStringLiteral("DELETE FROM Records"));
             m_session.run(QStringLiteral("DELETE FROM Users"));
+            m_store.requireCatalogue(m_session);
+            m_session.run(QStringLiteral("DELETE FROM Catalogue"));
         }
         if (m_session.exists(QStringLiteral("SELECT 1 FROM Users UNION ALL SELECT 1 FROM Records LIMIT 1"), {}))
             throw KivaroError(QStringLiteral("目标数据库“%1”中已有帐户或记录，不能复制到这里。")
@@ -89,6 +91,10 @@ public:
     void setProductNames(const QString& userName, const QStringList& names) override
     {
         m_productNames.append({ userName, names });
+    }
+    void setCatalogue(const QString& userName, const QList<CatalogueItem>& items) override
+    {
+        m_store.putCatalogue(m_session, userName, items);
     }
     void commit() override
     {

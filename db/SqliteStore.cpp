@@ -70,6 +70,7 @@ void SqliteStore::prepareSummaries(Session& session)
         if (version < Schema::kVersion) {
             // A file held read-only keeps the summaries an earlier upgrade gave it.
             FSummaries = version >= 1 ? TSummaries::Kept : TSummaries::Missing;
+            FMonthSums = Schema::keepsMonthSums(version);
             session.begin();
             // Another instance may have upgraded the file while this one waited for the lock.
             version = session.userVersion();
@@ -81,8 +82,10 @@ void SqliteStore::prepareSummaries(Session& session)
                     Schema::addSummaries(session.database());
                 else if (version == 1)
                     Schema::addHistory(session.database());
-                else
+                else if (version == 2)
                     Schema::addMonths(session.database());
+                else
+                    Schema::addCatalogue(session.database());
             }
             session.commit();
             version = Schema::kVersion;
@@ -90,6 +93,7 @@ void SqliteStore::prepareSummaries(Session& session)
         // A newer layout may keep other summaries; its lines are read directly.
         FSummaries = version == Schema::kVersion ? TSummaries::Kept : TSummaries::Missing;
         FMonthSums = FSummaries == TSummaries::Kept;
+        FCatalogue = FSummaries == TSummaries::Kept;
     } catch (const KivaroError&) {
         session.rollback();
         // A file held by another instance may be upgraded at a later opening; any other refusal is final.
@@ -450,7 +454,7 @@ void SqliteStore::write(const std::function<void(LedgerWrite&)>& work, const std
 qint64 SqliteStore::repairSummaries()
 {
     Session session(*this);
-    if (session.userVersion() != Schema::kVersion)
+    if (!Schema::keepsMonthSums(session.userVersion()))
         return 0;
     session.begin();
     const qint64 wrong = Schema::repairSummaries(session.database());

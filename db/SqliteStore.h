@@ -48,6 +48,9 @@ public:
     // The file that keeps a user's product names.
     QString productsPath(const QString& userName) const;
 
+    QList<CatalogueItem> catalogue(const QString& userName) override;
+    void changeCatalogue(const QString& userName, const QList<CatalogueChange>& changes) override;
+
     QList<StoredAccount> accounts() override;
     QList<UserTotals> totalsByUser() override;
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
@@ -63,6 +66,11 @@ private:
     // Whether the file keeps a record of changes (one of an older layout, held read-only, may not).
     static bool keepsChanges(Session& session);
     class Write;
+    class CatalogueWrite;
+    // Raises KivaroError when the file has no catalogue (one of an older layout that cannot be written).
+    void requireCatalogue(Session& session);
+    // The items put into the user's catalogue inside the session's write (a copy's).
+    void putCatalogue(Session& session, const QString& userName, const QList<CatalogueItem>& items);
     // Whether the open file has its summaries: not yet known, kept up to date, or missing and left so.
     enum class TSummaries { Unknown, Kept, Missing };
 
@@ -79,6 +87,8 @@ private:
     // Why the first start could not copy the template; empty when it did or had no need to.
     QString FCopyFailure;
     TSummaries FSummaries = TSummaries::Unknown;
-    // The file keeps MonthProductSums besides (version 3): an older one that could not be upgraded does not.
+    // The file keeps MonthProductSums besides (version 3), and the catalogue (version 4): an older one that could not
+    // be upgraded does not.
     bool FMonthSums = false;
+    bool FCatalogue = false;
 };

@@ -4,6 +4,7 @@
 #include "db/ProductsFile.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
+#include "forms/ProductsForm.h"
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -25,6 +26,13 @@ TfrmEditName::TfrmEditName(TDbMan* dbMan, const QString& userName, QWidget* pare
     Memo1->setTabChangesFocus(true);
     Button1 = makeButton(this, "Button1", QStringLiteral("确定"), QRect((547 - 75) / 2, 389, 75, 25));
     connect(Button1, &QPushButton::clicked, this, &TfrmEditName::Button1Click);
+    // The names with their codes and prices.
+    btnProducts = makeButton(this, "btnProducts", QStringLiteral("商品资料…"), QRect(9, 389, 80, 25));
+    connect(btnProducts, &QPushButton::clicked, this, [this] {
+        TfrmProducts products(FDbMan, FUserName, this);
+        connect(&products, &TfrmProducts::changed, this, &TfrmEditName::catalogueChanged);
+        products.exec();
+    });
 }
 
 void TfrmEditName::showEvent(QShowEvent* event)

@@ -19,6 +19,10 @@ public:
     // The store stays the caller's.
     TfrmEditName(TDbMan* dbMan, const QString& userName, QWidget* parent = nullptr);
 
+Q_SIGNALS:
+    // The catalogue was changed from the 商品资料 window opened here.
+    void catalogueChanged();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -33,4 +37,5 @@ private:
     QSet<QString> FStoredNames;
     QPlainTextEdit* Memo1 = nullptr;
     QPushButton* Button1 = nullptr;
+    QPushButton* btnProducts = nullptr;
 };

@@ -17,6 +17,7 @@
 #include "forms/ErrorHandler.h"
 #include "forms/FormUtil.h"
 #include "forms/MessageBox.h"
+#include "forms/ProductsForm.h"
 
 #include <QDateEdit>
 #include <QFile>
@@ -213,6 +214,7 @@ void TEntryPage::prepare(TDbMan* dbMan, const QString& userName)
     FEditedKeptId = 0;
     FPending->clear();
     LoadProductNames();
+    LoadCatalogue();
     RestoreKeptLines();
     DateTimePicker1->setDate(QDate::currentDate());
     ComboBox1Change();
@@ -242,6 +244,9 @@ void TEntryPage::switchStore(TDbMan* dbMan)
     LoadProductNames();
     if (ComboBox1->currentText() != typed)
         ComboBox1->setEditText(typed);
+    // Offline the till goes on with the catalogue it read from the server.
+    if (!dbMan->location().offline)
+        LoadCatalogue();
     ListView1Change();
     UpdatePendingTotals();
 }
@@ -488,8 +493,24 @@ void TEntryPage::Button3Click()
 {
     flushProductNames();
     TfrmEditName editor(FDbMan, FUserName, this);
+    connect(&editor, &TfrmEditName::catalogueChanged, this, &TEntryPage::LoadCatalogue);
     if (editor.exec() == QDialog::Accepted)
         LoadProductNames();
+}
+
+void TEntryPage::showCatalogue()
+{
+    TfrmProducts products(FDbMan, FUserName, this);
+    connect(&products, &TfrmProducts::changed, this, &TEntryPage::LoadCatalogue);
+    products.exec();
+}
+
+void TEntryPage::LoadCatalogue()
+{
+    QList<CatalogueItem> items;
+    // A catalogue that cannot be read leaves the till typing names by hand, as without one.
+    guarded([&] { items = FDbMan->Catalogue(FUserName); }, this);
+    FCatalogue = CatalogueIndex(items);
 }
 
 void TEntryPage::Button12Click()

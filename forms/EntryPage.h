@@ -51,6 +51,9 @@ public:
     // before the window goes, and before anything else reads or replaces the list.
     void flushProductNames();
 
+    // Shows 商品资料; the page reads the catalogue again when it was changed there.
+    void showCatalogue();
+
     // Starts a desktop calculator; false when none was found. Tests replace it.
     static std::function<bool()> startCalculator;
     // Called when the server went away during work (a line could not be kept, or a save went into the outbox): the
@@ -82,6 +85,8 @@ private:
     bool ComboBox5KeyPress(QKeyEvent* key);
     void UpdatePendingTotals();
     void LoadProductNames();
+    // Reads the catalogue the till looks codes and prices up in.
+    void LoadCatalogue();
     void RememberProductName();
     // A write of the queued names came back: the list as stored, or why it could not be written.
     void ProductNamesWritten(const QStringList& written);
@@ -126,4 +131,5 @@ private:
     // The entries of ComboBox1's list, in their order.
     QStringList FProductNames;
     ProductNamesKeeper* FNamesKeeper = nullptr;
+    CatalogueIndex FCatalogue;
 };

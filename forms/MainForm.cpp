@@ -229,6 +229,7 @@ void TfrmMain::setupMoreMenu()
     addMoreAction("actRestore", QStringLiteral("恢复数据…"), &TfrmMain::RestoreClick);
     addMoreAction("actImport", QStringLiteral("导入销售记录…"), &TfrmMain::ImportClick);
     addMoreAction("actHistory", QStringLiteral("修改记录…"), &TfrmMain::HistoryClick);
+    addMoreAction("actProducts", QStringLiteral("商品资料…"), &TfrmMain::ProductsClick);
 }
 
 QAction* TfrmMain::addMoreAction(const char* name, const QString& text, void (TfrmMain::*handler)())
@@ -452,6 +453,12 @@ void TfrmMain::HistoryClick()
     TfrmHistory history(FDbMan.get(), FUserName, this);
     connect(&history, &TfrmHistory::undone, Panel3, &TReviewPage::readShownAgain);
     history.exec();
+}
+
+void TfrmMain::ProductsClick()
+{
+    if (FDbMan)
+        Panel2->showCatalogue();
 }
 
 void TfrmMain::startDailyBackup()

@@ -70,6 +70,7 @@ private:
     void RestoreClick();
     void ImportClick();
     void HistoryClick();
+    void ProductsClick();
     void DailyBackupDone();
     // Back to the login in a new start of the program.
     void SwitchUser();

@@ -186,7 +186,8 @@ private Q_SLOTS:
             entries << action->objectName() + QLatin1Char(' ') + action->text();
         QCOMPARE(entries,
             (QStringList { QStringLiteral("actBackup 备份数据…"), QStringLiteral("actRestore 恢复数据…"),
-                QStringLiteral("actImport 导入销售记录…"), QStringLiteral("actHistory 修改记录…") }));
+                QStringLiteral("actImport 导入销售记录…"), QStringLiteral("actHistory 修改记录…"),
+                QStringLiteral("actProducts 商品资料…") }));
         menu->hide();
     }
 

@@ -16,7 +16,7 @@ namespace {
 const char* const kLedgerTables = "ARRAY['users', 'records', 'day_sums', 'day_product_sums', "
                                   "'month_product_sums', 'year_product_sums', 'product_names', 'saves', "
                                   "'pending_lines', 'changes', 'kivaro_lock_key', 'kivaro_parts', "
-                                  "'kivaro_ledger_id']";
+                                  "'kivaro_ledger_id', 'catalogue']";
 
 QByteArray md5Hex(const QString& text)
 {
@@ -319,6 +319,10 @@ void ServerStore::prepareSchema(Session& session)
                 upgradeToSharedNothing(session);
             if (found < 8)
                 upgradeToMonths(session);
+            if (found < 9) {
+                for (const QString& statement : ServerSchema::catalogueStatements())
+                    session.exec(statement);
+            }
             // The earlier functions, triggers, policies and grants are replaced by the program's own, whatever an
             // earlier upgrade left (a policy goes with a function it calls).
             const ServerSchema::Access names = access(session);

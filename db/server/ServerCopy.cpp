@@ -87,7 +87,7 @@ public:
         // waits for the writes under way and holds it alone until it commits.
         m_session.exec(
             m_replacing ? "SELECT kivaro_lock('restore', '', true)" : "SELECT kivaro_lock('restore', '', false)");
-        m_session.exec("LOCK TABLE users, records, product_names IN SHARE ROW EXCLUSIVE MODE");
+        m_session.exec("LOCK TABLE users, records, product_names, catalogue IN SHARE ROW EXCLUSIVE MODE");
         if (whileLocked)
             whileLocked();
         if (m_replacing) {
@@ -98,7 +98,7 @@ public:
             m_session.exec("SET LOCAL kivaro.replacing = 'on'");
             m_session.exec(
                 "TRUNCATE records, day_sums, day_product_sums, month_product_sums, year_product_sums, users, "
-                "saves, changes");
+                "saves, changes, catalogue");
             m_session.exec("UPDATE ledger_generation SET generation = generation + 1");
         }
         if (m_session.exec("SELECT 1 FROM users UNION ALL SELECT 1 FROM records LIMIT 1").rows() > 0)
@@ -126,6 +126,30 @@ public:
     void setProductNames(const QString& userName, const QStringList& names) override
     {
         m_store.putProductNames(m_session, userName, names);
+    }
+    // The shop has one catalogue: each user's products join it, a name or code it has already keeps the shop's.
+    void setCatalogue(const QString& /*userName*/, const QList<CatalogueItem>& items) override
+    {
+        if (!m_catalogueRead) {
+            // A copy into an empty ledger may meet a catalogue there already.
+            const Result rows = m_session.exec("SELECT product_name, code FROM catalogue");
+            for (int row = 0; row < rows.rows(); ++row) {
+                m_names.insert(rows.text(row, 0));
+                m_codes.insert(rows.text(row, 1));
+            }
+            m_catalogueRead = true;
+        }
+        QList<CatalogueChange> changes;
+        for (CatalogueItem item : items) {
+            if (m_names.contains(item.name))
+                continue;
+            if (m_codes.contains(item.code))
+                item.code.clear();
+            m_names.insert(item.name);
+            m_codes.insert(item.code);
+            changes.append({ CatalogueChange::Kind::Put, item, {} });
+        }
+        m_store.putCatalogue(m_session, changes);
     }
     void commit() override
     {
@@ -155,6 +179,9 @@ private:
     Session m_session;
     bool m_replacing;
     ServerSchema::Access m_access;
+    // The names and codes the shop's catalogue has (the empty code among them: a product without one).
+    QSet<QString> m_names, m_codes { QString() };
+    bool m_catalogueRead = false;
 };
 
 std::unique_ptr<LedgerImport> ServerStore::startImport(ImportMode mode, const std::function<void()>& whileLocked)

@@ -53,6 +53,8 @@ QString rankingSource(const QString& whose, const QStringList& bounds);
 // The days a line may have, and the secret behind the program's locks (with the change's session role); version 6.
 QStringList dayLimitStatements();
 QStringList lockKeyStatements();
+// The shop's products' catalogue (version 9): every account reads it, the shop's owners write it.
+QStringList catalogueStatements();
 // At most a megabyte a text.
 QStringList textLimitStatements();
 // The program's functions and the triggers on records.

@@ -34,7 +34,7 @@ public:
     ServerStore& operator=(const ServerStore&) = delete;
 
     // The layout this program creates, kept in the table kivaro_schema.
-    static constexpr int kSchemaVersion = 8;
+    static constexpr int kSchemaVersion = 9;
 
     LedgerLocation location() const override { return FLocation; }
     bool keepsPasswordHashes() const override { return false; }
@@ -87,6 +87,10 @@ public:
     std::optional<QStringList> rememberProductNames(const QString& userName, const QStringList& names) override;
     void writeProductNames(const QString& userName, const QStringList& names) override;
 
+    QList<CatalogueItem> catalogue(const QString& userName) override;
+    void changeCatalogue(const QString& userName, const QList<CatalogueChange>& changes) override;
+    bool mayChangeCatalogue() override;
+
     QList<StoredAccount> accounts() override;
     QList<UserTotals> totalsByUser() override;
     void readLines(const QString& userName, const std::function<void(const QList<SalesLine>&)>& take) override;
@@ -106,6 +110,7 @@ private:
     class Session;
     class Import;
     class Write;
+    class CatalogueWrite;
 
     // Runs work on an open connection with the schema in place. When the connection turns out to be lost before
     // anything was committed, it is made again and the work runs once more.
@@ -130,6 +135,7 @@ private:
     static ChangeEntry changeAt(const Result& rows, int row);
     void insertLines(Session& session, const QString& userName, const QList<SalesLine>& lines, bool keepIds);
     void putProductNames(Session& session, const QString& userName, const QStringList& names);
+    static void putCatalogue(Session& session, const QList<CatalogueChange>& changes);
 
     LedgerLocation FLocation;
     pg_conn* FConnection = nullptr;

@@ -100,11 +100,13 @@ void ServerStore::changeCatalogue(const QString& /*userName*/, const QList<Catal
     });
 }
 
+// The shop's owners, and the administrator, who owns the ledger's tables.
 bool ServerStore::mayChangeCatalogue()
 {
     return withSession([](Session& session) {
         return session
-                   .exec("SELECT (SELECT kivaro_is_shop_owner()) OR pg_has_role(session_user, current_user, 'MEMBER')")
+                   .exec("SELECT (SELECT kivaro_is_shop_owner()) OR pg_has_role(session_user, (SELECT relowner "
+                         "FROM pg_class WHERE oid = to_regclass('catalogue')), 'MEMBER')")
                    .bytes(0, 0)
             == "t";
     });

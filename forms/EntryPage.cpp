@@ -165,6 +165,9 @@ void TEntryPage::connectControls()
     connect(ComboBox1, &QComboBox::activated, this, &TEntryPage::ComboBox1Change);
     for (QLineEdit* field : { ComboBox2, ComboBox3, ComboBox4 })
         connect(field, &QLineEdit::textChanged, this, &TEntryPage::ComboBox1Change);
+    // A product of the catalogue with its unit amounts: 实收 and 成本 follow the quantity.
+    connect(ComboBox1, &QComboBox::editTextChanged, this, &TEntryPage::fillAmounts);
+    connect(ComboBox2, &QLineEdit::textChanged, this, &TEntryPage::fillAmounts);
     connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TEntryPage::ListView1Change);
     connect(ListView1->model(), &QAbstractItemModel::rowsInserted, this, &TEntryPage::ListView1Change);
     connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TEntryPage::ListView1Change);
@@ -274,7 +277,63 @@ bool TEntryPage::DateTimePicker1KeyPress(QKeyEvent* key)
 
 bool TEntryPage::ComboBox1KeyPress(QKeyEvent* key)
 {
-    return enterMovesFocus(key, ComboBox2);
+    if (!isEnterKey(key))
+        return false;
+    takeScannedCode();
+    return true;
+}
+
+namespace {
+
+// What a scanner types for a product without a code in the catalogue: a barcode's digits (EAN-8 and longer). Such a
+// number is no product's name.
+bool looksLikeBarcode(const QString& text)
+{
+    if (text.size() < 8)
+        return false;
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+} // namespace
+
+void TEntryPage::takeScannedCode()
+{
+    const QString typed = ComboBox1->currentText().trimmed();
+    if (const CatalogueItem* item = FCatalogue.byCode(typed)) {
+        ComboBox1->setEditText(item->name);
+        ComboBox2->setText(QStringLiteral("1"));
+        ComboBox2->setFocus(Qt::OtherFocusReason);
+        ComboBox2->selectAll();
+        return;
+    }
+    if (!FCatalogue.isEmpty() && looksLikeBarcode(typed) && !FCatalogue.byName(typed) && !FProductNames.contains(typed)) {
+        MessageBox::information(this, QStringLiteral("商品资料中没有条码“%1”。").arg(typed));
+        // The next scan replaces it.
+        ComboBox1->setFocus(Qt::OtherFocusReason);
+        ComboBox1->lineEdit()->selectAll();
+        return;
+    }
+    ComboBox2->setFocus(Qt::OtherFocusReason);
+}
+
+void TEntryPage::fillAmounts()
+{
+    const CatalogueItem* item = FCatalogue.isEmpty() ? nullptr : FCatalogue.byName(composedTrimmed(ComboBox1->currentText()));
+    const std::optional<qint32> quantity = parseQuantity(ComboBox2->text());
+    const auto fill = [&](QLineEdit* field, const std::optional<qint64>& unit, QString& filled) {
+        // An amount the cashier typed stays; one filled in follows the product and the quantity.
+        if (field->text() != filled && !field->text().isEmpty())
+            return;
+        std::optional<qint64> amount;
+        if (item && unit && quantity)
+            amount = amountOfUnits(*quantity, *unit);
+        if (!amount && filled.isEmpty())
+            return;
+        filled = amount ? formatCents(*amount, localeDecimalSeparator()) : QString();
+        field->setText(filled);
+    };
+    fill(ComboBox3, item ? item->price : std::nullopt, FFilledReceived);
+    fill(ComboBox4, item ? item->cost : std::nullopt, FFilledCost);
 }
 
 bool TEntryPage::ComboBox2KeyPress(QKeyEvent* key)
@@ -375,6 +434,8 @@ void TEntryPage::clearEntryFields()
     ComboBox1->clearEditText();
     for (QLineEdit* field : { ComboBox2, ComboBox3, ComboBox4, ComboBox5 })
         field->clear();
+    FFilledReceived.clear();
+    FFilledCost.clear();
 }
 
 void TEntryPage::UpdatePendingTotals()
@@ -401,6 +462,9 @@ void TEntryPage::Button5Click()
     ComboBox3->setText(shown.at(4));
     ComboBox4->setText(shown.at(5));
     ComboBox5->setText(shown.at(6));
+    // The line's amounts are its own, whatever the catalogue says now.
+    FFilledReceived.clear();
+    FFilledCost.clear();
     ComboBox1Change();
     removePendingRow(row);
     ListView1Change();

@@ -83,6 +83,11 @@ private:
     bool ComboBox3KeyPress(QKeyEvent* key);
     bool ComboBox4KeyPress(QKeyEvent* key);
     bool ComboBox5KeyPress(QKeyEvent* key);
+    // Enter in the product field: a code of the catalogue (a scanner types one and Enter) becomes its product's name
+    // with 1 in 数量, selected; a barcode the catalogue lacks is said and stays; anything else moves on to 数量.
+    void takeScannedCode();
+    // 实收 and 成本 of a product with unit amounts, for the quantity typed, unless the cashier typed them.
+    void fillAmounts();
     void UpdatePendingTotals();
     void LoadProductNames();
     // Reads the catalogue the till looks codes and prices up in.
@@ -132,4 +137,7 @@ private:
     QStringList FProductNames;
     ProductNamesKeeper* FNamesKeeper = nullptr;
     CatalogueIndex FCatalogue;
+    // What fillAmounts last put into 实收 and 成本 (empty: nothing, or the cashier's own).
+    QString FFilledReceived;
+    QString FFilledCost;
 };

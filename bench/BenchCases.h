@@ -72,6 +72,7 @@ void benchExportCsv(BenchContext& context);
 void benchImportCsv(BenchContext& context);
 void benchChartPage(BenchContext& context);
 void benchAddKept(BenchContext& context);
+void benchScanAtTill(BenchContext& context);
 void benchSaveKept(BenchContext& context);
 void benchServerQueries(BenchContext& context);
 void benchServerSave(BenchContext& context);

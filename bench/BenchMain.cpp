@@ -163,6 +163,7 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("x3"), benchImportCsv }, { QStringLiteral("c1"), benchChartPage },
         // After case 3, whose ratio is the target of k2.
         { QStringLiteral("k1"), benchAddKept }, { QStringLiteral("k2"), benchSaveKept },
+        { QStringLiteral("p1"), benchScanAtTill },
         // Last: loading the server's data leaves work to its background processes.
         { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
         { QStringLiteral("s3"), benchServerReview }, { QStringLiteral("s4"), benchServerRowSecurity },

@@ -73,7 +73,8 @@ void checkCode(CatalogueSteps& steps, const CatalogueItem& item, const QString& 
     if (item.code.isEmpty())
         return;
     if (const std::optional<QString> other = steps.nameOfCode(item.code); other && *other != self)
-        throw KivaroError(QStringLiteral("条码“%1”已经用于商品“%2”，一个条码只能对应一个商品。").arg(item.code, *other));
+        throw KivaroError(
+            QStringLiteral("条码“%1”已经用于商品“%2”，一个条码只能对应一个商品。").arg(item.code, *other));
 }
 
 KivaroError itemGone(const QString& name)

@@ -33,9 +33,9 @@ void addSummaries(QSqlDatabase& db);
 
 // Builds the program's layout in an empty, open database and fills it with the data of the database attached as
 // "source" (which must have been checked to hold the program's tables and columns): accounts, lines with their IDs,
-// for a version 2 source its kept pending lines and record of changes, for a version 4 source its catalogue. Only those columns are read; the
-// summaries are computed from the lines, and nothing else of the source (triggers, views, settings) is taken. Runs
-// inside the caller's transaction; raises KivaroError on failure.
+// for a version 2 source its kept pending lines and record of changes, for a version 4 source its catalogue. Only those
+// columns are read; the summaries are computed from the lines, and nothing else of the source (triggers, views,
+// settings) is taken. Runs inside the caller's transaction; raises KivaroError on failure.
 void rebuildFrom(QSqlDatabase& db, int sourceVersion);
 
 // Gives a version 1 database the kept pending lines and the record of changes, then its month summaries (addMonths).

@@ -44,8 +44,8 @@ QList<CatalogueItem> SqliteStore::catalogue(const QString& userName)
         QStringLiteral("SELECT RecProductName, Code, Price, Cost FROM Catalogue WHERE UserName=? ORDER BY ID"),
         { EncodeText(userName) });
     while (rows.next())
-        items.append({ DecodeText(rows.value(0).toString()), rows.value(1).toString(), amountAt(rows, 2),
-            amountAt(rows, 3) });
+        items.append(
+            { DecodeText(rows.value(0).toString()), rows.value(1).toString(), amountAt(rows, 2), amountAt(rows, 3) });
     return items;
 }
 

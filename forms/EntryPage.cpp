@@ -291,7 +291,8 @@ bool looksLikeBarcode(const QString& text)
 {
     if (text.size() < 8)
         return false;
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    return std::all_of(
+        text.cbegin(), text.cend(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
 }
 
 } // namespace
@@ -306,7 +307,8 @@ void TEntryPage::takeScannedCode()
         ComboBox2->selectAll();
         return;
     }
-    if (!FCatalogue.isEmpty() && looksLikeBarcode(typed) && !FCatalogue.byName(typed) && !FProductNames.contains(typed)) {
+    if (!FCatalogue.isEmpty() && looksLikeBarcode(typed) && !FCatalogue.byName(typed)
+        && !FProductNames.contains(typed)) {
         MessageBox::information(this, QStringLiteral("商品资料中没有条码“%1”。").arg(typed));
         // The next scan replaces it.
         ComboBox1->setFocus(Qt::OtherFocusReason);
@@ -318,7 +320,8 @@ void TEntryPage::takeScannedCode()
 
 void TEntryPage::fillAmounts()
 {
-    const CatalogueItem* item = FCatalogue.isEmpty() ? nullptr : FCatalogue.byName(composedTrimmed(ComboBox1->currentText()));
+    const CatalogueItem* item
+        = FCatalogue.isEmpty() ? nullptr : FCatalogue.byName(composedTrimmed(ComboBox1->currentText()));
     const std::optional<qint32> quantity = parseQuantity(ComboBox2->text());
     const auto fill = [&](QLineEdit* field, const std::optional<qint64>& unit, QString& filled) {
         // An amount the cashier typed stays; one filled in follows the product and the quantity.

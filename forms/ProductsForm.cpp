@@ -102,8 +102,7 @@ void TfrmProducts::setupControls()
     ListProducts->header()->resizeSection(0, 260);
     ListProducts->header()->resizeSection(1, 150);
     ListProducts->header()->resizeSection(2, 90);
-    connect(ListProducts->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-        [this] { showSelected(); });
+    connect(ListProducts->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { showSelected(); });
 
     const auto field = [this](const char* label, const QString& caption, const char* name, int left, int width) {
         auto* edit = new QLineEdit(this);
@@ -263,8 +262,8 @@ void TfrmProducts::btnImportClick()
         MessageBox::information(this, QStringLiteral("“%1”中没有商品。").arg(QDir::toNativeSeparators(path)));
         return;
     }
-    if (!MessageBox::confirm(this,
-            QStringLiteral("导入 %1 个商品？商品资料中已有的同名商品会按文件改写。").arg(read.items.size())))
+    if (!MessageBox::confirm(
+            this, QStringLiteral("导入 %1 个商品？商品资料中已有的同名商品会按文件改写。").arg(read.items.size())))
         return;
     QList<CatalogueChange> changes;
     changes.reserve(read.items.size());

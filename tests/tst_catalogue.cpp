@@ -62,8 +62,7 @@ private Q_SLOTS:
         QStringList problems;
         for (const ImportProblem& problem : wrong.problems)
             problems << QStringLiteral("%1 %2").arg(problem.row).arg(problem.column);
-        QCOMPARE(problems,
-            (QStringList { "2 品名", "3 条码", "4 单价", "5 单位成本", "6 品名", "7 条码" }));
+        QCOMPARE(problems, (QStringList { "2 品名", "3 条码", "4 单价", "5 单位成本", "6 品名", "7 条码" }));
         QVERIFY(wrong.problems.at(4).reason.contains(QStringLiteral("第 5 行")));
         // A name or code met twice is wrong in the file, whichever row had another problem besides.
         QVERIFY(wrong.items.isEmpty());
@@ -85,7 +84,8 @@ private Q_SLOTS:
         TDbMan db;
         const QString user = QStringLiteral("张三");
         QVERIFY(db.MayChangeCatalogue());
-        db.ChangeCatalogue(user, { { Kind::Add, item("毛巾", "690", 1250, 700), {} }, { Kind::Add, item("牙刷"), {} } });
+        db.ChangeCatalogue(
+            user, { { Kind::Add, item("毛巾", "690", 1250, 700), {} }, { Kind::Add, item("牙刷"), {} } });
         QCOMPARE(db.Catalogue(user), (QList<CatalogueItem> { item("毛巾", "690", 1250, 700), item("牙刷") }));
 
         const QList<CatalogueItem> before = db.Catalogue(user);
@@ -93,16 +93,21 @@ private Q_SLOTS:
         QVERIFY(failureOf([&] {
             db.ChangeCatalogue(user, { { Kind::Add, item("香皂", "1"), {} }, { Kind::Add, item("梳子", "690"), {} } });
         }).contains(QStringLiteral("条码“690”已经用于商品“毛巾”")));
-        QVERIFY(failureOf([&] { db.ChangeCatalogue(user, { { Kind::Add, item("牙刷", "2"), {} } }); })
-                    .contains(QStringLiteral("已经有“牙刷”")));
-        QVERIFY(failureOf([&] { db.ChangeCatalogue(user, { { Kind::Replace, item("梳子"), QStringLiteral("镜子") } }); })
-                    .contains(QStringLiteral("已不在商品资料中")));
-        QVERIFY(failureOf([&] { db.ChangeCatalogue(user, { { Kind::Remove, item("镜子"), {} } }); })
-                    .contains(QStringLiteral("已不在商品资料中")));
-        QVERIFY(failureOf([&] { db.ChangeCatalogue(user, { { Kind::Add, item("梳子", "a b"), {} } }); })
-                    .contains(QStringLiteral("扫描枪打不出")));
-        QVERIFY(failureOf([&] { db.ChangeCatalogue(user, { { Kind::Add, item("梳子", "", -1), {} } }); })
-                    .contains(QStringLiteral("不能是负数")));
+        QVERIFY(failureOf([&] {
+            db.ChangeCatalogue(user, { { Kind::Add, item("牙刷", "2"), {} } });
+        }).contains(QStringLiteral("已经有“牙刷”")));
+        QVERIFY(failureOf([&] {
+            db.ChangeCatalogue(user, { { Kind::Replace, item("梳子"), QStringLiteral("镜子") } });
+        }).contains(QStringLiteral("已不在商品资料中")));
+        QVERIFY(failureOf([&] {
+            db.ChangeCatalogue(user, { { Kind::Remove, item("镜子"), {} } });
+        }).contains(QStringLiteral("已不在商品资料中")));
+        QVERIFY(failureOf([&] {
+            db.ChangeCatalogue(user, { { Kind::Add, item("梳子", "a b"), {} } });
+        }).contains(QStringLiteral("扫描枪打不出")));
+        QVERIFY(failureOf([&] {
+            db.ChangeCatalogue(user, { { Kind::Add, item("梳子", "", -1), {} } });
+        }).contains(QStringLiteral("不能是负数")));
         QCOMPARE(db.Catalogue(user), before);
 
         // A rename keeps the product's code, which it may keep; an import rewrites a product of the same name.
@@ -110,7 +115,8 @@ private Q_SLOTS:
             { { Kind::Replace, item("大毛巾", "690", 1300, 700), QStringLiteral("毛巾") },
                 { Kind::Put, item("牙刷", "2", 300), {} }, { Kind::Put, item("香皂", "3"), {} },
                 { Kind::Remove, item("香皂"), {} } });
-        QCOMPARE(db.Catalogue(user), (QList<CatalogueItem> { item("大毛巾", "690", 1300, 700), item("牙刷", "2", 300) }));
+        QCOMPARE(
+            db.Catalogue(user), (QList<CatalogueItem> { item("大毛巾", "690", 1300, 700), item("牙刷", "2", 300) }));
         // A file keeps a catalogue per user; a server one for the shop.
         QCOMPARE(db.Catalogue(QStringLiteral("李四")).size(), testingOnServer() ? 2 : 0);
     }
@@ -138,8 +144,9 @@ private Q_SLOTS:
                 QSKIP("this system lets the test write there whatever the bits say");
             TDbMan db;
             QCOMPARE(db.Catalogue(QStringLiteral("张三")), QList<CatalogueItem>());
-            QVERIFY(failureOf([&] { db.ChangeCatalogue(QStringLiteral("张三"), { { Kind::Add, item("甲"), {} } }); })
-                        .contains(QStringLiteral("是旧版本的")));
+            QVERIFY(failureOf([&] {
+                db.ChangeCatalogue(QStringLiteral("张三"), { { Kind::Add, item("甲"), {} } });
+            }).contains(QStringLiteral("是旧版本的")));
         }
         // Writable again, it is given the catalogue at its first opening.
         QFile::setPermissions(home.dbPath(), QFile::ReadOwner | QFile::WriteOwner);
@@ -153,8 +160,8 @@ private Q_SLOTS:
             RawDb raw(backup);
             QVERIFY(raw.exec(QStringLiteral("UPDATE Catalogue SET Price = -5")));
         }
-        const QString refusal = failureOf(
-            [&] { restoreLedger(LedgerLocation::fileAt(home.dbPath()), backup, home.base()); });
+        const QString refusal
+            = failureOf([&] { restoreLedger(LedgerLocation::fileAt(home.dbPath()), backup, home.base()); });
         QVERIFY2(refusal.contains(QStringLiteral("Catalogue")), qPrintable(refusal));
         QCOMPARE(TDbMan().Catalogue(QStringLiteral("张三")), QList<CatalogueItem> { item("甲") });
     }

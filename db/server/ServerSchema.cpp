@@ -673,7 +673,8 @@ QStringList catalogueStatements()
             .arg(kLongestCode)
             .arg(kMaxAmountCents),
         QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS catalogue_by_name ON catalogue (md5(product_name))"),
-        QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS catalogue_by_code ON catalogue (code) WHERE code IS NOT NULL"),
+        QStringLiteral(
+            "CREATE UNIQUE INDEX IF NOT EXISTS catalogue_by_code ON catalogue (code) WHERE code IS NOT NULL"),
     };
 }
 

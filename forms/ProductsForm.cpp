@@ -20,6 +20,16 @@
 #include <QLineEdit>
 #include <QTreeView>
 
+namespace {
+
+// A unit amount as the list and the fields show it; nothing when it was not given.
+QString shownAmount(const std::optional<qint64>& cents)
+{
+    return cents ? formatCents(*cents, localeDecimalSeparator()) : QString();
+}
+
+} // namespace
+
 // The catalogue as the list shows it: 品名, 条码, 单价, 单位成本, in the order of entry.
 class CatalogueListModel : public QAbstractTableModel
 {
@@ -43,18 +53,15 @@ public:
         if (role != Qt::DisplayRole)
             return {};
         const CatalogueItem& item = m_items.at(index.row());
-        const auto amount = [](const std::optional<qint64>& cents) {
-            return cents ? formatCents(*cents, localeDecimalSeparator()) : QString();
-        };
         switch (index.column()) {
         case 0:
             return item.name;
         case 1:
             return item.code;
         case 2:
-            return amount(item.price);
+            return shownAmount(item.price);
         default:
-            return amount(item.cost);
+            return shownAmount(item.cost);
         }
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
@@ -166,13 +173,10 @@ void TfrmProducts::showSelected()
     btnDelete->setEnabled(FMayChange && item);
     if (!item)
         return;
-    const auto amount = [](const std::optional<qint64>& cents) {
-        return cents ? formatCents(*cents, localeDecimalSeparator()) : QString();
-    };
     EditName->setText(item->name);
     EditCode->setText(item->code);
-    EditPrice->setText(amount(item->price));
-    EditCost->setText(amount(item->cost));
+    EditPrice->setText(shownAmount(item->price));
+    EditCost->setText(shownAmount(item->cost));
 }
 
 std::optional<CatalogueItem> TfrmProducts::typedItem()

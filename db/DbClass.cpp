@@ -397,7 +397,13 @@ void TDbMan::WriteProductNames(const QString& userName, const QStringList& names
 
 QList<CatalogueItem> TDbMan::Catalogue(const QString& userName)
 {
-    return FLedger ? FLedger->catalogue(userName) : QList<CatalogueItem>();
+    // A till that logs in while its server is away scans with the catalogue its last login here read.
+    if (FLocation.offline)
+        return OutboxStore(FLocation).catalogue();
+    const QList<CatalogueItem> items = reads().catalogue(userName);
+    if (FServer)
+        OutboxStore(FLocation.asOffline()).keepCatalogue(items);
+    return items;
 }
 
 bool TDbMan::MayChangeCatalogue()

@@ -145,7 +145,8 @@ public:
     void WriteProductNames(const QString& userName, const QStringList& names);
 
     // ---- The products' catalogue (商品资料) ----
-    // The user's catalogue on a file, the shop's on a server, in the order of entry; empty while offline.
+    // The user's catalogue on a file, the shop's on a server, in the order of entry; while the server is away, the
+    // copy this computer kept when it last read the shop's.
     QList<CatalogueItem> Catalogue(const QString& userName);
     // Whether this login may change it (on a server, only the shop's owners and the administrator).
     bool MayChangeCatalogue();

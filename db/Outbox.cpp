@@ -37,7 +37,21 @@ const char* const kTables[] = {
     // too when the window is online again.
     "CREATE TABLE IF NOT EXISTS kept_forgotten (user_name TEXT NOT NULL, owner TEXT NOT NULL, "
     "server_kept INTEGER NOT NULL)",
+    // The shop's catalogue as the last login here read it, for a till that logs in while the server is away: one
+    // row, the items as JSON (amounts as texts), with a digest that tells whether it changed.
+    "CREATE TABLE IF NOT EXISTS catalogue (id INTEGER PRIMARY KEY CHECK (id = 1), digest TEXT NOT NULL, "
+    "items TEXT NOT NULL)",
 };
+
+QString catalogueRecord(const QList<CatalogueItem>& items)
+{
+    QJsonArray array;
+    const auto amount
+        = [](const std::optional<qint64>& cents) { return cents ? QJsonValue(QString::number(*cents)) : QJsonValue(); };
+    for (const CatalogueItem& item : items)
+        array.append(QJsonArray { item.name, item.code, amount(item.price), amount(item.cost) });
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
 
 QString linesRecord(const QList<SalesLine>& lines)
 {
@@ -437,6 +451,37 @@ void OutboxStore::setLedgerIdentity(const QString& identity)
     FDb->run(QStringLiteral("INSERT INTO meta (key, value) VALUES ('ledger', ?) ON CONFLICT (key) DO UPDATE SET "
                             "value = excluded.value"),
         { identity });
+}
+
+void OutboxStore::keepCatalogue(const QList<CatalogueItem>& items)
+{
+    const QString record = catalogueRecord(items);
+    const QString digest
+        = QString::fromLatin1(QCryptographicHash::hash(record.toUtf8(), QCryptographicHash::Sha256).toHex());
+    QSqlQuery kept = FDb->run(QStringLiteral("SELECT digest FROM catalogue WHERE id = 1"));
+    if (kept.next() && kept.value(0).toString() == digest)
+        return;
+    FDb->run(QStringLiteral("INSERT INTO catalogue (id, digest, items) VALUES (1, ?, ?) ON CONFLICT (id) DO UPDATE "
+                            "SET digest = excluded.digest, items = excluded.items"),
+        { digest, record });
+}
+
+QList<CatalogueItem> OutboxStore::catalogue()
+{
+    QList<CatalogueItem> items;
+    QSqlQuery row = FDb->run(QStringLiteral("SELECT items FROM catalogue WHERE id = 1"));
+    if (!row.next())
+        return items;
+    const auto amount = [](const QJsonValue& value) -> std::optional<qint64> {
+        bool number = false;
+        const qint64 cents = value.toString().toLongLong(&number);
+        return number ? std::optional<qint64>(cents) : std::nullopt;
+    };
+    for (const QJsonValue& value : QJsonDocument::fromJson(row.value(0).toString().toUtf8()).array()) {
+        const QJsonArray item = value.toArray();
+        items.append({ item.at(0).toString(), item.at(1).toString(), amount(item.at(2)), amount(item.at(3)) });
+    }
+    return items;
 }
 
 OutboxStore::~OutboxStore() = default;

@@ -86,6 +86,9 @@ public:
     void writeProductNames(const QString& userName, const QStringList& names) override;
 
     // ---- The outbox's own work ----
+    // A copy of the shop's catalogue, written when it differs from the one kept, and read while the server is away.
+    void keepCatalogue(const QList<CatalogueItem>& items);
+    QList<CatalogueItem> catalogue();
     // The server ledger's identity, learned at a login there.
     void setLedgerIdentity(const QString& identity);
     // A save whose transaction on the server may or may not have landed waits here under its token.

@@ -1,5 +1,6 @@
 # A scanner at a till of a server ledger: the shop's catalogue, read at the login, serves the scans, and goes on
-# serving them while the server is stopped; the sales reach the server once it is back.
+# serving them while the server is stopped, and at a login while it is still away (the copy the till kept); the sales
+# reach the server once it is back.
 source "$(dirname "$0")/lib.sh"
 server_ledger
 server_account 收银员 pw1
@@ -33,4 +34,21 @@ timeout 60
 text LabelOutbox = ""
 close frmMain
 STEPS
-[ "$(psql -X -d "$database" -tAc "SELECT string_agg(quantity || ' ' || received || ' ' || cost, ',' ORDER BY quantity) FROM records")" = "2 2500 1400,3 3750 2100" ]
+pg_ctlcluster $PG_CLUSTER stop -m immediate
+journey till --database "$LEDGER" <<STEPS
+window frmLogin
+text frmLogin/ComboBox1 = 收银员
+type frmLogin/Edit1 pw1
+key frmLogin/Edit1 Return
+window frmMain
+text LabelOutbox ~ 离线
+$(scan 4 50.00)
+rows ListView1 1
+click Button4
+box ok
+shell pg_ctlcluster \${PG_CLUSTER} start
+timeout 60
+text LabelOutbox = ""
+close frmMain
+STEPS
+[ "$(psql -X -d "$database" -tAc "SELECT string_agg(quantity || ' ' || received || ' ' || cost, ',' ORDER BY quantity) FROM records")" = "2 2500 1400,3 3750 2100,4 5000 2800" ]

@@ -3,6 +3,8 @@
 
 #include "db/server/PgSession.h"
 
+#include <QHash>
+
 using namespace pg;
 
 namespace {
@@ -35,34 +37,50 @@ QList<CatalogueItem> ServerStore::catalogue(const QString& /*userName*/)
     });
 }
 
+// The steps of one write, which holds the catalogue's lock: the names and codes are read once at its start and kept up
+// to date here, so that each change is one statement.
 class ServerStore::CatalogueWrite : public CatalogueSteps
 {
 public:
     explicit CatalogueWrite(Session& session)
         : m_session(session)
     {
+        const Result rows = session.exec("SELECT product_name, code, price, cost FROM catalogue");
+        for (int row = 0; row < rows.rows(); ++row) {
+            const CatalogueItem item { rows.text(row, 0), rows.text(row, 1), amountAt(rows, row, 2),
+                amountAt(rows, row, 3) };
+            if (!item.code.isEmpty())
+                m_codes.insert(item.code, item.name);
+            m_items.insert(item.name, item);
+        }
     }
     std::optional<CatalogueItem> find(const QString& name) override
     {
-        const Result rows = m_session.exec("SELECT code, price, cost FROM catalogue WHERE md5(product_name) = md5($1) "
-                                           "AND product_name = $1",
-            { textValue(name) });
-        if (rows.rows() == 0)
-            return std::nullopt;
-        return CatalogueItem { name, rows.text(0, 0), amountAt(rows, 0, 1), amountAt(rows, 0, 2) };
+        const auto found = m_items.constFind(name);
+        return found == m_items.cend() ? std::nullopt : std::optional<CatalogueItem>(*found);
     }
     std::optional<QString> nameOfCode(const QString& code) override
     {
-        const Result rows = m_session.exec("SELECT product_name FROM catalogue WHERE code = $1", { textValue(code) });
-        return rows.rows() > 0 ? std::optional<QString>(rows.text(0, 0)) : std::nullopt;
+        const auto found = m_codes.constFind(code);
+        return found == m_codes.cend() ? std::nullopt : std::optional<QString>(*found);
     }
-    void insert(const CatalogueItem& item) override { put(QString(), item); }
-    void update(const QString& was, const CatalogueItem& item) override { put(was, item); }
-    // The product was there a moment ago: a function that changed nothing refused this account.
+    void insert(const CatalogueItem& item) override
+    {
+        put(QString(), item);
+        kept(item);
+    }
+    void update(const QString& was, const CatalogueItem& item) override
+    {
+        put(was, item);
+        forget(was);
+        kept(item);
+    }
+    // The product was there when the write began: a function that changed nothing refused this account.
     void remove(const QString& name) override
     {
         if (m_session.exec("SELECT kivaro_catalogue_remove($1)", { textValue(name) }).integer(0, 0) == 0)
             throw catalogueNotAllowed();
+        forget(name);
     }
 
 private:
@@ -76,12 +94,29 @@ private:
             == 0)
             throw catalogueNotAllowed();
     }
+    void kept(const CatalogueItem& item)
+    {
+        m_items.insert(item.name, item);
+        if (!item.code.isEmpty())
+            m_codes.insert(item.code, item.name);
+    }
+    void forget(const QString& name)
+    {
+        const CatalogueItem item = m_items.take(name);
+        if (!item.code.isEmpty())
+            m_codes.remove(item.code);
+    }
 
     Session& m_session;
+    QHash<QString, CatalogueItem> m_items;
+    QHash<QString, QString> m_codes;
 };
 
 void ServerStore::putCatalogue(Session& session, const QList<CatalogueChange>& changes)
 {
+    // Writers of the catalogue take turns, and wait for a restore under way like every write.
+    session.exec("SELECT kivaro_lock('restore', '', false)");
+    session.exec("SELECT kivaro_lock('catalogue', '', true)");
     CatalogueWrite steps(session);
     try {
         applyCatalogueChanges(steps, changes);

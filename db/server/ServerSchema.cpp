@@ -433,7 +433,8 @@ QList<Function> functions()
                 "\nDECLARE\nk bigint := hashtextextended(what || ':' || account, (SELECT key FROM kivaro_lock_key));"
                 "\nBEGIN\nIF NOT pg_has_role(session_user, current_user, 'MEMBER') AND ((what IN ('user', "
                 "'products') AND account IS DISTINCT FROM session_user) OR (what = 'restore' AND alone) "
-                "OR what NOT IN ('user', 'products', 'restore')) THEN\n"
+                "OR (what = 'catalogue' AND NOT (SELECT kivaro_is_shop_owner())) "
+                "OR what NOT IN ('user', 'products', 'restore', 'catalogue')) THEN\n"
                 "RAISE EXCEPTION 'this lock is not the account''s to take';\nEND IF;\n"
                 "IF alone THEN PERFORM pg_advisory_xact_lock(k); ELSE PERFORM pg_advisory_xact_lock_shared(k); END "
                 "IF;\nEND\n") },

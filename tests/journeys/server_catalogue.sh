@@ -50,6 +50,7 @@ as_till() { PGUSER=收银员 PGPASSWORD=pw1 psql -X -q -d "$database" -tAc "$1" 
 as_till "DELETE FROM catalogue" | grep -q 'permission denied'
 as_till "UPDATE catalogue SET price = 1" | grep -q 'permission denied'
 as_till "BEGIN; LOCK TABLE catalogue IN ACCESS EXCLUSIVE MODE" | grep -q 'permission denied'
+as_till "SELECT kivaro_lock('catalogue', '', true)" | grep -q "not the account's to take"
 count() { psql -X -d "$database" -tAc "SELECT count(*) || ' ' || sum(price) FROM catalogue"; }
 [ "$(count)" = "2 1600" ]
 # Backup, a product deleted, restore: it is back.

@@ -6,6 +6,7 @@
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
+#include "forms/BackupUi.h"
 #include "forms/BusyCursor.h"
 #include "forms/ErrorHandler.h"
 #include "forms/FileDialog.h"
@@ -273,8 +274,18 @@ void TfrmProducts::btnImportClick()
     changes.reserve(read.items.size());
     for (const CatalogueItem& item : std::as_const(read.items))
         changes.append({ CatalogueChange::Kind::Put, item, {} });
-    if (change(changes, QString()))
-        MessageBox::information(this, QStringLiteral("商品资料现有 %1 个商品。").arg(FModel->rowCount()));
+    // A large file takes a while, on a server most of all: written away from the window, which stays responsive.
+    const LedgerLocation ledger = FDbMan->location();
+    const QString user = FUserName;
+    const QString failure = runWithProgress(this, QStringLiteral("正在导入 %1 个商品……").arg(changes.size()),
+        [&](const BackupProgress&) { TDbMan(ledger).ChangeCatalogue(user, changes); });
+    LoadCatalogue();
+    if (!failure.isEmpty()) {
+        MessageBox::error(this, failure);
+        return;
+    }
+    Q_EMIT changed();
+    MessageBox::information(this, QStringLiteral("商品资料现有 %1 个商品。").arg(FModel->rowCount()));
 }
 
 void TfrmProducts::btnExportClick()

@@ -9,19 +9,18 @@ using namespace pg;
 
 namespace {
 
-QByteArray amountValue(const std::optional<qint64>& amount)
-{
-    return amount ? numberValue(*amount) : QByteArray();
-}
-
 template <typename Rows> std::optional<qint64> amountAt(const Rows& rows, int row, int column)
 {
     return rows.isNull(row, column) ? std::nullopt : std::optional<qint64>(rows.integer(row, column));
 }
 
-// The program's functions take NULL for "none": sent as an empty text, read back with NULLIF.
-const char* const kPut = "SELECT kivaro_catalogue_put(NULLIF($1, '')::text, $2, NULLIF($3, ''), "
-                         "NULLIF($4, '')::bigint, NULLIF($5, '')::bigint)";
+// Products put a batch at a time: the program's function for each row of the arrays (an empty text is NULL, "none").
+// The sum of what the calls changed tells whether every one was let through.
+const char* const kPutBatch
+    = "SELECT COALESCE(sum(kivaro_catalogue_put(NULLIF(w, ''), n, NULLIF(c, ''), NULLIF(p, '')::bigint, "
+      "NULLIF(k, '')::bigint)), 0) FROM unnest($1::text[], $2::text[], $3::text[], $4::text[], $5::text[]) "
+      "AS t(w, n, c, p, k)";
+constexpr int kBatch = 1000;
 
 } // namespace
 
@@ -78,21 +77,39 @@ public:
     // The product was there when the write began: a function that changed nothing refused this account.
     void remove(const QString& name) override
     {
+        flush();
         if (m_session.exec("SELECT kivaro_catalogue_remove($1)", { textValue(name) }).integer(0, 0) == 0)
             throw catalogueNotAllowed();
         forget(name);
+    }
+    // Sends the products put and not sent yet.
+    void flush()
+    {
+        if (m_batched == 0)
+            return;
+        const qint64 changed
+            = m_session
+                  .exec(kPutBatch,
+                      { m_was.value(), m_names.value(), m_codesSent.value(), m_prices.value(), m_costs.value() })
+                  .integer(0, 0);
+        if (changed != m_batched)
+            throw catalogueNotAllowed();
+        m_was = m_names = m_codesSent = m_prices = m_costs = ArrayValue();
+        m_batched = 0;
     }
 
 private:
     void put(const QString& was, const CatalogueItem& item)
     {
-        if (m_session
-                .exec(kPut,
-                    { textValue(was), textValue(item.name), textValue(item.code), amountValue(item.price),
-                        amountValue(item.cost) })
-                .integer(0, 0)
-            == 0)
-            throw catalogueNotAllowed();
+        const auto amount
+            = [](const std::optional<qint64>& cents) { return cents ? numberValue(*cents) : QByteArray(); };
+        m_was.addText(textValue(was));
+        m_names.addText(textValue(item.name));
+        m_codesSent.addText(textValue(item.code));
+        m_prices.addText(amount(item.price));
+        m_costs.addText(amount(item.cost));
+        if (++m_batched == kBatch)
+            flush();
     }
     void kept(const CatalogueItem& item)
     {
@@ -110,6 +127,8 @@ private:
     Session& m_session;
     QHash<QString, CatalogueItem> m_items;
     QHash<QString, QString> m_codes;
+    ArrayValue m_was, m_names, m_codesSent, m_prices, m_costs;
+    qint64 m_batched = 0;
 };
 
 void ServerStore::putCatalogue(Session& session, const QList<CatalogueChange>& changes)
@@ -120,6 +139,7 @@ void ServerStore::putCatalogue(Session& session, const QList<CatalogueChange>& c
     CatalogueWrite steps(session);
     try {
         applyCatalogueChanges(steps, changes);
+        steps.flush();
     } catch (const UniqueViolation&) {
         // Another computer added the same name or code between this write's look and its change.
         throw KivaroError(QStringLiteral("商品资料刚被另一台电脑改过，品名或条码重复了；请再试一次。"));

@@ -314,21 +314,91 @@ QList<DayProductRow> TDbMan::QueryDayProductWindow(const SalesRange& range, cons
     return reads().queryDayProductWindow(range, qMax(day, range.first), qMax(offset, qint64(0)), count);
 }
 
+namespace {
+
+// The ranking of lines: per product, most sold first, then in the order of the first sale; as the stores rank.
+QList<RankingRow> rankingOf(const QList<SalesLine>& lines)
+{
+    struct Product
+    {
+        qint64 firstId = 0;
+        SalesSums sums;
+    };
+    QHash<QString, Product> products;
+    for (const SalesLine& line : lines) {
+        Product& product = products[line.productName];
+        if (product.firstId == 0 || line.id < product.firstId)
+            product.firstId = line.id;
+        SalesSums& sums = product.sums;
+        if (__builtin_add_overflow(sums.quantity, qint64(line.quantity), &sums.quantity)
+            || __builtin_add_overflow(sums.received, line.received, &sums.received)
+            || __builtin_add_overflow(sums.cost, line.cost, &sums.cost))
+            throw KivaroError(QStringLiteral("“%1”的合计超出了能计算的范围。").arg(line.productName));
+    }
+    QList<std::pair<qint64, RankingRow>> rows;
+    rows.reserve(products.size());
+    for (auto it = products.cbegin(); it != products.cend(); ++it)
+        rows.append({ it->firstId, { it.key(), it->sums } });
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return a.second.sums.quantity != b.second.sums.quantity ? a.second.sums.quantity > b.second.sums.quantity
+                                                                : a.first < b.first;
+    });
+    QList<RankingRow> ranking;
+    ranking.reserve(rows.size());
+    for (auto& row : rows)
+        ranking.append(std::move(row.second));
+    return ranking;
+}
+
+// A snapshot of the lines 查找 found: their IDs in the detail order, and days counted from them.
+ViewSnapshot foundView(const SalesRange& range, const ReviewReads::FoundLines& found)
+{
+    ViewSnapshot view;
+    view.range = range;
+    view.changeMark = found.changeMark;
+    view.lineIds.reserve(size_t(found.lines.size()));
+    QSet<QString> dayProducts;
+    for (const SalesLine& line : found.lines) {
+        view.lineIds.push_back(line.id);
+        if (view.days.isEmpty() || view.days.last().day != line.day) {
+            view.days.append({ line.day, 0, 0, {} });
+            dayProducts.clear();
+        }
+        DayCount& day = view.days.last();
+        ++day.lines;
+        if (!dayProducts.contains(line.productName)) {
+            dayProducts.insert(line.productName);
+            ++day.rows;
+        }
+        day.sums.quantity += line.quantity;
+        day.sums.received += line.received;
+        day.sums.cost += line.cost;
+    }
+    return view;
+}
+
+} // namespace
+
 QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
 {
     checkRange(range, FServer != nullptr);
+    if (!range.find.isEmpty())
+        return rankingOf(reads().findLines(range).lines);
     return reads().queryRanking(range);
 }
 
 std::shared_ptr<const ViewSnapshot> TDbMan::QueryView(const SalesRange& range)
 {
     checkRange(range, FServer != nullptr);
+    if (!range.find.isEmpty())
+        return std::make_shared<const ViewSnapshot>(foundView(range, reads().findLines(range)));
     return std::make_shared<const ViewSnapshot>(reads().queryView(range));
 }
 
 bool TDbMan::DaysMatchLines(const SalesRange& range)
 {
-    return reads().daysMatchLines(range);
+    // What 查找 found was counted from the lines themselves.
+    return !range.find.isEmpty() || reads().daysMatchLines(range);
 }
 
 std::vector<qint64> TDbMan::LineIdsAsRead(const ViewSnapshot& snapshot, qint64 first, qint64 count)

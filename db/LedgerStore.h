@@ -208,6 +208,14 @@ public:
         Q_UNUSED(range);
         return true;
     }
+    // The range's lines that 查找 finds (range.find: in the product name or the memo, see foundIn), in the detail
+    // order, without their memos; and the newest change of the range's user (or shop), from the same read.
+    struct FoundLines
+    {
+        QList<SalesLine> lines;
+        qint64 changeMark = 0;
+    };
+    virtual FoundLines findLines(const SalesRange& range) = 0;
     // The range's lines among ids (of its user, or of the shop), in any order.
     virtual QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) = 0;
     // The changes of the range's user (or shop) after the change ID after that concern the lines ids, oldest first.

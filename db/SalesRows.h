@@ -89,7 +89,26 @@ struct SalesRange
     QDate last;
     // Every account's lines together: the whole shop, which a server ledger's owner may review.
     bool shop = false;
+    // Only the lines whose product name or memo contains this text (查找); every line when it is empty.
+    QString find = {};
 };
+
+// A text as 查找 compares it: the Latin capitals A to Z as small letters, everything else as it is (a Chinese
+// character matches only itself). The same on every store, whatever the server's locale.
+inline QString foldedForFind(const QString& text)
+{
+    QString folded = text;
+    for (QChar& c : folded) {
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    }
+    return folded;
+}
+// Whether the text holds what 查找 looks for, given folded.
+inline bool foundIn(const QString& text, const QString& foldedFind)
+{
+    return foldedForFind(text).contains(foldedFind);
+}
 
 // The names of the owner's two ranges besides the accounts: the whole shop's lines and the owner's own.
 inline QString shopRangeName()

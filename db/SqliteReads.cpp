@@ -81,6 +81,55 @@ ViewSnapshot SqliteStore::queryView(const SalesRange& range)
     return view;
 }
 
+ReviewReads::FoundLines SqliteStore::findLines(const SalesRange& range)
+{
+    FoundLines found;
+    const QString find = foldedForFind(range.find);
+    Session session(*this);
+    // One read transaction: the lines and the change mark of one moment.
+    session.beginRead();
+    // Names and memos repeat: each stored form is decoded and compared once.
+    struct Name
+    {
+        QString text;
+        bool found = false;
+    };
+    QHash<QByteArray, Name> names;
+    QHash<QByteArray, bool> memos;
+    DayValue dayValue;
+    SqliteStatement rows(session.database(),
+        QStringLiteral("SELECT ID, RecDate, RecProductName, RecMemo, RecQuantity, RecMoney, RecCost FROM Records "
+                       "WHERE UserName=?1 AND RecDate>=?2 AND RecDate<=?3 ORDER BY RecDate, ID"),
+        { EncodeText(range.userName), QString::fromLatin1(storedDay(range.first)),
+            QString::fromLatin1(storedDay(range.last)) });
+    while (rows.next()) {
+        const QByteArrayView storedName = rows.bytes(2);
+        auto name = names.constFind(QByteArray::fromRawData(storedName.data(), storedName.size()));
+        if (name == names.cend()) {
+            const QString text = decodeStoredBytes(storedName);
+            name = names.insert(storedName.toByteArray(), { text, foundIn(text, find) });
+        }
+        bool match = name->found;
+        if (!match) {
+            const QByteArrayView storedMemo = rows.bytes(3);
+            auto memo = memos.constFind(QByteArray::fromRawData(storedMemo.data(), storedMemo.size()));
+            if (memo == memos.cend())
+                memo = memos.insert(storedMemo.toByteArray(), foundIn(decodeStoredBytes(storedMemo), find));
+            match = *memo;
+        }
+        if (match)
+            found.lines.append({ rows.integer(0), dayValue(rows.bytes(1)), name->text, qint32(rows.integer(4)),
+                rows.integer(5), rows.integer(6), QString() });
+    }
+    if (keepsChanges(session)) {
+        SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),
+            { EncodeText(range.userName) });
+        if (mark.next())
+            found.changeMark = mark.integer(0);
+    }
+    return found;
+}
+
 std::vector<qint64> SqliteStore::boundedLineIds(const ViewSnapshot& snapshot, qint64 first, qint64 count)
 {
     const qint64 lastLineId = snapshot.lastLineId.value_or(0);

@@ -38,6 +38,7 @@ public:
     ViewSnapshot queryView(const SalesRange& range) override;
     std::vector<qint64> boundedLineIds(const ViewSnapshot& snapshot, qint64 first, qint64 count) override;
     bool daysMatchLines(const SalesRange& range) override;
+    FoundLines findLines(const SalesRange& range) override;
     QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
     QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
 

@@ -1,6 +1,7 @@
 #include "forms/ReviewPage.h"
 
 #include "base/Error.h"
+#include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/Numbers.h"
 #include "forms/Anchors.h"
@@ -120,14 +121,22 @@ TReviewPage::~TReviewPage()
 
 void TReviewPage::setupControls()
 {
-    DateTimePicker2 = makeDatePicker(this, "DateTimePicker2", QRect(8, 12, 135, 20));
-    makeLabel(this, "Label20", QStringLiteral("-"), 150, 16);
-    DateTimePicker3 = makeDatePicker(this, "DateTimePicker3", QRect(163, 12, 135, 20));
-    Button7 = makeViewButton(this, "Button7", QStringLiteral("查看"), 302);
-    Button7->setGeometry(302, 10, 74, 23);
+    DateTimePicker2 = makeDatePicker(this, "DateTimePicker2", QRect(8, 12, 112, 20));
+    makeLabel(this, "Label20", QStringLiteral("-"), 124, 16);
+    DateTimePicker3 = makeDatePicker(this, "DateTimePicker3", QRect(134, 12, 112, 20));
+    Button7 = makeViewButton(this, "Button7", QStringLiteral("查看"), 250);
+    Button7->setGeometry(250, 10, 74, 23);
     ComboBoxAccount = new QComboBox(this);
     ComboBoxAccount->setObjectName(QStringLiteral("ComboBoxAccount"));
-    ComboBoxAccount->setGeometry(382, 12, 78, 20);
+    ComboBoxAccount->setGeometry(330, 12, 78, 20);
+    // 查找: the next 查看 shows only the lines whose product name or memo holds the text. Enter is 查看.
+    LabelFind = makeLabel(this, "LabelFind", QStringLiteral("查找"), 330, 16);
+    EditFind = new QLineEdit(this);
+    EditFind->setObjectName(QStringLiteral("EditFind"));
+    EditFind->setToolTip(QStringLiteral("只看品名或备注中含有这些字的记录（英文字母不分大小写）；空着就是全部"));
+    LabelFind->setBuddy(EditFind);
+    connect(EditFind, &QLineEdit::returnPressed, this, &TReviewPage::Button7Click);
+    placeFind();
     ComboBoxAccount->setFocusPolicy(Qt::ClickFocus);
     ComboBoxAccount->setToolTip(QStringLiteral("查看谁的帐：我的、全店，或某个帐户的（只能看，不能改）"));
     ComboBoxAccount->hide();
@@ -296,6 +305,7 @@ void TReviewPage::fillAccountChooser()
 {
     ComboBoxAccount->clear();
     ComboBoxAccount->hide();
+    placeFind();
     std::optional<QStringList> others;
     // Not being able to tell leaves the page as any account's: only its own lines.
     guarded([&] { others = FDbMan->ReviewableAccounts(FUserName); }, this);
@@ -309,11 +319,21 @@ void TReviewPage::fillAccountChooser()
         ComboBoxAccount->addItem(looksLikeRange ? QStringLiteral("帐户“%1”").arg(name) : name, name);
     }
     ComboBoxAccount->show();
+    placeFind();
+}
+
+void TReviewPage::placeFind()
+{
+    // Beside the account chooser when there is one, else in its place.
+    const int left = ComboBoxAccount->isVisibleTo(this) ? 414 : 330;
+    LabelFind->move(left, 16);
+    EditFind->setGeometry(left + 28, 12, 494 - left - 28, 20);
 }
 
 SalesRange TReviewPage::chosenRange() const
 {
     SalesRange range { FUserName, DateTimePicker2->date(), DateTimePicker3->date() };
+    range.find = composedTrimmed(EditFind->text());
     if (ComboBoxAccount->isVisibleTo(this) && ComboBoxAccount->currentIndex() >= 0) {
         const QVariant whose = ComboBoxAccount->currentData();
         range.shop = !whose.isValid();

@@ -13,6 +13,7 @@
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTreeView;
@@ -54,6 +55,8 @@ private:
     void ComboBox6Click();
     // An owner's choice of whose lines to review: "我的", "全店" or another account's.
     void fillAccountChooser();
+    // 查找 beside the account chooser, or in its place when there is none.
+    void placeFind();
     SalesRange chosenRange() const;
     // Only the user's own lines can be edited or deleted.
     bool shownLinesAreOwn() const;
@@ -95,6 +98,8 @@ private:
     QDateEdit* DateTimePicker3 = nullptr;
     QPushButton* Button7 = nullptr;
     QComboBox* ComboBoxAccount = nullptr;
+    QLabel* LabelFind = nullptr;
+    QLineEdit* EditFind = nullptr;
     QLabel* Label21 = nullptr;
     QComboBox* ComboBox6 = nullptr;
     QWidget* Panel4 = nullptr;

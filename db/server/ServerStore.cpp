@@ -338,6 +338,36 @@ QList<DayCount> ServerStore::daysIn(Session& session, const SalesRange& range)
     return days;
 }
 
+ReviewReads::FoundLines ServerStore::findLines(const SalesRange& range)
+{
+    QList<QByteArray> values = rangeValues(range, range.first);
+    values.append(textValue(foldedForFind(range.find)));
+    return withSession([&](Session& session) {
+        FoundLines found;
+        if (!FSnapshot)
+            session.beginRead();
+        checkGeneration(session);
+        if (range.shop && !isAdministrator(session) && session.exec("SELECT kivaro_is_shop_owner()").bytes(0, 0) != "t")
+            throw KivaroError(QStringLiteral("只有店主才能查看全店的帐。"));
+        // The Latin capitals folded as foldedForFind folds them, whatever the server's locale.
+        const QByteArray folded = "translate(%1, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
+        const Result rows = session.exec("SELECT id, day, product_name, quantity, received, cost FROM records WHERE "
+                + rangeLines(range) + " AND (strpos(" + QByteArray(folded).replace("%1", "product_name")
+                + ", $4) > 0 OR strpos(" + QByteArray(folded).replace("%1", "memo") + ", $4) > 0) ORDER BY day, id",
+            values);
+        found.lines.reserve(rows.rows());
+        for (int row = 0; row < rows.rows(); ++row)
+            found.lines.append({ rows.integer(row, 0), rows.day(row, 1), rows.text(row, 2),
+                qint32(rows.integer(row, 3)), rows.integer(row, 4), rows.integer(row, 5), QString() });
+        found.changeMark
+            = session.exec("SELECT coalesce(max(id), 0) FROM changes WHERE " + ownerOf(range), { values.first() })
+                  .integer(0, 0);
+        if (!FSnapshot)
+            session.commit();
+        return found;
+    });
+}
+
 ViewSnapshot ServerStore::queryView(const SalesRange& range)
 {
     const QList<QByteArray> values = rangeValues(range, range.first);

@@ -79,6 +79,7 @@ public:
     // The statement queryRanking sends and its values.
     static std::pair<QString, QList<QByteArray>> rankingQuery(const SalesRange& range);
     ViewSnapshot queryView(const SalesRange& range) override;
+    FoundLines findLines(const SalesRange& range) override;
     QList<SalesLine> linesById(const SalesRange& range, const std::vector<qint64>& ids) override;
     QList<ChangeEntry> lineChangesAfter(const SalesRange& range, qint64 after, const std::vector<qint64>& ids) override;
 

@@ -145,6 +145,65 @@ private Q_SLOTS:
     // 查看's snapshot gives each position the line it read, whatever another window does after it: saves on its days,
     // edits that move lines between its days and out of its range, deletes, undoing a delete made before 查看 and one
     // made after. Read in windows of any size, across the ends of days and of the detail view's blocks.
+    // 查找 on either store: the same lines found (Latin capitals folded, nothing else), the views' days and ranking
+    // counted from them, and a line changed after 查看 shown as it was found.
+    void findShowsOnlyWhatItFound()
+    {
+        const QDate first(2022, 3, 1);
+        const auto line = [&](int day, const QString& name, qint32 quantity, qint64 received, const QString& memo) {
+            return SalesLine { 0, first.addDays(day), name, quantity, received, 1, memo };
+        };
+        addLines(*db, user,
+            { line(0, QStringLiteral("毛巾"), 2, 2000, {}), line(0, QStringLiteral("Towel"), 1, 900, {}),
+                line(0, QStringLiteral("牙刷"), 3, 600, QStringLiteral("Blue TOWEL")),
+                line(1, QStringLiteral("ÉCOLE towel"), 4, 100, {}), line(1, QStringLiteral("towel"), 4, 50, {}),
+                line(2, QStringLiteral("香皂"), 1, 300, QStringLiteral("毛巾 赠品")),
+                line(9, QStringLiteral("towel"), 1, 1, {}) });
+        addLines(*db, QStringLiteral("B"), { line(0, QStringLiteral("towel"), 9, 9, {}) });
+        SalesRange range { user, first, first.addDays(2) };
+        const auto names = [&](const SalesRange& in) {
+            const std::shared_ptr<const ViewSnapshot> view = db->QueryView(in);
+            QStringList found;
+            for (const SalesLine& each : db->LinesAsRead(*view, 0, view->lineCount()))
+                found << each.productName;
+            return found;
+        };
+        range.find = QStringLiteral("TOWEL");
+        QCOMPARE(names(range), (QStringList { "Towel", "牙刷", "ÉCOLE towel", "towel" }));
+        // Only A to Z are folded: an accented capital finds itself alone, on the server as on the file.
+        range.find = QStringLiteral("école");
+        QCOMPARE(names(range), QStringList());
+        range.find = QStringLiteral("毛巾");
+        QCOMPARE(names(range), (QStringList { "毛巾", "香皂" }));
+        range.find = QStringLiteral("巾 赠");
+        QCOMPARE(names(range), QStringList { "香皂" });
+
+        range.find = QStringLiteral("towel");
+        const std::shared_ptr<const ViewSnapshot> view = db->QueryView(range);
+        QCOMPARE(view->days.size(), 2);
+        QCOMPARE(view->days.at(0).lines, 2);
+        QCOMPARE(view->days.at(0).rows, 2);
+        QCOMPARE(view->days.at(1).sums, (SalesSums { 8, 150, 2 }));
+        const QList<RankingRow> ranking = db->QueryRanking(range);
+        QCOMPARE(ranking.size(), 4);
+        QCOMPARE(ranking.at(0).productName, QStringLiteral("ÉCOLE towel"));
+        QCOMPARE(ranking.at(1).productName, QStringLiteral("towel"));
+        QCOMPARE(ranking.at(2).sums, (SalesSums { 3, 600, 1 }));
+        // Edited elsewhere after 查看: the view keeps the line as it was found, the next 查看 finds by the new text.
+        const QList<SalesLine> shown = db->LinesAsRead(*view, 0, view->lineCount());
+        SalesLine renamed = shown.at(0);
+        renamed.productName = QStringLiteral("浴巾");
+        renamed.memo.clear();
+        {
+            TDbMan other;
+            const SalesLine stored = other.QueryLineWindow({ user, first, first }, first, 0, 10).at(1);
+            renamed.memo = stored.memo;
+            other.UpdateLine(user, stored, renamed);
+        }
+        QCOMPARE(db->LinesAsRead(*view, 0, 1).at(0).productName, QStringLiteral("Towel"));
+        QCOMPARE(db->QueryView(range)->lineCount(), 3);
+    }
+
     void snapshotKeepsEachPositionsLine()
     {
         const QDate first(2021, 5, 1);

@@ -622,7 +622,8 @@ void benchBigReview(BenchContext& context)
     const auto raw = [&] {
         Stopwatch clock;
         RawSqliteDb db(home.dbPath(), false);
-        RawSqliteStatement rows(db, "SELECT RecProductName, RecMemo FROM Records WHERE UserName=?1 ORDER BY RecDate, ID");
+        RawSqliteStatement rows(
+            db, "SELECT RecProductName, RecMemo FROM Records WHERE UserName=?1 ORDER BY RecDate, ID");
         rows.bind(1, EncodeText(user).toStdString());
         QHash<QByteArray, bool> seen;
         const QString folded = foldedForFind(text);
@@ -640,8 +641,8 @@ void benchBigReview(BenchContext& context)
         expected = count;
         return clock.seconds();
     };
-    Result found = measurePaired(name('f', QStringLiteral("查看 over all years with 查找 “%1”").arg(text)),
-        context.config.plan, [&] {
+    Result found = measurePaired(
+        name('f', QStringLiteral("查看 over all years with 查找 “%1”").arg(text)), context.config.plan, [&] {
             find->setText(text);
             const double shown = fresh(first, last);
             find->clear();

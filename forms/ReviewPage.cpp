@@ -121,16 +121,16 @@ TReviewPage::~TReviewPage()
 
 void TReviewPage::setupControls()
 {
-    DateTimePicker2 = makeDatePicker(this, "DateTimePicker2", QRect(8, 12, 112, 20));
-    makeLabel(this, "Label20", QStringLiteral("-"), 124, 16);
-    DateTimePicker3 = makeDatePicker(this, "DateTimePicker3", QRect(134, 12, 112, 20));
-    Button7 = makeViewButton(this, "Button7", QStringLiteral("查看"), 250);
-    Button7->setGeometry(250, 10, 74, 23);
+    DateTimePicker2 = makeDatePicker(this, "DateTimePicker2", QRect(8, 12, 100, 20));
+    makeLabel(this, "Label20", QStringLiteral("-"), 112, 16);
+    DateTimePicker3 = makeDatePicker(this, "DateTimePicker3", QRect(120, 12, 100, 20));
+    Button7 = makeViewButton(this, "Button7", QStringLiteral("查看"), 224);
+    Button7->setGeometry(224, 10, 74, 23);
     ComboBoxAccount = new QComboBox(this);
     ComboBoxAccount->setObjectName(QStringLiteral("ComboBoxAccount"));
-    ComboBoxAccount->setGeometry(330, 12, 78, 20);
+    ComboBoxAccount->setGeometry(302, 12, 78, 20);
     // 查找: the next 查看 shows only the lines whose product name or memo holds the text. Enter is 查看.
-    LabelFind = makeLabel(this, "LabelFind", QStringLiteral("查找"), 330, 16);
+    LabelFind = makeLabel(this, "LabelFind", QStringLiteral("查找"), 302, 16);
     EditFind = new QLineEdit(this);
     EditFind->setObjectName(QStringLiteral("EditFind"));
     EditFind->setToolTip(QStringLiteral("只看品名或备注中含有这些字的记录（英文字母不分大小写）；空着就是全部"));
@@ -325,9 +325,10 @@ void TReviewPage::fillAccountChooser()
 void TReviewPage::placeFind()
 {
     // Beside the account chooser when there is one, else in its place.
-    const int left = ComboBoxAccount->isVisibleTo(this) ? 414 : 330;
+    const int left = ComboBoxAccount->isVisibleTo(this) ? 384 : 302;
     LabelFind->move(left, 16);
-    EditFind->setGeometry(left + 28, 12, 494 - left - 28, 20);
+    // Up to 显示：.
+    EditFind->setGeometry(left + 28, 12, 460 - left - 28, 20);
 }
 
 SalesRange TReviewPage::chosenRange() const

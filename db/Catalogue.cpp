@@ -33,6 +33,11 @@ QString itemProblem(const CatalogueItem& item)
     return {};
 }
 
+QString unitAmountProblem(const QString& typed)
+{
+    return QStringLiteral("“%1”不是金额，或是负数，或超出了一万亿").arg(typed);
+}
+
 std::optional<qint64> amountOfUnits(qint32 quantity, qint64 unit)
 {
     qint64 amount = 0;

@@ -44,6 +44,9 @@ QString codeProblem(const QString& code);
 // when it can. The name is expected trimmed and composed.
 QString itemProblem(const CatalogueItem& item);
 
+// Why the typed text is no unit amount (not an amount, negative, or too large).
+QString unitAmountProblem(const QString& typed);
+
 // The amount of a line of quantity units at the unit amount; nothing when it passes what a line may hold.
 std::optional<qint64> amountOfUnits(qint32 quantity, qint64 unit);
 

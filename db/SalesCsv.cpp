@@ -344,7 +344,7 @@ CatalogueImport parseCatalogueCsv(const QByteArray& bytes, QChar decimalSeparato
                 continue;
             const std::optional<qint64> amount = amountOf(field(column), decimalSeparator);
             if (!amount || *amount < 0)
-                problem(column, QStringLiteral("“%1”不是金额，或是负数，或超出了一万亿").arg(field(column)));
+                problem(column, unitAmountProblem(field(column)));
             (column == ItemPrice ? item.price : item.cost) = amount;
         }
         if (result.problems.size() == problemsBefore) {

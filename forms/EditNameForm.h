@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Catalogue.h"
+
 #include <QDialog>
 #include <QSet>
 #include <QString>
@@ -21,7 +23,7 @@ public:
 
 Q_SIGNALS:
     // The catalogue was changed from the 商品资料 window opened here.
-    void catalogueChanged();
+    void catalogueChanged(const QList<CatalogueItem>& items);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -560,7 +560,7 @@ void TEntryPage::Button3Click()
 {
     flushProductNames();
     TfrmEditName editor(FDbMan, FUserName, this);
-    connect(&editor, &TfrmEditName::catalogueChanged, this, &TEntryPage::LoadCatalogue);
+    connect(&editor, &TfrmEditName::catalogueChanged, this, &TEntryPage::useCatalogue);
     if (editor.exec() == QDialog::Accepted)
         LoadProductNames();
 }
@@ -568,7 +568,7 @@ void TEntryPage::Button3Click()
 void TEntryPage::showCatalogue()
 {
     TfrmProducts products(FDbMan, FUserName, this);
-    connect(&products, &TfrmProducts::changed, this, &TEntryPage::LoadCatalogue);
+    connect(&products, &TfrmProducts::changed, this, &TEntryPage::useCatalogue);
     products.exec();
 }
 
@@ -577,6 +577,11 @@ void TEntryPage::LoadCatalogue()
     QList<CatalogueItem> items;
     // A catalogue that cannot be read leaves the till typing names by hand, as without one.
     guarded([&] { items = FDbMan->Catalogue(FUserName); }, this);
+    useCatalogue(items);
+}
+
+void TEntryPage::useCatalogue(const QList<CatalogueItem>& items)
+{
     FCatalogue = CatalogueIndex(items);
 }
 

@@ -90,8 +90,9 @@ private:
     void fillAmounts();
     void UpdatePendingTotals();
     void LoadProductNames();
-    // Reads the catalogue the till looks codes and prices up in.
+    // Reads the catalogue the till looks codes and prices up in, or takes the one a 商品资料 window read back.
     void LoadCatalogue();
+    void useCatalogue(const QList<CatalogueItem>& items);
     void RememberProductName();
     // A write of the queued names came back: the list as stored, or why it could not be written.
     void ProductNamesWritten(const QStringList& written);

@@ -192,7 +192,7 @@ std::optional<CatalogueItem> TfrmProducts::typedItem()
             continue;
         *amount = parseAmountCents(text, localeDecimalSeparator());
         if (!*amount || **amount < 0) {
-            problem = QStringLiteral("%1“%2”不是金额，或是负数，或超出了一万亿").arg(caption, text);
+            problem = caption + unitAmountProblem(text);
             wrong = edit;
         }
     }
@@ -215,7 +215,7 @@ bool TfrmProducts::change(const QList<CatalogueChange>& changes, const QString& 
     // Read again either way: another computer may have changed what the refusal was about.
     LoadCatalogue(select);
     if (done)
-        Q_EMIT changed();
+        Q_EMIT changed(FModel->items());
     return done;
 }
 
@@ -284,7 +284,7 @@ void TfrmProducts::btnImportClick()
         MessageBox::error(this, failure);
         return;
     }
-    Q_EMIT changed();
+    Q_EMIT changed(FModel->items());
     MessageBox::information(this, QStringLiteral("商品资料现有 %1 个商品。").arg(FModel->rowCount()));
 }
 

@@ -26,8 +26,8 @@ public:
     TfrmProducts(TDbMan* dbMan, const QString& userName, QWidget* parent = nullptr);
 
 Q_SIGNALS:
-    // The catalogue was changed from this window.
-    void changed();
+    // The catalogue was changed from this window; what it holds now, as the window read it back.
+    void changed(const QList<CatalogueItem>& items);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -338,6 +338,13 @@ QList<DayCount> ServerStore::daysIn(Session& session, const SalesRange& range)
     return days;
 }
 
+void ServerStore::checkShopReader(Session& session, const SalesRange& range)
+{
+    // The policies would show a cashier his own lines as the shop's.
+    if (range.shop && !isAdministrator(session) && session.exec("SELECT kivaro_is_shop_owner()").bytes(0, 0) != "t")
+        throw KivaroError(QStringLiteral("只有店主才能查看全店的帐。"));
+}
+
 ReviewReads::FoundLines ServerStore::findLines(const SalesRange& range)
 {
     QList<QByteArray> values = rangeValues(range, range.first);
@@ -347,8 +354,7 @@ ReviewReads::FoundLines ServerStore::findLines(const SalesRange& range)
         if (!FSnapshot)
             session.beginRead();
         checkGeneration(session);
-        if (range.shop && !isAdministrator(session) && session.exec("SELECT kivaro_is_shop_owner()").bytes(0, 0) != "t")
-            throw KivaroError(QStringLiteral("只有店主才能查看全店的帐。"));
+        checkShopReader(session, range);
         // The Latin capitals folded as foldedForFind folds them, whatever the server's locale.
         const QByteArray folded = "translate(%1, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
         const Result rows = session.exec("SELECT id, day, product_name, quantity, received, cost FROM records WHERE "
@@ -378,9 +384,7 @@ ViewSnapshot ServerStore::queryView(const SalesRange& range)
         if (!FSnapshot)
             session.beginRead();
         checkGeneration(session);
-        // The policies would show a cashier his own lines as the shop's.
-        if (range.shop && !isAdministrator(session) && session.exec("SELECT kivaro_is_shop_owner()").bytes(0, 0) != "t")
-            throw KivaroError(QStringLiteral("只有店主才能查看全店的帐。"));
+        checkShopReader(session, range);
         view.days = daysIn(session, range);
         qint64 lines = 0;
         for (const DayCount& day : std::as_const(view.days))

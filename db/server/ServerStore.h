@@ -151,4 +151,6 @@ private:
     // The ledger's generation when this store first met it: a restore makes a new one.
     qint64 FGeneration = -1;
     void checkGeneration(Session& session);
+    // Raises KivaroError when the range is the whole shop's and the login is neither an owner nor the administrator.
+    static void checkShopReader(Session& session, const SalesRange& range);
 };

@@ -246,12 +246,6 @@ void TDbMan::DeleteLine(const QString& userName, const SalesLine& seen)
     });
 }
 
-QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
-{
-    checkRange(range, FServer != nullptr);
-    return reads().queryDays(range);
-}
-
 namespace {
 
 QString sixValues(const SalesLine& line)
@@ -378,6 +372,14 @@ ViewSnapshot foundView(const SalesRange& range, const ReviewReads::FoundLines& f
 }
 
 } // namespace
+
+QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
+{
+    checkRange(range, FServer != nullptr);
+    if (!range.find.isEmpty())
+        return foundView(range, reads().findLines(range)).days;
+    return reads().queryDays(range);
+}
 
 QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
 {

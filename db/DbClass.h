@@ -110,7 +110,8 @@ public:
     void DeleteLine(const QString& userName, const SalesLine& seen);
 
     // The days of the range that hold lines, in order: each day's number of lines, its number of rows in the view
-    // per day and product (DayCount::rows), and its sums. Read from the summaries: a row a day, whatever the lines.
+    // per day and product (DayCount::rows), and its sums. Read from the summaries: a row a day, whatever the lines;
+    // with 查找, counted from the lines it finds.
     QList<DayCount> QueryDays(const SalesRange& range);
     // Up to count lines of the range in the detail view's order (day, then ID), starting offset lines into day.
     QList<SalesLine> QueryLineWindow(const SalesRange& range, const QDate& day, qint64 offset, int count);

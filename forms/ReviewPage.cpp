@@ -1,5 +1,7 @@
 #include "forms/ReviewPage.h"
 
+#include "db/Comparison.h"
+
 #include "base/Error.h"
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
@@ -126,9 +128,19 @@ void TReviewPage::setupControls()
     DateTimePicker3 = makeDatePicker(this, "DateTimePicker3", QRect(120, 12, 100, 20));
     Button7 = makeViewButton(this, "Button7", QStringLiteral("查看"), 224);
     Button7->setGeometry(224, 10, 74, 23);
+    // What the daily list and the ranking are compared with at the next 查看.
+    ComboBoxCompare = new QComboBox(this);
+    ComboBoxCompare->setObjectName(QStringLiteral("ComboBoxCompare"));
+    ComboBoxCompare->setGeometry(302, 12, 64, 20);
+    ComboBoxCompare->setFocusPolicy(Qt::ClickFocus);
+    ComboBoxCompare->addItem(QStringLiteral("不对比"), int(Comparison::None));
+    ComboBoxCompare->addItem(QStringLiteral("比上期"), int(Comparison::PeriodBefore));
+    ComboBoxCompare->addItem(QStringLiteral("比去年"), int(Comparison::YearEarlier));
+    ComboBoxCompare->setToolTip(QStringLiteral("“每天销售数量金额统计”和“各个产品销售数量排行”与之前同样长的一段日子"
+                                               "（上期）或去年的同样日子对比：数量、实收、利润和增减的百分比"));
     ComboBoxAccount = new QComboBox(this);
     ComboBoxAccount->setObjectName(QStringLiteral("ComboBoxAccount"));
-    ComboBoxAccount->setGeometry(302, 12, 78, 20);
+    ComboBoxAccount->setGeometry(370, 12, 64, 20);
     // 查找: the next 查看 shows only the lines whose product name or memo holds the text. Enter is 查看.
     LabelFind = makeLabel(this, "LabelFind", QStringLiteral("查找"), 302, 16);
     EditFind = new QLineEdit(this);
@@ -136,16 +148,16 @@ void TReviewPage::setupControls()
     EditFind->setToolTip(QStringLiteral("只看品名或备注中含有这些字的记录（英文字母不分大小写）；空着就是全部"));
     LabelFind->setBuddy(EditFind);
     connect(EditFind, &QLineEdit::returnPressed, this, &TReviewPage::Button7Click);
-    placeFind();
     ComboBoxAccount->setFocusPolicy(Qt::ClickFocus);
     ComboBoxAccount->setToolTip(QStringLiteral("查看谁的帐：我的、全店，或某个帐户的（只能看，不能改）"));
     ComboBoxAccount->hide();
-    Label21 = makeLabel(this, "Label21", QStringLiteral("显示："), 465, 16);
+    Label21 = makeLabel(this, "Label21", QStringLiteral("显示："), 501, 16);
     ComboBox6 = new QComboBox(this);
     ComboBox6->setObjectName(QStringLiteral("ComboBox6"));
-    ComboBox6->setGeometry(504, 12, 180, 20);
+    ComboBox6->setGeometry(538, 12, 146, 20);
     ComboBox6->setFocusPolicy(Qt::ClickFocus);
     ComboBox6->addItems(kViewNames);
+    placeFind();
 }
 
 void TReviewPage::setupViews()
@@ -160,6 +172,7 @@ void TReviewPage::setupViews()
 
     Panel5 = makeViewPanel(this, "Panel5");
     FDaily = new DailyListModel(this);
+    FDailyCompared = new ComparedListModel(ReviewView::Daily, this);
     ListView3 = setupView(Panel5, "ListView3", FDaily, ReviewView::Daily);
     Label22 = makeTotalsLabel(Panel5, "Label22");
     Button13 = makeViewButton(Panel5, "Button13", QStringLiteral("预览&&打印"), 610);
@@ -172,14 +185,16 @@ void TReviewPage::setupViews()
 
     Panel7 = makeViewPanel(this, "Panel7");
     FRanking = new RankingListModel(this);
+    FRankingCompared = new ComparedListModel(ReviewView::Ranking, this);
     ListView5 = setupView(Panel7, "ListView5", FRanking, ReviewView::Ranking);
     // A click on 数量, 实收, 成本 or 利润 sorts the ranking by it, most first, and again the other way; a click on 品名
     // gives back the ranking's own order. The header keeps the indicator; the list is sorted here.
     QHeaderView* rankingHeader = ListView5->header();
     rankingHeader->setSectionsClickable(true);
     connect(rankingHeader, &QHeaderView::sectionClicked, this, [this, rankingHeader](int column) {
-        FRanking->sort(column, rankingHeader->sortIndicatorOrder());
-        rankingHeader->setSortIndicatorShown(FRanking->sortColumn() >= 0);
+        auto* shown = static_cast<SalesListModel*>(ListView5->model());
+        shown->sort(column, rankingHeader->sortIndicatorOrder());
+        rankingHeader->setSortIndicatorShown(shown->sortColumn() >= 0);
     });
     Label24 = makeTotalsLabel(Panel7, "Label24");
     Button15 = makeViewButton(Panel7, "Button15", QStringLiteral("预览&&打印"), 610);
@@ -248,6 +263,7 @@ void TReviewPage::applyRanking()
         readAgainForDays();
     }
     FRanking->setRows(result.rows);
+    applyComparedRanking(result.rows, result.before);
     // Also after a failure, so that the chart stops saying it is computing.
     Panel8->setRanking(result.rows);
     updateButtons();
@@ -284,6 +300,9 @@ void TReviewPage::clearViews()
     FDaily->reset({});
     FDayProducts->reset({}, {});
     FRanking->reset({});
+    FComparedRange.reset();
+    FShownComparison = Comparison::None;
+    showCompared(false);
     showRankingUnsorted();
     Panel8->clear();
     Panel8->setTitle(QString());
@@ -325,10 +344,46 @@ void TReviewPage::fillAccountChooser()
 void TReviewPage::placeFind()
 {
     // Beside the account chooser when there is one, else in its place.
-    const int left = ComboBoxAccount->isVisibleTo(this) ? 384 : 302;
+    const int left = ComboBoxAccount->isVisibleTo(this) ? 438 : 370;
     LabelFind->move(left, 16);
-    // Up to 显示：.
-    EditFind->setGeometry(left + 28, 12, 460 - left - 28, 20);
+    // Up to 显示：, which moves right as the window grows.
+    EditFind->setGeometry(left + 28, 12, Label21->x() - 5 - (left + 28), 20);
+}
+
+void TReviewPage::resizeEvent(QResizeEvent* event)
+{
+    // The anchored controls have moved already: the page's own filter saw the resize first.
+    QWidget::resizeEvent(event);
+    placeFind();
+}
+
+Comparison TReviewPage::chosenComparison() const
+{
+    return Comparison(ComboBoxCompare->currentData().toInt());
+}
+
+void TReviewPage::showCompared(bool compared)
+{
+    const auto use = [](QTreeView* view, SalesListModel* model) {
+        if (view->model() == model)
+            return;
+        QAbstractItemDelegate* old = view->itemDelegate();
+        view->setModel(model);
+        QHeaderView* header = view->header();
+        header->setStretchLastSection(true);
+        for (int column = 0; column < model->columns().size(); ++column)
+            header->resizeSection(column, model->columns().at(column).width);
+        widenColumnsToText(view, model->numericColumns());
+        delete old;
+    };
+    use(ListView3, compared ? static_cast<SalesListModel*>(FDailyCompared) : FDaily);
+    use(ListView5, compared ? static_cast<SalesListModel*>(FRankingCompared) : FRanking);
+}
+
+void TReviewPage::applyComparedRanking(const QList<RankingRow>& now, const QList<RankingRow>& before)
+{
+    if (FComparedRange)
+        FRankingCompared->setRows(compareRankings(now, before));
 }
 
 SalesRange TReviewPage::chosenRange() const
@@ -374,7 +429,7 @@ template <typename Fetch> auto TReviewPage::fetchRows(Fetch&& fetch) -> decltype
 void TReviewPage::Button7Click()
 {
     FReadAgainForDays = false;
-    showRange(chosenRange());
+    showRange(chosenRange(), chosenComparison());
 }
 
 void TReviewPage::showRankingUnsorted()
@@ -400,7 +455,7 @@ void TReviewPage::readShownAgain()
     for (QTreeView* view : { ListView2, ListView3, ListView4, ListView5 })
         tops.append({ view, view->indexAt(QPoint(0, 0)).row() });
     const SalesRange range = *FShownRange;
-    showRange(range);
+    showRange(range, FShownComparison);
     for (const auto& [view, top] : tops) {
         const int rows = view->model()->rowCount();
         if (top > 0 && rows > 0)
@@ -408,12 +463,12 @@ void TReviewPage::readShownAgain()
     }
 }
 
-void TReviewPage::showRange(const SalesRange& range)
+void TReviewPage::showRange(const SalesRange& range, Comparison comparison)
 {
     {
         BusyCursor busy(Button7);
         guarded(
-            [this, &range] {
+            [this, &range, comparison] {
                 const std::shared_ptr<const ViewSnapshot> snapshot = FDbMan->QueryView(range);
                 const QList<DayCount>& days = snapshot->days;
                 ++FQueryNumber;
@@ -426,6 +481,25 @@ void TReviewPage::showRange(const SalesRange& range)
                 FShownRange = range;
                 FDayProducts->reset(snapshot, fetch);
                 FRanking->reset(FDaily->totals());
+                // Compared: the earlier period's days now, its ranking beside the range's.
+                FShownComparison = comparison;
+                FComparedRange.reset();
+                if (comparison != Comparison::None) {
+                    const std::optional<SalesRange> earlier = comparedRange(range, comparison);
+                    const QList<DayCount> before = earlier ? FDbMan->QueryDays(*earlier) : QList<DayCount>();
+                    SalesTotals beforeTotals;
+                    for (const DayCount& day : before)
+                        beforeTotals.add(day.sums, day.lines);
+                    // A period before the first day there is has nothing in it.
+                    SalesRange shownEarlier = earlier.value_or(range);
+                    if (!earlier)
+                        shownEarlier.first = shownEarlier.last = QDate();
+                    FComparedRange = shownEarlier;
+                    for (ComparedListModel* model : { FDailyCompared, FRankingCompared })
+                        model->reset(comparison, range, shownEarlier, FDaily->totals(), beforeTotals);
+                    FDailyCompared->setRows(compareDays(range, comparison, days, before));
+                }
+                showCompared(FComparedRange.has_value());
                 showRankingUnsorted();
                 Panel8->showRange(range, days, {}, FDaily->totals());
                 const QString dayFormat = QStringLiteral("yyyy-MM-dd");
@@ -450,12 +524,16 @@ void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
 {
     // Beside the ranking, a check that the day summaries 查看 read count the lines of the range: another program may
     // have changed them. It reads every line's key, so a long range has it done away from the window.
+    const std::optional<SalesRange> earlier
+        = FComparedRange && FComparedRange->first.isValid() ? FComparedRange : std::nullopt;
     if (groups <= kRankingInline) {
+        const QList<RankingRow> rows = groups > 0 ? FDbMan->QueryRanking(range) : QList<RankingRow>();
         if (groups > 0) {
-            const QList<RankingRow> rows = FDbMan->QueryRanking(range);
             FRanking->setRows(rows);
             Panel8->setRanking(rows);
         }
+        // The earlier period may be long: it is ranked from its summaries, as quickly as the range.
+        applyComparedRanking(rows, earlier ? FDbMan->QueryRanking(*earlier) : QList<RankingRow>());
         if (!FDbMan->DaysMatchLines(range))
             readAgainForDays();
         return;
@@ -463,11 +541,13 @@ void TReviewPage::startRanking(const SalesRange& range, qint64 groups)
     FRankingWatcher.setProperty("query", FQueryNumber);
     FRankingApplied = false;
     FRankingPool.clear();
-    FRankingWatcher.setFuture(QtConcurrent::run(&FRankingPool, [range, location = FDbMan->location()] {
+    FRankingWatcher.setFuture(QtConcurrent::run(&FRankingPool, [range, earlier, location = FDbMan->location()] {
         RankingResult result;
         try {
             TDbMan store(location);
             result.rows = store.QueryRanking(range);
+            if (earlier)
+                result.before = store.QueryRanking(*earlier);
             result.daysMatch = store.DaysMatchLines(range);
         } catch (const std::exception& error) {
             const auto* own = dynamic_cast<const KivaroError*>(&error);
@@ -519,6 +599,14 @@ void TReviewPage::exportShownView(ReviewView view, ExportFormat format, QWidget*
         shown->totals = FDaily->totals();
     else if (view == ReviewView::Ranking)
         shown->ranking = FRanking->rows();
+    if (FComparedRange && (view == ReviewView::Daily || view == ReviewView::Ranking)) {
+        const ComparedListModel* compared = view == ReviewView::Daily ? FDailyCompared : FRankingCompared;
+        shown->comparison = compared->comparison();
+        shown->compared = compared->rows();
+        shown->earlier = compared->earlier();
+        shown->earlierTotals = compared->earlierTotals();
+        shown->totals = compared->totals();
+    }
     exportThroughDialog(parent, *FDbMan, { view, *FShownRange, format, shown });
 }
 
@@ -533,18 +621,20 @@ void TReviewPage::updateButtons()
 {
     ListView2Change();
     Button8->setEnabled(FDetail->rowCount() > 0);
-    Button13->setEnabled(FDaily->rowCount() > 0);
+    Button13->setEnabled(ListView3->model()->rowCount() > 0);
     Button14->setEnabled(FDayProducts->rowCount() > 0);
-    Button15->setEnabled(FRanking->rowCount() > 0);
+    Button15->setEnabled(ListView5->model()->rowCount() > 0);
     Button16->setEnabled(FDaily->rowCount() > 0);
 }
 
 void TReviewPage::updateTotals()
 {
     setSizedText(Label19, FDetail->totals().text());
-    setSizedText(Label22, FDaily->totals().text());
+    // Compared, a second line: the earlier period's.
+    const QString compared = FComparedRange ? FDailyCompared->totalsText() : QString();
+    setSizedText(Label22, FComparedRange ? compared : FDaily->totals().text());
     setSizedText(Label23, FDayProducts->totals().text());
-    setSizedText(Label24, FRanking->totals().text());
+    setSizedText(Label24, FComparedRange ? compared : FRanking->totals().text());
 }
 
 int TReviewPage::selectedDetailRow() const

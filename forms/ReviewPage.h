@@ -40,6 +40,9 @@ public:
     // list scrolled to the row it showed first where that row still exists. Nothing shown, nothing read.
     void readShownAgain();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void setupControls();
     void setupViews();
@@ -57,11 +60,17 @@ private:
     void fillAccountChooser();
     // 查找 beside the account chooser, or in its place when there is none.
     void placeFind();
+    // The comparison chosen beside 查看.
+    Comparison chosenComparison() const;
+    // The daily list and the ranking show their own models, or the compared ones.
+    void showCompared(bool compared);
+    // The compared ranking once both rankings are there.
+    void applyComparedRanking(const QList<RankingRow>& now, const QList<RankingRow>& before);
     SalesRange chosenRange() const;
     // Only the user's own lines can be edited or deleted.
     bool shownLinesAreOwn() const;
     void Button7Click();
-    void showRange(const SalesRange& range);
+    void showRange(const SalesRange& range, Comparison comparison);
     void startRanking(const SalesRange& range, qint64 groups);
     // The ranking list in its own order again, with no column marked as sorted.
     void showRankingUnsorted();
@@ -97,6 +106,7 @@ private:
     QDateEdit* DateTimePicker2 = nullptr;
     QDateEdit* DateTimePicker3 = nullptr;
     QPushButton* Button7 = nullptr;
+    QComboBox* ComboBoxCompare = nullptr;
     QComboBox* ComboBoxAccount = nullptr;
     QLabel* LabelFind = nullptr;
     QLineEdit* EditFind = nullptr;
@@ -117,12 +127,18 @@ private:
     DailyListModel* FDaily = nullptr;
     DayProductListModel* FDayProducts = nullptr;
     RankingListModel* FRanking = nullptr;
+    // The daily list and the ranking compared with an earlier period, shown instead of theirs after a 查看 that
+    // compares.
+    ComparedListModel* FDailyCompared = nullptr;
+    ComparedListModel* FRankingCompared = nullptr;
     // The chart of the range, shown in the place of the lists.
     TChartPage* Panel8 = nullptr;
     // The ranking of a long range is computed away from the window; a newer query drops an older result.
     struct RankingResult
     {
         QList<RankingRow> rows;
+        // The earlier period's, when 查看 compares.
+        QList<RankingRow> before;
         QString error;
         bool daysMatch = true;
     };
@@ -137,6 +153,9 @@ private:
     bool FReadAgainForDays = false;
     // The range the views show since the last 查看; the pickers may have moved on since.
     std::optional<SalesRange> FShownRange;
+    // The earlier period they are compared with, if any (its days invalid when it would begin before the first day).
+    std::optional<SalesRange> FComparedRange;
+    Comparison FShownComparison = Comparison::None;
     // The right-click menu of the lists, and the view it was opened over.
     QMenu* menuExport = nullptr;
     ReviewView FMenuView = ReviewView::Detail;

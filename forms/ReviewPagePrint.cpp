@@ -37,7 +37,9 @@ void TReviewPage::Button8Click()
 
 void TReviewPage::Button13Click()
 {
-    buildReport(Button13, ListView3, dailyTotalsReportLayout());
+    buildReport(Button13, ListView3,
+        FComparedRange ? comparedReportLayout(ReviewView::Daily, FDailyCompared->comparison())
+                       : dailyTotalsReportLayout());
 }
 
 void TReviewPage::Button14Click()
@@ -48,7 +50,9 @@ void TReviewPage::Button14Click()
 void TReviewPage::Button15Click()
 {
     waitForRanking(Button15);
-    buildReport(Button15, ListView5, rankingReportLayout());
+    buildReport(Button15, ListView5,
+        FComparedRange ? comparedReportLayout(ReviewView::Ranking, FRankingCompared->comparison())
+                       : rankingReportLayout());
 }
 
 void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const ReportLayout& layout)
@@ -66,11 +70,14 @@ void TReviewPage::buildReport(QPushButton* button, QTreeView* view, const Report
             if (rows.count == 0)
                 return;
             // The per-product and ranking pages end with the detail view's totals line, which follows its edits and
-            // deletes; the daily pages with their own.
-            const SalesTotals& totals = view == ListView3 ? model->totals() : FDetail->totals();
-            QRCompositeReport1.addReports =
-                [rows, layout, title = FShownRange ? rangeOwnerName(*FShownRange) : FUserName, totals = totals.text()](
-                    ReportDocument& document) { addReportPages(document, layout, rows, title, totals); };
+            // deletes; the daily pages with their own; compared ones with both periods'.
+            const auto* compared = qobject_cast<const ComparedListModel*>(model);
+            const QString totals = compared ? compared->totalsText()
+                : view == ListView3         ? model->totals().text()
+                                            : FDetail->totals().text();
+            QRCompositeReport1.addReports
+                = [rows, layout, title = FShownRange ? rangeOwnerName(*FShownRange) : FUserName, totals](
+                      ReportDocument& document) { addReportPages(document, layout, rows, title, totals); };
             QRCompositeReport1.prepare();
             TfrmPrint preview(this);
             preview.connectDocument(&QRCompositeReport1);

@@ -46,6 +46,12 @@ SalesListModel::SalesListModel(QList<Column> columns, QObject* parent)
     m_columns.prepend({ QString(), 0, kLeft });
 }
 
+void SalesListModel::setColumns(QList<Column> columns)
+{
+    m_columns = std::move(columns);
+    m_columns.prepend({ QString(), 0, kLeft });
+}
+
 int SalesListModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_columns.size());
@@ -194,7 +200,10 @@ void DetailListModel::removeLine(int row)
 
 ShownView DetailListModel::shown() const
 {
-    ShownView shown { ReviewView::Detail, m_rows.shared(), m_removed, {}, {}, m_totals };
+    ShownView shown;
+    shown.snapshot = m_rows.shared();
+    shown.removed = m_removed;
+    shown.totals = m_totals;
     for (auto it = m_edited.cbegin(); it != m_edited.cend(); ++it)
         shown.edited.insert(it.key(), it->line);
     return shown;
@@ -338,6 +347,127 @@ void RankingListModel::arrange()
     const bool mostFirst = m_sortOrder == Qt::DescendingOrder;
     std::stable_sort(m_rows.begin(), m_rows.end(),
         [&](const RankingRow& a, const RankingRow& b) { return mostFirst ? key(a) > key(b) : key(a) < key(b); });
+}
+
+namespace {
+
+// The compared lists' columns, from the export's: days and names on the left, the rest right-aligned.
+QList<SalesListModel::Column> comparedColumns(ReviewView view, Comparison comparison)
+{
+    QList<SalesListModel::Column> columns;
+    for (const ViewColumn& column : viewColumns(view, comparison)) {
+        switch (column.kind) {
+        case ColumnKind::Day:
+            columns.append({ column.caption, 76, kLeft });
+            break;
+        case ColumnKind::Text:
+            columns.append({ column.caption, 120, kLeft });
+            break;
+        case ColumnKind::Quantity:
+            columns.append({ column.caption, 48, kRight });
+            break;
+        case ColumnKind::Amount:
+            columns.append({ column.caption, 66, kRight });
+            break;
+        case ColumnKind::Change:
+            columns.append({ column.caption, 60, kRight });
+            break;
+        }
+    }
+    return columns;
+}
+
+} // namespace
+
+ComparedListModel::ComparedListModel(ReviewView view, QObject* parent)
+    : SalesListModel(comparedColumns(view, Comparison::PeriodBefore), parent)
+    , m_view(view)
+{
+}
+
+int ComparedListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+ViewCell ComparedListModel::cell(const ComparedRow& row, int column) const
+{
+    return comparedViewRow(m_view, row, m_range, m_comparison).value(column - 1);
+}
+
+QString ComparedListModel::text(int row, int column) const
+{
+    if (row < 0 || row >= m_rows.size() || column <= 0)
+        return {};
+    const QList<ViewColumn> columns = viewColumns(m_view, m_comparison);
+    if (column > columns.size())
+        return {};
+    return cellText(cell(m_rows.at(row), column), columns.at(column - 1).kind, localeDecimalSeparator());
+}
+
+QVariant ComparedListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role == Qt::InitialSortOrderRole && orientation == Qt::Horizontal && section >= 2)
+        return int(Qt::DescendingOrder);
+    return SalesListModel::headerData(section, orientation, role);
+}
+
+void ComparedListModel::reset(Comparison comparison, const SalesRange& range, const SalesRange& earlier,
+    const SalesTotals& now, const SalesTotals& before)
+{
+    beginResetModel();
+    m_comparison = comparison;
+    setColumns(comparedColumns(m_view, comparison));
+    m_range = range;
+    m_earlier = earlier;
+    m_totals = now;
+    m_before = before;
+    m_ordered.clear();
+    m_rows.clear();
+    m_sortColumn = -1;
+    endResetModel();
+}
+
+void ComparedListModel::setRows(QList<ComparedRow> rows)
+{
+    beginResetModel();
+    m_ordered = std::move(rows);
+    arrange();
+    endResetModel();
+}
+
+void ComparedListModel::sort(int column, Qt::SortOrder order)
+{
+    const QList<ViewColumn> columns = viewColumns(m_view, m_comparison);
+    const bool numbers = column >= 2 && column <= columns.size() && columns.at(column - 1).kind != ColumnKind::Day
+        && columns.at(column - 1).kind != ColumnKind::Text;
+    beginResetModel();
+    m_sortColumn = numbers ? column : -1;
+    m_sortOrder = order;
+    arrange();
+    endResetModel();
+}
+
+void ComparedListModel::arrange()
+{
+    m_rows = m_ordered;
+    if (m_sortColumn < 0)
+        return;
+    // A change with nothing to compare with comes last either way.
+    const auto key = [this](const ComparedRow& row) { return cell(row, m_sortColumn); };
+    const bool mostFirst = m_sortOrder == Qt::DescendingOrder;
+    std::stable_sort(m_rows.begin(), m_rows.end(), [&](const ComparedRow& a, const ComparedRow& b) {
+        const ViewCell x = key(a);
+        const ViewCell y = key(b);
+        if (x.blank || y.blank)
+            return !x.blank && y.blank;
+        return mostFirst ? x.number > y.number : x.number < y.number;
+    });
+}
+
+QString ComparedListModel::totalsText() const
+{
+    return comparedTotalsText(m_comparison, m_earlier, m_totals, m_before);
 }
 
 PendingListModel::PendingListModel(QObject* parent)

@@ -41,8 +41,12 @@ public:
     QStringList rowTexts(int row) const;
     // The totals line under the list: the exact sums of the lines it covers.
     const SalesTotals& totals() const { return m_totals; }
+    // The column the rows are sorted by, or -1 for the view's own order.
+    virtual int sortColumn() const { return -1; }
 
 protected:
+    // New columns, for a model reset by the caller.
+    void setColumns(QList<Column> columns);
     SalesTotals m_totals;
 
 private:
@@ -138,13 +142,56 @@ public:
     // the ranking's own order back.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     // The column sorted by, or -1 for the ranking's own order.
-    int sortColumn() const { return m_sortColumn; }
+    int sortColumn() const override { return m_sortColumn; }
 
 private:
     void arrange();
 
     QList<RankingRow> m_ranked;
     QList<RankingRow> m_rows;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+};
+
+// The daily list or the ranking compared with an earlier period: each row's quantity, 实收, 成本 and profit, the
+// earlier day's (daily list) or the product's earlier quantity, 实收 and profit, and the three changes in percent.
+// The ranking's rows sort by any column of numbers, as RankingListModel's do.
+class ComparedListModel : public SalesListModel
+{
+    Q_OBJECT
+
+public:
+    // view: ReviewView::Daily or ReviewView::Ranking.
+    ComparedListModel(ReviewView view, QObject* parent = nullptr);
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QString text(int row, int column) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // The range and the earlier period with their totals; the rows come with setRows.
+    void reset(Comparison comparison, const SalesRange& range, const SalesRange& earlier, const SalesTotals& now,
+        const SalesTotals& before);
+    void setRows(QList<ComparedRow> rows);
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const override { return m_sortColumn; }
+    // The rows as shown, and what an export of them needs.
+    const QList<ComparedRow>& rows() const { return m_rows; }
+    Comparison comparison() const { return m_comparison; }
+    const SalesRange& earlier() const { return m_earlier; }
+    const SalesTotals& earlierTotals() const { return m_before; }
+    // The two lines under the list: the range's totals, and the earlier period's with the changes.
+    QString totalsText() const;
+
+private:
+    void arrange();
+    // A cell of a row, as the export has it.
+    ViewCell cell(const ComparedRow& row, int column) const;
+
+    ReviewView m_view;
+    Comparison m_comparison = Comparison::PeriodBefore;
+    SalesRange m_range;
+    SalesRange m_earlier;
+    SalesTotals m_before;
+    QList<ComparedRow> m_ordered;
+    QList<ComparedRow> m_rows;
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
 };

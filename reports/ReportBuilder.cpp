@@ -78,11 +78,14 @@ QStringList rowCells(const ReportLayout& layout, const QStringList& row)
 // The right edge is fixed on the content area's edge, whatever the device measures the text at.
 void placeTotals(ReportPage& page, const QString& text, int top)
 {
-    ReportText* totals = addPageText(page, text, top);
-    const int width = totals->width();
-    totals->left = ReportPage::contentWidth() - width;
-    totals->boxWidth = width;
-    totals->alignment = ReportText::Alignment::Right;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        ReportText* totals = addPageText(page, line, top);
+        const int width = totals->width();
+        totals->left = ReportPage::contentWidth() - width;
+        totals->boxWidth = width;
+        totals->alignment = ReportText::Alignment::Right;
+        top += kRowPitch;
+    }
 }
 
 } // namespace
@@ -117,6 +120,38 @@ const ReportLayout& rankingReportLayout()
         figureColumn("实收", 3, 444, 60, 10), figureColumn("成本", 4, 510, 60, 10),
         figureColumn("利润", 5, 576, 60, 10) };
     return layout;
+}
+
+namespace {
+
+ReportLayout makeComparedLayout(ReviewView view, Comparison comparison)
+{
+    const QList<ViewColumn> columns = viewColumns(view, comparison);
+    // Where each column stands and how wide it is; a day or a name has no width.
+    const QList<std::pair<int, int>> daily { { 0, 0 }, { 72, 30 }, { 108, 60 }, { 174, 60 }, { 252, 0 }, { 330, 36 },
+        { 372, 60 }, { 438, 60 }, { 516, 60 }, { 582, 60 }, { 648, 60 } };
+    const QList<std::pair<int, int>> ranking { { 0, 0 }, { 186, 36 }, { 228, 60 }, { 294, 60 }, { 366, 48 },
+        { 420, 60 }, { 486, 60 }, { 560, 50 }, { 614, 50 }, { 668, 50 } };
+    const QList<std::pair<int, int>>& places = view == ReviewView::Daily ? daily : ranking;
+    ReportLayout layout;
+    for (qsizetype i = 0; i < columns.size() && i < places.size(); ++i) {
+        const auto [left, width] = places.at(i);
+        const ColumnKind kind = columns.at(i).kind;
+        const int cut = kind == ColumnKind::Day ? 10 : kind == ColumnKind::Text ? 30 : width / 6;
+        layout.append({ columns.at(i).caption, int(i) + 1, left, width, cut, width > 0 });
+    }
+    return layout;
+}
+
+} // namespace
+
+const ReportLayout& comparedReportLayout(ReviewView view, Comparison comparison)
+{
+    static const ReportLayout layouts[] = { makeComparedLayout(ReviewView::Daily, Comparison::PeriodBefore),
+        makeComparedLayout(ReviewView::Daily, Comparison::YearEarlier),
+        makeComparedLayout(ReviewView::Ranking, Comparison::PeriodBefore),
+        makeComparedLayout(ReviewView::Ranking, Comparison::YearEarlier) };
+    return layouts[(view == ReviewView::Daily ? 0 : 2) + (comparison == Comparison::YearEarlier ? 1 : 0)];
 }
 
 QString cutToBytes(const QString& text, int maxBytes)
@@ -167,19 +202,26 @@ QList<QStringList> displayedRows(const QAbstractItemModel& model)
     return list;
 }
 
-int reportPageCount(qsizetype rows)
+int reportPageCount(qsizetype rows, const QString& totalsLine)
 {
-    return int((rows + kRowsPerPage - 1) / kRowsPerPage);
+    const int perPage = reportRowsPerPage(totalsLine);
+    return int((rows + perPage - 1) / perPage);
+}
+
+int reportRowsPerPage(const QString& totalsLine)
+{
+    return kRowsPerPage - int(totalsLine.count(QLatin1Char('\n')));
 }
 
 std::unique_ptr<ReportPage> buildReportPage(
     const ReportLayout& layout, const ReportRows& rows, int index, const QString& title, const QString& totalsLine)
 {
-    const qsizetype first = qsizetype(index) * kRowsPerPage;
+    const int perPage = reportRowsPerPage(totalsLine);
+    const qsizetype first = qsizetype(index) * perPage;
     if (index < 0 || first >= rows.count)
         return nullptr;
     std::unique_ptr<ReportPage> page = startPage(index + 1, layout, title);
-    const qsizetype end = qMin(rows.count, first + kRowsPerPage);
+    const qsizetype end = qMin(rows.count, first + perPage);
     for (qsizetype i = first; i < end; ++i) {
         const int top = kFirstRowTop + kRowPitch * int(i - first);
         placeRow(*page, layout, rowCells(layout, rows.row(i)), top);
@@ -192,7 +234,7 @@ std::unique_ptr<ReportPage> buildReportPage(
 void addReportPages(ReportDocument& document, const ReportLayout& layout, const ReportRows& rows, const QString& title,
     const QString& totalsLine)
 {
-    document.addPages(reportPageCount(rows.count), [layout, rows, title, totalsLine](int index) {
+    document.addPages(reportPageCount(rows.count, totalsLine), [layout, rows, title, totalsLine](int index) {
         return buildReportPage(layout, rows, index, title, totalsLine);
     });
 }
@@ -201,6 +243,7 @@ void buildReportPages(ReportPages& pages, const ReportLayout& layout, const QLis
     const QString& title, const QString& totalsLine)
 {
     const ReportRows source = listRows(rows);
-    for (int index = 0; index < reportPageCount(source.count); ++index)
+    const int count = reportPageCount(source.count, totalsLine);
+    for (int index = 0; index < count; ++index)
         pages.push_back(buildReportPage(layout, source, index, title, totalsLine));
 }

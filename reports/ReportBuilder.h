@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reports/ReportEngine.h"
+#include "reports/ViewExport.h"
 
 #include <QList>
 #include <QString>
@@ -31,6 +32,8 @@ const ReportLayout& detailReportLayout();
 const ReportLayout& dailyTotalsReportLayout();
 const ReportLayout& dailyProductReportLayout();
 const ReportLayout& rankingReportLayout();
+// The daily or ranking view compared with an earlier period: the columns of viewColumns(view, comparison).
+const ReportLayout& comparedReportLayout(ReviewView view, Comparison comparison);
 
 constexpr int kRowsPerPage = 47;
 constexpr int kHeadingTop = 40;
@@ -60,11 +63,13 @@ ReportRows modelRows(const QAbstractItemModel& model);
 // The rows of a model as it shows them: every column's display text, top-level rows in order.
 QList<QStringList> displayedRows(const QAbstractItemModel& model);
 
-// 47 rows a page; no rows, no pages.
-int reportPageCount(qsizetype rows);
+// 47 rows a page, one fewer for each line of the totals past the first; no rows, no pages.
+int reportPageCount(qsizetype rows, const QString& totalsLine = {});
+// The rows a page holds above a totals line of that text (a line each, split at line feeds).
+int reportRowsPerPage(const QString& totalsLine);
 
 // Page index (from 0) of one report, with the title and the headings, its rows, and under the last row of the
-// report the totals line. Reads only the rows of that page; null past the last page.
+// report the totals line (its lines one under the other). Reads only the rows of that page; null past the last page.
 std::unique_ptr<ReportPage> buildReportPage(
     const ReportLayout& layout, const ReportRows& rows, int index, const QString& title, const QString& totalsLine);
 

@@ -70,6 +70,12 @@ ViewRow groupRow(const DayProductRow& group)
     return row;
 }
 
+ViewCell changeCell(WideCents now, WideCents before)
+{
+    const std::optional<WideCents> tenths = changeTenths(now, before);
+    return { {}, {}, tenths.value_or(0), !tenths };
+}
+
 ViewRow rankingRow(const RankingRow& ranked)
 {
     ViewRow row { textCell(ranked.productName) };
@@ -110,8 +116,10 @@ QString columnLetter(int column)
     return letters;
 }
 
-const ReportLayout& layoutOf(ReviewView view)
+const ReportLayout& layoutOf(ReviewView view, Comparison comparison)
 {
+    if (comparison != Comparison::None)
+        return comparedReportLayout(view, comparison);
     switch (view) {
     case ReviewView::Detail:
         return detailReportLayout();
@@ -166,13 +174,28 @@ std::optional<ReviewView> viewFromKey(const QString& key)
     return std::nullopt;
 }
 
-QList<ViewColumn> viewColumns(ReviewView view)
+QList<ViewColumn> viewColumns(ReviewView view, Comparison comparison)
 {
     const ViewColumn day { QStringLiteral("日期"), ColumnKind::Day };
     const ViewColumn name { QStringLiteral("品名"), ColumnKind::Text };
     const QList<ViewColumn> sums { { QStringLiteral("数量"), ColumnKind::Quantity },
         { QStringLiteral("实收"), ColumnKind::Amount }, { QStringLiteral("成本"), ColumnKind::Amount } };
     const ViewColumn profit { QStringLiteral("利润"), ColumnKind::Amount };
+    if (comparison != Comparison::None && (view == ReviewView::Daily || view == ReviewView::Ranking)) {
+        // The day or the name, quantity, 实收 and profit; the earlier day; the earlier three; the three changes.
+        const QString before = comparisonPrefix(comparison);
+        QList<ViewColumn> columns { view == ReviewView::Daily ? day : name, sums.at(0), sums.at(1), profit };
+        if (view == ReviewView::Daily)
+            columns << ViewColumn { before + QStringLiteral("日期"), ColumnKind::Day };
+        const int first = int(columns.size());
+        columns << ViewColumn { before + QStringLiteral("数量"), ColumnKind::Quantity }
+                << ViewColumn { before + QStringLiteral("实收"), ColumnKind::Amount }
+                << ViewColumn { before + QStringLiteral("利润"), ColumnKind::Amount };
+        columns << ViewColumn { QStringLiteral("数量增减"), ColumnKind::Change, 1, first }
+                << ViewColumn { QStringLiteral("实收增减"), ColumnKind::Change, 2, first + 1 }
+                << ViewColumn { QStringLiteral("利润增减"), ColumnKind::Change, 3, first + 2 };
+        return columns;
+    }
     switch (view) {
     case ReviewView::Detail:
         return QList<ViewColumn> { day, name } + sums
@@ -218,6 +241,15 @@ ViewRows::ViewRows(TDbMan& store, std::shared_ptr<const ShownView> shown)
         m_count -= qint64(m_shown->removed.size());
     else if (m_view == ReviewView::Ranking)
         m_count = m_shown->ranking.size();
+    if (comparison() != Comparison::None)
+        m_count = m_shown->compared.size();
+}
+
+QString ViewRows::totalsText() const
+{
+    if (comparison() == Comparison::None)
+        return m_totals.text();
+    return comparedTotalsText(m_shown->comparison, m_shown->earlier, m_totals, m_shown->earlierTotals);
 }
 
 void ViewRows::rewind()
@@ -246,6 +278,14 @@ bool ViewRows::next(ViewRow& row)
 void ViewRows::fillShown()
 {
     const ViewSnapshot& snapshot = *m_shown->snapshot;
+    if (comparison() != Comparison::None) {
+        if (!m_rankingRead) {
+            m_rankingRead = true;
+            for (const ComparedRow& compared : m_shown->compared)
+                m_buffer.append(comparedViewRow(m_view, compared, m_range, m_shown->comparison));
+        }
+        return;
+    }
     switch (m_view) {
     case ReviewView::Ranking:
         if (!m_rankingRead) {
@@ -291,7 +331,7 @@ void ViewRows::fillShown()
 
 void ViewRows::fill()
 {
-    if (m_shown && m_view != ReviewView::Daily) {
+    if (m_shown && (m_view != ReviewView::Daily || comparison() != Comparison::None)) {
         fillShown();
         return;
     }
@@ -341,6 +381,20 @@ void ViewRows::fill()
     }
 }
 
+ViewRow comparedViewRow(ReviewView view, const ComparedRow& compared, const SalesRange& range, Comparison comparison)
+{
+    const WideCents profitNow = WideCents(compared.now.received) - compared.now.cost;
+    const WideCents profitBefore = WideCents(compared.before.received) - compared.before.cost;
+    ViewRow row { view == ReviewView::Daily ? dayCell(compared.day) : textCell(compared.productName),
+        numberCell(compared.now.quantity), numberCell(compared.now.received), numberCell(profitNow) };
+    if (view == ReviewView::Daily)
+        row << dayCell(comparedDay(compared.day, range, comparison));
+    row << numberCell(compared.before.quantity) << numberCell(compared.before.received) << numberCell(profitBefore);
+    row << changeCell(compared.now.quantity, compared.before.quantity)
+        << changeCell(compared.now.received, compared.before.received) << changeCell(profitNow, profitBefore);
+    return row;
+}
+
 QString cellText(const ViewCell& cell, ColumnKind kind, QChar decimalSeparator)
 {
     switch (kind) {
@@ -350,6 +404,8 @@ QString cellText(const ViewCell& cell, ColumnKind kind, QChar decimalSeparator)
         return cell.text;
     case ColumnKind::Quantity:
         return QString::number(qint64(cell.number));
+    case ColumnKind::Change:
+        return cell.blank ? QString() : changeText(cell.number, decimalSeparator);
     case ColumnKind::Amount:
         break;
     }
@@ -370,7 +426,7 @@ std::optional<ExportFormat> exportFormatOf(const QString& path)
 
 void exportCsv(ViewRows& rows, const QString& path, const ExportProgress& progress)
 {
-    const QList<ViewColumn> columns = viewColumns(rows.view());
+    const QList<ViewColumn> columns = viewColumns(rows.view(), rows.comparison());
     SafeFile file(path);
     QByteArray chunk("\xEF\xBB\xBF");
     QStringList captions;
@@ -407,7 +463,7 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
 {
     // A sheet holds the header, the rows, and on the last sheet the totals.
     const lxw_row_t kSheetRows = lxw_row_t(qBound(3, sheetRows, kSheetRowsMax));
-    const QList<ViewColumn> columns = viewColumns(rows.view());
+    const QList<ViewColumn> columns = viewColumns(rows.view(), rows.comparison());
     SafeFile file(path);
     lxw_workbook_options options {};
     // Rows go straight to disk as they are written: memory stays flat for any number of rows.
@@ -432,6 +488,11 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
     lxw_format* totalAmount = workbook_add_format(book);
     format_set_bold(totalAmount);
     format_set_num_format(totalAmount, "0.00");
+    lxw_format* change = workbook_add_format(book);
+    format_set_num_format(change, "+0.0%;-0.0%;0.0%");
+    lxw_format* totalChange = workbook_add_format(book);
+    format_set_bold(totalChange);
+    format_set_num_format(totalChange, "+0.0%;-0.0%;0.0%");
 
     QList<int> widths;
     for (const ViewColumn& column : columns)
@@ -507,6 +568,13 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
                 worksheet_write_number(sheet, at, column, toNumber(cell.number), amount);
                 widths[i] = qMax(widths[i], int(formatWideCents(cell.number).size()));
                 break;
+            case ColumnKind::Change:
+                // Nothing to compare with: the cell stays empty.
+                if (!cell.blank) {
+                    worksheet_write_number(sheet, at, column, double(cell.number) / 1000.0, change);
+                    widths[i] = qMax(widths[i], int(changeText(cell.number).size()));
+                }
+                break;
             }
         }
         sheets.last().lastRow = at;
@@ -520,6 +588,21 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
     worksheet_write_string(last, totalsRow, 0, "合计", total);
     for (qsizetype i = 0; i < columns.size(); ++i) {
         const ColumnKind kind = columns.at(i).kind;
+        if (kind == ColumnKind::Change) {
+            // The change of the totals, from the totals row's own cells.
+            const QString now = columnLetter(columns.at(i).changeOf) + QString::number(totalsRow + 1);
+            const QString before = columnLetter(columns.at(i).changeFrom) + QString::number(totalsRow + 1);
+            const std::optional<WideCents> tenths
+                = changeTenths(columnSums.at(columns.at(i).changeOf), columnSums.at(columns.at(i).changeFrom));
+            const QString formula = QStringLiteral("=IF(%1=0,\"\",(%2-%1)/ABS(%1))").arg(before, now);
+            if (tenths)
+                worksheet_write_formula_num(
+                    last, totalsRow, lxw_col_t(i), formula.toUtf8().constData(), totalChange, double(*tenths) / 1000.0);
+            else
+                worksheet_write_formula_str(
+                    last, totalsRow, lxw_col_t(i), formula.toUtf8().constData(), totalChange, "");
+            continue;
+        }
         if (kind != ColumnKind::Quantity && kind != ColumnKind::Amount)
             continue;
         const QString letter = columnLetter(int(i));
@@ -551,7 +634,7 @@ void exportXlsx(ViewRows& rows, const QString& path, const ExportProgress& progr
 
 void exportPdf(ViewRows& rows, const QString& title, const QString& path, const ExportProgress& progress)
 {
-    const QList<ViewColumn> columns = viewColumns(rows.view());
+    const QList<ViewColumn> columns = viewColumns(rows.view(), rows.comparison());
     const QChar separator = localeDecimalSeparator();
     // The report reads its rows page by page, in order; going back starts the reading over.
     auto position = std::make_shared<qsizetype>(0);
@@ -582,7 +665,7 @@ void exportPdf(ViewRows& rows, const QString& title, const QString& path, const 
         throw KivaroError(QStringLiteral("所选日期内没有可以导出的记录"));
     ReportDocument document;
     document.addReports = [&](ReportDocument& into) {
-        addReportPages(into, layoutOf(rows.view()), reportRows, title, rows.totals().text());
+        addReportPages(into, layoutOf(rows.view(), rows.comparison()), reportRows, title, rows.totalsText());
     };
     document.prepare();
     document.writePdf(path);

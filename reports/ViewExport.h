@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Comparison.h"
 #include "db/SalesRows.h"
 
 #include <QHash>
@@ -23,23 +24,30 @@ QString viewTitle(ReviewView view);
 QString viewKey(ReviewView view);
 std::optional<ReviewView> viewFromKey(const QString& key);
 
-// What a column holds, and so how a spreadsheet gets it.
-enum class ColumnKind { Day, Text, Quantity, Amount };
+// What a column holds, and so how a spreadsheet gets it. A change is in tenths of a percent.
+enum class ColumnKind { Day, Text, Quantity, Amount, Change };
 struct ViewColumn
 {
     QString caption;
     ColumnKind kind;
+    // A change's columns: the value now and the value before.
+    int changeOf = -1;
+    int changeFrom = -1;
 };
-// The view's columns as its list shows them.
-QList<ViewColumn> viewColumns(ReviewView view);
+// The view's columns as its list shows them; compared, the daily and ranking views have the earlier period's
+// quantity, 实收 and profit after their own, then the three changes.
+QList<ViewColumn> viewColumns(ReviewView view, Comparison comparison = Comparison::None);
 
-// One row of a view, its cells in the order of viewColumns: a day, a text, a whole number or an amount in cents.
+// One row of a view, its cells in the order of viewColumns: a day, a text, a whole number, an amount in cents or a
+// change in tenths of a percent.
 struct ViewCell
 {
     QDate day;
     QString text;
     // A profit is the difference of two 64-bit sums.
     WideCents number = 0;
+    // A change with nothing to compare with.
+    bool blank = false;
 };
 using ViewRow = QList<ViewCell>;
 
@@ -53,6 +61,11 @@ struct ShownView
     QHash<qint64, SalesLine> edited;
     QList<RankingRow> ranking;
     SalesTotals totals;
+    // A compared daily or ranking view: its rows as shown, the earlier period and its totals.
+    Comparison comparison = Comparison::None;
+    QList<ComparedRow> compared;
+    SalesRange earlier;
+    SalesTotals earlierTotals;
 };
 
 // Every row of a view over a range, read from the store a batch at a time in the view's order, so that a million
@@ -64,9 +77,12 @@ public:
     ViewRows(TDbMan& store, ReviewView view, const SalesRange& range);
     ViewRows(TDbMan& store, std::shared_ptr<const ShownView> shown);
     ReviewView view() const { return m_view; }
+    Comparison comparison() const { return m_shown ? m_shown->comparison : Comparison::None; }
     qint64 count() const { return m_count; }
-    // The totals line of the view, as under its list.
+    // The totals of the view, as under its list.
     const SalesTotals& totals() const { return m_totals; }
+    // The totals line as under the list: a compared view's has a second line, the earlier period's.
+    QString totalsText() const;
     // The next row, or false after the last one. Raises KivaroError when the store fails.
     bool next(ViewRow& row);
     // Back to the first row.
@@ -93,6 +109,9 @@ private:
     qsizetype m_next = 0;
     bool m_rankingRead = false;
 };
+
+// A row of the daily view (by day) or the ranking (by product) compared with the earlier period.
+ViewRow comparedViewRow(ReviewView view, const ComparedRow& compared, const SalesRange& range, Comparison comparison);
 
 // The cell's text as the lists and the printed pages show it (days yyyy-MM-dd, amounts with the given separator).
 QString cellText(const ViewCell& cell, ColumnKind kind, QChar decimalSeparator);

@@ -364,8 +364,12 @@ private:
             QString unit(text.at(i));
             if (text.at(i).isHighSurrogate() && i + 1 < text.size())
                 unit += text.at(++i);
-            QTest::sendKeyEvent(QTest::Press, target, Qt::Key_unknown, unit, Qt::NoModifier);
-            QTest::sendKeyEvent(QTest::Release, target, Qt::Key_unknown, unit, Qt::NoModifier);
+            // A digit or a Latin letter is its own key, as a keyboard sends it (a date field reads the key).
+            const char16_t c = unit.size() == 1 ? unit.at(0).toUpper().unicode() : 0;
+            const bool plain = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z');
+            const auto key = plain ? Qt::Key(c) : Qt::Key_unknown;
+            QTest::sendKeyEvent(QTest::Press, target, key, unit, Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, target, key, unit, Qt::NoModifier);
         }
     }
 

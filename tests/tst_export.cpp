@@ -5,6 +5,7 @@
 #include "base/TextCodec.h"
 #include "db/DbClass.h"
 #include "db/SalesCsv.h"
+#include "db/ViewSnapshot.h"
 #include "reports/ViewExport.h"
 #include "tests/TestUtil.h"
 #include "tests/support/LedgerSeed.h"
@@ -143,6 +144,8 @@ private Q_SLOTS:
                     QCOMPARE(kind, QStringLiteral("number"));
                     QCOMPARE(qint64(cell[QStringLiteral("value")].toDouble()), qint64(want.number));
                     break;
+                case ColumnKind::Change:
+                    QFAIL("a view compared with nothing has no change");
                 case ColumnKind::Amount:
                     QCOMPARE(kind, QStringLiteral("number"));
                     QCOMPARE(cell[QStringLiteral("format")].toString(), QStringLiteral("0.00"));
@@ -283,6 +286,77 @@ private Q_SLOTS:
         const QString shown = QString::fromUtf8(text.readAllStandardOutput());
         QCOMPARE(shown.count(QChar(u'\f')), int((rows.count() + 46) / 47));
         QVERIFY(shown.contains(rows.totals().text().section(QLatin1Char(' '), 0, 0)));
+    }
+
+    // The daily view compared with the year before, in every format: the earlier day's columns beside each day,
+    // changes as percentages (empty with nothing to compare with), the totals' changes worked out from the totals
+    // row itself, and on the printed pages a second totals line, for which a page holds one row fewer.
+    void comparedViewInEveryFormat()
+    {
+        addLines(*db, kUser,
+            { { 0, QDate(2023, 3, 1), QStringLiteral("甲"), 2, 1000, 400, {} },
+                { 0, QDate(2023, 2, 28), QStringLiteral("乙"), 1, 500, 100, {} } });
+        auto shown = std::make_shared<ShownView>();
+        shown->view = ReviewView::Daily;
+        shown->snapshot = db->QueryView(kYear);
+        shown->comparison = Comparison::YearEarlier;
+        shown->earlier = *comparedRange(kYear, Comparison::YearEarlier);
+        const QList<DayCount> before = db->QueryDays(shown->earlier);
+        for (const DayCount& day : before)
+            shown->earlierTotals.add(day.sums, day.lines);
+        for (const DayCount& day : shown->snapshot->days)
+            shown->totals.add(day.sums, day.lines);
+        shown->compared = compareDays(kYear, Comparison::YearEarlier, shown->snapshot->days, before);
+        ViewRows rows(*db, shown);
+        QCOMPARE(rows.count(), shown->compared.size());
+
+        exportCsv(rows, path(QStringLiteral("compared.csv")));
+        QFile csv(path(QStringLiteral("compared.csv")));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(csv.readAll());
+        QVERIFY2(
+            text.startsWith(QStringLiteral("日期,数量,实收,利润,去年日期,去年数量,去年实收,去年利润,数量增减,实收增减,"
+                                           "利润增减\r\n")),
+            qPrintable(text.left(120)));
+        const QString feb28 = text.section(QStringLiteral("\r\n2024-02-28,"), 1).section(QStringLiteral("\r\n"), 0, 0);
+        QVERIFY2(feb28.contains(QStringLiteral(",2023-02-28,1,5.00,4.00,")), qPrintable(feb28));
+
+        const QString file = path(QStringLiteral("compared.xlsx"));
+        exportXlsx(rows, file);
+        const QJsonArray cells = readXlsx(file).at(0).toObject()[QStringLiteral("rows")].toArray();
+        const QList<ViewRow> expected = allRows(rows);
+        QCOMPARE(cells.size(), expected.size() + 2);
+        bool blankSeen = false;
+        for (qsizetype r = 0; r < expected.size(); ++r) {
+            for (int c : { 8, 9, 10 }) {
+                const QJsonObject cell = cells.at(r + 1).toArray().at(c).toObject();
+                if (expected.at(r).at(c).blank) {
+                    blankSeen = true;
+                    QVERIFY(cell[QStringLiteral("value")].isNull());
+                    continue;
+                }
+                QCOMPARE(cell[QStringLiteral("format")].toString(), QStringLiteral("+0.0%;-0.0%;0.0%"));
+                QCOMPARE(
+                    qRound64(cell[QStringLiteral("value")].toDouble() * 1000), qint64(expected.at(r).at(c).number));
+            }
+        }
+        QVERIFY(blankSeen);
+        const QJsonArray totals = cells.last().toArray();
+        const QString row = QString::number(expected.size() + 2);
+        QCOMPARE(totals.at(8).toObject()[QStringLiteral("value")].toString(),
+            QStringLiteral("=IF(F%1=0,\"\",(B%1-F%1)/ABS(F%1))").arg(row));
+        const std::optional<WideCents> quantityChange = changeTenths(shown->totals.quantity, 3);
+        QCOMPARE(
+            qRound64(totals.at(8).toObject()[QStringLiteral("cached")].toDouble() * 1000), qint64(*quantityChange));
+        QCOMPARE(totals.at(5).toObject()[QStringLiteral("cached")].toDouble(), 3.0);
+
+        KIVARO_NEEDS_POPPLER();
+        const QString pdf = path(QStringLiteral("compared.pdf"));
+        exportPdf(rows, kUser, pdf);
+        const QString printed
+            = popplerOutput(QStringLiteral("pdftotext"), { QStringLiteral("-layout"), pdf, QStringLiteral("-") });
+        QCOMPARE(printed.count(QChar(u'\f')), int((rows.count() + 45) / 46));
+        QVERIFY(printed.contains(QStringLiteral("去年同期 2023-01-01 至 2023-12-31：数量 3")));
     }
 
     // A row with more filled fields than the header has is a problem of its own row, never taken with its columns

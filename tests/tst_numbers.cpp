@@ -1,3 +1,4 @@
+#include "db/Comparison.h"
 #include "db/Numbers.h"
 #include "tests/TestUtil.h"
 
@@ -131,6 +132,70 @@ private Q_SLOTS:
         QCOMPARE(totalsLine(1000000008, 800000088, 600000068),
             QStringLiteral("数量：1000000008  实收：8000000.88  成本：6000000.68  利润：2000000.20"));
         QCOMPARE(totalsLine(-1, -500, 300), QStringLiteral("数量：-1  实收：-5.00  成本：3.00  利润：-8.00"));
+    }
+
+    // A change is rounded half away from zero in tenths of a percent of the earlier value's size, so a profit that
+    // grows from a loss is a rise; from nothing there is no change to tell.
+    void changeInPercent()
+    {
+        const auto text = [](WideCents now, WideCents before) { return changeText(changeTenths(now, before)); };
+        QCOMPARE(text(4, 3), QStringLiteral("+33.3%"));
+        QCOMPARE(text(2, 3), QStringLiteral("-33.3%"));
+        QCOMPARE(text(1, 16), QStringLiteral("-93.8%"));
+        QCOMPARE(text(3, 16), QStringLiteral("-81.3%"));
+        QCOMPARE(text(5, 5), QStringLiteral("0.0%"));
+        QCOMPARE(text(10, -10), QStringLiteral("+200.0%"));
+        QCOMPARE(text(-30, -10), QStringLiteral("-200.0%"));
+        QCOMPARE(text(7, 0), QString());
+        QCOMPARE(text(WideCents(kMaxAmountCents) * 1'000'000, 1), QStringLiteral("+9999999999999999999900.0%"));
+        QCOMPARE(changeText(changeTenths(4, 3), QLatin1Char(',')), QStringLiteral("+33,3%"));
+    }
+
+    // The earlier period of a range, and which row each earlier day lands on: every earlier day on one row, so the
+    // earlier column adds up to the earlier period, leap days and the first year included.
+    void comparedPeriods()
+    {
+        const SalesRange february { QStringLiteral("A"), QDate(2024, 2, 1), QDate(2024, 2, 29) };
+        QCOMPARE(comparedRange(february, Comparison::PeriodBefore)->first, QDate(2024, 1, 3));
+        QCOMPARE(comparedRange(february, Comparison::PeriodBefore)->last, QDate(2024, 1, 31));
+        QCOMPARE(comparedRange(february, Comparison::YearEarlier)->last, QDate(2023, 2, 28));
+        QVERIFY(!comparedRange(february, Comparison::None));
+        const SalesRange firstDays { QStringLiteral("A"), QDate(1, 1, 1), QDate(1, 1, 10) };
+        QVERIFY(!comparedRange(firstDays, Comparison::PeriodBefore));
+        QVERIFY(!comparedRange(firstDays, Comparison::YearEarlier));
+        const SalesRange secondYear { QStringLiteral("A"), QDate(1, 12, 1), QDate(2, 1, 31) };
+        QCOMPARE(comparedRange(secondYear, Comparison::YearEarlier)->first, QDate(1, 1, 1));
+
+        // A year after a leap year: 29 February a year earlier is counted on the 28th, beside the 28th's own.
+        const SalesRange year { QStringLiteral("A"), QDate(2025, 1, 1), QDate(2025, 12, 31) };
+        const QList<DayCount> before { { QDate(2024, 2, 28), 1, 1, { 1, 100, 10 } },
+            { QDate(2024, 2, 29), 2, 2, { 2, 200, 20 } }, { QDate(2024, 12, 31), 1, 1, { 4, 400, 40 } } };
+        const QList<DayCount> now { { QDate(2025, 2, 28), 1, 1, { 9, 900, 90 } },
+            { QDate(2025, 6, 1), 1, 1, { 1, 1, 1 } } };
+        const QList<ComparedRow> rows = compareDays(year, Comparison::YearEarlier, now, before);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.at(0), (ComparedRow { QDate(2025, 2, 28), {}, { 9, 900, 90 }, { 3, 300, 30 } }));
+        QCOMPARE(rows.at(1).before, SalesSums());
+        QCOMPARE(rows.at(2).day, QDate(2025, 12, 31));
+        QCOMPARE(comparedDay(QDate(2025, 2, 28), year, Comparison::YearEarlier), QDate(2024, 2, 28));
+        // The leap year's own 29th compares with the 28th a year earlier; the earlier range starts there.
+        const SalesRange leapDay { QStringLiteral("A"), QDate(2024, 2, 29), QDate(2024, 3, 1) };
+        const QList<ComparedRow> leap = compareDays(leapDay, Comparison::YearEarlier, {},
+            { { QDate(2023, 2, 28), 1, 1, { 1, 1, 1 } }, { QDate(2023, 3, 1), 1, 1, { 2, 2, 2 } } });
+        QCOMPARE(leap.size(), 2);
+        QCOMPARE(leap.at(0).day, QDate(2024, 2, 29));
+        QCOMPARE(leap.at(1).day, QDate(2024, 3, 1));
+
+        // The ranking: its own order, then what sold only before, in the earlier order.
+        const QList<ComparedRow> ranked
+            = compareRankings({ { QStringLiteral("甲"), { 3, 30, 1 } }, { QStringLiteral("丙"), { 1, 5, 1 } } },
+                { { QStringLiteral("乙"), { 5, 50, 1 } }, { QStringLiteral("甲"), { 1, 10, 1 } },
+                    { QStringLiteral("丁"), { 1, 1, 1 } } });
+        QStringList names;
+        for (const ComparedRow& row : ranked)
+            names << row.productName;
+        QCOMPARE(names, (QStringList { "甲", "丙", "乙", "丁" }));
+        QCOMPARE(ranked.at(0).before, (SalesSums { 1, 10, 1 }));
     }
 
     void dayText()

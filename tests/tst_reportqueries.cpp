@@ -1,4 +1,5 @@
 #include "base/TextCodec.h"
+#include "db/Comparison.h"
 #include "db/DbClass.h"
 #include "db/LedgerStore.h"
 #include "db/ViewSnapshot.h"
@@ -202,6 +203,40 @@ private Q_SLOTS:
         }
         QCOMPARE(db->LinesAsRead(*view, 0, 1).at(0).productName, QStringLiteral("Towel"));
         QCOMPARE(db->QueryView(range)->lineCount(), 3);
+    }
+
+    // The earlier period of a comparison is read as the range is, 查找 included: its days counted from the lines
+    // found, so that both sides count the same kind of lines, and its ranking beside the range's.
+    void comparedPeriodIsReadLikeTheRange()
+    {
+        const auto line = [](const QDate& day, const char* name, qint32 quantity, qint64 received, const char* memo) {
+            return SalesLine { 0, day, QString::fromUtf8(name), quantity, received, 10, QString::fromUtf8(memo) };
+        };
+        addLines(*db, user,
+            { line(QDate(2024, 1, 5), "毛巾", 1, 1000, ""), line(QDate(2024, 1, 5), "香皂", 7, 700, "送毛巾"),
+                line(QDate(2024, 1, 20), "牙刷", 9, 900, ""), line(QDate(2024, 2, 5), "毛巾", 3, 3000, ""),
+                line(QDate(2024, 2, 6), "浴巾", 1, 500, "") });
+        SalesRange february { user, QDate(2024, 2, 1), QDate(2024, 2, 29) };
+        february.find = QStringLiteral("毛巾");
+        const SalesRange earlier = *comparedRange(february, Comparison::PeriodBefore);
+        QCOMPARE(earlier.find, february.find);
+        const QList<DayCount> before = db->QueryDays(earlier);
+        QCOMPARE(before.size(), 1);
+        QCOMPARE(before.at(0).lines, 2);
+        QCOMPARE(before.at(0).rows, 2);
+        QCOMPARE(before.at(0).sums, (SalesSums { 8, 1700, 20 }));
+        const QList<ComparedRow> days
+            = compareDays(february, Comparison::PeriodBefore, db->QueryView(february)->days, before);
+        QCOMPARE(days.size(), 2);
+        QCOMPARE(days.at(0), (ComparedRow { QDate(2024, 2, 3), {}, {}, { 8, 1700, 20 } }));
+        QCOMPARE(days.at(1), (ComparedRow { QDate(2024, 2, 5), {}, { 3, 3000, 10 }, {} }));
+        const QList<ComparedRow> ranking = compareRankings(db->QueryRanking(february), db->QueryRanking(earlier));
+        QCOMPARE(ranking.size(), 2);
+        QCOMPARE(ranking.at(0), (ComparedRow { {}, QStringLiteral("毛巾"), { 3, 3000, 10 }, { 1, 1000, 10 } }));
+        QCOMPARE(ranking.at(1), (ComparedRow { {}, QStringLiteral("香皂"), {}, { 7, 700, 10 } }));
+        // Without 查找 the earlier days are the summaries' own.
+        february.find.clear();
+        QCOMPARE(db->QueryDays(*comparedRange(february, Comparison::PeriodBefore)).size(), 2);
     }
 
     void snapshotKeepsEachPositionsLine()

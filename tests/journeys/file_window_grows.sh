@@ -23,9 +23,10 @@ geometry Label25 = 718,14,52,14
 click Label2
 geometry ListView2 = 8,81,764,435
 geometry Button8 = 698,523,74,23
-geometry ComboBox6 = 592,52,180,20
+geometry ComboBox6 = 626,52,146,20
 geometry DateTimePicker2 = 8,52,100,20
-geometry EditFind = 330,52,130,20
+geometry ComboBoxCompare = 302,52,64,20
+geometry EditFind = 398,52,186,20
 key ComboBox6 End
 geometry ChartRanking = 484,81,288,435
 geometry ChartTrend = 8,81,472,435

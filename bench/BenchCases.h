@@ -82,6 +82,7 @@ void benchServerShopReview(BenchContext& context);
 void benchOutboxSend(BenchContext& context);
 void benchEightTills(BenchContext& context);
 void benchServerRanking(BenchContext& context);
+void benchServerFind(BenchContext& context);
 
 // The child processes the parent starts for the start-up and memory figures; returns the exit code.
 int runChild(int argc, char** argv);

@@ -168,7 +168,8 @@ int runBenchmarks(const Options& options)
         { QStringLiteral("s1"), benchServerQueries }, { QStringLiteral("s2"), benchServerSave },
         { QStringLiteral("s3"), benchServerReview }, { QStringLiteral("s4"), benchServerRowSecurity },
         { QStringLiteral("s5"), benchServerShopReview }, { QStringLiteral("s6"), benchOutboxSend },
-        { QStringLiteral("s7"), benchEightTills }, { QStringLiteral("s8"), benchServerRanking }
+        { QStringLiteral("s7"), benchEightTills }, { QStringLiteral("s8"), benchServerRanking },
+        { QStringLiteral("s9"), benchServerFind }
     };
     for (const auto& [key, run] : cases) {
         if (options.only.isEmpty() || options.only.contains(key))

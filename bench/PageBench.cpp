@@ -608,15 +608,7 @@ void benchBigReview(BenchContext& context)
 
     // 查找 by two Chinese characters of a product name over every year. The baseline reads the user's lines with
     // sqlite3 and looks for the text in each distinct name and memo, decoded once: the count it finds checks the view.
-    QString text;
-    for (const QString& product : data.products) {
-        for (qsizetype i = 0; i + 1 < product.size() && text.isEmpty(); ++i) {
-            if (product.at(i).script() == QChar::Script_Han && product.at(i + 1).script() == QChar::Script_Han)
-                text = product.mid(i, 2);
-        }
-        if (!text.isEmpty())
-            break;
-    }
+    const QString text = data.findText();
     auto* find = child<QLineEdit>(form.get(), "EditFind");
     qint64 expected = 0;
     const auto raw = [&] {

@@ -293,6 +293,17 @@ qint64 countInRange(const QString& file, const char* what, const QString& user, 
 
 } // namespace
 
+QString SalesData::findText() const
+{
+    for (const QString& product : products) {
+        for (qsizetype i = 0; i + 1 < product.size(); ++i) {
+            if (product.at(i).script() == QChar::Script_Han && product.at(i + 1).script() == QChar::Script_Han)
+                return product.mid(i, 2);
+        }
+    }
+    return {};
+}
+
 qint64 SalesData::countLines(const QString& user, const QDate& first, const QDate& last) const
 {
     return countInRange(file, "*", user, first, last);

@@ -82,6 +82,8 @@ struct SalesData
     qint64 countDays(const QString& user, const QDate& first, const QDate& last) const;
     // The shortest range that ends on the last day and holds at least the given number of the user's lines.
     QDate firstDayForLines(const QString& user, qint64 lines) const;
+    // What 查找 looks for in the benchmark: the first two Chinese characters in a row of a product's name.
+    QString findText() const;
 };
 
 std::string encodedStd(const QString& text);

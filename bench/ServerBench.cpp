@@ -870,3 +870,55 @@ void benchServerRanking(BenchContext& context)
         context.results.push_back(result);
     }
 }
+
+// 查找 by two Chinese characters of a product name over every year of one account on the server: the view's read
+// (QueryView with the text) against libpq reading the lines that hold it, as the store's statement would without
+// the program's own steps.
+void benchServerFind(BenchContext& context)
+{
+    const SalesData& data = context.data;
+    const QString user = data.users.first();
+    SalesRange range { user, data.params.firstDay(), data.params.lastDay() };
+    range.find = data.findText();
+    const QString name = QStringLiteral(
+        "S9. server: 查看 of one account over every year with 查找 “%1” vs libpq reading the lines found")
+                             .arg(range.find);
+    const ServerData* server = serverData(context);
+    if (!server) {
+        context.results.push_back(skippedResult(name, Target::median(0.5), context.serverSkipped));
+        return;
+    }
+    const std::unique_ptr<TDbMan> store = namedStore(server->location);
+    PgConnection raw(server->conninfo);
+    const std::vector<std::string> values { user.toStdString(), range.first.toString(Qt::ISODate).toStdString(),
+        range.last.toString(Qt::ISODate).toStdString(), range.find.toStdString() };
+    qint64 shown = 0;
+    int rawRows = 0;
+    Result result = measure(
+        name, context.config.plan,
+        [&] {
+            Stopwatch clock;
+            const std::shared_ptr<const ViewSnapshot> view = store->QueryView(range);
+            const QList<RankingRow> ranking = store->QueryRanking(range);
+            const double seconds = clock.seconds();
+            shown = view->lineCount();
+            return seconds;
+        },
+        [&] {
+            Stopwatch clock;
+            const PgResult rows = raw.execParams(
+                "SELECT id, day, product_name, quantity, received, cost FROM records WHERE md5(user_name) = md5($1) "
+                "AND user_name = $1 AND day >= $2 AND day <= $3 AND (strpos(product_name, $4) > 0 OR strpos(memo, "
+                "$4) > 0) ORDER BY day, id",
+                values);
+            const double seconds = clock.seconds();
+            rawRows = rows.rows();
+            return seconds;
+        });
+    check(shown == rawRows, QStringLiteral("查找 showed %1 lines, libpq found %2").arg(shown).arg(rawRows));
+    result.target = Target::median(0.5);
+    result.note = QStringLiteral("%1 lines found; the view and its ranking, as a 查看 reads them; the baseline reads "
+                                 "the lines with the text, case as typed")
+                      .arg(shown);
+    context.results.push_back(result);
+}

@@ -373,27 +373,47 @@ ViewSnapshot foundView(const SalesRange& range, const ReviewReads::FoundLines& f
 
 } // namespace
 
+ViewSnapshot TDbMan::foundViewOf(const SalesRange& range)
+{
+    FFoundRankings.removeIf([&](const FoundRanking& kept) { return kept.range == range; });
+    const ReviewReads::FoundLines found = reads().findLines(range);
+    // A ranking too large to add up is refused when it is asked for, not with the view.
+    try {
+        FFoundRankings.append({ range, rankingOf(found.lines) });
+    } catch (const KivaroError&) {
+    }
+    // The range's and its comparison's.
+    while (FFoundRankings.size() > 2)
+        FFoundRankings.removeFirst();
+    return foundView(range, found);
+}
+
 QList<DayCount> TDbMan::QueryDays(const SalesRange& range)
 {
     checkRange(range, FServer != nullptr);
     if (!range.find.isEmpty())
-        return foundView(range, reads().findLines(range)).days;
+        return foundViewOf(range).days;
     return reads().queryDays(range);
 }
 
 QList<RankingRow> TDbMan::QueryRanking(const SalesRange& range)
 {
     checkRange(range, FServer != nullptr);
-    if (!range.find.isEmpty())
-        return rankingOf(reads().findLines(range).lines);
-    return reads().queryRanking(range);
+    if (range.find.isEmpty())
+        return reads().queryRanking(range);
+    // Asked right after the lines were found: those lines, once.
+    for (qsizetype i = 0; i < FFoundRankings.size(); ++i) {
+        if (FFoundRankings.at(i).range == range)
+            return FFoundRankings.takeAt(i).rows;
+    }
+    return rankingOf(reads().findLines(range).lines);
 }
 
 std::shared_ptr<const ViewSnapshot> TDbMan::QueryView(const SalesRange& range)
 {
     checkRange(range, FServer != nullptr);
     if (!range.find.isEmpty())
-        return std::make_shared<const ViewSnapshot>(foundView(range, reads().findLines(range)));
+        return std::make_shared<const ViewSnapshot>(foundViewOf(range));
     return std::make_shared<const ViewSnapshot>(reads().queryView(range));
 }
 

@@ -238,4 +238,15 @@ private:
     // for a file.
     LedgerStore* FLedger = nullptr;
     ServerStore* FServer = nullptr;
+
+    // What 查找 found over a range, read once: its ranking is kept for the QueryRanking of the same range that a
+    // 查看 asks for next (of the range, and of the period it is compared with), which then ranks the very lines the
+    // view shows.
+    ViewSnapshot foundViewOf(const SalesRange& range);
+    struct FoundRanking
+    {
+        SalesRange range;
+        QList<RankingRow> rows;
+    };
+    QList<FoundRanking> FFoundRankings;
 };

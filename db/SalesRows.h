@@ -91,6 +91,7 @@ struct SalesRange
     bool shop = false;
     // Only the lines whose product name or memo contains this text (查找); every line when it is empty.
     QString find = {};
+    friend bool operator==(const SalesRange&, const SalesRange&) = default;
 };
 
 // A text as 查找 compares it: the Latin capitals A to Z as small letters, everything else as it is (a Chinese

@@ -88,7 +88,8 @@ ReviewReads::FoundLines SqliteStore::findLines(const SalesRange& range)
     Session session(*this);
     // One read transaction: the lines and the change mark of one moment.
     session.beginRead();
-    // Names and memos repeat: each stored form is decoded and compared once.
+    // Names and memos repeat: each stored form is decoded and compared once, inside the engine's pass over the
+    // lines, so that only the lines found come out of it.
     struct Name
     {
         QString text;
@@ -96,30 +97,47 @@ ReviewReads::FoundLines SqliteStore::findLines(const SalesRange& range)
     };
     QHash<QByteArray, Name> names;
     QHash<QByteArray, bool> memos;
+    const auto nameOf = [&](QByteArrayView stored) -> const Name& {
+        auto name = names.constFind(QByteArray::fromRawData(stored.data(), stored.size()));
+        if (name == names.cend()) {
+            const QString text = decodeStoredBytes(stored);
+            name = names.insert(stored.toByteArray(), { text, foundIn(text, find) });
+        }
+        return *name;
+    };
+    const SqliteFunction holds(session.database(), "kivaro_found", [&](QByteArrayView name, QByteArrayView memo) {
+        if (nameOf(name).found)
+            return true;
+        auto known = memos.constFind(QByteArray::fromRawData(memo.data(), memo.size()));
+        if (known == memos.cend())
+            known = memos.insert(memo.toByteArray(), foundIn(decodeStoredBytes(memo), find));
+        return *known;
+    });
+    // A range that holds most of the file's lines is read in the table's own order, page after page, and the lines
+    // found put in order after; a shorter one by the day index, which skips the rest.
+    const QStringList values { EncodeText(range.userName), QString::fromLatin1(storedDay(range.first)),
+        QString::fromLatin1(storedDay(range.last)) };
+    bool wholeTable = false;
+    if (FSummaries == TSummaries::Kept) {
+        SqliteStatement share(session.database(),
+            QStringLiteral("SELECT (SELECT total(Lines) FROM DaySums WHERE UserName=?1 AND RecDate>=?2 AND "
+                           "RecDate<=?3) * 2 >= (SELECT total(Lines) FROM DaySums)"),
+            values);
+        wholeTable = share.next() && share.integer(0) != 0;
+    }
     DayValue dayValue;
     SqliteStatement rows(session.database(),
-        QStringLiteral("SELECT ID, RecDate, RecProductName, RecMemo, RecQuantity, RecMoney, RecCost FROM Records "
-                       "WHERE UserName=?1 AND RecDate>=?2 AND RecDate<=?3 ORDER BY RecDate, ID"),
-        { EncodeText(range.userName), QString::fromLatin1(storedDay(range.first)),
-            QString::fromLatin1(storedDay(range.last)) });
-    while (rows.next()) {
-        const QByteArrayView storedName = rows.bytes(2);
-        auto name = names.constFind(QByteArray::fromRawData(storedName.data(), storedName.size()));
-        if (name == names.cend()) {
-            const QString text = decodeStoredBytes(storedName);
-            name = names.insert(storedName.toByteArray(), { text, foundIn(text, find) });
-        }
-        bool match = name->found;
-        if (!match) {
-            const QByteArrayView storedMemo = rows.bytes(3);
-            auto memo = memos.constFind(QByteArray::fromRawData(storedMemo.data(), storedMemo.size()));
-            if (memo == memos.cend())
-                memo = memos.insert(storedMemo.toByteArray(), foundIn(decodeStoredBytes(storedMemo), find));
-            match = *memo;
-        }
-        if (match)
-            found.lines.append({ rows.integer(0), dayValue(rows.bytes(1)), name->text, qint32(rows.integer(4)),
-                rows.integer(5), rows.integer(6), QString() });
+        QStringLiteral("SELECT ID, RecDate, RecProductName, RecQuantity, RecMoney, RecCost FROM Records %1 WHERE "
+                       "UserName=?1 AND RecDate>=?2 AND RecDate<=?3 AND kivaro_found(RecProductName, RecMemo) %2")
+            .arg(wholeTable ? QStringLiteral("NOT INDEXED") : QString(),
+                wholeTable ? QString() : QStringLiteral("ORDER BY RecDate, ID")),
+        values);
+    while (rows.next())
+        found.lines.append({ rows.integer(0), dayValue(rows.bytes(1)), nameOf(rows.bytes(2)).text,
+            qint32(rows.integer(3)), rows.integer(4), rows.integer(5), QString() });
+    if (wholeTable) {
+        std::sort(found.lines.begin(), found.lines.end(),
+            [](const SalesLine& a, const SalesLine& b) { return a.day != b.day ? a.day < b.day : a.id < b.id; });
     }
     if (keepsChanges(session)) {
         SqliteStatement mark(session.database(), QStringLiteral("SELECT max(ID) FROM Changes WHERE UserName=?1"),

@@ -97,3 +97,36 @@ QByteArrayView SqliteStatement::bytes(int column) const
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
     return QByteArrayView(text, text ? sqlite3_column_bytes(m_statement, column) : 0);
 }
+
+SqliteFunction::SqliteFunction(const QSqlDatabase& db, const char* name, Test test)
+    : m_connection(handleOf(db))
+    , m_name(name)
+    , m_test(std::move(test))
+{
+    if (sqlite3_create_function_v2(
+            m_connection, m_name.constData(), 2, SQLITE_UTF8, this, &SqliteFunction::call, nullptr, nullptr, nullptr)
+        != SQLITE_OK)
+        fail(m_connection);
+}
+
+SqliteFunction::~SqliteFunction()
+{
+    sqlite3_create_function_v2(
+        m_connection, m_name.constData(), 2, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void SqliteFunction::call(sqlite3_context* context, int count, sqlite3_value** values)
+{
+    const auto text = [&](int i) {
+        const auto* bytes = i < count ? reinterpret_cast<const char*>(sqlite3_value_text(values[i])) : nullptr;
+        return QByteArrayView(bytes, bytes ? sqlite3_value_bytes(values[i]) : 0);
+    };
+    // Nothing may unwind through the engine's frames.
+    try {
+        sqlite3_result_int(context, static_cast<SqliteFunction*>(sqlite3_user_data(context))->m_test(text(0), text(1)));
+    } catch (const std::exception& error) {
+        sqlite3_result_error(context, error.what(), -1);
+    } catch (...) {
+        sqlite3_result_error(context, "unexpected failure", -1);
+    }
+}

@@ -4,9 +4,13 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class QSqlDatabase;
+struct sqlite3;
+struct sqlite3_context;
 struct sqlite3_stmt;
+struct sqlite3_value;
 
 // One statement run straight on the engine, under a connection that QtSql has opened. The report lists run to
 // hundreds of thousands of values and a save to thousands of lines; a QVariant and a UTF-16 copy made for each value
@@ -35,4 +39,23 @@ public:
 
 private:
     sqlite3_stmt* m_statement = nullptr;
+};
+
+// An SQL function of two texts, answered by a C++ test for as long as this lives on the connection: a statement can
+// then keep only the rows the program's own rules pick (a decoded text, say) without handing every row over.
+class SqliteFunction
+{
+public:
+    using Test = std::function<bool(QByteArrayView, QByteArrayView)>;
+    SqliteFunction(const QSqlDatabase& db, const char* name, Test test);
+    ~SqliteFunction();
+    SqliteFunction(const SqliteFunction&) = delete;
+    SqliteFunction& operator=(const SqliteFunction&) = delete;
+
+private:
+    static void call(sqlite3_context* context, int count, sqlite3_value** values);
+
+    sqlite3* m_connection = nullptr;
+    QByteArray m_name;
+    Test m_test;
 };

@@ -453,16 +453,19 @@ void ComparedListModel::arrange()
     m_rows = m_ordered;
     if (m_sortColumn < 0)
         return;
-    // A change with nothing to compare with comes last either way.
-    const auto key = [this](const ComparedRow& row) { return cell(row, m_sortColumn); };
+    // Each row's cell worked out once; a change with nothing to compare with comes last either way.
+    QList<std::pair<ViewCell, qsizetype>> keys;
+    keys.reserve(m_rows.size());
+    for (qsizetype i = 0; i < m_rows.size(); ++i)
+        keys.append({ cell(m_rows.at(i), m_sortColumn), i });
     const bool mostFirst = m_sortOrder == Qt::DescendingOrder;
-    std::stable_sort(m_rows.begin(), m_rows.end(), [&](const ComparedRow& a, const ComparedRow& b) {
-        const ViewCell x = key(a);
-        const ViewCell y = key(b);
-        if (x.blank || y.blank)
-            return !x.blank && y.blank;
-        return mostFirst ? x.number > y.number : x.number < y.number;
+    std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+        if (a.first.blank || b.first.blank)
+            return !a.first.blank && b.first.blank;
+        return mostFirst ? a.first.number > b.first.number : a.first.number < b.first.number;
     });
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        m_rows[i] = m_ordered.at(keys.at(i).second);
 }
 
 QString ComparedListModel::totalsText() const

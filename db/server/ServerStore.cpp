@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QRandomGenerator>
 #include <QThread>
+#include <algorithm>
 
 using namespace pg;
 
@@ -355,8 +356,12 @@ ReviewReads::FoundLines ServerStore::findLines(const SalesRange& range)
             session.beginRead();
         checkGeneration(session);
         checkShopReader(session, range);
-        // The Latin capitals folded as foldedForFind folds them, whatever the server's locale.
-        const QByteArray folded = "translate(%1, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
+        // The Latin capitals folded as foldedForFind folds them, whatever the server's locale. A text without Latin
+        // letters is found alike in a folded text and in the text itself: no letter it holds is changed by the fold.
+        const QString find = foldedForFind(range.find);
+        const bool latin = std::any_of(find.cbegin(), find.cend(), [](QChar c) { return c >= u'a' && c <= u'z'; });
+        const QByteArray folded
+            = latin ? "translate(%1, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')" : "%1";
         const Result rows = session.exec("SELECT id, day, product_name, quantity, received, cost FROM records WHERE "
                 + rangeLines(range) + " AND (strpos(" + QByteArray(folded).replace("%1", "product_name")
                 + ", $4) > 0 OR strpos(" + QByteArray(folded).replace("%1", "memo") + ", $4) > 0) ORDER BY day, id",

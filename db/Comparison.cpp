@@ -1,5 +1,7 @@
 #include "db/Comparison.h"
 
+#include "base/Error.h"
+
 #include <QHash>
 #include <QMap>
 #include <algorithm>
@@ -48,11 +50,12 @@ QDate rowDayOf(const QDate& earlierDay, const SalesRange& range, Comparison kind
     return std::clamp(earlierDay.addYears(1), range.first, range.last);
 }
 
-void addSums(SalesSums& to, const SalesSums& sums)
+void addSums(SalesSums& to, const SalesSums& sums, const QDate& day)
 {
-    to.quantity += sums.quantity;
-    to.received += sums.received;
-    to.cost += sums.cost;
+    if (__builtin_add_overflow(to.quantity, sums.quantity, &to.quantity)
+        || __builtin_add_overflow(to.received, sums.received, &to.received)
+        || __builtin_add_overflow(to.cost, sums.cost, &to.cost))
+        throw KivaroError(QStringLiteral("%1 对比的合计超出了能计算的范围。").arg(day.toString(Qt::ISODate)));
 }
 
 } // namespace
@@ -71,7 +74,7 @@ QList<ComparedRow> compareDays(
         ComparedRow& row = rows[at];
         row.day = at;
         // Two earlier days on one row: a leap day a year earlier.
-        addSums(row.before, day.sums);
+        addSums(row.before, day.sums, at);
     }
     return rows.values();
 }
@@ -132,6 +135,10 @@ QString comparedTotalsText(
         const QString text = changeText(changeTenths(a, b), separator);
         return text.isEmpty() ? QString() : QStringLiteral("（%1）").arg(text);
     };
+    const QString period = kind == Comparison::YearEarlier ? QStringLiteral("去年同期") : QStringLiteral("上期");
+    // A range that begins on the first day there is has nothing before it.
+    if (!earlier.first.isValid())
+        return now.text() + QLatin1Char('\n') + QStringLiteral("%1：没有更早的日子可比").arg(period);
     return now.text() + QLatin1Char('\n')
         + QStringLiteral("%1 %2 至 %3：数量 %4%5  实收 %6%7  利润 %8%9")
               .arg(kind == Comparison::YearEarlier ? QStringLiteral("去年同期") : QStringLiteral("上期"),

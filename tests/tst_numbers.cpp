@@ -1,3 +1,4 @@
+#include "base/Error.h"
 #include "db/Comparison.h"
 #include "db/Numbers.h"
 #include "tests/TestUtil.h"
@@ -185,6 +186,17 @@ private Q_SLOTS:
         QCOMPARE(leap.size(), 2);
         QCOMPARE(leap.at(0).day, QDate(2024, 2, 29));
         QCOMPARE(leap.at(1).day, QDate(2024, 3, 1));
+
+        // Two earlier days on one row whose sums outgrow 64 bits are refused in words, never wrapped.
+        const qint64 most = std::numeric_limits<qint64>::max() / 2 + 1;
+        QVERIFY_THROWS_EXCEPTION(KivaroError,
+            compareDays(year, Comparison::YearEarlier, {},
+                { { QDate(2024, 2, 28), 1, 1, { 1, most, 0 } }, { QDate(2024, 2, 29), 1, 1, { 1, most, 0 } } }));
+        // A range from the first day there is has no earlier period; its totals say so.
+        SalesRange none = firstDays;
+        none.first = none.last = QDate();
+        QVERIFY(comparedTotalsText(Comparison::PeriodBefore, none, {}, {})
+                    .endsWith(QStringLiteral("上期：没有更早的日子可比")));
 
         // The ranking: its own order, then what sold only before, in the earlier order.
         const QList<ComparedRow> ranked

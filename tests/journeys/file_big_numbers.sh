@@ -1,5 +1,5 @@
-# The largest numbers the entry takes, in every list that shows them: the pending lines, the four views, the record
-# of changes and an import's first rows. Each quantity and amount shows all its digits; the columns widen for them.
+# The largest numbers the entry takes, in every list that shows them: the pending lines, the four views (the ranking
+# compared too), the record of changes and an import's first rows. Each quantity and amount shows all its digits; the columns widen for them.
 source "$(dirname "$0")/lib.sh"
 computer shop
 printf 'pw1\n' | on shop --add-user 张三 --password-stdin >/dev/null
@@ -36,6 +36,14 @@ fits ListView4 数量 实收 成本 利润
 key ComboBox6 Down
 rows ListView5 2
 fits ListView5 数量 实收 成本 利润
+key ComboBoxCompare Down
+click Button7
+rows ListView5 2
+fits ListView5 数量 实收 利润 上期数量 上期实收 上期利润
+row ListView5 0 ~ "2147483647 | 1000000000000.00 | 2000000000000.00 | 0 | 0.00 | 0.00 |  |  | "
+key ComboBoxCompare Up
+click Button7
+rows ListView5 2
 key ComboBox6 Up
 key ComboBox6 Up
 key ComboBox6 Up

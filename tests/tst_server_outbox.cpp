@@ -243,9 +243,10 @@ private Q_SLOTS:
         QVERIFY(cluster(QStringLiteral("start")));
         useLedgerAsAdministrator();
 
-        // The till sells while the server stops and starts and the till is killed, each at random moments.
+        // The till sells while the server stops and starts and the till is killed, each at random moments. A stop and
+        // start of the cluster takes seconds: 50 keep the test within a few minutes (KIVARO_OUTAGES asks for more).
         const int outages
-            = qEnvironmentVariableIsSet("KIVARO_OUTAGES") ? qEnvironmentVariableIntValue("KIVARO_OUTAGES") : 100;
+            = qEnvironmentVariableIsSet("KIVARO_OUTAGES") ? qEnvironmentVariableIntValue("KIVARO_OUTAGES") : 50;
         const int kills = outages / 2;
         const quint32 seed = testSeed();
         qInfo("%d outages, %d kills", outages, kills);
@@ -290,7 +291,7 @@ private Q_SLOTS:
         till->killNow();
         collect(*till);
         till.reset();
-        QVERIFY2(reported.size() > 100, qPrintable(QString::number(reported.size())));
+        QVERIFY2(reported.size() > outages, qPrintable(QString::number(reported.size())));
         QVERIFY(offlineSaves > 0);
 
         // Back online, whatever waits is sent.

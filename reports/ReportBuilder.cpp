@@ -122,38 +122,6 @@ const ReportLayout& rankingReportLayout()
     return layout;
 }
 
-namespace {
-
-ReportLayout makeComparedLayout(ReviewView view, Comparison comparison)
-{
-    const QList<ViewColumn> columns = viewColumns(view, comparison);
-    // Where each column stands and how wide it is; a day or a name has no width.
-    const QList<std::pair<int, int>> daily { { 0, 0 }, { 72, 30 }, { 108, 60 }, { 174, 60 }, { 252, 0 }, { 330, 36 },
-        { 372, 60 }, { 438, 60 }, { 516, 60 }, { 582, 60 }, { 648, 60 } };
-    const QList<std::pair<int, int>> ranking { { 0, 0 }, { 186, 36 }, { 228, 60 }, { 294, 60 }, { 366, 48 },
-        { 420, 60 }, { 486, 60 }, { 560, 50 }, { 614, 50 }, { 668, 50 } };
-    const QList<std::pair<int, int>>& places = view == ReviewView::Daily ? daily : ranking;
-    ReportLayout layout;
-    for (qsizetype i = 0; i < columns.size() && i < places.size(); ++i) {
-        const auto [left, width] = places.at(i);
-        const ColumnKind kind = columns.at(i).kind;
-        const int cut = kind == ColumnKind::Day ? 10 : kind == ColumnKind::Text ? 30 : width / 6;
-        layout.append({ columns.at(i).caption, int(i) + 1, left, width, cut, width > 0 });
-    }
-    return layout;
-}
-
-} // namespace
-
-const ReportLayout& comparedReportLayout(ReviewView view, Comparison comparison)
-{
-    static const ReportLayout layouts[] = { makeComparedLayout(ReviewView::Daily, Comparison::PeriodBefore),
-        makeComparedLayout(ReviewView::Daily, Comparison::YearEarlier),
-        makeComparedLayout(ReviewView::Ranking, Comparison::PeriodBefore),
-        makeComparedLayout(ReviewView::Ranking, Comparison::YearEarlier) };
-    return layouts[(view == ReviewView::Daily ? 0 : 2) + (comparison == Comparison::YearEarlier ? 1 : 0)];
-}
-
 QString cutToBytes(const QString& text, int maxBytes)
 {
     int bytes = 0;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "reports/ReportEngine.h"
-#include "reports/ViewExport.h"
 
 #include <QList>
 #include <QString>
@@ -32,8 +31,6 @@ const ReportLayout& detailReportLayout();
 const ReportLayout& dailyTotalsReportLayout();
 const ReportLayout& dailyProductReportLayout();
 const ReportLayout& rankingReportLayout();
-// The daily or ranking view compared with an earlier period: the columns of viewColumns(view, comparison).
-const ReportLayout& comparedReportLayout(ReviewView view, Comparison comparison);
 
 constexpr int kRowsPerPage = 47;
 constexpr int kHeadingTop = 40;

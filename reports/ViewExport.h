@@ -2,6 +2,7 @@
 
 #include "db/Comparison.h"
 #include "db/SalesRows.h"
+#include "reports/ReportBuilder.h"
 
 #include <QHash>
 #include <QList>
@@ -109,6 +110,9 @@ private:
     qsizetype m_next = 0;
     bool m_rankingRead = false;
 };
+
+// The printed columns of the daily or ranking view compared with an earlier period: those of viewColumns.
+const ReportLayout& comparedReportLayout(ReviewView view, Comparison comparison);
 
 // A row of the daily view (by day) or the ranking (by product) compared with the earlier period.
 ViewRow comparedViewRow(ReviewView view, const ComparedRow& compared, const SalesRange& range, Comparison comparison);

@@ -71,6 +71,14 @@ QDateEdit* makeDatePicker(QWidget* parent, const char* name, const QRect& geomet
     return picker;
 }
 
+// The model's column widths, its numbers widening to their widest text.
+void fitColumns(QTreeView* view, const SalesListModel& model)
+{
+    for (int column = 0; column < model.columns().size(); ++column)
+        view->header()->resizeSection(column, model.columns().at(column).width);
+    widenColumnsToText(view, model.numericColumns());
+}
+
 // A line edited in the dialog, from its checked texts.
 SalesLine editedLine(qint64 id, const QDate& day, const QStringList& typed)
 {
@@ -215,10 +223,7 @@ QTreeView* TReviewPage::setupView(QWidget* panel, const char* name, SalesListMod
     view->setGeometry(8, 0, 676, 373);
     view->setModel(model);
     setReportStyle(view);
-    QHeaderView* header = view->header();
-    for (int column = 0; column < model->columns().size(); ++column)
-        header->resizeSection(column, model->columns().at(column).width);
-    widenColumnsToText(view, model->numericColumns());
+    fitColumns(view, *model);
     return view;
 }
 
@@ -369,11 +374,8 @@ void TReviewPage::showCompared(bool compared)
             return;
         QAbstractItemDelegate* old = view->itemDelegate();
         view->setModel(model);
-        QHeaderView* header = view->header();
-        header->setStretchLastSection(true);
-        for (int column = 0; column < model->columns().size(); ++column)
-            header->resizeSection(column, model->columns().at(column).width);
-        widenColumnsToText(view, model->numericColumns());
+        view->header()->setStretchLastSection(true);
+        fitColumns(view, *model);
         delete old;
     };
     use(ListView3, compared ? static_cast<SalesListModel*>(FDailyCompared) : FDaily);

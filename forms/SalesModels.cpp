@@ -397,12 +397,9 @@ ViewCell ComparedListModel::cell(const ComparedRow& row, int column) const
 
 QString ComparedListModel::text(int row, int column) const
 {
-    if (row < 0 || row >= m_rows.size() || column <= 0)
+    if (row < 0 || row >= m_rows.size() || column <= 0 || column > m_kinds.size())
         return {};
-    const QList<ViewColumn> columns = viewColumns(m_view, m_comparison);
-    if (column > columns.size())
-        return {};
-    return cellText(cell(m_rows.at(row), column), columns.at(column - 1).kind, localeDecimalSeparator());
+    return cellText(cell(m_rows.at(row), column), m_kinds.at(column - 1), localeDecimalSeparator());
 }
 
 QVariant ComparedListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -418,6 +415,9 @@ void ComparedListModel::reset(Comparison comparison, const SalesRange& range, co
     beginResetModel();
     m_comparison = comparison;
     setColumns(comparedColumns(m_view, comparison));
+    m_kinds.clear();
+    for (const ViewColumn& column : viewColumns(m_view, comparison))
+        m_kinds.append(column.kind);
     m_range = range;
     m_earlier = earlier;
     m_totals = now;
@@ -438,9 +438,8 @@ void ComparedListModel::setRows(QList<ComparedRow> rows)
 
 void ComparedListModel::sort(int column, Qt::SortOrder order)
 {
-    const QList<ViewColumn> columns = viewColumns(m_view, m_comparison);
-    const bool numbers = column >= 2 && column <= columns.size() && columns.at(column - 1).kind != ColumnKind::Day
-        && columns.at(column - 1).kind != ColumnKind::Text;
+    const bool numbers = column >= 2 && column <= m_kinds.size() && m_kinds.at(column - 1) != ColumnKind::Day
+        && m_kinds.at(column - 1) != ColumnKind::Text;
     beginResetModel();
     m_sortColumn = numbers ? column : -1;
     m_sortOrder = order;

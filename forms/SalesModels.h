@@ -187,6 +187,8 @@ private:
 
     ReviewView m_view;
     Comparison m_comparison = Comparison::PeriodBefore;
+    // What each column holds (the hidden one not counted), read once per comparison rather than per painted cell.
+    QList<ColumnKind> m_kinds;
     SalesRange m_range;
     SalesRange m_earlier;
     SalesTotals m_before;
